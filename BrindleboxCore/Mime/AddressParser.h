@@ -1,0 +1,17 @@
+#pragma once
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "Mime/MailAddress.h"
+
+namespace bx {
+
+// Address headers (From, To, Cc, Reply-To) into addresses. Never fails: unreadable
+// pieces are skipped.
+struct AddressParser {
+    static std::vector<MailAddress> parse(std::string_view value);
+    static std::optional<MailAddress> one(std::string_view text);
+};
+
+} // namespace bx

@@ -1,0 +1,21 @@
+#pragma once
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bx {
+
+// The Date header: read with seven fixed ICU patterns (en_US_POSIX, UTC when the
+// text carries no zone), written the RFC 5322 way in the local time zone.
+struct MailDate {
+    using TimePoint = std::chrono::system_clock::time_point;
+
+    static std::optional<TimePoint> parse(std::string_view value);
+    // The patterns of the formatters, in the order they are tried.
+    static const std::vector<std::string>& patterns();
+    static std::string rfc5322(TimePoint date);
+};
+
+} // namespace bx
