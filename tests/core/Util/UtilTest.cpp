@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "Util/AtomicFile.h"
+#include "Util/Date.h"
+#include "Util/Json.h"
+#include "Util/Unicode.h"
+#include "Util/UUID.h"
+
+namespace fs = std::filesystem;
+using namespace bx;
+
+namespace {
+
+fs::path makeTempDir() {
+    const char* base = std::getenv("TMPDIR");
+    fs::path root = (base && *base) ? base : "/tmp";
+    std::string templ = (root / "bx-util-XXXXXX").string();
+    return fs::path(::mkdtemp(templ.data()));
+}
+
+}  // namespace
+
+TEST(DateText, RoundTripsAndRejectsMalformed) {
+    struct Case {
+        const char* text;
+        std::optional<long long> seconds;  // nullopt: must fail
+    };
+    const Case cases[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2024-03-07T08:15:02Z", 1709799302},
+        {"2024-03-07T09:15:02+01:00", 1709799302},
+        {"2024-03-07T09:15:02+0100", 1709799302},
+        {"2024-03-07T08:15:02.750Z", 1709799302},
+        {"2024-02-29T00:00:00Z", 1709164800},
+        {"1969-12-31T23:59:59Z", -1},
+        {"2023-02-29T00:00:00Z", std::nullopt},
+        {"2024-03-07 08:15:02Z", std::nullopt},
+        {"2024-03-07T08:15:02", std::nullopt},
+        {"2024-03-07T24:00:00Z", std::nullopt},
+        {"2024-3-07T08:15:02Z", std::nullopt},
+        {"2024-03-07T08:15:02Zjunk", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto d = parseISO8601(c.text);
+        if (!c.seconds) {
+            EXPECT_FALSE(d) << c.text;
+        } else {
+            ASSERT_TRUE(d) << c.text;
+            EXPECT_EQ(secondsSince1970(*d), *c.seconds) << c.text;
+        }
+    }
+    EXPECT_EQ(formatISO8601(dateFromSeconds(1709799302)), "2024-03-07T08:15:02Z");
+    EXPECT_EQ(formatISO8601(dateFromSeconds(-1)), "1969-12-31T23:59:59Z");
+    // Fractions are dropped, not rounded up.
+    EXPECT_EQ(formatISO8601(dateFromSeconds(1709799302) + std::chrono::milliseconds(999)),
+              "2024-03-07T08:15:02Z");
+}
+
+TEST(StrictJSON, DecodesOnlyWhatIsThere) {
+    const json obj = parseJSON(R"({"port": 993, "big": 70000, "frac": 2.5, "whole": 4.0,
+                                   "neg": -1, "name": "x", "flag": true, "nul": null,
+                                   "when": "2024-03-07T08:15:02Z",
+                                   "id": "e621e1f8-c36c-495a-93fc-0c247a3e6e5f"})");
+    EXPECT_EQ(requiredKey<std::uint16_t>(obj, "port"), 993);
+    EXPECT_THROW(requiredKey<std::uint16_t>(obj, "big"), JSONDecodeError);
+    EXPECT_THROW(requiredKey<int>(obj, "frac"), JSONDecodeError);
+    EXPECT_EQ(requiredKey<int>(obj, "whole"), 4);
+    EXPECT_THROW(requiredKey<std::uint32_t>(obj, "neg"), JSONDecodeError);
+    EXPECT_THROW(requiredKey<int>(obj, "name"), JSONDecodeError);
+    EXPECT_THROW(requiredKey<std::string>(obj, "port"), JSONDecodeError);
+    EXPECT_THROW(requiredKey<bool>(obj, "missing"), JSONDecodeError);
+    EXPECT_THROW(requiredKey<bool>(obj, "nul"), JSONDecodeError);
+    EXPECT_FALSE(optionalKey<bool>(obj, "nul"));
+    EXPECT_FALSE(optionalKey<bool>(obj, "missing"));
+    EXPECT_THROW(optionalKey<bool>(obj, "name"), JSONDecodeError);
+    EXPECT_EQ(formatISO8601(requiredKey<Date>(obj, "when")), "2024-03-07T08:15:02Z");
+    EXPECT_EQ(requiredKey<UUID>(obj, "id").string(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    EXPECT_THROW(parseJSON("{\"a\":"), JSONDecodeError);
+    EXPECT_THROW(requiredKey<int>(json::array(), "a"), JSONDecodeError);
+}
+
+TEST(UUIDText, RandomIsVersion4AndRoundTrips) {
+    const UUID a = UUID::random(), b = UUID::random();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.string()[14], '4');
+    EXPECT_EQ(UUID::parse(a.string()), a);
+    EXPECT_FALSE(UUID::parse("E621E1F8C36C495A93FC0C247A3E6E5F"));
+    EXPECT_FALSE(UUID::parse("G621E1F8-C36C-495A-93FC-0C247A3E6E5F"));
+}
+
+TEST(AtomicFile, ExclusiveCreateNeverReplaces) {
+    const fs::path dir = makeTempDir();
+    const fs::path file = dir / "a.eml";
+    const Date when = dateFromSeconds(1600000000);
+    EXPECT_TRUE(createFileExclusive(file, "first", when));
+    EXPECT_FALSE(createFileExclusive(file, "second"));
+    EXPECT_EQ(readFile(file), "first");
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1600000000);
+    // No temp files are left behind, whatever happened.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    // Many writers racing for one name: exactly one wins.
+    const fs::path raced = dir / "raced.eml";
+    std::atomic<int> wins{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] {
+            if (createFileExclusive(raced, "writer " + std::to_string(i))) ++wins;
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wins.load(), 1);
+
+    writeFileAtomically(dir / "state.json", "{}");
+    writeFileAtomically(dir / "state.json", "{\"v\":1}");
+    EXPECT_EQ(readFile(dir / "state.json"), "{\"v\":1}");
+    EXPECT_FALSE(readFile(dir / "missing"));
+    fs::remove_all(dir);
+}
+
+TEST(AtomicFile, FailureLeavesNothingBehind) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+    const fs::path dir = makeTempDir();
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(createFileExclusive(dir / "x.eml", "data"), std::system_error);
+    EXPECT_THROW(writeFileAtomically(dir / "x.json", "data"), std::system_error);
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(dir));
+    fs::remove_all(dir);
+}
+
+TEST(UnicodeText, CountsAndCutsWholeCharacters) {
+    struct Case {
+        std::string text;
+        size_t characters;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"abc", 3},
+        {"Cafe\xCC\x81", 4},                         // e + combining acute
+        {"\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA", 1},     // flag: two regional indicators
+        {"\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB", 1},  // ZWJ sequence
+        {"a\r\nb", 3},
+    };
+    for (const auto& c : cases) EXPECT_EQ(characterCount(c.text), c.characters) << c.text;
+
+    EXPECT_EQ(prefixCharacters("Cafe\xCC\x81 au lait", 4), "Cafe\xCC\x81");
+    EXPECT_EQ(prefixCharacters("ab", 5), "ab");
+    // 5 bytes cannot hold "e" + its combining mark after "Caf": stop before it.
+    EXPECT_EQ(truncateUTF8Bytes("Cafe\xCC\x81", 5), "Caf");
+    EXPECT_EQ(truncateUTF8Bytes("Cafe\xCC\x81", 6), "Cafe\xCC\x81");
+    EXPECT_EQ(truncateUTF8Bytes("\xE2\x82\xAC\xE2\x82\xAC", 4), "\xE2\x82\xAC");
+    EXPECT_EQ(truncateUTF8Bytes("abc", 0), "");
+}
+
+TEST(UnicodeText, WhitespaceIsSpaceSeparatorsAndTab) {
+    EXPECT_TRUE(isWhitespaceChar(U' '));
+    EXPECT_TRUE(isWhitespaceChar(U'\t'));
+    EXPECT_TRUE(isWhitespaceChar(U'\u00A0'));
+    EXPECT_TRUE(isWhitespaceChar(U'\u3000'));
+    EXPECT_FALSE(isWhitespaceChar(U'\n'));
+    EXPECT_FALSE(isWhitespaceChar(U'\r'));
+    EXPECT_EQ(trimWhitespace("\t \xC2\xA0 name \xE3\x80\x80"), "name");
+    EXPECT_EQ(trimWhitespace("\nname\n"), "\nname\n");
+    EXPECT_EQ(trimWhitespace("   "), "");
+}
+
+TEST(UnicodeText, ValidityAndRepair) {
+    EXPECT_TRUE(isValidUTF8("plain \xC3\xA9"));
+    EXPECT_FALSE(isValidUTF8("\xC3"));
+    EXPECT_FALSE(isValidUTF8("\xED\xA0\x80"));  // surrogate
+    EXPECT_FALSE(isValidUTF8("\xC0\xAF"));      // overlong
+    EXPECT_EQ(lossyUTF8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(lossyUTF8("\xC3\xA9"), "\xC3\xA9");
+}
