@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -130,13 +132,24 @@ TEST(AtomicFile, ExclusiveCreateNeverReplaces) {
 }
 
 TEST(AtomicFile, FailureLeavesNothingBehind) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+    // A file-size limit makes the write fail part-way, as a full disk would
+    // (and works as root, unlike folder permissions).
     const fs::path dir = makeTempDir();
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_THROW(createFileExclusive(dir / "x.eml", "data"), std::system_error);
-    EXPECT_THROW(writeFileAtomically(dir / "x.json", "data"), std::system_error);
-    fs::permissions(dir, fs::perms::owner_all);
-    EXPECT_TRUE(fs::is_empty(dir));
+    writeFileAtomically(dir / "x.json", "old");
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string big(4096, 'x');
+    EXPECT_THROW(createFileExclusive(dir / "x.eml", big), std::system_error);
+    EXPECT_THROW(writeFileAtomically(dir / "x.json", big), std::system_error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(readFile(dir / "x.json"), "old");
+    EXPECT_FALSE(fs::exists(dir / "x.eml"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     fs::remove_all(dir);
 }
 
