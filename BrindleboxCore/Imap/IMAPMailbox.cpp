@@ -3,7 +3,6 @@
 #include "Imap/IMAPText.h"
 #include "Imap/ModifiedUTF7.h"
 
-#include <nlohmann/json.hpp>
 
 namespace bx {
 
@@ -43,24 +42,27 @@ std::optional<std::string> IMAPMailbox::role() const {
     return std::nullopt;
 }
 
-void to_json(nlohmann::json& j, const IMAPMailbox& mailbox) {
-    j = nlohmann::json::object();
+IMAPMailbox JSONCodec<IMAPMailbox>::decode(const json& v, const std::string& path) {
+    IMAPMailbox out;
+    out.name = requiredKey<std::string>(v, "name", path);
+    out.displayName = requiredKey<std::string>(v, "displayName", path);
+    out.delimiter = optionalKey<std::string>(v, "delimiter", path);
+    out.attributes = requiredKey<std::vector<std::string>>(v, "attributes", path);
+    return out;
+}
+
+json JSONCodec<IMAPMailbox>::encode(const IMAPMailbox& mailbox) {
+    json j = json::object();
     j["name"] = mailbox.name;
     j["displayName"] = mailbox.displayName;
     if (mailbox.delimiter) j["delimiter"] = *mailbox.delimiter;
     j["attributes"] = mailbox.attributes;
+    return j;
 }
 
-void from_json(const nlohmann::json& j, IMAPMailbox& mailbox) {
-    if (!j.is_object())
-        throw nlohmann::json::type_error::create(302, std::string("type must be object, but is ") + j.type_name(), &j);
-    IMAPMailbox out;
-    out.name = j.at("name").get<std::string>();
-    out.displayName = j.at("displayName").get<std::string>();
-    if (auto it = j.find("delimiter"); it != j.end() && !it->is_null()) out.delimiter = it->get<std::string>();
-    out.attributes = j.at("attributes").get<std::vector<std::string>>();
-    mailbox = std::move(out);
-}
+void to_json(nlohmann::json& j, const IMAPMailbox& mailbox) { j = JSONCodec<IMAPMailbox>::encode(mailbox); }
+
+void from_json(const nlohmann::json& j, IMAPMailbox& mailbox) { mailbox = JSONCodec<IMAPMailbox>::decode(j, "$"); }
 
 }  // namespace bx
 

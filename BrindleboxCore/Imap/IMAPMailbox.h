@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
+#include "Util/Json.h"
 
 namespace bx {
 
@@ -40,7 +40,12 @@ struct IMAPMailbox {
 
 // JSON: {"name", "displayName", "delimiter"?, "attributes"}. An absent
 // delimiter is left out; a missing or null "delimiter" reads as absent. The
-// other keys are required; failures throw nlohmann::json::exception.
+// other keys are required; failures throw JSONDecodeError.
+template <>
+struct JSONCodec<IMAPMailbox> {
+    static IMAPMailbox decode(const json& v, const std::string& path);
+    static json encode(const IMAPMailbox& mailbox);
+};
 void to_json(nlohmann::json& j, const IMAPMailbox& mailbox);
 void from_json(const nlohmann::json& j, IMAPMailbox& mailbox);
 

@@ -1,35 +1,27 @@
 #include "Imap/IMAPServer.h"
 
-#include <nlohmann/json.hpp>
 
 namespace bx {
 
-void to_json(nlohmann::json& j, const IMAPServer& server) {
-    j = nlohmann::json{{"host", server.host}, {"port", server.port}, {"plaintextLocalDev", server.plaintextLocalDev}};
+IMAPServer JSONCodec<IMAPServer>::decode(const json& v, const std::string& path) {
+    IMAPServer out;
+    out.host = requiredKey<std::string>(v, "host", path);
+    out.port = requiredKey<std::uint16_t>(v, "port", path);
+    out.plaintextLocalDev = requiredKey<bool>(v, "plaintextLocalDev", path);
+    return out;
 }
 
-void from_json(const nlohmann::json& j, IMAPServer& server) {
-    if (!j.is_object())
-        throw nlohmann::json::type_error::create(302, std::string("type must be object, but is ") + j.type_name(), &j);
-    IMAPServer out;
-    out.host = j.at("host").get<std::string>();
-    const nlohmann::json& port = j.at("port");
-    // Strict: no booleans, fractions or strings where the port belongs.
-    if (!port.is_number_integer())
-        throw nlohmann::json::type_error::create(302, std::string("port must be an integer, but is ") + port.type_name(), &port);
-    if (port.is_number_unsigned()) {
-        const auto v = port.get<std::uint64_t>();
-        if (v > 65535) throw nlohmann::json::out_of_range::create(406, "port " + std::to_string(v) + " is out of range", &port);
-        out.port = std::uint16_t(v);
-    } else {
-        const auto v = port.get<std::int64_t>();
-        if (v < 0 || v > 65535)
-            throw nlohmann::json::out_of_range::create(406, "port " + std::to_string(v) + " is out of range", &port);
-        out.port = std::uint16_t(v);
-    }
-    out.plaintextLocalDev = j.at("plaintextLocalDev").get<bool>();
-    server = std::move(out);
+json JSONCodec<IMAPServer>::encode(const IMAPServer& server) {
+    json j = json::object();
+    j["host"] = server.host;
+    j["port"] = server.port;
+    j["plaintextLocalDev"] = server.plaintextLocalDev;
+    return j;
 }
+
+void to_json(nlohmann::json& j, const IMAPServer& server) { j = JSONCodec<IMAPServer>::encode(server); }
+
+void from_json(const nlohmann::json& j, IMAPServer& server) { server = JSONCodec<IMAPServer>::decode(j, "$"); }
 
 }  // namespace bx
 

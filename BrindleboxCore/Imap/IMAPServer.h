@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include <nlohmann/json_fwd.hpp>
+#include "Util/Json.h"
 
 namespace bx {
 
@@ -25,7 +25,13 @@ struct IMAPServer {
 
 // JSON: {"host": string, "port": number, "plaintextLocalDev": bool}; every key
 // is required. A missing key, a wrong type or a port outside 0...65535 throws
-// nlohmann::json::exception (out_of_range for a missing key, type_error otherwise).
+// JSONDecodeError. Use decodeJSON<IMAPServer> / encodeJSON, or the
+// nlohmann to_json/from_json pair, which do the same.
+template <>
+struct JSONCodec<IMAPServer> {
+    static IMAPServer decode(const json& v, const std::string& path);
+    static json encode(const IMAPServer& server);
+};
 void to_json(nlohmann::json& j, const IMAPServer& server);
 void from_json(const nlohmann::json& j, IMAPServer& server);
 
