@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "Util/AtomicFile.h"
+#include "Util/Date.h"
+#include "Vault/ArchiveLayout.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+using bx::ArchiveLayout;
+
+namespace {
+
+bx::Date at(const char* iso) { return *bx::parseISO8601(iso); }
+
+long long mtimeSeconds(const fs::path& p) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return -1;
+    return st.st_mtim.tv_sec;
+}
+
+std::vector<std::string> emlFiles(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) out.push_back(fs::relative(e.path(), dir).string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+TEST(ArchiveLayout, Locations) {
+    ArchiveLayout layout("/v");
+    EXPECT_EQ(layout.metaDirectory(), fs::path("/v/.brindlebox"));
+    EXPECT_EQ(layout.indexURL(), fs::path("/v/.brindlebox/index.json"));
+    EXPECT_EQ(layout.accountsURL(), fs::path("/v/.brindlebox/accounts.json"));
+    EXPECT_EQ(layout.filtersURL(), fs::path("/v/.brindlebox/filters.json"));
+    const auto id = *bx::UUID::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+    EXPECT_EQ(layout.syncURL(id), fs::path("/v/.brindlebox/sync-E621E1F8-C36C-495A-93FC-0C247A3E6E5F.json"));
+    EXPECT_EQ(layout.url("Acct/INBOX/2024/x.eml"), fs::path("/v/Acct/INBOX/2024/x.eml"));
+}
+
+TEST(ArchiveLayout, PathsThatLeaveTheVaultAreRefused) {
+    const struct {
+        const char* path;
+        bool safe;
+    } cases[] = {
+        {"a/b/c.eml", true},    {"a b/..c/c..", true},  {"", false},         {"/etc/passwd", false},
+        {"a/../../etc", false}, {"..", false},          {"./a", false},      {"a//b", false},
+        {"a/b/", false},        {"a/./b", false},       {"a/..", false},
+    };
+    ArchiveLayout layout("/v");
+    for (const auto& c : cases) {
+        EXPECT_EQ(ArchiveLayout::isSafeRelativePath(c.path), c.safe) << c.path;
+        EXPECT_EQ(layout.resolve(c.path).has_value(), c.safe) << c.path;
+        if (!c.safe) EXPECT_THROW(layout.url(c.path), bx::UnsafePathError) << c.path;
+    }
+    EXPECT_FALSE(ArchiveLayout::isSafeRelativePath(std::string("a\0b", 3)));
+    EXPECT_THROW(layout.write("x", "../outside.eml", at("2024-01-01T00:00:00Z")), bx::UnsafePathError);
+}
+
+TEST(ArchiveLayout, WriteStoresOnceAndDatesTheFile) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    const auto date = at("2021-06-01T10:00:00Z");
+    const std::string rel = "Acct/INBOX/2021/2021-06-01 Hi 1.eml";
+
+    EXPECT_EQ(layout.write("message one", rel, date), rel);  // folders are created
+    EXPECT_EQ(dir.read(rel), "message one");
+    EXPECT_EQ(mtimeSeconds(dir / rel), bx::secondsSince1970(date));
+
+    // Identical bytes: same path, nothing written, the file's date untouched.
+    bx::setModificationTime(dir / rel, at("2022-01-01T00:00:00Z"));
+    EXPECT_EQ(layout.write("message one", rel, date), rel);
+    EXPECT_EQ(mtimeSeconds(dir / rel), bx::secondsSince1970(at("2022-01-01T00:00:00Z")));
+
+    // Same length, other bytes: a second file beside it.
+    const std::string second = "Acct/INBOX/2021/2021-06-01 Hi 1 (2).eml";
+    EXPECT_EQ(layout.write("message two", rel, date), second);
+    EXPECT_EQ(dir.read(rel), "message one");
+    EXPECT_EQ(dir.read(second), "message two");
+    EXPECT_EQ(emlFiles(dir.path()).size(), 2u);
+}
+
+TEST(ArchiveLayout, WriteCountsPastTakenNames) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    dir.write("F/name.eml", "a");
+    dir.write("F/name (2).eml", "bb");
+    dir.write("F/name (3).eml", "ccc");
+    const auto date = at("2020-01-01T00:00:00Z");
+    EXPECT_EQ(layout.write("dddd", "F/name.eml", date), "F/name (4).eml");
+    EXPECT_EQ(layout.write("bb", "F/name.eml", date), "F/name (2).eml");
+    EXPECT_EQ(dir.read("F/name (2).eml"), "bb");
+    EXPECT_EQ(emlFiles(dir / "F").size(), 4u);
+}
+
+TEST(ArchiveLayout, WriteNeverFollowsOrReplacesWhatIsThere) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    const auto victim = dir.write("outside.txt", "precious");
+    dir.mkdir("F");
+    fs::create_symlink(victim, dir / "F/m.eml");
+    EXPECT_EQ(layout.write("precious", "F/m.eml", at("2020-01-01T00:00:00Z")), "F/m (2).eml");
+    EXPECT_EQ(dir.read("outside.txt"), "precious");
+    EXPECT_TRUE(fs::is_symlink(dir / "F/m.eml"));
+}
+
+TEST(ArchiveLayout, WriteFailsClearlyWhenTheNameCannotBeChecked) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    const std::string longName = "F/" + std::string(300, 'x') + ".eml";  // beyond NAME_MAX
+    try {
+        layout.write("data", longName, at("2020-01-01T00:00:00Z"));
+        FAIL() << "expected an error";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENAMETOOLONG);
+    }
+    EXPECT_TRUE(emlFiles(dir / "F").empty());
+}
+
+// Several writers racing for one name: every message ends up stored, none is
+// replaced, and no temp file is left over.
+TEST(ArchiveLayout, ConcurrentWritersNeverReplaceEachOther) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    const int writers = 8, rounds = 20;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string rel = "R/" + std::to_string(round) + ".eml";
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        std::vector<std::string> got(writers);
+        for (int w = 0; w < writers; ++w) {
+            threads.emplace_back([&, w] {
+                ready.fetch_add(1);
+                while (ready.load() < writers) {
+                }
+                got[w] = layout.write("writer " + std::to_string(w), rel, at("2020-01-01T00:00:00Z"));
+            });
+        }
+        for (auto& t : threads) t.join();
+        std::set<std::string> paths(got.begin(), got.end());
+        EXPECT_EQ(paths.size(), static_cast<size_t>(writers));
+        for (int w = 0; w < writers; ++w) EXPECT_EQ(dir.read(got[w]), "writer " + std::to_string(w));
+    }
+    EXPECT_EQ(emlFiles(dir / "R").size(), static_cast<size_t>(writers * rounds));
+}

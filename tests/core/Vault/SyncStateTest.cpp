@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Util/Json.h"
+#include "Vault/AccountSyncState.h"
+#include "Vault/ArchiveLayout.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+using bx::AccountSyncState;
+using bx::ArchiveLayout;
+using bx::FolderState;
+
+namespace {
+
+const bx::UUID kAccount = *bx::UUID::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+
+AccountSyncState sample() {
+    AccountSyncState s;
+    FolderState inbox("INBOX", "Work/INBOX", 1700000000);
+    inbox.highestUID = 4294967295u;
+    inbox.files = {{"1", "Work/INBOX/2024/2024-01-01 \"Quoted\" \\ back\tslash 1.eml"},
+                   {"4294967295", "Work/INBOX/2024/2024-01-02 Caf\xC3\xA9 \x01 4294967295.eml"}};
+    inbox.lastRun = *bx::parseISO8601("2024-05-01T12:00:00Z");
+    inbox.sizes = std::map<std::string, std::int64_t>{{"1", 12}, {"4294967295", 9000000000LL}};
+    s.folders["INBOX"] = inbox;
+    s.folders["Entw&APw-rfe"] = FolderState("Entw&APw-rfe", "Work/Entw\xC3\xBCrfe", 0);
+    return s;
+}
+
+}  // namespace
+
+TEST(SyncState, RoundTripsThroughTheFile) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir / "vault");
+    const auto state = sample();
+    layout.saveSync(state, kAccount);  // creates the state folder
+    EXPECT_TRUE(fs::exists(layout.syncURL(kAccount)));
+    EXPECT_EQ(layout.loadSync(kAccount), state);
+
+    // The text is ordinary JSON with the documented keys; absent values leave
+    // their keys out.
+    const auto doc = bx::parseJSON(dir.read(layout.syncURL(kAccount)));
+    const auto& inbox = doc["folders"]["INBOX"];
+    EXPECT_EQ(inbox["highestUID"], 4294967295u);
+    EXPECT_EQ(inbox["lastRun"], "2024-05-01T12:00:00Z");
+    EXPECT_EQ(inbox["sizes"]["4294967295"], 9000000000LL);
+    const auto& drafts = doc["folders"]["Entw&APw-rfe"];
+    EXPECT_FALSE(drafts.contains("lastRun"));
+    EXPECT_FALSE(drafts.contains("sizes"));
+    EXPECT_EQ(drafts["files"], bx::json::object());
+}
+
+TEST(SyncState, BrokenFilesLoadAsEmpty) {
+    const char* broken[] = {
+        "",
+        "{not json",
+        "[]",
+        R"({"other": {}})",
+        R"({"folders": {"INBOX": {"mailbox": "INBOX", "directory": "A/INBOX", "uidValidity": 1.5, "highestUID": 0, "files": {}}}})",
+        R"({"folders": {"INBOX": {"mailbox": "INBOX", "directory": "A/INBOX", "uidValidity": -1, "highestUID": 0, "files": {}}}})",
+        R"({"folders": {"INBOX": {"mailbox": "INBOX", "directory": "A/INBOX", "uidValidity": 1, "files": {}}}})",
+        R"({"folders": {"INBOX": {"mailbox": "INBOX", "directory": "A/INBOX", "uidValidity": 1, "highestUID": 0, "files": {"1": 5}}}})",
+        R"({"folders": {"INBOX": {"mailbox": "INBOX", "directory": "A/INBOX", "uidValidity": 1, "highestUID": 0, "files": {}, "lastRun": "yesterday"}}})",
+    };
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    for (const char* text : broken) {
+        dir.write(layout.syncURL(kAccount), text);
+        EXPECT_TRUE(layout.loadSync(kAccount).folders.empty()) << text;
+    }
+    fs::remove(layout.syncURL(kAccount));
+    EXPECT_TRUE(layout.loadSync(kAccount).folders.empty());
+}
+
+TEST(SyncState, OptionalKeysMayBeMissingAndUnknownKeysAreIgnored) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    dir.write(layout.syncURL(kAccount),
+              R"({"folders": {"INBOX": {"mailbox": "INBOX", "directory": "A/INBOX", "uidValidity": 7,
+                  "highestUID": 3, "files": {"3": "A/INBOX/2024/x 3.eml"}, "extra": true}}, "v": 2})");
+    const auto s = layout.loadSync(kAccount);
+    ASSERT_EQ(s.folders.count("INBOX"), 1u);
+    const auto& f = s.folders.at("INBOX");
+    EXPECT_EQ(f.uidValidity, 7u);
+    EXPECT_EQ(f.highestUID, 3u);
+    EXPECT_FALSE(f.lastRun.has_value());
+    EXPECT_FALSE(f.sizes.has_value());
+    EXPECT_EQ(f.files.at("3"), "A/INBOX/2024/x 3.eml");
+}
+
+// A tampered sync file must not steer writes or reads outside the vault: a
+// folder whose directory leaves it is forgotten (the next backup starts that
+// folder afresh in its proper place), and so is any file entry that does.
+TEST(SyncState, PathsLeavingTheVaultAreDropped) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    dir.write(layout.syncURL(kAccount), R"({"folders": {
+        "INBOX": {"mailbox": "INBOX", "directory": "../../etc", "uidValidity": 7, "highestUID": 3, "files": {}},
+        "Sent": {"mailbox": "Sent", "directory": "A/Sent", "uidValidity": 7, "highestUID": 3,
+                 "files": {"1": "/etc/passwd", "2": "A/Sent/../../x.eml", "3": "A/Sent/2024/ok 3.eml", "4": ""}},
+        "Abs": {"mailbox": "Abs", "directory": "/tmp", "uidValidity": 1, "highestUID": 0, "files": {}}}})");
+    const auto s = layout.loadSync(kAccount);
+    EXPECT_EQ(s.folders.count("INBOX"), 0u);
+    EXPECT_EQ(s.folders.count("Abs"), 0u);
+    ASSERT_EQ(s.folders.count("Sent"), 1u);
+    EXPECT_EQ(s.folders.at("Sent").files, (std::map<std::string, std::string>{{"3", "A/Sent/2024/ok 3.eml"}}));
+}
+
+TEST(SyncState, SaveReplacesWholeAndLeavesNoTempFiles) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    auto state = sample();
+    layout.saveSync(state, kAccount);
+    state.folders.erase("INBOX");
+    layout.saveSync(state, kAccount);
+    EXPECT_EQ(layout.loadSync(kAccount), state);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(layout.metaDirectory())) ++entries;
+    EXPECT_EQ(entries, 1);
+}
