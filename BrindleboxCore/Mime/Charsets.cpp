@@ -1,0 +1,287 @@
+#include "Mime/Charsets.h"
+
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+#include "Mime/MimeText.h"
+
+namespace bx {
+
+namespace {
+
+// Windows-1252 0x80-0x9F; the five undefined bytes map to their C1 controls.
+constexpr char16_t kCP1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+struct ConverterDeleter {
+    void operator()(UConverter* c) const { ucnv_close(c); }
+};
+using ConverterPtr = std::unique_ptr<UConverter, ConverterDeleter>;
+
+// Converters are not thread-safe; each thread keeps its own, by ICU name.
+// Bounded, so that hostile messages naming many charsets cannot grow it.
+struct ConverterCache {
+    std::unordered_map<std::string, ConverterPtr> map;
+    UConverter* get(const std::string& name) {
+        auto it = map.find(name);
+        if (it != map.end()) {
+            ucnv_reset(it->second.get());
+            return it->second.get();
+        }
+        UErrorCode err = U_ZERO_ERROR;
+        UConverter* c = ucnv_open(name.c_str(), &err);
+        if (U_FAILURE(err) || !c) return nullptr;
+        err = U_ZERO_ERROR;
+        ucnv_setToUCallBack(c, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
+        if (map.size() >= 64) map.clear();
+        map.emplace(name, ConverterPtr(c));
+        return c;
+    }
+};
+thread_local ConverterCache tConverters;
+
+struct LookupCache {
+    std::unordered_map<std::string, std::optional<Charsets::Encoding>> map;
+};
+thread_local LookupCache tLookups;
+
+std::string canonicalICUName(const char* name) {
+    UErrorCode err = U_ZERO_ERROR;
+    UConverter* c = ucnv_open(name, &err);
+    if (U_FAILURE(err) || !c) return {};
+    err = U_ZERO_ERROR;
+    std::string r = ucnv_getName(c, &err);
+    ucnv_close(c);
+    return r;
+}
+
+const std::string& icuNameWindows1252() {
+    static const std::string n = canonicalICUName("windows-1252");
+    return n;
+}
+const std::string& icuNameUTF8() {
+    static const std::string n = canonicalICUName("UTF-8");
+    return n;
+}
+
+std::optional<Charsets::Encoding> lookup(const std::string& name) {
+    static const std::pair<const char*, const char*> aliases[] = {
+        {"utf8", "utf-8"},
+        {"latin1", "iso-8859-1"},
+        {"ascii", "us-ascii"},
+        {"ks_c_5601-1987", "euc-kr"},
+        {"x-sjis", "shift_jis"},
+        {"gb2312", "gb18030"},
+        {"gbk", "gb18030"},
+        {"cp1252", "windows-1252"},
+        {"unicode-1-1-utf-7", "utf-7"},
+    };
+    std::string n = name;
+    for (const auto& [alias, target] : aliases)
+        if (n == alias) {
+            n = target;
+            break;
+        }
+    if (n == "utf-8" || n == "us-ascii") return Charsets::utf8();
+    if (n == "windows-1252") return Charsets::windows1252();
+    if (std::memchr(n.data(), '\0', n.size())) return std::nullopt;
+
+    UErrorCode err = U_ZERO_ERROR;
+    UConverter* c = ucnv_open(n.c_str(), &err);
+    if (U_FAILURE(err) || !c) return std::nullopt;
+    err = U_ZERO_ERROR;
+    std::string icuName = ucnv_getName(c, &err);
+    ucnv_close(c);
+    if (U_FAILURE(err)) return std::nullopt;
+    if (icuName == icuNameUTF8()) return Charsets::utf8();
+    if (icuName == icuNameWindows1252()) return Charsets::windows1252();
+    return Charsets::Encoding{Charsets::Encoding::Kind::icu, icuName};
+}
+
+} // namespace
+
+const Charsets::Encoding& Charsets::utf8() {
+    static const Encoding e{Encoding::Kind::utf8, "UTF-8"};
+    return e;
+}
+
+const Charsets::Encoding& Charsets::windows1252() {
+    static const Encoding e{Encoding::Kind::windows1252, "windows-1252"};
+    return e;
+}
+
+std::optional<Charsets::Encoding> Charsets::encoding(std::optional<std::string_view> name) {
+    if (!name) return std::nullopt;
+    std::string_view t = mimetext::trimChars(*name, "\" ");
+    if (t.empty()) return std::nullopt;
+    std::string key = mimetext::lower(t);
+    auto& cache = tLookups.map;
+    auto it = cache.find(key);
+    if (it != cache.end()) return it->second;
+    auto r = lookup(key);
+    if (cache.size() >= 256) cache.clear();
+    cache.emplace(std::move(key), r);
+    return r;
+}
+
+bool Charsets::isValidUTF8(std::string_view data) {
+    const auto* s = reinterpret_cast<const unsigned char*>(data.data());
+    const std::size_t n = data.size();
+    std::size_t i = 0;
+    while (i < n) {
+        // ASCII runs eight bytes at a time.
+        while (i + 8 <= n) {
+            uint64_t w;
+            std::memcpy(&w, s + i, 8);
+            if (w & 0x8080808080808080ULL) break;
+            i += 8;
+        }
+        if (i >= n) break;
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len;
+        uint32_t lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + len > n) return false;
+        if (s[i + 1] < lo || s[i + 1] > hi) return false;
+        for (std::size_t k = 2; k < len; ++k)
+            if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string Charsets::lossyUTF8(std::string_view data) {
+    // Each maximal invalid subpart becomes one U+FFFD (the Unicode practice).
+    std::string out;
+    out.reserve(data.size() + 16);
+    const auto* s = reinterpret_cast<const uint8_t*>(data.data());
+    const std::size_t total = data.size();
+    std::size_t base = 0;
+    while (base < total) {
+        // ICU's macros index with int32_t; walk in windows that fit.
+        std::size_t window = std::min<std::size_t>(total - base, 1u << 30);
+        int32_t len = static_cast<int32_t>(window);
+        int32_t i = 0;
+        const uint8_t* p = s + base;
+        while (i < len) {
+            int32_t start = i;
+            UChar32 c;
+            U8_NEXT(p, i, len, c);
+            if (c < 0) {
+                // A sequence cut by the window edge is retried in the next window.
+                if (i == len && base + window < total && len - start < 4) {
+                    i = start;
+                    break;
+                }
+                out.append("\xEF\xBF\xBD");
+            } else {
+                out.append(reinterpret_cast<const char*>(p + start), static_cast<std::size_t>(i - start));
+            }
+        }
+        base += static_cast<std::size_t>(i);
+        if (i == 0) break;  // cannot happen for windows of more than four bytes
+    }
+    return out;
+}
+
+std::string Charsets::fromWindows1252(std::string_view data) {
+    std::string out;
+    out.reserve(data.size() + data.size() / 4);
+    for (unsigned char c : data) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0xA0) {
+            mimetext::appendUTF8(out, kCP1252High[c - 0x80]);
+        } else {
+            mimetext::appendUTF8(out, c);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> Charsets::decode(std::string_view data, const Encoding& enc) {
+    switch (enc.kind) {
+    case Encoding::Kind::utf8:
+        if (!isValidUTF8(data)) return std::nullopt;
+        return std::string(data);
+    case Encoding::Kind::windows1252:
+        return fromWindows1252(data);
+    case Encoding::Kind::icu:
+        break;
+    }
+    UConverter* conv = tConverters.get(enc.name);
+    if (!conv) return std::nullopt;
+    std::u16string u16;
+    u16.resize(data.size() + 16);
+    const char* src = data.data();
+    const char* srcEnd = data.data() + data.size();
+    std::size_t used = 0;
+    for (;;) {
+        UChar* tgt = reinterpret_cast<UChar*>(u16.data()) + used;
+        UChar* tgtEnd = reinterpret_cast<UChar*>(u16.data()) + u16.size();
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &tgt, tgtEnd, &src, srcEnd, nullptr, true, &err);
+        used = static_cast<std::size_t>(tgt - reinterpret_cast<UChar*>(u16.data()));
+        if (err == U_BUFFER_OVERFLOW_ERROR) {
+            u16.resize(u16.size() * 2);
+            continue;
+        }
+        if (U_FAILURE(err)) return std::nullopt;
+        break;
+    }
+    // UTF-16 to UTF-8; lone surrogates (only from broken UTF-16 input that the
+    // converter let through) become U+FFFD.
+    std::string out;
+    out.reserve(used * 3 / 2 + 8);
+    const char16_t* u = u16.data();
+    for (std::size_t i = 0; i < used; ++i) {
+        char32_t c = u[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < used && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        mimetext::appendUTF8(out, c);
+    }
+    return out;
+}
+
+std::string Charsets::string(std::string_view data, std::optional<std::string_view> charset) {
+    if (auto enc = encoding(charset)) {
+        if (auto s = decode(data, *enc)) return std::move(*s);
+    }
+    if (isValidUTF8(data)) return std::string(data);
+    // Windows-1252 accepts every byte (see the header), so lossy UTF-8 is only
+    // a last resort that this chain does not reach today.
+    return fromWindows1252(data);
+}
+
+} // namespace bx

@@ -1,0 +1,90 @@
+#include "Mime/MailDate.h"
+
+#include <memory>
+
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include "Mime/MimeText.h"
+
+namespace bx {
+
+namespace {
+
+using Formatters = std::vector<std::unique_ptr<icu::SimpleDateFormat>>;
+
+std::unique_ptr<icu::SimpleDateFormat> makeFormatter(const std::string& pattern, bool utc) {
+    UErrorCode err = U_ZERO_ERROR;
+    auto f = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
+                                                     icu::Locale("en_US_POSIX"), err);
+    if (U_FAILURE(err)) std::abort();  // a fixed pattern that does not build is a programming error
+    if (utc) f->adoptTimeZone(icu::TimeZone::createTimeZone("UTC"));
+    f->setLenient(false);
+    return f;
+}
+
+// ICU formatters are not safe for concurrent use: each thread builds its own
+// set once, on first use, from the shared pattern list.
+const Formatters& threadFormatters() {
+    thread_local const Formatters list = [] {
+        Formatters l;
+        for (const auto& p : MailDate::patterns()) l.push_back(makeFormatter(p, true));
+        return l;
+    }();
+    return list;
+}
+
+} // namespace
+
+const std::vector<std::string>& MailDate::patterns() {
+    static const std::vector<std::string> p = {
+        "EEE, d MMM yyyy HH:mm:ss Z",
+        "d MMM yyyy HH:mm:ss Z",
+        "EEE, d MMM yyyy HH:mm Z",
+        "d MMM yyyy HH:mm Z",
+        "EEE, d MMM yy HH:mm:ss Z",
+        "EEE, d MMM yyyy HH:mm:ss zzz",
+        "d MMM yyyy HH:mm:ss zzz",
+    };
+    return p;
+}
+
+std::optional<MailDate::TimePoint> MailDate::parse(std::string_view value) {
+    std::string_view t = mimetext::trimWhitespaceNewlines(value);
+    if (std::size_t lp = t.find('('); lp != std::string_view::npos) t = mimetext::trimSpacesTabs(t.substr(0, lp));
+    // A date is short; anything long is not one and would only cost time.
+    if (t.size() > 256) return std::nullopt;
+    std::string s;
+    s.reserve(t.size());
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == ' ' && i + 1 < t.size() && t[i + 1] == ' ') {
+            s.push_back(' ');
+            ++i;
+        } else {
+            s.push_back(t[i]);
+        }
+    }
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
+    for (const auto& f : threadFormatters()) {
+        icu::ParsePosition pos(0);
+        UDate d = f->parse(u, pos);
+        if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length()) continue;
+        auto ms = std::chrono::milliseconds(static_cast<long long>(d));
+        return TimePoint(std::chrono::duration_cast<TimePoint::duration>(ms));
+    }
+    return std::nullopt;
+}
+
+std::string MailDate::rfc5322(TimePoint date) {
+    auto f = makeFormatter("EEE, d MMM yyyy HH:mm:ss Z", false);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
+    icu::UnicodeString out;
+    f->format(static_cast<UDate>(ms), out);
+    std::string s;
+    out.toUTF8String(s);
+    return s;
+}
+
+} // namespace bx

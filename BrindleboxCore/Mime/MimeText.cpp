@@ -1,0 +1,127 @@
+#include "Mime/MimeText.h"
+
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+#include <unicode/locid.h>
+
+namespace bx::mimetext {
+
+std::string_view trimSpacesTabs(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && isSpaceOrTab(s[b])) ++b;
+    while (e > b && isSpaceOrTab(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+std::string_view trimChars(std::string_view s, std::string_view set) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && set.find(s[b]) != std::string_view::npos) ++b;
+    while (e > b && set.find(s[e - 1]) != std::string_view::npos) --e;
+    return s.substr(b, e - b);
+}
+
+static bool isWSNL(UChar32 c) {
+    if (c == 0x09 || c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85) return true;
+    if (c < 0x80) return c == 0x20;
+    int8_t t = u_charType(c);
+    return t == U_SPACE_SEPARATOR || t == U_LINE_SEPARATOR || t == U_PARAGRAPH_SEPARATOR;
+}
+
+std::string_view trimWhitespaceNewlines(std::string_view s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    int32_t len = static_cast<int32_t>(s.size());
+    if (s.size() > static_cast<std::size_t>(INT32_MAX)) {
+        // Too large for ICU's index type; only ASCII trimming at the ends.
+        std::size_t b = 0, e = s.size();
+        while (b < e && isWSNL(static_cast<unsigned char>(s[b]))) ++b;
+        while (e > b && isWSNL(static_cast<unsigned char>(s[e - 1]))) --e;
+        return s.substr(b, e - b);
+    }
+    int32_t b = 0;
+    while (b < len) {
+        int32_t i = b;
+        UChar32 c;
+        U8_NEXT(p, i, len, c);
+        if (c < 0 || !isWSNL(c)) break;
+        b = i;
+    }
+    int32_t e = len;
+    while (e > b) {
+        int32_t i = e;
+        UChar32 c;
+        U8_PREV(p, b, i, c);
+        if (c < 0 || !isWSNL(c)) break;
+        e = i;
+    }
+    return s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b));
+}
+
+bool isASCII(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+std::string asciiLower(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return r;
+}
+
+std::string asciiUpper(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return r;
+}
+
+std::string lower(std::string_view s) {
+    if (isASCII(s)) return asciiLower(s);
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    u.toLower(icu::Locale::getRoot());
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+
+static char lowerASCII(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool asciiIEquals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerASCII(a[i]) != lowerASCII(b[i])) return false;
+    return true;
+}
+
+bool asciiIStartsWith(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && asciiIEquals(s.substr(0, prefix.size()), prefix);
+}
+
+bool caseInsensitiveEquals(std::string_view a, std::string_view b) {
+    if (isASCII(a) && isASCII(b)) return asciiIEquals(a, b);
+    icu::UnicodeString ua = icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
+    icu::UnicodeString ub = icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
+    return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
+}
+
+void appendUTF8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+} // namespace bx::mimetext

@@ -1,0 +1,98 @@
+#include "Mime/TransferDecoding.h"
+
+#include <array>
+
+#include "Mime/MimeText.h"
+
+namespace bx {
+
+namespace {
+constexpr std::array<int8_t, 256> makeBase64Table() {
+    std::array<int8_t, 256> t{};
+    for (auto& v : t) v = -1;
+    for (int i = 0; i < 26; ++i) {
+        t['A' + i] = static_cast<int8_t>(i);
+        t['a' + i] = static_cast<int8_t>(26 + i);
+    }
+    for (int i = 0; i < 10; ++i) t['0' + i] = static_cast<int8_t>(52 + i);
+    t['+'] = 62;
+    t['/'] = 63;
+    return t;
+}
+constexpr auto kBase64 = makeBase64Table();
+} // namespace
+
+std::string TransferDecoding::base64(std::string_view data) {
+    // Everything outside the alphabet (padding, line ends, junk) is skipped; a
+    // lone trailing sextet cannot make a byte and is dropped.
+    std::string out;
+    out.reserve(data.size() / 4 * 3 + 3);
+    uint32_t acc = 0;
+    int n = 0;
+    for (unsigned char c : data) {
+        int8_t v = kBase64[c];
+        if (v < 0) continue;
+        acc = (acc << 6) | static_cast<uint32_t>(v);
+        if (++n == 4) {
+            out.push_back(static_cast<char>((acc >> 16) & 0xFF));
+            out.push_back(static_cast<char>((acc >> 8) & 0xFF));
+            out.push_back(static_cast<char>(acc & 0xFF));
+            acc = 0;
+            n = 0;
+        }
+    }
+    if (n == 2) {
+        out.push_back(static_cast<char>((acc >> 4) & 0xFF));
+    } else if (n == 3) {
+        out.push_back(static_cast<char>((acc >> 10) & 0xFF));
+        out.push_back(static_cast<char>((acc >> 2) & 0xFF));
+    }
+    return out;
+}
+
+std::string TransferDecoding::quotedPrintable(std::string_view data, bool /*header*/) {
+    using mimetext::hexValue;
+    std::string out;
+    out.reserve(data.size());
+    const std::size_t n = data.size();
+    std::size_t i = 0;
+    while (i < n) {
+        // Copy the run up to the next "=" in one go.
+        std::size_t eq = data.find('=', i);
+        if (eq == std::string_view::npos) {
+            out.append(data.substr(i));
+            break;
+        }
+        out.append(data.substr(i, eq - i));
+        i = eq;
+        if (i + 2 < n) {
+            int h = hexValue(static_cast<unsigned char>(data[i + 1]));
+            int l = hexValue(static_cast<unsigned char>(data[i + 2]));
+            if (h >= 0 && l >= 0) {
+                out.push_back(static_cast<char>(h * 16 + l));
+                i += 3;
+                continue;
+            }
+        }
+        std::size_t j = i + 1;
+        while (j < n && (data[j] == ' ' || data[j] == '\t')) ++j;
+        if (j >= n) break;  // "=" and trailing blanks at the end are dropped
+        if (data[j] == '\r') ++j;
+        if (j >= n) break;
+        if (data[j] == '\n') {  // soft line break
+            i = j + 1;
+            continue;
+        }
+        out.push_back('=');
+        i += 1;
+    }
+    return out;
+}
+
+std::string TransferDecoding::decode(std::string_view data, std::string_view encoding) {
+    if (encoding == "base64") return base64(data);
+    if (encoding == "quoted-printable") return quotedPrintable(data, false);
+    return std::string(data);
+}
+
+} // namespace bx

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include "Mime/Charsets.h"
+#include "Mime/EncodedWords.h"
+#include "Mime/HeaderParams.h"
+#include "Mime/PercentDecode.h"
+#include "Mime/TransferDecoding.h"
+
+using namespace bx;
+
+TEST(TransferDecoding, Base64) {
+    struct Case { std::string in, out; } cases[] = {
+        {"SGVsbG8", "Hello"},
+        {"SGVs bG8=\r\n", "Hello"},
+        {"SGVsbG8hX", "Hello!"},          // a single stray sextet is dropped
+        {"SGVsbG8=X", "Hello\x17"},       // padding in the middle is ignored
+        {"SGVs\r\nbG8h\r\n", "Hell" "o!"},
+        {"", ""},
+        {"====", ""},
+        {"*&^%", ""},
+        {"QQ", "A"},
+        {"QUI", "AB"},
+        {"/+8=", std::string("\xFF\xEF", 2)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TransferDecoding::base64(c.in), c.out) << c.in;
+}
+
+TEST(TransferDecoding, QuotedPrintable) {
+    struct Case { std::string in, out; } cases[] = {
+        {"a=3Db", "a=b"},
+        {"a=\r\nb", "ab"},
+        {"a=\nb", "ab"},
+        {"a=  \r\nb", "ab"},
+        {"a=zz", "a=zz"},
+        {"a=", "a"},
+        {"a=  ", "a"},
+        {"a_b", "a_b"},
+        {"=C3=A9t=C3=A9", "\xC3\xA9t\xC3\xA9"},
+        {"=c3=a9", "\xC3\xA9"},
+        {"a=3", "a=3"},        // too short for a hex pair: "=" kept literally
+        {"a= x", "a= x"},      // blanks after "=" are only skipped for the test
+        {"a=\r", "a"},
+        {"a=\rb", "a=\rb"},
+        {"x=41=", "xA"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TransferDecoding::quotedPrintable(c.in), c.out) << c.in;
+}
+
+TEST(TransferDecoding, DecodeSelectsByExactLowerCaseName) {
+    EXPECT_EQ(TransferDecoding::decode("SGk=", "base64"), "Hi");
+    EXPECT_EQ(TransferDecoding::decode("a=3Db", "quoted-printable"), "a=b");
+    EXPECT_EQ(TransferDecoding::decode("SGk=", "BASE64"), "SGk=");
+    EXPECT_EQ(TransferDecoding::decode("SGk=", "x-uuencode"), "SGk=");
+}
+
+TEST(PercentDecode, Bytes) {
+    EXPECT_EQ(PercentDecode::bytes("a%20b"), "a b");
+    EXPECT_EQ(PercentDecode::bytes("%E2%82%AC"), "\xE2\x82\xAC");
+    EXPECT_EQ(PercentDecode::bytes("100%"), "100%");
+    EXPECT_EQ(PercentDecode::bytes("%4"), "%4");
+    EXPECT_EQ(PercentDecode::bytes("%zz%41"), "%zzA");
+}
+
+TEST(Charsets, EncodingLookup) {
+    EXPECT_FALSE(Charsets::encoding(std::nullopt));
+    EXPECT_FALSE(Charsets::encoding(""));
+    EXPECT_FALSE(Charsets::encoding("\" \""));
+    EXPECT_FALSE(Charsets::encoding("x-unknown"));
+    EXPECT_EQ(Charsets::encoding("\"UTF8\""), Charsets::utf8());
+    EXPECT_EQ(Charsets::encoding("us-ascii"), Charsets::utf8());
+    EXPECT_EQ(Charsets::encoding("ASCII"), Charsets::utf8());
+    EXPECT_EQ(Charsets::encoding("cp1252"), Charsets::windows1252());
+    EXPECT_EQ(Charsets::encoding("Windows-1252"), Charsets::windows1252());
+    EXPECT_TRUE(Charsets::encoding("iso-8859-2"));
+    EXPECT_TRUE(Charsets::encoding("koi8-r"));
+    EXPECT_TRUE(Charsets::encoding("shift_jis"));
+    EXPECT_TRUE(Charsets::encoding("iso-2022-jp"));
+    EXPECT_EQ(Charsets::encoding("gb2312"), Charsets::encoding("GB18030"));
+    EXPECT_EQ(Charsets::encoding("ks_c_5601-1987"), Charsets::encoding("euc-kr"));
+}
+
+TEST(Charsets, StringDecodesAndFallsBack) {
+    struct Case { std::string bytes; std::optional<std::string> charset; std::string text; } cases[] = {
+        {"caf\xE9", "iso-8859-1", "caf\xC3\xA9"},
+        {"caf\xC3\xA9", "us-ascii", "caf\xC3\xA9"},          // 8-bit in us-ascii read as UTF-8
+        {"caf\xE9", "us-ascii", "caf\xC3\xA9"},              // then Windows-1252
+        {"caf\xE9", "x-unknown", "caf\xC3\xA9"},
+        {"caf\xE9", std::nullopt, "caf\xC3\xA9"},
+        {"\x80 \x9F", "utf-8", "\xE2\x82\xAC \xC5\xB8"},     // euro sign and Y diaeresis
+        {"\xD6\xD0\xCE\xC4", "gb2312", "\xE4\xB8\xAD\xE6\x96\x87"},
+        {"\xC1\xC2", "koi8-r", "\xD0\xB0\xD0\xB1"},
+        {"\x82\xA0", "shift_jis", "\xE3\x81\x82"},
+        {"\x1B$B$\"\x1B(B", "iso-2022-jp", "\xE3\x81\x82"},
+        {"+AOk-", "unicode-1-1-utf-7", "\xC3\xA9"},
+        {std::string("\xFE\xFF\x00\xE9", 4), "utf-16", "\xC3\xA9"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Charsets::string(c.bytes, c.charset ? std::optional<std::string_view>(*c.charset) : std::nullopt), c.text)
+            << c.bytes << " / " << c.charset.value_or("nil");
+}
+
+TEST(Charsets, InvalidBytesInDeclaredCharsetAreDetected) {
+    // Shift_JIS lead byte followed by an invalid trail byte: strict decoding
+    // must fail, not substitute, so the chain moves on to Windows-1252.
+    auto sjis = Charsets::encoding("shift_jis");
+    ASSERT_TRUE(sjis);
+    EXPECT_FALSE(Charsets::decode("\x82\x20", *sjis));
+    EXPECT_FALSE(Charsets::decode("\x82", *sjis));  // truncated at the end
+    EXPECT_EQ(Charsets::string("\x82\x20", "shift_jis"), "\xE2\x80\x9A ");
+    EXPECT_FALSE(Charsets::decode("\xC3", Charsets::utf8()));
+    EXPECT_FALSE(Charsets::decode("\xED\xA0\x80", Charsets::utf8()));  // encoded surrogate
+    EXPECT_FALSE(Charsets::decode("\xC0\xAF", Charsets::utf8()));      // overlong
+}
+
+TEST(Charsets, UndefinedWindows1252BytesBecomeC1Controls) {
+    // 0x81, 0x8D, 0x8F, 0x90, 0x9D have no Windows-1252 character; they map to
+    // the C1 code points of the same value, so nothing else in the text is lost.
+    std::string in = "\x81\x8D\x8F\x90\x9D\xE9";
+    std::string want = "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D\xC3\xA9";
+    EXPECT_EQ(Charsets::string(in, "windows-1252"), want);
+    EXPECT_EQ(Charsets::string(in, std::nullopt), want);
+    EXPECT_EQ(Charsets::fromWindows1252(in), want);
+}
+
+TEST(Charsets, LossyUTF8ReplacesMaximalSubparts) {
+    EXPECT_EQ(Charsets::lossyUTF8("a\xF0\x9F\x98" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Charsets::lossyUTF8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(Charsets::lossyUTF8("ok\xE2\x82\xAC"), "ok\xE2\x82\xAC");
+}
+
+TEST(EncodedWords, Decode) {
+    struct Case { std::string in, out; } cases[] = {
+        {"plain text", "plain text"},
+        {"=?utf-8?q?caf=C3=A9?= =?utf-8?q?_au_lait?=", "caf\xC3\xA9 au lait"},
+        {"=?utf-8?b?w6k?=x", "\xC3\xA9x"},
+        {"Re: =?iso-8859-1?Q?Gr=FC=DFe?=", "Re: Gr\xC3\xBC\xC3\x9F" "e"},
+        {"=?utf-8?q?broken", "=?utf-8?q?broken"},
+        {"=?utf-8?x?abc?=", "=?utf-8?x?abc?="},
+        {"=?utf-8?q?a b?=", "=?utf-8?q?a b?="},
+        {"=?utf-8?q?=C3=A9?= =?iso-8859-1?q?=E9?=", "\xC3\xA9\xC3\xA9"},
+        // a character split across two words in the same charset comes out whole
+        {"=?utf-8?b?4oI=?= =?UTF-8?b?rA==?=", "\xE2\x82\xAC"},
+        {"=?utf-8*en?q?hi?=", "hi"},
+        {"a  =?utf-8?q?x?=  b", "a  x  b"},
+        {"=?utf-8?q?x?=\t\r\n=?utf-8?q?y?=", "xy"},
+        {"=??q?caf=E9?=", "caf\xC3\xA9"},       // empty charset: UTF-8, then Windows-1252
+        {"=?koi8-r?B?8NLJ18XU?=", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+        {"x=?", "x=?"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(EncodedWords::decode(c.in), c.out) << c.in;
+}
+
+TEST(HeaderParams, Parse) {
+    auto p = HeaderParams::parse("attachment; filename=\"a;b.txt\"");
+    EXPECT_EQ(p.value, "attachment");
+    EXPECT_EQ(p.params["filename"], "a;b.txt");
+
+    p = HeaderParams::parse(" text/plain ; CHARSET=\"utf-8\" ; junk ; x = 1");
+    EXPECT_EQ(p.value, "text/plain");
+    EXPECT_EQ(p.params["charset"], "utf-8");
+    EXPECT_EQ(p.params["x"], "1");
+    EXPECT_EQ(p.params.size(), 2u);
+
+    p = HeaderParams::parse("attachment; filename*=utf-8''%E2%82%AC.pdf");
+    EXPECT_EQ(p.params["filename"], "\xE2\x82\xAC.pdf");
+
+    p = HeaderParams::parse("attachment; filename*0*=utf-8''a%20; filename*1=b.txt");
+    EXPECT_EQ(p.params["filename"], "a b.txt");
+    p = HeaderParams::parse("attachment; filename*1=b.txt; filename*0*=utf-8''a%20");
+    EXPECT_EQ(p.params["filename"], "a b.txt");
+    p = HeaderParams::parse("a; name=old; name*0=n; name*1=ew");
+    EXPECT_EQ(p.params["name"], "new");
+    p = HeaderParams::parse("a; title*0*=iso-8859-1'en'caf%E9; title*1*=%E9");
+    EXPECT_EQ(p.params["title"], "caf\xC3\xA9\xC3\xA9");
+
+    p = HeaderParams::parse("x; title*=''abc");
+    EXPECT_EQ(p.params["title"], "abc");
+    p = HeaderParams::parse("x; title*=iso-8859-1''%E9");
+    EXPECT_EQ(p.params["title"], "\xC3\xA9");
+
+    // backslash escapes inside quotes only
+    p = HeaderParams::parse(R"(x; a="q\"uo\\te"; b=c\d)");
+    EXPECT_EQ(p.params["a"], "q\"uo\\te");
+    EXPECT_EQ(p.params["b"], "c\\d");
+    // "*" followed by something other than a number is an ordinary name
+    p = HeaderParams::parse("x; a*b=1");
+    EXPECT_EQ(p.params["a*b"], "1");
+    p = HeaderParams::parse("x; a=1; A=2");
+    EXPECT_EQ(p.params["a"], "2");
+    // an unterminated quote swallows the rest
+    p = HeaderParams::parse("x; a=\"1; b=2");
+    EXPECT_EQ(p.params["a"], "\"1; b=2");
+}
+
+TEST(HeaderParams, Decode2231Bytes) {
+    auto b = HeaderParams::decode2231Bytes("utf-8'en'%41b", true);
+    EXPECT_EQ(b.data, "Ab");
+    EXPECT_EQ(b.charset, "utf-8");
+    b = HeaderParams::decode2231Bytes("''x", true);
+    EXPECT_EQ(b.data, "x");
+    EXPECT_FALSE(b.charset);
+    b = HeaderParams::decode2231Bytes("a'b", true);
+    EXPECT_EQ(b.data, "a'b");
+    b = HeaderParams::decode2231Bytes("utf-8'en'x", false);
+    EXPECT_EQ(b.data, "utf-8'en'x");
+    b = HeaderParams::decode2231Bytes("a'b'c'd", true);
+    EXPECT_EQ(b.charset, "a");
+    EXPECT_EQ(b.data, "c'd");
+}
