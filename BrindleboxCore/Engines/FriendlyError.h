@@ -1,0 +1,29 @@
+#pragma once
+// Turns any failure into a short title and one line of advice for the user.
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace bx {
+
+struct FriendlyError {
+    struct Message {
+        std::string title;   // a short headline without a final period
+        std::string advice;  // what to do
+
+        // title + ". " + advice, for single-line places.
+        std::string text() const { return title + ". " + advice; }
+        friend bool operator==(const Message&, const Message&) = default;
+    };
+
+    // Recognises cancellation (CancellationError), CleanupError, every
+    // IMAPError and the file-system failures that matter for a vault (disk
+    // full, no permission or a read-only volume); anything else gets the
+    // error's own description. `host` names the server in the texts ("the
+    // server" when absent). Never fails.
+    static Message describe(const std::exception& error, const std::optional<std::string>& host = std::nullopt);
+    // The same for whatever was thrown, also non-std exceptions.
+    static Message describe(std::exception_ptr error, const std::optional<std::string>& host = std::nullopt);
+};
+
+}  // namespace bx
