@@ -1,8 +1,10 @@
 #include "Vault/ArchiveLayout.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -48,6 +50,75 @@ std::optional<fs::path> xdgDocuments(const fs::path& home) {
 
 [[noreturn]] void throwErrno(const std::string& what, int err) {
     throw std::system_error(err, std::generic_category(), what);
+}
+
+timespec toTimespec(Date when) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    if (ts.tv_nsec < 0) {
+        ts.tv_nsec += 1000000000;
+        ts.tv_sec -= 1;
+    }
+    return ts;
+}
+
+enum class Created { yes, nameTaken, unsupported };
+
+// Creates `path` holding `data`, dated `date`, only if the name is free. The
+// bytes go to an unnamed file in the target folder (O_TMPFILE) that gets its
+// name by linkat(), which fails if the name exists: a stored message is never
+// replaced, and an interruption at any point (even SIGKILL or power loss before
+// the link) leaves no partial or temporary file behind.
+Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date date) {
+    const fs::path dir = path.parent_path();
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return Created::unsupported;
+        throwErrno("cannot create a file in " + dir.string(), errno);
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("cannot write " + path.string(), errno);
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) throwErrno("cannot write " + path.string(), errno);
+    // Linux keeps no settable creation date; the modification date carries
+    // the message's date. A failure here is not worth losing the message for.
+    const timespec ts[2] = {toTimespec(date), toTimespec(date)};
+    (void)::futimens(fd, ts);
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        if (errno == EEXIST) return Created::nameTaken;
+        if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return Created::unsupported;
+        throwErrno("cannot create " + path.string(), errno);
+    }
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return Created::yes;
+}
+
+bool createExclusive(const fs::path& path, std::string_view data, Date date) {
+    switch (createUnnamedThenLink(path, data, date)) {
+        case Created::yes: return true;
+        case Created::nameTaken: return false;
+        case Created::unsupported: break;
+    }
+    return createFileExclusive(path, data, date);
 }
 
 }  // namespace
@@ -142,7 +213,7 @@ std::string ArchiveLayout::write(std::string_view data, std::string_view relativ
             if (errno != ENOENT) throwErrno("cannot check " + path.string(), errno);
             // The final link fails if the name appeared meanwhile; then the
             // newcomer is examined like any other existing file.
-            if (createFileExclusive(path, data, date)) return candidate;
+            if (createExclusive(path, data, date)) return candidate;
             continue;
         }
         if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) == data.size()) {

@@ -1,0 +1,326 @@
+#include "Engines/BackupRunner.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <system_error>
+
+#include "Engines/Chunked.h"
+#include "Imap/CancellationError.h"
+#include "Imap/IMAPClient.h"
+#include "Mime/EncodedWords.h"
+#include "Mime/MIMEParser.h"
+#include "Mime/MailDate.h"
+#include "Util/AtomicFile.h"
+#include "Vault/FileNames.h"
+
+namespace bx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kUnknownSizeEstimate = 50000;
+constexpr std::size_t kMetaChunk = 500;
+
+std::string upper(std::string s) {
+    for (auto& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+void checkCancelled(const std::stop_token& stop) {
+    if (stop.stop_requested()) throw CancellationError();
+}
+
+struct StoredRecord {
+    std::uint32_t uid;
+    std::string path;
+    std::int64_t length;
+};
+
+// First path component of a vault-relative directory.
+std::string firstComponent(const std::string& directory) { return directory.substr(0, directory.find('/')); }
+
+}  // namespace
+
+BackupRunner::BackupRunner(ArchiveLayout layout, MailAccount account, std::string password)
+    : layout(std::move(layout)), account(std::move(account)), password(std::move(password)) {}
+
+// The account's folder for mailboxes it has no state for yet. Normally the
+// account's directoryName; when another account's sync state already files
+// mail under that name (two accounts with the same label), this account gets
+// a folder of its own, marked with the start of its id.
+std::string BackupRunner::accountFolder() {
+    if (accountFolderKnown_) return accountFolder_;
+    const std::string base = account.directoryName();
+    std::set<std::string> claimed;
+    const std::string own = layout.syncURL(account).filename().string();
+    std::error_code ec;
+    for (fs::directory_iterator it(layout.metaDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == own || name.rfind("sync-", 0) != 0 || it->path().extension() != ".json") continue;
+        const auto text = readFile(it->path());
+        if (!text) continue;
+        try {
+            for (const auto& [mailbox, state] : AccountSyncState::fromJSON(*text).folders)
+                claimed.insert(firstComponent(state.directory));
+        } catch (const std::exception&) {
+        }
+    }
+    accountFolder_ = claimed.count(base) ? base + " (" + account.id.string().substr(0, 8) + ")" : base;
+    accountFolderKnown_ = true;
+    return accountFolder_;
+}
+
+std::map<std::int64_t, std::vector<std::string>> BackupRunner::filesBySize(const ArchiveLayout& layout,
+                                                                          const std::string& directory) {
+    std::map<std::int64_t, std::vector<std::string>> map;
+    const auto folder = layout.resolve(directory);
+    if (!folder) return map;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(*folder, fs::directory_options::skip_permission_denied, ec), end;
+    if (ec) return map;
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        const auto& entry = *it;
+        std::string ext = entry.path().extension().string();
+        for (auto& c : ext)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (ext != ".eml") continue;
+        // Only plain files: a link could point anywhere outside the vault.
+        std::error_code sec;
+        const auto status = entry.symlink_status(sec);
+        if (sec || !fs::is_regular_file(status)) continue;
+        const auto size = entry.file_size(sec);
+        if (sec) continue;
+        const std::string rel = entry.path().lexically_relative(*folder).generic_string();
+        map[static_cast<std::int64_t>(size)].push_back(directory + "/" + rel);
+    }
+    return map;
+}
+
+std::vector<std::vector<std::uint32_t>> BackupRunner::planBatches(const std::vector<std::uint32_t>& uids,
+                                                                  const std::map<std::uint32_t, IMAPFetchItem>& meta,
+                                                                  std::int64_t bytes, std::int64_t count) {
+    std::vector<std::vector<std::uint32_t>> plan;
+    std::vector<std::uint32_t> current;
+    std::int64_t running = 0;
+    for (const auto uid : uids) {
+        std::int64_t estimate = kUnknownSizeEstimate;
+        if (const auto it = meta.find(uid); it != meta.end() && it->second.size) estimate = *it->second.size;
+        if (!current.empty() &&
+            (static_cast<std::int64_t>(current.size()) >= count || running + estimate > bytes)) {
+            plan.push_back(std::move(current));
+            current.clear();
+            running = 0;
+        }
+        current.push_back(uid);
+        running += estimate;
+    }
+    if (!current.empty()) plan.push_back(std::move(current));
+    return plan;
+}
+
+BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token stop) {
+    auto client = std::make_unique<IMAPClient>(account.server, timeout, stop);
+    client->connect();
+    // From here every way out closes the connection; only a finished run
+    // signs out first.
+    struct Disconnect {
+        IMAPClient& c;
+        ~Disconnect() { c.disconnect(); }
+    } disconnectOnExit{*client};
+
+    client->login(account.username, password);
+    std::vector<IMAPMailbox> mailboxes = client->list();
+    if (mailboxes.empty()) mailboxes = account.knownFolders;
+
+    std::vector<std::string> names = account.folders;
+    if (names.empty()) {
+        for (const auto& m : mailboxes)
+            if (upper(m.name) == "INBOX") names.push_back(m.name);
+    }
+
+    AccountSyncState sync = layout.loadSync(account);
+    BackupSummary summary;
+    std::map<std::string, std::int64_t> completed;
+    BackupProgress last;  // the last report sent
+
+    auto report = [&](BackupProgress p) {
+        last = p;
+        if (progress) progress(p);
+    };
+    auto save = [&] { layout.saveSync(sync, account); };
+
+    for (const auto& name : names) {
+        checkCancelled(stop);
+        const auto entry = std::find_if(mailboxes.begin(), mailboxes.end(),
+                                        [&](const IMAPMailbox& m) { return m.name == name; });
+        if (entry == mailboxes.end() || !entry->isSelectable()) continue;
+
+        FolderState state;
+        if (auto it = sync.folders.find(name); it != sync.folders.end())
+            state = it->second;
+        else
+            state = FolderState(name, accountFolder() + "/" + FileNames::folderDirectory(*entry), 0);
+
+        BackupProgress base;
+        base.account = account.label;
+        base.folder = entry->displayName;
+        base.mailbox = name;
+        base.completed = completed;
+        base.phase = "Checking";
+        report(base);
+
+        const SelectInfo info = client->select(name, true);
+
+        std::map<std::int64_t, std::vector<std::string>> reuse;
+        if (state.uidValidity != 0 && state.uidValidity != info.uidValidity) {
+            state.highestUID = 0;
+            state.files.clear();
+            state.sizes = std::map<std::string, std::int64_t>{};
+            reuse = filesBySize(layout, state.directory);
+        }
+        state.uidValidity = info.uidValidity;
+
+        std::vector<std::uint32_t> newUIDs;
+        if (info.exists >= 1) {
+            const std::uint32_t from = state.highestUID + 1u;  // wraps to 0 like the server's 32-bit UIDs
+            std::vector<std::uint32_t> found;
+            for (const auto uid : client->uidSearch("UID " + std::to_string(from) + ":*"))
+                if (uid > state.highestUID) found.push_back(uid);
+            // UIDs already filed lie above highestUID only when an earlier run
+            // is still waiting for a lower message that did not arrive. They
+            // are not fetched twice, and once the message waited for is stored
+            // or gone from the server the mark moves up past them again.
+            bool contiguous = true;
+            for (const auto uid : found) {
+                const bool filed = state.files.count(std::to_string(uid)) > 0;
+                if (filed && contiguous) state.highestUID = uid;
+                if (!filed) {
+                    contiguous = false;
+                    newUIDs.push_back(uid);
+                }
+            }
+        }
+
+        if (newUIDs.empty()) {
+            completed[name] = 0;
+            state.lastRun = std::chrono::system_clock::now();
+            sync.folders[name] = state;
+            save();
+            summary.folders += 1;
+            continue;
+        }
+
+        base.phase = "Measuring";
+        report(base);
+
+        std::map<std::uint32_t, IMAPFetchItem> meta;
+        for (const auto& chunk : chunked(newUIDs, kMetaChunk)) {
+            for (auto& item : client->fetchMeta(chunk))
+                if (item.uid) meta[*item.uid] = std::move(item);
+        }
+
+        std::int64_t bytesTotal = 0;
+        for (const auto& [uid, item] : meta) bytesTotal += item.size.value_or(0);
+        std::int64_t messagesDone = 0, bytesDone = 0;
+
+        BackupProgress downloading = base;
+        downloading.phase = "Downloading";
+        downloading.messagesTotal = static_cast<std::int64_t>(newUIDs.size());
+        downloading.bytesTotal = bytesTotal;
+        report(downloading);
+
+        // Lowest requested UID of this mailbox that has not arrived; the
+        // saved high-water mark stays below it so the next run asks again.
+        std::optional<std::uint32_t> firstMissing;
+
+        for (const auto& batch : planBatches(newUIDs, meta, batchBytes, batchCount)) {
+            checkCancelled(stop);
+            std::vector<StoredRecord> stored;
+            client->fetchBodies(batch, [&](IMAPFetchItem&& item) {
+                if (!item.uid || !item.body) return;
+                const std::string_view body(reinterpret_cast<const char*>(item.body->data()), item.body->size());
+                const auto n = static_cast<std::int64_t>(body.size());
+                if (const auto candidates = reuse.find(n); candidates != reuse.end()) {
+                    for (const auto& candidate : candidates->second) {
+                        const auto path = layout.resolve(candidate);
+                        if (!path) continue;
+                        const auto existing = readFile(*path);
+                        if (existing && *existing == body) {
+                            stored.push_back({*item.uid, candidate, n});
+                            return;
+                        }
+                    }
+                }
+                const MIMEHeaders headers = MIMEParser::headers(body);
+                const std::string subject = EncodedWords::decode(headers["Subject"].value_or(""));
+                Date date;
+                if (item.internalDate) {
+                    date = *item.internalDate;
+                } else if (const auto header = headers["Date"]; header && MailDate::parse(*header)) {
+                    date = *MailDate::parse(*header);
+                } else {
+                    date = std::chrono::system_clock::now();
+                }
+                const std::string relative =
+                    state.directory + "/" + FileNames::messagePath(date, subject, std::to_string(*item.uid));
+                stored.push_back({*item.uid, layout.write(body, relative, date), n});
+            });
+
+            std::set<std::uint32_t> arrived;
+            BackupProgress batchReport = downloading;
+            for (const auto& record : stored) {
+                const std::string key = std::to_string(record.uid);
+                state.files[key] = record.path;
+                if (!state.sizes) state.sizes = std::map<std::string, std::int64_t>{};
+                const auto m = meta.find(record.uid);
+                (*state.sizes)[key] = (m != meta.end() && m->second.size) ? *m->second.size : record.length;
+                state.highestUID = std::max(state.highestUID, record.uid);
+                messagesDone += 1;
+                bytesDone += record.length;
+                summary.newMessages += 1;
+                summary.bytes += record.length;
+                summary.files.push_back(record.path);
+                batchReport.newFiles.push_back(record.path);
+                arrived.insert(record.uid);
+            }
+            for (const auto uid : batch) {
+                if (arrived.count(uid)) continue;
+                summary.missing += 1;
+                if (!firstMissing || uid < *firstMissing) firstMissing = uid;
+            }
+            if (firstMissing && state.highestUID >= *firstMissing) state.highestUID = *firstMissing - 1;
+
+            sync.folders[name] = state;
+            save();
+
+            batchReport.messagesDone = messagesDone;
+            batchReport.bytesDone = bytesDone;
+            report(batchReport);
+        }
+
+        completed[name] = messagesDone;
+        state.lastRun = std::chrono::system_clock::now();
+        sync.folders[name] = state;
+        save();
+        summary.folders += 1;
+    }
+
+    BackupProgress done = last;
+    done.account = account.label;
+    done.phase = "Done";
+    done.newFiles.clear();
+    done.completed = completed;
+    report(done);
+
+    client->logout();
+    return summary;
+}
+
+}  // namespace bx
