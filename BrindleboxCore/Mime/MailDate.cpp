@@ -67,10 +67,18 @@ std::optional<MailDate::TimePoint> MailDate::parse(std::string_view value) {
         }
     }
     icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
-    for (const auto& f : threadFormatters()) {
+    // ICU reads a two-digit year under "yyyy" literally ("24" is the year 24),
+    // which would leave the two-digit pattern unreachable and date such mail
+    // two millennia back. A four-digit-year pattern that lands before the year
+    // 100 is passed over, so the "yy" pattern gets its turn.
+    constexpr UDate year100 = -59011459200000.0;
+    const auto& formatters = threadFormatters();
+    for (std::size_t i = 0; i < formatters.size(); ++i) {
+        const auto& f = formatters[i];
         icu::ParsePosition pos(0);
         UDate d = f->parse(u, pos);
         if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length()) continue;
+        if (d < year100 && MailDate::patterns()[i].find("yyyy") != std::string::npos) continue;
         auto ms = std::chrono::milliseconds(static_cast<long long>(d));
         return TimePoint(std::chrono::duration_cast<TimePoint::duration>(ms));
     }

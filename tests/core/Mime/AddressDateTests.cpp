@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <nlohmann/json.hpp>
+
+#include "Mime/AddressParser.h"
+#include "Mime/MailAddress.h"
+#include "Mime/MailDate.h"
+
+using namespace bx;
+
+namespace {
+std::vector<MailAddress> A(std::initializer_list<std::pair<const char*, const char*>> l) {
+    std::vector<MailAddress> r;
+    for (auto& [n, e] : l) r.push_back({n, e});
+    return r;
+}
+long long epoch(std::optional<MailDate::TimePoint> t) {
+    return std::chrono::duration_cast<std::chrono::seconds>(t->time_since_epoch()).count();
+}
+} // namespace
+
+TEST(AddressParser, Parse) {
+    struct Case { std::string in; std::vector<MailAddress> out; } cases[] = {
+        {"Ann Example <ann@host>", A({{"Ann Example", "ann@host"}})},
+        {"\"Doe, John\" <jd@host>, x@host", A({{"Doe, John", "jd@host"}, {"", "x@host"}})},
+        {R"("Say \"hi\"" <a@host>)", A({{"Say \"hi\"", "a@host"}})},
+        {"=?utf-8?q?J=C3=B6rg?= <j@host>", A({{"J\xC3\xB6rg", "j@host"}})},
+        {"bob@host (Bob Smith)", A({{"Bob Smith", "bob@host"}})},
+        {"Friends: a@host, b@host;", A({{"", "a@host"}, {"", "b@host"}})},
+        {"undisclosed-recipients:;", {}},
+        {"<a@host>", A({{"", "a@host"}})},
+        {"a@host", A({{"", "a@host"}})},
+        {"not an address", {}},
+        {"", {}},
+        {"a@x; b@y", A({{"", "a@x"}, {"", "b@y"}})},
+        {"\"a <b>, c\" <d@e>", A({{"a <b>, c", "d@e"}})},
+        {"x@y (a, b), z@w", A({{"a, b", "x@y"}, {"", "z@w"}})},
+        {"x@y (it's \"q, r), z@w", A({{"it's \"q, r", "x@y"}, {"", "z@w"}})},
+        {"  Name  <  n@h  >  ", A({{"Name", "n@h"}})},
+        {"Broken <", {}},
+        {"Nobody <>", A({{"Nobody", ""}})},
+        {",,,", {}},
+        {"a@b >>>, c@d", A({{"", "a@b >>>"}, {"", "c@d"}})},
+    };
+    for (const auto& c : cases) EXPECT_EQ(AddressParser::parse(c.in), c.out) << c.in;
+}
+
+TEST(MailAddress, DerivedValues) {
+    MailAddress a{"", "ann@Host"};
+    EXPECT_EQ(a.display(), "ann@Host");
+    EXPECT_EQ(a.domain(), "host");
+    EXPECT_EQ(a.formatted(), "ann@Host");
+    MailAddress b{"Ann", "ann@x.org"};
+    EXPECT_EQ(b.display(), "Ann");
+    EXPECT_EQ(b.formatted(), "Ann <ann@x.org>");
+    EXPECT_EQ((MailAddress{"", "postmaster"}).domain(), "postmaster");
+    EXPECT_EQ((MailAddress{"", ""}).domain(), "");
+    EXPECT_EQ((MailAddress{"", "@@"}).domain(), "");
+    EXPECT_EQ((MailAddress{"", "a@B@C@@"}).domain(), "c");
+    EXPECT_EQ((MailAddress{"", "x@\xC3\x89X.FR"}).domain(), "\xC3\xA9x.fr");
+}
+
+TEST(MailAddress, JSON) {
+    MailAddress a{"Ann", "a@x"};
+    nlohmann::json j = a;
+    EXPECT_EQ(j.dump(), R"({"email":"a@x","name":"Ann"})");
+    EXPECT_EQ(nlohmann::json::parse(R"({"name":"N","email":"e","extra":1})").get<MailAddress>(), (MailAddress{"N", "e"}));
+    EXPECT_THROW(nlohmann::json::parse(R"({"name":"N"})").get<MailAddress>(), nlohmann::json::exception);
+    EXPECT_THROW(nlohmann::json::parse(R"({"name":"N","email":5})").get<MailAddress>(), nlohmann::json::exception);
+    EXPECT_THROW(nlohmann::json::parse(R"(["N","e"])").get<MailAddress>(), nlohmann::json::exception);
+}
+
+TEST(MailDate, Parse) {
+    // 2024-03-05 09:15:00 +0100 = 08:15:00Z
+    const long long t = 1709626500;
+    struct Case { std::string in; std::optional<long long> secs; } cases[] = {
+        {"Tue, 5 Mar 2024 09:15:00 +0100", t},
+        {"Tue, 5 Mar 2024 09:15:00 +0100 (CET)", t},
+        {"  Tue, 5 Mar 2024 09:15:00 +0100\r\n", t},
+        {"5 Mar 2024 09:15:00 +0100", t},
+        {"Tue, 5 Mar 2024 09:15 +0100", t},
+        {"5 Mar 2024 09:15 +0100", t},
+        {"Tue, 5 Mar 24 09:15:00 +0100", t},   // two-digit year: not the year 24 AD
+        {"Fri, 5 Mar 99 09:15:00 +0100", 920621700},
+        {"Tue, 5 Mar 2024 08:15:00 GMT", t},
+        {"Tue, 5 Mar 2024 08:15:00 UTC", t},
+        {"5 Mar 2024 08:15:00 GMT", t},
+        {"Tue,  5 Mar 2024 09:15:00 +0100", t},
+        {"Tue, 05 Mar 2024 09:15:00 +0100", t},
+        {"tue, 5 mar 2024 09:15:00 +0100", t},
+        {"2024-03-05T08:15:00Z", std::nullopt},
+        {"", std::nullopt},
+        {"Tue, 5 Mar 2024 09:15:00 +0100 trailing", std::nullopt},
+        {"Tue, 31 Feb 2024 09:15:00 +0100", std::nullopt},
+        {std::string(100000, ' ') + "x", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto d = MailDate::parse(c.in);
+        if (!c.secs) {
+            EXPECT_FALSE(d) << c.in;
+            continue;
+        }
+        ASSERT_TRUE(d) << c.in;
+        EXPECT_EQ(epoch(d), *c.secs) << c.in;
+    }
+    EXPECT_EQ(MailDate::patterns().size(), 7u);
+}
+
+TEST(MailDate, RFC5322UsesLocalZone) {
+    auto tp = MailDate::TimePoint(std::chrono::seconds(1709626500));
+    EXPECT_EQ(MailDate::rfc5322(tp), "Tue, 5 Mar 2024 08:15:00 +0000");  // TZ=UTC under ctest
+    auto back = MailDate::parse(MailDate::rfc5322(tp));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(epoch(back), 1709626500);
+}
