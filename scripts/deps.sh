@@ -10,6 +10,7 @@ PACKAGES=(
   libicu-dev libssl-dev nlohmann-json3-dev openssl ca-certificates
   # application and kit
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libqt6svg6 libsecret-1-dev
+  bootstrap-icons
   libarchive-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   # tests
   libgtest-dev libgmock-dev libbenchmark-dev dovecot-imapd dovecot-core

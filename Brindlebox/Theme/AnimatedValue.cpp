@@ -1,0 +1,36 @@
+#include "Theme/AnimatedValue.h"
+
+namespace bx {
+
+AnimatedValue::AnimatedValue(double initial, QObject* parent)
+    : QObject(parent), value_(initial), target_(initial) {
+  connect(&anim_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+    value_ = v.toDouble();
+    emit changed(value_);
+  });
+}
+
+void AnimatedValue::animateTo(double target, const Animation& animation) {
+  if (target == target_ && !isRunning() && value_ == target) return;
+  target_ = target;
+  anim_.stop();
+  if (Motion::isInstant() || value_ == target) {
+    setValue(target);
+    return;
+  }
+  anim_.setStartValue(value_);
+  anim_.setEndValue(target);
+  anim_.setDuration(animation.durationMs());
+  anim_.setEasingCurve(animation.easing());
+  anim_.start();
+}
+
+void AnimatedValue::setValue(double target) {
+  anim_.stop();
+  target_ = target;
+  if (value_ == target) return;
+  value_ = target;
+  emit changed(value_);
+}
+
+} // namespace bx

@@ -1,0 +1,193 @@
+#include "Views/TextBlock.h"
+
+#include "Theme/Icons.h"
+#include "Theme/Theme.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QTextLayout>
+#include <QtMath>
+
+namespace bx {
+
+namespace {
+
+struct Laid {
+  QStringList lines;
+  qreal lineHeight = 0;
+};
+
+Laid layoutText(const QString& text, const QFont& font, int width, int maxLines) {
+  Laid out;
+  QFontMetricsF fm(font);
+  out.lineHeight = fm.height();
+  if (text.isEmpty()) return out;
+  QString t = text;
+  t.replace(QLatin1Char('\n'), QChar::LineSeparator);
+  QTextLayout layout(t, font);
+  QTextOption opt;
+  opt.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout.setTextOption(opt);
+  layout.beginLayout();
+  QList<QPair<int, int>> ranges;
+  for (;;) {
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) break;
+    line.setLineWidth(std::max(1, width));
+    ranges.append({line.textStart(), line.textLength()});
+  }
+  layout.endLayout();
+  const int shown = (maxLines > 0) ? std::min<int>(maxLines, ranges.size()) : ranges.size();
+  for (int i = 0; i < shown; ++i) {
+    QString s = t.mid(ranges[i].first, ranges[i].second);
+    if (i == shown - 1 && shown < ranges.size()) {
+      QString rest = t.mid(ranges[i].first);
+      rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+      rest = rest.trimmed();
+      s = fm.elidedText(rest, Qt::ElideRight, width);
+      // A cut made by a line break still shows that text is missing.
+      if (s == rest) s = rest + QChar(0x2026);
+    }
+    while (s.endsWith(QChar::LineSeparator) || s.endsWith(QLatin1Char(' '))) s.chop(1);
+    out.lines << s;
+  }
+  return out;
+}
+
+} // namespace
+
+TextBlock::TextBlock(const QString& text, QWidget* parent)
+    : ThemedWidget(parent), text_(text), font_(Theme::Font::body()), color_(Theme::ink) {
+  QSizePolicy sp(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  sp.setHeightForWidth(true);
+  setSizePolicy(sp);
+}
+
+void TextBlock::changed() {
+  updateGeometry();
+  update();
+}
+
+void TextBlock::setText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  changed();
+}
+void TextBlock::setFont(const QFont& font) {
+  font_ = font;
+  changed();
+}
+void TextBlock::setColor(const ThemeColor& color) {
+  color_ = color;
+  update();
+}
+void TextBlock::setMaxLines(int lines) {
+  maxLines_ = lines;
+  changed();
+}
+void TextBlock::setAlignment(Qt::Alignment alignment) {
+  alignment_ = alignment;
+  update();
+}
+void TextBlock::setMaxTextWidth(int width) {
+  maxTextWidth_ = width;
+  changed();
+}
+void TextBlock::setStrikeOut(bool on) {
+  font_.setStrikeOut(on);
+  update();
+}
+
+qreal TextBlock::idealWidth(const QString& text, const QFont& font) {
+  QFontMetricsF fm(font);
+  qreal w = 0;
+  for (const QString& para : text.split(QLatin1Char('\n'))) w = std::max(w, fm.horizontalAdvance(para));
+  return w;
+}
+
+QStringList TextBlock::wrap(const QString& text, const QFont& font, int width, int maxLines) {
+  return layoutText(text, font, width, maxLines).lines;
+}
+
+int TextBlock::idealTextWidth() const { return std::min(qCeil(idealWidth(text_, font_)) + 1, maxTextWidth_); }
+
+QStringList TextBlock::linesForWidth(int width) const {
+  return layoutText(text_, font_, std::min(width, maxTextWidth_), maxLines_).lines;
+}
+
+int TextBlock::heightForWidth(int width) const {
+  const Laid l = layoutText(text_, font_, std::min(width, maxTextWidth_), maxLines_);
+  return qCeil(l.lineHeight * std::max<qsizetype>(1, l.lines.size()));
+}
+
+int TextBlock::firstBaseline() const { return qCeil(QFontMetricsF(font_).ascent()); }
+
+QSize TextBlock::sizeHint() const {
+  const int w = idealTextWidth();
+  return QSize(w, heightForWidth(w));
+}
+
+QSize TextBlock::minimumSizeHint() const {
+  const int w = std::min(idealTextWidth(), 40);
+  return QSize(w, heightForWidth(w));
+}
+
+void TextBlock::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setFont(font_);
+  p.setPen(color_.resolved());
+  const int w = std::min(width(), maxTextWidth_);
+  const qreal x0 = (alignment_ & Qt::AlignHCenter) ? (width() - w) / 2.0 : 0;
+  const Laid l = layoutText(text_, font_, w, maxLines_);
+  QFontMetricsF fm(font_);
+  qreal y = 0;
+  for (const QString& line : l.lines) {
+    qreal x = x0;
+    if (alignment_ & Qt::AlignHCenter) x = x0 + (w - fm.horizontalAdvance(line)) / 2;
+    p.drawText(QPointF(x, y + fm.ascent()), line);
+    y += l.lineHeight;
+  }
+}
+
+SymbolView::SymbolView(const QString& symbol, qreal fontPixels, const ThemeColor& color, QWidget* parent)
+    : ThemedWidget(parent), symbol_(symbol), fontPixels_(fontPixels), color_(color) {
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void SymbolView::setSymbol(const QString& symbol) {
+  symbol_ = symbol;
+  update();
+}
+void SymbolView::setColor(const ThemeColor& color) {
+  color_ = color;
+  update();
+}
+void SymbolView::setBoxWidth(int width) {
+  boxWidth_ = width;
+  updateGeometry();
+}
+void SymbolView::setScaleFactor(qreal scale) {
+  scale_ = scale;
+  update();
+}
+
+QSize SymbolView::sizeHint() const {
+  const int side = qCeil(Icons::boxSize(fontPixels_));
+  return QSize(boxWidth_ > 0 ? boxWidth_ : side, side);
+}
+
+void SymbolView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  const qreal side = Icons::boxSize(fontPixels_);
+  QRectF box((width() - side) / 2, (height() - side) / 2, side, side);
+  if (scale_ != 1) {
+    p.translate(box.center());
+    p.scale(scale_, scale_);
+    p.translate(-box.center());
+  }
+  Icons::paint(p, box, symbol_, color_.resolved());
+}
+
+} // namespace bx

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QWidget>
+
+namespace bx {
+
+// Base of the pieces that paint themselves from theme colours: repaints on a
+// change of the appearance or of Reduce Motion.
+class ThemedWidget : public QWidget {
+  Q_OBJECT
+public:
+  explicit ThemedWidget(QWidget* parent = nullptr);
+
+protected:
+  // Called after a change of appearance, before the repaint.
+  virtual void appearanceChanged() {}
+};
+
+} // namespace bx
