@@ -1,0 +1,434 @@
+#include "Engines/Cleaner.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "Engines/Chunked.h"
+#include "Imap/CancellationError.h"
+#include "Imap/IMAPClient.h"
+#include "Imap/IMAPDate.h"
+#include "Imap/IMAPError.h"
+#include "Imap/UIDSet.h"
+#include "Mime/MIMEParser.h"
+#include "Util/AtomicFile.h"
+
+namespace bx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Digits only, within 32 bits.
+std::optional<std::uint32_t> parseUID(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9') return std::nullopt;
+    std::uint32_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// Closes the connection on every way out, in addition to any LOGOUT.
+struct ConnectionCloser {
+    IMAPClient& client;
+    ~ConnectionCloser() { client.disconnect(); }
+};
+
+std::string problemText(const std::exception& e) { return e.what(); }
+
+// Number of distinct UIDs of `flagged` that are not in `ours`.
+std::int64_t countForeign(const std::vector<std::uint32_t>& flagged,
+                          const std::set<std::uint32_t>& ours) {
+    std::set<std::uint32_t> foreign;
+    for (auto uid : flagged)
+        if (!ours.count(uid)) foreign.insert(uid);
+    return static_cast<std::int64_t>(foreign.size());
+}
+
+// The run's UIDs that the selected folder still holds.
+std::size_t stillThere(IMAPClient& client, const std::vector<std::uint32_t>& run) {
+    const std::set<std::uint32_t> members(run.begin(), run.end());
+    std::set<std::uint32_t> found;
+    for (auto uid : client.uidSearch("UID " + UIDSet::string(run)))
+        if (members.count(uid)) found.insert(uid);
+    return found.size();
+}
+
+// True when the file at `file` begins with exactly `prefix`.
+bool fileStartsWith(const fs::path& file, const std::string& prefix) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    std::string head(prefix.size(), '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    if (static_cast<std::size_t>(in.gcount()) != prefix.size()) return false;
+    return head == prefix;
+}
+
+}  // namespace
+
+struct Cleaner::RunOutcome {
+    bool known = false;       // the server could be asked what is left of the run
+    std::int64_t gone = 0;    // the run's messages no longer on the server
+};
+
+Cleaner::Cleaner(ArchiveLayout layout, MailAccount account, std::string password)
+    : layout(std::move(layout)), account(std::move(account)), password(std::move(password)) {}
+
+// ---------------------------------------------------------------- survey
+
+CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_token stop) {
+    IMAPClient client(account.server, timeout, stop);
+    client.connect();
+    ConnectionCloser closer{client};
+
+    client.login(account.username, password);
+    const SelectInfo info = client.select(mailbox, /*readOnly=*/true);
+    const std::vector<std::uint32_t> old = client.uidSearch("BEFORE " + IMAPDate::searchString(before));
+    const std::vector<std::uint32_t> deleted = client.uidSearch("DELETED");
+
+    std::vector<IMAPFetchItem> fetched;
+    for (const auto& run : chunked(old, metaRunSize)) {
+        if (stop.stop_requested()) throw CancellationError();
+        auto items = client.fetchMeta(run);
+        fetched.insert(fetched.end(), std::make_move_iterator(items.begin()),
+                       std::make_move_iterator(items.end()));
+    }
+
+    // UID -> local copy. Paths recorded by the backup are trusted; a path
+    // found only by the file-name scan names a UID that may belong to another
+    // numbering or another mailbox sharing the folder, so it is kept only
+    // when the server's header of that UID is the file's header.
+    std::map<std::uint32_t, std::string> paths;
+    std::set<std::uint32_t> fromScan;
+    const AccountSyncState sync = layout.loadSync(account);
+    auto state = sync.folders.find(mailbox);
+    // A server that reports no UIDVALIDITY gives UIDs no lasting meaning.
+    if (state != sync.folders.end() && info.uidValidity != 0 &&
+        state->second.uidValidity == info.uidValidity) {
+        for (const auto& [key, path] : state->second.files)
+            if (auto uid = parseUID(key)) paths.emplace(*uid, path);
+        bool missing = false;
+        for (const auto& item : fetched)
+            if (item.uid && !paths.count(*item.uid)) missing = true;
+        if (missing) {
+            for (const auto& [uid, path] : filesByUID(layout, state->second.directory))
+                if (paths.emplace(uid, path).second) fromScan.insert(uid);
+        }
+    }
+
+    std::vector<std::uint32_t> toConfirm;
+    for (const auto& item : fetched)
+        if (item.uid && item.size && fromScan.count(*item.uid)) toConfirm.push_back(*item.uid);
+    std::sort(toConfirm.begin(), toConfirm.end());
+    toConfirm.erase(std::unique(toConfirm.begin(), toConfirm.end()), toConfirm.end());
+    for (const auto& run : chunked(toConfirm, metaRunSize)) {
+        if (stop.stop_requested()) throw CancellationError();
+        std::map<std::uint32_t, std::string> headers;
+        client.run("UID FETCH",
+                   {IMAPClient::Arg::raw(UIDSet::string(run)), IMAPClient::Arg::raw("(UID BODY.PEEK[HEADER])")},
+                   [&headers](IMAPResponse& response) {
+                       if (!response.isUntagged()) return;
+                       auto item = IMAPFetchItem::fromValues(std::move(response.values));
+                       if (item && item->uid && item->body)
+                           headers[*item->uid] = std::string(item->body->begin(), item->body->end());
+                   });
+        for (auto uid : run) {
+            auto header = headers.find(uid);
+            auto file = layout.resolve(paths[uid]);
+            const bool same = header != headers.end() && !header->second.empty() && file &&
+                              fileStartsWith(*file, header->second);
+            if (!same) paths.erase(uid);
+        }
+    }
+
+    const bool uidPlus = client.capabilities().count("UIDPLUS") > 0;
+    client.logout();
+
+    std::stable_sort(fetched.begin(), fetched.end(), [](const IMAPFetchItem& a, const IMAPFetchItem& b) {
+        return a.uid.value_or(0) < b.uid.value_or(0);
+    });
+    std::vector<CleanupItem> items;
+    for (const auto& f : fetched) {
+        if (!f.uid || !f.size) continue;
+        std::optional<std::string> localPath;
+        if (auto p = paths.find(*f.uid); p != paths.end()) localPath = p->second;
+        items.emplace_back(*f.uid, *f.size, f.internalDate, std::move(localPath), CleanupItem::Status::pending());
+    }
+
+    std::string displayName = mailbox;
+    for (const auto& known : account.knownFolders) {
+        if (known.name == mailbox) {
+            displayName = known.displayName;
+            break;
+        }
+    }
+
+    CleanupPlan plan(mailbox, displayName, before, info.uidValidity, std::move(items));
+    plan.otherDeletedOnServer = countForeign(deleted, std::set<std::uint32_t>(old.begin(), old.end()));
+    plan.serverSupportsUIDPlus = uidPlus;
+    return plan;
+}
+
+CleanupPlan Cleaner::plan(const std::string& mailbox, Date before, std::stop_token stop) {
+    CleanupPlan result = survey(mailbox, before, std::move(stop));
+    for (auto& item : result.items) item.status = verify(item, layout);
+    return result;
+}
+
+// ---------------------------------------------------------------- copy check
+
+CleanupItem::Status Cleaner::verify(const CleanupItem& item, const ArchiveLayout& layout) {
+    if (!item.localPath) return CleanupItem::Status::notBackedUp();
+    auto file = layout.resolve(*item.localPath);
+    if (!file) return CleanupItem::Status::notBackedUp();
+    return verify(*file, item.serverSize);
+}
+
+CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSize) {
+    try {
+        struct stat st {};
+        if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return CleanupItem::Status::notBackedUp();
+        const std::int64_t size = st.st_size;
+        if (size != serverSize) return CleanupItem::Status::sizeMismatch(size, serverSize);
+        std::optional<std::string> data = readFile(file);
+        if (!data) return CleanupItem::Status::unreadable();
+        if (static_cast<std::int64_t>(data->size()) != serverSize) return CleanupItem::Status::unreadable();
+        if (!MIMEParser::looksValid(*data)) return CleanupItem::Status::unreadable();
+        if (MIMEParser::parse(*data).headers.fields.empty()) return CleanupItem::Status::unreadable();
+        return CleanupItem::Status::verified();
+    } catch (...) {
+        // Out of memory on a huge file and the like: never a reason to release.
+        return CleanupItem::Status::unreadable();
+    }
+}
+
+std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout,
+                                                         const std::string& directory) {
+    std::map<std::uint32_t, std::string> result;
+    auto folder = layout.resolve(directory);
+    if (!folder) return result;
+
+    std::string rootText = layout.root.lexically_normal().string();
+    while (rootText.size() > 1 && rootText.back() == '/') rootText.pop_back();
+    const std::string prefix = rootText == "/" ? rootText : rootText + "/";
+
+    std::vector<fs::path> files;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(*folder, fs::directory_options::skip_permission_denied, ec);
+    if (ec) return result;
+    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        std::error_code typeError;
+        if (it->is_regular_file(typeError)) files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+
+    for (const auto& file : files) {
+        std::string ext = file.extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (ext != ".eml") continue;
+        const std::string stem = file.stem().string();
+        std::string_view last;
+        std::size_t pos = 0;
+        while (pos < stem.size()) {
+            std::size_t space = stem.find(' ', pos);
+            if (space == std::string::npos) space = stem.size();
+            if (space > pos) last = std::string_view(stem).substr(pos, space - pos);
+            pos = space + 1;
+        }
+        auto uid = parseUID(last);
+        if (!uid || result.count(*uid)) continue;
+        const std::string full = file.lexically_normal().string();
+        if (full.size() <= prefix.size() || full.compare(0, prefix.size(), prefix) != 0) continue;
+        result.emplace(*uid, full.substr(prefix.size()));
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------- release
+
+std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress, std::stop_token stop) {
+    // 1-2: the copy check again, just before anything happens.
+    std::vector<std::uint32_t> recheck;
+    for (const auto& item : plan.verified())
+        if (item.localPath && verify(item, layout) == CleanupItem::Status::verified())
+            recheck.push_back(item.uid);
+    if (recheck.empty()) throw CleanupError::nothingVerified();
+    const std::set<std::uint32_t> recheckSet(recheck.begin(), recheck.end());
+
+    // The stop is looked at between runs only. Setting up may still be cut
+    // short by the client; that ends the release as stopped, with nothing
+    // flagged.
+    IMAPClient client(account.server, timeout, stop);
+    std::int64_t total = static_cast<std::int64_t>(recheckSet.size());
+    try {
+        client.connect();
+    } catch (const CancellationError&) {
+        throw CleanupError::stopped(0, total, std::nullopt);
+    }
+    ConnectionCloser closer{client};
+
+    std::vector<std::uint32_t> confirmed;
+    bool uidPlus = false;
+    try {
+        client.login(account.username, password);
+        const SelectInfo info = client.select(plan.mailbox, /*readOnly=*/false);
+        if (info.uidValidity != plan.uidValidity) throw CleanupError::uidValidityChanged();
+        if (info.readOnly) {
+            // STORE would be refused; stop before flagging anything.
+            client.logout();
+            throw CleanupError::stopped(0, total, std::string("The folder can only be opened read-only"));
+        }
+        uidPlus = client.capabilities().count("UIDPLUS") > 0;
+        if (!uidPlus) {
+            const std::int64_t others = countForeign(client.uidSearch("DELETED"), recheckSet);
+            if (others > 0) throw CleanupError::otherDeletedMessages(others);
+        }
+
+        std::vector<IMAPFetchItem> measured;
+        for (const auto& run : chunked(recheck, metaRunSize)) {
+            auto items = client.fetchMeta(run);
+            measured.insert(measured.end(), std::make_move_iterator(items.begin()),
+                            std::make_move_iterator(items.end()));
+        }
+        std::map<std::uint32_t, std::int64_t> expected;
+        for (const auto& item : plan.verified()) expected.emplace(item.uid, item.serverSize);
+        for (const auto& m : measured) {
+            if (!m.uid || !m.size) continue;
+            // FETCH replies the server sends of its own accord (flag changes
+            // of other messages) are not confirmations.
+            if (!recheckSet.count(*m.uid)) continue;
+            auto e = expected.find(*m.uid);
+            if (e != expected.end() && e->second == *m.size) confirmed.push_back(*m.uid);
+        }
+    } catch (const CancellationError&) {
+        client.logout();
+        throw CleanupError::stopped(0, total, std::nullopt);
+    }
+    std::sort(confirmed.begin(), confirmed.end());
+    confirmed.erase(std::unique(confirmed.begin(), confirmed.end()), confirmed.end());
+    if (confirmed.empty()) throw CleanupError::nothingVerified();
+
+    total = static_cast<std::int64_t>(confirmed.size());
+    if (progress) progress(0, total);
+
+    std::int64_t released = 0;
+    const std::size_t runSize = static_cast<std::size_t>(std::max<std::int64_t>(chunkSize, 1));
+    for (const auto& run : chunked(confirmed, runSize)) {
+        if (stop.stop_requested()) break;
+
+        // A started run goes on to its expunge or to the undo of its failure.
+        auto shield = client.shieldFromCancellation();
+        enum class Step { guard, flag, expunge } step = Step::guard;
+        std::optional<std::string> problem;
+        bool answered = false;  // the failure was the server's answer; the connection still works
+        try {
+            if (!uidPlus) {
+                const std::int64_t others =
+                    countForeign(client.uidSearch("DELETED"), std::set<std::uint32_t>(run.begin(), run.end()));
+                if (others > 0) {
+                    answered = true;
+                    throw CleanupError::otherDeletedMessages(others);
+                }
+            }
+            step = Step::flag;
+            client.markDeleted(run);
+            step = Step::expunge;
+            client.expunge(run);
+        } catch (const std::exception& e) {
+            problem = problemText(e);
+            if (auto imap = dynamic_cast<const IMAPError*>(&e))
+                answered = answered || imap->kind() == IMAPError::Kind::commandFailed;
+        } catch (...) {
+            problem = std::string("Unknown error");
+        }
+
+        if (problem) {
+            std::int64_t gone = 0;
+            std::int64_t unknown = 0;
+            bool unflagged = false;
+            if (answered) {
+                try {
+                    client.unmarkDeleted(run);
+                    unflagged = true;
+                } catch (...) {
+                }
+            }
+            if (step == Step::expunge) {
+                // The expunge may have taken some or all of the run: find out
+                // before telling anyone what is left.
+                std::optional<std::size_t> left;
+                if (unflagged) {
+                    try {
+                        left = stillThere(client, run);
+                    } catch (...) {
+                    }
+                }
+                if (left) {
+                    gone = static_cast<std::int64_t>(run.size() - *left);
+                } else {
+                    RunOutcome outcome = settleRun(plan, run);
+                    if (outcome.known)
+                        gone = outcome.gone;
+                    else
+                        unknown = static_cast<std::int64_t>(run.size());
+                }
+            } else if (step == Step::flag && !unflagged) {
+                // The flags may have been set before the connection broke.
+                RunOutcome outcome = settleRun(plan, run);
+                if (outcome.known) gone = outcome.gone;
+            }
+            client.logout();
+            throw CleanupError::stopped(released + gone, total, problem, unknown);
+        }
+
+        released += static_cast<std::int64_t>(run.size());
+        if (progress) progress(released, total);
+    }
+
+    client.logout();
+    if (released >= total) return released;
+    throw CleanupError::stopped(released, total, std::nullopt);
+}
+
+// On a fresh connection, after the one that ran `run` failed: which of the
+// run's messages are gone, and the flag taken off those still there. Not
+// cancellable: it only repairs and reports.
+Cleaner::RunOutcome Cleaner::settleRun(const CleanupPlan& plan, const std::vector<std::uint32_t>& run) const {
+    RunOutcome outcome;
+    try {
+        IMAPClient client(account.server, timeout);
+        client.connect();
+        ConnectionCloser closer{client};
+        client.login(account.username, password);
+        const SelectInfo info = client.select(plan.mailbox, /*readOnly=*/false);
+        if (info.uidValidity != plan.uidValidity) return outcome;
+        const std::set<std::uint32_t> members(run.begin(), run.end());
+        std::vector<std::uint32_t> left;
+        for (auto uid : client.uidSearch("UID " + UIDSet::string(run)))
+            if (members.count(uid)) left.push_back(uid);
+        std::sort(left.begin(), left.end());
+        left.erase(std::unique(left.begin(), left.end()), left.end());
+        outcome.known = true;
+        outcome.gone = static_cast<std::int64_t>(run.size() - left.size());
+        if (!info.readOnly) {
+            try {
+                client.unmarkDeleted(left);
+            } catch (...) {
+            }
+        }
+        client.logout();
+    } catch (...) {
+        outcome.known = false;
+    }
+    return outcome;
+}
+
+}  // namespace bx

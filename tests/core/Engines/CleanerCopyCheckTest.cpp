@@ -1,0 +1,112 @@
+// The copy check and the folder scan, on local files only.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "Engines/Cleaner.h"
+#include "support/TempDir.h"
+
+namespace bx {
+namespace {
+
+namespace fs = std::filesystem;
+using S = CleanupItem::Status;
+
+const std::string kMail =
+    "From: Ann <ann@example.com>\r\nTo: bob@example.com\r\nSubject: Hello\r\n"
+    "Date: Thu, 7 Mar 2024 09:15:02 +0100\r\nMessage-ID: <a1@example.com>\r\n\r\nBody text.\r\n";
+
+TEST(CleanerCopyCheck, RulesInOrder) {
+    test::TempDir dir;
+    const auto n = static_cast<std::int64_t>(kMail.size());
+    dir.write("good.eml", kMail);
+    dir.write("long.eml", kMail + "x");
+    dir.write("short.eml", kMail.substr(0, kMail.size() - 1));
+    dir.write("garbage.eml", std::string(kMail.size(), '\x07'));
+    dir.write("nohead.eml", "\r\n" + kMail.substr(2));  // blank first line: no header block
+    dir.write("binary.eml", std::string("\xFF\xD8\xFF\xE0", 4) + std::string(kMail.size() - 4, 'j'));
+    dir.mkdir("folder.eml");
+
+    struct Case { const char* file; std::int64_t serverSize; S expected; };
+    const Case cases[] = {
+        {"good.eml", n, S::verified()},
+        {"long.eml", n, S::sizeMismatch(n + 1, n)},
+        {"short.eml", n, S::sizeMismatch(n - 1, n)},
+        {"good.eml", n + 5, S::sizeMismatch(n, n + 5)},
+        {"garbage.eml", n, S::unreadable()},
+        {"nohead.eml", n, S::unreadable()},
+        {"binary.eml", n, S::unreadable()},
+        {"missing.eml", n, S::notBackedUp()},
+        {"folder.eml", n, S::notBackedUp()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Cleaner::verify(dir / c.file, c.serverSize), c.expected) << c.file;
+}
+
+TEST(CleanerCopyCheck, UnreadableFileOfTheRightSize) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+    test::TempDir dir;
+    auto file = dir.write("locked.eml", kMail);
+    fs::permissions(file, fs::perms::none);
+    EXPECT_EQ(Cleaner::verify(file, static_cast<std::int64_t>(kMail.size())), S::unreadable());
+}
+
+TEST(CleanerCopyCheck, ItemPaths) {
+    test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    dir.write("Acct/INBOX/2019/2019-01-02 Hello 7.eml", kMail);
+    const auto n = static_cast<std::int64_t>(kMail.size());
+    auto item = [&](std::optional<std::string> path) {
+        return CleanupItem(7, n, std::nullopt, std::move(path), S::pending());
+    };
+    EXPECT_EQ(Cleaner::verify(item("Acct/INBOX/2019/2019-01-02 Hello 7.eml"), layout), S::verified());
+    EXPECT_EQ(Cleaner::verify(item(std::nullopt), layout), S::notBackedUp());
+    EXPECT_EQ(Cleaner::verify(item("Acct/INBOX/2019/gone 7.eml"), layout), S::notBackedUp());
+    // A path that leaves the vault is never read, even when it names a good copy.
+    dir.write("outside/x.eml", kMail);
+    ArchiveLayout inner(dir / "vault");
+    fs::create_directories(dir / "vault");
+    EXPECT_EQ(Cleaner::verify(item("../outside/x.eml"), inner), S::notBackedUp());
+    EXPECT_EQ(Cleaner::verify(item((dir / "outside/x.eml").string()), inner), S::notBackedUp());
+}
+
+TEST(CleanerFolderScan, FindsFilesByTheUIDThatEndsTheirName) {
+    test::TempDir dir;
+    ArchiveLayout layout(dir / "vault");
+    const std::string folder = "Acct/INBOX";
+    auto put = [&](const std::string& rel) { dir.write("vault/" + folder + "/" + rel, kMail); };
+    put("2019/2019-01-02 Hello 4711.eml");
+    put("2020/2020-05-06 Upper 12.EML");
+    put("2020/2020-05-06 Two  spaces   13 .eml");
+    put("2020/2020-05-06 Not a number abc.eml");
+    put("2020/2020-05-06 Too big 4294967296.eml");
+    put("2020/2020-05-06 Signed +14.eml");
+    put("2020/2020-05-06 Text 15.txt");
+    put(".hidden/2018-01-01 Hidden 16.eml");
+    put("2021/2021-01-01 First 20.eml");
+    put("2022/2022-01-01 Second 20.eml");
+    put("2023/2023-01-01 Collision 21 (2).eml");  // last word is "(2)"
+    dir.write("vault/Acct/Other/2019-01-01 Elsewhere 30.eml", kMail);
+
+    auto found = Cleaner::filesByUID(layout, folder);
+    const std::map<std::uint32_t, std::string> expected = {
+        {4711, "Acct/INBOX/2019/2019-01-02 Hello 4711.eml"},
+        {12, "Acct/INBOX/2020/2020-05-06 Upper 12.EML"},
+        {13, "Acct/INBOX/2020/2020-05-06 Two  spaces   13 .eml"},
+        {16, "Acct/INBOX/.hidden/2018-01-01 Hidden 16.eml"},
+        {20, "Acct/INBOX/2021/2021-01-01 First 20.eml"},
+    };
+    EXPECT_EQ(found, expected);
+
+    // The root may be given with dot segments or a trailing slash.
+    ArchiveLayout dotted(dir / "vault" / "." / "Acct" / ".." / "");
+    EXPECT_EQ(Cleaner::filesByUID(dotted, folder), expected);
+
+    EXPECT_TRUE(Cleaner::filesByUID(layout, "Acct/Missing").empty());
+    EXPECT_TRUE(Cleaner::filesByUID(layout, "../vault/Acct/INBOX").empty());
+}
+
+}  // namespace
+}  // namespace bx
