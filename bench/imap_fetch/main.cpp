@@ -16,6 +16,8 @@
 #include "support/TempDir.h"
 #include "support/TestCerts.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -55,8 +57,15 @@ void seed(const bx::test::DovecotFixture& dovecot, const std::string& mailbox, i
     }
 }
 
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 struct Figure {
     double seconds = 0;
+    double cpu = -1;  // our thread's CPU time, when measured
     long long bytes = 0;
     long long messages = 0;
 };
@@ -65,6 +74,7 @@ Figure fetchWithClient(const bx::test::DovecotFixture& dovecot, const std::strin
                        long long batchBytes) {
     Figure f;
     auto start = Clock::now();
+    double cpu0 = cpuSeconds();
     bx::IMAPClient client(bx::IMAPServer("localhost", dovecot.imapsPort(), false), 60);
     client.connect();
     client.login(bx::test::users::alice.name, bx::test::users::alice.password);
@@ -96,6 +106,7 @@ Figure fetchWithClient(const bx::test::DovecotFixture& dovecot, const std::strin
     }
     client.logout();
     f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    f.cpu = cpuSeconds() - cpu0;
     return f;
 }
 
@@ -143,8 +154,10 @@ Figure fetchWithMbsync(const bx::test::DovecotFixture& dovecot, const std::strin
 
 void print(const char* label, const Figure& f) {
     double mb = f.bytes / 1e6;
-    std::printf("  %-28s %8.3f s  %9.1f MB/s  %9.0f msgs/s  (%lld msgs, %.1f MB)\n", label, f.seconds,
+    std::printf("  %-28s %8.3f s  %9.1f MB/s  %9.0f msgs/s  (%lld msgs, %.1f MB)", label, f.seconds,
                 mb / f.seconds, f.messages / f.seconds, f.messages, mb);
+    if (f.cpu >= 0) std::printf("  client CPU %.3f s", f.cpu);
+    std::printf("\n");
 }
 
 template <typename F>
