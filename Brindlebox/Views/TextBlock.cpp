@@ -41,12 +41,13 @@ Laid layoutText(const QString& text, const QFont& font, int width, int maxLines)
   for (int i = 0; i < shown; ++i) {
     QString s = t.mid(ranges[i].first, ranges[i].second);
     if (i == shown - 1 && shown < ranges.size()) {
-      QString rest = t.mid(ranges[i].first);
+      // The last line shown ends in an ellipsis: after its own text when it
+      // ended at a line break, else where the rest of the text runs out of
+      // width.
+      const bool hardBreak = s.endsWith(QChar::LineSeparator);
+      QString rest = hardBreak ? s.chopped(1).trimmed() + QChar(0x2026) : t.mid(ranges[i].first);
       rest.replace(QChar::LineSeparator, QLatin1Char(' '));
-      rest = rest.trimmed();
       s = fm.elidedText(rest, Qt::ElideRight, width);
-      // A cut made by a line break still shows that text is missing.
-      if (s == rest) s = rest + QChar(0x2026);
     }
     while (s.endsWith(QChar::LineSeparator) || s.endsWith(QLatin1Char(' '))) s.chop(1);
     out.lines << s;

@@ -1,5 +1,7 @@
 #include "Views/ToastOverlay.h"
 
+#include "Views/ToastView.h"
+
 #include "Platform/ReduceMotion.h"
 #include "Theme/AnimatedValue.h"
 #include "Theme/Motion.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Views/Toast.h"
+#include "Views/ToastView.h"
 
 #include <QObject>
 #include <QPointer>
@@ -10,7 +11,7 @@ class QWidget;
 
 namespace bx {
 
-class ToastView;
+class ToastView;  // Views/ToastView.h
 
 // Shows the current toast over a window's content, centred at its bottom:
 // 22 px above the bottom edge (96 px when BRINDLEBOX_DEMO_DIR is present in
