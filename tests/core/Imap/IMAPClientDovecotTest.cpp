@@ -345,3 +345,33 @@ TEST(IMAPClientDovecot, StopTokenAndShield) {
 
 }  // namespace
 }  // namespace bx
+
+namespace bx {
+namespace {
+
+// A mailbox the server can only open read-only answers SELECT with
+// [READ-ONLY]; the result must say so, or a release would go on to STORE.
+TEST(IMAPClientDovecot, SelectAnsweredReadOnlyIsReadOnly) {
+    test::trustTestCA();
+    DovecotFixture dovecot;
+    dovecot.append(users::alice, "Locked", {{test::makeMessage("kept"), {}, {}}});
+    auto folder = dovecot.maildir(users::alice) / "Locked";
+    ASSERT_TRUE(std::filesystem::exists(folder / "cur")) << folder;
+    std::filesystem::permissions(folder / "cur", std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+
+    ASSERT_NE(dovecot.session().command("SELECT Locked").tagged.find("[READ-ONLY]"), std::string::npos);
+
+    IMAPClient client(serverFor(dovecot, Transport::tls), 10);
+    client.connect();
+    client.login(users::alice.name, users::alice.password);
+    SelectInfo info = client.select("Locked", false);
+    EXPECT_TRUE(info.readOnly);
+    EXPECT_EQ(info.exists, 1);
+    EXPECT_FALSE(client.select("INBOX", false).readOnly);
+    client.logout();
+}
+
+}  // namespace
+}  // namespace bx
