@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "Mime/MailAddress.h"
+#include "Safety/Domains.h"
+#include "Safety/ReplyToCheck.h"
+
+using bx::Domains;
+using bx::MailAddress;
+
+TEST(Domains, HostOfURL) {
+    struct Case {
+        const char* url;
+        std::optional<std::string> host;
+    } cases[] = {
+        {"https://Example.COM/path?q=1", "example.com"},
+        {"  http://www.example.org:8080/x \n", "www.example.org"},
+        {"http://example.org", "example.org"},
+        {"https://example.org?x", "example.org"},
+        {"https://example.org#top", "example.org"},
+        // User information is not the host; the last "@" ends it.
+        {"http://bank.example@evil.example/", "evil.example"},
+        {"https://user:pw@Secure.Bank.example:443/login", "secure.bank.example"},
+        {"http://a@b@evil.example/", "evil.example"},
+        // A browser reads "\" as "/" in a web address: the click goes to bank.example.
+        {"http://bank.example\\@evil.example/", "bank.example"},
+        {"http://[2001:db8::1]:8080/", "2001:db8::1"},
+        {"//cdn.example.net/img.png", "cdn.example.net"},
+        {"http://%65vil.example/", "evil.example"},
+        {"HTTP://EXAMPLE.NET", "example.net"},
+        {"mailto:someone@example.com", std::nullopt},
+        {"www.example.com", std::nullopt},
+        {"/relative/path", std::nullopt},
+        {"", std::nullopt},
+        {"http://", std::nullopt},
+        {"http://:80/", std::nullopt},
+        {"http://user@/", std::nullopt},
+        {"http://exa mple.com/", std::nullopt},
+        {"http://example.com:port/", std::nullopt},
+        {"1http://example.com", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Domains::host(c.url), c.host) << c.url;
+}
+
+TEST(Domains, Registrable) {
+    struct Case {
+        const char* domain;
+        const char* registrable;
+    } cases[] = {
+        {"mail.example.com", "example.com"},
+        {"a.b.c.example.com", "example.com"},
+        {"example.com", "example.com"},
+        {"EXAMPLE.com.", "example.com"},
+        {" .news.Example.org. ", "example.org"},
+        {"shop.amazon.co.uk", "amazon.co.uk"},
+        {"amazon.co.uk", "amazon.co.uk"},
+        {"x.y.bank.com.au", "bank.com.au"},
+        {"www.hsbc.com.hk", "hsbc.com.hk"},
+        {"mail.example.uk", "example.uk"},
+        {"localhost", "localhost"},
+        {"", ""},
+        {"a..b", "a..b"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Domains::registrable(c.domain), c.registrable) << c.domain;
+}
+
+TEST(ReplyToCheck, Mismatch) {
+    const MailAddress sender{"Shop", "orders@mail.shop.example"};
+    // Only the first From address counts; a sub-domain is no mismatch.
+    EXPECT_FALSE(bx::ReplyToCheck::mismatch({sender}, {{"", "help@shop.example"}}));
+    EXPECT_FALSE(bx::ReplyToCheck::mismatch({sender}, {}));
+    EXPECT_FALSE(bx::ReplyToCheck::mismatch({}, {{"", "x@evil.example"}}));
+    EXPECT_FALSE(bx::ReplyToCheck::mismatch({{"No address", ""}}, {{"", "x@evil.example"}}));
+    EXPECT_FALSE(bx::ReplyToCheck::mismatch({{"Only at signs", "@@"}}, {{"", "x@evil.example"}}));
+
+    auto m = bx::ReplyToCheck::mismatch({sender, {"", "other@evil.example"}},
+                                        {{"", ""}, {"Billing", "billing@Collect.example"},
+                                         {"", "help@shop.example"}});
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->email, "billing@Collect.example");
+
+    // The first differing address wins even when a later one matches.
+    auto first = bx::ReplyToCheck::mismatch({sender}, {{"", "a@evil.example"}, {"", "b@shop.example"}});
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->email, "a@evil.example");
+}

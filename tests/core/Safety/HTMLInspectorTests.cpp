@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "Safety/HTMLInspector.h"
+#include "Util/Unicode.h"
+
+using bx::HTMLInspector;
+using bx::LinkWarning;
+using bx::MailAttachment;
+
+namespace {
+
+bool tracker(const std::string& tag) { return HTMLInspector::isTracker(HTMLInspector::attributes(tag)); }
+
+}  // namespace
+
+TEST(HTMLInspector, Tables) {
+    const auto& rows = HTMLInspector::trackerDomains();
+    EXPECT_EQ(rows.size(), 44u);
+    std::set<std::string_view> unique(rows.begin(), rows.end());
+    EXPECT_EQ(unique.size(), rows.size());
+    for (auto r : rows) EXPECT_NE(r.find('.'), std::string_view::npos) << r;
+    EXPECT_EQ(HTMLInspector::displayHead().size(), 307u);
+    EXPECT_EQ(HTMLInspector::plainTextHead().size(), 353u);
+}
+
+TEST(HTMLInspector, Attributes) {
+    auto a = HTMLInspector::attributes("<IMG SRC=\"http://x.example/a.gif?a=1&amp;b=2\" alt='it&#39;s' hidden/>");
+    EXPECT_EQ(a["src"], "http://x.example/a.gif?a=1&b=2");
+    EXPECT_EQ(a["alt"], "it's");
+    EXPECT_EQ(a["__bare"], "img hidden");
+
+    auto b = HTMLInspector::attributes("<img width=1 width=600 data-x = 'y'>");
+    EXPECT_EQ(b["width"], "600");
+    EXPECT_EQ(b["data-x"], "y");
+    EXPECT_EQ(b["__bare"], "img");
+    EXPECT_EQ(HTMLInspector::attributes("").size(), 0u);
+}
+
+TEST(HTMLInspector, TrackerRules) {
+    struct Case {
+        const char* tag;
+        bool tracker;
+    } cases[] = {
+        {"<img src=\"https://cdn.shop.example/p.gif\" width=\"1\" height=\"1\">", true},
+        {"<img src=\"https://cdn.shop.example/p.gif\" height=\"0\">", true},
+        {"<img src=\"https://cdn.shop.example/p.gif\" width=\"2px\">", true},
+        {"<img src=\"https://cdn.shop.example/hero.jpg\" width=\"100%\">", false},
+        {"<img src=\"https://cdn.shop.example/hero.jpg\" width=\"600\" height=\"300\">", false},
+        {"<img src=\"https://cdn.shop.example/a.gif\" style=\"display: none\">", true},
+        {"<img src=\"https://cdn.shop.example/a.gif\" style=\"opacity:0.5\">", true},
+        {"<img src=\"https://cdn.shop.example/a.gif\" style=\"Visibility: Hidden\">", true},
+        {"<img src=\"https://cdn.shop.example/a.gif\" hidden>", true},
+        {"<img src=\"https://cdn.shop.example/a.gif\" hidden=\"\">", true},
+        // An ordinary host without size decides nothing: a plain remote image.
+        {"<img src=\"https://cdn.shop.example/a.gif\">", false},
+        {"<img src=\"https://cdn.shop.example/open/a.gif\">", false},
+        // Listed tracker domains, their sub-domains and their registrable forms.
+        {"<img src=\"https://list-manage.com/track/open.php?u=1\">", true},
+        {"<img src=\"https://us4.list-manage.com/x.gif\">", true},
+        {"<img src=\"https://u123.ct.sendgrid.net/wf/open?upn=abc\" width=\"600\">", true},
+        {"<img src=\"https://u123.ct.sendgrid.net/banner.png\" width=\"600\">", false},
+        {"<img src=\"HTTPS://Sailthru.COM/img.png\">", true},
+        // Not http(s): never judged.
+        {"<img src=\"cid:logo1\" width=\"1\" height=\"1\">", false},
+        {"<img src=\"data:image/gif;base64,R0lGOD\" width=\"1\">", false},
+        {"<img src=\"/local.gif\" width=\"1\">", false},
+        {"<img width=\"1\">", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tracker(c.tag), c.tracker) << c.tag;
+    EXPECT_FALSE(HTMLInspector::isTracker({}));
+}
+
+TEST(HTMLInspector, InspectCountsImagesAndTrackers) {
+    const std::string html = R"(<html><body>
+<img src="cid:logo" width=1 height=1>
+<img src="https://images.shop.example/hero.jpg" width="600">
+<IMG SRC="HTTPS://images.shop.example/b.png">
+<img src="https://a.list-manage.com/open.php?u=1" width="1" height="1">
+<img src="https://us2.list-manage.com/track/x.gif">
+<img src="https://click.email.example/o.gif" style="display:none">
+<img src="data:image/png;base64,AAAA">
+</body></html>)";
+    auto r = HTMLInspector::inspect(html);
+    EXPECT_EQ(r.remoteImageCount, 2);
+    EXPECT_EQ(r.trackerCount, 3);
+    EXPECT_EQ(r.trackerHosts, (std::vector<std::string>{"list-manage.com", "email.example"}));
+    EXPECT_TRUE(r.linkWarnings.empty());
+    EXPECT_EQ(HTMLInspector::inspect(""), bx::HTMLReport());
+}
+
+TEST(HTMLInspector, LinkWarnings) {
+    const std::string html = R"(
+<p><a href="https://secure-login.evil.example/paypal">  www.PayPal.com/signin
+</a></p>
+<a href="https://www.paypal.com/x">Log in at https://paypal.com</a>
+<a href="https://docs.shop.example/report.pdf">report.pdf</a>
+<a href="https://www.shop.example/">Version 2.10</a>
+<a href="https://news.shop.example/x">Visit shop.example today</a>
+<a href="mailto:help@bank.example">bank.example</a>
+<a href="/relative">bank.example</a>
+<A HREF='http://203.0.113.5/login' class=btn><b>chase.com</b></A >
+<a href="https://t.mailer.example/c/123">amazon.co.uk/orders</a>
+<a href="https://track.example/r?u=https%3A%2F%2Fbank.example">bank.example</a>
+)";
+    auto w = HTMLInspector::linkWarnings(html);
+    ASSERT_EQ(w.size(), 4u);
+    EXPECT_EQ(w[0], (LinkWarning{"www.PayPal.com/signin", "www.paypal.com", "secure-login.evil.example",
+                                 "https://secure-login.evil.example/paypal"}));
+    EXPECT_EQ(w[1], (LinkWarning{"chase.com", "chase.com", "203.0.113.5", "http://203.0.113.5/login"}));
+    EXPECT_EQ(w[2].shownDomain, "amazon.co.uk");
+    EXPECT_EQ(w[2].actualHost, "t.mailer.example");
+    EXPECT_EQ(w[3].href, "https://track.example/r?u=https%3A%2F%2Fbank.example");
+
+    // Text of 200 characters or more is never checked.
+    const std::string longText(190, 'x');
+    EXPECT_EQ(HTMLInspector::linkWarnings("<a href=\"https://evil.example\">" + longText + " bank.com</a>").size(), 1u);
+    EXPECT_TRUE(
+        HTMLInspector::linkWarnings("<a href=\"https://evil.example\">" + std::string(196, 'x') + " bank.com</a>").empty());
+    // The same pair is reported once per link.
+    EXPECT_EQ(HTMLInspector::linkWarnings("<a href='http://e.example'>a.com</a><a href='http://e.example'>a.com</a>").size(),
+              2u);
+}
+
+TEST(HTMLInspector, DisplayHeadGoesIntoTheRealHead) {
+    const std::string& head = HTMLInspector::displayHead();
+    struct Case {
+        const char* html;
+        const char* expected;  // "HEAD" stands for the display head; "WRAP" for the wrapped original
+    } cases[] = {
+        {"<html><head><title>t</title></head><body>x</body></html>",
+         "<html><head>HEAD<title>t</title></head><body>x</body></html>"},
+        {"<!DOCTYPE html>\n<!-- <head> -->\n<HTML lang=\"en\">\n<HEAD data-x=\"a>b\"><title>t</title></HEAD>",
+         "<!DOCTYPE html>\n<!-- <head> -->\n<HTML lang=\"en\">\n<HEAD data-x=\"a>b\">HEAD<title>t</title></HEAD>"},
+        {"<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head/><body>x</body></html>",
+         "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head/>HEAD<body>x</body></html>"},
+        // <header> is not <head>; a head after content is ignored by browsers;
+        // a head inside a comment is no head: all are wrapped.
+        {"<header class=\"top\">Hi</header><p>text</p>", "WRAP"},
+        {"<html><body><header>x</header><p>a</p></body></html>", "WRAP"},
+        {"Hello <html><head></head><body>b</body></html>", "WRAP"},
+        {"<!-- <head> --><p>x</p>", "WRAP"},
+        {"<!-- unterminated <head>", "WRAP"},
+        {"<p>plain fragment</p>", "WRAP"},
+        {"", "WRAP"},
+    };
+    for (const auto& c : cases) {
+        const std::string out = HTMLInspector::prepareForDisplay(c.html, {}, false);
+        std::string expected = c.expected;
+        if (expected == "WRAP") {
+            expected = "<!doctype html><html><head>" + head + "</head><body>" + c.html + "</body></html>";
+        } else {
+            expected.replace(expected.find("HEAD<"), 4, head);
+        }
+        EXPECT_EQ(out, expected) << c.html;
+        EXPECT_EQ(out, HTMLInspector::prepareForDisplay(c.html, {}, true));
+    }
+}
+
+TEST(HTMLInspector, PrepareInlinesPartsAndRemovesTrackers) {
+    MailAttachment logo{0, "logo.png", "image/png", std::string("\x89PNG\r\n", 6), std::string("logo1"), true};
+    MailAttachment empty{1, "x.bin", "application/octet-stream", "zz", std::string(""), true};
+    MailAttachment big{2, "big.jpg", "image/jpeg", std::string(8'000'000, 'a'), std::string("big"), true};
+    MailAttachment edge{3, "edge.bin", "image/gif", std::string(7'999'999, 'b'), std::string("edge"), true};
+    const std::string html =
+        "<html><head></head><body><img src=\"cid:logo1\"><img src=\"cid:logo1\" alt=x>"
+        "<img src=\"cid:big\"><img src=\"cid:other\">"
+        "<img src=\"https://sendgrid.net/wf/open?x\" width=1 height=1><img src=\"https://cdn.example/a.png\">"
+        "</body></html>";
+    const std::string out = HTMLInspector::prepareForDisplay(html, {logo, empty, big, edge}, false);
+    const std::string logoData = "data:image/png;base64,iVBORw0K";
+    EXPECT_EQ(out.find("cid:logo1"), std::string::npos);
+    size_t first = out.find(logoData);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(out.find(logoData, first + 1), std::string::npos);
+    EXPECT_NE(out.find("cid:big"), std::string::npos);
+    EXPECT_NE(out.find("cid:other"), std::string::npos);  // an empty Content-ID replaces nothing
+    EXPECT_EQ(out.find("sendgrid"), std::string::npos);
+    EXPECT_NE(out.find("<!-- tracker removed by Brindlebox -->"), std::string::npos);
+    EXPECT_NE(out.find("<img src=\"https://cdn.example/a.png\">"), std::string::npos);
+
+    const std::string edgeOut =
+        HTMLInspector::prepareForDisplay("<img src=\"cid:edge\">", {edge}, false);
+    EXPECT_EQ(edgeOut.find("cid:edge"), std::string::npos);
+    EXPECT_NE(edgeOut.find("data:image/gif;base64,YmJi"), std::string::npos);
+}
+
+TEST(HTMLInspector, PlainTextDocument) {
+    const std::string out = HTMLInspector::plainTextDocument("a < b & \"c\"\nsee https://example.com/x?a=1 now");
+    EXPECT_EQ(out, HTMLInspector::plainTextHead() +
+                       "a &lt; b &amp; &quot;c&quot;\nsee <a href=\"https://example.com/x?a=1\">"
+                       "https://example.com/x?a=1</a> now</body></html>");
+    EXPECT_EQ(HTMLInspector::plainTextDocument(""), HTMLInspector::plainTextHead() + "</body></html>");
+}
+
+// Hostile markup must not make the inspection hang: each case takes hours
+// with unbounded regular expressions (the scans grow with the square of the
+// text). A hang here shows as the test timing out.
+TEST(HTMLInspector, HostileMarkupIsBounded) {
+    std::string unclosedAnchors, unclosedImgs, longAttr, anchorsNoClose;
+    for (int i = 0; i < 60000; ++i) unclosedAnchors += "<a href=x>y ";
+    for (int i = 0; i < 60000; ++i) unclosedImgs += "<img src=x ";
+    longAttr = "<img " + std::string(400000, 'a') + ">";
+    for (int i = 0; i < 40000; ++i) anchorsNoClose += "<a <a ";
+    anchorsNoClose += "</a>";
+    for (const std::string* html : {&unclosedAnchors, &unclosedImgs, &longAttr, &anchorsNoClose}) {
+        const auto report = HTMLInspector::inspect(*html);
+        EXPECT_EQ(report.trackerCount + report.remoteImageCount, 0);
+        EXPECT_TRUE(report.linkWarnings.empty());
+        const std::string out = HTMLInspector::prepareForDisplay(*html, {}, false);
+        EXPECT_EQ(out.size(), html->size() + 361);  // wrapped, nothing removed
+    }
+}
