@@ -2,6 +2,7 @@
 // certificates, seeding and read-back, and the scripted fake server.
 
 #include "support/DovecotFixture.h"
+#include "support/FakeIMAPServer.h"
 #include "support/Ports.h"
 #include "support/RawIMAPClient.h"
 #include "support/TempDir.h"
@@ -57,6 +58,8 @@ struct Variant {
     char delimiter;
     bool uidplus;
 };
+
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
 
 class DovecotVariantTest : public ::testing::TestWithParam<Variant> {};
 
@@ -206,4 +209,166 @@ TEST(DovecotFixtureTest, SeedsThousandsQuickly)
     EXPECT_EQ(dovecot.fetchRaw(users::alice, "Bulk", uids[2999]), msgs[2999].bytes);
     ::testing::Test::RecordProperty("seed_3000_ms",
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+// ---- the scripted fake server ----
+
+TEST(FakeIMAPServerTest, MatchingRules)
+{
+    struct Case {
+        const char* pattern;
+        const char* line;
+        bool match;
+        const char* tag;
+    };
+    const Case cases[] = {
+        {"{tag} LOGIN alice *", "B0001 LOGIN alice \"pw\"", true, "B0001"},
+        {"{tag} LOGIN alice *", "B0001 LOGIN bob \"pw\"", false, ""},
+        {"{tag} CAPABILITY", "B0002 CAPABILITY", true, "B0002"},
+        {"{tag} CAPABILITY", "B0002 CAPABILITY ", false, ""},
+        {"{tag} CAPABILITY", " CAPABILITY", false, ""},
+        {"{tag} UID FETCH * (UID*)", "A7 UID FETCH 1:3,9 (UID RFC822.SIZE)", true, "A7"},
+        {"*", "", true, ""},
+        {"{tag} LIST \"\" \"*\"", "t LIST \"\" \"*\"", true, "t"},
+        {"x*y*z", "xaybz", true, ""},
+        {"x*y*z", "xaybza", false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string tag;
+        EXPECT_EQ(FakeIMAPServer::matches(c.pattern, c.line, &tag), c.match) << c.pattern << " vs " << c.line;
+        if (c.match) {
+            EXPECT_EQ(tag, c.tag) << c.pattern;
+        }
+    }
+}
+
+TEST(FakeIMAPServerTest, PlaysScriptAndRecordsTheClientsBytes)
+{
+    FakeIMAPServer fake;
+    fake.sendBytewise("* OK [CAPABILITY IMAP4rev1] fake\r\n")
+        .expect("{tag} LOGIN {5}")
+        .send("+ go\r\n")
+        .expectBytes("alice")
+        .expect(" \"pw\"")
+        .sendSplit("{tag} OK [CAPABILITY IMAP4rev1 UIDPLUS] in\r\n", {1, 2, 10})
+        .expectExact("T1 LOGOUT")
+        .send("* BYE bye\r\nT1 OK out\r\n")
+        .expectClose();
+    fake.start();
+
+    auto c = RawIMAPClient::plain(fake.port());
+    EXPECT_EQ(c.greeting(), "* OK [CAPABILITY IMAP4rev1] fake\r\n");
+    c.write("X1 LOGIN {5}\r\n");
+    EXPECT_EQ(c.readResponse(), "+ go\r\n");
+    c.write("alice");
+    c.write(" \"pw\"\r\n");
+    EXPECT_EQ(c.readResponse(), "X1 OK [CAPABILITY IMAP4rev1 UIDPLUS] in\r\n");
+    auto bye = c.command("LOGOUT");
+    EXPECT_TRUE(bye.ok());
+    { RawIMAPClient gone(std::move(c)); }  // closes the socket
+
+    ASSERT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure();
+    EXPECT_EQ(fake.received(), "X1 LOGIN {5}\r\nalice \"pw\"\r\nT1 LOGOUT\r\n");
+    EXPECT_EQ(fake.tag(), "X1");
+    // The literal came after the continuation, so it is a read of its own.
+    auto reads = fake.reads();
+    ASSERT_GE(reads.size(), 2u);
+    EXPECT_EQ(reads[0], "X1 LOGIN {5}\r\n");
+    EXPECT_EQ(reads[1].substr(0, 5), "alice");
+    EXPECT_TRUE(fake.clientClosed());
+}
+
+TEST(FakeIMAPServerTest, MismatchEndsTheScriptAndClosesTheConnection)
+{
+    FakeIMAPServer fake;
+    fake.send("* OK hi\r\n").expect("{tag} LOGIN *").send("{tag} OK never sent\r\n");
+    fake.start();
+    auto c = RawIMAPClient::plain(fake.port());
+    c.write("a1 SELECT INBOX\r\n");
+    EXPECT_THROW(c.readResponse(), std::runtime_error);  // closed, nothing sent
+    ASSERT_TRUE(fake.waitDone());
+    EXPECT_FALSE(fake.completed());
+    EXPECT_NE(fake.failure().find("a1 SELECT INBOX"), std::string::npos) << fake.failure();
+}
+
+TEST(FakeIMAPServerTest, DropsMidLiteralAndResets)
+{
+    for (bool reset : {false, true}) {
+        FakeIMAPServer fake;
+        fake.send("* OK hi\r\n").expect("{tag} UID FETCH 1 BODY[]").send("* 1 FETCH (UID 1 BODY[] {100}\r\nabc");
+        if (reset) {
+            fake.reset();
+        } else {
+            fake.drop();
+        }
+        fake.start();
+        auto c = RawIMAPClient::plain(fake.port());
+        c.write("x UID FETCH 1 BODY[]\r\n");
+        try {
+            c.readResponse();
+            ADD_FAILURE() << "a response despite the drop";
+        } catch (const std::runtime_error& e) {
+            std::string what = e.what();
+            if (reset) EXPECT_NE(what.find("reset"), std::string::npos) << what;
+            else EXPECT_NE(what.find("closed"), std::string::npos) << what;
+        }
+        ASSERT_TRUE(fake.waitDone());
+        EXPECT_TRUE(fake.completed()) << fake.failure();
+    }
+}
+
+TEST(FakeIMAPServerTest, StallsBeforeTheNextStep)
+{
+    FakeIMAPServer fake;
+    fake.send("* OK hi\r\n").stall(300ms).send("* late\r\n");
+    fake.start();
+    auto c = RawIMAPClient::plain(fake.port());
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.readResponse(), "* late\r\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 250ms);
+    // A client with a short time limit gives up during the stall.
+    FakeIMAPServer slow;
+    slow.send("* OK hi\r\n").stall(5s).send("* late\r\n");
+    slow.start();
+    auto d = RawIMAPClient::plain(slow.port());
+    d.setTimeout(100ms);
+    EXPECT_THROW(d.readResponse(), std::runtime_error);
+}
+
+TEST(FakeIMAPServerTest, ReportsAClientThatNeverComes)
+{
+    FakeIMAPServer::Options o;
+    o.acceptTimeout = 50ms;
+    FakeIMAPServer fake(o);
+    fake.send("* OK hi\r\n");
+    fake.start();
+    ASSERT_TRUE(fake.waitDone());
+    EXPECT_FALSE(fake.connected());
+    EXPECT_EQ(fake.failure(), "no client connected");
+}
+
+TEST(FakeIMAPServerTest, SpeaksTLS)
+{
+    FakeIMAPServer::Options o;
+    o.tls = true;
+    FakeIMAPServer fake(o);
+    fake.send("* OK tls\r\n").expect("{tag} LOGIN * *").send("{tag} OK in\r\n").drop();
+    fake.start();
+    auto c = RawIMAPClient::tls(fake.port(), TLSClientOptions{{}, "localhost", true});
+    EXPECT_EQ(c.greeting(), "* OK tls\r\n");
+    EXPECT_TRUE(c.command("LOGIN alice secret").ok());
+    EXPECT_THROW(c.readResponse(), std::runtime_error);
+    ASSERT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure();
+    EXPECT_EQ(fake.received(), "T1 LOGIN alice secret\r\n");
+
+    // A client that refuses the certificate: the script fails at the handshake.
+    o.cert = CertKind::Untrusted;
+    FakeIMAPServer bad(o);
+    bad.send("* OK tls\r\n");
+    bad.start();
+    EXPECT_EQ(RawIMAPClient::tlsHandshakeError(bad.port()), "unable to get local issuer certificate");
+    ASSERT_TRUE(bad.waitDone());
+    EXPECT_NE(bad.failure().find("TLS handshake failed"), std::string::npos) << bad.failure();
 }
