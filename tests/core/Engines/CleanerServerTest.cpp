@@ -20,6 +20,7 @@
 #include <stop_token>
 #include <thread>
 
+#include "Engines/BackupRunner.h"
 #include "Engines/Cleaner.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPError.h"
@@ -508,7 +509,8 @@ TEST(CleanerRelease, ReleasesExactlyTheVerifiedOldMessagesOverTLS) {
         ages.push_back(year * 365 + 200);
     }
     auto uids = f.seedAges(ages);
-    f.backUp(uids);
+    BackupRunner backup(f.layout, f.account, test::users::alice.password);
+    EXPECT_EQ(backup.run().newMessages, static_cast<std::int64_t>(uids.size()));
     const auto before = f.serverBytes();
 
     Cleaner cleaner = f.cleaner();
@@ -533,7 +535,7 @@ TEST(CleanerRelease, ReleasesExactlyTheVerifiedOldMessagesOverTLS) {
     EXPECT_EQ(left, minus(uids, old));
     EXPECT_TRUE(f.flaggedDeleted().empty());
     // The vault keeps every copy.
-    for (auto uid : uids) EXPECT_TRUE(fs::exists(f.file(uid)));
+    for (const auto& item : plan.items) EXPECT_TRUE(fs::exists(f.layout.url(*item.localPath)));
 }
 
 TEST(CleanerRelease, AnyDoubtKeepsTheMessage) {
