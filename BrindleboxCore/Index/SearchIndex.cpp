@@ -1,0 +1,357 @@
+#include "Index/SearchIndex.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <unordered_map>
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include "Index/JSONWriter.h"
+#include "Mime/MIMEParser.h"
+#include "Mime/ParsedMessage.h"
+#include "Safety/HTMLInspector.h"
+#include "Safety/ReplyToCheck.h"
+#include "Safety/SenderCheck.h"
+#include "Safety/SenderTrust.h"
+#include "Util/AtomicFile.h"
+#include "Util/Unicode.h"
+
+namespace bx {
+
+namespace {
+
+constexpr size_t maxIndexedCharacters = 40000;
+constexpr size_t snippetCharacters = 180;
+
+// ICU's \s: tab, line feed, form feed, carriage return and Unicode separators.
+bool isRegexSpace(UChar32 c) {
+    if (c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ') return true;
+    if (c < 0x80) return false;
+    const int8_t t = u_charType(c);
+    return t == U_SPACE_SEPARATOR || t == U_LINE_SEPARATOR || t == U_PARAGRAPH_SEPARATOR;
+}
+
+// Every run of white space becomes one blank.
+std::string collapseWhiteSpace(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const int32_t n = static_cast<int32_t>(s.size());
+    bool inRun = false;
+    for (int32_t i = 0; i < n;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        if (c >= 0 && isRegexSpace(c)) {
+            if (!inRun) out += ' ';
+            inRun = true;
+        } else {
+            out.append(s.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
+            inRun = false;
+        }
+    }
+    return out;
+}
+
+std::string makeSnippet(std::string_view plain) {
+    // Most of a long text cannot reach the snippet; look at its start first.
+    constexpr size_t window = 8192;
+    if (plain.size() > window) {
+        size_t cut = window;
+        while (cut > 0 && (static_cast<unsigned char>(plain[cut]) & 0xC0) == 0x80) --cut;
+        const std::string head = collapseWhiteSpace(plain.substr(0, cut));
+        if (characterCount(head) > snippetCharacters + 1) return prefixCharacters(head, snippetCharacters);
+    }
+    return prefixCharacters(collapseWhiteSpace(plain), snippetCharacters);
+}
+
+std::string firstCharacters(std::string_view s, size_t n) {
+    if (s.size() <= n) return std::string(s);  // never more characters than bytes
+    return prefixCharacters(s, n);
+}
+
+}  // namespace
+
+// ---- records --------------------------------------------------------------
+
+std::pair<MessageRecord, std::string> SearchIndex::makeRecord(std::string_view data, std::string_view path,
+                                                              double mtime) {
+    const ParsedMessage msg = MIMEParser::parse(data);
+
+    std::vector<std::string_view> components;
+    for (size_t start = 0; start <= path.size();) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string_view::npos) slash = path.size();
+        if (slash > start) components.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+
+    const std::string plain = msg.plainText();
+    const HTMLReport report = msg.htmlBody ? HTMLInspector::inspect(*msg.htmlBody) : HTMLReport();
+    const SenderTrust trust = SenderTrust::from(msg.headers).first;
+    std::optional<MailAddress> sender;
+    if (!msg.from.empty()) sender = msg.from.front();
+    const bool replyToMismatch = ReplyToCheck::mismatch(msg.from, msg.replyTo).has_value();
+    const auto flags = SenderCheck::check(sender, {}, {});
+
+    MessageRecord r;
+    r.id = 0;
+    r.path = std::string(path);
+    r.account = components.size() > 0 ? std::string(components[0]) : std::string();
+    r.folder = components.size() > 1 ? std::string(components[1]) : std::string();
+    r.subject = msg.subject;
+    r.fromName = sender ? sender->name : std::string();
+    r.fromEmail = sender ? sender->email : std::string();
+    {
+        std::string to;
+        bool first = true;
+        for (const auto* list : {&msg.to, &msg.cc})
+            for (const auto& a : *list) {
+                if (!first) to += ", ";
+                to += a.formatted();
+                first = false;
+            }
+        r.to = std::move(to);
+    }
+    r.date = msg.date ? *msg.date : MessageRecord::dateFromSeconds(mtime);
+    r.size = static_cast<int64_t>(data.size());
+    r.snippet = makeSnippet(plain);
+    r.attachments = static_cast<int64_t>(msg.fileAttachments().size());
+    r.trackers = report.trackerCount;
+    r.remoteImages = report.remoteImageCount;
+    r.trust = trust;
+    r.replyToMismatch = replyToMismatch;
+    r.linkWarnings = static_cast<int64_t>(report.linkWarnings.size());
+    r.mtime = mtime;
+    if (!flags.empty()) r.senderFlag = flags.front().summary;
+
+    std::string text = msg.subject;
+    text += '\n';
+    {
+        bool first = true;
+        for (const auto* list : {&msg.from, &msg.to, &msg.cc})
+            for (const auto& a : *list) {
+                if (!first) text += ' ';
+                text += a.name;
+                text += ' ';
+                text += a.email;
+                first = false;
+            }
+    }
+    text += '\n';
+    text += firstCharacters(plain, maxIndexedCharacters);
+    text += '\n';
+    for (size_t i = 0; i < msg.attachments.size(); ++i) {
+        if (i) text += ' ';
+        text += msg.attachments[i].filename;
+    }
+    return {std::move(r), std::move(text)};
+}
+
+// ---- changes --------------------------------------------------------------
+
+std::vector<MessageRecord> SearchIndex::liveRecords() const {
+    std::vector<MessageRecord> out;
+    out.reserve(byPath_.size());
+    for (const auto& r : records_)
+        if (r) out.push_back(*r);
+    return out;
+}
+
+std::optional<MessageRecord> SearchIndex::record(std::string_view path) const {
+    auto it = byPath_.find(path);
+    if (it == byPath_.end() || it->second >= records_.size() || !records_[it->second]) return std::nullopt;
+    return records_[it->second];
+}
+
+void SearchIndex::add(MessageRecord record, std::string_view text) {
+    remove(record.path);
+    const auto slot = static_cast<Slot>(records_.size());
+    record.id = slot;
+    byPath_[record.path] = slot;
+    records_.push_back(std::move(record));
+
+    auto tokens = tokenize(text);
+    std::sort(tokens.begin(), tokens.end());
+    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    for (auto& t : tokens) postings_[std::move(t)].push_back(slot);
+    sortedTokens_.reset();
+}
+
+void SearchIndex::remove(std::string_view path) {
+    auto it = byPath_.find(path);
+    if (it == byPath_.end()) return;
+    if (it->second < records_.size()) records_[it->second].reset();
+    byPath_.erase(it);
+}
+
+void SearchIndex::compact() {
+    constexpr Slot gone = static_cast<Slot>(-1);
+    std::vector<Slot> renumber(records_.size(), gone);
+    std::vector<std::optional<MessageRecord>> live;
+    live.reserve(byPath_.size());
+    byPath_.clear();
+    for (size_t old = 0; old < records_.size(); ++old) {
+        if (!records_[old]) continue;
+        const auto slot = static_cast<Slot>(live.size());
+        renumber[old] = slot;
+        MessageRecord r = std::move(*records_[old]);
+        r.id = slot;
+        byPath_[r.path] = slot;
+        live.push_back(std::move(r));
+    }
+    records_ = std::move(live);
+
+    for (auto it = postings_.begin(); it != postings_.end();) {
+        Postings& list = it->second;
+        size_t w = 0;
+        for (Slot s : list)
+            if (s < renumber.size() && renumber[s] != gone) list[w++] = renumber[s];
+        list.resize(w);
+        if (list.empty()) {
+            it = postings_.erase(it);
+        } else {
+            list.shrink_to_fit();
+            ++it;
+        }
+    }
+    sortedTokens_.reset();
+}
+
+// ---- queries --------------------------------------------------------------
+
+const std::vector<SearchIndex::Entry>& SearchIndex::sortedTokens() const {
+    if (!sortedTokens_) {
+        std::vector<Entry> entries;
+        entries.reserve(postings_.size());
+        for (const auto& kv : postings_) entries.push_back(&kv);
+        std::sort(entries.begin(), entries.end(), [](Entry a, Entry b) { return a->first < b->first; });
+        sortedTokens_ = std::move(entries);
+    }
+    return *sortedTokens_;
+}
+
+std::pair<size_t, size_t> SearchIndex::prefixRange(std::string_view prefix) const {
+    const auto& tokens = sortedTokens();
+    size_t lo = 0, hi = tokens.size();
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (std::string_view(tokens[mid]->first) < prefix)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    size_t end = lo;
+    while (end < tokens.size() && std::string_view(tokens[end]->first).substr(0, prefix.size()) == prefix) ++end;
+    return {lo, end};
+}
+
+std::vector<std::string_view> SearchIndex::tokensWithPrefix(std::string_view prefix) const {
+    const auto [lo, hi] = prefixRange(prefix);
+    std::vector<std::string_view> out;
+    out.reserve(hi - lo);
+    for (size_t i = lo; i < hi; ++i) out.push_back((*sortedTokens_)[i]->first);
+    return out;
+}
+
+std::vector<SearchIndex::Slot> SearchIndex::searchSlots(std::string_view query) const {
+    const auto queryTokens = tokenize(query);
+    if (queryTokens.empty()) return {};
+    const size_t n = records_.size();
+    const size_t words = (n + 63) / 64;
+    std::vector<uint64_t> result, current;
+    bool firstToken = true;
+    for (const auto& token : queryTokens) {
+        current.assign(words, 0);
+        const auto [lo, hi] = prefixRange(token);
+        const auto& tokens = *sortedTokens_;
+        for (size_t i = lo; i < hi; ++i)
+            for (Slot s : tokens[i]->second)
+                if (s < n) current[s >> 6] |= uint64_t{1} << (s & 63);
+        bool any = false;
+        if (firstToken) {
+            result.swap(current);
+            for (uint64_t w : result) any |= w != 0;
+            firstToken = false;
+        } else {
+            for (size_t w = 0; w < words; ++w) any |= (result[w] &= current[w]) != 0;
+        }
+        if (!any) return {};
+    }
+    std::vector<Slot> slots;
+    for (size_t w = 0; w < words; ++w)
+        for (uint64_t bits = result[w]; bits; bits &= bits - 1) {
+            const auto s = static_cast<Slot>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+            if (records_[s]) slots.push_back(s);
+        }
+    std::sort(slots.begin(), slots.end(), [&](Slot a, Slot b) {
+        const Date da = records_[a]->date, db = records_[b]->date;
+        return da != db ? da > db : a < b;
+    });
+    return slots;
+}
+
+std::vector<MessageRecord> SearchIndex::search(std::string_view query) const {
+    const auto slots = searchSlots(query);
+    std::vector<MessageRecord> out;
+    out.reserve(slots.size());
+    for (Slot s : slots) out.push_back(*records_[s]);
+    return out;
+}
+
+// ---- file -----------------------------------------------------------------
+
+std::string SearchIndex::encode() const {
+    std::string out;
+    size_t estimate = 64;
+    for (const auto& r : records_)
+        estimate += r ? 400 + r->path.size() + r->subject.size() + r->snippet.size() + r->to.size() : 5;
+    for (const auto& kv : postings_) estimate += kv.first.size() + 4 + kv.second.size() * 6;
+    out.reserve(estimate);
+
+    JSONWriter w(out);
+    w.beginObject();
+    w.key("version");
+    w.integer(3);
+    w.key("records");
+    w.beginArray();
+    for (const auto& r : records_) {
+        if (r)
+            r->writeJSON(w);
+        else
+            w.null();
+    }
+    w.endArray();
+    w.key("postings");
+    w.beginObject();
+    // Sorted, so that an unchanged index always writes the same bytes.
+    std::vector<Entry> entries;
+    entries.reserve(postings_.size());
+    for (const auto& kv : postings_) entries.push_back(&kv);
+    std::sort(entries.begin(), entries.end(), [](Entry a, Entry b) { return a->first < b->first; });
+    for (Entry e : entries) {
+        w.key(e->first);
+        w.beginArray();
+        for (Slot s : e->second) w.integer(s);
+        w.endArray();
+    }
+    w.endObject();
+    w.endObject();
+    return out;
+}
+
+void SearchIndex::save(const std::filesystem::path& file) const {
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+    const std::string bytes = encode();
+    writeFileAtomically(file, bytes);
+}
+
+std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file) {
+    auto bytes = readFile(file);
+    if (!bytes) return std::make_unique<SearchIndex>();
+    auto index = decode(*bytes);
+    return index ? std::move(index) : std::make_unique<SearchIndex>();
+}
+
+}  // namespace bx

@@ -1,0 +1,85 @@
+#pragma once
+// The offline search index of a vault: one MessageRecord per message file,
+// an inverted index from folded word tokens to record slots, and a map from
+// path to slot. A query finds the records that hold every query word as the
+// start of some indexed word, newest first. Stored as index.json.
+//
+// Not thread-safe: one thread at a time per instance.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "Index/MessageRecord.h"
+
+namespace bx {
+
+// Hashing that lets the maps be searched with a string_view.
+struct StringKeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
+class SearchIndex {
+public:
+    using Slot = uint32_t;
+    using Postings = std::vector<Slot>;
+    using PostingsMap = std::unordered_map<std::string, Postings, StringKeyHash, std::equal_to<>>;
+
+    SearchIndex() = default;
+
+    // Never fails: a missing, unreadable, damaged, inconsistent or
+    // differently versioned file gives an empty index.
+    static std::unique_ptr<SearchIndex> load(const std::filesystem::path& file);
+    // Writes index.json atomically; throws on any failure (the old file stays whole).
+    void save(const std::filesystem::path& file) const;
+    // The exact bytes save writes.
+    std::string encode() const;
+    // Decodes index.json text; nullopt when it is damaged or inconsistent.
+    // A version other than 3 gives an empty index.
+    static std::unique_ptr<SearchIndex> decode(std::string_view json);
+
+    const std::vector<std::optional<MessageRecord>>& records() const { return records_; }
+    std::vector<MessageRecord> liveRecords() const;
+    size_t count() const { return byPath_.size(); }
+    std::optional<MessageRecord> record(std::string_view path) const;
+    const PostingsMap& postings() const { return postings_; }
+
+    void add(MessageRecord record, std::string_view text);
+    void remove(std::string_view path);
+    void compact();
+
+    // Matching records, newest first.
+    std::vector<MessageRecord> search(std::string_view query) const;
+    // The same matches as slots, newest first, without copying records.
+    std::vector<Slot> searchSlots(std::string_view query) const;
+
+    static std::vector<std::string> tokenize(std::string_view text);
+    // The record of one message file and the text to index for it. Never fails.
+    static std::pair<MessageRecord, std::string> makeRecord(std::string_view data, std::string_view path,
+                                                            double mtime);
+
+    // The contiguous run of sorted tokens that begin with prefix.
+    std::vector<std::string_view> tokensWithPrefix(std::string_view prefix) const;
+    bool hasSortedTokens() const { return sortedTokens_.has_value(); }
+
+private:
+    using Entry = const std::pair<const std::string, Postings>*;
+    const std::vector<Entry>& sortedTokens() const;
+    std::pair<size_t, size_t> prefixRange(std::string_view prefix) const;
+
+    std::vector<std::optional<MessageRecord>> records_;
+    PostingsMap postings_;
+    std::unordered_map<std::string, Slot, StringKeyHash, std::equal_to<>> byPath_;
+    // Built on the first prefix lookup; the map's nodes never move, so the
+    // entries stay valid until the set of tokens changes.
+    mutable std::optional<std::vector<Entry>> sortedTokens_;
+};
+
+}  // namespace bx

@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "Index/SearchIndex.h"
+#include "support/TempDir.h"
+#include "Util/AtomicFile.h"
+
+using bx::MessageRecord;
+using bx::SearchIndex;
+using Tokens = std::vector<std::string>;
+
+namespace {
+
+MessageRecord rec(const std::string& path, const char* date, const std::string& subject = "") {
+    MessageRecord r;
+    r.path = path;
+    r.subject = subject;
+    r.date = *bx::parseISO8601(date);
+    r.mtime = 1700000000;
+    return r;
+}
+
+std::vector<std::string> paths(const std::vector<MessageRecord>& records) {
+    std::vector<std::string> out;
+    for (const auto& r : records) out.push_back(r.path);
+    return out;
+}
+
+}  // namespace
+
+TEST(Tokenize, Table) {
+    struct Case {
+        std::string text;
+        Tokens tokens;
+    } cases[] = {
+        {"Hello, World!", {"hello", "world"}},
+        {"I am OK", {"am", "ok"}},
+        {"a b c", {}},
+        {"", {}},
+        {"Caf\u00e9 Cr\u00e8me", {"cafe", "creme"}},
+        {"Cafe\u0301", {"cafe"}},  // decomposed input folds the same
+        {"foo_bar-baz.qux", {"foo", "bar", "baz", "qux"}},
+        {"don't", {"don"}},
+        {"abc123def 2024", {"abc123def", "2024"}},
+        {"re re re", {"re", "re", "re"}},
+        {"STRASSE Stra\u00dfe", {"strasse", "strasse"}},
+        {"\u00dcBER \u00fcber", {"uber", "uber"}},
+        {"M\u00fcnchen\u2019s \u00abQuote\u00bb", {"munchen", "quote"}},
+        {"\u0394\u03b9\u03ac\u03bb\u03b5\u03be\u03b7 \u65e5\u672c\u8a9e", {"\u03b4\u03b9\u03b1\u03bb\u03b5\u03be\u03b7", "\u65e5\u672c\u8a9e"}},
+        {"x\u00b2 \u00bd\u00bd \u0661\u0662", {"x\u00b2", "\u00bd\u00bd", "\u0661\u0662"}},
+        {"emoji \U0001F600\U0001F600 tab\there\nline", {"emoji", "tab", "here", "line"}},
+        {"\xff\xfe bad bytes", {"bad", "bytes"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SearchIndex::tokenize(c.text), c.tokens) << c.text;
+
+    const std::string fifty(50, 'w');
+    EXPECT_EQ(SearchIndex::tokenize(fifty), Tokens{std::string(40, 'w')});
+    // Forty characters, not forty bytes.
+    std::string accented;
+    for (int i = 0; i < 45; ++i) accented += "\u00e9";
+    EXPECT_EQ(SearchIndex::tokenize(accented), Tokens{std::string(40, 'e')});
+    std::string greek;
+    for (int i = 0; i < 45; ++i) greek += "\u03bb";
+    std::string greek40;
+    for (int i = 0; i < 40; ++i) greek40 += "\u03bb";
+    EXPECT_EQ(SearchIndex::tokenize(greek), Tokens{greek40});
+}
+
+TEST(SearchIndex, PrefixSearchNewestFirst) {
+    SearchIndex index;
+    index.add(rec("a/INBOX/1.eml", "2024-03-01T10:00:00Z"), "Invoice for March");
+    index.add(rec("a/INBOX/2.eml", "2024-05-01T10:00:00Z"), "invoice overdue");
+    index.add(rec("a/INBOX/3.eml", "2023-01-01T10:00:00Z"), "Re: invoices, marching orders");
+    index.add(rec("a/INBOX/4.eml", "2024-01-01T10:00:00Z"), "Le caf\u00e9 est ferm\u00e9");
+    index.add(rec("a/INBOX/5.eml", "2024-02-01T10:00:00Z"), "! ? a");
+
+    EXPECT_EQ(paths(index.search("inv")), (std::vector<std::string>{"a/INBOX/2.eml", "a/INBOX/1.eml", "a/INBOX/3.eml"}));
+    EXPECT_EQ(paths(index.search("INVOICE")), paths(index.search("invoice")));
+    EXPECT_EQ(paths(index.search("inv mar")), (std::vector<std::string>{"a/INBOX/1.eml", "a/INBOX/3.eml"}));
+    EXPECT_EQ(paths(index.search("invoice march")), (std::vector<std::string>{"a/INBOX/1.eml", "a/INBOX/3.eml"}));
+    EXPECT_EQ(paths(index.search("cafe")), (std::vector<std::string>{"a/INBOX/4.eml"}));
+    EXPECT_EQ(paths(index.search("CAF\u00c9 FERM")), (std::vector<std::string>{"a/INBOX/4.eml"}));
+    EXPECT_TRUE(index.search("x").empty());
+    EXPECT_TRUE(index.search("").empty());
+    EXPECT_TRUE(index.search("  ,. ").empty());
+    EXPECT_TRUE(index.search("nowhere").empty());
+    EXPECT_TRUE(index.search("invoice nowhere").empty());
+    EXPECT_EQ(index.count(), 5u);
+    EXPECT_EQ(index.liveRecords().size(), 5u);
+    EXPECT_TRUE(SearchIndex().search("anything").empty());
+
+    // A query word longer than 40 characters finds its word by the first 40.
+    SearchIndex longWords;
+    const std::string word(55, 'q');
+    longWords.add(rec("p", "2024-01-01T00:00:00Z"), word);
+    EXPECT_EQ(longWords.search(word).size(), 1u);
+}
+
+TEST(SearchIndex, PostingsAndSortedTokens) {
+    SearchIndex index;
+    index.add(rec("p1", "2024-01-01T00:00:00Z"), "apple apple banana");
+    index.add(rec("p2", "2024-01-02T00:00:00Z"), "Apple cherry");
+    EXPECT_EQ(index.postings().at("apple"), (SearchIndex::Postings{0, 1}));
+    EXPECT_EQ(index.postings().at("banana"), (SearchIndex::Postings{0}));
+
+    EXPECT_FALSE(index.hasSortedTokens());
+    EXPECT_EQ(index.tokensWithPrefix("a"), (std::vector<std::string_view>{"apple"}));
+    EXPECT_EQ(index.tokensWithPrefix("b").size(), 1u);
+    EXPECT_TRUE(index.tokensWithPrefix("zz").empty());
+    EXPECT_EQ(index.tokensWithPrefix("").size(), 3u);
+    EXPECT_TRUE(index.hasSortedTokens());
+    (void)index.search("apple");
+    index.remove("p1");
+    EXPECT_TRUE(index.hasSortedTokens());  // removing changes no token
+    index.add(rec("p3", "2024-01-03T00:00:00Z"), "date");
+    EXPECT_FALSE(index.hasSortedTokens());
+    (void)index.search("date");
+    EXPECT_TRUE(index.hasSortedTokens());
+    index.compact();
+    EXPECT_FALSE(index.hasSortedTokens());
+}
+
+TEST(SearchIndex, ReplaceRemoveAndCompact) {
+    SearchIndex index;
+    index.add(rec("a", "2024-01-01T00:00:00Z", "first"), "alpha shared");
+    index.add(rec("b", "2024-01-02T00:00:00Z"), "beta shared");
+    index.add(rec("c", "2024-01-03T00:00:00Z"), "gamma shared");
+
+    // A second record for an indexed path: same count, one more slot.
+    index.add(rec("a", "2024-01-04T00:00:00Z", "second"), "delta shared");
+    EXPECT_EQ(index.count(), 3u);
+    EXPECT_EQ(index.records().size(), 4u);
+    EXPECT_FALSE(index.records()[0]);
+    EXPECT_TRUE(index.search("alpha").empty());  // stale posting skipped
+    EXPECT_EQ(index.postings().at("alpha"), (SearchIndex::Postings{0}));
+    EXPECT_EQ(index.record("a")->subject, "second");
+    EXPECT_EQ(index.record("a")->id, 3);
+
+    index.remove("nope");
+    EXPECT_EQ(index.count(), 3u);
+    index.remove("b");
+    EXPECT_EQ(index.count(), 2u);
+    EXPECT_FALSE(index.record("b"));
+    EXPECT_EQ(paths(index.search("shared")), (std::vector<std::string>{"a", "c"}));
+
+    index.compact();
+    ASSERT_EQ(index.records().size(), 2u);
+    EXPECT_EQ(index.records()[0]->path, "c");
+    EXPECT_EQ(index.records()[0]->id, 0);
+    EXPECT_EQ(index.records()[1]->path, "a");
+    EXPECT_EQ(index.records()[1]->id, 1);
+    EXPECT_EQ(index.record("a")->id, 1);
+    EXPECT_FALSE(index.postings().count("alpha"));
+    EXPECT_FALSE(index.postings().count("beta"));
+    EXPECT_EQ(index.postings().at("shared"), (SearchIndex::Postings{0, 1}));
+    EXPECT_EQ(index.postings().at("delta"), (SearchIndex::Postings{1}));
+    EXPECT_EQ(paths(index.search("shared")), (std::vector<std::string>{"a", "c"}));
+
+    // A record without any token is kept and listed but never found.
+    index.add(rec("silent", "2024-02-01T00:00:00Z"), "! a ?");
+    EXPECT_EQ(index.count(), 3u);
+    EXPECT_TRUE(index.search("silent").empty());
+}
+
+TEST(SearchIndex, SaveAndLoad) {
+    bx::test::TempDir dir;
+    SearchIndex index;
+    MessageRecord a = rec("acct/INBOX/2024/x.eml", "2024-03-05T14:07:09Z", "Caf\u00e9 \"quoted\" \\ / \t\x01");
+    a.date += std::chrono::milliseconds(250);
+    a.senderFlag = "Name shows paypal.com";
+    a.mtime = 1709647629.123;
+    index.add(a, "Caf\u00e9 alpha");
+    index.add(rec("acct/INBOX/2024/y.eml", "2023-01-01T00:00:00Z"), "beta alpha");
+    index.add(rec("acct/INBOX/2024/z.eml", "2022-01-01T00:00:00Z"), "gamma");
+    index.remove("acct/INBOX/2024/z.eml");
+
+    const auto file = dir / "vault/.brindlebox/index.json";
+    index.save(file);
+    const std::string bytes = dir.read(file);
+    EXPECT_EQ(bytes.rfind("{\"version\":3,\"records\":[{", 0), 0u) << bytes.substr(0, 40);
+    EXPECT_NE(bytes.find("\"path\":\"acct\\/INBOX\\/2024\\/x.eml\""), std::string::npos);
+    EXPECT_NE(bytes.find("\"date\":\"2024-03-05T14:07:09Z\""), std::string::npos);
+    EXPECT_NE(bytes.find(",null],\"postings\":{"), std::string::npos);
+    EXPECT_NE(bytes.find("\"alpha\":[0,1]"), std::string::npos);
+    EXPECT_EQ(bytes.find(' ', bytes.find("\"postings\"")), std::string::npos);
+
+    auto loaded = SearchIndex::load(file);
+    EXPECT_EQ(loaded->count(), 2u);
+    ASSERT_EQ(loaded->records().size(), 3u);
+    MessageRecord expected = *index.records()[0];
+    expected.date = *bx::parseISO8601("2024-03-05T14:07:09Z");
+    EXPECT_EQ(*loaded->records()[0], expected);
+    EXPECT_EQ(*loaded->records()[1], *index.records()[1]);
+    EXPECT_FALSE(loaded->records()[2]);
+    EXPECT_EQ(loaded->postings(), index.postings());
+    EXPECT_EQ(loaded->record("acct/INBOX/2024/y.eml")->id, 1);
+    EXPECT_EQ(paths(loaded->search("alpha")), (std::vector<std::string>{"acct/INBOX/2024/x.eml", "acct/INBOX/2024/y.eml"}));
+    // Saving what was loaded writes the same bytes.
+    EXPECT_EQ(loaded->encode(), bytes);
+
+    // The old file stays whole when a save fails.
+    const auto blocked = dir / "blocked";
+    dir.write("blocked", "a file, not a folder");
+    EXPECT_ANY_THROW(index.save(blocked / "index.json"));
+}
+
+// Everything a damaged, foreign or inconsistent file can be loads as an
+// empty index, which the next scan rebuilds.
+TEST(SearchIndex, LoadNeverFails) {
+    bx::test::TempDir dir;
+    SearchIndex index;
+    index.add(rec("a/b/c.eml", "2024-01-01T00:00:00Z", "s"), "alpha beta");
+    index.add(rec("a/b/d.eml", "2024-01-02T00:00:00Z", "t"), "alpha");
+    const std::string good = index.encode();
+    ASSERT_EQ(SearchIndex::decode(good)->count(), 2u);
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string s = good;
+        const size_t at = s.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) s.replace(at, from.size(), to);
+        return s;
+    };
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"empty", ""},
+        {"truncated", good.substr(0, good.size() / 2)},
+        {"not json", "version 3, honestly"},
+        {"array", "[" + good + "]"},
+        {"trailing garbage", good + "x"},
+        {"version 2", replaced("\"version\":3", "\"version\":2")},
+        {"version as string", replaced("\"version\":3", "\"version\":\"3\"")},
+        {"version missing", replaced("\"version\":3,", "")},
+        {"records missing", "{\"version\":3,\"postings\":{}}"},
+        {"postings missing", "{\"version\":3,\"records\":[]}"},
+        {"records null", "{\"version\":3,\"records\":null,\"postings\":{}}"},
+        {"record lacks subject", replaced("\"subject\":\"s\",", "")},
+        {"record unknown trust", replaced("\"trust\":\"unknown\"", "\"trust\":\"Unknown\"")},
+        {"record date with fraction", replaced("2024-01-01T00:00:00Z", "2024-01-01T00:00:00.5Z")},
+        {"record size fraction", replaced("\"size\":0", "\"size\":0.5")},
+        {"record as number", replaced("[{", "[7,{")},
+        {"posting as string", replaced("\"alpha\":[0,1]", "\"alpha\":[\"0\",1]")},
+        {"posting fraction", replaced("\"alpha\":[0,1]", "\"alpha\":[0.5,1]")},
+        // Slots that disagree with the records would read outside them.
+        {"posting past the records", replaced("\"alpha\":[0,1]", "\"alpha\":[0,2]")},
+        {"posting negative", replaced("\"alpha\":[0,1]", "\"alpha\":[-1,1]")},
+        {"posting huge", replaced("\"alpha\":[0,1]", "\"alpha\":[0,99999999999999999999]")},
+        {"postings out of order", replaced("\"alpha\":[0,1]", "\"alpha\":[1,0]")},
+        {"posting repeated", replaced("\"alpha\":[0,1]", "\"alpha\":[1,1]")},
+        {"id not its slot", replaced("\"id\":1", "\"id\":0")},
+        {"id past the records", replaced("\"id\":1", "\"id\":7")},
+        {"id negative", replaced("\"id\":0", "\"id\":-1")},
+    };
+    for (const auto& [name, text] : cases) {
+        auto decoded = SearchIndex::decode(text);
+        EXPECT_TRUE(!decoded || decoded->count() == 0) << name;
+        const auto file = dir / (std::string(name) + ".json");
+        dir.write(file.filename(), text);
+        auto loaded = SearchIndex::load(file);
+        EXPECT_EQ(loaded->count(), 0u) << name;
+        EXPECT_TRUE(loaded->records().empty()) << name;
+        EXPECT_TRUE(loaded->postings().empty()) << name;
+        EXPECT_TRUE(loaded->search("alpha").empty()) << name;
+    }
+    EXPECT_EQ(SearchIndex::load(dir / "missing.json")->count(), 0u);
+    EXPECT_EQ(SearchIndex::load(dir.path())->count(), 0u);  // a folder
+
+    // What readers must accept: other key orders, unknown keys, white space,
+    // a zone offset, a whole number written as one.
+    const std::string other =
+        "{ \"postings\" : { \"alpha\" : [ 0 ] }, \"extra\": {\"x\": [1, {\"y\": null}]}, \"records\" : [ {"
+        "\"mtime\": 5, \"id\": 0.0, \"path\": \"p\", \"account\": \"\", \"folder\": \"\", \"subject\": \"\", "
+        "\"fromName\": \"\", \"fromEmail\": \"\", \"to\": \"\", \"date\": \"2024-01-01T01:00:00+01:00\", "
+        "\"size\": 1, \"snippet\": \"\", \"attachments\": 0, \"trackers\": 0, \"remoteImages\": 0, "
+        "\"trust\": \"failed\", \"replyToMismatch\": true, \"linkWarnings\": 0, \"senderFlag\": null, "
+        "\"unknown\": [[]] } ], \"version\" : 3 }";
+    auto loaded = SearchIndex::decode(other);
+    ASSERT_TRUE(loaded);
+    ASSERT_EQ(loaded->count(), 1u);
+    const MessageRecord& r = *loaded->records()[0];
+    EXPECT_EQ(r.date, *bx::parseISO8601("2024-01-01T00:00:00Z"));
+    EXPECT_EQ(r.trust, bx::SenderTrust::failed);
+    EXPECT_TRUE(r.isSuspicious());
+    EXPECT_FALSE(r.senderFlag);
+    EXPECT_EQ(loaded->search("alp").size(), 1u);
+
+    // Duplicate paths: the later record owns the path.
+    std::string twice = good;
+    twice.replace(twice.find("a\\/b\\/d.eml"), 11, "a\\/b\\/c.eml");
+    auto dup = SearchIndex::decode(twice);
+    ASSERT_TRUE(dup);
+    EXPECT_EQ(dup->record("a/b/c.eml")->id, 1);
+}
