@@ -151,11 +151,15 @@ IMAPValue IMAPResponseParser::Scanner::readAtom() {
         ++pos_;
         throw IMAPParseError("unexpected character " + characterOf(b));
     }
-    std::string text = decode(bytes_, from, pos_);
     const std::size_t len = pos_ - from;
-    if (len <= 3 * 4) {  // "NIL" in any case, including non-ASCII letters that upper-case to it
-        if (imaptext::uppercased(text) == "NIL") return IMAPValue::nil();
+    if (len == 3) {
+        const auto lower = [](std::uint8_t b) { return std::uint8_t(b | 0x20); };
+        if (lower(bytes_[from]) == 'n' && lower(bytes_[from + 1]) == 'i' && lower(bytes_[from + 2]) == 'l')
+            return IMAPValue::nil();
     }
+    std::string text = decode(bytes_, from, pos_);
+    // Non-ASCII letters can upper-case to "NIL" too (dotless i: "n\u0131l").
+    if (len > 3 && len <= 12 && imaptext::uppercased(text) == "NIL") return IMAPValue::nil();
     return IMAPValue::atom(std::move(text));
 }
 

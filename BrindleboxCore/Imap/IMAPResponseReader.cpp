@@ -84,7 +84,9 @@ void IMAPResponseReader::compactIfNeeded() {
         // Do not hold on to the room a very large body needed.
         if (buffer_.capacity() > (std::size_t(16) << 20)) buffer_.shrink_to_fit();
         start_ = 0;
-    } else if (start_ > compactThreshold) {
+    } else if (start_ > compactThreshold && start_ >= buffer_.size() - start_) {
+        // Only once the dropped prefix is at least as long as what is moved,
+        // so that a large buffered backlog is not shifted again and again.
         buffer_.erase(buffer_.begin(), buffer_.begin() + std::ptrdiff_t(start_));
         start_ = 0;
     }

@@ -23,7 +23,9 @@ public:
     static constexpr std::int64_t maxLiteralLength = std::int64_t(512) << 20;   // 512 MiB
     static constexpr std::size_t maxLineLength = std::size_t(64) << 20;        // one line, literals excluded
     static constexpr std::size_t maxResponseLength = std::size_t(1) << 30;     // 1 GiB, literals included
-    // Consumed bytes are dropped once more than this many have piled up.
+    // Consumed bytes are dropped once more than this many have piled up (and
+    // they are at least as many as the bytes still held), or when everything
+    // buffered has been consumed.
     static constexpr std::size_t compactThreshold = std::size_t(1) << 20;
 
     IMAPResponseReader() = default;

@@ -55,6 +55,9 @@ bool isASCII(std::string_view s) {
 }  // namespace
 
 std::string decodeUTF8Lossy(const std::uint8_t* bytes, std::size_t count) {
+    std::size_t ascii = 0;
+    while (ascii < count && bytes[ascii] < 0x80) ++ascii;
+    if (ascii == count) return std::string(reinterpret_cast<const char*>(bytes), count);
     std::string out;
     out.reserve(count);
     std::size_t i = 0;

@@ -7,9 +7,15 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <random>
 #include <thread>
 
 using namespace bx;
+
+namespace bx {
+// The formatter alone, without the fast path for the common shape.
+std::optional<std::chrono::system_clock::time_point> parseIMAPDateWithFormatter(std::string_view text);
+}  // namespace bx
 
 namespace {
 
@@ -112,6 +118,25 @@ TEST(IMAPDate, Parse) {
         SCOPED_TRACE(text);
         EXPECT_EQ(IMAPDate::parse(text), expected);
     }
+}
+
+TEST(IMAPDate, FastPathAgreesWithFormatter) {
+    const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec", "mar", "MAR", "Foo"};
+    const char* zones[] = {"+0000", "+0100", "-0500", "+1400", "-1200", "+0530", "-2359", "+2400", "+0060", "Z", "+01:00"};
+    const char* times[] = {"00:00:00", "09:15:02", "23:59:59", "24:00:00", "12:60:00", "12:00:60", "1:00:00"};
+    const char* years[] = {"1581", "1600", "1899", "1970", "2000", "2024", "2100", "9999", "0000", "24"};
+    const char* days[] = {"1", "01", " 1", "9", "10", "28", "29", "30", "31", "32", "0", "00", "001"};
+    std::mt19937 rng(7);
+    int fast = 0;
+    for (int i = 0; i < 20000; ++i) {
+        auto pick = [&](auto& arr) { return std::string(arr[rng() % std::size(arr)]); };
+        const std::string text = pick(days) + "-" + pick(months) + "-" + pick(years) + " " + pick(times) + " " + pick(zones);
+        const auto expected = parseIMAPDateWithFormatter(text);
+        const auto got = IMAPDate::parse(text);
+        ASSERT_EQ(got, expected) << text;
+        if (got) ++fast;
+    }
+    EXPECT_GT(fast, 1000);
 }
 
 TEST(IMAPDate, SearchStringUsesMachineZone) {

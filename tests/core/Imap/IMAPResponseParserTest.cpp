@@ -88,6 +88,7 @@ TEST(IMAPResponseParser, UntaggedValues) {
         {R"(* LIST (\HasNoChildren) "/" INBOX)", IMAPResponse::untagged({A("LIST"), L({A("\\HasNoChildren")}), S("/"), A("INBOX")})},
         {"* LIST () nil INBOX", IMAPResponse::untagged({A("LIST"), L({}), N(), A("INBOX")})},
         {"* X NiL nIL NILS", IMAPResponse::untagged({A("X"), N(), N(), A("NILS")})},
+        {"* X n\u0131l NIL\u00DF", IMAPResponse::untagged({A("X"), N(), A("NIL\u00DF")})},  // upper-cased as Unicode
         {"* 1 FETCH (BODY[HEADER.FIELDS (FROM TO)] {3}\r\nabc)",
          IMAPResponse::untagged({A("1"), A("FETCH"), L({A("BODY[HEADER.FIELDS (FROM TO)]"), S("abc")})})},
         {"* 1 FETCH (BODY[] {3+}\nabc FLAGS (\\Seen))",
@@ -314,6 +315,14 @@ TEST(IMAPResponseReader, Compaction) {
         EXPECT_EQ(r.bufferLength(), 0u);
         EXPECT_EQ(r.startIndex(), 0u);
     }
+    // A backlog larger than the consumed prefix is not shifted yet.
+    IMAPResponseReader r;
+    r.append("* X " + std::string(MiB, 'a') + "\r\n" + std::string(2 * MiB, 'b'));
+    ASSERT_TRUE(r.nextRawResponse());
+    EXPECT_EQ(r.startIndex(), MiB + 6);
+    r.append(std::string_view("\r\n"));
+    EXPECT_EQ(r.nextRawResponse()->size(), 2 * MiB);
+    EXPECT_EQ(r.bufferLength(), 0u);
 }
 
 TEST(IMAPResponseReader, LimitsAreProtocolErrors) {
