@@ -28,8 +28,9 @@ const char* kCapsWithoutUidplus =
 
 // Unix socket paths are limited to 108 bytes; Dovecot puts sockets about 30
 // bytes deep under base_dir.
-fs::path dovecotParent()
+fs::path dovecotParent(bool memoryBacked)
 {
+    if (memoryBacked && ::access("/dev/shm", W_OK | X_OK) == 0) return fs::path("/dev/shm");
     fs::path base = TempDir::base();
     if (base.string().size() > 60) return fs::path("/tmp");
     return base;
@@ -103,7 +104,7 @@ const std::vector<TestUser>& defaultUsers()
 }
 
 DovecotFixture::DovecotFixture(DovecotOptions options)
-    : options_(std::move(options)), dir_("bx-dovecot", dovecotParent()), root_(::geteuid() == 0)
+    : options_(std::move(options)), dir_("bx-dovecot", dovecotParent(options_.memoryBacked)), root_(::geteuid() == 0)
 {
     if (options_.delimiter != '/' && options_.delimiter != '.') {
         throw std::invalid_argument("DovecotFixture: delimiter must be '/' or '.'");
@@ -174,7 +175,13 @@ void DovecotFixture::writeConfig() const
       << "mail_fsync = never\n"
       << "mail_max_userip_connections = 200\n"
       << "default_login_user = " << (root_ ? "nobody" : mu.name) << "\n"
-      << "default_internal_user = " << (root_ ? "root" : mu.name) << "\n"
+      << "default_internal_user = " << (root_ ? "root" : mu.name) << "\n";
+    if (!root_) {
+        // Sockets of the internal services are chowned to this group.
+        const group* gr = ::getgrgid(mu.gid);
+        c << "default_internal_group = " << (gr != nullptr ? gr->gr_name : std::to_string(mu.gid)) << "\n";
+    }
+    c
       << "first_valid_uid = " << (mu.uid < 500 ? mu.uid : 500) << "\n"
       << "first_valid_gid = 0\n";
     if (root_) {
@@ -273,6 +280,13 @@ void DovecotFixture::createMailbox(const TestUser& user, std::string_view mailbo
 {
     auto c = session(user);
     c.createMailbox(mailbox);
+    c.logout();
+}
+
+void DovecotFixture::expunge(const TestUser& user, std::string_view mailbox, const std::vector<uint32_t>& uids) const
+{
+    auto c = session(user);
+    c.expunge(mailbox, uids);
     c.logout();
 }
 

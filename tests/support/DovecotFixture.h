@@ -19,7 +19,8 @@
 //   - passwd-file users (users::alice ... users::dana by default). A refused
 //     login is answered after about 0.5 s (Dovecot's fixed failure-delay
 //     tick); there is no growing penalty for repeated failures.
-//   - Maildir storage under dir()/mail; INTERNALDATE is a message file's mtime.
+//   - Maildir storage under dir()/mail, without fsync; INTERNALDATE is a
+//     message file's mtime.
 //   - Hierarchy delimiter '/' (Maildir LAYOUT=fs: names may hold '.') or '.'
 //     (Maildir++: names cannot hold '/').
 //   - Optionally no UIDPLUS in the capability list (pre- and post-login); the
@@ -74,6 +75,11 @@ struct DovecotOptions {
     bool uidplus = true;   // false: UIDPLUS is not advertised
     CertKind cert = CertKind::Localhost;
     std::vector<TestUser> users = defaultUsers();  // names: no ':' nor '/'; passwords: no ':' nor newline
+    // Keep the server's directory (mail included) in /dev/shm instead of
+    // $TMPDIR when that exists: seeding thousands of messages is several
+    // times faster where file creation on disk is slow. Meant for large
+    // seeds and benchmarks.
+    bool memoryBacked = false;
     // Appended verbatim to dovecot.conf (later settings win), e.g.
     // "mail_debug = yes\n" or "imap_idle_notify_interval = 1 secs\n".
     std::string extraConfig;
@@ -120,6 +126,9 @@ public:
     // Mailbox names are UTF-8 with this server's delimiter.
     RawIMAPClient session(const TestUser& user = users::alice) const;  // logged in
     void createMailbox(const TestUser& user, std::string_view mailbox) const;
+    // Removes messages behind the product's back (STORE \Deleted, then UID
+    // EXPUNGE of just these UIDs).
+    void expunge(const TestUser& user, std::string_view mailbox, const std::vector<uint32_t>& uids) const;
     std::vector<uint32_t> append(const TestUser& user, std::string_view mailbox,
                                  const std::vector<SeedMessage>& messages) const;
     std::vector<uint32_t> uids(const TestUser& user, std::string_view mailbox) const;

@@ -498,6 +498,19 @@ std::vector<uint32_t> RawIMAPClient::append(std::string_view mailbox, const std:
     return uids;
 }
 
+void RawIMAPClient::expunge(std::string_view mailbox, const std::vector<uint32_t>& uids)
+{
+    if (uids.empty()) return;
+    std::string set;
+    for (uint32_t u : uids) {
+        if (!set.empty()) set += ',';
+        set += std::to_string(u);
+    }
+    check("SELECT " + imapString(encodeMailboxName(mailbox)));
+    check("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)");
+    check("UID EXPUNGE " + set);
+}
+
 RawIMAPClient::Reply RawIMAPClient::examine(std::string_view mailbox)
 {
     return check("EXAMINE " + imapString(encodeMailboxName(mailbox)));

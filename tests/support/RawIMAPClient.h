@@ -98,6 +98,10 @@ public:
     // mailbox if needed.
     std::vector<uint32_t> append(std::string_view mailbox, const std::vector<SeedMessage>& messages);
 
+    // SELECTs the mailbox, flags the UIDs \Deleted and removes exactly them
+    // with UID EXPUNGE.
+    void expunge(std::string_view mailbox, const std::vector<uint32_t>& uids);
+
     // Selects the mailbox read-only (EXAMINE) for the calls below.
     Reply examine(std::string_view mailbox);
     std::vector<uint32_t> uids(std::string_view mailbox);                 // ascending

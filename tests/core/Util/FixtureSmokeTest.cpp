@@ -12,11 +12,16 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace bx::test;
@@ -115,6 +120,12 @@ TEST_P(DovecotVariantTest, LogsInOverTLSAndPlainAndSeeds)
     auto f = s.flags(nested, uids[1]);
     EXPECT_TRUE(hasCap(f, "\\Flagged") && hasCap(f, "$Forwarded") && !hasCap(f, "\\Seen"));
 
+    // Messages removed behind the client's back; UID EXPUNGE works even
+    // where UIDPLUS is not advertised.
+    auto more = dovecot.append(users::alice, "INBOX", {{makeMessage("a"), {}, {}}, {makeMessage("b"), {}, {}}});
+    dovecot.expunge(users::alice, "INBOX", {more[0]});
+    EXPECT_EQ(dovecot.uids(users::alice, "INBOX"), std::vector<uint32_t>{more[1]});
+
     // doveadm works on the same mail store.
     dovecot.setUidValidity(users::alice, nested, 4242);
     EXPECT_EQ(dovecot.uidValidity(users::alice, nested), 4242u);
@@ -196,7 +207,12 @@ TEST(DovecotFixtureTest, StopsAndRestartsOnTheSamePorts)
 
 TEST(DovecotFixtureTest, SeedsThousandsQuickly)
 {
-    DovecotFixture dovecot;
+    DovecotOptions o;
+    o.memoryBacked = true;
+    DovecotFixture dovecot(o);
+    if (fs::exists("/dev/shm")) {
+        EXPECT_EQ(dovecot.dir().parent_path(), fs::path("/dev/shm"));
+    }
     std::vector<SeedMessage> msgs;
     for (int i = 0; i < 3000; ++i) {
         msgs.push_back({makeMessage("bulk " + std::to_string(i)), utc(2021, 1, 1, 0, 0, 0) + std::chrono::minutes(i), {}});
@@ -209,6 +225,75 @@ TEST(DovecotFixtureTest, SeedsThousandsQuickly)
     EXPECT_EQ(dovecot.fetchRaw(users::alice, "Bulk", uids[2999]), msgs[2999].bytes);
     ::testing::Test::RecordProperty("seed_3000_ms",
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+namespace {
+
+// Processes of a group that are still alive (zombies count as gone: an init
+// that does not reap may keep them around).
+int liveInGroup(pid_t pgid)
+{
+    int n = 0;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(e.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), {});
+        std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state = 0;
+        long ppid = 0, pgrp = 0;
+        rest >> state >> ppid >> pgrp;
+        if (pgrp == pgid && state != 'Z' && state != 'X') ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST(DovecotFixtureTest, DiesWithTheTestProcess)
+{
+    int p[2];
+    ASSERT_EQ(::pipe(p), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(p[0]);
+        try {
+            DovecotFixture d;
+            std::string msg = std::to_string(d.pid()) + " " + d.dir().string() + "\n";
+            (void)!::write(p[1], msg.data(), msg.size());
+            ::pause();
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    ::close(p[1]);
+    std::string msg;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(p[0], buf, sizeof buf)) > 0) {
+        msg.append(buf, static_cast<std::size_t>(n));
+        if (msg.find('\n') != std::string::npos) break;
+    }
+    ::close(p[0]);
+    std::istringstream in(msg);
+    pid_t server = 0;
+    std::string dir;
+    in >> server >> dir;
+    ASSERT_GT(server, 0) << "the child did not start Dovecot";
+    EXPECT_GT(liveInGroup(server), 0);
+
+    ::kill(child, SIGKILL);  // no destructors, no atexit
+    ::waitpid(child, nullptr, 0);
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (liveInGroup(server) > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(liveInGroup(server), 0) << "Dovecot outlived the process that started it";
+    std::error_code ec;
+    fs::remove_all(dir, ec);
 }
 
 // ---- the scripted fake server ----
