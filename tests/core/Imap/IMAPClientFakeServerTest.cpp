@@ -5,6 +5,7 @@
 #include "Imap/IMAPParseError.h"
 
 #include "support/FakeIMAPServer.h"
+#include "support/TestCerts.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,26 @@ TEST(IMAPClientFake, LogoutOnAConnectionTheServerClosed) {
     client.logout();
     EXPECT_FALSE(client.isConnected());
     EXPECT_EQ(imapErrorOf([&] { client.capability(); }), IMAPError::closed());
+}
+
+// Writing to a connection the peer has closed must fail as an error, never
+// as SIGPIPE; over TLS the writes go through OpenSSL.
+TEST(IMAPClientFake, WritesAfterThePeerLeftFailQuietly) {
+    test::trustTestCA();
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        FakeIMAPServer::Options options;
+        options.tls = tls;
+        FakeIMAPServer fake(options);
+        fake.send("* OK ready\r\n").reset();
+        fake.start();
+        IMAPClient client(IMAPServer("127.0.0.1", fake.port(), !tls), 5);
+        client.connect();
+        ASSERT_TRUE(fake.waitDone());
+        for (int i = 0; i < 3; ++i) EXPECT_THROW(client.run("NOOP"), IMAPError);
+        client.logout();
+        EXPECT_FALSE(client.isConnected());
+    }
 }
 
 TEST(IMAPClientFake, DropInsideALiteralIsClosed) {
