@@ -158,8 +158,9 @@ std::unique_ptr<IMAPConnection> IMAPConnection::open(const std::string& host, ui
     std::string service = std::to_string(port);
     int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
     if (rc != 0) {
-        if (rc == EAI_SYSTEM) failConnection(errnoText(errno));
-        failConnection(gai_strerror(rc));
+        // Named as a DNS failure, so that the user is told to check the
+        // server name rather than shown a resolver code.
+        failConnection(std::string("DNS lookup failed: ") + (rc == EAI_SYSTEM ? errnoText(errno) : gai_strerror(rc)));
     }
     std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
 
