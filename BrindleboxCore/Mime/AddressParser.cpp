@@ -55,7 +55,7 @@ std::optional<MailAddress> AddressParser::one(std::string_view input) {
         MailAddress a;
         a.email = std::string(trimSpacesTabs(text.substr(lt + 1, gt - lt - 1)));
         std::string_view name = trimSpacesTabs(text.substr(0, lt));
-        if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+        if (isQuotedString(name)) name = name.substr(1, name.size() - 2);
         std::string unescaped;
         unescaped.reserve(name.size());
         for (std::size_t i = 0; i < name.size(); ++i) {

@@ -76,7 +76,7 @@ HeaderParams::Parsed HeaderParams::parse(std::string_view value) {
         if (eq == std::string_view::npos) continue;
         std::string name = mimetext::lower(trimParam(seg.substr(0, eq)));
         std::string_view v = trimParam(seg.substr(eq + 1));
-        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+        if (mimetext::isQuotedString(v)) v = v.substr(1, v.size() - 2);
         bool extended = false;
         if (!name.empty() && name.back() == '*') {
             extended = true;

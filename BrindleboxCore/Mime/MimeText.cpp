@@ -1,6 +1,10 @@
 #include "Mime/MimeText.h"
 
+#include <memory>
+
+#include <unicode/brkiter.h>
 #include <unicode/uchar.h>
+#include <unicode/utext.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 #include <unicode/locid.h>
@@ -104,6 +108,34 @@ bool caseInsensitiveEquals(std::string_view a, std::string_view b) {
     icu::UnicodeString ua = icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
     icu::UnicodeString ub = icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
     return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
+}
+
+bool isQuotedString(std::string_view s) {
+    if (s.size() < 2 || s.front() != '"' || s.back() != '"') return false;
+    // ASCII neighbours can neither extend the first quote nor be prepended to
+    // the last one.
+    if (static_cast<unsigned char>(s[1]) < 0x80 && static_cast<unsigned char>(s[s.size() - 2]) < 0x80) return true;
+    if (s.size() > static_cast<std::size_t>(INT32_MAX)) return true;
+    thread_local std::unique_ptr<icu::BreakIterator> it = [] {
+        UErrorCode err = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> b(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), err));
+        return U_SUCCESS(err) ? std::move(b) : nullptr;
+    }();
+    if (!it) return true;
+    UErrorCode err = U_ZERO_ERROR;
+    UText ut = UTEXT_INITIALIZER;
+    utext_openUTF8(&ut, s.data(), static_cast<int64_t>(s.size()), &err);
+    if (U_FAILURE(err)) return true;
+    it->setText(&ut, err);
+    bool ok = U_SUCCESS(err);
+    if (ok) {
+        int32_t firstEnd = it->following(0);
+        int32_t lastStart = it->preceding(static_cast<int32_t>(s.size()));
+        ok = firstEnd == 1 && lastStart == static_cast<int32_t>(s.size()) - 1 && lastStart >= firstEnd;
+    }
+    it->setText(icu::UnicodeString());  // drop the reference to s
+    utext_close(&ut);
+    return ok;
 }
 
 void appendUTF8(std::string& out, char32_t cp) {

@@ -33,6 +33,11 @@ inline int hexValue(unsigned char c) {
     return -1;
 }
 
+// True when the text is at least two user-perceived characters long and its
+// first and last characters are a bare double quote (a quote that a combining
+// mark or a prepended sign joins to its neighbour is another character).
+bool isQuotedString(std::string_view s);
+
 // Appends the UTF-8 form of a code point (assumed valid).
 void appendUTF8(std::string& out, char32_t cp);
 

@@ -187,6 +187,11 @@ TEST(HeaderParams, Parse) {
     EXPECT_EQ(p.params["a*b"], "1");
     p = HeaderParams::parse("x; a=1; A=2");
     EXPECT_EQ(p.params["a"], "2");
+    // quotes are stripped by whole characters: a combining mark on the closing
+    // quote makes it another character, so the value stays as written
+    p = HeaderParams::parse("x; a=\"abc\"\xCC\x81; b=\"\xC3\xA9\"; c=\"");
+    EXPECT_EQ(p.params["a"], "\"abc\"\xCC\x81");
+    EXPECT_EQ(p.params["b"], "\xC3\xA9");
     // an unterminated quote swallows the rest
     p = HeaderParams::parse("x; a=\"1; b=2");
     EXPECT_EQ(p.params["a"], "\"1; b=2");
