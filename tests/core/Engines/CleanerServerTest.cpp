@@ -641,6 +641,46 @@ TEST(CleanerRelease, WithoutUIDPlusForeignDeletedMessagesBlockTheRelease) {
                                                   "UID STORE " + set + " +FLAGS.SILENT (\\Deleted)", "EXPUNGE"}));
 }
 
+// FETCH replies the server volunteers (say, another client changed a flag)
+// must not turn a message whose copy failed the re-check into a confirmed one.
+TEST(CleanerRelease, UnsolicitedFetchIsNoConfirmation) {
+    FreeUp f;
+    auto uids = f.seedAges({2000, 1990});
+    f.backUp(uids);
+    const auto size = f.dovecot.fetchRaw(test::users::alice, "INBOX", uids[0]).size();
+    Cleaner cleaner = f.cleaner();
+    CleanupPlan plan = cleaner.plan("INBOX", daysAgo(730));
+    ASSERT_EQ(plan.verified().size(), 2u);
+    fs::remove(f.file(uids[0]));
+
+    bool injected = false;
+    FaultProxy proxy(f.dovecot.imapPort(), nullptr, [&](std::string& response) {
+        if (!injected && response.find("RFC822.SIZE") != std::string::npos) {
+            injected = true;
+            response = "* 1 FETCH (UID " + std::to_string(uids[0]) + " RFC822.SIZE " + std::to_string(size) +
+                       " FLAGS (\\Seen))\r\n" + response;
+        }
+    });
+    EXPECT_EQ(f.cleaner(proxy.port()).execute(plan), 1);
+    EXPECT_TRUE(injected);
+    EXPECT_EQ(f.serverUIDs(), (std::vector<std::uint32_t>{uids[0]}));
+}
+
+// Without UIDVALIDITY a UID says nothing lasting about which message it is.
+TEST(CleanerSurvey, NoUIDValidityMeansNoLocalCopies) {
+    FreeUp f;
+    auto uids = f.seedAges({2000});
+    f.backUp(uids);
+    FaultProxy proxy(f.dovecot.imapPort(), nullptr, [](std::string& response) {
+        if (response.rfind("* OK [UIDVALIDITY ", 0) == 0) response = "* OK [X-NOTHING] none\r\n";
+    });
+    CleanupPlan plan = f.cleaner(proxy.port()).plan("INBOX", daysAgo(730));
+    ASSERT_EQ(plan.items.size(), 1u);
+    EXPECT_EQ(plan.uidValidity, 0u);
+    EXPECT_EQ(plan.items[0].localPath, std::nullopt);
+    EXPECT_EQ(plan.items[0].status, S::notBackedUp());
+}
+
 // 450 messages, 200 per run.
 class CleanerRuns : public ::testing::Test {
 protected:
