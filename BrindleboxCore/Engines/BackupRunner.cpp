@@ -270,7 +270,8 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                 }
                 const std::string relative =
                     state.directory + "/" + FileNames::messagePath(date, subject, std::to_string(*item.uid));
-                stored.push_back({*item.uid, layout.write(body, relative, date), n});
+                stored.push_back(
+                    {*item.uid, layout.write(body, relative, date, ArchiveLayout::Durability::deferred), n});
             });
 
             std::set<std::uint32_t> arrived;
@@ -297,6 +298,8 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
             }
             if (firstMissing && state.highestUID >= *firstMissing) state.highestUID = *firstMissing - 1;
 
+            // The batch's files reach the disk before the state that lists them.
+            layout.syncFiles(batchReport.newFiles);
             sync.folders[name] = state;
             save();
 

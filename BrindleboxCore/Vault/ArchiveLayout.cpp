@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <system_error>
 
 #include <pwd.h>
@@ -71,7 +72,7 @@ enum class Created { yes, nameTaken, unsupported };
 // name by linkat(), which fails if the name exists: a stored message is never
 // replaced, and an interruption at any point (even SIGKILL or power loss before
 // the link) leaves no partial or temporary file behind.
-Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date date) {
+Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date date, bool flush) {
     const fs::path dir = path.parent_path();
     const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -93,7 +94,7 @@ Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date 
         p += n;
         left -= static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) throwErrno("cannot write " + path.string(), errno);
+    if (flush && ::fsync(fd) != 0) throwErrno("cannot write " + path.string(), errno);
     // Linux keeps no settable creation date; the modification date carries
     // the message's date. A failure here is not worth losing the message for.
     const timespec ts[2] = {toTimespec(date), toTimespec(date)};
@@ -104,16 +105,18 @@ Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date 
         if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return Created::unsupported;
         throwErrno("cannot create " + path.string(), errno);
     }
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    if (flush) {
+        const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
     }
     return Created::yes;
 }
 
-bool createExclusive(const fs::path& path, std::string_view data, Date date) {
-    switch (createUnnamedThenLink(path, data, date)) {
+bool createExclusive(const fs::path& path, std::string_view data, Date date, bool flush) {
+    switch (createUnnamedThenLink(path, data, date, flush)) {
         case Created::yes: return true;
         case Created::nameTaken: return false;
         case Created::unsupported: break;
@@ -195,7 +198,8 @@ fs::path ArchiveLayout::url(std::string_view relative) const {
     return *p;
 }
 
-std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date) const {
+std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date,
+                                 Durability durability) const {
     const fs::path target = url(relative);
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
@@ -213,7 +217,7 @@ std::string ArchiveLayout::write(std::string_view data, std::string_view relativ
             if (errno != ENOENT) throwErrno("cannot check " + path.string(), errno);
             // The final link fails if the name appeared meanwhile; then the
             // newcomer is examined like any other existing file.
-            if (createExclusive(path, data, date)) return candidate;
+            if (createExclusive(path, data, date, durability == Durability::immediate)) return candidate;
             continue;
         }
         if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) == data.size()) {
@@ -223,6 +227,19 @@ std::string ArchiveLayout::write(std::string_view data, std::string_view relativ
         candidate = stem + " (" + std::to_string(counter) + ").eml";
         ++counter;
     }
+}
+
+void ArchiveLayout::syncFiles(const std::vector<std::string>& relatives) const {
+    if (relatives.empty()) return;
+    // One flush of the file system that holds the files: a batch of new files
+    // costs one journal commit rather than one per file.
+    const fs::path first = url(relatives.front());
+    const int fd = ::open(first.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throwErrno("cannot open " + first.string(), errno);
+    const int rc = ::syncfs(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0) throwErrno("cannot write " + first.string(), err);
 }
 
 }  // namespace bx

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Util/Date.h"
 #include "Util/UUID.h"
@@ -68,7 +69,15 @@ struct ArchiveLayout {
     // time is `date` (Linux keeps no settable creation date). Throws
     // std::system_error when the folder or the file cannot be made, and
     // UnsafePathError for a path outside the vault.
-    std::string write(std::string_view data, std::string_view relative, Date date) const;
+    // With Durability::deferred the new file is not flushed to disk here; the
+    // caller flushes a whole batch with syncFiles() before recording it.
+    enum class Durability { immediate, deferred };
+    std::string write(std::string_view data, std::string_view relative, Date date,
+                      Durability durability = Durability::immediate) const;
+
+    // Flushes the data of these vault files and the folders that name them.
+    // Throws std::system_error when the disk reports a failure.
+    void syncFiles(const std::vector<std::string>& relatives) const;
 };
 
 }  // namespace bx
