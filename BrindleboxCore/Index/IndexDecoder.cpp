@@ -70,6 +70,10 @@ public:
     }
     bool number_integer(number_integer_t v) override { return integer(v, true); }
     bool number_unsigned(number_unsigned_t v) override {
+        if (!skipping() && state_ == State::record && field_ == fMtime) {
+            current_.mtime = static_cast<double>(v);
+            return mark();
+        }
         if (v > static_cast<uint64_t>(INT64_MAX)) return integer(0, false);
         return integer(static_cast<int64_t>(v), true);
     }
