@@ -15,8 +15,10 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <stop_token>
 #include <thread>
 
