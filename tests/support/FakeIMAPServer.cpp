@@ -22,7 +22,7 @@
 namespace bx::test {
 namespace {
 
-enum class Kind { Send, SendSplit, Expect, ExpectExact, ExpectBytes, ExpectClose, Stall, Drop, Reset };
+enum class Kind { Send, SendSplit, Expect, ExpectExact, ExpectBytes, ExpectClose, Stall, Drop, Reset, Accept };
 
 struct Step {
     Kind kind;
@@ -127,6 +127,7 @@ struct FakeIMAPServer::Impl {
     bool done = false;
     bool complete = false;
     bool isConnected = false;
+    int connectionCount = 0;
     bool eof = false;
     std::string failure;
     std::string received;
@@ -258,15 +259,30 @@ struct FakeIMAPServer::Impl {
             char x = 1;
             (void)!::write(readerWake[1], &x, 1);
             readerThread.join();
+            (void)!::read(readerWake[0], &x, 1);  // ready for the next connection's reader
+        }
+        int fd;
+        {
+            std::lock_guard<std::mutex> lock(fdMutex);
+            fd = connFd;
+            connFd = -1;
         }
         if (reset) {
             resetOnClose = true;
             linger l{1, 0};
-            ::setsockopt(connFd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
         }
-        ::close(connFd);
-        connFd = -1;
+        ::close(fd);
         if (relayThread.joinable()) relayThread.join();
+        resetOnClose = false;
+    }
+
+    // Unblocks whatever the script thread waits on in the kernel.
+    void interruptIO()
+    {
+        std::lock_guard<std::mutex> lock(fdMutex);
+        if (connFd >= 0) ::shutdown(connFd, SHUT_RDWR);
+        if (tcpFd >= 0) ::shutdown(tcpFd, SHUT_RDWR);
     }
 
     bool acceptClient()
@@ -287,8 +303,12 @@ struct FakeIMAPServer::Impl {
         {
             std::lock_guard<std::mutex> lock(m);
             isConnected = true;
+            ++connectionCount;
+            eof = false;
+            consumed = received.size();  // what the previous client left unread is forgotten
         }
         if (!options.tls) {
+            std::lock_guard<std::mutex> lock(fdMutex);
             connFd = fd;
             return true;
         }
@@ -297,6 +317,7 @@ struct FakeIMAPServer::Impl {
             tcpFd = fd;
         }
         const ServerCert& cert = TestCerts::get().server(options.cert);
+        if (ctx != nullptr) SSL_CTX_free(ctx);
         ctx = SSL_CTX_new(TLS_server_method());
         SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
         if (SSL_CTX_use_certificate_file(ctx, cert.certFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
@@ -304,8 +325,9 @@ struct FakeIMAPServer::Impl {
             fail("TLS set-up: " + sslErrors());
             return false;
         }
+        if (ssl != nullptr) SSL_free(ssl);
         ssl = SSL_new(ctx);
-        SSL_set_fd(ssl, tcpFd);
+        SSL_set_fd(ssl, fd);
         if (SSL_accept(ssl) != 1) {
             fail("TLS handshake failed: " + sslErrors());
             return false;
@@ -315,7 +337,10 @@ struct FakeIMAPServer::Impl {
             fail("socketpair");
             return false;
         }
-        connFd = sp[0];
+        {
+            std::lock_guard<std::mutex> lock(fdMutex);
+            connFd = sp[0];
+        }
         relayThread = std::thread([this, inner = sp[1]] { relayLoop(inner); });
         return true;
     }
@@ -423,6 +448,11 @@ struct FakeIMAPServer::Impl {
         case Kind::Reset:
             closeConnection(s.kind == Kind::Reset);
             return true;
+        case Kind::Accept:
+            closeConnection(false);
+            if (!acceptClient()) return false;
+            readerThread = std::thread([this] { readerLoop(); });
+            return true;
         }
         return false;
     }
@@ -481,11 +511,9 @@ FakeIMAPServer::~FakeIMAPServer()
     }
     char x = 1;
     (void)!::write(impl_->stopPipe[1], &x, 1);
-    {
-        // Unblocks a TLS handshake the client never finishes.
-        std::lock_guard<std::mutex> lock(impl_->fdMutex);
-        if (impl_->tcpFd >= 0) ::shutdown(impl_->tcpFd, SHUT_RDWR);
-    }
+    // Unblocks a TLS handshake the client never finishes, or a send to a
+    // client that does not read.
+    impl_->interruptIO();
     if (impl_->scriptThread.joinable()) impl_->scriptThread.join();
     impl_->closeConnection(false);
     if (impl_->relayThread.joinable()) impl_->relayThread.join();
@@ -548,6 +576,12 @@ FakeIMAPServer& FakeIMAPServer::drop()
     return *this;
 }
 
+FakeIMAPServer& FakeIMAPServer::acceptNext()
+{
+    impl_->steps.push_back({Kind::Accept, {}, {}, {}});
+    return *this;
+}
+
 FakeIMAPServer& FakeIMAPServer::reset()
 {
     impl_->steps.push_back({Kind::Reset, {}, {}, {}});
@@ -587,6 +621,12 @@ bool FakeIMAPServer::connected() const
 {
     std::lock_guard<std::mutex> lock(impl_->m);
     return impl_->isConnected;
+}
+
+int FakeIMAPServer::connections() const
+{
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->connectionCount;
 }
 
 bool FakeIMAPServer::clientClosed() const

@@ -17,8 +17,8 @@
 //   EXPECT_TRUE(fake.completed()) << fake.failure();
 //   EXPECT_EQ(fake.received(), "B0001 LOGIN alice secret\r\nB0002 ...");
 //
-// The server accepts one connection and plays the script on a thread of its
-// own; a second thread reads the client's bytes as soon as they arrive and
+// The server accepts one connection (more with acceptNext()) and plays the
+// script on a thread of its own; a second thread reads the client's bytes as soon as they arrive and
 // records them. Steps run in order:
 //   send(bytes)               one write
 //   sendSplit(bytes, cuts)    one write per piece, cut before each offset in
@@ -35,6 +35,11 @@
 //   stall(duration)           sleep (the reader keeps recording)
 //   drop()                    close the connection (FIN); `reset()` does it
 //                             with an RST instead
+//   acceptNext()              close the connection if still open and wait for
+//                             the client's next connection (acceptTimeout);
+//                             the script goes on with it. Recording goes on
+//                             too: received() holds the bytes of every
+//                             connection in order
 // In send texts "{tag}" is replaced by the last captured tag. An expect
 // waits up to expectTimeout; a mismatch or timeout ends the script, closes
 // the connection (so the client fails fast) and is described by failure().
@@ -91,6 +96,7 @@ public:
     FakeIMAPServer& stall(std::chrono::milliseconds duration);
     FakeIMAPServer& drop();
     FakeIMAPServer& reset();
+    FakeIMAPServer& acceptNext();
 
     // Starts accepting and playing the script.
     void start();
@@ -103,7 +109,9 @@ public:
     std::string failure() const;
     // Was a client accepted?
     bool connected() const;
-    // Has the client closed its side?
+    // How many connections were accepted.
+    int connections() const;
+    // Has the client closed its side (of the current connection)?
     bool clientClosed() const;
     // Everything the client sent so far, and the same split by receive.
     std::string received() const;

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -234,13 +235,20 @@ namespace {
 int liveInGroup(pid_t pgid)
 {
     int n = 0;
-    for (const auto& e : fs::directory_iterator("/proc")) {
-        std::string name = e.path().filename().string();
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream in(e.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), {});
+        // Processes come and go while we look: a stat file that cannot be
+        // read belongs to one that is gone.
+        FILE* f = std::fopen((it->path() / "stat").c_str(), "r");
+        if (f == nullptr) continue;
+        char buf[1024];
+        std::size_t len = std::fread(buf, 1, sizeof buf - 1, f);
+        std::fclose(f);
+        std::string stat(buf, len);
         std::size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
+        if (close == std::string::npos || close + 2 >= stat.size()) continue;
         std::istringstream rest(stat.substr(close + 2));
         char state = 0;
         long ppid = 0, pgrp = 0;
@@ -456,4 +464,35 @@ TEST(FakeIMAPServerTest, SpeaksTLS)
     EXPECT_EQ(RawIMAPClient::tlsHandshakeError(bad.port()), "unable to get local issuer certificate");
     ASSERT_TRUE(bad.waitDone());
     EXPECT_NE(bad.failure().find("TLS handshake failed"), std::string::npos) << bad.failure();
+}
+
+TEST(FakeIMAPServerTest, AcceptsTheClientsNextConnection)
+{
+    FakeIMAPServer fake;
+    fake.send("* OK first\r\n").expect("{tag} NOOP").drop()
+        .acceptNext().send("* OK second\r\n").expect("{tag} NOOP").send("{tag} OK again\r\n");
+    fake.start();
+    {
+        auto c = RawIMAPClient::plain(fake.port());
+        EXPECT_EQ(c.greeting(), "* OK first\r\n");
+        c.write("a NOOP\r\n");
+        EXPECT_THROW(c.readResponse(), std::runtime_error);
+    }
+    auto d = RawIMAPClient::plain(fake.port());
+    EXPECT_EQ(d.greeting(), "* OK second\r\n");
+    EXPECT_TRUE(d.command("NOOP").ok());
+    ASSERT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure();
+    EXPECT_EQ(fake.connections(), 2);
+    EXPECT_EQ(fake.received(), "a NOOP\r\nT1 NOOP\r\n");
+}
+
+TEST(FakeIMAPServerTest, DestructionDoesNotWaitForAClientThatNeverReads)
+{
+    auto fake = std::make_unique<FakeIMAPServer>();
+    fake->send("* OK hi\r\n").send(std::string(64 << 20, 'x'));
+    fake->start();
+    auto c = RawIMAPClient::plain(fake->port());  // reads the greeting, then nothing
+    fake.reset();                                   // must not hang in the 64 MiB send
+    SUCCEED();
 }
