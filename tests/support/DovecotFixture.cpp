@@ -85,11 +85,13 @@ std::string readText(const fs::path& p)
     return s.str();
 }
 
-bool greets(uint16_t port)
+// The greeting must carry this instance's token: a port picked at the same
+// moment by another test could otherwise answer for a server that failed.
+bool greets(uint16_t port, const std::string& token)
 {
     try {
         auto c = RawIMAPClient::plain(port, std::chrono::milliseconds(500));
-        return c.greeting().rfind("* OK", 0) == 0;
+        return c.greeting().rfind("* OK", 0) == 0 && c.greeting().find(token) != std::string::npos;
     } catch (const std::exception&) {
         return false;
     }
@@ -163,7 +165,8 @@ void DovecotFixture::writeConfig() const
       << "state_dir = " << d << "/state\n"
       << "log_path = " << d << "/dovecot.log\n"
       << "info_log_path = " << d << "/dovecot.log\n"
-      << "instance_name = bx-" << ::getpid() << "-" << imapPort_ << "\n"
+      << "instance_name = " << instanceToken() << "\n"
+      << "login_greeting = Brindlebox test server " << instanceToken() << " ready.\n"
       << "ssl = yes\n"
       << "ssl_cert = <" << cert.certFile.string() << "\n"
       << "ssl_key = <" << cert.keyFile.string() << "\n"
@@ -211,7 +214,7 @@ bool DovecotFixture::tryStart(std::string& why)
     pid_ = spawnServer({dovecotBinary(), "-c", configFile().string(), "-F"}, dir() / "dovecot.stderr");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (greets(imapPort_)) return true;
+        if (greets(imapPort_, instanceToken())) return true;
         if (!serverRunning(pid_)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -234,6 +237,12 @@ void DovecotFixture::start()
     if (running()) return;
     std::string why;
     if (!tryStart(why)) throw std::runtime_error("DovecotFixture: restart failed: " + why);
+}
+
+std::string DovecotFixture::instanceToken() const
+{
+    // Unique among live fixtures: the temp dir's random suffix.
+    return "bx-" + dir().filename().string().substr(std::string("bx-dovecot-").size());
 }
 
 std::string DovecotFixture::path(std::initializer_list<std::string_view> parts) const

@@ -139,6 +139,7 @@ public:
 
 private:
     void writeConfig() const;
+    std::string instanceToken() const;
     bool tryStart(std::string& why);
 
     DovecotOptions options_;
