@@ -187,25 +187,27 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         }
         state.uidValidity = info.uidValidity;
 
-        std::vector<std::uint32_t> newUIDs;
+        // `found`: the server's UIDs above the mark, ascending. highestUID
+        // only ever moves over a run of them that is stored without a gap: a
+        // requested message that did not arrive keeps the mark below it, so
+        // the next run asks for it again. UIDs already filed lie above the
+        // mark only in that case; they are not fetched twice.
+        std::vector<std::uint32_t> found, newUIDs;
+        size_t markAt = 0;
+        auto advanceMark = [&] {
+            while (markAt < found.size() && state.files.count(std::to_string(found[markAt]))) {
+                state.highestUID = std::max(state.highestUID, found[markAt]);
+                ++markAt;
+            }
+        };
         if (info.exists >= 1) {
             const std::uint32_t from = state.highestUID + 1u;  // wraps to 0 like the server's 32-bit UIDs
-            std::vector<std::uint32_t> found;
             for (const auto uid : client->uidSearch("UID " + std::to_string(from) + ":*"))
                 if (uid > state.highestUID) found.push_back(uid);
-            // UIDs already filed lie above highestUID only when an earlier run
-            // is still waiting for a lower message that did not arrive. They
-            // are not fetched twice, and once the message waited for is stored
-            // or gone from the server the mark moves up past them again.
-            bool contiguous = true;
-            for (const auto uid : found) {
-                const bool filed = state.files.count(std::to_string(uid)) > 0;
-                if (filed && contiguous) state.highestUID = uid;
-                if (!filed) {
-                    contiguous = false;
-                    newUIDs.push_back(uid);
-                }
-            }
+            std::sort(found.begin(), found.end());
+            for (const auto uid : found)
+                if (!state.files.count(std::to_string(uid))) newUIDs.push_back(uid);
+            advanceMark();
         }
 
         if (newUIDs.empty()) {
@@ -235,10 +237,6 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         downloading.messagesTotal = static_cast<std::int64_t>(newUIDs.size());
         downloading.bytesTotal = bytesTotal;
         report(downloading);
-
-        // Lowest requested UID of this mailbox that has not arrived; the
-        // saved high-water mark stays below it so the next run asks again.
-        std::optional<std::uint32_t> firstMissing;
 
         for (const auto& batch : planBatches(newUIDs, meta, batchBytes, batchCount)) {
             checkCancelled(stop);
@@ -282,7 +280,6 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                 if (!state.sizes) state.sizes = std::map<std::string, std::int64_t>{};
                 const auto m = meta.find(record.uid);
                 (*state.sizes)[key] = (m != meta.end() && m->second.size) ? *m->second.size : record.length;
-                state.highestUID = std::max(state.highestUID, record.uid);
                 messagesDone += 1;
                 bytesDone += record.length;
                 summary.newMessages += 1;
@@ -291,12 +288,9 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                 batchReport.newFiles.push_back(record.path);
                 arrived.insert(record.uid);
             }
-            for (const auto uid : batch) {
-                if (arrived.count(uid)) continue;
-                summary.missing += 1;
-                if (!firstMissing || uid < *firstMissing) firstMissing = uid;
-            }
-            if (firstMissing && state.highestUID >= *firstMissing) state.highestUID = *firstMissing - 1;
+            for (const auto uid : batch)
+                if (!arrived.count(uid)) summary.missing += 1;
+            advanceMark();
 
             // The batch's files reach the disk before the state that lists them.
             layout.syncFiles(batchReport.newFiles);

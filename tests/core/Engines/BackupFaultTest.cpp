@@ -1,0 +1,191 @@
+// The backup engine where things go wrong: a server that leaves a message
+// out, a full disk, a read-only vault.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "BackupTestSupport.h"
+#include "Engines/BackupRunner.h"
+#include "Engines/FriendlyError.h"
+#include "Util/AtomicFile.h"
+#include "Util/Json.h"
+#include "support/FakeIMAPServer.h"
+#include "support/TestCerts.h"
+
+namespace fs = std::filesystem;
+using namespace bx;
+using namespace bx::test;
+
+namespace {
+
+std::string fetchReply(std::uint32_t seq, std::uint32_t uid, const std::string& body, bool withBody) {
+    std::string r = "* " + std::to_string(seq) + " FETCH (UID " + std::to_string(uid) + " RFC822.SIZE " +
+                    std::to_string(body.size()) + " INTERNALDATE \"07-Mar-2024 09:15:02 +0000\" FLAGS (\\Seen)";
+    if (withBody) r += " BODY[] {" + std::to_string(body.size()) + "}\r\n" + body;
+    return r + ")\r\n";
+}
+
+void scriptSession(FakeIMAPServer& fake, const std::string& searchFrom, const std::string& searchReply,
+                   const std::string& set, const std::string& metaReplies, const std::string& bodyReplies) {
+    fake.send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
+        .expect("{tag} LOGIN *")
+        .send("{tag} OK logged in\r\n")
+        .expect("{tag} LIST \"\" \"*\"")
+        .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
+        .expect("{tag} EXAMINE *")
+        .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} UID SEARCH UID " + searchFrom + ":*")
+        .send("* SEARCH " + searchReply + "\r\n{tag} OK searched\r\n")
+        .expect("{tag} UID FETCH " + set + " (UID RFC822.SIZE INTERNALDATE FLAGS)")
+        .send(metaReplies + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH " + set + " (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
+        .send(bodyReplies + "{tag} OK fetched\r\n")
+        .expect("{tag} LOGOUT")
+        .send("* BYE bye\r\n{tag} OK logged out\r\n");
+}
+
+// A tmpfs mounted over a folder of the test's temp dir, unmounted at the end.
+// Tests that need one skip when mounting is not permitted.
+class TmpfsMount {
+public:
+    TmpfsMount(const fs::path& where, const std::string& size) : where_(where) {
+        fs::create_directories(where);
+        const std::string options = "size=" + size + ",mode=0755";
+        mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        if (!mounted_) why_ = std::strerror(errno);
+    }
+    ~TmpfsMount() {
+        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+    bool remountReadOnly() {
+        return ::mount("tmpfs", where_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
+// Everything that names a message in the vault is whole: each .eml equals a
+// message the server holds, no temp files lie around, and the sync file
+// decodes and lists only files that exist.
+void expectNothingHalfWritten(const fs::path& root, const ArchiveLayout& layout, const MailAccount& account,
+                              const std::set<std::string>& serverMessages) {
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_regular_file()) continue;
+        const auto rel = fs::relative(e.path(), root).generic_string();
+        if (rel.rfind(".brindlebox/", 0) == 0) {
+            EXPECT_TRUE(rel.find(".tmp") == std::string::npos) << rel;
+            continue;
+        }
+        ASSERT_EQ(e.path().extension(), ".eml") << rel;
+        EXPECT_TRUE(serverMessages.count(*readFile(e.path()))) << rel << " is not a whole message";
+    }
+    if (fs::exists(layout.syncURL(account))) {
+        EXPECT_NO_THROW(AccountSyncState::fromJSON(*readFile(layout.syncURL(account))));
+        for (const auto& [name, state] : layout.loadSync(account).folders)
+            for (const auto& [uid, path] : state.files) EXPECT_TRUE(fs::exists(layout.url(path))) << path;
+    }
+}
+
+}  // namespace
+
+// The server leaves UID 2 out of the body reply. The run counts it, does not
+// record the mailbox as done past it, and the next run fetches exactly it.
+TEST(BackupFaults, MessageLeftOutByTheServerIsFetchedNextRun) {
+    const std::string m1 = makeMessage("one"), m2 = makeMessage("two"), m3 = makeMessage("three");
+    FakeIMAPServer fake;
+    scriptSession(fake, "1", "1 2 3", "1:3",
+                  fetchReply(1, 1, m1, false) + fetchReply(2, 2, m2, false) + fetchReply(3, 3, m3, false),
+                  fetchReply(1, 1, m1, true) + fetchReply(3, 3, m3, true));
+    fake.acceptNext();
+    scriptSession(fake, "2", "2 3", "2", fetchReply(2, 2, m2, false), fetchReply(2, 2, m2, true));
+    fake.start();
+
+    TempDir vault;
+    const MailAccount account(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
+                              {"INBOX"}, {});
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, "secret");
+
+    const auto first = runner.run();
+    EXPECT_EQ(first.newMessages, 2);
+    EXPECT_EQ(first.missing, 1);
+    auto state = layout.loadSync(account).folders.at("INBOX");
+    EXPECT_EQ(state.highestUID, 1u);
+    EXPECT_EQ(state.files.size(), 2u);
+    EXPECT_EQ(state.files.count("2"), 0u);
+
+    const auto second = runner.run();
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+    EXPECT_EQ(second.newMessages, 1);
+    EXPECT_EQ(second.missing, 0);
+    state = layout.loadSync(account).folders.at("INBOX");
+    EXPECT_EQ(state.highestUID, 3u);
+    ASSERT_EQ(state.files.size(), 3u);
+    EXPECT_EQ(vault.read(state.files.at("2")), m2);
+    EXPECT_EQ(snapshot(vault.path()).size(), 3u);
+}
+
+TEST(BackupFaults, FullDiskGivesAClearErrorAndNothingHalfWritten) {
+    trustTestCA();
+    TempDir dir;
+    TmpfsMount disk(dir / "vault", "600k");
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.why();
+    DovecotFixture dovecot;
+    const auto seed = makeSeed(40, 0, 1, 40000);  // 40 messages of about 40 KB: 1.6 MB
+    dovecot.append(users::alice, "INBOX", seed);
+    std::set<std::string> onServer;
+    {
+        auto s = dovecot.session(users::alice);
+        for (auto uid : s.uids("INBOX")) onServer.insert(s.fetchRaw("INBOX", uid));
+    }
+    const auto account = testAccount(dovecot, {"INBOX"});
+    ArchiveLayout layout(dir / "vault");
+    BackupRunner runner(layout, account, users::alice.password);
+    runner.batchCount = 5;
+    try {
+        runner.run();
+        FAIL() << "expected the disk to fill up";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOSPC) << e.what();
+        const auto m = FriendlyError::describe(e, "localhost");
+        EXPECT_EQ(m.title, "Your disk is full");
+    }
+    expectNothingHalfWritten(dir / "vault", layout, account, onServer);
+    EXPECT_FALSE(layout.loadSync(account).folders.empty());  // earlier batches stay recorded
+}
+
+TEST(BackupFaults, ReadOnlyVaultGivesAClearErrorAndIsLeftAlone) {
+    trustTestCA();
+    TempDir dir;
+    TmpfsMount disk(dir / "vault", "8m");
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.why();
+    DovecotFixture dovecot;
+    dovecot.append(users::alice, "INBOX", makeSeed(5));
+    const auto account = testAccount(dovecot, {"INBOX"});
+    ArchiveLayout layout(dir / "vault");
+    BackupRunner runner(layout, account, users::alice.password);
+    EXPECT_EQ(runner.run().newMessages, 5);
+    const auto before = snapshot(dir / "vault");
+    const auto syncBefore = readFile(layout.syncURL(account));
+
+    ASSERT_TRUE(disk.remountReadOnly()) << std::strerror(errno);
+    dovecot.append(users::alice, "INBOX", makeSeed(3, 5));
+    try {
+        runner.run();
+        FAIL() << "expected a refusal to write";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), EROFS) << e.what();
+        EXPECT_EQ(FriendlyError::describe(e, std::nullopt).title, "Brindlebox can\u2019t write to the vault folder");
+    }
+    EXPECT_EQ(snapshot(dir / "vault"), before);
+    EXPECT_EQ(readFile(layout.syncURL(account)), syncBefore);
+}
