@@ -101,7 +101,9 @@ std::optional<std::chrono::system_clock::time_point> parseCommonShape(std::strin
         (sign != '+' && sign != '-') || zh < 0 || zh > 23 || zm < 0 || zm > 59)
         return std::nullopt;
     const int year = y1 * 100 + y2;
-    if (year < 1600) return std::nullopt;  // the formatter's calendar turns Julian in 1582
+    // Well inside what a time_point holds (about 1678...2262) and after the
+    // formatter's calendar turns from Julian to Gregorian.
+    if (year < 1700 || year > 2200) return std::nullopt;
     using namespace std::chrono;
     const year_month_day ymd{std::chrono::year(year), std::chrono::month(month), std::chrono::day(unsigned(day))};
     if (!ymd.ok()) return std::nullopt;
@@ -131,6 +133,10 @@ std::optional<std::chrono::system_clock::time_point> parseIMAPDateWithFormatter(
     }
     // The whole text must match, not just a prefix of it.
     if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length() || u.isEmpty()) return std::nullopt;
+    // A time_point counts nanoseconds in 64 bits; dates beyond that cannot be
+    // represented and are treated as not matching.
+    constexpr double limit = 9.2e12;  // milliseconds, just inside 2^63 ns
+    if (!(when > -limit && when < limit)) return std::nullopt;
     const auto ms = std::chrono::milliseconds(static_cast<long long>(when));
     return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(ms));
 }

@@ -113,6 +113,9 @@ TEST(IMAPDate, Parse) {
         {"7-Mar-2024 09:15:02", std::nullopt},
         {"7-Foo-2024 09:15:02 +0100", std::nullopt},
         {"32-Mar-2024 09:15:02 +0100", std::nullopt},
+        {"1-Jan-1000 00:00:00 +0000", std::nullopt},  // beyond what a time_point holds
+        {"1-Jan-9999 00:00:00 +0000", std::nullopt},
+        {"1-Jan-1700 00:00:00 +0000", utc(1700, 1, 1, 0, 0, 0)},
     };
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
@@ -124,7 +127,7 @@ TEST(IMAPDate, FastPathAgreesWithFormatter) {
     const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec", "mar", "MAR", "Foo"};
     const char* zones[] = {"+0000", "+0100", "-0500", "+1400", "-1200", "+0530", "-2359", "+2400", "+0060", "Z", "+01:00"};
     const char* times[] = {"00:00:00", "09:15:02", "23:59:59", "24:00:00", "12:60:00", "12:00:60", "1:00:00"};
-    const char* years[] = {"1581", "1600", "1899", "1970", "2000", "2024", "2100", "9999", "0000", "24"};
+    const char* years[] = {"1581", "1600", "1677", "1699", "1700", "1899", "2200", "2201", "2262", "2263", "1970", "2000", "2024", "2100", "9999", "0000", "24"};
     const char* days[] = {"1", "01", " 1", "9", "10", "28", "29", "30", "31", "32", "0", "00", "001"};
     std::mt19937 rng(7);
     int fast = 0;
