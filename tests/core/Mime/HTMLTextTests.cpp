@@ -130,3 +130,16 @@ TEST(HTMLText, HostileMarkupFinishes) {
     std::string blanks = "a\n" + std::string(1 << 20, ' ') + "\nb";
     EXPECT_EQ(HTMLText::toPlain(blanks), "a\n \nb");
 }
+
+TEST(BoundedRegex, LimitHitMeansNoMatch) {
+    // Catastrophic backtracking: without a limit this would not finish.
+    BoundedRegex slow("(a+)+b", 0, 1);
+    std::string text = "xaab " + std::string(5000, 'a') + "c";
+    EXPECT_FALSE(slow.search(std::string(5000, 'a') + "c"));
+    // The first match is replaced; the search that hits the limit ends the replace.
+    EXPECT_EQ(slow.replaceAll(text, "_"), "x_ " + std::string(5000, 'a') + "c");
+
+    BoundedRegex deep("(?:a|b)*c", 0, 0, 1024);  // small backtracking stack
+    EXPECT_FALSE(deep.search(std::string(100000, 'a') + "c"));
+    EXPECT_TRUE(deep.search("abc"));
+}
