@@ -5,7 +5,7 @@ namespace bx {
 AnimatedValue::AnimatedValue(double initial, QObject* parent)
     : QObject(parent), value_(initial), target_(initial) {
   connect(&anim_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-    value_ = v.toDouble();
+    value_ = from_ + (target_ - from_) * animation_.progress(v.toDouble());
     emit changed(value_);
   });
 }
@@ -18,10 +18,11 @@ void AnimatedValue::animateTo(double target, const Animation& animation) {
     setValue(target);
     return;
   }
-  anim_.setStartValue(value_);
-  anim_.setEndValue(target);
+  from_ = value_;
+  animation_ = animation;
+  anim_.setStartValue(0.0);
+  anim_.setEndValue(1.0);
   anim_.setDuration(animation.durationMs());
-  anim_.setEasingCurve(animation.easing());
   anim_.start();
 }
 

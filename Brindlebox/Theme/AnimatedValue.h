@@ -28,7 +28,9 @@ signals:
   void changed(double value);
 
 private:
-  QVariantAnimation anim_;
+  QVariantAnimation anim_;  // runs linearly over 0…1; `animation_` shapes it
+  Animation animation_;
+  double from_ = 0;
   double value_;
   double target_;
 };

@@ -38,8 +38,10 @@ public:
   // How far the hover animation is (0 = not hovered, 1 = hovered).
   qreal progress() const { return progress_.value(); }
 
-protected:
+  // Room for the shadow and the lift around the widget.
   QRectF boundingRectFor(const QRectF& rect) const override;
+
+protected:
   void draw(QPainter* painter) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 

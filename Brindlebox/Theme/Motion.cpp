@@ -2,7 +2,7 @@
 
 #include "Platform/ReduceMotion.h"
 
-#include <QPointF>
+#include <algorithm>
 #include <cmath>
 
 namespace bx {
@@ -44,8 +44,11 @@ double SpringCurve::velocity(double t) const {
     return std::exp(-z * w0 * t) * (w0 * w0 / wd) * std::sin(wd * t);
   }
   if (z == 1) return std::exp(-w0 * t) * w0 * w0 * t;
-  const double h = 1e-5;
-  return (value(t + h) - value(std::max(0.0, t - h))) / (t > h ? 2 * h : h + t);
+  const double s = w0 * std::sqrt(z * z - 1);
+  const double r1 = -z * w0 + s, r2 = -z * w0 - s;
+  const double c2 = r1 / (r2 - r1);
+  const double c1 = -1 - c2;
+  return c1 * r1 * std::exp(r1 * t) + c2 * r2 * std::exp(r2 * t);
 }
 
 double SpringCurve::settleTime() const {
@@ -63,29 +66,10 @@ double SpringCurve::settleTime() const {
   return t;
 }
 
-QEasingCurve SpringCurve::easing() const {
-  const double total = settleTime();
-  QEasingCurve curve(QEasingCurve::BezierSpline);
-  constexpr int kSegments = 48;
-  double u0 = 0, y0 = 0, d0 = 0;  // progress, value, dvalue/dprogress
-  for (int i = 1; i <= kSegments; ++i) {
-    const double u1 = double(i) / kSegments;
-    const double t1 = u1 * total;
-    double y1 = value(t1);
-    double d1 = velocity(t1) * total;
-    if (i == kSegments) {
-      y1 = 1;
-      d1 = 0;
-    }
-    const double h = u1 - u0;
-    // Hermite to Bézier: control points a third of the way along each tangent.
-    curve.addCubicBezierSegment(QPointF(u0 + h / 3, y0 + d0 * h / 3), QPointF(u1 - h / 3, y1 - d1 * h / 3),
-                                QPointF(u1, y1));
-    u0 = u1;
-    y0 = y1;
-    d0 = d1;
-  }
-  return curve;
+double SpringCurve::progress(double fraction) const {
+  if (fraction <= 0) return 0;
+  if (fraction >= 1) return 1;
+  return value(fraction * settleTime());
 }
 
 int Animation::durationMs() const {
@@ -93,16 +77,17 @@ int Animation::durationMs() const {
   return std::max(1, int(std::lround(seconds * 1000)));
 }
 
-QEasingCurve Animation::easing() const {
+double Animation::progress(double fraction) const {
+  const double u = std::clamp(fraction, 0.0, 1.0);
   switch (kind) {
   case Kind::Spring:
-    return SpringCurve{response, dampingFraction}.easing();
+    return SpringCurve{response, dampingFraction}.progress(u);
   case Kind::EaseOut:
-    return QEasingCurve(QEasingCurve::OutQuad);
+    return 1 - (1 - u) * (1 - u);
   case Kind::EaseInOut:
     break;
   }
-  return QEasingCurve(QEasingCurve::InOutQuad);
+  return u < 0.5 ? 2 * u * u : 1 - 2 * (1 - u) * (1 - u);
 }
 
 Animation Motion::current(const Animation& animation) {

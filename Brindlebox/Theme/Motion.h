@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QEasingCurve>
 
 namespace bx {
 
@@ -17,9 +16,8 @@ struct SpringCurve {
   double velocity(double t) const;
   // Time after which the spring stays within 0.1 % of its target.
   double settleTime() const;
-  // The curve over progress 0…1 of `settleTime()`, as an easing curve that
-  // ends exactly at 1 (it may overshoot on the way).
-  QEasingCurve easing() const;
+  // Position at `fraction` (0…1) of `settleTime()`; exactly 1 at the end.
+  double progress(double fraction) const;
 };
 
 // One animation: a spring or a timed curve.
@@ -39,7 +37,9 @@ struct Animation {
   bool isSpring() const { return kind == Kind::Spring; }
   // How long it runs, in milliseconds (a spring until it settles).
   int durationMs() const;
-  QEasingCurve easing() const;
+  // How far the change is at `fraction` (0…1) of the duration: 0 at the
+  // start, 1 at the end, possibly past 1 on the way for a bouncy spring.
+  double progress(double fraction) const;
 
   friend bool operator==(const Animation& a, const Animation& b) {
     return a.kind == b.kind && a.response == b.response && a.dampingFraction == b.dampingFraction &&

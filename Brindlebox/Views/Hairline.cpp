@@ -39,7 +39,7 @@ void Hairline::follow() {
 
 bool Hairline::eventFilter(QObject* watched, QEvent* event) {
   if (watched == parentWidget()) {
-    if (event->type() == QEvent::Resize) follow();
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Show) follow();
     else if (event->type() == QEvent::ChildAdded || event->type() == QEvent::LayoutRequest) raise();
   }
   return ThemedWidget::eventFilter(watched, event);

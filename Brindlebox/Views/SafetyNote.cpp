@@ -24,7 +24,7 @@ public:
     l->setContentsMargins(4 + 6, 0, 0, 0);
     l->setSpacing(0);
     text = new TextBlock(line, this);
-    text->setFont(Theme::Font::callout());
+    text->setTextFont(Theme::Font::callout());
     text->setColor(Theme::ink2);
     text->setMaxLines(2);
     l->addWidget(text);
@@ -80,12 +80,12 @@ SafetyNote::SafetyNote(Tone tone, const QString& symbol, const QString& title, s
   column->setSpacing(2);
   column->setContentsMargins(0, 0, 0, 0);
   title_ = new TextBlock(title, this);
-  title_->setFont(Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold));
+  title_->setTextFont(Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold));
   title_->setColor(Theme::ink);
   column->addWidget(title_);
   if (text) {
     text_ = new TextBlock(*text, this);
-    text_->setFont(Theme::Font::callout());
+    text_->setTextFont(Theme::Font::callout());
     text_->setColor(Theme::ink2);
     text_->setMaxLines(4);
     column->addWidget(text_);

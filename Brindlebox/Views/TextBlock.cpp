@@ -74,7 +74,7 @@ void TextBlock::setText(const QString& text) {
   text_ = text;
   changed();
 }
-void TextBlock::setFont(const QFont& font) {
+void TextBlock::setTextFont(const QFont& font) {
   font_ = font;
   changed();
 }

@@ -17,7 +17,8 @@ public:
 
   void setText(const QString& text);
   QString text() const { return text_; }
-  void setFont(const QFont& font);
+  void setTextFont(const QFont& font);
+  QFont textFont() const { return font_; }
   void setColor(const ThemeColor& color);
   ThemeColor color() const { return color_; }
   void setMaxLines(int lines);

@@ -15,6 +15,10 @@ namespace bx {
 
 ToastOverlay::ToastOverlay(QWidget* host) : QObject(host), host_(host) { host_->installEventFilter(this); }
 
+ToastOverlay::~ToastOverlay() {
+  for (const QPointer<ToastView>& v : views_) delete v.data();
+}
+
 int ToastOverlay::bottomPadding() { return qEnvironmentVariableIsSet("BRINDLEBOX_DEMO_DIR") ? 96 : 22; }
 
 QRect ToastOverlay::bannerGeometry() const {
@@ -50,6 +54,8 @@ void ToastOverlay::setToast(std::optional<Toast> toast) {
 
   auto* view = new ToastView(*toast, host_);
   current_ = view;
+  views_.removeAll(nullptr);
+  views_.append(view);
   const QUuid id = toast->id;
   connect(view, &ToastView::clicked, this, [this, id] {
     if (toast_ && toast_->id == id) {
@@ -59,7 +65,7 @@ void ToastOverlay::setToast(std::optional<Toast> toast) {
   });
   auto* t = new AnimatedValue(0, view);
   const bool moving = !reduce;
-  connect(t, &AnimatedValue::changed, view, [this, view, t, moving] {
+  connect(t, &AnimatedValue::changed, this, [this, view, t, moving] {
     view->setPresentationOpacity(t->value());
     place(view, t->value(), moving);
   });
@@ -82,7 +88,7 @@ void ToastOverlay::leave(ToastView* view, bool reduce) {
   }
   auto* t = new AnimatedValue(1, view);
   const bool moving = !reduce;
-  connect(t, &AnimatedValue::changed, view, [this, view, t, moving] {
+  connect(t, &AnimatedValue::changed, this, [this, view, t, moving] {
     view->setPresentationOpacity(std::clamp(t->value(), 0.0, 1.0));
     place(view, t->value(), moving);
     if (t->value() <= 0.001 && !t->isRunning()) view->deleteLater();

@@ -25,6 +25,8 @@ class ToastOverlay : public QObject {
   Q_OBJECT
 public:
   explicit ToastOverlay(QWidget* host);
+  // Takes its banners with it, the shown one and any still leaving.
+  ~ToastOverlay() override;
 
   std::optional<Toast> toast() const { return toast_; }
   void setToast(std::optional<Toast> toast);
@@ -50,6 +52,7 @@ private:
   QWidget* host_;
   std::optional<Toast> toast_;
   QPointer<ToastView> current_;
+  QList<QPointer<ToastView>> views_;
 };
 
 } // namespace bx

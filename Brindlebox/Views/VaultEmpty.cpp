@@ -57,13 +57,13 @@ VaultEmpty::VaultEmpty(const QString& symbol, const QString& title, const QStrin
   stack->addLayout(frameBox);
 
   title_ = new TextBlock(title, this);
-  title_->setFont(Theme::Font::headline());
+  title_->setTextFont(Theme::Font::headline());
   title_->setColor(Theme::ink);
   title_->setAlignment(Qt::AlignHCenter);
   stack->addWidget(title_, 0, Qt::AlignHCenter);
 
   text_ = new TextBlock(text, this);
-  text_->setFont(Theme::Font::callout());
+  text_->setTextFont(Theme::Font::callout());
   text_->setColor(Theme::ink2);
   text_->setAlignment(Qt::AlignHCenter);
   text_->setMaxTextWidth(280);

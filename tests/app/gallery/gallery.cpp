@@ -47,7 +47,7 @@ protected:
 
 TextBlock* caption(const QString& text, QWidget* parent) {
   auto* t = new TextBlock(text, parent);
-  t->setFont(Theme::Font::caption());
+  t->setTextFont(Theme::Font::caption());
   t->setColor(Theme::ink3);
   return t;
 }
@@ -131,10 +131,10 @@ QWidget* textAndCardsPage() {
     auto* l = new QVBoxLayout(card);
     l->setContentsMargins(14, 12, 14, 12);
     auto* t = new TextBlock(name, card);
-    t->setFont(Theme::Font::headline());
+    t->setTextFont(Theme::Font::headline());
     l->addWidget(t);
     auto* sub = new TextBlock("Backed up 2 minutes ago", card);
-    sub->setFont(Theme::Font::callout());
+    sub->setTextFont(Theme::Font::callout());
     sub->setColor(Theme::ink2);
     l->addWidget(sub);
     card->setFixedWidth(170);
@@ -150,12 +150,12 @@ QWidget* textAndCardsPage() {
                                                                     {"Archive", "up to date"}}) {
     auto* row = new QHBoxLayout;
     auto* l = new TextBlock(label, ledger);
-    l->setFont(Theme::Font::body());
+    l->setTextFont(Theme::Font::body());
     l->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     row->addWidget(l);
     row->addWidget(new Leader(ledger), 1, Qt::AlignBottom);
     auto* v = new TextBlock(value, ledger);
-    v->setFont(Theme::Font::system(11, QFont::Normal, true));
+    v->setTextFont(Theme::Font::system(11, QFont::Normal, true));
     v->setColor(Theme::ink2);
     v->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     row->addWidget(v);
@@ -175,7 +175,7 @@ QWidget* textAndCardsPage() {
                                                                 {Theme::Font::caption(), "caption 11"},
                                                                 {Theme::Font::label(), "label 10"}}) {
     auto* t = new TextBlock(name, page);
-    t->setFont(font);
+    t->setTextFont(font);
     fonts->addWidget(t);
   }
   col->addLayout(fonts);
@@ -202,7 +202,7 @@ QWidget* swatchesPage() {
     l->setContentsMargins(8, 0, 0, 4);
     l->addStretch(1);
     auto* t = new TextBlock(name, card);
-    t->setFont(Theme::Font::caption());
+    t->setTextFont(Theme::Font::caption());
     t->setColor(Theme::ink2);
     l->addWidget(t);
     grid->addWidget(card, i / 5, i % 5);
@@ -368,10 +368,10 @@ QWidget* hoverPage() {
     auto* l = new QVBoxLayout(card);
     l->setContentsMargins(14, 12, 14, 12);
     auto* t = new TextBlock(name, card);
-    t->setFont(Theme::Font::headline());
+    t->setTextFont(Theme::Font::headline());
     l->addWidget(t);
     auto* sub = new TextBlock("Background 5 %, lift 1.015 and shadow when lifted", card);
-    sub->setFont(Theme::Font::caption());
+    sub->setTextFont(Theme::Font::caption());
     sub->setColor(Theme::ink2);
     l->addWidget(sub);
     auto* h = HoverHighlight::apply(card, Theme::rCard, lift);
