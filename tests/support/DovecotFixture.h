@@ -107,7 +107,12 @@ public:
     const std::filesystem::path& dir() const { return dir_.path(); }
     std::filesystem::path configFile() const { return dir() / "dovecot.conf"; }
     std::filesystem::path logFile() const { return dir() / "dovecot.log"; }
-    // A user's Maildir root (its INBOX) on disk.
+    // A user's Maildir root on disk; it is also INBOX (cur/, new/, tmp/).
+    // Other mailboxes are below it in modified UTF-7: "A/Entwürfe" is
+    // A/Entw&APw-rfe/ with '/' and .A.Entw&APw-rfe/ with '.'. Files are stored
+    // with LF line ends (Dovecot adds the CRs when serving) and owned by
+    // "nobody" when the tests run as root. Dovecot notices changes made here
+    // on the next access.
     std::filesystem::path maildir(const TestUser& user) const;
     std::string log() const;
 
