@@ -41,7 +41,19 @@ DesktopSettings& DesktopSettings::shared() {
 
 DesktopSettings::DesktopSettings() {
   qRegisterMetaType<QDBusVariant>();
-  if (!readPortal()) readGSettings();
+  if (readPortal()) source_ = Source::Portal;
+  else readGSettings();
+}
+
+void DesktopSettings::refresh() {
+  const auto dark = prefersDark_;
+  const auto animations = animationsEnabled_;
+  prefersDark_.reset();
+  animationsEnabled_.reset();
+  source_ = Source::None;
+  if (readPortal()) source_ = Source::Portal;
+  else readGSettings();
+  if (dark != prefersDark_ || animations != animationsEnabled_) emit changed();
 }
 
 bool DesktopSettings::readPortal() {
@@ -59,8 +71,9 @@ bool DesktopSettings::readPortal() {
   prefersDark_ = darkFromColorScheme(*scheme);
   if (const auto anim = read("org.gnome.desktop.interface", "enable-animations"); anim && anim->canConvert<bool>())
     animationsEnabled_ = anim->toBool();
-  bus.connect(kPortalService, kPortalPath, kPortalSettings, "SettingChanged", this,
-              SLOT(onPortalSettingChanged(QString, QString, QDBusVariant)));
+  if (!subscribed_)
+    subscribed_ = bus.connect(kPortalService, kPortalPath, kPortalSettings, "SettingChanged", this,
+                              SLOT(onPortalSettingChanged(QString, QString, QDBusVariant)));
   return true;
 }
 
@@ -79,6 +92,8 @@ void DesktopSettings::readGSettings() {
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
   };
   const QString scheme = get("color-scheme");
+  if (scheme.isEmpty()) return;
+  source_ = Source::GSettings;
   if (scheme == "'prefer-dark'") prefersDark_ = true;
   else if (scheme == "'prefer-light'") prefersDark_ = false;
   const QString anim = get("enable-animations");

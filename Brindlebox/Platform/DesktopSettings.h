@@ -19,6 +19,14 @@ public:
   std::optional<bool> prefersDark() const { return prefersDark_; }
   std::optional<bool> animationsEnabled() const { return animationsEnabled_; }
 
+  // Where the values came from.
+  enum class Source { None, Portal, GSettings };
+  Source source() const { return source_; }
+
+  // Reads the settings again (the portal reports its changes by itself;
+  // `gsettings` is only read when asked) and signals when anything changed.
+  void refresh();
+
 signals:
   void changed();
 
@@ -32,6 +40,8 @@ private:
 
   std::optional<bool> prefersDark_;
   std::optional<bool> animationsEnabled_;
+  Source source_ = Source::None;
+  bool subscribed_ = false;
 };
 
 } // namespace bx
