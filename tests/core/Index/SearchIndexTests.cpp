@@ -250,6 +250,15 @@ TEST(SearchIndex, LoadNeverFails) {
         {"id not its slot", replaced("\"id\":1", "\"id\":0")},
         {"id past the records", replaced("\"id\":1", "\"id\":7")},
         {"id negative", replaced("\"id\":0", "\"id\":-1")},
+        // Malformed JSON in every way the reader must refuse.
+        {"deeply nested", replaced("{\"version\":3,", "{\"x\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"version\":3,")},
+        {"lone surrogate", replaced("\"subject\":\"s\"", "\"subject\":\"\\ud800\"")},
+        {"raw control character", replaced("\"subject\":\"s\"", "\"subject\":\"a\tb\"")},
+        {"invalid UTF-8", replaced("\"subject\":\"s\"", "\"subject\":\"\xc3\x28\"")},
+        {"leading zero", replaced("\"size\":0", "\"size\":01")},
+        {"trailing comma", replaced("\"alpha\":[0,1]", "\"alpha\":[0,1,]")},
+        {"single quotes", replaced("\"subject\":\"s\"", "'subject':'s'")},
+        {"bad escape", replaced("\"subject\":\"s\"", "\"subject\":\"\\x41\"")},
     };
     for (const auto& [name, text] : cases) {
         auto decoded = SearchIndex::decode(text);
@@ -283,6 +292,14 @@ TEST(SearchIndex, LoadNeverFails) {
     EXPECT_TRUE(r.isSuspicious());
     EXPECT_FALSE(r.senderFlag);
     EXPECT_EQ(loaded->search("alp").size(), 1u);
+
+    // Escapes decode; what is read writes back in the writer's own form.
+    std::string escaped = good;
+    escaped.replace(escaped.find("\"subject\":\"s\""), 13, "\"subject\":\"\\u00e9\\ud83d\\ude00\\/\\n\"");
+    auto e = SearchIndex::decode(escaped);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->records()[0]->subject, "\u00e9\U0001F600/\n");
+    EXPECT_NE(e->encode().find("\"subject\":\"\u00e9\U0001F600\\/\\n\""), std::string::npos);
 
     // Duplicate paths: the later record owns the path.
     std::string twice = good;

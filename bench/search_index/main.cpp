@@ -1,0 +1,136 @@
+// bench_search_index gen DIR COUNT      generate DIR/vault, DIR/maildir, DIR/queries.txt
+// bench_search_index build DIR          index DIR/vault, save DIR/index.json
+// bench_search_index query DIR          load DIR/index.json, run DIR/queries.txt
+// Each prints "key value" lines for run.py; every phase runs in its own
+// process so its peak memory is its own.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+
+#include "Generator.h"
+#include "Index/SearchIndex.h"
+#include "Util/AtomicFile.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+long peakRSSKiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+    return v[i];
+}
+
+int build(const fs::path& dir) {
+    const fs::path vault = dir / "vault";
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator(vault))
+        if (e.is_regular_file() && e.path().extension() == ".eml") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+
+    bx::SearchIndex index;
+    double readTime = 0, recordTime = 0, addTime = 0;
+    size_t bytes = 0;
+    const auto t0 = Clock::now();
+    for (const auto& f : files) {
+        const auto a = Clock::now();
+        const auto data = bx::readFile(f);
+        if (!data) continue;
+        const double mtime = std::chrono::duration<double>(fs::last_write_time(f).time_since_epoch()).count();
+        const auto b = Clock::now();
+        auto [record, text] = bx::SearchIndex::makeRecord(*data, fs::relative(f, vault).generic_string(), mtime);
+        const auto c = Clock::now();
+        index.add(std::move(record), text);
+        const auto d = Clock::now();
+        readTime += seconds(a, b);
+        recordTime += seconds(b, c);
+        addTime += seconds(c, d);
+        bytes += data->size();
+    }
+    const auto t1 = Clock::now();
+    const fs::path out = dir / "index.json";
+    index.save(out);
+    const auto t2 = Clock::now();
+
+    std::printf("messages %zu\n", files.size());
+    std::printf("vault_mb %.1f\n", static_cast<double>(bytes) / 1e6);
+    std::printf("build_s %.3f\n", seconds(t0, t1));
+    std::printf("build_msgs_per_s %.0f\n", static_cast<double>(files.size()) / seconds(t0, t1));
+    std::printf("build_read_s %.3f\nbuild_record_s %.3f\nbuild_add_s %.3f\n", readTime, recordTime, addTime);
+    std::printf("tokens %zu\n", index.postings().size());
+    std::printf("save_s %.3f\n", seconds(t1, t2));
+    std::printf("index_json_mb %.1f\n", static_cast<double>(fs::file_size(out)) / 1e6);
+    std::printf("build_peak_rss_mb %.0f\n", static_cast<double>(peakRSSKiB()) / 1024);
+    return 0;
+}
+
+int query(const fs::path& dir) {
+    const auto t0 = Clock::now();
+    auto index = bx::SearchIndex::load(dir / "index.json");
+    const auto t1 = Clock::now();
+    std::printf("load_s %.3f\n", seconds(t0, t1));
+    std::printf("loaded_records %zu\n", index->count());
+    std::printf("load_peak_rss_mb %.0f\n", static_cast<double>(peakRSSKiB()) / 1024);
+
+    std::vector<std::string> queries;
+    std::ifstream in(dir / "queries.txt");
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) queries.push_back(line);
+
+    // The first query pays for sorting the token list; it is reported apart.
+    const auto s0 = Clock::now();
+    (void)index->searchSlots("warmup");
+    std::printf("first_query_ms %.2f\n", seconds(s0, Clock::now()) * 1e3);
+
+    std::vector<double> one, two, slotsOnly;
+    size_t hits = 0;
+    for (const auto& q : queries) {
+        const auto a = Clock::now();
+        const auto result = index->search(q);
+        const double ms = seconds(a, Clock::now()) * 1e3;
+        hits += result.size();
+        (q.find(' ') == std::string::npos ? one : two).push_back(ms);
+        const auto b = Clock::now();
+        (void)index->searchSlots(q);
+        slotsOnly.push_back(seconds(b, Clock::now()) * 1e3);
+    }
+    std::vector<double> all = one;
+    all.insert(all.end(), two.begin(), two.end());
+    std::printf("queries %zu\n", queries.size());
+    std::printf("mean_hits %.0f\n", queries.empty() ? 0.0 : static_cast<double>(hits) / static_cast<double>(queries.size()));
+    std::printf("query_p50_ms %.3f\nquery_p99_ms %.3f\n", percentile(all, 0.5), percentile(all, 0.99));
+    std::printf("query1_p50_ms %.3f\nquery1_p99_ms %.3f\n", percentile(one, 0.5), percentile(one, 0.99));
+    std::printf("query2_p50_ms %.3f\nquery2_p99_ms %.3f\n", percentile(two, 0.5), percentile(two, 0.99));
+    std::printf("slots_p50_ms %.3f\nslots_p99_ms %.3f\n", percentile(slotsOnly, 0.5), percentile(slotsOnly, 0.99));
+    std::printf("query_peak_rss_mb %.0f\n", static_cast<double>(peakRSSKiB()) / 1024);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && std::string(argv[1]) == "gen") {
+        bench::generateVault(argv[2], std::stoi(argv[3]), argc >= 5 ? std::stoull(argv[4]) : 7);
+        return 0;
+    }
+    if (argc >= 3 && std::string(argv[1]) == "build") return build(argv[2]);
+    if (argc >= 3 && std::string(argv[1]) == "query") return query(argv[2]);
+    std::fprintf(stderr, "usage: %s gen DIR COUNT [SEED] | build DIR | query DIR\n", argv[0]);
+    return 2;
+}
