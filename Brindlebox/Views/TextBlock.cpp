@@ -128,9 +128,10 @@ QSize TextBlock::sizeHint() const {
   return QSize(w, heightForWidth(w));
 }
 
+// The height for any real width comes from heightForWidth; the minimum is
+// one line, or a narrow squeeze would make every layout above it tall.
 QSize TextBlock::minimumSizeHint() const {
-  const int w = std::min(idealTextWidth(), 40);
-  return QSize(w, heightForWidth(w));
+  return QSize(std::min(idealTextWidth(), 40), qCeil(QFontMetricsF(font_).height()));
 }
 
 void TextBlock::paintEvent(QPaintEvent*) {

@@ -412,8 +412,11 @@ int main(int argc, char** argv) {
       for (const auto& [name, make] : pages) {
         std::unique_ptr<QWidget> page(make());
         page->ensurePolished();
-        page->adjustSize();
-        page->resize(page->sizeHint().expandedTo(page->minimumSize()));
+        // As wide as it likes, then as tall as its wrapped texts need.
+        QSize size = page->sizeHint().expandedTo(page->minimumSize());
+        if (page->layout() && page->layout()->hasHeightForWidth())
+          size.setHeight(std::max(page->minimumHeight(), page->layout()->totalHeightForWidth(size.width())));
+        page->resize(size);
         page->setAttribute(Qt::WA_DontShowOnScreen);
         page->show();
         QApplication::processEvents();
