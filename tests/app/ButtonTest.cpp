@@ -8,6 +8,10 @@
 
 using namespace bx;
 using bx::test::PinnedLook;
+
+namespace {
+class VaultButtonTest : public PinnedLook {};
+} // namespace
 using Kind = VaultButtonStyle::Kind;
 
 namespace {
@@ -58,7 +62,7 @@ const StateCase kStates[] = {
 
 } // namespace
 
-TEST_F(PinnedLook, ButtonStateTableReadFromTheWidgets) {
+TEST_F(VaultButtonTest, ButtonStateTableReadFromTheWidgets) {
   for (const bool compact : {false, true}) {
     for (const KindLook& k : lightKinds()) {
       for (const StateCase& s : kStates) {
@@ -89,7 +93,7 @@ TEST_F(PinnedLook, ButtonStateTableReadFromTheWidgets) {
   }
 }
 
-TEST_F(PinnedLook, ButtonSizesAndFontsByCompactness) {
+TEST_F(VaultButtonTest, ButtonSizesAndFontsByCompactness) {
   VaultButton regular("Back Up All", Kind::Secondary, false);
   VaultButton compact("Back Up All", Kind::Secondary, true);
   EXPECT_EQ(regular.buttonStyle().font().pixelSize(), 13);
@@ -103,7 +107,7 @@ TEST_F(PinnedLook, ButtonSizesAndFontsByCompactness) {
   EXPECT_EQ(compact.sizeHint().width(), qCeil(cf.horizontalAdvance("Back Up All")) + 20);
 }
 
-TEST_F(PinnedLook, PrimaryGradientFollowsALiveAppearanceChange) {
+TEST_F(VaultButtonTest, PrimaryGradientFollowsALiveAppearanceChange) {
   VaultButton b("Add Account…", Kind::Primary);
   bx::test::render(b);
   EXPECT_EQ(b.look().fillTop, QColor(30, 60, 114));
@@ -119,7 +123,7 @@ TEST_F(PinnedLook, PrimaryGradientFollowsALiveAppearanceChange) {
   EXPECT_GT(db.green(), lb.green() + 30);
 }
 
-TEST_F(PinnedLook, DisabledButtonIgnoresPressesAndTheRoundedCornerIsNotClickable) {
+TEST_F(VaultButtonTest, DisabledButtonIgnoresPressesAndTheRoundedCornerIsNotClickable) {
   VaultButton b("Release", Kind::Destructive);
   b.resize(b.sizeHint());
   bx::test::render(b);
@@ -138,7 +142,7 @@ TEST_F(PinnedLook, DisabledButtonIgnoresPressesAndTheRoundedCornerIsNotClickable
   EXPECT_EQ(clicks.count(), 1);
 }
 
-TEST_F(PinnedLook, HoverTintCoversTheWholeButtonTextIncluded) {
+TEST_F(VaultButtonTest, HoverTintCoversTheWholeButtonTextIncluded) {
   // A hovered destructive button is lighter everywhere, on its white text too
   // (the tint lies over the label), which shows as a lighter fill at the edge.
   VaultButton plain("Delete", Kind::Destructive);

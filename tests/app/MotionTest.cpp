@@ -11,6 +11,10 @@
 using namespace bx;
 using bx::test::PinnedLook;
 
+namespace {
+class MotionLive : public PinnedLook {};
+} // namespace
+
 TEST(Motion, NamedAnimationsAreAsDefined) {
   EXPECT_EQ(Motion::spring, Animation::spring(0.35, 0.85));
   EXPECT_EQ(Motion::snappy, Animation::spring(0.25, 0.85));
@@ -27,7 +31,7 @@ TEST(Motion, ReduceMotionTurnsEveryAnimatedChangeIntoTheFadeNeverNone) {
   }
 }
 
-TEST_F(PinnedLook, MotionReadsTheSettingWhenTheAnimationIsBuilt) {
+TEST_F(MotionLive, MotionReadsTheSettingWhenTheAnimationIsBuilt) {
   EXPECT_EQ(motion(Motion::spring), Motion::spring);
   ReduceMotion::shared().setOverride(true);
   EXPECT_EQ(motion(Motion::spring), Motion::fade);
@@ -96,7 +100,7 @@ TEST(AnimatedValue, MovesToItsTargetOverTheAnimation) {
   EXPECT_FALSE(v.isRunning());
 }
 
-TEST_F(PinnedLook, HoverHighlightLooksByLiftHoverAndReduceMotion) {
+TEST_F(MotionLive, HoverHighlightLooksByLiftHoverAndReduceMotion) {
   struct Case {
     bool lift, hover, reduce;
     double background, scale, shadow;
@@ -118,7 +122,7 @@ TEST_F(PinnedLook, HoverHighlightLooksByLiftHoverAndReduceMotion) {
   }
 }
 
-TEST_F(PinnedLook, HoverHighlightFollowsThePointerAndDrawsOutsideTheWidgetWhenLifted) {
+TEST_F(MotionLive, HoverHighlightFollowsThePointerAndDrawsOutsideTheWidgetWhenLifted) {
   QWidget w;
   w.resize(100, 40);
   auto* h = HoverHighlight::apply(&w, 10, true);

@@ -22,6 +22,10 @@
 using namespace bx;
 using bx::test::PinnedLook;
 
+namespace {
+class PieceTest : public PinnedLook {};
+} // namespace
+
 TEST(Monogram, InitialsRule) {
   struct Case {
     const char* name;
@@ -50,7 +54,7 @@ TEST(Monogram, InitialsRule) {
   }
 }
 
-TEST_F(PinnedLook, MonogramIsARoundedSquareWithTheInitials) {
+TEST_F(PieceTest, MonogramIsARoundedSquareWithTheInitials) {
   Monogram m("Ada Lovelace", "ada@example.org", 40);
   EXPECT_EQ(m.sizeHint(), QSize(40, 40));
   m.resize(40, 40);
@@ -69,7 +73,7 @@ TEST(ProgressLine, BarWidthIsClampedAndNeverNarrowerThanItsHeight) {
   EXPECT_DOUBLE_EQ(ProgressLine::barWidth(0, 0.5, 6), 6);
 }
 
-TEST_F(PinnedLook, ProgressLineDrawsItsBarAtTheClampedWidth) {
+TEST_F(PieceTest, ProgressLineDrawsItsBarAtTheClampedWidth) {
   for (const auto& [value, expected] : {std::pair{0.5, 100}, std::pair{1.7, 200}, std::pair{-0.2, 6}}) {
     SCOPED_TRACE(value);
     ProgressLine line(value, Theme::seal, 6);
@@ -85,7 +89,7 @@ TEST_F(PinnedLook, ProgressLineDrawsItsBarAtTheClampedWidth) {
   }
 }
 
-TEST_F(PinnedLook, ProgressLineAnimatesWithACriticallyDampedSpringOrTheFade) {
+TEST_F(PieceTest, ProgressLineAnimatesWithACriticallyDampedSpringOrTheFade) {
   EXPECT_EQ(ProgressLine::valueAnimation(), Animation::spring(0.35, 1.0));
   ReduceMotion::shared().setOverride(true);
   EXPECT_EQ(ProgressLine::valueAnimation(), Motion::fade);
@@ -110,7 +114,7 @@ TEST(StepRail, AccessibilityLabels) {
   for (const Case& c : cases) EXPECT_EQ(StepRail::accessibilityLabel(c.steps, c.index), c.label) << c.index;
 }
 
-TEST_F(PinnedLook, StepRailMarkersRulesAndLabelForThreeStepsAtIndexOne) {
+TEST_F(PieceTest, StepRailMarkersRulesAndLabelForThreeStepsAtIndexOne) {
   StepRail rail({"Provider", "Sign in", "Folders"}, 1);
   EXPECT_EQ(rail.accessibleName(), "Step 2 of 3: Sign in");
   using S = StepRail::StepState;
@@ -141,7 +145,7 @@ TEST_F(PinnedLook, StepRailMarkersRulesAndLabelForThreeStepsAtIndexOne) {
   EXPECT_EQ(rail.accessibleName(), "Step 6 of 3: Folders");
 }
 
-TEST_F(PinnedLook, StepRailDrawsNothingForNoStepsAndMarkersOtherwise) {
+TEST_F(PieceTest, StepRailDrawsNothingForNoStepsAndMarkersOtherwise) {
   StepRail empty({}, 0);
   EXPECT_EQ(empty.sizeHint().width(), 0);
   StepRail rail({"A", "B"}, 0);
@@ -165,7 +169,7 @@ TEST(SmallCaps, UpperCasesWithoutTranslating) {
   EXPECT_EQ(a.displayFont().letterSpacingType(), QFont::AbsoluteSpacing);
 }
 
-TEST_F(PinnedLook, HairlineLiesInsideItsEdgeAndTakesNoSpace) {
+TEST_F(PieceTest, HairlineLiesInsideItsEdgeAndTakesNoSpace) {
   struct Case {
     Qt::Edge edge;
     QRect rect;
@@ -192,7 +196,7 @@ TEST_F(PinnedLook, HairlineLiesInsideItsEdgeAndTakesNoSpace) {
   }
 }
 
-TEST_F(PinnedLook, CardBorderStaysInsideItsBoundsAtAnyRadius) {
+TEST_F(PieceTest, CardBorderStaysInsideItsBoundsAtAnyRadius) {
   const QColor rule = Theme::rule.resolve(ColorScheme::Light);
   for (const qreal radius : {0.0, 4.0, 10.0}) {
     SCOPED_TRACE(radius);
@@ -210,7 +214,7 @@ TEST_F(PinnedLook, CardBorderStaysInsideItsBoundsAtAnyRadius) {
   (void)rule;
 }
 
-TEST_F(PinnedLook, LeaderTakesTenPixelsOfHeightEvenWithNoWidth) {
+TEST_F(PieceTest, LeaderTakesTenPixelsOfHeightEvenWithNoWidth) {
   Leader leader;
   EXPECT_EQ(leader.sizeHint().height(), Leader::kHeight);
   EXPECT_EQ(leader.minimumSizeHint(), QSize(0, 10));
@@ -224,7 +228,7 @@ TEST_F(PinnedLook, LeaderTakesTenPixelsOfHeightEvenWithNoWidth) {
   for (int x = 0; x < 40; ++x) EXPECT_EQ(img.pixelColor(x, 3).alpha(), 0);
 }
 
-TEST_F(PinnedLook, SealWithoutTextIsTheBareSymbol) {
+TEST_F(PieceTest, SealWithoutTextIsTheBareSymbol) {
   Seal bare(std::nullopt, 11, Theme::seal, "checkmark.shield.fill");
   Seal word(QStringLiteral("Verified"), 11, Theme::seal, "checkmark.seal");
   EXPECT_EQ(bare.padding(), QSize(0, 0));
@@ -240,7 +244,7 @@ TEST_F(PinnedLook, SealWithoutTextIsTheBareSymbol) {
   EXPECT_EQ(b.pixelColor(0, 0).alpha(), 0);
 }
 
-TEST_F(PinnedLook, SafetyNoteStructureLineLimitsAndAnchors) {
+TEST_F(PieceTest, SafetyNoteStructureLineLimitsAndAnchors) {
   SafetyNote titleOnly(SafetyNote::Tone::Danger, "person.crop.circle.badge.questionmark", "Name mismatch");
   EXPECT_EQ(titleOnly.textBlock(), nullptr);
   EXPECT_TRUE(titleOnly.lineBlocks().isEmpty());
@@ -288,7 +292,7 @@ TEST(TextBlock, WrapsAtWordsAndCutsToTheLineLimitWithAnEllipsis) {
   EXPECT_TRUE(TextBlock::wrap("", f, 150, 2).isEmpty());
 }
 
-TEST_F(PinnedLook, VaultEmptyCentresItselfAndShowsActionsOnlyWhenGiven) {
+TEST_F(PieceTest, VaultEmptyCentresItselfAndShowsActionsOnlyWhenGiven) {
   VaultEmpty plain("tray", "Nothing here", "Pick a folder.");
   EXPECT_EQ(plain.sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
   EXPECT_EQ(plain.sizePolicy().verticalPolicy(), QSizePolicy::Expanding);

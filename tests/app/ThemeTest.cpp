@@ -9,6 +9,10 @@ using namespace bx;
 using bx::test::PinnedLook;
 
 namespace {
+class ThemeLive : public PinnedLook {};
+} // namespace
+
+namespace {
 
 struct TokenCase {
   const char* name;
@@ -59,7 +63,7 @@ TEST(Theme, EveryTokenResolvesToItsLightAndDarkValue) {
   EXPECT_EQ(Theme::rCard, 10);
 }
 
-TEST_F(PinnedLook, TokensFollowTheAppearanceLiveAndSayWhenItChanges) {
+TEST_F(ThemeLive, TokensFollowTheAppearanceLiveAndSayWhenItChanges) {
   QSignalSpy spy(&Appearance::shared(), &Appearance::changed);
   EXPECT_TRUE(bx::test::near(Theme::rule.resolved(), srgb(0x0F1B2D, 0.09)));
   Appearance::shared().setOverride(ColorScheme::Dark);
@@ -71,7 +75,7 @@ TEST_F(PinnedLook, TokensFollowTheAppearanceLiveAndSayWhenItChanges) {
   EXPECT_EQ(spy.at(1).at(0).value<ColorScheme>(), ColorScheme::Light);
 }
 
-TEST_F(PinnedLook, AWidgetOnScreenRepaintsInTheNewAppearanceWithoutBeingRebuilt) {
+TEST_F(ThemeLive, AWidgetOnScreenRepaintsInTheNewAppearanceWithoutBeingRebuilt) {
   VaultCard card(Theme::rCard, Theme::raised);
   card.resize(120, 60);
   QImage before = bx::test::render(card);
