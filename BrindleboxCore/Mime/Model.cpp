@@ -84,7 +84,11 @@ std::string MIMEPart::decodedBody() const {
 
 std::string MIMEPart::decodedText() const {
     auto cs = contentType.charset();
-    return Charsets::string(decodedBody(), cs ? std::optional<std::string_view>(*cs) : std::nullopt);
+    std::optional<std::string_view> charset = cs ? std::optional<std::string_view>(*cs) : std::nullopt;
+    const std::string enc = transferEncoding();
+    // Without a transfer encoding the body is read in place, not copied first.
+    if (enc != "base64" && enc != "quoted-printable") return Charsets::string(body, charset);
+    return Charsets::string(decodedBody(), charset);
 }
 
 // MailAddress
