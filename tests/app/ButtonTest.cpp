@@ -81,7 +81,9 @@ TEST_F(VaultButtonTest, ButtonStateTableReadFromTheWidgets) {
         EXPECT_TRUE(bx::test::near(l.border, k.border, 1)) << bx::test::describe(l.border);
         EXPECT_DOUBLE_EQ(l.hoverTint, s.showsHover ? k.hoverTint : 0);
         EXPECT_EQ(l.hoverBackground.alpha() > 0, s.showsHover && k.hoverBackground.alpha() > 0);
-        if (s.showsHover && k.hoverBackground.alpha() > 0) EXPECT_EQ(l.hoverBackground, k.hoverBackground);
+        if (s.showsHover && k.hoverBackground.alpha() > 0) {
+          EXPECT_EQ(l.hoverBackground, k.hoverBackground);
+        }
         EXPECT_DOUBLE_EQ(l.opacity, s.opacity);
         EXPECT_DOUBLE_EQ(l.scale, s.scale);
         // What is drawn once settled agrees with the table.

@@ -197,7 +197,6 @@ TEST_F(PieceTest, HairlineLiesInsideItsEdgeAndTakesNoSpace) {
 }
 
 TEST_F(PieceTest, CardBorderStaysInsideItsBoundsAtAnyRadius) {
-  const QColor rule = Theme::rule.resolve(ColorScheme::Light);
   for (const qreal radius : {0.0, 4.0, 10.0}) {
     SCOPED_TRACE(radius);
     VaultCard card(radius, Theme::raised);
@@ -208,10 +207,12 @@ TEST_F(PieceTest, CardBorderStaysInsideItsBoundsAtAnyRadius) {
     const QColor inside = img.pixelColor(50, 2);
     EXPECT_LT(edge.lightness(), inside.lightness());
     EXPECT_EQ(img.pixelColor(50, 25).rgb() & 0xFFFFFF, 0xFAFBFCu);
-    if (radius == 0) EXPECT_GT(img.pixelColor(0, 0).alpha(), 200);  // square corner, opaque
-    else EXPECT_LT(img.pixelColor(0, 0).alpha(), 60);               // rounded away
+    if (radius == 0) {
+      EXPECT_GT(img.pixelColor(0, 0).alpha(), 200);  // square corner, opaque
+    } else {
+      EXPECT_LT(img.pixelColor(0, 0).alpha(), 60);  // rounded away
+    }
   }
-  (void)rule;
 }
 
 TEST_F(PieceTest, LeaderTakesTenPixelsOfHeightEvenWithNoWidth) {
