@@ -12,6 +12,7 @@ Appearance& Appearance::shared() {
 Appearance::Appearance() {
   if (qEnvironmentVariableIsSet("BRINDLEBOX_APPEARANCE"))
     environment_ = parseEnvironmentValue(qgetenv("BRINDLEBOX_APPEARANCE"));
+  last_ = environment_.value_or(ColorScheme::Light);
 }
 
 std::optional<ColorScheme> Appearance::parseEnvironmentValue(const QByteArray& value) {
@@ -48,7 +49,9 @@ ColorScheme Appearance::scheme() const {
 }
 
 void Appearance::setOverride(std::optional<ColorScheme> scheme) {
-  const ColorScheme before = this->scheme();
+  // The scheme last handed out, so setting an override never has to ask
+  // the desktop.
+  const ColorScheme before = last_;
   override_ = scheme;
   const ColorScheme now = this->scheme();
   if (now != before) emit changed(now);

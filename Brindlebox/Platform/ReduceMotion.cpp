@@ -12,6 +12,7 @@ ReduceMotion& ReduceMotion::shared() {
 ReduceMotion::ReduceMotion() {
   if (qEnvironmentVariableIsSet("BRINDLEBOX_REDUCE_MOTION"))
     environment_ = parseEnvironmentValue(qgetenv("BRINDLEBOX_REDUCE_MOTION"));
+  last_ = environment_.value_or(false);
 }
 
 bool ReduceMotion::parseEnvironmentValue(const QByteArray& value) {
@@ -44,7 +45,7 @@ bool ReduceMotion::value() const {
 }
 
 void ReduceMotion::setOverride(std::optional<bool> on) {
-  const bool before = value();
+  const bool before = last_;  // as last handed out; the desktop is not asked
   override_ = on;
   const bool now = value();
   if (now != before) emit changed(now);
