@@ -95,7 +95,12 @@ std::optional<Charsets::Encoding> lookup(const std::string& name) {
         }
     if (n == "utf-8" || n == "us-ascii") return Charsets::utf8();
     if (n == "windows-1252") return Charsets::windows1252();
-    if (std::memchr(n.data(), '\0', n.size())) return std::nullopt;
+    // Only plausible names reach ICU: no real charset name is longer, and ICU
+    // must not be asked to look up arbitrary text as a converter data name.
+    if (n.size() > 60) return std::nullopt;
+    for (char c : n)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || std::strchr("-_.:+()", c)) || c == '\0')
+            return std::nullopt;
 
     UErrorCode err = U_ZERO_ERROR;
     UConverter* c = ucnv_open(n.c_str(), &err);

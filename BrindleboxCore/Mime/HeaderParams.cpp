@@ -1,6 +1,7 @@
 #include "Mime/HeaderParams.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "Mime/Charsets.h"
@@ -70,6 +71,7 @@ HeaderParams::Parsed HeaderParams::parse(std::string_view value) {
     result.value = std::string(mimetext::trimSpacesTabs(segments.front()));
 
     std::vector<std::pair<std::string, std::vector<Section>>> continued;
+    std::unordered_map<std::string, std::size_t> continuedIndex;
     for (std::size_t s = 1; s < segments.size(); ++s) {
         std::string_view seg = segments[s];
         std::size_t eq = seg.find('=');
@@ -89,13 +91,9 @@ HeaderParams::Parsed HeaderParams::parse(std::string_view value) {
                             std::all_of(digits.begin(), digits.end(), [](char d) { return d >= '0' && d <= '9'; });
             if (isNumber) {
                 std::string base = name.substr(0, star);
-                auto it = std::find_if(continued.begin(), continued.end(),
-                                       [&](const auto& p) { return p.first == base; });
-                if (it == continued.end()) {
-                    continued.emplace_back(base, std::vector<Section>{});
-                    it = continued.end() - 1;
-                }
-                it->second.push_back(Section{std::stoull(std::string(digits)), std::string(v), extended});
+                auto [slot, added] = continuedIndex.try_emplace(base, continued.size());
+                if (added) continued.emplace_back(base, std::vector<Section>{});
+                continued[slot->second].second.push_back(Section{std::stoull(std::string(digits)), std::string(v), extended});
                 continue;
             }
         }

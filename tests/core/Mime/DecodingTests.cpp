@@ -77,6 +77,10 @@ TEST(Charsets, EncodingLookup) {
     EXPECT_TRUE(Charsets::encoding("iso-2022-jp"));
     EXPECT_EQ(Charsets::encoding("gb2312"), Charsets::encoding("GB18030"));
     EXPECT_EQ(Charsets::encoding("ks_c_5601-1987"), Charsets::encoding("euc-kr"));
+    // implausible names never reach ICU's converter lookup
+    EXPECT_FALSE(Charsets::encoding("../../etc/passwd"));
+    EXPECT_FALSE(Charsets::encoding("utf-8,version=1"));
+    EXPECT_FALSE(Charsets::encoding(std::string(100, 'a')));
 }
 
 TEST(Charsets, StringDecodesAndFallsBack) {
@@ -195,6 +199,14 @@ TEST(HeaderParams, Parse) {
     // an unterminated quote swallows the rest
     p = HeaderParams::parse("x; a=\"1; b=2");
     EXPECT_EQ(p.params["a"], "\"1; b=2");
+}
+
+TEST(HeaderParams, ManySectionsStayLinear) {
+    std::string v = "attachment";
+    for (int i = 0; i < 100000; ++i) v += "; n" + std::to_string(i) + "*0=x";
+    auto p = HeaderParams::parse(v);
+    EXPECT_EQ(p.params.size(), 100000u);
+    EXPECT_EQ(p.params["n99999"], "x");
 }
 
 TEST(HeaderParams, Decode2231Bytes) {
