@@ -34,9 +34,6 @@
 // When the test runs as root (CI), logins run as "nobody" and mail processes
 // are chrooted into dir()/mail as "nobody", so the temp dir's parents need no
 // permissions for others.
-//
-// Construct it on the test's main thread (or a thread that outlives it): the
-// death signal is tied to the starting thread.
 
 #include "Process.h"
 #include "RawIMAPClient.h"

@@ -10,7 +10,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -60,6 +64,7 @@ void killAllAtExit()
     for (pid_t p : pids) stopServer(p, std::chrono::milliseconds(1000));
 }
 
+// pid 0 only performs the one-time set-up.
 void registerPid(pid_t pid)
 {
     static std::once_flag once;
@@ -70,6 +75,7 @@ void registerPid(pid_t pid)
         // zombies behind under an init that does not reap.
         ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     });
+    if (pid <= 0) return;
     std::lock_guard<std::mutex> lock(registryMutex());
     registry().insert(pid);
 }
@@ -164,9 +170,55 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::string
     return r;
 }
 
-pid_t spawnServer(const std::vector<std::string>& argv, const std::filesystem::path& outputFile)
+namespace {
+
+// PR_SET_PDEATHSIG fires when the thread that forked exits, not the process.
+// Servers are therefore forked by one thread that lives as long as the
+// process, whichever thread asks for them.
+class Spawner {
+public:
+    static Spawner& get()
+    {
+        static Spawner* s = new Spawner();  // never destroyed: its thread must outlive everything
+        return *s;
+    }
+
+    pid_t run(std::function<pid_t()> f)
+    {
+        std::packaged_task<pid_t()> task(std::move(f));
+        std::future<pid_t> result = task.get_future();
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            jobs_.push_back(std::move(task));
+        }
+        cv_.notify_one();
+        return result.get();
+    }
+
+private:
+    Spawner()
+    {
+        std::thread([this] {
+            for (;;) {
+                std::packaged_task<pid_t()> job;
+                {
+                    std::unique_lock<std::mutex> lock(m_);
+                    cv_.wait(lock, [&] { return !jobs_.empty(); });
+                    job = std::move(jobs_.front());
+                    jobs_.pop_front();
+                }
+                job();
+            }
+        }).detach();
+    }
+
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::packaged_task<pid_t()>> jobs_;
+};
+
+pid_t spawnHere(const std::vector<std::string>& argv, const std::filesystem::path& outputFile)
 {
-    if (argv.empty()) throw std::invalid_argument("spawnServer: empty argv");
     std::vector<char*> args = cArgv(argv);
     std::string out = outputFile.string();
     pid_t parent = ::getpid();
@@ -192,6 +244,16 @@ pid_t spawnServer(const std::vector<std::string>& argv, const std::filesystem::p
         ::_exit(127);
     }
     ::setpgid(pid, pid);  // also from this side, so the group exists before we return
+    return pid;
+}
+
+}  // namespace
+
+pid_t spawnServer(const std::vector<std::string>& argv, const std::filesystem::path& outputFile)
+{
+    if (argv.empty()) throw std::invalid_argument("spawnServer: empty argv");
+    registerPid(0);  // sets up the exit clean-up and the subreaper before the first fork
+    pid_t pid = Spawner::get().run([&] { return spawnHere(argv, outputFile); });
     registerPid(pid);
     return pid;
 }

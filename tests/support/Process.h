@@ -26,9 +26,8 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::string
 // Starts a long-running server process:
 // - in its own process group (so stopping it also reaches its helpers),
 // - with PR_SET_PDEATHSIG = SIGTERM, so it is told to stop if the test
-//   process dies (even by SIGKILL). Note that the signal is tied to the
-//   *thread* that started it: start servers from a thread that lives as long
-//   as they should (the test's main thread normally),
+//   process dies (even by SIGKILL); the fork is done by a helper thread that
+//   lives as long as the process, so any thread may call this,
 // - with stdin from /dev/null and stdout + stderr appended to `outputFile`,
 // - registered for an atexit() clean-up in case the owner never stops it.
 pid_t spawnServer(const std::vector<std::string>& argv, const std::filesystem::path& outputFile);

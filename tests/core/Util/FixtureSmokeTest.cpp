@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -259,6 +260,15 @@ int liveInGroup(pid_t pgid)
 }
 
 }  // namespace
+
+TEST(DovecotFixtureTest, OutlivesTheThreadThatStartedIt)
+{
+    std::unique_ptr<DovecotFixture> dovecot;
+    std::thread([&] { dovecot = std::make_unique<DovecotFixture>(); }).join();
+    std::this_thread::sleep_for(200ms);  // a death signal would have landed by now
+    EXPECT_TRUE(dovecot->running());
+    EXPECT_TRUE(dovecot->uids(users::alice, "INBOX").empty());
+}
 
 TEST(DovecotFixtureTest, DiesWithTheTestProcess)
 {
