@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include <nlohmann/json_fwd.hpp>
+#include "Util/Json.h"
 
 namespace bx {
 
@@ -25,6 +25,13 @@ struct MailAddress {
 // decoding (nlohmann::json::exception otherwise), extra keys are ignored.
 void to_json(nlohmann::json& j, const MailAddress& a);
 void from_json(const nlohmann::json& j, MailAddress& a);
+
+// Strict decoding for the vault's JSON files (JSONDecodeError naming the path).
+template <>
+struct JSONCodec<MailAddress> {
+    static MailAddress decode(const json& v, const std::string& path);
+    static json encode(const MailAddress& a);
+};
 
 } // namespace bx
 

@@ -5,12 +5,14 @@
 #include <string_view>
 #include <vector>
 
+#include "Util/Date.h"
+
 namespace bx {
 
 // The Date header: read with seven fixed ICU patterns (en_US_POSIX, UTC when the
 // text carries no zone), written the RFC 5322 way in the local time zone.
 struct MailDate {
-    using TimePoint = std::chrono::system_clock::time_point;
+    using TimePoint = Date;
 
     static std::optional<TimePoint> parse(std::string_view value);
     // The patterns of the formatters, in the order they are tried.

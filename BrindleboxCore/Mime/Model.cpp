@@ -118,6 +118,12 @@ void from_json(const nlohmann::json& j, MailAddress& a) {
     a.email = e.get<std::string>();
 }
 
+MailAddress JSONCodec<MailAddress>::decode(const json& v, const std::string& path) {
+    return MailAddress{requiredKey<std::string>(v, "name", path), requiredKey<std::string>(v, "email", path)};
+}
+
+json JSONCodec<MailAddress>::encode(const MailAddress& a) { return json{{"name", a.name}, {"email", a.email}}; }
+
 // ParsedMessage
 
 std::vector<MailAttachment> ParsedMessage::fileAttachments() const {

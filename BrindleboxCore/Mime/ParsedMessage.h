@@ -8,6 +8,7 @@
 #include "Mime/MIMEPart.h"
 #include "Mime/MailAddress.h"
 #include "Mime/MailAttachment.h"
+#include "Util/Date.h"
 
 namespace bx {
 
@@ -17,7 +18,7 @@ struct ParsedMessage {
     MIMEPart root;
     std::string subject;   // decoded and trimmed; empty when absent
     std::vector<MailAddress> from, to, cc, replyTo;
-    std::optional<std::chrono::system_clock::time_point> date;
+    std::optional<Date> date;
     std::optional<std::string> messageID;  // without <, >, spaces and tabs at the ends
     std::optional<std::string> textBody;   // plain-text bodies joined by "\n\n"
     std::optional<std::string> htmlBody;   // HTML bodies joined by "<hr>"

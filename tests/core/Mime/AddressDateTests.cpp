@@ -70,6 +70,11 @@ TEST(MailAddress, JSON) {
     EXPECT_THROW(nlohmann::json::parse(R"({"name":"N"})").get<MailAddress>(), nlohmann::json::exception);
     EXPECT_THROW(nlohmann::json::parse(R"({"name":"N","email":5})").get<MailAddress>(), nlohmann::json::exception);
     EXPECT_THROW(nlohmann::json::parse(R"(["N","e"])").get<MailAddress>(), nlohmann::json::exception);
+
+    EXPECT_EQ(decodeJSON<MailAddress>(json::parse(R"({"email":"e","name":"N","x":[]})")), (MailAddress{"N", "e"}));
+    EXPECT_THROW(decodeJSON<MailAddress>(json::parse(R"({"name":"N"})")), JSONDecodeError);
+    EXPECT_THROW(decodeJSON<MailAddress>(json::parse(R"({"name":1,"email":"e"})")), JSONDecodeError);
+    EXPECT_EQ(encodeJSON(MailAddress{"N", "e"}).dump(), R"({"email":"e","name":"N"})");
 }
 
 TEST(MailDate, Parse) {
