@@ -42,6 +42,87 @@ struct StoredRecord {
     std::int64_t length;
 };
 
+// The sync file's text, kept between saves so that recording a batch costs
+// time in proportion to the batch rather than to the whole folder (the file is
+// rewritten after every batch). Finished folders are kept as rendered text;
+// the folder being downloaded keeps its "files" and "sizes" members as text
+// that grows by each stored message.
+class SyncText {
+public:
+    explicit SyncText(const AccountSyncState& sync) {
+        for (const auto& [name, state] : sync.folders) refresh(name, state);
+    }
+
+    // A folder's state changed as a whole.
+    void refresh(const std::string& name, const FolderState& state) {
+        if (name == current_) current_.clear();
+        std::string& text = rendered_[name];
+        text.clear();
+        appendJSON(text, state);
+    }
+
+    // Downloads into `state` start; it is recorded only through added().
+    void begin(const std::string& name, const FolderState& state) {
+        current_ = name;
+        rebuild(state);
+    }
+
+    // `key` was just set in state.files and state.sizes.
+    void added(const FolderState& state, const std::string& key, bool replaced) {
+        if (replaced) {
+            rebuild(state);  // a UID delivered twice: its member must appear once
+            return;
+        }
+        if (!files_.empty()) files_ += ',';
+        appendJSONString(files_, key);
+        files_ += ':';
+        appendJSONString(files_, state.files.at(key));
+        if (!sizes_.empty()) sizes_ += ',';
+        appendJSONString(sizes_, key);
+        sizes_ += ':';
+        appendJSONNumber(sizes_, state.sizes->at(key));
+    }
+
+    std::string text(const AccountSyncState& sync) {
+        std::string out;
+        size_t estimate = 32 + files_.size() + sizes_.size();
+        for (const auto& [name, text] : rendered_) estimate += name.size() + text.size() + 4;
+        out.reserve(estimate + 256);
+        out += "{\"folders\":{";
+        bool first = true;
+        for (const auto& [name, state] : sync.folders) {
+            if (!first) out += ',';
+            first = false;
+            appendJSONString(out, name);
+            out += ':';
+            if (name == current_) {
+                appendJSON(out, state, &files_, &sizes_);
+            } else {
+                auto it = rendered_.find(name);
+                if (it == rendered_.end()) {
+                    refresh(name, state);
+                    it = rendered_.find(name);
+                }
+                out += it->second;
+            }
+        }
+        out += "}}";
+        return out;
+    }
+
+private:
+    void rebuild(const FolderState& state) {
+        files_.clear();
+        sizes_.clear();
+        appendFileEntries(files_, state);
+        appendSizeEntries(sizes_, state);
+    }
+
+    std::map<std::string, std::string> rendered_;
+    std::string current_;
+    std::string files_, sizes_;
+};
+
 // First path component of a vault-relative directory.
 std::string firstComponent(const std::string& directory) { return directory.substr(0, directory.find('/')); }
 
@@ -154,7 +235,14 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         last = p;
         if (progress) progress(p);
     };
-    auto save = [&] { layout.saveSync(sync, account); };
+    SyncText syncText(sync);
+    // Saves the working map; `changed` names a folder whose state changed
+    // other than through SyncText::added.
+    auto save = [&](const std::string& changed) {
+        syncText.refresh(changed, sync.folders.at(changed));
+        layout.saveSyncText(syncText.text(sync), account);
+    };
+    auto saveBatch = [&] { layout.saveSyncText(syncText.text(sync), account); };
 
     for (const auto& name : names) {
         checkCancelled(stop);
@@ -162,11 +250,11 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                                         [&](const IMAPMailbox& m) { return m.name == name; });
         if (entry == mailboxes.end() || !entry->isSelectable()) continue;
 
-        FolderState state;
-        if (auto it = sync.folders.find(name); it != sync.folders.end())
-            state = it->second;
-        else
-            state = FolderState(name, accountFolder() + "/" + FileNames::folderDirectory(*entry), 0);
+        // Worked on in place in the working map (copying it per batch would
+        // cost time proportional to the folder's size, every batch).
+        auto [slot, isNew] = sync.folders.try_emplace(name);
+        if (isNew) slot->second = FolderState(name, accountFolder() + "/" + FileNames::folderDirectory(*entry), 0);
+        FolderState& state = slot->second;
 
         BackupProgress base;
         base.account = account.label;
@@ -213,8 +301,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         if (newUIDs.empty()) {
             completed[name] = 0;
             state.lastRun = std::chrono::system_clock::now();
-            sync.folders[name] = state;
-            save();
+            save(name);
             summary.folders += 1;
             continue;
         }
@@ -238,6 +325,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         downloading.bytesTotal = bytesTotal;
         report(downloading);
 
+        syncText.begin(name, state);
         for (const auto& batch : planBatches(newUIDs, meta, batchBytes, batchCount)) {
             checkCancelled(stop);
             std::vector<StoredRecord> stored;
@@ -276,10 +364,12 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
             BackupProgress batchReport = downloading;
             for (const auto& record : stored) {
                 const std::string key = std::to_string(record.uid);
-                state.files[key] = record.path;
                 if (!state.sizes) state.sizes = std::map<std::string, std::int64_t>{};
+                const bool replaced = state.files.count(key) || state.sizes->count(key);
+                state.files[key] = record.path;
                 const auto m = meta.find(record.uid);
                 (*state.sizes)[key] = (m != meta.end() && m->second.size) ? *m->second.size : record.length;
+                syncText.added(state, key, replaced);
                 messagesDone += 1;
                 bytesDone += record.length;
                 summary.newMessages += 1;
@@ -294,8 +384,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
 
             // The batch's files reach the disk before the state that lists them.
             layout.syncFiles(batchReport.newFiles);
-            sync.folders[name] = state;
-            save();
+            saveBatch();
 
             batchReport.messagesDone = messagesDone;
             batchReport.bytesDone = bytesDone;
@@ -304,8 +393,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
 
         completed[name] = messagesDone;
         state.lastRun = std::chrono::system_clock::now();
-        sync.folders[name] = state;
-        save();
+        save(name);
         summary.folders += 1;
     }
 

@@ -165,6 +165,11 @@ void ArchiveLayout::saveSync(const AccountSyncState& state, const UUID& accountI
     writeFileAtomically(syncURL(accountID), state.toJSON());
 }
 
+void ArchiveLayout::saveSyncText(std::string_view json, const MailAccount& account) const {
+    ensure();
+    writeFileAtomically(syncURL(account), json);
+}
+
 bool ArchiveLayout::isSafeRelativePath(std::string_view relative) {
     if (relative.empty() || relative.front() == '/') return false;
     if (relative.find('\0') != std::string_view::npos) return false;

@@ -50,6 +50,8 @@ struct ArchiveLayout {
     // Written to a temp file beside it, synced, then renamed. Throws std::system_error.
     void saveSync(const AccountSyncState& state, const MailAccount& account) const;
     void saveSync(const AccountSyncState& state, const UUID& accountID) const;
+    // The same with the state already rendered (AccountSyncState::toJSON form).
+    void saveSyncText(std::string_view json, const MailAccount& account) const;
 
     // True when `relative` is a non-empty "/"-separated path whose components
     // are all non-empty, not "." or "..", and hold no NUL.

@@ -9,8 +9,15 @@ namespace bx {
 namespace {
 
 void appendEscaped(std::string& out, std::string_view raw) {
+    bool ascii = true;
+    for (unsigned char c : raw) {
+        if (c >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
     std::string repaired;
-    if (!isValidUTF8(raw)) {
+    if (!ascii && !isValidUTF8(raw)) {
         repaired = lossyUTF8(raw);
         raw = repaired;
     }
@@ -51,7 +58,31 @@ void appendNumber(std::string& out, N n) {
 
 void appendJSONString(std::string& out, std::string_view raw) { appendEscaped(out, raw); }
 
-void appendJSON(std::string& out, const FolderState& s) {
+void appendFileEntries(std::string& out, const FolderState& s) {
+    bool first = true;
+    for (const auto& [uid, path] : s.files) {
+        if (!first) out += ',';
+        first = false;
+        appendEscaped(out, uid);
+        out += ':';
+        appendEscaped(out, path);
+    }
+}
+
+void appendSizeEntries(std::string& out, const FolderState& s) {
+    if (!s.sizes) return;
+    bool first = true;
+    for (const auto& [uid, size] : *s.sizes) {
+        if (!first) out += ',';
+        first = false;
+        appendEscaped(out, uid);
+        out += ':';
+        appendNumber(out, size);
+    }
+}
+
+void appendJSON(std::string& out, const FolderState& s, const std::string* fileEntries,
+                const std::string* sizeEntries) {
     out += "{\"mailbox\":";
     appendEscaped(out, s.mailbox);
     out += ",\"directory\":";
@@ -61,14 +92,10 @@ void appendJSON(std::string& out, const FolderState& s) {
     out += ",\"highestUID\":";
     appendNumber(out, s.highestUID);
     out += ",\"files\":{";
-    bool first = true;
-    for (const auto& [uid, path] : s.files) {
-        if (!first) out += ',';
-        first = false;
-        appendEscaped(out, uid);
-        out += ':';
-        appendEscaped(out, path);
-    }
+    if (fileEntries)
+        out += *fileEntries;
+    else
+        appendFileEntries(out, s);
     out += '}';
     if (s.lastRun) {
         out += ",\"lastRun\":\"";
@@ -77,18 +104,18 @@ void appendJSON(std::string& out, const FolderState& s) {
     }
     if (s.sizes) {
         out += ",\"sizes\":{";
-        first = true;
-        for (const auto& [uid, size] : *s.sizes) {
-            if (!first) out += ',';
-            first = false;
-            appendEscaped(out, uid);
-            out += ':';
-            appendNumber(out, size);
-        }
+        if (sizeEntries)
+            out += *sizeEntries;
+        else
+            appendSizeEntries(out, s);
         out += '}';
     }
     out += '}';
 }
+
+void appendJSON(std::string& out, const FolderState& s) { appendJSON(out, s, nullptr, nullptr); }
+
+void appendJSONNumber(std::string& out, std::int64_t n) { appendNumber(out, n); }
 
 FolderState JSONCodec<FolderState>::decode(const json& v, const std::string& path) {
     FolderState s;

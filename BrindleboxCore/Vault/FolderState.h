@@ -42,5 +42,14 @@ void appendJSON(std::string& out, const FolderState& s);
 
 // Appends `raw` as a JSON string literal (invalid UTF-8 repaired as U+FFFD).
 void appendJSONString(std::string& out, std::string_view raw);
+void appendJSONNumber(std::string& out, std::int64_t n);
+
+// Pieces for writers that keep the text of a growing folder between saves:
+// the comma-separated members of "files" and "sizes", and the whole object
+// with those members given as text (nullptr: rendered from `s`).
+void appendFileEntries(std::string& out, const FolderState& s);
+void appendSizeEntries(std::string& out, const FolderState& s);
+void appendJSON(std::string& out, const FolderState& s, const std::string* fileEntries,
+                const std::string* sizeEntries);
 
 }  // namespace bx

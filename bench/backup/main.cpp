@@ -1,0 +1,198 @@
+// Wall time and peak memory of BackupRunner::run beside mbsync, same account,
+// same run.
+//
+//   bench_backup [--messages N] [--size BYTES] [--rounds N]
+//
+// INBOX holds N (10,000) messages of about BYTES (7,600) each, about 76 MB.
+// Ours: a first backup into an empty vault on /dev/shm, then a rerun with
+// nothing new. mbsync: a first pull into an empty Maildir on /dev/shm, then a
+// rerun. Each side runs in a child process so its peak resident memory can be
+// read on its own. Each figure is the best of --rounds runs; the two sides
+// alternate within a round.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Engines/BackupRunner.h"
+#include "support/DovecotFixture.h"
+#include "support/TestCerts.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string bodyOfSize(std::size_t size, std::mt19937& rng) {
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,";
+    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
+    std::string body;
+    body.reserve(size + 80);
+    while (body.size() < size) {
+        for (int i = 0; i < 76; ++i) body += alphabet[pick(rng)];
+        body += "\r\n";
+    }
+    return body;
+}
+
+struct Figure {
+    double seconds = 0;
+    long maxRssKB = 0;
+    double cpu = 0;  // user + system time of the child
+};
+
+// Runs `work` in a child process; wall time and the child's peak RSS.
+Figure inChild(const std::function<int()>& work) {
+    std::fflush(nullptr);
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int rc = 1;
+        try {
+            rc = work();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "child: %s\n", e.what());
+        }
+        std::fflush(nullptr);
+        ::_exit(rc);
+    }
+    if (std::getenv("BX_BENCH_SHOW_PIDS")) std::fprintf(stderr, "child pid %d\n", static_cast<int>(pid));
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    Figure f;
+    f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    f.maxRssKB = usage.ru_maxrss;
+    f.cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("a benchmark child failed");
+    return f;
+}
+
+fs::path shmDir(const char* name) {
+    std::string tmpl = std::string("/dev/shm/bx-bench-") + name + "-XXXXXX";
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp on /dev/shm failed");
+    return tmpl;
+}
+
+Figure ours(const bx::test::DovecotFixture& dovecot, const fs::path& vault, const bx::MailAccount& account,
+            long long expected) {
+    return inChild([&] {
+        bx::BackupRunner runner(bx::ArchiveLayout(vault), account, bx::test::users::alice.password);
+        const auto summary = runner.run();
+        return summary.newMessages == expected ? 0 : 2;
+    });
+}
+
+Figure mbsync(const fs::path& root, uint16_t port) {
+    const fs::path conf = root / "mbsyncrc";
+    if (!fs::exists(conf)) {
+        std::ofstream c(conf);
+        c << "IMAPAccount bench\nHost localhost\nPort " << port << "\nUser " << bx::test::users::alice.name
+          << "\nPass " << bx::test::users::alice.password << "\nSSLType IMAPS\nCertificateFile "
+          << bx::test::TestCerts::get().trustedCA.string() << "\nAuthMechs LOGIN\n\n"
+          << "IMAPStore remote\nAccount bench\n\n"
+          << "MaildirStore local\nPath " << (root / "mail").string() << "/\nInbox " << (root / "mail" / "INBOX").string()
+          << "\nSubFolders Verbatim\n\n"
+          << "Channel pull\nFar :remote:\nNear :local:\nPatterns INBOX\nCreate Near\nSync Pull\nSyncState *\n";
+        fs::create_directories(root / "mail");
+    }
+    return inChild([&] {
+        ::execlp("mbsync", "mbsync", "-q", "-c", conf.c_str(), "pull", nullptr);
+        return 127;
+    });
+}
+
+long long countFiles(const fs::path& dir) {
+    long long n = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file() && e.path().extension() == ".eml") ++n;
+    return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int messages = 10000, rounds = 3;
+    std::size_t size = 7600;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--messages")) messages = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--size")) size = static_cast<std::size_t>(std::atol(argv[i + 1]));
+        else if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
+    }
+    try {
+        bx::test::trustTestCA();
+        bx::test::DovecotOptions options;
+        options.extraConfig = "mail_fsync = never\n";
+        bx::test::DovecotFixture dovecot(options);
+        std::mt19937 rng(7);
+        const auto t0 = Clock::now();
+        long long totalBytes = 0;
+        std::vector<bx::test::SeedMessage> batch;
+        for (int i = 0; i < messages; ++i) {
+            auto m = bx::test::makeMessage("Message " + std::to_string(i) + ": report/" + std::to_string(i % 97),
+                                           bodyOfSize(size - 300, rng));
+            totalBytes += static_cast<long long>(m.size());
+            batch.push_back({std::move(m),
+                             std::chrono::system_clock::time_point(std::chrono::seconds(1500000000LL + i * 3600LL)),
+                             {}});
+            if (batch.size() == 500 || i + 1 == messages) {
+                dovecot.append(bx::test::users::alice, "INBOX", batch);
+                batch.clear();
+            }
+        }
+        std::printf("INBOX: %d messages, %.1f MB (seeded in %.1f s)\n", messages, totalBytes / 1e6,
+                    std::chrono::duration<double>(Clock::now() - t0).count());
+
+        const bx::MailAccount account(bx::UUID::random(), "Bench", bx::test::users::alice.name,
+                                      bx::IMAPServer("localhost", dovecot.imapsPort(), false), "custom", {"INBOX"}, {});
+        Figure oursFirst, oursRerun, mbFirst, mbRerun;
+        for (int r = 0; r < rounds; ++r) {
+            const fs::path vault = shmDir("vault");
+            const fs::path maildir = shmDir("mbsync");
+            Figure a, b, c, d;
+            if (r % 2 == 0) {
+                a = ours(dovecot, vault, account, messages);
+                c = mbsync(maildir, dovecot.imapsPort());
+            } else {
+                c = mbsync(maildir, dovecot.imapsPort());
+                a = ours(dovecot, vault, account, messages);
+            }
+            b = ours(dovecot, vault, account, 0);
+            d = mbsync(maildir, dovecot.imapsPort());
+            if (countFiles(vault) != messages) throw std::runtime_error("the vault does not hold every message");
+            fs::remove_all(vault);
+            fs::remove_all(maildir);
+            std::printf("  round %d: ours %.3f s, CPU %.3f s (rerun %.3f s); mbsync %.3f s, CPU %.3f s (rerun %.3f s)\n",
+                        r + 1, a.seconds, a.cpu, b.seconds, c.seconds, c.cpu, d.seconds);
+            auto keepBest = [](Figure& best, const Figure& f, int round) {
+                if (round == 0 || f.seconds < best.seconds) best.seconds = f.seconds;
+                best.maxRssKB = std::max(best.maxRssKB, f.maxRssKB);
+            };
+            keepBest(oursFirst, a, r);
+            keepBest(oursRerun, b, r);
+            keepBest(mbFirst, c, r);
+            keepBest(mbRerun, d, r);
+        }
+        std::printf("\nbest of %d                 wall        peak RSS\n", rounds);
+        std::printf("  BackupRunner, first    %8.3f s  %8.1f MB\n", oursFirst.seconds, oursFirst.maxRssKB / 1024.0);
+        std::printf("  BackupRunner, rerun    %8.3f s  %8.1f MB\n", oursRerun.seconds, oursRerun.maxRssKB / 1024.0);
+        std::printf("  mbsync, first          %8.3f s  %8.1f MB\n", mbFirst.seconds, mbFirst.maxRssKB / 1024.0);
+        std::printf("  mbsync, rerun          %8.3f s  %8.1f MB\n", mbRerun.seconds, mbRerun.maxRssKB / 1024.0);
+        std::printf("  ratio ours / mbsync (first run): %.2f\n", oursFirst.seconds / mbFirst.seconds);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_backup: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
