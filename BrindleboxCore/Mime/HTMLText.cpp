@@ -20,7 +20,42 @@ namespace bx {
 
 namespace {
 
-using mimetext::asciiIStartsWith;
+constexpr std::size_t npos = std::string_view::npos;
+
+// Length of the text at the start of s that matches name (ASCII, lower case)
+// case-insensitively under Unicode full case folding, as ICU's case-insensitive
+// matching does, or npos. Besides ASCII case, only U+017F (long s) for "s",
+// U+FB05/U+FB06 (the "st" ligatures) for "st" and U+212A (Kelvin sign) for "k"
+// fold into ASCII letters that these names use.
+std::size_t foldedPrefix(std::string_view s, std::string_view name) {
+    std::size_t i = 0, k = 0;
+    while (k < name.size()) {
+        if (i >= s.size()) return npos;
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            char l = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c);
+            if (l != name[k]) return npos;
+            ++i;
+            ++k;
+            continue;
+        }
+        std::string_view rest = s.substr(i);
+        if (name[k] == 's' && rest.substr(0, 2) == "\xC5\xBF") {
+            i += 2;
+            ++k;
+        } else if (name[k] == 's' && k + 1 < name.size() && name[k + 1] == 't' &&
+                   (rest.substr(0, 3) == "\xEF\xAC\x85" || rest.substr(0, 3) == "\xEF\xAC\x86")) {
+            i += 3;
+            k += 2;
+        } else if (name[k] == 'k' && rest.substr(0, 3) == "\xE2\x84\xAA") {
+            i += 3;
+            ++k;
+        } else {
+            return npos;
+        }
+    }
+    return i;
+}
 
 // ICU's \s: tab, LF, FF, CR and the Z categories. Returns the byte length of
 // such a character at i, or 0.
@@ -44,18 +79,19 @@ std::string removeElements(std::string_view s, std::string_view tag) {
     for (;;) {
         std::size_t lt = s.find('<', scan);
         if (lt == std::string_view::npos) break;
-        if (!asciiIStartsWith(s.substr(lt + 1), tag)) {
+        std::size_t openLen = foldedPrefix(s.substr(lt + 1), tag);
+        if (openLen == npos) {
             scan = lt + 1;
             continue;
         }
-        std::size_t gt = s.find('>', lt + 1 + tag.size());
+        std::size_t gt = s.find('>', lt + 1 + openLen);
         if (gt == std::string_view::npos) break;
         std::size_t end = std::string_view::npos;
         for (std::size_t q = gt + 1;;) {
             std::size_t c = s.find("</", q);
             if (c == std::string_view::npos) break;
-            if (asciiIStartsWith(s.substr(c + 2), tag)) {
-                std::size_t k = c + 2 + tag.size();
+            if (std::size_t closeLen = foldedPrefix(s.substr(c + 2), tag); closeLen != npos) {
+                std::size_t k = c + 2 + closeLen;
                 while (k < s.size()) {
                     std::size_t w = regexSpaceAt(s, k);
                     if (!w) break;
@@ -99,8 +135,8 @@ std::string removeComments(std::string_view s) {
 bool isBreakTagName(std::string_view rest) {
     static constexpr std::string_view names[] = {"br", "/p", "/div", "/tr", "/li"};
     for (auto n : names)
-        if (asciiIStartsWith(rest, n)) return true;
-    return asciiIStartsWith(rest, "/h") && rest.size() > 2 && rest[2] >= '1' && rest[2] <= '6';
+        if (foldedPrefix(rest, n) != npos) return true;
+    return foldedPrefix(rest, "/h") == 2 && rest.size() > 2 && rest[2] >= '1' && rest[2] <= '6';
 }
 
 // Step 3: "<(br|/p|/div|/tr|/li|/h[1-6])[^>]*>" (case-insensitive) -> "\n".
@@ -179,14 +215,15 @@ std::string HTMLText::decodeEntities(std::string_view text) {
         named.append(text.substr(pos, amp - pos));
         std::string_view rest = text.substr(amp);
         const NamedRef* hit = nullptr;
+        std::size_t len = npos;
         for (const auto& r : kNamedRefs)
-            if (asciiIStartsWith(rest, r.name)) {
+            if ((len = foldedPrefix(rest, r.name)) != npos) {
                 hit = &r;
                 break;
             }
         if (hit) {
             named.append(hit->text);
-            pos = amp + hit->name.size();
+            pos = amp + len;
         } else {
             named.push_back('&');
             pos = amp + 1;

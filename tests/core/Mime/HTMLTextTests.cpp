@@ -38,6 +38,7 @@ TEST(HTMLText, DecodeEntities) {
     struct Case { std::string in, out; } cases[] = {
         {"Tom &amp; Jerry &#8212; &#x2014; &euro;5", "Tom & Jerry \u2014 \u2014 \u20AC5"},
         {"&AMP;", "&"},
+        {"&nb\u017Fp;&R\u017FQUO;", " \u2019"},   // matched under Unicode case folding
         {"&#xD800;x", "x"},
         {"&#12a;x", "x"},
         {"&#X41;", "&#X41;"},
@@ -97,7 +98,8 @@ TEST(HTMLText, TagScannersMatchTheRegularExpressions) {
     const char* tokens[] = {"<", ">", "<style", "</style", "</STYLE ", "<script>", "</script\n>",
                             "<head", "</head>", "<title>", "</title >", "<!--", "-->", "<br", "</p",
                             "</div", "</h3", "</h7", "<BR/>", "</Tr>", "</li", "x", "y z", "\n",
-                            "\t", "\u2003", "/", "-", "<>", "</pre>"};
+                            "\t", "\u2003", "/", "-", "<>", "</pre>", "<\u017Ftyle>", "</\uFB06yle>",
+                            "<\uFB05YLE", "</\u017Fcript >", "\u017F", "\uFB06", "\u212A"};
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> pick(0, std::size(tokens) - 1), len(0, 40);
     for (int round = 0; round < 3000; ++round) {
