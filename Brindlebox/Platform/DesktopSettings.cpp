@@ -15,6 +15,7 @@ constexpr auto kPortalService = "org.freedesktop.portal.Desktop";
 constexpr auto kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr auto kPortalSettings = "org.freedesktop.portal.Settings";
 constexpr int kPortalTimeoutMs = 400;
+constexpr auto kConnectionName = "bx-desktop-settings";
 
 // The portal wraps the value in one or two variants depending on its version.
 QVariant unwrap(QVariant v) {
@@ -57,8 +58,19 @@ void DesktopSettings::refresh() {
 }
 
 bool DesktopSettings::readPortal() {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) return false;
+  // A connection of our own, so a session bus that appears later is found
+  // by the next refresh.
+  // The address is read here each time (the D-Bus library reads it only once
+  // per process).
+  const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+  QDBusConnection bus = address.isEmpty()
+                            ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnectionName)
+                            : QDBusConnection::connectToBus(address, kConnectionName);
+  if (!bus.isConnected()) {
+    QDBusConnection::disconnectFromBus(kConnectionName);
+    subscribed_ = false;
+    return false;
+  }
   auto read = [&](const QString& ns, const QString& key) -> std::optional<QVariant> {
     QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kPortalSettings, "Read");
     call << ns << key;

@@ -44,6 +44,8 @@ private:
 // ctest runs each case in its own process, so the desktop is first asked here.
 TEST(DesktopSettings, AppearanceAndReduceMotionFollowTheDesktopWhenNothingOverridesThem) {
   FakeGSettings desktop;
+  Appearance::shared().setOverride(std::nullopt);
+  ReduceMotion::shared().setOverride(std::nullopt);
   desktop.set("color-scheme", "'prefer-dark'");
   desktop.set("enable-animations", "false");
   DesktopSettings::shared().refresh();

@@ -37,6 +37,8 @@ TEST(Platform, OverridesWinAndReportChanges) {
   EXPECT_FALSE(ReduceMotion::isOn());
   EXPECT_GE(appearanceChanges, 1);
   EXPECT_EQ(motionChanges, 2);
+  Appearance::shared().setOverride(std::nullopt);
+  ReduceMotion::shared().setOverride(std::nullopt);
 }
 
 TEST(Platform, TextsNamingAnotherDesktopReadAsTheirLinuxEquivalent) {
