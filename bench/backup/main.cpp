@@ -1,14 +1,15 @@
 // Wall time and peak memory of BackupRunner::run beside mbsync, same account,
 // same run.
 //
-//   bench_backup [--messages N] [--size BYTES] [--rounds N]
+//   bench_backup [--messages N] [--size BYTES] [--rounds N] [--batch-count N] [--batch-bytes N]
 //
 // INBOX holds N (10,000) messages of about BYTES (7,600) each, about 76 MB.
 // Ours: a first backup into an empty vault on /dev/shm, then a rerun with
 // nothing new. mbsync: a first pull into an empty Maildir on /dev/shm, then a
 // rerun. Each side runs in a child process so its peak resident memory can be
 // read on its own. Each figure is the best of --rounds runs; the two sides
-// alternate within a round.
+// alternate within a round. --batch-count and --batch-bytes change the
+// engine's batch bounds (40 and 6,000,000), to see what the batch plan costs.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,10 +86,14 @@ fs::path shmDir(const char* name) {
     return tmpl;
 }
 
+long long gBatchCount = 40, gBatchBytes = 6000000;
+
 Figure ours(const bx::test::DovecotFixture& dovecot, const fs::path& vault, const bx::MailAccount& account,
             long long expected) {
     return inChild([&] {
         bx::BackupRunner runner(bx::ArchiveLayout(vault), account, bx::test::users::alice.password);
+        runner.batchCount = gBatchCount;
+        runner.batchBytes = gBatchBytes;
         const auto summary = runner.run();
         return summary.newMessages == expected ? 0 : 2;
     });
@@ -129,6 +134,8 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--messages")) messages = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--size")) size = static_cast<std::size_t>(std::atol(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--batch-count")) gBatchCount = std::atoll(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--batch-bytes")) gBatchBytes = std::atoll(argv[i + 1]);
     }
     try {
         bx::test::trustTestCA();
