@@ -67,7 +67,7 @@ QWidget* buttonsPage() {
   int row = 1;
   for (const bool compact : {false, true}) {
     for (const auto& [kind, name] : kinds) {
-      grid->addWidget(caption(name + (compact ? " · compact" : ""), page), row, 0);
+      grid->addWidget(caption(name + (compact ? " · compact" : ""), page), row, 0, Qt::AlignVCenter);
       for (int c = 0; c < states.size(); ++c) {
         auto* b = new VaultButton(QStringLiteral("Verify Copies"), kind, compact, page);
         if (c == 1 || c == 4) b->setHovered(true);
@@ -78,7 +78,7 @@ QWidget* buttonsPage() {
       ++row;
     }
   }
-  grid->addWidget(caption("with symbols", page), row, 0);
+  grid->addWidget(caption("with symbols", page), row, 0, Qt::AlignVCenter);
   auto* withSymbol = new VaultButton(QStringLiteral("Verify Copies"), VaultButtonStyle::Kind::Primary, false, page);
   withSymbol->setSymbol("checkmark.shield");
   grid->addWidget(withSymbol, row, 1, Qt::AlignLeft);
@@ -324,7 +324,7 @@ QWidget* progressPage() {
   int row = 0;
   for (const qreal height : {3.0, 4.0, 6.0}) {
     for (const double value : {0.0, 0.5, 1.7, -0.2, 0.83}) {
-      grid->addWidget(caption(QStringLiteral("height %1 · value %2").arg(height).arg(value), page), row, 0);
+      grid->addWidget(caption(QStringLiteral("height %1 · value %2").arg(height).arg(value), page), row, 0, Qt::AlignVCenter);
       auto* line = new ProgressLine(value, value > 1 ? Theme::seal : Theme::focus, height, page);
       line->setFixedWidth(200);
       grid->addWidget(line, row, 1, Qt::AlignVCenter);
