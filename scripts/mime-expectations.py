@@ -83,6 +83,9 @@ def generate(out_dir):
                 msg.add_attachment(data, maintype="application", subtype="octet-stream",
                                    filename=f"données-{cs}.bin")
                 msg.add_attachment(b"%PDF-1.4 fake", maintype="application", subtype="pdf")
+                # a long non-ASCII name is folded into RFC 2231 continuations
+                msg.add_attachment(b"long name", maintype="application", subtype="octet-stream",
+                                   filename=(subject + " ") * 4 + ".txt")
             if j == 2:
                 msg.add_attachment(body.encode("utf-8"), maintype="text", subtype="plain",
                                    filename="notes.txt", disposition="attachment")
