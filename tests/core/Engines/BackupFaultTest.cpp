@@ -10,6 +10,7 @@
 #include "BackupTestSupport.h"
 #include "Engines/BackupRunner.h"
 #include "Engines/FriendlyError.h"
+#include "Imap/IMAPError.h"
 #include "Util/AtomicFile.h"
 #include "Util/Json.h"
 #include "support/FakeIMAPServer.h"
@@ -138,6 +139,36 @@ TEST(BackupFaults, MessageLeftOutByTheServerIsFetchedNextRun) {
     for (size_t at = text.find("\"2\":"); at != std::string::npos; at = text.find("\"2\":", at + 1)) ++members;
     EXPECT_EQ(members, 2u) << text;
     EXPECT_EQ(snapshot(vault.path()).size(), 3u);
+}
+
+// After an error the run just closes the connection: no LOGOUT.
+TEST(BackupFaults, ErrorEndsTheRunWithoutLogout) {
+    FakeIMAPServer fake;
+    fake.send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
+        .expect("{tag} LOGIN *")
+        .send("{tag} OK logged in\r\n")
+        .expect("{tag} LIST \"\" \"*\"")
+        .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
+        .expect("{tag} EXAMINE *")
+        .send("{tag} NO [NONEXISTENT] Mailbox does not exist\r\n")
+        .expectClose();
+    fake.start();
+    TempDir vault;
+    const MailAccount account(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
+                              {"INBOX"}, {});
+    BackupRunner runner(ArchiveLayout(vault.path()), account, "secret");
+    std::vector<std::string> phases;
+    try {
+        runner.run([&](const BackupProgress& p) { phases.push_back(p.phase); });
+        FAIL() << "expected the refusal";
+    } catch (const IMAPError& e) {
+        EXPECT_EQ(e.command(), "EXAMINE");
+        EXPECT_EQ(FriendlyError::describe(e, "127.0.0.1").title, "That folder is gone");
+    }
+    EXPECT_EQ(phases, std::vector<std::string>{"Checking"});
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+    EXPECT_EQ(fake.received().find("LOGOUT"), std::string::npos);
 }
 
 TEST(BackupFaults, FullDiskGivesAClearErrorAndNothingHalfWritten) {
