@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "Mime/MIMEParser.h"
 
 using namespace bx;
@@ -286,4 +289,31 @@ TEST(MIMEParser, PathologicalInputsFinish) {
     std::string addrs = "To: ";
     for (int i = 0; i < 100000; ++i) addrs += "<(\"";
     EXPECT_NO_FATAL_FAILURE(MIMEParser::parse(addrs + "\n\n"));
+}
+
+TEST(MIMEParser, ConcurrentParsesAgree) {
+    // Converters, date formatters and break iterators are cached per thread;
+    // parallel parses must give the same results as a single one.
+    const std::string msg =
+        "Subject: =?koi8-r?B?8NLJ18XU?= =?utf-8?q?caf=C3=A9?=\r\nFrom: \"Doe, J\" <j@x>\r\n"
+        "Date: Tue, 5 Mar 2024 09:15:00 +0100\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain; charset=shift_jis\r\n\r\n\x82\xA0\r\n"
+        "--b\r\nContent-Type: text/html; charset=iso-8859-2\r\n\r\n<p>\xB1</p>\r\n"
+        "--b\r\nContent-Type: application/pdf; name*=iso-8859-1''%E9.pdf\r\n\r\n%PDF\r\n--b--\r\n";
+    const ParsedMessage want = MIMEParser::parse(msg);
+    std::vector<std::thread> threads;
+    std::atomic<int> mismatches{0};
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                ParsedMessage m = MIMEParser::parse(msg);
+                if (m.subject != want.subject || m.textBody != want.textBody || m.htmlBody != want.htmlBody ||
+                    m.date != want.date || m.attachments != want.attachments || m.from != want.from)
+                    ++mismatches;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(want.textBody, "\xE3\x81\x82");
+    EXPECT_EQ(want.attachments.at(0).filename, "\xC3\xA9.pdf");
 }
