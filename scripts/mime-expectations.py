@@ -7,7 +7,7 @@ for the MIME parser's comparison test.
 Generates messages in many charsets and transfer encodings into OUT_DIR/generated,
 then reads every generated message and every msg_*.txt in the sample dirs and
 writes OUT_DIR/expectations.json: one entry per file with the subject, the
-addresses, the plain-text body and the attachments.
+addresses, the plain-text and HTML bodies and the attachments.
 
 Python decides the MIME structure and every decoding (transfer encodings,
 charsets, RFC 2047, RFC 2231); only the choice of which leaves are bodies and
@@ -203,6 +203,7 @@ def describe(path):
         "to": addresses(msg, "To"),
         "cc": addresses(msg, "Cc"),
         "textBody": "\n\n".join(text) if text else None,
+        "htmlBody": "<hr>".join(html) if html else None,
         "attachments": atts,
         "defects": len(msg.defects),
     }

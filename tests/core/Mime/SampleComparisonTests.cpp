@@ -155,6 +155,13 @@ TEST_F(SampleComparison, MatchesPythonEmailPackage) {
             std::string got = normalizeNewlines(m.textBody.value_or("<nil>"));
             check("text", got == want, got.substr(0, 200) + "\n  vs\n" + want.substr(0, 200));
         }
+        if (e["htmlBody"].is_null()) {
+            check("html", !m.htmlBody, "ours: " + m.htmlBody.value_or("").substr(0, 200));
+        } else {
+            std::string want = normalizeNewlines(e["htmlBody"].get<std::string>());
+            std::string got = normalizeNewlines(m.htmlBody.value_or("<nil>"));
+            check("html", got == want, got.substr(0, 200) + "\n  vs\n" + want.substr(0, 200));
+        }
         const auto& atts = e["attachments"];
         bool same = m.attachments.size() == atts.size();
         std::string detail = std::to_string(m.attachments.size()) + " vs " + std::to_string(atts.size());
