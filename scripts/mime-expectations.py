@@ -7,7 +7,7 @@ for the MIME parser's comparison test.
 Generates messages in many charsets and transfer encodings into OUT_DIR/generated,
 then reads every generated message and every msg_*.txt in the sample dirs and
 writes OUT_DIR/expectations.json: one entry per file with the subject, the
-addresses, the plain-text and HTML bodies and the attachments.
+addresses, the date, the plain-text and HTML bodies and the attachments.
 
 Python decides the MIME structure and every decoding (transfer encodings,
 charsets, RFC 2047, RFC 2231); only the choice of which leaves are bodies and
@@ -24,7 +24,7 @@ from email import policy
 from email.header import Header, decode_header, make_header
 from email.message import EmailMessage
 from email.parser import BytesParser
-from email.utils import formataddr, getaddresses
+from email.utils import formataddr, getaddresses, parsedate_to_datetime
 
 SAMPLES = [
     # charset, subject, body, display name
@@ -196,12 +196,19 @@ def describe(path):
         subject = str(make_header(decode_header(str(subject))))
     text, html, atts = [], [], []
     collect(msg, text, html, atts)
+    date = None
+    if msg.get("Date") is not None:
+        try:
+            date = int(parsedate_to_datetime(str(msg.get("Date"))).timestamp())
+        except (TypeError, ValueError, IndexError):
+            date = None
     return {
         "file": path,
         "subject": subject or "",
         "from": addresses(msg, "From"),
         "to": addresses(msg, "To"),
         "cc": addresses(msg, "Cc"),
+        "date": date,
         "textBody": "\n\n".join(text) if text else None,
         "htmlBody": "<hr>".join(html) if html else None,
         "attachments": atts,

@@ -148,6 +148,15 @@ TEST_F(SampleComparison, MatchesPythonEmailPackage) {
             auto got = squeezed(*ours);
             check(field, got == want, fmt(got) + " vs " + fmt(want));
         }
+        {
+            std::optional<long long> want;
+            if (!e["date"].is_null()) want = e["date"].get<long long>();
+            std::optional<long long> got;
+            if (m.date) got = std::chrono::duration_cast<std::chrono::seconds>(m.date->time_since_epoch()).count();
+            check("date", got == want,
+                  (got ? std::to_string(*got) : "nil") + " vs " + (want ? std::to_string(*want) : "nil") + " for " +
+                      m.headers["Date"].value_or("(no Date)"));
+        }
         if (e["textBody"].is_null()) {
             check("text", !m.textBody, "ours: " + m.textBody.value_or("").substr(0, 200));
         } else {
