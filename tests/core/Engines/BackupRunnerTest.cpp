@@ -279,3 +279,30 @@ TEST(BackupRunner, SameLabelAccountsGetSeparateFolders) {
     EXPECT_EQ(layout.loadSync(a2).folders.at("Later").directory, "Work/Later");
     EXPECT_EQ(snapshot(vault.path()).size(), 5u);
 }
+
+// Without its sync file (lost or damaged) an account starts afresh, and every
+// message already in the vault is recognised instead of stored again.
+TEST(BackupRunner, LostSyncFileStoresNothingTwice) {
+    trustTestCA();
+    DovecotFixture dovecot;
+    TempDir vault;
+    dovecot.append(users::alice, "INBOX", makeSeed(30, 0, 10, 30000));
+    const auto account = testAccount(dovecot, {"INBOX"});
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, users::alice.password);
+    runner.batchCount = 7;
+    EXPECT_EQ(runner.run().newMessages, 30);
+    const auto before = snapshot(vault.path());
+    const auto state = layout.loadSync(account);
+    for (const char* damage : {"", "{\"folders\": 3}"}) {
+        TempDir scratch;
+        scratch.write("sync.json", damage);
+        fs::copy_file(scratch / "sync.json", layout.syncURL(account), fs::copy_options::overwrite_existing);
+        const auto again = runner.run();
+        EXPECT_EQ(again.newMessages, 30);
+        EXPECT_EQ(snapshot(vault.path()), before);
+        auto reloaded = layout.loadSync(account);
+        reloaded.folders.at("INBOX").lastRun = state.folders.at("INBOX").lastRun;
+        EXPECT_EQ(reloaded, state);
+    }
+}
