@@ -110,6 +110,15 @@ TEST(SearchIndex, PostingsAndSortedTokens) {
     EXPECT_TRUE(index.tokensWithPrefix("zz").empty());
     EXPECT_EQ(index.tokensWithPrefix("").size(), 3u);
     EXPECT_TRUE(index.hasSortedTokens());
+
+    // Tokens sort by their UTF-8 bytes: "z" < "ø" < "œ" (letters without a
+    // decomposition keep their form).
+    SearchIndex accents;
+    accents.add(rec("q", "2024-01-01T00:00:00Z"), "\u0152uvre zeta \u00d8rsted \u00e9t\u00e9");
+    EXPECT_EQ(accents.tokensWithPrefix(""),
+              (std::vector<std::string_view>{"ete", "zeta", "\u00f8rsted", "\u0153uvre"}));
+    EXPECT_EQ(accents.tokensWithPrefix("\u00f8"), (std::vector<std::string_view>{"\u00f8rsted"}));
+    EXPECT_EQ(accents.search("\u00c9T\u00c9").size(), 1u);
     (void)index.search("apple");
     index.remove("p1");
     EXPECT_TRUE(index.hasSortedTokens());  // removing changes no token
