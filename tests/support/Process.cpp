@@ -54,35 +54,51 @@ std::set<pid_t>& registry()
     return *s;
 }
 
+pid_t& registryOwner()
+{
+    static pid_t owner = 0;
+    return owner;
+}
+
+// A child forked from a test process inherits the registry, but the servers
+// in it are its parent's: forget them. Also (re)marks this process as the
+// subreaper, which a fork does not inherit. Call with the registry mutex held.
+void adoptRegistry()
+{
+    if (registryOwner() == ::getpid()) return;
+    registry().clear();
+    registryOwner() = ::getpid();
+    // Orphans of a server (its helpers, once the server itself is killed)
+    // become our children, so stopServer can reap them instead of leaving
+    // zombies behind under an init that does not reap.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
 void killAllAtExit()
 {
     std::set<pid_t> pids;
     {
         std::lock_guard<std::mutex> lock(registryMutex());
+        if (registryOwner() != ::getpid()) return;
         pids = registry();
     }
     for (pid_t p : pids) stopServer(p, std::chrono::milliseconds(1000));
 }
 
-// pid 0 only performs the one-time set-up.
+// pid 0 only performs the set-up.
 void registerPid(pid_t pid)
 {
     static std::once_flag once;
-    std::call_once(once, [] {
-        std::atexit(killAllAtExit);
-        // Orphans of a server (its helpers, once the server itself is killed)
-        // become our children, so stopServer can reap them instead of leaving
-        // zombies behind under an init that does not reap.
-        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    });
-    if (pid <= 0) return;
+    std::call_once(once, [] { std::atexit(killAllAtExit); });
     std::lock_guard<std::mutex> lock(registryMutex());
-    registry().insert(pid);
+    adoptRegistry();
+    if (pid > 0) registry().insert(pid);
 }
 
 bool unregisterPid(pid_t pid)
 {
     std::lock_guard<std::mutex> lock(registryMutex());
+    adoptRegistry();
     return registry().erase(pid) > 0;
 }
 
@@ -179,7 +195,16 @@ class Spawner {
 public:
     static Spawner& get()
     {
-        static Spawner* s = new Spawner();  // never destroyed: its thread must outlive everything
+        static std::mutex m;
+        static Spawner* s = nullptr;  // never destroyed: its thread must outlive everything
+        static pid_t owner = 0;
+        std::lock_guard<std::mutex> lock(m);
+        if (s == nullptr || owner != ::getpid()) {
+            // First use, or a forked child, where the thread did not survive
+            // the fork (the parent's object is left alone).
+            s = new Spawner();
+            owner = ::getpid();
+        }
         return *s;
     }
 

@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -119,11 +120,15 @@ ServerCert makeServer(const fs::path& dir, const std::string& stem, X509* ca, EV
 }
 
 fs::path certDirPath;
+pid_t certDirOwner = 0;
 
 void removeCertDir()
 {
+    // A child forked from the test process runs this too; the files are the
+    // parent's.
+    if (certDirPath.empty() || ::getpid() != certDirOwner) return;
     std::error_code ec;
-    if (!certDirPath.empty()) fs::remove_all(certDirPath, ec);
+    fs::remove_all(certDirPath, ec);
 }
 
 TestCerts makeAll()
@@ -131,6 +136,7 @@ TestCerts makeAll()
     std::string templ = (TempDir::base() / "bx-certs-XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr) fail("mkdtemp " + templ);
     certDirPath = templ;
+    certDirOwner = ::getpid();
     std::atexit(removeCertDir);
     TestCerts t;
     t.dir = certDirPath;

@@ -270,6 +270,18 @@ TEST(DovecotFixtureTest, OutlivesTheThreadThatStartedIt)
     EXPECT_TRUE(dovecot->uids(users::alice, "INBOX").empty());
 }
 
+TEST(DovecotFixtureTest, AForkedChildLeavesTheParentsServerAlone)
+{
+    DovecotFixture dovecot;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) std::exit(0);  // runs the exit handlers in the child
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(dovecot.running());
+    EXPECT_NO_THROW(dovecot.session(users::alice).logout());
+}
+
 TEST(DovecotFixtureTest, DiesWithTheTestProcess)
 {
     int p[2];
