@@ -65,7 +65,7 @@ timespec toTimespec(Date when) {
     return ts;
 }
 
-enum class Created { yes, nameTaken, unsupported };
+enum class Created { yes, nameTaken, unsupported, folderMissing };
 
 // Creates `path` holding `data`, dated `date`, only if the name is free. The
 // bytes go to an unnamed file in the target folder (O_TMPFILE) that gets its
@@ -76,6 +76,7 @@ Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date 
     const fs::path dir = path.parent_path();
     const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0) {
+        if (errno == ENOENT) return Created::folderMissing;
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return Created::unsupported;
         throwErrno("cannot create a file in " + dir.string(), errno);
     }
@@ -115,12 +116,28 @@ Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date 
     return Created::yes;
 }
 
+void createFolders(const fs::path& dir) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw std::system_error(ec, "cannot create " + dir.string());
+}
+
 bool createExclusive(const fs::path& path, std::string_view data, Date date, bool flush) {
-    switch (createUnnamedThenLink(path, data, date, flush)) {
+    Created created = createUnnamedThenLink(path, data, date, flush);
+    if (created == Created::folderMissing) {
+        // Folders are made when first needed rather than checked for every
+        // message.
+        createFolders(path.parent_path());
+        created = createUnnamedThenLink(path, data, date, flush);
+    }
+    switch (created) {
         case Created::yes: return true;
         case Created::nameTaken: return false;
+        case Created::folderMissing:
+            throwErrno("cannot create a file in " + path.parent_path().string(), ENOENT);
         case Created::unsupported: break;
     }
+    createFolders(path.parent_path());
     return createFileExclusive(path, data, date);
 }
 
@@ -205,10 +222,7 @@ fs::path ArchiveLayout::url(std::string_view relative) const {
 
 std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date,
                                  Durability durability) const {
-    const fs::path target = url(relative);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec) throw std::system_error(ec, "cannot create " + target.parent_path().string());
+    (void)url(relative);  // refuses a path outside the vault before anything else
 
     std::string candidate(relative);
     const std::string stem = relative.size() >= 4 ? std::string(relative.substr(0, relative.size() - 4)) : "";
