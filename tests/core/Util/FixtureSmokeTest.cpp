@@ -284,6 +284,7 @@ TEST(DovecotFixtureTest, AForkedChildLeavesTheParentsServerAlone)
 
 TEST(DovecotFixtureTest, DiesWithTheTestProcess)
 {
+    TestCerts::get();  // made here, so the killed child leaves no certificate folder behind
     int p[2];
     ASSERT_EQ(::pipe(p), 0);
     pid_t child = ::fork();
