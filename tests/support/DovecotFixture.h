@@ -23,9 +23,11 @@
 //     message file's mtime.
 //   - Hierarchy delimiter '/' (Maildir LAYOUT=fs: names may hold '.') or '.'
 //     (Maildir++: names cannot hold '/').
-//   - Optionally no UIDPLUS in the capability list (pre- and post-login); the
-//     server still accepts UID EXPUNGE if sent, so check the wire with the fake
-//     server when the exact command matters.
+//   - Optionally no UIDPLUS in the capabilities (CAPABILITY replies and the
+//     LOGIN completion's code); the server still accepts UID EXPUNGE if sent,
+//     so check the wire with the fake server when the exact command matters.
+//   - It listens on 127.0.0.1 only: where "localhost" also resolves to ::1, a
+//     client reaches it by trying the next address after the refusal.
 //   - The server runs in its own process group, dies with the test process
 //     (PR_SET_PDEATHSIG) and is stopped by pid on destruction.
 // Start takes about 50-100 ms. Everything lives in one temp dir that is
