@@ -41,7 +41,7 @@ std::string dovecotBinary()
     for (const char* p : {"/usr/sbin/dovecot", "/usr/local/sbin/dovecot"}) {
         if (::access(p, X_OK) == 0) return p;
     }
-    return "dovecot";
+    return "/usr/sbin/dovecot";
 }
 
 std::string doveadmBinary()
@@ -49,7 +49,7 @@ std::string doveadmBinary()
     for (const char* p : {"/usr/bin/doveadm", "/usr/local/bin/doveadm"}) {
         if (::access(p, X_OK) == 0) return p;
     }
-    return "doveadm";
+    return "/usr/bin/doveadm";
 }
 
 struct MailUser {
@@ -108,6 +108,9 @@ const std::vector<TestUser>& defaultUsers()
 DovecotFixture::DovecotFixture(DovecotOptions options)
     : options_(std::move(options)), dir_("bx-dovecot", dovecotParent(options_.memoryBacked)), root_(::geteuid() == 0)
 {
+    if (::access(dovecotBinary().c_str(), X_OK) != 0) {
+        throw std::runtime_error("DovecotFixture: no dovecot binary (package dovecot-imapd; scripts/deps.sh installs it)");
+    }
     if (options_.delimiter != '/' && options_.delimiter != '.') {
         throw std::invalid_argument("DovecotFixture: delimiter must be '/' or '.'");
     }
