@@ -5,9 +5,11 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -28,11 +30,43 @@ const char* kCapsWithoutUidplus =
 
 // Unix socket paths are limited to 108 bytes; Dovecot puts sockets about 30
 // bytes deep under base_dir.
+// Root without CAP_SYS_CHROOT (some containers) cannot chroot the mail
+// processes. BX_DOVECOT_NO_CHROOT=1 forces that path, to test it.
+bool canChroot()
+{
+    static const bool can = [] {
+        const char* no = std::getenv("BX_DOVECOT_NO_CHROOT");
+        if (no != nullptr && std::string(no) == "1") return false;
+        pid_t p = ::fork();
+        if (p == 0) ::_exit(::chroot("/") == 0 ? 0 : 1);
+        int st = 0;
+        if (p < 0 || ::waitpid(p, &st, 0) != p) return false;
+        return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+    }();
+    return can;
+}
+
+// Can "nobody" reach into dir?
+bool traversableByOthers(const fs::path& dir)
+{
+    fs::path p = fs::absolute(dir);
+    for (;;) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+        if (p == p.root_path()) return true;
+        p = p.parent_path();
+    }
+}
+
+bool useChroot() { return ::geteuid() == 0 && canChroot(); }
+
 fs::path dovecotParent(bool memoryBacked)
 {
-    if (memoryBacked && ::access("/dev/shm", W_OK | X_OK) == 0) return fs::path("/dev/shm");
     fs::path base = TempDir::base();
-    if (base.string().size() > 60) return fs::path("/tmp");
+    if (memoryBacked && ::access("/dev/shm", W_OK | X_OK) == 0) base = "/dev/shm";
+    if (base.string().size() > 60) base = "/tmp";
+    // Without the chroot, the mail processes ("nobody") need a way in.
+    if (::geteuid() == 0 && !useChroot() && !traversableByOthers(base)) base = "/tmp";
     return base;
 }
 
@@ -106,7 +140,7 @@ const std::vector<TestUser>& defaultUsers()
 }
 
 DovecotFixture::DovecotFixture(DovecotOptions options)
-    : options_(std::move(options)), dir_("bx-dovecot", dovecotParent(options_.memoryBacked)), root_(::geteuid() == 0)
+    : options_(std::move(options)), dir_("bx-dovecot", dovecotParent(options_.memoryBacked)), root_(::geteuid() == 0), chroot_(useChroot())
 {
     if (::access(dovecotBinary().c_str(), X_OK) != 0) {
         throw std::runtime_error("DovecotFixture: no dovecot binary (package dovecot-imapd; scripts/deps.sh installs it)");
@@ -119,6 +153,7 @@ DovecotFixture::DovecotFixture(DovecotOptions options)
     fs::create_directories(dir() / "run");
     fs::create_directories(dir() / "state");
     ::chmod((dir() / "mail").c_str(), 0755);
+    if (root_ && !chroot_) ::chmod(dir().c_str(), 0711);
     std::string passwd;
     for (const auto& u : options_.users) {
         if (u.name.find_first_of(":/\n") != std::string::npos ||
@@ -132,7 +167,7 @@ DovecotFixture::DovecotFixture(DovecotOptions options)
         }
         // As root the mail process is chrooted into dir()/mail, so the home
         // is written relative to that root.
-        std::string homeField = root_ ? "/" + u.name : home.string();
+        std::string homeField = chroot_ ? "/" + u.name : home.string();
         passwd += u.name + ":{PLAIN}" + u.password + ":" + std::to_string(mu.uid) + ":" +
                   std::to_string(mu.gid) + "::" + homeField + "::\n";
     }
@@ -190,7 +225,7 @@ void DovecotFixture::writeConfig() const
     c
       << "first_valid_uid = " << (mu.uid < 500 ? mu.uid : 500) << "\n"
       << "first_valid_gid = 0\n";
-    if (root_) {
+    if (chroot_) {
         c << "valid_chroot_dirs = " << d << "/mail\n"
           << "mail_chroot = " << d << "/mail\n";
     }

@@ -35,7 +35,8 @@
 // log is dovecot.log in it).
 // When the test runs as root (CI), logins run as "nobody" and mail processes
 // are chrooted into dir()/mail as "nobody", so the temp dir's parents need no
-// permissions for others.
+// permissions for others. (Where root may not chroot, the server's dir goes
+// to /tmp instead when $TMPDIR is closed to others.)
 
 #include "Process.h"
 #include "RawIMAPClient.h"
@@ -149,6 +150,7 @@ private:
     DovecotOptions options_;
     TempDir dir_;
     bool root_ = false;
+    bool chroot_ = false;
     uint16_t imapsPort_ = 0;
     uint16_t imapPort_ = 0;
     pid_t pid_ = -1;
