@@ -1,5 +1,7 @@
 #include "Imap/IMAPDate.h"
 
+#include "Util/Unicode.h"
+
 #include <memory>
 #include <mutex>
 
@@ -37,30 +39,6 @@ Formatters& formatters() {
         return made;
     }();
     return *f;
-}
-
-bool isTrimmed(UChar32 c) { return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR; }
-
-std::string_view trim(std::string_view s) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    int32_t len = int32_t(s.size());
-    int32_t begin = 0;
-    while (begin < len) {
-        int32_t i = begin;
-        UChar32 c;
-        U8_NEXT(p, i, len, c);
-        if (c < 0 || !isTrimmed(c)) break;
-        begin = i;
-    }
-    int32_t end = len;
-    while (end > begin) {
-        int32_t i = end;
-        UChar32 c;
-        U8_PREV(p, begin, i, c);
-        if (c < 0 || !isTrimmed(c)) break;
-        end = i;
-    }
-    return s.substr(std::size_t(begin), std::size_t(end - begin));
 }
 
 int twoDigits(std::string_view s, std::size_t at) {
@@ -117,7 +95,7 @@ std::optional<std::chrono::system_clock::time_point> parseCommonShape(std::strin
 std::optional<std::chrono::system_clock::time_point> parseIMAPDateWithFormatter(std::string_view t);
 
 std::optional<std::chrono::system_clock::time_point> IMAPDate::parse(std::string_view text) {
-    const std::string_view t = trim(text);
+    const std::string_view t = trimCodePoints(text, isWhitespaceChar);
     if (auto fast = parseCommonShape(t)) return fast;
     return parseIMAPDateWithFormatter(t);
 }

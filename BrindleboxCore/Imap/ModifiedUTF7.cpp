@@ -1,5 +1,7 @@
 #include "Imap/ModifiedUTF7.h"
 
+#include "Util/Unicode.h"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -46,24 +48,6 @@ std::optional<std::vector<std::uint8_t>> base64Decode(const std::string& s) {
     return out;
 }
 
-void appendUTF8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 // UTF-16 big-endian; absent for an odd length or an unpaired surrogate.
 std::optional<std::string> utf16BEDecode(const std::vector<std::uint8_t>& b) {
     if (b.size() % 2 != 0) return std::nullopt;
@@ -74,12 +58,12 @@ std::optional<std::string> utf16BEDecode(const std::vector<std::uint8_t>& b) {
             if (i + 3 >= b.size()) return std::nullopt;
             const std::uint32_t lo = (std::uint32_t(b[i + 2]) << 8) | b[i + 3];
             if (lo < 0xDC00 || lo > 0xDFFF) return std::nullopt;
-            appendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+            bx::appendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
             i += 2;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
             return std::nullopt;
         } else {
-            appendUTF8(out, u);
+            bx::appendUTF8(out, u);
         }
     }
     return out;

@@ -1,5 +1,7 @@
 #include "Mime/Charsets.h"
 
+#include "Util/Unicode.h"
+
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -224,9 +226,9 @@ std::string Charsets::fromWindows1252(std::string_view data) {
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0xA0) {
-            mimetext::appendUTF8(out, kCP1252High[c - 0x80]);
+            bx::appendUTF8(out, kCP1252High[c - 0x80]);
         } else {
-            mimetext::appendUTF8(out, c);
+            bx::appendUTF8(out, c);
         }
     }
     return out;
@@ -275,7 +277,7 @@ std::optional<std::string> Charsets::decode(std::string_view data, const Encodin
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        mimetext::appendUTF8(out, c);
+        bx::appendUTF8(out, c);
     }
     return out;
 }

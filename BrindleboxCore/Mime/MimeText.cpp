@@ -1,5 +1,7 @@
 #include "Mime/MimeText.h"
 
+#include "Util/Unicode.h"
+
 #include <memory>
 
 #include <unicode/brkiter.h>
@@ -25,41 +27,14 @@ std::string_view trimChars(std::string_view s, std::string_view set) {
     return s.substr(b, e - b);
 }
 
-static bool isWSNL(UChar32 c) {
+static bool isWSNL(char32_t c) {
     if (c == 0x09 || c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85) return true;
     if (c < 0x80) return c == 0x20;
-    int8_t t = u_charType(c);
+    int8_t t = u_charType(static_cast<UChar32>(c));
     return t == U_SPACE_SEPARATOR || t == U_LINE_SEPARATOR || t == U_PARAGRAPH_SEPARATOR;
 }
 
-std::string_view trimWhitespaceNewlines(std::string_view s) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    int32_t len = static_cast<int32_t>(s.size());
-    if (s.size() > static_cast<std::size_t>(INT32_MAX)) {
-        // Too large for ICU's index type; only ASCII trimming at the ends.
-        std::size_t b = 0, e = s.size();
-        while (b < e && isWSNL(static_cast<unsigned char>(s[b]))) ++b;
-        while (e > b && isWSNL(static_cast<unsigned char>(s[e - 1]))) --e;
-        return s.substr(b, e - b);
-    }
-    int32_t b = 0;
-    while (b < len) {
-        int32_t i = b;
-        UChar32 c;
-        U8_NEXT(p, i, len, c);
-        if (c < 0 || !isWSNL(c)) break;
-        b = i;
-    }
-    int32_t e = len;
-    while (e > b) {
-        int32_t i = e;
-        UChar32 c;
-        U8_PREV(p, b, i, c);
-        if (c < 0 || !isWSNL(c)) break;
-        e = i;
-    }
-    return s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b));
-}
+std::string_view trimWhitespaceNewlines(std::string_view s) { return trimCodePoints(s, isWSNL); }
 
 bool isASCII(std::string_view s) {
     for (char c : s)
@@ -136,24 +111,6 @@ bool isQuotedString(std::string_view s) {
     it->setText(icu::UnicodeString());  // drop the reference to s
     utext_close(&ut);
     return ok;
-}
-
-void appendUTF8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 } // namespace bx::mimetext

@@ -38,7 +38,4 @@ inline int hexValue(unsigned char c) {
 // mark or a prepended sign joins to its neighbour is another character).
 bool isQuotedString(std::string_view s);
 
-// Appends the UTF-8 form of a code point (assumed valid).
-void appendUTF8(std::string& out, char32_t cp);
-
 } // namespace bx::mimetext

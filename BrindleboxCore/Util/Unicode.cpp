@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
@@ -11,41 +12,97 @@
 
 namespace bx {
 
+namespace detail {
+
 namespace {
 
-// Creating a break iterator is costly; each thread keeps one.
-icu::BreakIterator& characterBreaks() {
-    thread_local std::unique_ptr<icu::BreakIterator> it = [] {
+// Creating a break iterator is costly: each thread keeps a few, one per
+// nesting depth, so a callback may measure text while an outer pass runs.
+struct IteratorPool {
+    std::vector<std::unique_ptr<icu::BreakIterator>> iterators;
+    size_t depth = 0;
+};
+
+IteratorPool& pool() {
+    thread_local IteratorPool p;
+    return p;
+}
+
+}  // namespace
+
+CharacterBreaks::CharacterBreaks(std::string_view s) {
+    auto& p = pool();
+    if (p.depth == p.iterators.size()) {
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::BreakIterator> bi(
             icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         if (U_FAILURE(status) || !bi) std::abort();
-        return bi;
-    }();
-    return *it;
-}
-
-// Calls f(endOffset) for every character boundary after the start, in order,
-// until f returns false.
-template <class F>
-void forEachBoundary(std::string_view s, F&& f) {
-    if (s.empty()) return;
+        p.iterators.push_back(std::move(bi));
+    }
+    auto* bi = p.iterators[p.depth++].get();
+    iterator_ = bi;
     UErrorCode status = U_ZERO_ERROR;
     UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
     if (U_FAILURE(status)) return;
-    auto& bi = characterBreaks();
-    bi.setText(ut, status);
-    if (U_SUCCESS(status)) {
-        for (int32_t p = bi.next(); p != icu::BreakIterator::DONE; p = bi.next()) {
-            if (!f(static_cast<size_t>(p))) break;
-        }
+    text_ = ut;
+    bi->setText(ut, status);
+    if (U_FAILURE(status)) {
+        utext_close(ut);
+        text_ = nullptr;
     }
-    // Detach before closing so the cached iterator never points at freed text.
-    UErrorCode ignored = U_ZERO_ERROR;
-    UText* empty = utext_openUTF8(nullptr, "", 0, &ignored);
-    bi.setText(empty, ignored);
-    utext_close(ut);
-    utext_close(empty);
+}
+
+CharacterBreaks::~CharacterBreaks() {
+    auto* bi = static_cast<icu::BreakIterator*>(iterator_);
+    if (text_) {
+        // Detach so the pooled iterator never refers to text that is gone.
+        UErrorCode ignored = U_ZERO_ERROR;
+        UText* empty = utext_openUTF8(nullptr, "", 0, &ignored);
+        bi->setText(empty, ignored);
+        utext_close(static_cast<UText*>(text_));
+        utext_close(empty);
+    }
+    --pool().depth;
+}
+
+std::int64_t CharacterBreaks::next() {
+    if (!text_) return -1;
+    const int32_t p = static_cast<icu::BreakIterator*>(iterator_)->next();
+    return p == icu::BreakIterator::DONE ? -1 : p;
+}
+
+std::int32_t codePointAfter(std::string_view s, size_t& i) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    // Decode within a short window so ICU's 32-bit offsets never overflow.
+    const int32_t len = static_cast<int32_t>(std::min<size_t>(s.size() - i, 4));
+    int32_t j = 0;
+    UChar32 c;
+    U8_NEXT(p + i, j, len, c);
+    i += static_cast<size_t>(j);
+    return c;
+}
+
+std::int32_t codePointBefore(std::string_view s, size_t& i, size_t start) {
+    const size_t from = std::max(start, i >= 4 ? i - 4 : 0);
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data() + from);
+    int32_t j = static_cast<int32_t>(i - from);
+    UChar32 c;
+    U8_PREV(p, 0, j, c);
+    i = from + static_cast<size_t>(j);
+    return c;
+}
+
+}  // namespace detail
+
+namespace {
+
+// Calls f(endOffset) for every character boundary after the start.
+template <class F>
+void forEachBoundary(std::string_view s, F&& f) {
+    if (s.empty()) return;
+    detail::CharacterBreaks breaks(s);
+    for (std::int64_t p = breaks.next(); p >= 0; p = breaks.next())
+        if (!f(static_cast<size_t>(p))) break;
 }
 
 }  // namespace
@@ -122,25 +179,7 @@ bool isWhitespaceChar(char32_t c) {
 }
 
 std::string trimWhitespace(std::string_view s) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const int32_t n = static_cast<int32_t>(s.size());
-    int32_t start = 0;
-    while (start < n) {
-        int32_t j = start;
-        UChar32 c;
-        U8_NEXT(p, j, n, c);
-        if (c < 0 || !isWhitespaceChar(static_cast<char32_t>(c))) break;
-        start = j;
-    }
-    int32_t end = n;
-    while (end > start) {
-        int32_t j = end;
-        UChar32 c;
-        U8_PREV(p, start, j, c);
-        if (c < 0 || !isWhitespaceChar(static_cast<char32_t>(c))) break;
-        end = j;
-    }
-    return std::string(s.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+    return std::string(trimCodePoints(s, isWhitespaceChar));
 }
 
 void appendUTF8(std::string& out, char32_t c) {

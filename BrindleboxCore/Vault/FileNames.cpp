@@ -16,41 +16,6 @@ namespace bx {
 
 namespace {
 
-icu::BreakIterator& characterBreaks() {
-    thread_local std::unique_ptr<icu::BreakIterator> it = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> bi(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status) || !bi) std::abort();
-        return bi;
-    }();
-    return *it;
-}
-
-// Calls f(character) for each user-perceived character of valid UTF-8 text.
-template <class F>
-void forEachCharacter(std::string_view s, F&& f) {
-    if (s.empty()) return;
-    UErrorCode status = U_ZERO_ERROR;
-    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
-    if (U_FAILURE(status)) return;
-    auto& bi = characterBreaks();
-    bi.setText(ut, status);
-    if (U_SUCCESS(status)) {
-        int32_t start = 0;
-        for (int32_t p = bi.next(); p != icu::BreakIterator::DONE; p = bi.next()) {
-            f(s.substr(static_cast<size_t>(start), static_cast<size_t>(p - start)));
-            start = p;
-        }
-    }
-    // Detach so the cached iterator never refers to text that is gone.
-    UErrorCode ignored = U_ZERO_ERROR;
-    UText* empty = utext_openUTF8(nullptr, "", 0, &ignored);
-    bi.setText(empty, ignored);
-    utext_close(ut);
-    utext_close(empty);
-}
-
 bool isLineBreak(UChar32 c) {
     return c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85 || c == 0x2028 || c == 0x2029;
 }

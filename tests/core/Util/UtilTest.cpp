@@ -177,6 +177,19 @@ TEST(UnicodeText, CountsAndCutsWholeCharacters) {
     EXPECT_EQ(truncateUTF8Bytes("abc", 0), "");
 }
 
+TEST(UnicodeText, CharacterPassesNest) {
+    // A callback that measures other text must not disturb the outer pass.
+    std::vector<std::string> seen;
+    forEachCharacter("e\xCC\x81xy", [&](std::string_view ch) {
+        seen.emplace_back(ch);
+        EXPECT_EQ(characterCount("\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA" "ab"), 3u);
+        return seen.size() < 2;
+    });
+    EXPECT_EQ(seen, (std::vector<std::string>{"e\xCC\x81", "x"}));
+    EXPECT_EQ(trimCodePoints("--\xC3\xA9-", [](char32_t c) { return c == U'-'; }), "\xC3\xA9");
+    EXPECT_EQ(trimCodePoints("\xFF  ", [](char32_t c) { return c == U' '; }), "\xFF");
+}
+
 TEST(UnicodeText, WhitespaceIsSpaceSeparatorsAndTab) {
     EXPECT_TRUE(isWhitespaceChar(U' '));
     EXPECT_TRUE(isWhitespaceChar(U'\t'));
