@@ -42,7 +42,7 @@ int openTemp(const fs::path& path, fs::path& tmpPath) {
     throwErrno("cannot create a temp file in " + dir.string(), EEXIST);
 }
 
-void writeAll(int fd, std::string_view data, const fs::path& tmpPath) {
+void writeAll(int fd, std::string_view data, const fs::path& tmpPath, bool flush = true) {
     const char* p = data.data();
     size_t left = data.size();
     while (left > 0) {
@@ -54,7 +54,7 @@ void writeAll(int fd, std::string_view data, const fs::path& tmpPath) {
         p += n;
         left -= static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) throwErrno("cannot sync " + tmpPath.string(), errno);
+    if (flush && ::fsync(fd) != 0) throwErrno("cannot sync " + tmpPath.string(), errno);
 }
 
 void syncDirectory(const fs::path& path) {
@@ -79,11 +79,11 @@ timespec toTimespec(Date when) {
 }
 
 // Writes data to a new temp file and returns its path; the caller moves it.
-fs::path writeTemp(const fs::path& path, std::string_view data, std::optional<Date> mtime) {
+fs::path writeTemp(const fs::path& path, std::string_view data, std::optional<Date> mtime, bool flush = true) {
     fs::path tmp;
     const int fd = openTemp(path, tmp);
     try {
-        writeAll(fd, data, tmp);
+        writeAll(fd, data, tmp, flush);
         if (mtime) {
             const timespec ts[2] = {toTimespec(*mtime), toTimespec(*mtime)};
             if (::futimens(fd, ts) != 0) throwErrno("cannot set the date of " + tmp.string(), errno);
@@ -113,13 +113,54 @@ void writeFileAtomically(const fs::path& path, std::string_view data) {
     syncDirectory(path);
 }
 
-bool createFileExclusive(const fs::path& path, std::string_view data, std::optional<Date> modificationTime) {
-    // Cheap early answer; the link below is what really decides.
+namespace {
+
+enum class Created { yes, nameTaken, unsupported };
+
+Created createUnnamedThenLink(const fs::path& path, std::string_view data, std::optional<Date> mtime,
+                              bool flush) {
+    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return Created::unsupported;
+        throwErrno("cannot create a file in " + dir.string(), errno);
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    writeAll(fd, data, path, flush);
+    if (mtime) {
+        // A date that cannot be set is not worth losing the file for.
+        const timespec ts[2] = {toTimespec(*mtime), toTimespec(*mtime)};
+        (void)::futimens(fd, ts);
+    }
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        if (errno == EEXIST) return Created::nameTaken;
+        if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return Created::unsupported;
+        throwErrno("cannot create " + path.string(), errno);
+    }
+    if (flush) syncDirectory(path);
+    return Created::yes;
+}
+
+}  // namespace
+
+bool createFileExclusive(const fs::path& path, std::string_view data, std::optional<Date> modificationTime,
+                         bool flush) {
+    // Only "no such file" means the name is free; the link below is what
+    // really decides.
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) return false;
     if (errno != ENOENT) throwErrno("cannot check " + path.string(), errno);
 
-    const fs::path tmp = writeTemp(path, data, modificationTime);
+    switch (createUnnamedThenLink(path, data, modificationTime, flush)) {
+        case Created::yes: return true;
+        case Created::nameTaken: return false;
+        case Created::unsupported: break;
+    }
+    const fs::path tmp = writeTemp(path, data, modificationTime, flush);
     if (::link(tmp.c_str(), path.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmp.c_str());
@@ -127,7 +168,7 @@ bool createFileExclusive(const fs::path& path, std::string_view data, std::optio
         throwErrno("cannot create " + path.string(), err);
     }
     ::unlink(tmp.c_str());
-    syncDirectory(path);
+    if (flush) syncDirectory(path);
     return true;
 }
 

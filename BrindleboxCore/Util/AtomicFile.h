@@ -14,14 +14,17 @@ namespace bx {
 // if any, is untouched and no temp file is left behind.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view data);
 
-// Creates `path` with `data` only if no file of that name exists. The data goes
-// to a temp file first (fsynced, modification time set when given), then is
-// linked to the final name, which fails if the name exists: a concurrent
-// writer can never replace a stored file and no partial file ever carries the
-// final name. Returns false when the name is taken; throws std::system_error
-// on any other failure (disk full, read-only folder ...), leaving nothing behind.
+// Creates `path` with `data` only if no file of that name exists. The bytes go
+// to an unnamed file in the target folder (O_TMPFILE; a named temp file where
+// the file system lacks it), dated `modificationTime` when given, which then
+// gets its name by a link that fails if the name exists: a concurrent writer
+// can never replace a stored file, and an interruption at any point (even
+// SIGKILL) leaves no partial file under the final name. With `flush` the file
+// and its folder are synced before returning. Returns false when the name is
+// taken; throws std::system_error on any other failure (ENOENT when the folder
+// is missing, disk full, read-only folder ...), leaving nothing behind.
 bool createFileExclusive(const std::filesystem::path& path, std::string_view data,
-                         std::optional<Date> modificationTime = std::nullopt);
+                         std::optional<Date> modificationTime = std::nullopt, bool flush = true);
 
 // Whole file contents; nullopt when the file is missing or unreadable.
 std::optional<std::string> readFile(const std::filesystem::path& path);

@@ -53,69 +53,6 @@ std::optional<fs::path> xdgDocuments(const fs::path& home) {
     throw std::system_error(err, std::generic_category(), what);
 }
 
-timespec toTimespec(Date when) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-    timespec ts;
-    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
-    ts.tv_nsec = static_cast<long>(ns % 1000000000);
-    if (ts.tv_nsec < 0) {
-        ts.tv_nsec += 1000000000;
-        ts.tv_sec -= 1;
-    }
-    return ts;
-}
-
-enum class Created { yes, nameTaken, unsupported, folderMissing };
-
-// Creates `path` holding `data`, dated `date`, only if the name is free. The
-// bytes go to an unnamed file in the target folder (O_TMPFILE) that gets its
-// name by linkat(), which fails if the name exists: a stored message is never
-// replaced, and an interruption at any point (even SIGKILL or power loss before
-// the link) leaves no partial or temporary file behind.
-Created createUnnamedThenLink(const fs::path& path, std::string_view data, Date date, bool flush) {
-    const fs::path dir = path.parent_path();
-    const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (errno == ENOENT) return Created::folderMissing;
-        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return Created::unsupported;
-        throwErrno("cannot create a file in " + dir.string(), errno);
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno("cannot write " + path.string(), errno);
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    if (flush && ::fsync(fd) != 0) throwErrno("cannot write " + path.string(), errno);
-    // Linux keeps no settable creation date; the modification date carries
-    // the message's date. A failure here is not worth losing the message for.
-    const timespec ts[2] = {toTimespec(date), toTimespec(date)};
-    (void)::futimens(fd, ts);
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        if (errno == EEXIST) return Created::nameTaken;
-        if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return Created::unsupported;
-        throwErrno("cannot create " + path.string(), errno);
-    }
-    if (flush) {
-        const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
-        }
-    }
-    return Created::yes;
-}
-
 void createFolders(const fs::path& dir) {
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -123,22 +60,14 @@ void createFolders(const fs::path& dir) {
 }
 
 bool createExclusive(const fs::path& path, std::string_view data, Date date, bool flush) {
-    Created created = createUnnamedThenLink(path, data, date, flush);
-    if (created == Created::folderMissing) {
-        // Folders are made when first needed rather than checked for every
-        // message.
-        createFolders(path.parent_path());
-        created = createUnnamedThenLink(path, data, date, flush);
+    try {
+        return createFileExclusive(path, data, date, flush);
+    } catch (const std::system_error& e) {
+        if (e.code() != std::errc::no_such_file_or_directory) throw;
     }
-    switch (created) {
-        case Created::yes: return true;
-        case Created::nameTaken: return false;
-        case Created::folderMissing:
-            throwErrno("cannot create a file in " + path.parent_path().string(), ENOENT);
-        case Created::unsupported: break;
-    }
+    // Folders are made when first needed rather than checked for every message.
     createFolders(path.parent_path());
-    return createFileExclusive(path, data, date);
+    return createFileExclusive(path, data, date, flush);
 }
 
 }  // namespace
