@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "Engines/BackupRunner.h"
+#include "common/BenchPeers.h"
 #include "support/DovecotFixture.h"
 #include "support/TestCerts.h"
 
@@ -33,18 +34,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string bodyOfSize(std::size_t size, std::mt19937& rng) {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,";
-    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
-    std::string body;
-    body.reserve(size + 80);
-    while (body.size() < size) {
-        for (int i = 0; i < 76; ++i) body += alphabet[pick(rng)];
-        body += "\r\n";
-    }
-    return body;
-}
 
 struct Figure {
     double seconds = 0;
@@ -80,15 +69,9 @@ Figure inChild(const std::function<int()>& work) {
     return f;
 }
 
-fs::path shmDir(const char* name) {
-    std::string tmpl = std::string("/dev/shm/bx-bench-") + name + "-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp on /dev/shm failed");
-    return tmpl;
-}
-
 long long gBatchCount = 40, gBatchBytes = 6000000;
 
-Figure ours(const bx::test::DovecotFixture& dovecot, const fs::path& vault, const bx::MailAccount& account,
+Figure ours(const bx::test::DovecotFixture& /*dovecot*/, const fs::path& vault, const bx::MailAccount& account,
             long long expected) {
     return inChild([&] {
         bx::BackupRunner runner(bx::ArchiveLayout(vault), account, bx::test::users::alice.password);
@@ -101,17 +84,7 @@ Figure ours(const bx::test::DovecotFixture& dovecot, const fs::path& vault, cons
 
 Figure mbsync(const fs::path& root, uint16_t port) {
     const fs::path conf = root / "mbsyncrc";
-    if (!fs::exists(conf)) {
-        std::ofstream c(conf);
-        c << "IMAPAccount bench\nHost localhost\nPort " << port << "\nUser " << bx::test::users::alice.name
-          << "\nPass " << bx::test::users::alice.password << "\nSSLType IMAPS\nCertificateFile "
-          << bx::test::TestCerts::get().trustedCA.string() << "\nAuthMechs LOGIN\n\n"
-          << "IMAPStore remote\nAccount bench\n\n"
-          << "MaildirStore local\nPath " << (root / "mail").string() << "/\nInbox " << (root / "mail" / "INBOX").string()
-          << "\nSubFolders Verbatim\n\n"
-          << "Channel pull\nFar :remote:\nNear :local:\nPatterns INBOX\nCreate Near\nSync Pull\nSyncState *\n";
-        fs::create_directories(root / "mail");
-    }
+    if (!fs::exists(conf)) bx::bench::writeMbsyncConfig(root, port);
     return inChild([&] {
         ::execlp("mbsync", "mbsync", "-q", "-c", conf.c_str(), "pull", nullptr);
         return 127;
@@ -148,7 +121,7 @@ int main(int argc, char** argv) {
         std::vector<bx::test::SeedMessage> batch;
         for (int i = 0; i < messages; ++i) {
             auto m = bx::test::makeMessage("Message " + std::to_string(i) + ": report/" + std::to_string(i % 97),
-                                           bodyOfSize(size - 300, rng));
+                                           bx::bench::bodyOfSize(size - 300, rng));
             totalBytes += static_cast<long long>(m.size());
             batch.push_back({std::move(m),
                              std::chrono::system_clock::time_point(std::chrono::seconds(1500000000LL + i * 3600LL)),
@@ -165,8 +138,8 @@ int main(int argc, char** argv) {
                                       bx::IMAPServer("localhost", dovecot.imapsPort(), false), "custom", {"INBOX"}, {});
         Figure oursFirst, oursRerun, mbFirst, mbRerun;
         for (int r = 0; r < rounds; ++r) {
-            const fs::path vault = shmDir("vault");
-            const fs::path maildir = shmDir("mbsync");
+            const fs::path vault = bx::bench::shmDir("vault");
+            const fs::path maildir = bx::bench::shmDir("mbsync");
             Figure a, b, c, d;
             if (r % 2 == 0) {
                 a = ours(dovecot, vault, account, messages);

@@ -27,6 +27,7 @@
 
 #include "Engines/BackupRunner.h"
 #include "Engines/Cleaner.h"
+#include "common/BenchPeers.h"
 #include "support/DovecotFixture.h"
 #include "support/TempDir.h"
 #include "support/TestCerts.h"
@@ -36,17 +37,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-std::string bodyOfSize(std::size_t size, std::mt19937& rng) {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,";
-    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
-    std::string body;
-    while (body.size() < size) {
-        for (int i = 0; i < 76; ++i) body += alphabet[pick(rng)];
-        body += "\r\n";
-    }
-    return body;
-}
 
 // Forwards plain IMAP to Dovecot and counts the client's command lines.
 class CountingProxy {
@@ -131,7 +121,7 @@ int main(int argc, char** argv) {
     for (const auto* user : {&bx::test::users::alice, &bx::test::users::bob}) {
         std::vector<bx::test::SeedMessage> batch;
         for (int i = 0; i < count; ++i) {
-            batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bodyOfSize(size, rng)),
+            batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bx::bench::bodyOfSize(size, rng)),
                              std::chrono::floor<std::chrono::seconds>(old), {}});
             if (batch.size() == 500 || i + 1 == count) {
                 dovecot.append(*user, "INBOX", batch);

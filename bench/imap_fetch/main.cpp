@@ -11,6 +11,7 @@
 // Each figure is the best of --rounds (3) runs.
 #include "Imap/IMAPClient.h"
 
+#include "common/BenchPeers.h"
 #include "support/DovecotFixture.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -33,23 +34,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string bodyOfSize(std::size_t size, std::mt19937& rng) {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,";
-    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
-    std::string body;
-    body.reserve(size + 80);
-    while (body.size() < size) {
-        for (int i = 0; i < 76; ++i) body += alphabet[pick(rng)];
-        body += "\r\n";
-    }
-    return body;
-}
-
 void seed(const bx::test::DovecotFixture& dovecot, const std::string& mailbox, int count, std::size_t size) {
     std::mt19937 rng(42);
     std::vector<bx::test::SeedMessage> batch;
     for (int i = 0; i < count; ++i) {
-        batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bodyOfSize(size, rng)), {}, {}});
+        batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bx::bench::bodyOfSize(size, rng)), {}, {}});
         if (batch.size() == 500 || i + 1 == count) {
             dovecot.append(bx::test::users::alice, mailbox, batch);
             batch.clear();
@@ -121,24 +110,8 @@ long long dirBytes(const fs::path& dir, long long& files) {
 }
 
 Figure fetchWithMbsync(const bx::test::DovecotFixture& dovecot, const std::string& mailbox) {
-    char shmTemplate[] = "/dev/shm/bx-bench-mbsync-XXXXXX";
-    if (!mkdtemp(shmTemplate)) throw std::runtime_error("mkdtemp on /dev/shm failed");
-    fs::path root = shmTemplate;
-    fs::path conf = root / "mbsyncrc";
-    {
-        std::ofstream c(conf);
-        c << "IMAPAccount bench\n"
-          << "Host localhost\nPort " << dovecot.imapsPort() << "\n"
-          << "User " << bx::test::users::alice.name << "\nPass " << bx::test::users::alice.password << "\n"
-          << "SSLType IMAPS\nCertificateFile " << bx::test::TestCerts::get().trustedCA.string() << "\n"
-          << "AuthMechs LOGIN\n\n"
-          << "IMAPStore remote\nAccount bench\n\n"
-          << "MaildirStore local\nPath " << (root / "mail").string() << "/\nInbox " << (root / "mail" / "INBOX").string()
-          << "\nSubFolders Verbatim\n\n"
-          << "Channel pull\nFar :remote:\nNear :local:\nPatterns " << mailbox << "\n"
-          << "Create Near\nSync Pull\nSyncState *\n";
-    }
-    fs::create_directories(root / "mail");
+    const fs::path root = bx::bench::shmDir("mbsync");
+    const fs::path conf = bx::bench::writeMbsyncConfig(root, dovecot.imapsPort(), mailbox);
     auto start = Clock::now();
     auto result = bx::test::runCommand({"mbsync", "-q", "-c", conf.string(), "pull"});
     Figure f;
