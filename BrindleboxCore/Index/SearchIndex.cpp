@@ -177,6 +177,7 @@ void SearchIndex::add(MessageRecord record, std::string_view text) {
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
     for (auto& t : tokens) postings_[std::move(t)].push_back(slot);
     sortedTokens_.reset();
+    newestFirst_.reset();
 }
 
 void SearchIndex::remove(std::string_view path) {
@@ -217,6 +218,7 @@ void SearchIndex::compact() {
         }
     }
     sortedTokens_.reset();
+    newestFirst_.reset();
 }
 
 // ---- queries --------------------------------------------------------------
@@ -230,6 +232,23 @@ const std::vector<SearchIndex::Entry>& SearchIndex::sortedTokens() const {
         sortedTokens_ = std::move(entries);
     }
     return *sortedTokens_;
+}
+
+bool SearchIndex::newer(Slot a, Slot b) const {
+    const Date da = records_[a]->date, db = records_[b]->date;
+    return da != db ? da > db : a < b;
+}
+
+const std::vector<SearchIndex::Slot>& SearchIndex::newestFirst() const {
+    if (!newestFirst_) {
+        std::vector<Slot> order;
+        order.reserve(byPath_.size());
+        for (size_t s = 0; s < records_.size(); ++s)
+            if (records_[s]) order.push_back(static_cast<Slot>(s));
+        std::sort(order.begin(), order.end(), [&](Slot a, Slot b) { return newer(a, b); });
+        newestFirst_ = std::move(order);
+    }
+    return *newestFirst_;
 }
 
 std::pair<size_t, size_t> SearchIndex::prefixRange(std::string_view prefix) const {
@@ -279,16 +298,22 @@ std::vector<SearchIndex::Slot> SearchIndex::searchSlots(std::string_view query) 
         }
         if (!any) return {};
     }
+    size_t hits = 0;
+    for (uint64_t w : result) hits += static_cast<size_t>(__builtin_popcountll(w));
     std::vector<Slot> slots;
+    slots.reserve(hits);
+    if (hits > n / 32) {
+        // Many matches: reading them off the date order is cheaper than sorting.
+        for (Slot s : newestFirst())
+            if ((result[s >> 6] >> (s & 63)) & 1 && records_[s]) slots.push_back(s);
+        return slots;
+    }
     for (size_t w = 0; w < words; ++w)
         for (uint64_t bits = result[w]; bits; bits &= bits - 1) {
             const auto s = static_cast<Slot>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
             if (records_[s]) slots.push_back(s);
         }
-    std::sort(slots.begin(), slots.end(), [&](Slot a, Slot b) {
-        const Date da = records_[a]->date, db = records_[b]->date;
-        return da != db ? da > db : a < b;
-    });
+    std::sort(slots.begin(), slots.end(), [&](Slot a, Slot b) { return newer(a, b); });
     return slots;
 }
 

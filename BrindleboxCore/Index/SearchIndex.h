@@ -72,6 +72,8 @@ public:
 private:
     using Entry = const std::pair<const std::string, Postings>*;
     const std::vector<Entry>& sortedTokens() const;
+    const std::vector<Slot>& newestFirst() const;
+    bool newer(Slot a, Slot b) const;
     std::pair<size_t, size_t> prefixRange(std::string_view prefix) const;
 
     std::vector<std::optional<MessageRecord>> records_;
@@ -80,6 +82,10 @@ private:
     // Built on the first prefix lookup; the map's nodes never move, so the
     // entries stay valid until the set of tokens changes.
     mutable std::optional<std::vector<Entry>> sortedTokens_;
+    // Every slot that held a live record when it was built, newest first: a
+    // large result is read off in this order instead of being sorted. Dropped
+    // with sortedTokens; a removal only leaves an empty slot in it.
+    mutable std::optional<std::vector<Slot>> newestFirst_;
 };
 
 }  // namespace bx

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "Index/SearchIndex.h"
@@ -95,6 +97,35 @@ TEST(SearchIndex, PrefixSearchNewestFirst) {
     const std::string word(55, 'q');
     longWords.add(rec("p", "2024-01-01T00:00:00Z"), word);
     EXPECT_EQ(longWords.search(word).size(), 1u);
+}
+
+// Large results are read off a date order, small ones sorted: both newest
+// first, equal dates in slot order, and removed records left out.
+TEST(SearchIndex, OrderOfLargeAndSmallResults) {
+    SearchIndex index;
+    for (int i = 0; i < 200; ++i) {
+        char date[32];
+        std::snprintf(date, sizeof date, "2024-01-%02dT00:00:00Z", 1 + (i * 7) % 28);
+        index.add(rec("m" + std::to_string(i), date), std::string("common ") + (i % 50 == 0 ? "rare" : "other"));
+    }
+    index.remove("m3");
+    for (const char* q : {"common", "rare", "oth"}) {
+        const auto found = index.search(q);
+        auto expected = index.liveRecords();
+        expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                      [&](const MessageRecord& r) {
+                                          const int i = std::stoi(r.path.substr(1));
+                                          return std::string(q) == "rare" ? i % 50 != 0
+                                                 : std::string(q) == "oth" ? i % 50 == 0
+                                                                           : false;
+                                      }),
+                       expected.end());
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const MessageRecord& a, const MessageRecord& b) { return a.date > b.date; });
+        EXPECT_EQ(paths(found), paths(expected)) << q;
+    }
+    EXPECT_EQ(index.search("common").size(), 199u);
+    EXPECT_EQ(index.search("rare").size(), 4u);
 }
 
 TEST(SearchIndex, PostingsAndSortedTokens) {
