@@ -1,47 +1,34 @@
 #include "Mime/BoundedRegex.h"
 
-#include <cstdlib>
-#include <cstdio>
+#include <limits>
 
 namespace bx {
 
 BoundedRegex::BoundedRegex(std::string_view pattern, uint32_t flags, int32_t timeLimit, int32_t stackLimit)
-    : timeLimit_(timeLimit), stackLimit_(stackLimit) {
-    UErrorCode err = U_ZERO_ERROR;
-    UParseError pe;
-    icu::UnicodeString p = icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size())));
-    pattern_.reset(icu::RegexPattern::compile(p, flags, pe, err));
-    if (U_FAILURE(err) || !pattern_) {
-        std::fprintf(stderr, "fixed regular expression does not compile: %.*s (%s)\n",
-                     static_cast<int>(pattern.size()), pattern.data(), u_errorName(err));
-        std::abort();
-    }
-}
+    : regex_(pattern, flags, stackLimit), timeLimit_(timeLimit) {}
 
-std::unique_ptr<icu::RegexMatcher> BoundedRegex::matcher(const icu::UnicodeString& text) const {
-    UErrorCode err = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> m(pattern_->matcher(text, err));
-    if (U_FAILURE(err)) return nullptr;
-    m->setTimeLimit(timeLimit_, err);
-    m->setStackLimit(stackLimit_, err);
-    return m;
+RegexBudget BoundedRegex::freshBudget() const {
+    RegexBudget budget;
+    budget.ticksLeft = timeLimit_ > 0 ? timeLimit_ : std::numeric_limits<int32_t>::max();
+    return budget;
 }
 
 icu::UnicodeString BoundedRegex::replaceAll(const icu::UnicodeString& text,
                                             const std::function<icu::UnicodeString(icu::RegexMatcher&)>& fn) const {
-    auto m = matcher(text);
-    if (!m) return text;
+    RegexBudget budget = freshBudget();
     icu::UnicodeString out;
     int32_t last = 0;
-    for (;;) {
+    // A limit hit ends the matches there; the rest of the text stays as it is.
+    regex_.forEachMatch(text, budget, [&](const icu::RegexMatcher& cm) {
+        auto& m = const_cast<icu::RegexMatcher&>(cm);
         UErrorCode err = U_ZERO_ERROR;
-        if (!m->find(err) || U_FAILURE(err)) break;  // no match, or a limit was hit
-        int32_t s = m->start(err), e = m->end(err);
-        if (U_FAILURE(err)) break;
+        const int32_t s = m.start(err), e = m.end(err);
+        if (U_FAILURE(err)) return false;
         out.append(text, last, s - last);
-        out.append(fn(*m));
+        out.append(fn(m));
         last = e;
-    }
+        return true;
+    });
     out.append(text, last, text.length() - last);
     return out;
 }
@@ -51,20 +38,12 @@ icu::UnicodeString BoundedRegex::replaceAll(const icu::UnicodeString& text, cons
 }
 
 std::string BoundedRegex::replaceAll(std::string_view text, std::string_view literal) const {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    icu::UnicodeString l = icu::UnicodeString::fromUTF8(icu::StringPiece(literal.data(), static_cast<int32_t>(literal.size())));
-    std::string out;
-    replaceAll(u, l).toUTF8String(out);
-    return out;
+    return BudgetedRegex::toUTF8(replaceAll(BudgetedRegex::toUnicode(text), BudgetedRegex::toUnicode(literal)));
 }
 
 bool BoundedRegex::search(std::string_view text) const {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    auto m = matcher(u);
-    if (!m) return false;
-    UErrorCode err = U_ZERO_ERROR;
-    bool found = m->find(err);
-    return found && U_SUCCESS(err);
+    RegexBudget budget = freshBudget();
+    return regex_.firstMatch(BudgetedRegex::toUnicode(text), budget, [](const icu::RegexMatcher&) {});
 }
 
 } // namespace bx

@@ -8,11 +8,13 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
+#include "Util/BudgetedRegex.h"
+
 namespace bx {
 
 // A fixed ICU regular expression whose searches have bounded work. Each search
-// runs with a time limit and a backtracking-stack limit; a search that hits
-// either counts as "no match", and a replace stops at that point, keeping the
+// gets its own work budget (in the engine's time-limit units; 0: none) and a
+// backtracking-stack limit; a search that hits either counts as "no match", and a replace stops at that point, keeping the
 // rest of the text as it is. Build instances once (function-local statics); a
 // pattern that does not compile stops the program. Safe to share between
 // threads: each search makes its own matcher.
@@ -35,14 +37,11 @@ public:
     std::string replaceAll(std::string_view text, std::string_view literal) const;
     bool search(std::string_view text) const;
 
-    const icu::RegexPattern& pattern() const { return *pattern_; }
-
 private:
-    std::unique_ptr<icu::RegexMatcher> matcher(const icu::UnicodeString& text) const;
+    RegexBudget freshBudget() const;
 
-    std::unique_ptr<icu::RegexPattern> pattern_;
+    BudgetedRegex regex_;
     int32_t timeLimit_;
-    int32_t stackLimit_;
 };
 
 } // namespace bx

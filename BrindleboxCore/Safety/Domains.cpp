@@ -7,7 +7,7 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-#include "Safety/BudgetedRegex.h"
+#include "Util/BudgetedRegex.h"
 
 namespace bx {
 

@@ -8,7 +8,7 @@
 #include <unicode/utf8.h>
 
 #include "Mime/HTMLText.h"
-#include "Safety/BudgetedRegex.h"
+#include "Util/BudgetedRegex.h"
 #include "Safety/Domains.h"
 #include "Util/Unicode.h"
 

@@ -7,7 +7,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include "Safety/BudgetedRegex.h"
+#include "Util/BudgetedRegex.h"
 #include "Safety/Domains.h"
 
 namespace bx {

@@ -1,6 +1,6 @@
 #include "Safety/SenderTrust.h"
 
-#include "Safety/BudgetedRegex.h"
+#include "Util/BudgetedRegex.h"
 #include "Safety/Domains.h"
 
 namespace bx {

@@ -1,5 +1,6 @@
-#include "Safety/BudgetedRegex.h"
+#include "Util/BudgetedRegex.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace bx {
@@ -14,14 +15,21 @@ UBool countTick(const void* context, int32_t) {
 
 }  // namespace
 
-BudgetedRegex::BudgetedRegex(std::string_view pattern, uint32_t flags) {
+BudgetedRegex::BudgetedRegex(std::string_view pattern, uint32_t flags, int32_t stackLimit)
+    : stackLimit_(stackLimit) {
     UErrorCode status = U_ZERO_ERROR;
     UParseError pe;
     pattern_.reset(icu::RegexPattern::compile(toUnicode(pattern), flags, pe, status));
-    if (U_FAILURE(status) || !pattern_) std::abort();
+    if (U_FAILURE(status) || !pattern_) {
+        std::fprintf(stderr, "fixed regular expression does not compile: %.*s (%s)\n",
+                     static_cast<int>(pattern.size()), pattern.data(), u_errorName(status));
+        std::abort();
+    }
 }
 
 BudgetedRegex::~BudgetedRegex() = default;
+BudgetedRegex::BudgetedRegex(BudgetedRegex&&) noexcept = default;
+BudgetedRegex& BudgetedRegex::operator=(BudgetedRegex&&) noexcept = default;
 
 void BudgetedRegex::forEachMatch(const icu::UnicodeString& text, RegexBudget& budget,
                                 const std::function<bool(const icu::RegexMatcher&)>& f,
@@ -31,6 +39,7 @@ void BudgetedRegex::forEachMatch(const icu::UnicodeString& text, RegexBudget& bu
     std::unique_ptr<icu::RegexMatcher> m(pattern_->matcher(text, status));
     if (U_FAILURE(status) || !m) return;
     m->setMatchCallback(countTick, &budget, status);
+    m->setStackLimit(stackLimit_, status);
     if (regionEnd < 0 || regionEnd > text.length()) regionEnd = text.length();
     if (regionStart < 0) regionStart = 0;
     if (regionStart > regionEnd) return;

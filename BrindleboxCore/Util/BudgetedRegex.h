@@ -27,15 +27,20 @@ struct RegexBudget {
 
 class BudgetedRegex {
 public:
+    static constexpr int32_t defaultStackLimit = 8 << 20;  // bytes of backtracking stack; 0: no limit
+
     // A pattern that does not compile is a programming error: the process stops.
-    BudgetedRegex(std::string_view pattern, uint32_t flags);
+    BudgetedRegex(std::string_view pattern, uint32_t flags, int32_t stackLimit = defaultStackLimit);
     ~BudgetedRegex();
     BudgetedRegex(const BudgetedRegex&) = delete;
     BudgetedRegex& operator=(const BudgetedRegex&) = delete;
+    BudgetedRegex(BudgetedRegex&&) noexcept;
+    BudgetedRegex& operator=(BudgetedRegex&&) noexcept;
 
     // Calls f(matcher) for every non-overlapping match in [regionStart, regionEnd)
     // of text, in order, until f returns false, no match is left or the budget
-    // runs out. regionEnd < 0 means the end of the text.
+    // runs out (or the backtracking stack would outgrow its limit). regionEnd < 0
+    // means the end of the text.
     void forEachMatch(const icu::UnicodeString& text, RegexBudget& budget,
                       const std::function<bool(const icu::RegexMatcher&)>& f,
                       int32_t regionStart = 0, int32_t regionEnd = -1) const;
@@ -53,6 +58,7 @@ public:
 
 private:
     std::unique_ptr<icu::RegexPattern> pattern_;
+    int32_t stackLimit_;
 };
 
 }  // namespace bx
