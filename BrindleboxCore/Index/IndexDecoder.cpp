@@ -478,24 +478,6 @@ private:
         return true;
     }
 
-    static void appendUTF8(std::string& out, uint32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-
     // Reads a string token (p_ at its opening quote) into out.
     bool string(std::string& out) {
         ++p_;
@@ -536,7 +518,7 @@ private:
                         if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     }
-                    appendUTF8(out, cp);
+                    bx::appendUTF8(out, cp);
                     break;
                 }
                 default: return false;

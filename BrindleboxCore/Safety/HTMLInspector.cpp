@@ -76,25 +76,7 @@ std::string lowerString(std::string_view s) { return Domains::lower(s); }
 bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 std::string_view trimWhiteSpaceAndNewlines(std::string_view s) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const int32_t n = static_cast<int32_t>(s.size());
-    int32_t start = 0;
-    while (start < n) {
-        int32_t j = start;
-        UChar32 c;
-        U8_NEXT(p, j, n, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) break;
-        start = j;
-    }
-    int32_t end = n;
-    while (end > start) {
-        int32_t j = end;
-        UChar32 c;
-        U8_PREV(p, start, j, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) break;
-        end = j;
-    }
-    return s.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+    return trimCodePoints(s, [](char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); });
 }
 
 // Reads the text as a decimal number (sign, digits, fraction, exponent).
