@@ -1,4 +1,5 @@
 #include "FakeIMAPServer.h"
+#include "TestCerts.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -87,19 +88,6 @@ void writeAllFd(int fd, const char* data, std::size_t n)
         }
         off += static_cast<std::size_t>(r);
     }
-}
-
-std::string sslErrors()
-{
-    std::string out;
-    unsigned long e;
-    while ((e = ERR_get_error()) != 0) {
-        char buf[256];
-        ERR_error_string_n(e, buf, sizeof buf);
-        if (!out.empty()) out += "; ";
-        out += buf;
-    }
-    return out;
 }
 
 }  // namespace

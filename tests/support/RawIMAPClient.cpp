@@ -67,19 +67,6 @@ int connectLoopback(uint16_t port, std::chrono::milliseconds timeout)
     return fd;
 }
 
-std::string sslErrors()
-{
-    std::string out;
-    unsigned long e;
-    while ((e = ERR_get_error()) != 0) {
-        char buf[256];
-        ERR_error_string_n(e, buf, sizeof buf);
-        if (!out.empty()) out += "; ";
-        out += buf;
-    }
-    return out;
-}
-
 // Parses "{123}" or "{123+}" at the end of a line (CRLF already stripped).
 bool literalAtEnd(std::string_view line, std::size_t& n)
 {

@@ -1,5 +1,7 @@
 #include "TestCerts.h"
 
+#include <openssl/err.h>
+
 #include "TempDir.h"
 
 #include <openssl/bn.h>
@@ -189,6 +191,18 @@ void trustTestCA()
     fs::path empty = c.dir / "empty-cert-dir";
     fs::create_directories(empty);
     ::setenv("SSL_CERT_DIR", empty.c_str(), 1);
+}
+
+std::string sslErrors() {
+    std::string out;
+    unsigned long e;
+    while ((e = ERR_get_error()) != 0) {
+        char buf[256];
+        ERR_error_string_n(e, buf, sizeof buf);
+        if (!out.empty()) out += "; ";
+        out += buf;
+    }
+    return out;
 }
 
 }  // namespace bx::test

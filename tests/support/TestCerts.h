@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 // Test certificates, made once per process with OpenSSL (EC P-256 keys, a few
 // milliseconds) in a private temp dir that is removed at exit.
 //
@@ -46,6 +47,9 @@ struct TestCerts {
     // Made on first use; thread-safe.
     static const TestCerts& get();
 };
+
+// OpenSSL's queued error texts, joined by "; " (the queue is emptied).
+std::string sslErrors();
 
 // Points SSL_CERT_FILE at TestCerts::get().trustedCA for this process (and
 // clears SSL_CERT_DIR so the system's CAs do not mask a refusal), which is
