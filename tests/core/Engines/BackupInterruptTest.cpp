@@ -77,7 +77,9 @@ void expectConsistent(const fs::path& vault, const MailAccount& account,
             EXPECT_EQ(*bytes, server.at(box).at(static_cast<std::uint32_t>(std::stoul(uid)))) << when << ": " << path;
         }
         for (const auto& [uid, bytes] : server.at(box))
-            if (uid <= folder.highestUID) EXPECT_TRUE(folder.files.count(std::to_string(uid))) << when << ": " << uid;
+            if (uid <= folder.highestUID) {
+                EXPECT_TRUE(folder.files.count(std::to_string(uid))) << when << ": " << uid;
+            }
     }
 }
 

@@ -241,7 +241,9 @@ TEST(IMAPClientFake, ReplySplitAtEveryByte) {
     std::vector<std::string> bodies;
     client.fetchBodies({6, 5}, [&](IMAPFetchItem&& item) {
         bodies.emplace_back(item.body->begin(), item.body->end());
-        if (*item.uid == 5) EXPECT_EQ(item.flags, std::vector<std::string>{"\\Seen"});
+        if (*item.uid == 5) {
+            EXPECT_EQ(item.flags, std::vector<std::string>{"\\Seen"});
+        }
     });
     EXPECT_EQ(bodies, (std::vector<std::string>{body, "quoted"}));
 }
@@ -377,7 +379,9 @@ TEST(IMAPClientFake, FetchBodiesDeliversAsItReadsAndStopsOnAHandlerError) {
                                     [&](IMAPFetchItem&& item) {
                                         seen.push_back(*item.uid);
                                         // The first message comes before the server has sent the rest.
-                                        if (seen.size() == 1) EXPECT_FALSE(fake.waitDone(0ms));
+                                        if (seen.size() == 1) {
+                                            EXPECT_FALSE(fake.waitDone(0ms));
+                                        }
                                         if (seen.size() == 2) throw Full{};
                                     }),
                  Full);

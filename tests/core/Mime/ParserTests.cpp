@@ -7,10 +7,6 @@
 
 using namespace bx;
 
-namespace {
-std::string_view sv(const std::string& s) { return s; }
-}
-
 TEST(MIMEHeaders, LookupIgnoresCaseAndFirstWins) {
     MIMEHeaders h{{{"content-type", "Text/HTML"}, {"Subject", "one"}, {"SUBJECT", "two"}, {"Stra\xC3\x9F" "e", "x"}}};
     EXPECT_EQ(h["Content-Type"], "Text/HTML");
@@ -118,7 +114,9 @@ TEST(MIMEParser, ContentTypeFallbacks) {
     for (const auto& c : cases) {
         auto p = MIMEParser::parsePart("Content-Type: " + c.ct + "\n\nx", 0, ContentType::defaultText());
         EXPECT_EQ(p.contentType.mimeType(), c.mime) << c.ct;
-        if (!c.keepsParams) EXPECT_EQ(p.contentType.params, ContentType::defaultText().params) << c.ct;
+        if (!c.keepsParams) {
+            EXPECT_EQ(p.contentType.params, ContentType::defaultText().params) << c.ct;
+        }
     }
 }
 

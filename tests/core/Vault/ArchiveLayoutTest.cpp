@@ -62,7 +62,9 @@ TEST(ArchiveLayout, PathsThatLeaveTheVaultAreRefused) {
     for (const auto& c : cases) {
         EXPECT_EQ(ArchiveLayout::isSafeRelativePath(c.path), c.safe) << c.path;
         EXPECT_EQ(layout.resolve(c.path).has_value(), c.safe) << c.path;
-        if (!c.safe) EXPECT_THROW(layout.url(c.path), bx::UnsafePathError) << c.path;
+        if (!c.safe) {
+            EXPECT_THROW(layout.url(c.path), bx::UnsafePathError) << c.path;
+        }
     }
     EXPECT_FALSE(ArchiveLayout::isSafeRelativePath(std::string("a\0b", 3)));
     EXPECT_THROW(layout.write("x", "../outside.eml", at("2024-01-01T00:00:00Z")), bx::UnsafePathError);
