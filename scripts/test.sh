@@ -36,4 +36,11 @@ export HOME="$BX_TEST_HOME/home" XDG_CONFIG_HOME="$BX_TEST_HOME/config" \
        TMPDIR="$BX_TEST_HOME/tmp" TZ=UTC LC_ALL=C.UTF-8
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$TMPDIR"
 
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900
+log="$BX_TEST_HOME/ctest.log"
+set +e
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+set -e
+# ctest lists skipped cases after its summary; repeat the summary so it is the last line.
+grep -E '^[0-9]+% tests passed' "$log" | tail -n 1 || true
+exit "$status"
