@@ -326,39 +326,58 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         report(downloading);
 
         syncText.begin(name, state);
-        for (const auto& batch : planBatches(newUIDs, meta, batchBytes, batchCount)) {
-            checkCancelled(stop);
-            std::vector<StoredRecord> stored;
-            client->fetchBodies(batch, [&](IMAPFetchItem&& item) {
-                if (!item.uid || !item.body) return;
-                const std::string_view body(reinterpret_cast<const char*>(item.body->data()), item.body->size());
-                const auto n = static_cast<std::int64_t>(body.size());
-                if (const auto candidates = reuse.find(n); candidates != reuse.end()) {
-                    for (const auto& candidate : candidates->second) {
-                        const auto path = layout.resolve(candidate);
-                        if (!path) continue;
-                        const auto existing = readFile(*path);
-                        if (existing && *existing == body) {
-                            stored.push_back({*item.uid, candidate, n});
-                            return;
-                        }
+        // Stores one fetched message: an identical file found by the reuse
+        // map, or a new file named by its date, subject and UID.
+        auto store = [&](IMAPFetchItem& item, std::vector<StoredRecord>& stored) {
+            if (!item.uid || !item.body) return;
+            const std::string_view body(reinterpret_cast<const char*>(item.body->data()), item.body->size());
+            const auto n = static_cast<std::int64_t>(body.size());
+            if (const auto candidates = reuse.find(n); candidates != reuse.end()) {
+                for (const auto& candidate : candidates->second) {
+                    const auto path = layout.resolve(candidate);
+                    if (!path) continue;
+                    const auto existing = readFile(*path);
+                    if (existing && *existing == body) {
+                        stored.push_back({*item.uid, candidate, n});
+                        return;
                     }
                 }
-                const MIMEHeaders headers = MIMEParser::headers(body);
-                const std::string subject = EncodedWords::decode(headers["Subject"].value_or(""));
-                Date date;
-                if (item.internalDate) {
-                    date = *item.internalDate;
-                } else if (const auto header = headers["Date"]; header && MailDate::parse(*header)) {
-                    date = *MailDate::parse(*header);
-                } else {
-                    date = std::chrono::system_clock::now();
-                }
-                const std::string relative =
-                    state.directory + "/" + FileNames::messagePath(date, subject, std::to_string(*item.uid));
-                stored.push_back(
-                    {*item.uid, layout.write(body, relative, date, ArchiveLayout::Durability::deferred), n});
-            });
+            }
+            const MIMEHeaders headers = MIMEParser::headers(body);
+            const std::string subject = EncodedWords::decode(headers["Subject"].value_or(""));
+            Date date;
+            if (item.internalDate) {
+                date = *item.internalDate;
+            } else if (const auto header = headers["Date"]; header && MailDate::parse(*header)) {
+                date = *MailDate::parse(*header);
+            } else {
+                date = std::chrono::system_clock::now();
+            }
+            const std::string relative =
+                state.directory + "/" + FileNames::messagePath(date, subject, std::to_string(*item.uid));
+            stored.push_back({*item.uid, layout.write(body, relative, date, ArchiveLayout::Durability::deferred), n});
+        };
+
+        // Batch k+1 is asked for as soon as batch k's reply is complete, so
+        // the server reads and sends it while batch k is written and
+        // recorded. Only one batch is held in memory; the next one waits in
+        // the connection. A stop noticed before the next batch leaves its
+        // FETCH unanswered, and the connection is simply closed.
+        const auto plan = planBatches(newUIDs, meta, batchBytes, batchCount);
+        IMAPClient::Pending inFlight;
+        for (std::size_t b = 0; b < plan.size(); ++b) {
+            const auto& batch = plan[b];
+            checkCancelled(stop);
+            if (inFlight.empty()) inFlight = client->beginFetchBodies(batch);
+            std::vector<IMAPFetchItem> received;
+            client->finishFetchBodies(inFlight, [&](IMAPFetchItem&& item) { received.push_back(std::move(item)); });
+            if (b + 1 < plan.size() && !stop.stop_requested()) inFlight = client->beginFetchBodies(plan[b + 1]);
+
+            std::vector<StoredRecord> stored;
+            for (auto& item : received) {
+                store(item, stored);
+                item.body.reset();  // written: its memory can go
+            }
 
             std::set<std::uint32_t> arrived;
             BackupProgress batchReport = downloading;

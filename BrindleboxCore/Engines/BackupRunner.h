@@ -8,10 +8,15 @@
 // so an interrupted run resumes where it stopped. Nothing on the server is
 // changed (bodies are fetched with BODY.PEEK).
 //
+// A batch is received whole, then the next batch's FETCH is sent before the
+// batch is written and recorded, so the server works while the files are
+// written. One batch's bodies are held in memory at a time.
+//
 // run() blocks; call it on a worker thread. Cancellation is cooperative: the
 // stop token is checked before each mailbox and each batch (and a network wait
 // in progress is woken up by the client); it ends the run with
-// CancellationError.
+// CancellationError. A FETCH already sent for the next batch is left
+// unanswered and the connection closed, as on every error.
 #include <cstdint>
 #include <functional>
 #include <map>

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 namespace bx {
 namespace {
@@ -142,6 +143,7 @@ void IMAPClient::connect() {
 
 void IMAPClient::disconnect() noexcept {
     connection_.reset();
+    waiting_.clear();  // its reply can no longer come
 }
 
 void IMAPClient::send(const std::uint8_t* data, std::size_t size) {
@@ -188,12 +190,15 @@ void IMAPClient::parseCapabilities(const std::string& code) {
     capabilities_ = std::move(caps);
 }
 
-IMAPClient::Completion IMAPClient::run(const std::string& command, const std::vector<Arg>& args,
-                                       const UntaggedHandler& onUntagged) {
+IMAPClient::Pending IMAPClient::issue(const std::string& command, const std::vector<Arg>& args,
+                                      const UntaggedHandler& onUntagged) {
+    // The reply to a second command could not be told from the first's.
+    if (!waiting_.empty()) throw std::logic_error("IMAPClient: a command while a begun one waits for finish()");
+
     ++tagCounter_;
     char tagBuffer[32];
     std::snprintf(tagBuffer, sizeof tagBuffer, "B%04lld", static_cast<long long>(tagCounter_));
-    const std::string tag = tagBuffer;
+    std::string tag = tagBuffer;
 
     // The line, cut before each literal: text chunk, literal bytes, text chunk, ...
     std::vector<std::string> chunks;
@@ -224,6 +229,28 @@ IMAPClient::Completion IMAPClient::run(const std::string& command, const std::ve
         send(chunks[i + 1]);
     }
     send(line);
+    waiting_ = tag;
+    return Pending(std::move(tag), command);
+}
+
+IMAPClient::Completion IMAPClient::run(const std::string& command, const std::vector<Arg>& args,
+                                       const UntaggedHandler& onUntagged) {
+    Pending pending = issue(command, args, onUntagged);
+    return finish(pending, onUntagged);
+}
+
+IMAPClient::Pending IMAPClient::begin(const std::string& command, const std::vector<Arg>& args) {
+    return issue(command, args, nullptr);
+}
+
+IMAPClient::Completion IMAPClient::finish(Pending& pending, const UntaggedHandler& onUntagged) {
+    if (pending.empty()) return Completion{};
+    if (waiting_ != pending.tag_) throw std::logic_error("IMAPClient: finish() of a command that is not waiting");
+    waiting_.clear();
+    const std::string tag = std::move(pending.tag_);
+    const std::string command = std::move(pending.command_);
+    pending.tag_.clear();
+    pending.command_.clear();
 
     for (;;) {
         IMAPResponse response = readResponse();
@@ -324,13 +351,22 @@ std::vector<IMAPFetchItem> IMAPClient::fetchMeta(const std::vector<std::uint32_t
 void IMAPClient::fetchBodies(const std::vector<std::uint32_t>& uids,
                              const std::function<void(IMAPFetchItem&&)>& onMessage) {
     if (uids.empty()) return;
-    run("UID FETCH",
-        {Arg::raw(UIDSet::string(uids)), Arg::raw("(UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")},
-        [&](IMAPResponse& r) {
-            if (!r.isUntagged()) return;
-            auto item = IMAPFetchItem::fromValues(std::move(r.values));
-            if (item && item->uid && item->body) onMessage(std::move(*item));
-        });
+    Pending pending = beginFetchBodies(uids);
+    finishFetchBodies(pending, onMessage);
+}
+
+IMAPClient::Pending IMAPClient::beginFetchBodies(const std::vector<std::uint32_t>& uids) {
+    if (uids.empty()) return Pending();
+    return begin("UID FETCH",
+                 {Arg::raw(UIDSet::string(uids)), Arg::raw("(UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")});
+}
+
+void IMAPClient::finishFetchBodies(Pending& pending, const std::function<void(IMAPFetchItem&&)>& onMessage) {
+    finish(pending, [&](IMAPResponse& r) {
+        if (!r.isUntagged()) return;
+        auto item = IMAPFetchItem::fromValues(std::move(r.values));
+        if (item && item->uid && item->body) onMessage(std::move(*item));
+    });
 }
 
 void IMAPClient::markDeleted(const std::vector<std::uint32_t>& uids) {
@@ -355,6 +391,9 @@ bool IMAPClient::expunge(const std::vector<std::uint32_t>& uids) {
 void IMAPClient::logout() noexcept {
     try {
         auto shield = shieldFromCancellation();
+        // The reply of a command begun and never finished is read past: its
+        // responses go nowhere, its completion ends nothing.
+        waiting_.clear();
         run("LOGOUT");
     } catch (...) {
     }

@@ -3,8 +3,11 @@
 //
 // Threading: a client is used by one thread at a time (an engine run on its
 // worker thread). Every method blocks until the server has answered or a time
-// limit has passed. Commands must be issued one after another; nothing is
-// queued.
+// limit has passed. Commands run one after another; begin() and finish()
+// split one command in two, so that the caller can do other work while the
+// server answers, but there is never more than one command unanswered: a
+// server may work on several commands at once and mix their untagged
+// responses, which could then not be told apart.
 //
 // Time limits: `timeout` bounds every single wait for the network (each wait
 // for more bytes of a reply, each wait for the socket to take more bytes), not
@@ -41,6 +44,7 @@
 #include <set>
 #include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bx {
@@ -73,6 +77,30 @@ public:
     // Whatever it throws ends the command with that error.
     using UntaggedHandler = std::function<void(IMAPResponse&)>;
 
+    // A command whose line has been written and whose reply has not been read
+    // yet: made by begin(), ended by finish(). An empty one (nothing was
+    // written) finishes at once.
+    class Pending {
+    public:
+        Pending() = default;
+        Pending(Pending&& other) noexcept { *this = std::move(other); }
+        Pending& operator=(Pending&& other) noexcept {
+            tag_ = std::exchange(other.tag_, {});
+            command_ = std::exchange(other.command_, {});
+            return *this;
+        }
+        Pending(const Pending&) = delete;
+        Pending& operator=(const Pending&) = delete;
+        bool empty() const { return tag_.empty(); }
+        const std::string& tag() const { return tag_; }
+
+    private:
+        friend class IMAPClient;
+        Pending(std::string tag, std::string command) : tag_(std::move(tag)), command_(std::move(command)) {}
+        std::string tag_;
+        std::string command_;
+    };
+
     // Nothing touches the network here.
     IMAPClient(IMAPServer server, double timeoutSeconds, std::stop_token stop = {});
     ~IMAPClient();
@@ -102,8 +130,22 @@ public:
     // text of its tagged OK. Any other completion throws IMAPError
     // commandFailed carrying `command`; an untagged BYE (except during LOGOUT)
     // throws connectionFailed.
+    // Called only when no begun command is waiting for finish() (else
+    // std::logic_error).
     Completion run(const std::string& command, const std::vector<Arg>& args = {},
                    const UntaggedHandler& onUntagged = nullptr);
+
+    // run() in two halves, so that the server can work on a command while the
+    // caller does something else. begin() writes the tagged command and
+    // returns without reading its reply (an argument that needs a literal
+    // still waits for the server's go-ahead); finish() reads the reply and
+    // returns what run() returns, throwing what run() throws. Until finish()
+    // is called, no other command can be begun or run (std::logic_error);
+    // once it is called the command is over, whether it succeeded or not. A
+    // command begun and never finished is read past by logout() or dropped
+    // with the connection.
+    Pending begin(const std::string& command, const std::vector<Arg>& args = {});
+    Completion finish(Pending& pending, const UntaggedHandler& onUntagged = nullptr);
 
     // --- Commands. Each throws what run() throws. ---
 
@@ -129,6 +171,11 @@ public:
     // nothing.
     void fetchBodies(const std::vector<std::uint32_t>& uids,
                      const std::function<void(IMAPFetchItem&&)>& onMessage);
+    // fetchBodies() in two halves (see begin() and finish()): the first
+    // writes the command (nothing for an empty list), the second reads the
+    // reply and delivers the messages as fetchBodies() does.
+    Pending beginFetchBodies(const std::vector<std::uint32_t>& uids);
+    void finishFetchBodies(Pending& pending, const std::function<void(IMAPFetchItem&&)>& onMessage);
     // UID STORE +FLAGS.SILENT (\Deleted) / -FLAGS.SILENT (\Deleted). An empty
     // list sends nothing.
     void markDeleted(const std::vector<std::uint32_t>& uids);
@@ -137,7 +184,8 @@ public:
     // otherwise a plain EXPUNGE of everything flagged deleted (false).
     bool expunge(const std::vector<std::uint32_t>& uids);
     // Sends LOGOUT, ignoring every failure and the stop token, then
-    // disconnects. Never fails.
+    // disconnects; the reply of a command begun and not finished is read
+    // past. Never fails.
     void logout() noexcept;
 
     // While alive, the client ignores its stop token.
@@ -165,6 +213,7 @@ private:
     std::size_t receiveChunk();
     IMAPResponse readResponse();
     void parseCapabilities(const std::string& code);
+    Pending issue(const std::string& command, const std::vector<Arg>& args, const UntaggedHandler& onUntagged);
 
     struct Wakeup;  // eventfd signalled by the stop token
 
@@ -172,6 +221,7 @@ private:
     std::unique_ptr<IMAPConnection> connection_;
     IMAPResponseReader reader_;
     std::int64_t tagCounter_ = 0;
+    std::string waiting_;  // tag of the command begun and not yet finished, if any
     std::set<std::string> capabilities_;
     double timeout_;
     std::int64_t bytesRead_ = 0;
