@@ -149,12 +149,8 @@ Created createUnnamedThenLink(const fs::path& path, std::string_view data, std::
 
 bool createFileExclusive(const fs::path& path, std::string_view data, std::optional<Date> modificationTime,
                          bool flush) {
-    // Only "no such file" means the name is free; the link below is what
-    // really decides.
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0) return false;
-    if (errno != ENOENT) throwErrno("cannot check " + path.string(), errno);
-
+    // The link at the end decides whether the name is free: no separate
+    // check first, which would only cost a path walk per file.
     switch (createUnnamedThenLink(path, data, modificationTime, flush)) {
         case Created::yes: return true;
         case Created::nameTaken: return false;
