@@ -206,6 +206,7 @@ void IMAPConnection::handshake(const std::string& host, Deadline deadline, int c
     if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1)
         failConnection("TLS setup failed: the system certificate store could not be loaded");
     SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE);
+    SSL_CTX_set_default_read_buffer_len(ctx.get(), 64 * 1024);
 
     ERR_clear_error();
     ssl_ = SSL_new(ctx.get());
@@ -214,6 +215,9 @@ void IMAPConnection::handshake(const std::string& host, Deadline deadline, int c
     if (!bio) failConnection("TLS setup failed: " + lastSSLErrorText());
     BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd_)));
     SSL_set_bio(ssl_, bio, bio);
+    // Let OpenSSL take whatever the socket holds in one read instead of a
+    // header read and a body read per record: bodies arrive as many records.
+    SSL_set_read_ahead(ssl_, 1);
 
     if (isIPLiteral(host)) {
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str()) != 1)
