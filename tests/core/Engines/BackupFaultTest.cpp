@@ -31,11 +31,7 @@ std::string fetchReply(std::uint32_t seq, std::uint32_t uid, const std::string& 
 
 void scriptSession(FakeIMAPServer& fake, const std::string& searchFrom, const std::string& searchReply,
                    const std::string& set, const std::string& metaReplies, const std::string& bodyReplies) {
-    fake.send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
-        .expect("{tag} LOGIN *")
-        .send("{tag} OK logged in\r\n")
-        .expect("{tag} LIST \"\" \"*\"")
-        .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
+    scriptSignInAndList(fake)
         .expect("{tag} EXAMINE *")
         .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
         .expect("{tag} UID SEARCH UID " + searchFrom + ":*")
@@ -144,11 +140,7 @@ TEST(BackupFaults, MessageLeftOutByTheServerIsFetchedNextRun) {
 // After an error the run just closes the connection: no LOGOUT.
 TEST(BackupFaults, ErrorEndsTheRunWithoutLogout) {
     FakeIMAPServer fake;
-    fake.send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
-        .expect("{tag} LOGIN *")
-        .send("{tag} OK logged in\r\n")
-        .expect("{tag} LIST \"\" \"*\"")
-        .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
+    scriptSignInAndList(fake)
         .expect("{tag} EXAMINE *")
         .send("{tag} NO [NONEXISTENT] Mailbox does not exist\r\n")
         .expectClose();

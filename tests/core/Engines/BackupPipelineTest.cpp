@@ -45,11 +45,7 @@ bool serverHas(const FakeIMAPServer& fake, const std::string& text) {
 TEST(BackupPipeline, NextBatchIsAskedForBeforeThisOneIsWritten) {
     const std::vector<std::string> m = {makeMessage("one"), makeMessage("two"), makeMessage("three")};
     FakeIMAPServer fake;
-    fake.send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
-        .expect("{tag} LOGIN *")
-        .send("{tag} OK logged in\r\n")
-        .expect("{tag} LIST \"\" \"*\"")
-        .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
+    scriptSignInAndList(fake)
         .expect("{tag} EXAMINE *")
         .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
         .expect("{tag} UID SEARCH UID 1:*")
@@ -62,12 +58,8 @@ TEST(BackupPipeline, NextBatchIsAskedForBeforeThisOneIsWritten) {
         .expect("{tag} UID FETCH 2" + kBodyItems)
         .send(fetchReply(2, m[1], true) + "{tag} OK fetched\r\n")  // never read
         .expectClose()
-        .acceptNext()
-        .send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
-        .expect("{tag} LOGIN *")
-        .send("{tag} OK logged in\r\n")
-        .expect("{tag} LIST \"\" \"*\"")
-        .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
+        .acceptNext();
+    scriptSignInAndList(fake)
         .expect("{tag} EXAMINE *")
         .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
         .expect("{tag} UID SEARCH UID 2:*")

@@ -13,6 +13,7 @@
 #include "Vault/ArchiveLayout.h"
 #include "Vault/MailAccount.h"
 #include "support/DovecotFixture.h"
+#include "support/FakeIMAPServer.h"
 #include "support/TempDir.h"
 
 namespace bx::test {
@@ -91,6 +92,16 @@ inline std::map<std::string, FileFacts> snapshot(const std::filesystem::path& ro
             static_cast<std::uintmax_t>(st.st_size), st.st_mtim.tv_sec, st.st_ino};
     }
     return out;
+}
+
+// The server's side of a session's opening on the fake server: greeting,
+// LOGIN, and a LIST that holds INBOX only. Scripts go on from the EXAMINE.
+inline FakeIMAPServer& scriptSignInAndList(FakeIMAPServer& fake) {
+    return fake.send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
+        .expect("{tag} LOGIN *")
+        .send("{tag} OK logged in\r\n")
+        .expect("{tag} LIST \"\" \"*\"")
+        .send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n");
 }
 
 }  // namespace bx::test
