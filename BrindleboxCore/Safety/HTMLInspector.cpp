@@ -276,6 +276,57 @@ size_t headInsertionPoint(std::string_view s) {
     return std::string_view::npos;
 }
 
+// The body in UTF-16, as inspect already holds it for the image scan.
+std::vector<LinkWarning> linkWarningsIn(const icu::UnicodeString& text) {
+    std::vector<LinkWarning> out;
+    RegexBudget budget;
+    const auto& extensions = HTMLInspector::fileExtensions();
+    anchorRegex().forEachMatch(
+        text, budget,
+        [&](const icu::RegexMatcher& m) {
+            UErrorCode st = U_ZERO_ERROR;
+            const int32_t as = m.start(1, st), ae = m.end(1, st);
+            icu::UnicodeString tag("<a ");
+            tag.append(text, as, ae - as);
+            tag.append(static_cast<UChar>('>'));
+            const HTMLInspector::Attributes a = attributesOf(tag, budget);
+            auto href = a.find("href");
+            if (href == a.end() || !startsWith(lowerString(href->second), "http")) return true;
+            const auto host = Domains::host(href->second);
+            if (!host) return true;
+
+            const std::string inner = R::groupUTF8(m, 2);
+            const std::string plain = HTMLText::toPlain(inner);
+            const std::string shown(trimWhiteSpaceAndNewlines(plain));
+            if (shown.empty()) return true;
+            if (shown.size() > 199 && characterCount(shown) > 199) return true;
+
+            std::string shownDomain;
+            RegexBudget small;
+            if (!domainInTextRegex().firstMatch(R::toUnicode(shown), small, [&](const icu::RegexMatcher& dm) {
+                    shownDomain = lowerString(R::groupUTF8(dm, 1));
+                }))
+                return true;
+            const size_t dot = shownDomain.rfind('.');
+            const std::string_view tld =
+                dot == std::string::npos ? std::string_view(shownDomain) : std::string_view(shownDomain).substr(dot + 1);
+            if (tld.size() < 2) return true;
+            const auto* p = reinterpret_cast<const uint8_t*>(tld.data());
+            const int32_t n = static_cast<int32_t>(tld.size());
+            for (int32_t i = 0; i < n;) {
+                UChar32 c;
+                U8_NEXT(p, i, n, c);
+                if (c < 0 || !u_isalpha(c)) return true;
+            }
+            if (std::find(extensions.begin(), extensions.end(), tld) != extensions.end()) return true;
+            if (Domains::registrable(shownDomain) == Domains::registrable(*host)) return true;
+            out.push_back({shown, shownDomain, *host, href->second});
+            return true;
+        },
+        0, anchorRegionEnd(text));
+    return out;
+}
+
 }  // namespace
 
 const std::vector<std::string_view>& HTMLInspector::trackerDomains() {
@@ -396,59 +447,12 @@ HTMLReport HTMLInspector::inspect(std::string_view html) {
     std::unordered_set<std::string> seen;
     for (auto& h : hosts)
         if (seen.insert(h).second) report.trackerHosts.push_back(std::move(h));
-    report.linkWarnings = linkWarnings(html);
+    report.linkWarnings = linkWarningsIn(text);
     return report;
 }
 
 std::vector<LinkWarning> HTMLInspector::linkWarnings(std::string_view html) {
-    std::vector<LinkWarning> out;
-    RegexBudget budget;
-    const icu::UnicodeString text = R::toUnicode(html);
-    const auto& extensions = fileExtensions();
-    anchorRegex().forEachMatch(
-        text, budget,
-        [&](const icu::RegexMatcher& m) {
-            UErrorCode st = U_ZERO_ERROR;
-            const int32_t as = m.start(1, st), ae = m.end(1, st);
-            icu::UnicodeString tag("<a ");
-            tag.append(text, as, ae - as);
-            tag.append(static_cast<UChar>('>'));
-            const Attributes a = attributesOf(tag, budget);
-            auto href = a.find("href");
-            if (href == a.end() || !startsWith(lowerString(href->second), "http")) return true;
-            const auto host = Domains::host(href->second);
-            if (!host) return true;
-
-            const std::string inner = R::groupUTF8(m, 2);
-            const std::string plain = HTMLText::toPlain(inner);
-            const std::string shown(trimWhiteSpaceAndNewlines(plain));
-            if (shown.empty()) return true;
-            if (shown.size() > 199 && characterCount(shown) > 199) return true;
-
-            std::string shownDomain;
-            RegexBudget small;
-            if (!domainInTextRegex().firstMatch(R::toUnicode(shown), small, [&](const icu::RegexMatcher& dm) {
-                    shownDomain = lowerString(R::groupUTF8(dm, 1));
-                }))
-                return true;
-            const size_t dot = shownDomain.rfind('.');
-            const std::string_view tld =
-                dot == std::string::npos ? std::string_view(shownDomain) : std::string_view(shownDomain).substr(dot + 1);
-            if (tld.size() < 2) return true;
-            const auto* p = reinterpret_cast<const uint8_t*>(tld.data());
-            const int32_t n = static_cast<int32_t>(tld.size());
-            for (int32_t i = 0; i < n;) {
-                UChar32 c;
-                U8_NEXT(p, i, n, c);
-                if (c < 0 || !u_isalpha(c)) return true;
-            }
-            if (std::find(extensions.begin(), extensions.end(), tld) != extensions.end()) return true;
-            if (Domains::registrable(shownDomain) == Domains::registrable(*host)) return true;
-            out.push_back({shown, shownDomain, *host, href->second});
-            return true;
-        },
-        0, anchorRegionEnd(text));
-    return out;
+    return linkWarningsIn(R::toUnicode(html));
 }
 
 std::string HTMLInspector::prepareForDisplay(std::string_view html, const std::vector<MailAttachment>& attachments,
