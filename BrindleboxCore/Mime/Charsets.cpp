@@ -58,6 +58,7 @@ struct LookupCache {
 };
 thread_local LookupCache tLookups;
 
+// ICU's own name for a converter; "" when ICU has none of that name.
 std::string canonicalICUName(const char* name) {
     UErrorCode err = U_ZERO_ERROR;
     UConverter* c = ucnv_open(name, &err);
@@ -65,7 +66,7 @@ std::string canonicalICUName(const char* name) {
     err = U_ZERO_ERROR;
     std::string r = ucnv_getName(c, &err);
     ucnv_close(c);
-    return r;
+    return U_FAILURE(err) ? std::string() : r;
 }
 
 const std::string& icuNameWindows1252() {
@@ -104,13 +105,8 @@ std::optional<Charsets::Encoding> lookup(const std::string& name) {
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || std::strchr("-_.:+()", c)) || c == '\0')
             return std::nullopt;
 
-    UErrorCode err = U_ZERO_ERROR;
-    UConverter* c = ucnv_open(n.c_str(), &err);
-    if (U_FAILURE(err) || !c) return std::nullopt;
-    err = U_ZERO_ERROR;
-    std::string icuName = ucnv_getName(c, &err);
-    ucnv_close(c);
-    if (U_FAILURE(err)) return std::nullopt;
+    const std::string icuName = canonicalICUName(n.c_str());
+    if (icuName.empty()) return std::nullopt;
     if (icuName == icuNameUTF8()) return Charsets::utf8();
     if (icuName == icuNameWindows1252()) return Charsets::windows1252();
     return Charsets::Encoding{Charsets::Encoding::Kind::icu, icuName};
@@ -185,39 +181,7 @@ bool Charsets::isValidUTF8(std::string_view data) {
     return true;
 }
 
-std::string Charsets::lossyUTF8(std::string_view data) {
-    // Each maximal invalid subpart becomes one U+FFFD (the Unicode practice).
-    std::string out;
-    out.reserve(data.size() + 16);
-    const auto* s = reinterpret_cast<const uint8_t*>(data.data());
-    const std::size_t total = data.size();
-    std::size_t base = 0;
-    while (base < total) {
-        // ICU's macros index with int32_t; walk in windows that fit.
-        std::size_t window = std::min<std::size_t>(total - base, 1u << 30);
-        int32_t len = static_cast<int32_t>(window);
-        int32_t i = 0;
-        const uint8_t* p = s + base;
-        while (i < len) {
-            int32_t start = i;
-            UChar32 c;
-            U8_NEXT(p, i, len, c);
-            if (c < 0) {
-                // A sequence cut by the window edge is retried in the next window.
-                if (i == len && base + window < total && len - start < 4) {
-                    i = start;
-                    break;
-                }
-                out.append("\xEF\xBF\xBD");
-            } else {
-                out.append(reinterpret_cast<const char*>(p + start), static_cast<std::size_t>(i - start));
-            }
-        }
-        base += static_cast<std::size_t>(i);
-        if (i == 0) break;  // cannot happen for windows of more than four bytes
-    }
-    return out;
-}
+std::string Charsets::lossyUTF8(std::string_view data) { return bx::lossyUTF8(data); }
 
 std::string Charsets::fromWindows1252(std::string_view data) {
     std::string out;
