@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 
-#include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include "Util/BudgetedRegex.h"
 #include "Safety/Domains.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -55,22 +55,14 @@ std::vector<std::string_view> split(std::string_view s, char sep) {
     return out;
 }
 
-// The user-perceived characters of s.
-std::vector<std::string> characters(std::string_view s) {
-    std::vector<std::string> out;
+// The user-perceived characters of s, as views into it.
+std::vector<std::string_view> characters(std::string_view s) {
+    std::vector<std::string_view> out;
     if (isASCII(s)) {
-        for (char c : s) out.emplace_back(1, c);
+        for (size_t i = 0; i < s.size(); ++i) out.push_back(s.substr(i, 1));
         return out;
     }
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> bi(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) std::abort();
-    const icu::UnicodeString u = R::toUnicode(s);
-    bi->setText(u);
-    int32_t start = bi->first();
-    for (int32_t end = bi->next(); end != icu::BreakIterator::DONE; start = end, end = bi->next())
-        out.push_back(R::toUTF8(u, start, end));
+    forEachCharacter(s, [&](std::string_view c) { out.push_back(c); });
     return out;
 }
 
@@ -113,6 +105,28 @@ std::string trimSpacesAndTabs(std::string_view s) {
     while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
     while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
     return std::string(s.substr(b, e - b));
+}
+
+// What the look-alike test compares for each brand (same order as brands()),
+// worked out once rather than for every message.
+struct BrandLabel {
+    std::string label;     // first label of the primary domain
+    std::string skeleton;  // of that label
+    bool oneEditCounts;    // one edit away is a look-alike: not a short brand, five or more characters
+};
+
+const std::vector<BrandLabel>& brandLabels() {
+    static const std::vector<BrandLabel> rows = [] {
+        std::vector<BrandLabel> out;
+        for (const auto& brand : SenderCheck::brands()) {
+            std::string label = Domains::firstLabel(brand.domains.front());
+            std::string skel = SenderCheck::skeleton(label);
+            const bool oneEdit = !SenderCheck::shortBrands().count(brand.key) && characters(label).size() >= 5;
+            out.push_back({std::move(label), std::move(skel), oneEdit});
+        }
+        return out;
+    }();
+    return rows;
 }
 
 }  // namespace
@@ -297,17 +311,15 @@ std::vector<SenderFlag> SenderCheck::check(const std::optional<MailAddress>& fro
     auto partsContain = [&](std::string_view w) {
         return parts.size() >= 2 && std::find(parts.begin(), parts.end(), w) != parts.end();
     };
-    for (const auto& brand : brands()) {
-        const std::string_view primary = brand.domains.front();
-        const std::string brandLabel = Domains::firstLabel(primary);
-        const std::string brandSkel = skeleton(brandLabel);
-        const bool imitates =
-            (brandSkel == skel && brandLabel != senderLabel) ||
-            (!shortBrands().count(brand.key) && characters(brandLabel).size() >= 5 &&
-             distance(skel, brandSkel) == 1) ||
-            partsContain(brandLabel) || partsContain(brand.key);
+    const auto& labels = brandLabels();
+    for (size_t i = 0; i < labels.size(); ++i) {
+        const Brand& brand = brands()[i];
+        const auto& [brandLabel, brandSkel, oneEditCounts] = labels[i];
+        const bool imitates = (brandSkel == skel && brandLabel != senderLabel) ||
+                              (oneEditCounts && distance(skel, brandSkel) == 1) ||
+                              partsContain(brandLabel) || partsContain(brand.key);
         if (imitates) {
-            const std::string p(primary);
+            const std::string p(brand.domains.front());
             flags.push_back({SenderFlag::Kind::lookalike, reg + " imitates " + p,
                              reg + " looks like " + p +
                                  " but isn\u2019t. Look-alike domains are a common phishing trick."});
