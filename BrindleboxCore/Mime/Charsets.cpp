@@ -1,18 +1,15 @@
 #include "Mime/Charsets.h"
 
-#include "Util/Unicode.h"
-
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
-#include <vector>
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
-#include <unicode/ustring.h>
-#include <unicode/utf8.h>
 
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 

@@ -127,13 +127,11 @@ std::vector<std::string_view> MIMEParser::splitMultipart(std::string_view body, 
     return parts;
 }
 
-namespace {
-
 // The tree is built from views into the caller's buffer; only leaf bodies are copied.
-MIMEPart parsePartView(std::string_view bytes, int depth, const ContentType& defaultType) {
+MIMEPart MIMEParser::parsePart(std::string_view bytes, int depth, const ContentType& defaultType) {
     MIMEPart part;
-    auto split = MIMEParser::splitHeaderBody(bytes);
-    part.headers = MIMEParser::parseHeaders(split.header);
+    auto split = splitHeaderBody(bytes);
+    part.headers = parseHeaders(split.header);
     part.contentType = defaultType;
     if (auto ct = part.headers["Content-Type"]) {
         auto parsed = HeaderParams::parse(*ct);
@@ -155,23 +153,23 @@ MIMEPart parsePartView(std::string_view bytes, int depth, const ContentType& def
     const auto& params = part.contentType.params;
     auto boundary = params.find("boundary");
     if (part.contentType.type == "multipart" && boundary != params.end() && !boundary->second.empty() &&
-        depth <= MIMEParser::maxSplitDepth) {
+        depth <= maxSplitDepth) {
         static const ContentType digestChild{"message", "rfc822", {}};
         const ContentType& childDefault = part.contentType.subtype == "digest" ? digestChild : ContentType::defaultText();
-        for (std::string_view piece : MIMEParser::splitMultipart(body, boundary->second))
-            part.children.push_back(parsePartView(piece, depth + 1, childDefault));
+        for (std::string_view piece : splitMultipart(body, boundary->second))
+            part.children.push_back(parsePart(piece, depth + 1, childDefault));
     } else {
         part.body.assign(body);
     }
     return part;
 }
 
-void collectInto(const MIMEPart& part, std::vector<std::string>& text, std::vector<std::string>& html,
-                 std::vector<MailAttachment>& atts) {
+void MIMEParser::collect(const MIMEPart& part, std::vector<std::string>& text, std::vector<std::string>& html,
+                         std::vector<MailAttachment>& atts) {
     const ContentType& ct = part.contentType;
     if (ct.type == "multipart") {
         if (ct.subtype != "alternative") {
-            for (const auto& c : part.children) collectInto(c, text, html, atts);
+            for (const auto& c : part.children) collect(c, text, html, atts);
             return;
         }
         std::vector<MailAttachment> local;
@@ -179,7 +177,7 @@ void collectInto(const MIMEPart& part, std::vector<std::string>& text, std::vect
         bool haveText = false;
         for (const auto& c : part.children) {
             std::vector<std::string> t, h;
-            collectInto(c, t, h, local);
+            collect(c, t, h, local);
             if (!haveText && !t.empty()) {
                 textResult = std::move(t);
                 haveText = true;
@@ -207,29 +205,18 @@ void collectInto(const MIMEPart& part, std::vector<std::string>& text, std::vect
         }
     }
     MailAttachment a;
-    std::string ext = ct.subtype == "rfc822" ? "eml" : MimeTypes::ext(ct.type + "/" + ct.subtype);
+    a.mimeType = ct.mimeType();
+    std::string ext = ct.subtype == "rfc822" ? "eml" : MimeTypes::ext(a.mimeType);
     if (auto fn = part.filename()) {
         a.filename = std::move(*fn);
     } else {
         a.filename = "attachment-" + std::to_string(atts.size() + 1) + (ext.empty() ? "" : "." + ext);
     }
-    a.mimeType = ct.type + "/" + ct.subtype;
     a.data = part.decodedBody();
     a.contentID = part.contentID();
     a.isInline = disp ? disp->value == "inline" : a.contentID.has_value();
     a.id = static_cast<int>(atts.size());
     atts.push_back(std::move(a));
-}
-
-} // namespace
-
-MIMEPart MIMEParser::parsePart(std::string_view bytes, int depth, const ContentType& defaultType) {
-    return parsePartView(bytes, depth, defaultType);
-}
-
-void MIMEParser::collect(const MIMEPart& part, std::vector<std::string>& text, std::vector<std::string>& html,
-                         std::vector<MailAttachment>& atts) {
-    collectInto(part, text, html, atts);
 }
 
 MIMEHeaders MIMEParser::headers(std::string_view data) {
@@ -250,9 +237,9 @@ bool MIMEParser::looksValid(std::string_view data) {
 
 ParsedMessage MIMEParser::parse(std::string_view data) {
     ParsedMessage m;
-    m.root = parsePartView(data, 0, ContentType::defaultText());
+    m.root = parsePart(data, 0, ContentType::defaultText());
     std::vector<std::string> text, html;
-    collectInto(m.root, text, html, m.attachments);
+    collect(m.root, text, html, m.attachments);
     m.headers = m.root.headers;
     const MIMEHeaders& h = m.headers;
 

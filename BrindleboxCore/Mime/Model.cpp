@@ -88,7 +88,7 @@ std::string MIMEPart::decodedText() const {
     const std::string enc = transferEncoding();
     // Without a transfer encoding the body is read in place, not copied first.
     if (enc != "base64" && enc != "quoted-printable") return Charsets::string(body, charset);
-    return Charsets::string(decodedBody(), charset);
+    return Charsets::string(TransferDecoding::decode(body, enc), charset);
 }
 
 // MailAddress
