@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,15 +12,15 @@
 namespace bx {
 
 // A fixed ICU regular expression whose searches have bounded work. Each search
-// gets its own work budget (in the engine's time-limit units; 0: none) and a
+// gets its own work budget (in RegexBudget ticks; 0: none) and a
 // backtracking-stack limit; a search that hits either counts as "no match", and a replace stops at that point, keeping the
 // rest of the text as it is. Build instances once (function-local statics); a
 // pattern that does not compile stops the program. Safe to share between
 // threads: each search makes its own matcher.
 class BoundedRegex {
 public:
-    // ICU's unit is roughly a few million matching steps; generous for any
-    // single search over real mail, small enough that a hostile one gives up.
+    // In ticks of about ten thousand matching steps (RegexBudget): generous for
+    // any single search over real mail, small enough that a hostile one gives up.
     static constexpr int32_t defaultTimeLimit = 500;
     static constexpr int32_t defaultStackLimit = 8 << 20;  // bytes
 

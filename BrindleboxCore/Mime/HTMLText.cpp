@@ -1,6 +1,6 @@
 #include "Mime/HTMLText.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 
 #include <unicode/uchar.h>
@@ -196,10 +196,6 @@ const BoundedRegex& blankLinesRegex() {
     return r;
 }
 
-icu::UnicodeString fromUTF8(std::string_view s) {
-    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-}
-
 } // namespace
 
 std::string HTMLText::decodeEntities(std::string_view text) {
@@ -232,7 +228,7 @@ std::string HTMLText::decodeEntities(std::string_view text) {
     named.append(text.substr(pos));
     if (named.find("&#") == std::string::npos) return named;
 
-    icu::UnicodeString u = numericRefRegex().replaceAll(fromUTF8(named), [](icu::RegexMatcher& m) {
+    icu::UnicodeString u = numericRefRegex().replaceAll(BudgetedRegex::toUnicode(named), [](icu::RegexMatcher& m) {
         UErrorCode err = U_ZERO_ERROR;
         bool hex = m.group(1, err).length() > 0;
         icu::UnicodeString digits = m.group(2, err);
@@ -247,9 +243,7 @@ std::string HTMLText::decodeEntities(std::string_view text) {
         if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return icu::UnicodeString();
         return icu::UnicodeString(static_cast<UChar32>(v));
     });
-    std::string out;
-    u.toUTF8String(out);
-    return out;
+    return BudgetedRegex::toUTF8(u);
 }
 
 std::string HTMLText::toPlain(std::string_view html) {
@@ -259,12 +253,10 @@ std::string HTMLText::toPlain(std::string_view html) {
     s = replaceTags(s, true);
     s = replaceTags(s, false);
     s = decodeEntities(s);
-    icu::UnicodeString u = fromUTF8(s);
+    icu::UnicodeString u = BudgetedRegex::toUnicode(s);
     u = blankRunRegex().replaceAll(u, icu::UnicodeString(u" "));
     u = blankLinesRegex().replaceAll(u, icu::UnicodeString(u"\n\n"));
-    std::string out;
-    u.toUTF8String(out);
-    return std::string(mimetext::trimWhitespaceNewlines(out));
+    return std::string(mimetext::trimWhitespaceNewlines(BudgetedRegex::toUTF8(u)));
 }
 
 std::string HTMLText::escape(std::string_view text) {

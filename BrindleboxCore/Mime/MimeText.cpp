@@ -8,7 +8,6 @@
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
 #include <unicode/unistr.h>
-#include <unicode/utf8.h>
 #include <unicode/locid.h>
 
 namespace bx::mimetext {
@@ -72,10 +71,6 @@ bool asciiIEquals(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < a.size(); ++i)
         if (lowerASCII(a[i]) != lowerASCII(b[i])) return false;
     return true;
-}
-
-bool asciiIStartsWith(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && asciiIEquals(s.substr(0, prefix.size()), prefix);
 }
 
 bool caseInsensitiveEquals(std::string_view a, std::string_view b) {

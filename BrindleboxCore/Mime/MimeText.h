@@ -22,7 +22,6 @@ std::string asciiUpper(std::string_view s);
 // Full Unicode lower-casing (root locale), with an ASCII fast path.
 std::string lower(std::string_view s);
 bool asciiIEquals(std::string_view a, std::string_view b);
-bool asciiIStartsWith(std::string_view s, std::string_view prefix);
 // Unicode case-folded comparison, with an ASCII fast path.
 bool caseInsensitiveEquals(std::string_view a, std::string_view b);
 
