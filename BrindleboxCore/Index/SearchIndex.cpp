@@ -351,11 +351,7 @@ std::string SearchIndex::encode() const {
     w.key("postings");
     w.beginObject();
     // Sorted, so that an unchanged index always writes the same bytes.
-    std::vector<Entry> entries;
-    entries.reserve(postings_.size());
-    for (const auto& kv : postings_) entries.push_back(&kv);
-    std::sort(entries.begin(), entries.end(), [](Entry a, Entry b) { return a->first < b->first; });
-    for (Entry e : entries) {
+    for (Entry e : sortedTokens()) {
         w.key(e->first);
         w.beginArray();
         for (Slot s : e->second) w.integer(s);

@@ -79,8 +79,8 @@ private:
     std::vector<std::optional<MessageRecord>> records_;
     PostingsMap postings_;
     std::unordered_map<std::string, Slot, StringKeyHash, std::equal_to<>> byPath_;
-    // Built on the first prefix lookup; the map's nodes never move, so the
-    // entries stay valid until the set of tokens changes.
+    // Built on the first prefix lookup or encode; the map's nodes never
+    // move, so the entries stay valid until the set of tokens changes.
     mutable std::optional<std::vector<Entry>> sortedTokens_;
     // Every slot that held a live record when it was built, newest first: a
     // large result is read off in this order instead of being sorted. Dropped
