@@ -90,13 +90,11 @@ double Animation::progress(double fraction) const {
   return u < 0.5 ? 2 * u * u : 1 - 2 * (1 - u) * (1 - u);
 }
 
-Animation Motion::current(const Animation& animation) {
-  return MotionAnimation{ReduceMotion::isOn(), animation}.effective();
-}
-
 void Motion::setInstant(bool instant) { gInstant = instant; }
 bool Motion::isInstant() { return gInstant; }
 
-Animation motion(const Animation& animation) { return Motion::current(animation); }
+Animation motion(const Animation& animation) {
+  return MotionAnimation{ReduceMotion::isOn(), animation}.effective();
+}
 
 } // namespace bx

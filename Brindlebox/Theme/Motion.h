@@ -1,6 +1,5 @@
 #pragma once
 
-
 namespace bx {
 
 // A damped spring of unit mass moving from 0 to 1 from rest, described the
@@ -54,10 +53,6 @@ struct Motion {
   static const Animation snappy;  // response 0.25 s, damping 0.85
   static const Animation fade;    // ease-in-out 0.18 s
 
-  // The animation a view uses for `animation` right now: under Reduce Motion
-  // every animated change, spring or not, becomes the fade; never none.
-  static Animation current(const Animation& animation);
-
   // Animations jump straight to their end while this is on. For offscreen
   // rendering (the gallery) and tests; the application never sets it.
   static void setInstant(bool instant);
@@ -74,7 +69,8 @@ struct MotionAnimation {
 };
 
 // The animation for a state change of a view: `animation`, or the fade under
-// Reduce Motion (read now).
+// Reduce Motion (read now), so every animated change, spring or not, becomes
+// the fade; never none.
 Animation motion(const Animation& animation);
 
 } // namespace bx
