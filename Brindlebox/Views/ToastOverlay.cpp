@@ -1,11 +1,8 @@
 #include "Views/ToastOverlay.h"
 
-#include "Views/ToastView.h"
-
 #include "Platform/ReduceMotion.h"
 #include "Theme/AnimatedValue.h"
 #include "Theme/Motion.h"
-#include "Views/ToastView.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -21,26 +18,25 @@ ToastOverlay::~ToastOverlay() {
 
 int ToastOverlay::bottomPadding() { return qEnvironmentVariableIsSet("BRINDLEBOX_DEMO_DIR") ? 96 : 22; }
 
-QRect ToastOverlay::bannerGeometry() const {
-  if (!current_) return {};
-  const int maxW = std::max(1, host_->width() - 2 * kSidePadding);
-  const QSize s = current_->bannerSize(maxW);
+int ToastOverlay::maxBannerWidth() const { return std::max(1, host_->width() - 2 * kSidePadding); }
+
+QRect ToastOverlay::settledBanner(const ToastView* view) const {
+  const QSize s = view->bannerSize(maxBannerWidth());
   return QRect((host_->width() - s.width()) / 2, host_->height() - bottomPadding() - s.height(), s.width(),
                s.height());
 }
 
+QRect ToastOverlay::bannerGeometry() const { return current_ ? settledBanner(current_) : QRect(); }
+
 // `progress` 1 = settled in place, 0 = fully out (below the bottom edge when
 // moving, else in place).
 void ToastOverlay::place(ToastView* view, qreal progress, bool moving) const {
-  const int maxW = std::max(1, host_->width() - 2 * kSidePadding);
-  view->setMaxBannerWidth(maxW);
-  const QSize s = view->bannerSize(maxW);
-  const int x = (host_->width() - s.width()) / 2;
-  const int settledY = host_->height() - bottomPadding() - s.height();
+  view->setMaxBannerWidth(maxBannerWidth());
+  const QRect settled = settledBanner(view);
   const int outY = host_->height();
-  const qreal y = moving ? outY + (settledY - outY) * progress : settledY;
+  const qreal y = moving ? outY + (settled.top() - outY) * progress : settled.top();
   const int m = ToastView::kShadowMargin;
-  view->setGeometry(x - m, qRound(y) - m, s.width() + 2 * m, s.height() + 2 * m);
+  view->setGeometry(settled.translated(0, qRound(y) - settled.top()).adjusted(-m, -m, m, m));
 }
 
 void ToastOverlay::setToast(std::optional<Toast> toast) {
@@ -73,11 +69,7 @@ void ToastOverlay::setToast(std::optional<Toast> toast) {
   place(view, 0, moving);
   view->show();
   view->raise();
-  t->animateTo(1, reduce ? Motion::fade : Motion::spring);
-  if (Motion::isInstant()) {
-    view->setPresentationOpacity(1);
-    place(view, 1, moving);
-  }
+  t->animateTo(1, MotionAnimation{reduce, Motion::spring}.effective());
 }
 
 void ToastOverlay::leave(ToastView* view, bool reduce) {
@@ -93,7 +85,7 @@ void ToastOverlay::leave(ToastView* view, bool reduce) {
     place(view, t->value(), moving);
     if (t->value() <= 0.001 && !t->isRunning()) view->deleteLater();
   });
-  const Animation a = reduce ? Motion::fade : Motion::spring;
+  const Animation a = MotionAnimation{reduce, Motion::spring}.effective();
   t->animateTo(0, a);
   // The spring may end a hair above 0; make sure the view goes.
   QTimer::singleShot(a.durationMs() + 50, view, [view] { view->deleteLater(); });

@@ -11,8 +11,6 @@ class QWidget;
 
 namespace bx {
 
-class ToastView;  // Views/ToastView.h
-
 // Shows the current toast over a window's content, centred at its bottom:
 // 22 px above the bottom edge (96 px when BRINDLEBOX_DEMO_DIR is present in
 // the environment), at least 16 px from the sides. A new toast (another id)
@@ -46,6 +44,9 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+  int maxBannerWidth() const;
+  // Where `view`'s banner sits when settled, in host coordinates.
+  QRect settledBanner(const ToastView* view) const;
   void place(ToastView* view, qreal progress, bool moving) const;
   void leave(ToastView* view, bool reduce);
 
