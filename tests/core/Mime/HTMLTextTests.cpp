@@ -19,19 +19,13 @@ TEST(HTMLText, ToPlain) {
         {"<html><head><title>T</title></head><body>Body &amp; soul</body></html>", "Body & soul"},
         {"a&nbsp;&nbsp; \t b", "a b"},
         {"<style>unclosed", "unclosed"},
-        {"1 < 2 and 3 > 2", "1 < 2 and 3 > 2"},   // "< 2 and 3 >" is a tag to the regex
+        {"1 < 2 and 3 > 2", "1 2"},   // "< 2 and 3 >" is a tag to the regex
         {"<>x", "<>x"},
         {"x<!-->y-->z", "x z"},
         {"<h3>Head</h3>text", "Head\ntext"},
         {"</pre>x", "x"},
     };
-    for (const auto& c : cases) {
-        if (c.in == "1 < 2 and 3 > 2") {
-            EXPECT_EQ(HTMLText::toPlain(c.in), "1 2");
-            continue;
-        }
-        EXPECT_EQ(HTMLText::toPlain(c.in), c.out) << c.in;
-    }
+    for (const auto& c : cases) EXPECT_EQ(HTMLText::toPlain(c.in), c.out) << c.in;
 }
 
 TEST(HTMLText, DecodeEntities) {

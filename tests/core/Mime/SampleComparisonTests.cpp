@@ -6,16 +6,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include "Mime/MIMEParser.h"
 #include "Mime/TransferDecoding.h"
+#include "Util/AtomicFile.h"
 
 using namespace bx;
 namespace fs = std::filesystem;
@@ -27,13 +26,6 @@ void PrintTo(const MailAddress& a, std::ostream* os) { *os << "(" << a.name << "
 namespace {
 
 const char* kSampleDir = "/usr/lib/python3.11/test/test_email/data";
-
-std::string readAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 
 // Folding white space is kept by Python and turned into one space by us.
 std::string squeeze(std::string_view s) {
@@ -68,8 +60,7 @@ protected:
         std::string script = std::string(BX_SOURCE_DIR) + "/scripts/mime-expectations.py";
         std::string cmd = "python3 '" + script + "' '" + dir_.string() + "' '" + kSampleDir + "'";
         if (std::system(cmd.c_str()) != 0) return;
-        std::ifstream f(dir_ / "expectations.json");
-        if (f) expectations_ = nlohmann::json::parse(f);
+        if (auto text = readFile(dir_ / "expectations.json")) expectations_ = nlohmann::json::parse(*text);
     }
     static void TearDownTestSuite() {
         std::error_code ec;
@@ -126,7 +117,7 @@ TEST_F(SampleComparison, MatchesPythonEmailPackage) {
         std::string name = fs::path(file).filename().string();
         if (e.contains("error")) continue;  // Python itself cannot read it
         auto known = kKnownDifferences.count(name) ? kKnownDifferences.at(name) : std::set<std::string>{};
-        ParsedMessage m = MIMEParser::parse(readAll(file));
+        ParsedMessage m = MIMEParser::parse(readFileOrThrow(file));
         ++compared;
         if (name.rfind("gen-", 0) == 0) ++generated;
         auto check = [&](const std::string& field, bool same, const std::string& detail) {
