@@ -13,12 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Corpus.h"
 #include "Mime/MIMEParser.h"
+#include "Util/AtomicFile.h"
 #if BX_HAVE_GMIME
 #include "GMimeDriver.h"
 #endif
@@ -57,10 +57,7 @@ double bestOf(int iterations, const std::vector<std::string>& corpus, F&& f, std
 
 // Child mode: read the file, parse it once with one engine, print peak RSS.
 int peakChild(const char* engine, const char* path) {
-    std::ifstream f(path, std::ios::binary | std::ios::ate);
-    std::string msg(static_cast<std::size_t>(f.tellg()), '\0');
-    f.seekg(0);
-    f.read(msg.data(), static_cast<std::streamsize>(msg.size()));
+    const std::string msg = bx::readFileOrThrow(path);
     long before = maxRSSKiB();
     std::size_t n = 0;
     if (std::strcmp(engine, "ours") == 0) {
