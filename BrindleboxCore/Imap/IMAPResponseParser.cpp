@@ -1,6 +1,7 @@
 #include "Imap/IMAPResponseParser.h"
 
 #include "Imap/IMAPText.h"
+#include "Util/Unicode.h"
 
 #include <limits>
 
@@ -13,7 +14,7 @@ constexpr std::uint8_t CR = '\r';
 constexpr std::uint8_t LF = '\n';
 
 std::string decode(std::span<const std::uint8_t> bytes, std::size_t from, std::size_t to) {
-    return imaptext::decodeUTF8Lossy(bytes.data() + from, to - from);
+    return lossyUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()) + from, to - from));
 }
 
 // The byte taken as a code point, written as UTF-8.

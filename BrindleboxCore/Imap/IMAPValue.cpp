@@ -1,6 +1,7 @@
 #include "Imap/IMAPValue.h"
 
 #include "Imap/IMAPText.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -30,7 +31,8 @@ IMAPValue::Kind IMAPValue::kind() const {
 std::optional<std::string> IMAPValue::text() const {
     if (const auto* a = std::get_if<std::string>(&v_)) return *a;
     if (const auto* b = std::get_if<Bytes>(&v_)) {
-        if (imaptext::isValidUTF8(b->data(), b->size())) return std::string(b->begin(), b->end());
+        std::string_view bytes(reinterpret_cast<const char*>(b->data()), b->size());
+        if (isValidUTF8(bytes)) return std::string(bytes);
         return imaptext::latin1ToUTF8(b->data(), b->size());
     }
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -138,14 +139,18 @@ std::string truncateUTF8Bytes(std::string_view s, size_t maxBytes) {
 }
 
 bool isValidUTF8(std::string_view s) {
-    int32_t i = 0;
-    const int32_t n = static_cast<int32_t>(s.size());
-    if (static_cast<size_t>(n) != s.size()) return false;
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    while (i < n) {
-        UChar32 c;
-        U8_NEXT(p, i, n, c);
-        if (c < 0) return false;
+    size_t i = 0;
+    while (i < s.size()) {
+        // ASCII runs eight bytes at a time.
+        std::uint64_t word;
+        while (i + 8 <= s.size() && (std::memcpy(&word, s.data() + i, 8), (word & 0x8080808080808080ULL) == 0))
+            i += 8;
+        if (i == s.size()) break;
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            ++i;
+        } else if (detail::codePointAfter(s, i) < 0) {
+            return false;
+        }
     }
     return true;
 }
@@ -153,23 +158,17 @@ bool isValidUTF8(std::string_view s) {
 std::string lossyUTF8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     size_t i = 0;
     while (i < s.size()) {
-        // Work in windows so the 32-bit offsets of the ICU macros never overflow.
-        const int32_t n = static_cast<int32_t>(std::min<size_t>(s.size() - i, 1u << 30));
-        int32_t j = 0;
-        while (j < n) {
-            const int32_t start = j;
-            UChar32 c;
-            U8_NEXT(p + i, j, n, c);
-            if (c < 0) {
-                appendUTF8(out, 0xFFFD);
-            } else {
-                out.append(reinterpret_cast<const char*>(p + i + start), static_cast<size_t>(j - start));
-            }
-        }
-        i += static_cast<size_t>(n);
+        // Runs of ASCII, the bulk of most text, are copied whole.
+        const size_t run = i;
+        while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+        out.append(s.data() + run, i - run);
+        if (i == s.size()) break;
+        const size_t start = i;
+        // An ill-formed sequence is replaced as a whole (its maximal subpart).
+        if (detail::codePointAfter(s, i) < 0) appendUTF8(out, 0xFFFD);
+        else out.append(s.data() + start, i - start);
     }
     return out;
 }
