@@ -67,11 +67,6 @@ void VaultButton::leaveEvent(QEvent* e) {
   QAbstractButton::leaveEvent(e);
 }
 
-void VaultButton::changeEvent(QEvent* e) {
-  if (e->type() == QEvent::EnabledChange) update();
-  QAbstractButton::changeEvent(e);
-}
-
 void VaultButton::syncPressed() {
   const bool down = isDown() && isEnabled();
   if (down == shownDown_) return;
@@ -89,15 +84,18 @@ VaultButtonStyle::State VaultButton::state() const {
   return s;
 }
 
-qreal VaultButton::currentOpacity() const {
-  if (!isEnabled()) return 0.4;
-  return lerp(1.0, 0.82, press_.value());
+VaultButtonStyle::Look VaultButton::lookWhen(bool pressed) const {
+  VaultButtonStyle::State s = state();
+  s.pressed = pressed;
+  return style_.look(s);
 }
 
-qreal VaultButton::currentScale() const {
-  if (!isEnabled() || ReduceMotion::isOn()) return 1.0;
-  return lerp(1.0, 0.98, press_.value());
+// The press animation runs between the table's up and down looks.
+qreal VaultButton::currentOpacity() const {
+  return lerp(lookWhen(false).opacity, lookWhen(true).opacity, press_.value());
 }
+
+qreal VaultButton::currentScale() const { return lerp(lookWhen(false).scale, lookWhen(true).scale, press_.value()); }
 
 qreal VaultButton::currentHoverTint() const {
   VaultButtonStyle::State hovered = state();

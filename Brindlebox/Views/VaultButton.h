@@ -50,10 +50,11 @@ protected:
   bool hitButton(const QPoint& pos) const override;
   void enterEvent(QEnterEvent*) override;
   void leaveEvent(QEvent*) override;
-  void changeEvent(QEvent*) override;
 
 private:
   void syncPressed();
+  // The settled look in the present state, pressed or not.
+  VaultButtonStyle::Look lookWhen(bool pressed) const;
   QRectF shapeRect() const;
 
   VaultButtonStyle style_;
