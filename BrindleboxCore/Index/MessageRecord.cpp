@@ -36,14 +36,6 @@ bool MessageRecord::isSuspicious() const {
     return trust == SenderTrust::failed || replyToMismatch || linkWarnings > 0 || senderFlag.has_value();
 }
 
-bool MessageRecord::operator==(const MessageRecord& o) const {
-    return id == o.id && path == o.path && account == o.account && folder == o.folder && subject == o.subject &&
-           fromName == o.fromName && fromEmail == o.fromEmail && to == o.to && date == o.date && size == o.size &&
-           snippet == o.snippet && attachments == o.attachments && trackers == o.trackers &&
-           remoteImages == o.remoteImages && trust == o.trust && replyToMismatch == o.replyToMismatch &&
-           linkWarnings == o.linkWarnings && mtime == o.mtime && senderFlag == o.senderFlag;
-}
-
 Date MessageRecord::dateFromSeconds(double seconds) {
     if (std::isnan(seconds)) return bx::dateFromSeconds(0);
     if (seconds <= static_cast<double>(minSeconds)) return clampedDate(minSeconds);

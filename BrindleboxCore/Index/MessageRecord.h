@@ -40,7 +40,7 @@ struct MessageRecord {
     // A failed verdict, a Reply-To elsewhere, a deceptive link or any sender flag.
     bool isSuspicious() const;
 
-    bool operator==(const MessageRecord& o) const;
+    bool operator==(const MessageRecord&) const = default;
 
     // The record's JSON object; dates as ISO-8601 text with whole seconds.
     // "senderFlag" is left out when there is none.
