@@ -6,10 +6,7 @@
 namespace bx {
 
 ThemedWidget::ThemedWidget(QWidget* parent) : QWidget(parent) {
-  connect(&Appearance::shared(), &Appearance::changed, this, [this] {
-    appearanceChanged();
-    update();
-  });
+  connect(&Appearance::shared(), &Appearance::changed, this, [this] { update(); });
   connect(&ReduceMotion::shared(), &ReduceMotion::changed, this, [this] { update(); });
 }
 

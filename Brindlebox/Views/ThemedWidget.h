@@ -10,10 +10,6 @@ class ThemedWidget : public QWidget {
   Q_OBJECT
 public:
   explicit ThemedWidget(QWidget* parent = nullptr);
-
-protected:
-  // Called after a change of appearance, before the repaint.
-  virtual void appearanceChanged() {}
 };
 
 } // namespace bx
