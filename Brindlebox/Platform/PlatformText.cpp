@@ -23,8 +23,14 @@ const std::pair<const char16_t*, const char16_t*> kPhrases[] = {
     {u"Keychain", u"keyring"},
 };
 
+constexpr char16_t kCommand = 0x2318;  // ⌘
+constexpr char16_t kShift = 0x21E7;    // ⇧
+constexpr char16_t kOption = 0x2325;   // ⌥
+constexpr char16_t kControl = 0x2303;  // ⌃
+
 bool isModifier(QChar c) {
-  return c == QChar(0x2318) || c == QChar(0x21E7) || c == QChar(0x2325) || c == QChar(0x2303);
+  const char16_t u = c.unicode();
+  return u == kCommand || u == kShift || u == kOption || u == kControl;
 }
 
 } // namespace
@@ -32,11 +38,12 @@ bool isModifier(QChar c) {
 QString PlatformText::shortcut(const QString& glyphs) {
   bool ctrl = false, alt = false, shift = false;
   int i = 0;
-  for (; i < glyphs.size() && isModifier(glyphs[i]); ++i) {
+  for (; i < glyphs.size(); ++i) {
     const char16_t c = glyphs[i].unicode();
-    if (c == 0x2318 || c == 0x2303) ctrl = true;
-    else if (c == 0x2325) alt = true;
-    else if (c == 0x21E7) shift = true;
+    if (c == kCommand || c == kControl) ctrl = true;
+    else if (c == kOption) alt = true;
+    else if (c == kShift) shift = true;
+    else break;
   }
   QString out;
   if (ctrl) out += QStringLiteral("Ctrl+");
