@@ -397,12 +397,10 @@ bool HTMLInspector::isTracker(const Attributes& a) {
     for (const char* key : {"width", "height"}) {
         auto it = a.find(key);
         if (it == a.end()) continue;
-        std::string v = removeAll(lowerString(it->second), "px");
-        size_t b = 0, e = v.size();
-        while (b < e && (v[b] == ' ' || v[b] == '\t')) ++b;
-        while (e > b && (v[e - 1] == ' ' || v[e - 1] == '\t')) --e;
+        const std::string v = removeAll(lowerString(it->second), "px");
         double number;
-        if (readNumber(std::string_view(v).substr(b, e - b), number) && number <= 2) return true;
+        if (readNumber(trimCodePoints(v, [](char32_t c) { return c == ' ' || c == '\t'; }), number) && number <= 2)
+            return true;
     }
 
     std::string style;

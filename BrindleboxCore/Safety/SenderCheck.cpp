@@ -100,12 +100,7 @@ std::string capitalized(std::string_view key) {
     return out;
 }
 
-std::string trimSpacesAndTabs(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-    return std::string(s.substr(b, e - b));
-}
+bool isSpaceOrTab(char32_t c) { return c == ' ' || c == '\t'; }
 
 // What the look-alike test compares for each brand (same order as brands()),
 // worked out once rather than for every message.
@@ -263,9 +258,9 @@ std::vector<SenderFlag> SenderCheck::check(const std::optional<MailAddress>& fro
 
     // 3. A name the vault knows, writing from somewhere else.
     if (!nameFlagged) {
-        const std::string key = trimSpacesAndTabs(lowerName);
+        const std::string_view key = trimCodePoints(lowerName, isSpaceOrTab);
         if (!key.empty()) {
-            auto it = knownNames.find(key);
+            auto it = knownNames.find(std::string(key));
             if (it != knownNames.end() && it->second != reg && !knownDomains.count(reg)) {
                 const std::string& usual = it->second;
                 flags.push_back({SenderFlag::Kind::displayName, name + " usually writes from " + usual,

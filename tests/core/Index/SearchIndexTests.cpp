@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 #include "Index/SearchIndex.h"
 #include "support/TempDir.h"
