@@ -41,8 +41,6 @@ struct ConnectionCloser {
     ~ConnectionCloser() { client.disconnect(); }
 };
 
-std::string problemText(const std::exception& e) { return e.what(); }
-
 // Number of distinct UIDs of `flagged` that are not in `ours`.
 std::int64_t countForeign(const std::vector<std::uint32_t>& flagged,
                           const std::set<std::uint32_t>& ours) {
@@ -52,13 +50,13 @@ std::int64_t countForeign(const std::vector<std::uint32_t>& flagged,
     return static_cast<std::int64_t>(foreign.size());
 }
 
-// The run's UIDs that the selected folder still holds.
-std::size_t stillThere(IMAPClient& client, const std::vector<std::uint32_t>& run) {
+// The run's UIDs that the selected folder still holds, ascending, each once.
+std::vector<std::uint32_t> stillThere(IMAPClient& client, const std::vector<std::uint32_t>& run) {
     const std::set<std::uint32_t> members(run.begin(), run.end());
     std::set<std::uint32_t> found;
     for (auto uid : client.uidSearch("UID " + UIDSet::string(run)))
         if (members.count(uid)) found.insert(uid);
-    return found.size();
+    return {found.begin(), found.end()};
 }
 
 // True when the file at `file` begins with exactly `prefix`.
@@ -217,10 +215,6 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
     auto folder = layout.resolve(directory);
     if (!folder) return result;
 
-    std::string rootText = layout.root.lexically_normal().string();
-    while (rootText.size() > 1 && rootText.back() == '/') rootText.pop_back();
-    const std::string prefix = rootText == "/" ? rootText : rootText + "/";
-
     std::vector<fs::path> files;
     std::error_code ec;
     fs::recursive_directory_iterator it(*folder, fs::directory_options::skip_permission_denied, ec);
@@ -247,9 +241,7 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
         }
         auto uid = parseUID(last);
         if (!uid || result.count(*uid)) continue;
-        const std::string full = file.lexically_normal().string();
-        if (full.size() <= prefix.size() || full.compare(0, prefix.size(), prefix) != 0) continue;
-        result.emplace(*uid, full.substr(prefix.size()));
+        result.emplace(*uid, directory + "/" + file.lexically_relative(*folder).generic_string());
     }
     return result;
 }
@@ -257,9 +249,10 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
 // ---------------------------------------------------------------- release
 
 std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress, std::stop_token stop) {
-    // 1-2: the copy check again, just before anything happens.
+    // The copy check again, just before anything happens.
+    const std::vector<CleanupItem> candidates = plan.verified();
     std::vector<std::uint32_t> recheck;
-    for (const auto& item : plan.verified())
+    for (const auto& item : candidates)
         if (item.localPath && verify(item, layout) == CleanupItem::Status::verified())
             recheck.push_back(item.uid);
     if (recheck.empty()) throw CleanupError::nothingVerified();
@@ -301,7 +294,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
                             std::make_move_iterator(items.end()));
         }
         std::map<std::uint32_t, std::int64_t> expected;
-        for (const auto& item : plan.verified()) expected.emplace(item.uid, item.serverSize);
+        for (const auto& item : candidates) expected.emplace(item.uid, item.serverSize);
         for (const auto& m : measured) {
             if (!m.uid || !m.size) continue;
             // FETCH replies the server sends of its own accord (flag changes
@@ -345,7 +338,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
             step = Step::expunge;
             client.expunge(run);
         } catch (const std::exception& e) {
-            problem = problemText(e);
+            problem = e.what();
             if (auto imap = dynamic_cast<const IMAPError*>(&e))
                 answered = answered || imap->kind() == IMAPError::Kind::commandFailed;
         } catch (...) {
@@ -369,7 +362,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
                 std::optional<std::size_t> left;
                 if (unflagged) {
                     try {
-                        left = stillThere(client, run);
+                        left = stillThere(client, run).size();
                     } catch (...) {
                     }
                 }
@@ -412,12 +405,7 @@ Cleaner::RunOutcome Cleaner::settleRun(const CleanupPlan& plan, const std::vecto
         client.login(account.username, password);
         const SelectInfo info = client.select(plan.mailbox, /*readOnly=*/false);
         if (info.uidValidity != plan.uidValidity) return outcome;
-        const std::set<std::uint32_t> members(run.begin(), run.end());
-        std::vector<std::uint32_t> left;
-        for (auto uid : client.uidSearch("UID " + UIDSet::string(run)))
-            if (members.count(uid)) left.push_back(uid);
-        std::sort(left.begin(), left.end());
-        left.erase(std::unique(left.begin(), left.end()), left.end());
+        const std::vector<std::uint32_t> left = stillThere(client, run);
         outcome.known = true;
         outcome.gone = static_cast<std::int64_t>(run.size() - left.size());
         if (!info.readOnly) {
