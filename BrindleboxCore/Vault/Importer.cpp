@@ -14,18 +14,6 @@ namespace {
 
 bool startsWithFrom(std::string_view line) { return line.size() >= 5 && line.substr(0, 5) == "From "; }
 
-bool looksLikeMail(const MIMEHeaders& headers) {
-    static const char* const names[] = {"from", "date", "subject", "message-id", "to", "received", "return-path"};
-    for (const auto& field : headers.fields) {
-        std::string lower = field.name;
-        for (auto& c : lower)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        for (const char* n : names)
-            if (lower == n) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 std::vector<std::string> Importer::splitMbox(std::string_view data) {
@@ -94,9 +82,8 @@ std::vector<std::string> Importer::store(const std::vector<std::string>& message
 
     std::vector<std::string> paths;
     for (const auto& message : messages) {
-        if (message.empty()) continue;
+        if (!MIMEParser::looksValid(message)) continue;
         const MIMEHeaders headers = MIMEParser::headers(message);
-        if (!looksLikeMail(headers)) continue;
         Date date = std::chrono::system_clock::now();
         if (const auto value = headers["Date"]) {
             if (const auto parsed = MailDate::parse(*value)) date = *parsed;
