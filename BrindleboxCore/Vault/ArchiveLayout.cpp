@@ -4,11 +4,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <set>
 #include <system_error>
 
 #include <pwd.h>
@@ -132,15 +129,7 @@ bool ArchiveLayout::isSafeRelativePath(std::string_view relative) {
 
 std::optional<fs::path> ArchiveLayout::resolve(std::string_view relative) const {
     if (!isSafeRelativePath(relative)) return std::nullopt;
-    fs::path p = root;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = relative.find('/', start);
-        p /= fs::path(std::string(
-            relative.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start)));
-        if (slash == std::string_view::npos) return p;
-        start = slash + 1;
-    }
+    return root / fs::path(relative);
 }
 
 fs::path ArchiveLayout::url(std::string_view relative) const {
@@ -151,13 +140,11 @@ fs::path ArchiveLayout::url(std::string_view relative) const {
 
 std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date,
                                  Durability durability) const {
-    (void)url(relative);  // refuses a path outside the vault before anything else
-
     std::string candidate(relative);
     const std::string stem = relative.size() >= 4 ? std::string(relative.substr(0, relative.size() - 4)) : "";
     long long counter = 2;
     for (;;) {
-        const fs::path path = url(candidate);
+        const fs::path path = url(candidate);  // the first refuses a path outside the vault
         struct stat st;
         if (::lstat(path.c_str(), &st) != 0) {
             // Only "no such file" means the name is free; anything else (no

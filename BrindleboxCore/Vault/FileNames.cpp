@@ -1,12 +1,9 @@
 #include "Vault/FileNames.h"
 
 #include <cstdlib>
-#include <memory>
 
-#include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
-#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include "Imap/IMAPMailbox.h"
