@@ -350,7 +350,6 @@ std::vector<IMAPFetchItem> IMAPClient::fetchMeta(const std::vector<std::uint32_t
 
 void IMAPClient::fetchBodies(const std::vector<std::uint32_t>& uids,
                              const std::function<void(IMAPFetchItem&&)>& onMessage) {
-    if (uids.empty()) return;
     Pending pending = beginFetchBodies(uids);
     finishFetchBodies(pending, onMessage);
 }

@@ -1,7 +1,6 @@
 #include "Imap/IMAPConnection.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,9 +12,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstring>
 
 namespace bx {

@@ -63,8 +63,6 @@ public:
     // connectionFailed, later receives with closed. Safe to call twice.
     void cancel();
 
-    bool isCancelled() const { return fd_ < 0; }
-
 private:
     using Deadline = std::chrono::steady_clock::time_point;
     explicit IMAPConnection(int fd) : fd_(fd) {}

@@ -2,15 +2,14 @@
 
 #include "Util/Unicode.h"
 
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
-#include <unicode/uchar.h>
 #include <unicode/unistr.h>
-#include <unicode/utf8.h>
 
 namespace bx {
 

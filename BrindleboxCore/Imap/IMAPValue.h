@@ -38,9 +38,8 @@ public:
     // A list's elements; empty for every other kind.
     const std::vector<IMAPValue>& items() const;
 
-    // Direct payload access without copies. Null when the kind differs.
+    // An atom's text without a copy; null for every other kind.
     const std::string* atomText() const { return std::get_if<std::string>(&v_); }
-    const Bytes* stringBytes() const { return std::get_if<Bytes>(&v_); }
     // Moves a string's bytes out (or an atom's text as bytes); the value is
     // left as an empty value of the same kind. Absent for a list and NIL.
     std::optional<Bytes> takeData();
