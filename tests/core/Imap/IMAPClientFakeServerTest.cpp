@@ -179,7 +179,9 @@ TEST(IMAPClientFake, WritesAfterThePeerLeftFailQuietly) {
         FakeIMAPServer::Options options;
         options.tls = tls;
         FakeIMAPServer fake(options);
-        fake.send("* OK ready\r\n").reset();
+        // The pause lets the client finish connecting first: a reset that
+        // overtakes it turns into a failed connect.
+        fake.send("* OK ready\r\n").stall(200ms).reset();
         fake.start();
         IMAPClient client(IMAPServer("127.0.0.1", fake.port(), !tls), 5);
         client.connect();
