@@ -136,7 +136,7 @@ BackupRunner::BackupRunner(ArchiveLayout layout, MailAccount account, std::strin
 // mail under that name (two accounts with the same label), this account gets
 // a folder of its own, marked with the start of its id.
 std::string BackupRunner::accountFolder() {
-    if (accountFolderKnown_) return accountFolder_;
+    if (accountFolder_) return *accountFolder_;
     const std::string base = account.directoryName();
     std::set<std::string> claimed;
     const std::string own = layout.syncURL(account).filename().string();
@@ -153,8 +153,7 @@ std::string BackupRunner::accountFolder() {
         }
     }
     accountFolder_ = claimed.count(base) ? base + " (" + account.id.string().substr(0, 8) + ")" : base;
-    accountFolderKnown_ = true;
-    return accountFolder_;
+    return *accountFolder_;
 }
 
 std::map<std::int64_t, std::vector<std::string>> BackupRunner::filesBySize(const ArchiveLayout& layout,
@@ -345,17 +344,14 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
             }
             const MIMEHeaders headers = MIMEParser::headers(body);
             const std::string subject = EncodedWords::decode(headers["Subject"].value_or(""));
-            Date date;
-            if (item.internalDate) {
-                date = *item.internalDate;
-            } else if (const auto header = headers["Date"]; header && MailDate::parse(*header)) {
-                date = *MailDate::parse(*header);
-            } else {
-                date = std::chrono::system_clock::now();
+            std::optional<Date> date = item.internalDate;
+            if (!date) {
+                if (const auto header = headers["Date"]) date = MailDate::parse(*header);
             }
+            if (!date) date = std::chrono::system_clock::now();
             const std::string relative =
-                state.directory + "/" + FileNames::messagePath(date, subject, std::to_string(*item.uid));
-            stored.push_back({*item.uid, layout.write(body, relative, date, ArchiveLayout::Durability::deferred), n});
+                state.directory + "/" + FileNames::messagePath(*date, subject, std::to_string(*item.uid));
+            stored.push_back({*item.uid, layout.write(body, relative, *date, ArchiveLayout::Durability::deferred), n});
         };
 
         // Batch k+1 is asked for as soon as batch k's reply is complete, so

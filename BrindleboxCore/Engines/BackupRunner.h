@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -65,8 +66,7 @@ public:
 
 private:
     std::string accountFolder();
-    bool accountFolderKnown_ = false;
-    std::string accountFolder_;
+    std::optional<std::string> accountFolder_;
 };
 
 }  // namespace bx
