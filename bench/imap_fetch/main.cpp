@@ -69,7 +69,6 @@ Figure fetchWithClient(const bx::test::DovecotFixture& dovecot, const std::strin
     client.login(bx::test::users::alice.name, bx::test::users::alice.password);
     client.select(mailbox, true);
     auto uids = client.uidSearch("ALL");
-    std::vector<std::uint32_t> all = uids;
     std::vector<std::int64_t> sizes;
     if (batchCount < uids.size()) {
         for (const auto& item : client.fetchMeta(uids)) sizes.push_back(item.size.value_or(0));
@@ -79,7 +78,7 @@ Figure fetchWithClient(const bx::test::DovecotFixture& dovecot, const std::strin
         ++f.messages;
     };
     if (batchCount >= uids.size()) {
-        client.fetchBodies(all, handler);
+        client.fetchBodies(uids, handler);
     } else {
         std::vector<std::uint32_t> batch;
         long long bytes = 0;

@@ -28,8 +28,6 @@ const char* kCapsWithoutUidplus =
     "I18NLEVEL=1 CONDSTORE QRESYNC ESEARCH ESORT SEARCHRES WITHIN CONTEXT=SEARCH LIST-STATUS BINARY MOVE "
     "SNIPPET=FUZZY PREVIEW=FUZZY PREVIEW STATUS=SIZE SAVEDATE LITERAL+ NOTIFY";
 
-// Unix socket paths are limited to 108 bytes; Dovecot puts sockets about 30
-// bytes deep under base_dir.
 // Root without CAP_SYS_CHROOT (some containers) cannot chroot the mail
 // processes. BX_DOVECOT_NO_CHROOT=1 forces that path, to test it.
 bool canChroot()
@@ -64,6 +62,8 @@ fs::path dovecotParent(bool memoryBacked)
 {
     fs::path base = TempDir::base();
     if (memoryBacked && ::access("/dev/shm", W_OK | X_OK) == 0) base = "/dev/shm";
+    // Unix socket paths are limited to 108 bytes; Dovecot puts sockets about
+    // 30 bytes deep under base_dir.
     if (base.string().size() > 60) base = "/tmp";
     // Without the chroot, the mail processes ("nobody") need a way in.
     if (::geteuid() == 0 && !useChroot() && !traversableByOthers(base)) base = "/tmp";

@@ -23,7 +23,7 @@
 namespace bx::test {
 namespace {
 
-enum class Kind { Send, SendSplit, Expect, ExpectExact, ExpectBytes, ExpectClose, Stall, Drop, Reset, Accept };
+enum class Kind { Send, Expect, ExpectExact, ExpectBytes, ExpectClose, Stall, Drop, Reset, Accept };
 
 struct Step {
     Kind kind;
@@ -347,8 +347,7 @@ struct FakeIMAPServer::Impl {
     {
         const std::string where = "step " + std::to_string(index + 1) + ": ";
         switch (s.kind) {
-        case Kind::Send:
-        case Kind::SendSplit: {
+        case Kind::Send: {
             std::string bytes = substitute(s.bytes);
             std::vector<std::size_t> cuts = s.cuts;
             cuts.push_back(bytes.size());
@@ -511,13 +510,12 @@ uint16_t FakeIMAPServer::port() const { return impl_->port; }
 
 FakeIMAPServer& FakeIMAPServer::send(std::string bytes)
 {
-    impl_->steps.push_back({Kind::Send, std::move(bytes), {}, {}});
-    return *this;
+    return sendSplit(std::move(bytes), {});
 }
 
 FakeIMAPServer& FakeIMAPServer::sendSplit(std::string bytes, std::vector<std::size_t> cuts)
 {
-    impl_->steps.push_back({Kind::SendSplit, std::move(bytes), std::move(cuts), {}});
+    impl_->steps.push_back({Kind::Send, std::move(bytes), std::move(cuts), {}});
     return *this;
 }
 

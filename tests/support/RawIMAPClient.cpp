@@ -214,9 +214,8 @@ RawIMAPClient RawIMAPClient::plain(uint16_t port, std::chrono::milliseconds time
 
 namespace {
 
-// Sets up ctx + ssl on impl and runs the handshake; returns "" or the reason.
-std::string handshake(RawIMAPClient::Clock::time_point deadline, const TLSClientOptions& o, int fd,
-                      SSL_CTX*& ctx, SSL*& ssl,
+// Sets up ctx + ssl and runs the handshake through `drive`; returns "" or the reason.
+std::string handshake(const TLSClientOptions& o, int fd, SSL_CTX*& ctx, SSL*& ssl,
                       const std::function<int(const std::function<int()>&)>& drive)
 {
     ctx = SSL_CTX_new(TLS_client_method());
@@ -242,7 +241,6 @@ std::string handshake(RawIMAPClient::Clock::time_point deadline, const TLSClient
             else SSL_set1_host(ssl, o.host.c_str());
         }
     }
-    (void)deadline;
     int r = drive([&] { return SSL_connect(ssl); });
     if (r == 1) return "";
     long v = SSL_get_verify_result(ssl);
@@ -259,7 +257,7 @@ RawIMAPClient RawIMAPClient::tls(uint16_t port, const TLSClientOptions& options,
     impl->fd = connectLoopback(port, timeout);
     auto deadline = Clock::now() + timeout;
     Impl* raw = impl.get();
-    std::string err = handshake(deadline, options, impl->fd, impl->ctx, impl->ssl,
+    std::string err = handshake(options, impl->fd, impl->ctx, impl->ssl,
                                 [&](const std::function<int()>& f) { return raw->sslCall(f, deadline); });
     if (!err.empty()) fail("TLS: " + err);
     RawIMAPClient c(std::move(impl));
@@ -273,7 +271,7 @@ std::string RawIMAPClient::tlsHandshakeError(uint16_t port, const TLSClientOptio
     Impl impl;
     impl.fd = connectLoopback(port, std::chrono::seconds(10));
     auto deadline = Clock::now() + std::chrono::seconds(10);
-    return handshake(deadline, options, impl.fd, impl.ctx, impl.ssl,
+    return handshake(options, impl.fd, impl.ctx, impl.ssl,
                      [&](const std::function<int()>& f) { return impl.sslCall(f, deadline); });
 }
 
