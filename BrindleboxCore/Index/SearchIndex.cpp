@@ -117,7 +117,7 @@ std::pair<MessageRecord, std::string> SearchIndex::makeRecord(std::string_view d
     r.date = msg.date ? *msg.date : MessageRecord::dateFromSeconds(mtime);
     r.size = static_cast<int64_t>(data.size());
     r.snippet = makeSnippet(plain);
-    r.attachments = static_cast<int64_t>(msg.fileAttachments().size());
+    r.attachments = static_cast<int64_t>(msg.fileAttachmentCount());
     r.trackers = report.trackerCount;
     r.remoteImages = report.remoteImageCount;
     r.trust = trust;

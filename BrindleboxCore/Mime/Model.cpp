@@ -126,14 +126,22 @@ json JSONCodec<MailAddress>::encode(const MailAddress& a) { return json{{"name",
 
 // ParsedMessage
 
+bool ParsedMessage::isShownInBody(const MailAttachment& a) const {
+    return a.isInline && a.contentID && htmlBody && htmlBody->find("cid:" + *a.contentID) != std::string::npos;
+}
+
 std::vector<MailAttachment> ParsedMessage::fileAttachments() const {
     std::vector<MailAttachment> r;
-    for (const auto& a : attachments) {
-        bool shownInBody = a.isInline && a.contentID && htmlBody &&
-                           htmlBody->find("cid:" + *a.contentID) != std::string::npos;
-        if (!shownInBody) r.push_back(a);
-    }
+    for (const auto& a : attachments)
+        if (!isShownInBody(a)) r.push_back(a);
     return r;
+}
+
+size_t ParsedMessage::fileAttachmentCount() const {
+    size_t n = 0;
+    for (const auto& a : attachments)
+        if (!isShownInBody(a)) ++n;
+    return n;
 }
 
 std::string ParsedMessage::plainText() const {

@@ -26,6 +26,10 @@ struct ParsedMessage {
 
     // Attachments minus inline parts that the HTML body shows through "cid:<id>".
     std::vector<MailAttachment> fileAttachments() const;
+    // How many fileAttachments() would return, without copying their data.
+    size_t fileAttachmentCount() const;
+    // Whether the HTML body shows this inline part through "cid:<id>".
+    bool isShownInBody(const MailAttachment& attachment) const;
     // textBody when it has more than white space, else the HTML body as plain text, else "".
     std::string plainText() const;
 };

@@ -220,6 +220,8 @@ TEST(MIMEParser, LeafClassificationAndAttachmentFields) {
     ParsedMessage noHTML = m;
     noHTML.htmlBody.reset();
     EXPECT_EQ(noHTML.fileAttachments().size(), 5u);
+    EXPECT_EQ(noHTML.fileAttachmentCount(), 5u);
+    EXPECT_EQ(m.fileAttachmentCount(), files.size());
 }
 
 TEST(ParsedMessage, PlainTextFallsBackToHTML) {
