@@ -71,8 +71,7 @@ Figure inChild(const std::function<int()>& work) {
 
 long long gBatchCount = 40, gBatchBytes = 6000000;
 
-Figure ours(const bx::test::DovecotFixture& /*dovecot*/, const fs::path& vault, const bx::MailAccount& account,
-            long long expected) {
+Figure ours(const fs::path& vault, const bx::MailAccount& account, long long expected) {
     return inChild([&] {
         bx::BackupRunner runner(bx::ArchiveLayout(vault), account, bx::test::users::alice.password);
         runner.batchCount = gBatchCount;
@@ -142,13 +141,13 @@ int main(int argc, char** argv) {
             const fs::path maildir = bx::bench::shmDir("mbsync");
             Figure a, b, c, d;
             if (r % 2 == 0) {
-                a = ours(dovecot, vault, account, messages);
+                a = ours(vault, account, messages);
                 c = mbsync(maildir, dovecot.imapsPort());
             } else {
                 c = mbsync(maildir, dovecot.imapsPort());
-                a = ours(dovecot, vault, account, messages);
+                a = ours(vault, account, messages);
             }
-            b = ours(dovecot, vault, account, 0);
+            b = ours(vault, account, 0);
             d = mbsync(maildir, dovecot.imapsPort());
             if (countFiles(vault) != messages) throw std::runtime_error("the vault does not hold every message");
             fs::remove_all(vault);
