@@ -2,7 +2,6 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -16,20 +15,10 @@
 #include "Util/Json.h"
 #include "Util/Unicode.h"
 #include "Util/UUID.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace bx;
-
-namespace {
-
-fs::path makeTempDir() {
-    const char* base = std::getenv("TMPDIR");
-    fs::path root = (base && *base) ? base : "/tmp";
-    std::string templ = (root / "bx-util-XXXXXX").string();
-    return fs::path(::mkdtemp(templ.data()));
-}
-
-}  // namespace
 
 TEST(DateText, RoundTripsAndRejectsMalformed) {
     struct Case {
@@ -101,7 +90,8 @@ TEST(UUIDText, RandomIsVersion4AndRoundTrips) {
 }
 
 TEST(AtomicFile, ExclusiveCreateNeverReplaces) {
-    const fs::path dir = makeTempDir();
+    const test::TempDir tmp("bx-util");
+    const fs::path& dir = tmp.path();
     const fs::path file = dir / "a.eml";
     const Date when = dateFromSeconds(1600000000);
     EXPECT_TRUE(createFileExclusive(file, "first", when));
@@ -128,13 +118,13 @@ TEST(AtomicFile, ExclusiveCreateNeverReplaces) {
     writeFileAtomically(dir / "state.json", "{\"v\":1}");
     EXPECT_EQ(readFile(dir / "state.json"), "{\"v\":1}");
     EXPECT_FALSE(readFile(dir / "missing"));
-    fs::remove_all(dir);
 }
 
 TEST(AtomicFile, FailureLeavesNothingBehind) {
     // A file-size limit makes the write fail part-way, as a full disk would
     // (and works as root, unlike folder permissions).
-    const fs::path dir = makeTempDir();
+    const test::TempDir tmp("bx-util");
+    const fs::path& dir = tmp.path();
     writeFileAtomically(dir / "x.json", "old");
     struct rlimit saved;
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -150,7 +140,6 @@ TEST(AtomicFile, FailureLeavesNothingBehind) {
     EXPECT_EQ(readFile(dir / "x.json"), "old");
     EXPECT_FALSE(fs::exists(dir / "x.eml"));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-    fs::remove_all(dir);
 }
 
 TEST(UnicodeText, CountsAndCutsWholeCharacters) {
