@@ -2,14 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
 
 namespace bx {

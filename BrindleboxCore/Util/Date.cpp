@@ -1,7 +1,6 @@
 #include "Util/Date.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace bx {
 
