@@ -3,6 +3,7 @@
 #include "Imap/IMAPConnection.h"
 #include "Imap/IMAPQuote.h"
 #include "Imap/IMAPResponseParser.h"
+#include "Imap/IMAPText.h"
 #include "Imap/UIDSet.h"
 
 #include <sys/eventfd.h>
@@ -53,19 +54,6 @@ std::optional<std::uint32_t> parseUInt32(const std::string& s) {
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
     return v;
-}
-
-// A signed decimal integer with an optional leading sign.
-std::optional<std::int64_t> parseInt(const std::string& s) {
-    std::string_view v(s);
-    if (!v.empty() && v.front() == '+') {
-        v.remove_prefix(1);
-        if (v.empty() || v.front() < '0' || v.front() > '9') return std::nullopt;
-    }
-    std::int64_t n = 0;
-    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-    if (ec != std::errc() || p != v.data() + v.size()) return std::nullopt;
-    return n;
 }
 
 std::string firstText(const IMAPResponse& r) {
@@ -304,7 +292,7 @@ SelectInfo IMAPClient::select(const std::string& mailbox, bool readOnly) {
     Completion done = run(readOnly ? "EXAMINE" : "SELECT", {Arg::string(mailbox)}, [&](IMAPResponse& r) {
         if (r.isUntagged()) {
             if (r.values.size() >= 2 && upper(r.values[1].text().value_or("")) == "EXISTS") {
-                if (auto n = parseInt(r.values[0].text().value_or(""))) info.exists = *n;
+                if (auto n = imaptext::parseDecimal<std::int64_t>(r.values[0].text().value_or(""))) info.exists = *n;
             }
         } else if (r.isUntaggedStatus() && r.code) {
             std::vector<std::string> parts = splitSpaces(*r.code);

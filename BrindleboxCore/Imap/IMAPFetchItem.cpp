@@ -3,47 +3,16 @@
 #include "Imap/IMAPDate.h"
 #include "Imap/IMAPText.h"
 
-#include <limits>
-
 namespace bx {
 
 namespace {
-
-// A decimal integer of type T: an optional "+" or "-", then digits only,
-// within T's range.
-template <typename T>
-std::optional<T> parseDecimal(std::string_view s) {
-    bool negative = false;
-    if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
-        negative = s[0] == '-';
-        s.remove_prefix(1);
-    }
-    if (s.empty()) return std::nullopt;
-    // Accumulated as a magnitude, so the most negative value still fits.
-    unsigned long long mag = 0;
-    const unsigned long long limit = negative ? static_cast<unsigned long long>(-(std::numeric_limits<T>::min() + 1)) + 1
-                                              : static_cast<unsigned long long>(std::numeric_limits<T>::max());
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const unsigned d = unsigned(c - '0');
-        if (mag > (limit - d) / 10) return std::nullopt;
-        mag = mag * 10 + d;
-    }
-    if (!negative) return static_cast<T>(mag);
-    if (mag == 0) return T(0);
-    if constexpr (std::numeric_limits<T>::is_signed) {
-        return static_cast<T>(-static_cast<long long>(mag - 1) - 1);
-    } else {
-        return std::nullopt;
-    }
-}
 
 template <typename Values>
 std::optional<IMAPFetchItem> build(Values& values, bool moveBody) {
     if (values.size() < 3) return std::nullopt;
     const std::string* seq = values[0].atomText();
     if (!seq) return std::nullopt;
-    const std::optional<std::int64_t> sequence = parseDecimal<std::int64_t>(*seq);
+    const std::optional<std::int64_t> sequence = imaptext::parseDecimal<std::int64_t>(*seq);
     if (!sequence) return std::nullopt;
     const std::optional<std::string> word = values[1].text();
     if (!word || imaptext::uppercased(*word) != "FETCH") return std::nullopt;
@@ -57,10 +26,10 @@ std::optional<IMAPFetchItem> build(Values& values, bool moveBody) {
         const IMAPValue& value = list[i + 1];
         if (key == "UID") {
             const auto t = value.text();
-            item.uid = t ? parseDecimal<std::uint32_t>(*t) : std::nullopt;
+            item.uid = t ? imaptext::parseDecimal<std::uint32_t>(*t) : std::nullopt;
         } else if (key == "RFC822.SIZE") {
             const auto t = value.text();
-            item.size = t ? parseDecimal<std::int64_t>(*t) : std::nullopt;
+            item.size = t ? imaptext::parseDecimal<std::int64_t>(*t) : std::nullopt;
         } else if (key == "INTERNALDATE") {
             const auto t = value.text();
             item.internalDate = t ? IMAPDate::parse(*t) : std::nullopt;
