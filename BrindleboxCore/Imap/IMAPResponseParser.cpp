@@ -17,6 +17,12 @@ std::string decode(std::span<const std::uint8_t> bytes, std::size_t from, std::s
     return lossyUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()) + from, to - from));
 }
 
+bool isASCII(std::span<const std::uint8_t> bytes) {
+    for (const std::uint8_t b : bytes)
+        if (b >= 0x80) return false;
+    return true;
+}
+
 // The byte taken as a code point, written as UTF-8.
 std::string characterOf(std::uint8_t byte) { return imaptext::latin1ToUTF8(&byte, 1); }
 
@@ -159,8 +165,10 @@ IMAPValue IMAPResponseParser::Scanner::readAtom() {
             return IMAPValue::nil();
     }
     std::string text = decode(bytes_, from, pos_);
-    // Non-ASCII letters can upper-case to "NIL" too (dotless i: "n\u0131l").
-    if (len > 3 && len <= 12 && imaptext::uppercased(text) == "NIL") return IMAPValue::nil();
+    // Non-ASCII letters can upper-case to "NIL" too (dotless i: "n\u0131l");
+    // an ASCII atom of another length cannot.
+    if (len > 3 && len <= 12 && !isASCII(bytes_.subspan(from, len)) && imaptext::uppercased(text) == "NIL")
+        return IMAPValue::nil();
     return IMAPValue::atom(std::move(text));
 }
 
