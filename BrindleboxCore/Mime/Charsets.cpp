@@ -136,47 +136,7 @@ std::optional<Charsets::Encoding> Charsets::encoding(std::optional<std::string_v
     return r;
 }
 
-bool Charsets::isValidUTF8(std::string_view data) {
-    const auto* s = reinterpret_cast<const unsigned char*>(data.data());
-    const std::size_t n = data.size();
-    std::size_t i = 0;
-    while (i < n) {
-        // ASCII runs eight bytes at a time.
-        while (i + 8 <= n) {
-            uint64_t w;
-            std::memcpy(&w, s + i, 8);
-            if (w & 0x8080808080808080ULL) break;
-            i += 8;
-        }
-        if (i >= n) break;
-        unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        uint32_t lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (i + len > n) return false;
-        if (s[i + 1] < lo || s[i + 1] > hi) return false;
-        for (std::size_t k = 2; k < len; ++k)
-            if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
-        i += len;
-    }
-    return true;
-}
+bool Charsets::isValidUTF8(std::string_view data) { return bx::isValidUTF8(data); }
 
 std::string Charsets::lossyUTF8(std::string_view data) { return bx::lossyUTF8(data); }
 
