@@ -177,6 +177,11 @@ struct JSONCodec<std::map<std::string, T>> {
     }
 };
 
+// Appends `raw` as a JSON string literal, quotes included. Invalid UTF-8 is
+// repaired (U+FFFD) so what is written always reads back; control characters
+// are escaped, and "/" too when escapeSlash is set.
+void appendJSONString(std::string& out, std::string_view raw, bool escapeSlash = false);
+
 // Parses text as JSON; malformed text fails with JSONDecodeError.
 json parseJSON(std::string_view text);
 

@@ -8,45 +8,6 @@ namespace bx {
 
 namespace {
 
-void appendEscaped(std::string& out, std::string_view raw) {
-    bool ascii = true;
-    for (unsigned char c : raw) {
-        if (c >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    std::string repaired;
-    if (!ascii && !isValidUTF8(raw)) {
-        repaired = lossyUTF8(raw);
-        raw = repaired;
-    }
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    size_t run = 0;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const auto c = static_cast<unsigned char>(raw[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(raw, run, i - run);
-        run = i + 1;
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default:
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 15];
-        }
-    }
-    out.append(raw, run, std::string_view::npos);
-    out += '"';
-}
-
 template <class N>
 void appendNumber(std::string& out, N n) {
     char buf[24];
@@ -56,16 +17,14 @@ void appendNumber(std::string& out, N n) {
 
 }  // namespace
 
-void appendJSONString(std::string& out, std::string_view raw) { appendEscaped(out, raw); }
-
 void appendFileEntries(std::string& out, const FolderState& s) {
     bool first = true;
     for (const auto& [uid, path] : s.files) {
         if (!first) out += ',';
         first = false;
-        appendEscaped(out, uid);
+        appendJSONString(out, uid);
         out += ':';
-        appendEscaped(out, path);
+        appendJSONString(out, path);
     }
 }
 
@@ -75,7 +34,7 @@ void appendSizeEntries(std::string& out, const FolderState& s) {
     for (const auto& [uid, size] : *s.sizes) {
         if (!first) out += ',';
         first = false;
-        appendEscaped(out, uid);
+        appendJSONString(out, uid);
         out += ':';
         appendNumber(out, size);
     }
@@ -84,9 +43,9 @@ void appendSizeEntries(std::string& out, const FolderState& s) {
 void appendJSON(std::string& out, const FolderState& s, const std::string* fileEntries,
                 const std::string* sizeEntries) {
     out += "{\"mailbox\":";
-    appendEscaped(out, s.mailbox);
+    appendJSONString(out, s.mailbox);
     out += ",\"directory\":";
-    appendEscaped(out, s.directory);
+    appendJSONString(out, s.directory);
     out += ",\"uidValidity\":";
     appendNumber(out, s.uidValidity);
     out += ",\"highestUID\":";

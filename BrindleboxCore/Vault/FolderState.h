@@ -40,8 +40,6 @@ struct JSONCodec<FolderState> {
 // batch and grows with the folder.
 void appendJSON(std::string& out, const FolderState& s);
 
-// Appends `raw` as a JSON string literal (invalid UTF-8 repaired as U+FFFD).
-void appendJSONString(std::string& out, std::string_view raw);
 void appendJSONNumber(std::string& out, std::int64_t n);
 
 // Pieces for writers that keep the text of a growing folder between saves:

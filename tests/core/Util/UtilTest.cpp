@@ -80,6 +80,28 @@ TEST(StrictJSON, DecodesOnlyWhatIsThere) {
     EXPECT_THROW(requiredKey<int>(json::array(), "a"), JSONDecodeError);
 }
 
+TEST(StrictJSON, StringLiteralsAlwaysReadBack) {
+    struct Case {
+        std::string raw;
+        bool escapeSlash;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"plain", false, "\"plain\""},
+        {"a/b", false, "\"a/b\""},
+        {"a/b", true, "\"a\\/b\""},
+        {"q\"\\\n\t\x01", false, "\"q\\\"\\\\\\n\\t\\u0001\""},
+        {"caf\xC3\xA9", false, "\"caf\xC3\xA9\""},
+        {"bad\xFF", false, "\"bad\xEF\xBF\xBD\""},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        appendJSONString(out, c.raw, c.escapeSlash);
+        EXPECT_EQ(out, c.written) << c.raw;
+        EXPECT_EQ(parseJSON(out).get<std::string>(), lossyUTF8(c.raw)) << c.raw;
+    }
+}
+
 TEST(UUIDText, RandomIsVersion4AndRoundTrips) {
     const UUID a = UUID::random(), b = UUID::random();
     EXPECT_NE(a, b);
