@@ -5,11 +5,11 @@ set -euo pipefail
 
 PACKAGES=(
   # build
-  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
+  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev ccache
   # core
   libicu-dev libssl-dev nlohmann-json3-dev openssl ca-certificates
   # application and kit
-  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libqt6svg6 libsecret-1-dev
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libqt6svg6 qt6-pdf-dev libsecret-1-dev
   bootstrap-icons
   libarchive-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   # tests
