@@ -1,0 +1,58 @@
+#include "Orrery.h"
+
+#include "Updater/UpdateView.h"
+#include "Updater/Updater.h"
+#include "Orrery/WindowHost.h"
+
+#include <QGuiApplication>
+#include <QPalette>
+#include <QTimer>
+
+namespace orrery {
+namespace {
+
+bool started = false;
+
+QList<QColor>& brandColors() {
+  static QList<QColor> colors = [] {
+    const QColor accent = QGuiApplication::palette().color(QPalette::Highlight);
+    return QList<QColor>{accent, accent};
+  }();
+  return colors;
+}
+
+} // namespace
+
+void Orrery::start(const QList<QColor>& brand) {
+  if (started) return;
+  started = true;
+  if (brand.size() >= 2) brandColors() = brand;
+  else if (brand.size() == 1) brandColors() = {brand.front(), brand.front()};
+  updater().start();
+}
+
+void Orrery::checkForUpdates() {
+  QTimer::singleShot(0, &updater(), [] { updater().check(true); });
+}
+
+Updater& Orrery::updater() {
+  static Updater* shared = [] {
+    auto* u = new Updater(Bundle::main());
+    QObject::connect(u, &Updater::windowRequested, u, [u] {
+      WindowHost::show(QStringLiteral("update"), QStringLiteral("Software Update"), 420,
+                       [u] { return new UpdateView(*u); });
+    });
+    return u;
+  }();
+  return *shared;
+}
+
+QString Orrery::appName() {
+  static const QString name =
+      Bundle::main().string(QStringLiteral("CFBundleName")).value_or(QStringLiteral("App"));
+  return name;
+}
+
+QList<QColor> Orrery::brand() { return brandColors(); }
+
+} // namespace orrery

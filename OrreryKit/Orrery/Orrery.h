@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QString>
+
+namespace orrery {
+
+class Updater;
+
+// The kit's start-up call and shared services. Main thread only.
+struct Orrery {
+  // Once per process: stores the brand colours (two or more as given, one is
+  // repeated, none keeps the default) and starts the shared updater.
+  static void start(const QList<QColor>& brand);
+  // A user-initiated check of the shared updater; returns at once.
+  static void checkForUpdates();
+  // The shared updater, made on first use from the running install.
+  static Updater& updater();
+  // "CFBundleName" of the running install, else "App".
+  static QString appName();
+  static QList<QColor> brand();
+};
+
+} // namespace orrery

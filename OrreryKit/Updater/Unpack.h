@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace orrery {
+
+// Unpacks a zip archive into a folder, keeping the tree, file modes and
+// symbolic links. Refuses (and throws the unpacker's UpdateError) an entry
+// that is absolute, climbs with "..", writes through a link, is a link that
+// points outside the folder, is a hard link or special file, and stops at
+// the caps on entries and bytes. Owners and set-id bits are never applied.
+struct UnpackLimits {
+  std::int64_t maxEntries = 100000;
+  std::int64_t maxBytes = 4LL << 30;
+};
+
+void unpackZip(const QString& zipPath, const QString& intoFolder, const UnpackLimits& limits = {});
+
+} // namespace orrery
