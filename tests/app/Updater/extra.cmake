@@ -1,0 +1,7 @@
+# The updater's tests use the maker's sealing tool and a small host program
+# that runs as an installed app for the real install and relaunch.
+add_executable(orrery_testhost ${CMAKE_CURRENT_LIST_DIR}/testhost/host.cxx)
+target_link_libraries(orrery_testhost PRIVATE OrreryKit)
+add_dependencies(${BX_AREA_TARGET} orrery-seal orrery_testhost)
+target_compile_definitions(${BX_AREA_TARGET} PRIVATE
+  ORRERY_TESTHOST="$<TARGET_FILE:orrery_testhost>")
