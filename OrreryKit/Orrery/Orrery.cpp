@@ -14,10 +14,8 @@ namespace {
 bool started = false;
 
 QList<QColor>& brandColors() {
-  static QList<QColor> colors = [] {
-    const QColor accent = QGuiApplication::palette().color(QPalette::Highlight);
-    return QList<QColor>{accent, accent};
-  }();
+  static QList<QColor> colors{QGuiApplication::palette().color(QPalette::Highlight),
+                              QGuiApplication::palette().color(QPalette::Highlight)};
   return colors;
 }
 
@@ -26,8 +24,7 @@ QList<QColor>& brandColors() {
 void Orrery::start(const QList<QColor>& brand) {
   if (started) return;
   started = true;
-  if (brand.size() >= 2) brandColors() = brand;
-  else if (brand.size() == 1) brandColors() = {brand.front(), brand.front()};
+  BrandStore::store(brand);
   updater().start();
 }
 
@@ -54,5 +51,17 @@ QString Orrery::appName() {
 }
 
 QList<QColor> Orrery::brand() { return brandColors(); }
+
+QList<QColor> BrandStore::colors() { return brandColors(); }
+
+void BrandStore::store(const QList<QColor>& brand) {
+  if (brand.size() >= 2) brandColors() = brand;
+  else if (brand.size() == 1) brandColors() = {brand.front(), brand.front()};
+}
+
+void BrandStore::reset() {
+  const QColor accent = QGuiApplication::palette().color(QPalette::Highlight);
+  brandColors() = {accent, accent};
+}
 
 } // namespace orrery

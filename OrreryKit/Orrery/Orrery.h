@@ -22,4 +22,13 @@ struct Orrery {
   static QList<QColor> brand();
 };
 
+// The brand colours the kit's views use: two accent colours until start().
+namespace BrandStore {
+QList<QColor> colors();
+// Two or more colours are kept as given, one is repeated, none changes nothing.
+void store(const QList<QColor>& brand);
+// Back to the two accent colours.
+void reset();
+} // namespace BrandStore
+
 } // namespace orrery

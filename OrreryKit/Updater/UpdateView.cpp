@@ -24,7 +24,12 @@ QColor secondary(const QWidget* w) {
 
 void clear(QLayout* layout) {
   while (QLayoutItem* item = layout->takeAt(0)) {
-    if (QWidget* w = item->widget()) w->deleteLater();
+    if (QWidget* w = item->widget()) {
+      // A button may be clearing its own row from its click: let it finish.
+      w->hide();
+      w->setParent(nullptr);
+      w->deleteLater();
+    }
     delete item;
   }
 }

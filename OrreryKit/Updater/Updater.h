@@ -79,6 +79,9 @@ public:
   // The system version the feed's minimum is compared with.
   void setSystemVersion(SystemVersion v) { system_ = v; }
 
+  // Shows a phase as it is, for view previews (screenshots, view tests).
+  void setPhaseForPreview(Phase p) { setPhase(std::move(p)); }
+
   // Runs from QCoreApplication::aboutToQuit once start() has armed it.
   void installOnQuit();
 
