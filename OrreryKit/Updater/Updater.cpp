@@ -195,7 +195,7 @@ void Updater::check(bool userInitiated) {
     body->append(reply->read(maxFeedBytes + 1 - body->size()));
     if (body->size() > maxFeedBytes) {
       *overCap = true;
-      reply->abort();
+      QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
     }
   });
   connect(reply, &QNetworkReply::finished, this, [this, reply, body, overCap, userInitiated] {
@@ -303,7 +303,8 @@ void Updater::fetch(const UpdateFeed& feed) {
   };
   auto finish = [this, st, reply](const QString& message) {
     st->done = true;
-    reply->abort();
+    // Not from inside the reply's own signal: Qt reports the error twice.
+    QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
     downloadFailed(message);
   };
   auto consume = [st, report, finish, reply] {
