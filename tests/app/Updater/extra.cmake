@@ -5,3 +5,7 @@ target_link_libraries(orrery_testhost PRIVATE OrreryKit)
 add_dependencies(${BX_AREA_TARGET} orrery-seal orrery_testhost)
 target_compile_definitions(${BX_AREA_TARGET} PRIVATE
   ORRERY_TESTHOST="$<TARGET_FILE:orrery_testhost>")
+
+# PNGs of the update window and the settings tab, for looking at by eye.
+add_executable(orrery_gallery ${CMAKE_CURRENT_LIST_DIR}/gallery/gallery.cxx)
+target_link_libraries(orrery_gallery PRIVATE OrreryKit)
