@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <unicode/locid.h>
@@ -71,7 +72,10 @@ UpdateSettingsView::UpdateSettingsView(Updater& updater, QWidget* parent) : QWid
   statusRow->addWidget(status_, 1);
   auto* checkNow = new QPushButton(QStringLiteral("Check Now"), section);
   checkNow->setObjectName(QStringLiteral("checkNow"));
-  connect(checkNow, &QPushButton::clicked, this, [] { Orrery::checkForUpdates(); });
+  // A user-initiated check, started after the click returns (for the shared
+  // updater this is Orrery::checkForUpdates()).
+  connect(checkNow, &QPushButton::clicked, this,
+          [this] { QTimer::singleShot(0, &updater_, [u = &updater_] { u->check(true); }); });
   statusRow->addWidget(checkNow);
   rows->addLayout(statusRow);
 
@@ -79,6 +83,12 @@ UpdateSettingsView::UpdateSettingsView(Updater& updater, QWidget* parent) : QWid
   connect(&updater_, &Updater::automaticallyDownloadsChanged, this, &UpdateSettingsView::refresh);
   connect(&updater_, &Updater::lastCheckedChanged, this, &UpdateSettingsView::refresh);
   refresh();
+}
+
+void UpdateSettingsView::showEvent(QShowEvent* event) {
+  // The relative date counts from the moment the pane is shown.
+  refresh();
+  QWidget::showEvent(event);
 }
 
 void UpdateSettingsView::refresh() {

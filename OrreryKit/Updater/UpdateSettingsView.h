@@ -27,6 +27,9 @@ public:
   // "5 minutes ago", "yesterday", ... in the current locale.
   static QString relativeDate(const QDateTime& when, const QDateTime& now);
 
+protected:
+  void showEvent(QShowEvent* event) override;
+
 private:
   void refresh();
 

@@ -393,6 +393,18 @@ TEST_F(UpdaterNet, StagedAppMustBeThisAppAtThisVersionUnderItsSeal) {
   EXPECT_FALSE(QFile::exists(u->stagingFolder()));
 }
 
+TEST_F(UpdaterNet, ACopyThatCannotBeReplacedIsOnlyAnnounced) {
+  const QByteArray zip = sealedAppZip(work, "1.1");
+  QVariantMap info = appInfo("1.0", server->url("/feed.json"));
+  Bundle elsewhere{QString::fromStdString((install / "not-here/Vault").string()), info};
+  Updater u(elsewhere);
+  EXPECT_FALSE(u.canInstallInPlace());
+  serveUpdate("1.1", zip);
+  EXPECT_EQ(check(u, false), 1);
+  EXPECT_EQ(u.phase().kind, Kind::Available);
+  EXPECT_EQ(server->count("/v.zip"), 0);
+}
+
 TEST_F(UpdaterNet, InertWithoutFeedAndAnnouncedWithoutKey) {
   writeAppInfo(QString::fromStdString(install.string()), appInfo("1.0"));
   Updater inert(*Bundle::open(QString::fromStdString(install.string())));
