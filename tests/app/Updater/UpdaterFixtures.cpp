@@ -75,8 +75,11 @@ FeedServer::~FeedServer() { bx::test::stopServer(pid_); }
 QString FeedServer::url(const QString& path) const { return QStringLiteral("https://localhost:%1%2").arg(port_).arg(path); }
 
 void FeedServer::route(const QString& path, const Route& r) {
-  const QString name = QStringLiteral("body-%1").arg(++bodies_);
-  dir_.write(name.toStdString(), std::string_view(r.body.constData(), size_t(r.body.size())));
+  QString name = r.bodyFile;
+  if (name.isEmpty()) {
+    name = QStringLiteral("body-%1").arg(++bodies_);
+    dir_.write(name.toStdString(), std::string_view(r.body.constData(), size_t(r.body.size())));
+  }
   QJsonObject all = QJsonDocument::fromJson(routes_).object();
   QJsonObject o;
   o.insert(QStringLiteral("status"), r.status);

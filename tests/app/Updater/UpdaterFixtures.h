@@ -31,6 +31,7 @@ struct Route {
   int pauseMs = 0;      // pause after each write
   qint64 stallAfter = -1;
   QString location;     // with a 3xx status
+  QString bodyFile;     // serve this file instead of `body`
 };
 
 // python3's http.server behind TLS with the test localhost certificate,
