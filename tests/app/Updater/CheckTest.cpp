@@ -27,16 +27,8 @@ QByteArray randomBytes(qsizetype n) {
   return b;
 }
 
-class UpdaterNet : public ::testing::Test {
+class UpdaterNet : public WithFeedServer {
 public:
-  static void SetUpTestSuite() {
-    scratch();
-    server = new FeedServer;
-  }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
   void SetUp() override {
     server->clear();
     QSettings().clear();
@@ -75,11 +67,9 @@ public:
 
   static bool announced(const QString& v) { return QSettings().value("OrreryAnnounced-" + v).toBool(); }
 
-  static FeedServer* server;
   bx::test::TempDir work{"updater-work"};
   bx::test::TempDir install{"vault-install"};
 };
-FeedServer* UpdaterNet::server = nullptr;
 
 } // namespace
 

@@ -49,16 +49,8 @@ void makeApp(const QString& folder, const QString& version, const QString& feedU
   ASSERT_TRUE(CodeSeal::write(folder, privateKey()));
 }
 
-class UpdaterInstall : public ::testing::Test {
+class UpdaterInstall : public WithFeedServer {
 public:
-  static void SetUpTestSuite() {
-    scratch();
-    server = new FeedServer;
-  }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
 
   // Installs 1.0 under `parentName`, serves 1.1, runs the host in `mode`.
   void run(const QString& parentName, const QString& mode, const QStringList& extraArgs = {}) {
@@ -110,11 +102,9 @@ public:
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
   }
 
-  static FeedServer* server;
   bx::test::TempDir dir{"install"};
   QString dest, marker, cache, staged;
 };
-FeedServer* UpdaterInstall::server = nullptr;
 
 } // namespace
 

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <optional>
 #include <sys/types.h>
@@ -57,6 +59,20 @@ private:
   int port_ = 0;
   QByteArray routes_ = "{}";
   int bodies_ = 0;
+};
+
+// A test suite that shares one feed server among its tests.
+class WithFeedServer : public ::testing::Test {
+public:
+  static void SetUpTestSuite() {
+    scratch();
+    server = new FeedServer;
+  }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+  static inline FeedServer* server = nullptr;
 };
 
 // A fixed Ed25519 key pair for the tests.
