@@ -56,15 +56,6 @@ public:
     return int(windows.count());
   }
 
-  void serveUpdate(const QString& version, const QByteArray& zip, std::optional<qint64> length = std::nullopt,
-                   Route archive = {}) {
-    archive.body = zip;
-    server->route("/v.zip", archive);
-    Route feed;
-    feed.body = feedFor(version, server->url("/v.zip"), zip, length);
-    server->route("/feed.json", feed);
-  }
-
   static bool announced(const QString& v) { return QSettings().value("OrreryAnnounced-" + v).toBool(); }
 
   bx::test::TempDir work{"updater-work"};
@@ -214,13 +205,9 @@ TEST_F(UpdaterNet, SizeRules) {
   for (const auto& c : cases) {
     SetUp();
     auto u = make();
-    const QByteArray served = c.extra < 0 ? zip.left(zip.size() + c.extra) : zip + QByteArray(c.extra, 'z');
     Route archive;
-    archive.body = served;
-    server->route("/v.zip", archive);
-    Route feed;
-    feed.body = feedFor("1.1", server->url("/v.zip"), zip);
-    server->route("/feed.json", feed);
+    archive.body = c.extra < 0 ? zip.left(zip.size() + c.extra) : zip + QByteArray(c.extra, 'z');
+    serveUpdate("1.1", zip, std::nullopt, archive);
     check(*u, false);
     EXPECT_EQ(u->phase().kind, Kind::Failed) << c.what;
     EXPECT_EQ(u->phase().message, c.message) << c.what;
@@ -350,13 +337,7 @@ TEST_F(UpdaterNet, StagedAppMustBeThisAppAtThisVersionUnderItsSeal) {
   for (const auto& c : cases) {
     SetUp();
     auto u = make();
-    const QByteArray zip = c.zip(*this);
-    Route archive;
-    archive.body = zip;
-    server->route("/v.zip", archive);
-    Route feed;
-    feed.body = feedFor(c.feedVersion, server->url("/v.zip"), zip);
-    server->route("/feed.json", feed);
+    serveUpdate(c.feedVersion, c.zip(*this));
     check(*u, false);
     if (c.message.isEmpty()) {
       EXPECT_EQ(u->phase().kind, Kind::Ready) << c.what << ": " << u->phase().message.toStdString();
@@ -374,10 +355,9 @@ TEST_F(UpdaterNet, StagedAppMustBeThisAppAtThisVersionUnderItsSeal) {
   SetUp();
   auto u = make();
   const QByteArray zip = sealedAppZip(work, "1.1");
-  serveUpdate("1.1", zip);
   Route archive;
   archive.body = QByteArray(zip).replace(0, 2, "PL");
-  server->route("/v.zip", archive);
+  serveUpdate("1.1", zip, std::nullopt, archive);
   check(*u, false);
   EXPECT_EQ(u->phase().message, UpdateMessages::badSignature);
   EXPECT_FALSE(QFile::exists(u->stagingFolder()));

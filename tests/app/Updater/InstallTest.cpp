@@ -66,13 +66,7 @@ public:
     ASSERT_TRUE(zipped.ok()) << zipped.err;
     QFile z(zipPath);
     ASSERT_TRUE(z.open(QIODevice::ReadOnly));
-    const QByteArray zip = z.readAll();
-    Route archive;
-    archive.body = zip;
-    server->route("/v.zip", archive);
-    Route feed;
-    feed.body = feedFor("1.1", server->url("/v.zip"), zip);
-    server->route("/feed.json", feed);
+    serveUpdate("1.1", z.readAll());
 
     marker = str(dir / "marker");
     cache = str(dir / "cache");

@@ -117,6 +117,15 @@ int FeedServer::count(const QString& path) const {
   return n;
 }
 
+void WithFeedServer::serveUpdate(const QString& version, const QByteArray& zip, std::optional<qint64> length,
+                                 Route archive) {
+  if (archive.body.isEmpty() && archive.bodyFile.isEmpty()) archive.body = zip;
+  server->route("/v.zip", archive);
+  Route feed;
+  feed.body = feedFor(version, server->url("/v.zip"), zip, length);
+  server->route("/feed.json", feed);
+}
+
 QByteArray privateKey() { return QByteArray(32, '\x2a'); }
 QString publicKeyBase64() { return QString::fromLatin1(CodeSeal::publicKeyFor(privateKey()).toBase64()); }
 QString signatureOf(const QByteArray& data) { return QString::fromLatin1(CodeSeal::sign(data, privateKey()).toBase64()); }

@@ -72,6 +72,12 @@ public:
     delete server;
     server = nullptr;
   }
+  // Serves a feed for `version` at /feed.json whose download announces
+  // `zip` (at `length` when given), and at /v.zip the archive route, which
+  // sends `zip` unless it has a body of its own.
+  static void serveUpdate(const QString& version, const QByteArray& zip, std::optional<qint64> length = std::nullopt,
+                          Route archive = {});
+
   static inline FeedServer* server = nullptr;
 };
 
