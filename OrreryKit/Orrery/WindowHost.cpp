@@ -1,6 +1,8 @@
 #include "WindowHost.h"
 
 #include <QGuiApplication>
+#include <QMouseEvent>
+#include <QWindow>
 #include <QHash>
 #include <QPointer>
 #include <QScreen>
@@ -13,6 +15,23 @@ QHash<QString, QPointer<QWidget>>& windows() {
   static QHash<QString, QPointer<QWidget>> table;
   return table;
 }
+
+// Kit windows move when dragged by their background, as their content runs
+// edge to edge.
+class DragByBackground : public QObject {
+public:
+  using QObject::QObject;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      auto* w = static_cast<QWidget*>(watched);
+      if (QWindow* handle = w->window()->windowHandle(); handle && w->childAt(static_cast<QMouseEvent*>(event)->position().toPoint()) == nullptr)
+        return handle->startSystemMove();
+    }
+    return false;
+  }
+};
 
 void bringForward(QWidget* w) {
   w->show();
@@ -39,6 +58,7 @@ void show(const QString& id, const QString& title, int width, const std::functio
   layout->setSizeConstraint(QLayout::SetFixedSize);
   QWidget* body = content();
   body->setFixedWidth(width);
+  body->installEventFilter(new DragByBackground(window));
   layout->addWidget(body);
   window->adjustSize();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -7,6 +7,7 @@
 #include "Updater/Updater.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -361,6 +362,20 @@ TEST_F(UpdaterNet, StagedAppMustBeThisAppAtThisVersionUnderItsSeal) {
   check(*u, false);
   EXPECT_EQ(u->phase().message, UpdateMessages::badSignature);
   EXPECT_FALSE(QFile::exists(u->stagingFolder()));
+}
+
+TEST_F(UpdaterNet, StartChecksEightSecondsLater) {
+  auto u = make("1.0");
+  u->setAutomaticallyDownloads(false);
+  Route r;
+  r.body = R"({"version":"1.0","url":"https://example.com/"})";
+  server->route("/feed.json", r);
+  QElapsedTimer clock;
+  clock.start();
+  u->start();
+  ASSERT_TRUE(waitUntil([&] { return u->phase().kind == Kind::UpToDate; }, 30000));
+  EXPECT_GE(clock.elapsed(), 7900);
+  EXPECT_EQ(server->count("/feed.json"), 1);
 }
 
 TEST_F(UpdaterNet, ACopyThatCannotBeReplacedIsOnlyAnnounced) {

@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
+#include <QPainter>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
@@ -35,6 +37,18 @@ int main(int argc, char** argv) {
   QApplication::setStyle(QStyleFactory::create("Fusion"));
   const QString out = app.arguments().value(1, QStringLiteral("."));
   QDir().mkpath(out);
+  QPixmap icon(128, 128);
+  icon.fill(Qt::transparent);
+  {
+    QPainter p(&icon);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(30, 60, 114));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(8, 8, 112, 112), 26, 26);
+    p.setBrush(QColor(42, 157, 143));
+    p.drawEllipse(QRectF(40, 40, 48, 48));
+  }
+  QApplication::setWindowIcon(QIcon(icon));
   const QPalette light = QApplication::style()->standardPalette();
 
   Bundle bundle{QDir::tempPath() + "/no-such-install", {{"CFBundleShortVersionString", "1.4"},
