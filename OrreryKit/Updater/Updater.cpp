@@ -159,7 +159,7 @@ void Updater::start() {
   if (!feedURL_ || armed_) return;
   armed_ = true;
   connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &Updater::installOnQuit);
-  QTimer::singleShot(8000, this, [this] { check(false); });
+  QTimer::singleShot(8000, Qt::PreciseTimer, this, [this] { check(false); });
   timer_ = new QTimer(this);
   timer_->setInterval(6 * 60 * 60 * 1000);
   connect(timer_, &QTimer::timeout, this, [this] { check(false); });
