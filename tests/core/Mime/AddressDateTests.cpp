@@ -43,6 +43,13 @@ TEST(AddressParser, Parse) {
         {"Nobody <>", A({{"Nobody", ""}})},
         {",,,", {}},
         {"a@b >>>, c@d", A({{"", "a@b >>>"}, {"", "c@d"}})},
+        // a list that lost its comma splits after each closing ">"
+        {"Ann Smith <ann@example.com> Bob Jones <bob@example.com>",
+         A({{"Ann Smith", "ann@example.com"}, {"Bob Jones", "bob@example.com"}})},
+        {"<a@x>\r\n <b@y> \"C, D\" <c@z>", A({{"", "a@x"}, {"", "b@y"}, {"C, D", "c@z"}})},
+        {"Ann <a@x> (work), Bob <b@y>", A({{"Ann", "a@x"}, {"Bob", "b@y"}})},
+        {"Ann <a@x> trailing words", A({{"Ann", "a@x"}})},
+        {"Ann <a@x> b@y", A({{"Ann", "a@x"}, {"", "b@y"}})},
     };
     for (const auto& c : cases) EXPECT_EQ(AddressParser::parse(c.in), c.out) << c.in;
 }
