@@ -14,9 +14,12 @@ namespace bx {
 
 namespace {
 
-std::string headerText(std::string_view bytes) {
-    if (Charsets::isValidUTF8(bytes)) return std::string(bytes);
-    return Charsets::fromWindows1252(bytes);  // accepts every byte
+// Each field is decoded on its own (UTF-8, else Windows-1252), so one raw
+// 8-bit byte in one field does not garble every other field of the block.
+void decodeField(std::string& name, std::string& value) {
+    if (Charsets::isValidUTF8(name) && Charsets::isValidUTF8(value)) return;
+    name = Charsets::fromWindows1252(name);
+    value = Charsets::fromWindows1252(value);
 }
 
 } // namespace
@@ -80,17 +83,21 @@ MIMEParser::HeaderBodySplit MIMEParser::splitHeaderBody(std::string_view bytes) 
 
 MIMEHeaders MIMEParser::parseHeaders(std::string_view bytes) {
     using namespace mimetext;
-    const std::string text = headerText(bytes);
     MIMEHeaders h;
     bool pending = false;
     std::string name, value;
     auto finish = [&] {
-        if (pending) h.fields.push_back({std::move(name), std::move(value)});
+        if (pending) {
+            decodeField(name, value);
+            h.fields.push_back({std::move(name), std::move(value)});
+        }
         pending = false;
         name.clear();
         value.clear();
     };
-    std::string_view t = text;
+    // Line ends, colons and blanks are ASCII, so the block is cut into fields
+    // as bytes and each field decoded when it is complete.
+    std::string_view t = bytes;
     std::size_t start = 0;
     for (;;) {
         std::size_t lf = t.find('\n', start);

@@ -55,8 +55,14 @@ TEST(MIMEParser, ParseHeaders) {
     // blank lines do not end the block; lone CR is not a line end
     EXPECT_EQ(MIMEParser::parseHeaders("A: 1\n\nB: 2\rC: 3").fields,
               (std::vector<HeaderField>{{"A", "1"}, {"B", "2\rC: 3"}}));
-    // Windows-1252 when the bytes are not UTF-8
+    // Windows-1252 when the bytes are not UTF-8, field by field: one raw
+    // Latin-1 byte does not garble the UTF-8 of the other fields
     EXPECT_EQ(MIMEParser::parseHeaders("Subject: caf\xE9").fields[0].value, "caf\xC3\xA9");
+    EXPECT_EQ(MIMEParser::parseHeaders("From: J\xC3\xB6rg <j@x>\r\nSubject: Gr\xFC\xDF" "e\r\n"
+                                       "\tna\xEFve\r\nTo: \xE2\x82\xAC <e@x>\r\n").fields,
+              (std::vector<HeaderField>{{"From", "J\xC3\xB6rg <j@x>"},
+                                        {"Subject", "Gr\xC3\xBC\xC3\x9F" "e na\xC3\xAFve"},
+                                        {"To", "\xE2\x82\xAC <e@x>"}}));
 }
 
 TEST(MIMEParser, SplitMultipart) {
