@@ -218,11 +218,13 @@ void IMAPConnection::handshake(const std::string& host, Deadline deadline, int c
     // header read and a body read per record: bodies arrive as many records.
     SSL_set_read_ahead(ssl_, 1);
 
+    // Names are matched against subjectAltName only: a certificate without
+    // one is not accepted on its subject's common name, as browsers do.
+    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     if (isIPLiteral(host)) {
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str()) != 1)
             failConnection("TLS setup failed: bad address " + host);
     } else {
-        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         if (SSL_set1_host(ssl_, host.c_str()) != 1 || SSL_set_tlsext_host_name(ssl_, host.c_str()) != 1)
             failConnection("TLS setup failed: bad host name " + host);
     }
