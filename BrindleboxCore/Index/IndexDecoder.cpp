@@ -4,16 +4,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cmath>
-#include <cstdint>
-#include <string>
 
 #include <nlohmann/json.hpp>
 

@@ -194,18 +194,6 @@ double best(int rounds, F run) {
     return b;
 }
 
-void seed(const bx::test::DovecotFixture& dovecot, const std::string& mailbox, int count, size_t size) {
-    std::mt19937 rng(11);
-    std::vector<bx::test::SeedMessage> batch;
-    for (int i = 0; i < count; ++i) {
-        batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bx::bench::bodyOfSize(size, rng)), {}, {}});
-        if (batch.size() == 500 || i + 1 == count) {
-            dovecot.append(bx::test::users::alice, mailbox, batch);
-            batch.clear();
-        }
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,8 +206,8 @@ int main(int argc, char** argv) {
     try {
         bx::test::trustTestCA();
         bx::test::DovecotFixture dovecot;
-        seed(dovecot, "Backup", messages, 4 * 1024);
-        seed(dovecot, "Small", 300, 2 * 1024);
+        bx::bench::seedMailbox(dovecot, "Backup", messages, 4 * 1024, 11);
+        bx::bench::seedMailbox(dovecot, "Small", 300, 2 * 1024, 11);
         NagleProxy proxy(dovecot.imapsPort());
 
         std::printf("%-44s %12s %12s\n", "seconds, best of runs", "quick-ACK", "suppressed");
