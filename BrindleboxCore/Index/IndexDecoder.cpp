@@ -376,6 +376,7 @@ public:
     FileSource& operator=(const FileSource&) = delete;
 
     bool ok() const { return ok_; }
+    size_t size() const { return size_; }
     const char* data() const { return base_; }
 
     // Reads on until `want` is inside the filled part or the file ends (a
@@ -729,6 +730,14 @@ std::unique_ptr<SearchIndex> SearchIndex::decode(std::string_view text) {
 std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file) {
     FileSource source(file);
     Decoder d;
+    // Room for the records up front: growing a vector of this size moves
+    // every record and faults in fresh pages each time. A file written by
+    // the index holds more than a kilobyte per message (record and postings);
+    // a guess too large costs only address space, too small one more growth.
+    try {
+        d.records.reserve(std::min<size_t>(source.size() / 1024, 2'000'000));
+    } catch (const std::bad_alloc&) {  // then it grows as it goes
+    }
     std::unique_ptr<SearchIndex> index;
     if (source.ok() && readDocument(source, d)) index = IndexFileReader::fromDecoded(d);
     return index ? std::move(index) : std::make_unique<SearchIndex>();
