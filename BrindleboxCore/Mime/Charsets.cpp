@@ -35,8 +35,6 @@ void appendWindows1252(std::string& out, unsigned char c) {
     }
 }
 
-std::optional<std::string> decodeWithICU(std::string_view data, const std::string& name, bool substitute);
-
 struct ConverterDeleter {
     void operator()(UConverter* c) const { ucnv_close(c); }
 };
@@ -61,6 +59,59 @@ struct ConverterCache {
     }
 };
 thread_local ConverterCache tConverters;
+
+// ICU's own substitute is U+001A (a control) for some charsets; a reader
+// should see U+FFFD where a sequence could not be read.
+void substituteReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                                    UConverterCallbackReason reason, UErrorCode* err) {
+    if (reason > UCNV_IRREGULAR) return;  // reset, close, clone: nothing to write
+    const UChar fffd = 0xFFFD;
+    *err = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &fffd, 1, 0, err);
+}
+
+std::optional<std::string> decodeWithICU(std::string_view data, const std::string& name, bool substitute) {
+    UConverter* conv = tConverters.get(name);
+    if (!conv) return std::nullopt;
+    UErrorCode cbErr = U_ZERO_ERROR;
+    ucnv_setToUCallBack(conv, substitute ? substituteReplacementCharacter : UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr,
+                        nullptr, &cbErr);
+    std::u16string u16;
+    u16.resize(data.size() + 16);
+    const char* src = data.data();
+    const char* srcEnd = data.data() + data.size();
+    std::size_t used = 0;
+    for (;;) {
+        UChar* tgt = reinterpret_cast<UChar*>(u16.data()) + used;
+        UChar* tgtEnd = reinterpret_cast<UChar*>(u16.data()) + u16.size();
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &tgt, tgtEnd, &src, srcEnd, nullptr, true, &err);
+        used = static_cast<std::size_t>(tgt - reinterpret_cast<UChar*>(u16.data()));
+        if (err == U_BUFFER_OVERFLOW_ERROR) {
+            u16.resize(u16.size() * 2);
+            continue;
+        }
+        if (U_FAILURE(err)) return std::nullopt;
+        break;
+    }
+    // UTF-16 to UTF-8; lone surrogates (only from broken UTF-16 input that the
+    // converter let through) become U+FFFD.
+    std::string out;
+    out.reserve(used * 3 / 2 + 8);
+    const char16_t* u = u16.data();
+    for (std::size_t i = 0; i < used; ++i) {
+        char32_t c = u[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < used && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        bx::appendUTF8(out, c);
+    }
+    return out;
+}
+
 
 struct LookupCache {
     std::unordered_map<std::string, std::optional<Charsets::Encoding>> map;
@@ -203,62 +254,6 @@ std::string Charsets::repairedUTF8(std::string_view data) {
     }
     return out;
 }
-
-namespace {
-
-// ICU's own substitute is U+001A (a control) for some charsets; a reader
-// should see U+FFFD where a sequence could not be read.
-void substituteReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
-                                    UConverterCallbackReason reason, UErrorCode* err) {
-    if (reason > UCNV_IRREGULAR) return;  // reset, close, clone: nothing to write
-    const UChar fffd = 0xFFFD;
-    *err = U_ZERO_ERROR;
-    ucnv_cbToUWriteUChars(args, &fffd, 1, 0, err);
-}
-
-std::optional<std::string> decodeWithICU(std::string_view data, const std::string& name, bool substitute) {
-    UConverter* conv = tConverters.get(name);
-    if (!conv) return std::nullopt;
-    UErrorCode cbErr = U_ZERO_ERROR;
-    ucnv_setToUCallBack(conv, substitute ? substituteReplacementCharacter : UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr,
-                        nullptr, &cbErr);
-    std::u16string u16;
-    u16.resize(data.size() + 16);
-    const char* src = data.data();
-    const char* srcEnd = data.data() + data.size();
-    std::size_t used = 0;
-    for (;;) {
-        UChar* tgt = reinterpret_cast<UChar*>(u16.data()) + used;
-        UChar* tgtEnd = reinterpret_cast<UChar*>(u16.data()) + u16.size();
-        UErrorCode err = U_ZERO_ERROR;
-        ucnv_toUnicode(conv, &tgt, tgtEnd, &src, srcEnd, nullptr, true, &err);
-        used = static_cast<std::size_t>(tgt - reinterpret_cast<UChar*>(u16.data()));
-        if (err == U_BUFFER_OVERFLOW_ERROR) {
-            u16.resize(u16.size() * 2);
-            continue;
-        }
-        if (U_FAILURE(err)) return std::nullopt;
-        break;
-    }
-    // UTF-16 to UTF-8; lone surrogates (only from broken UTF-16 input that the
-    // converter let through) become U+FFFD.
-    std::string out;
-    out.reserve(used * 3 / 2 + 8);
-    const char16_t* u = u16.data();
-    for (std::size_t i = 0; i < used; ++i) {
-        char32_t c = u[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < used && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        bx::appendUTF8(out, c);
-    }
-    return out;
-}
-
-} // namespace
 
 std::string Charsets::string(std::string_view data, std::optional<std::string_view> charset) {
     const auto enc = encoding(charset);
