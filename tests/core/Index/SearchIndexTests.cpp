@@ -427,4 +427,8 @@ TEST(SearchIndex, LargeFileLoadsWhole) {
     EXPECT_EQ(loaded->encode(), dir.read("index.json"));
     EXPECT_EQ(loaded->search("shared").size(), 2500u);
     EXPECT_EQ(loaded->search("token7").size(), 50u);
+
+    // Cut off in a later piece: broken, so empty.
+    std::filesystem::resize_file(dir / "index.json", 6u << 20);
+    EXPECT_EQ(SearchIndex::load(dir / "index.json")->count(), 0u);
 }
