@@ -111,21 +111,33 @@ ALIASES = {"utf8": "utf-8", "latin1": "iso-8859-1", "ascii": "us-ascii", "ks_c_5
            "unicode-1-1-utf-7": "utf-7"}
 
 
+# UTF-8 in which only the bytes of invalid sequences are read as Windows-1252.
+codecs.register_error("bx-cp1252", lambda e: (c1_cp1252(e.object[e.start:e.end]), e.end))
+
+
 def decode_text(data, charset):
     name = (charset or "").strip('" ').lower()
     name = ALIASES.get(name, name)
     if name == "us-ascii":
         name = "utf-8"
-    if name:
-        try:
-            codecs.lookup(name)
-            return data.decode(name)
-        except (LookupError, UnicodeDecodeError):
-            pass
     try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError:
+        codec = codecs.lookup(name).name if name else None
+    except LookupError:
+        codec = None
+    if codec and codec not in ("utf-8", "cp1252"):
+        try:
+            return data.decode(codec)
+        except UnicodeDecodeError:
+            pass
+        if any(b >= 0x80 for b in data):
+            try:
+                return data.decode("utf-8")
+            except UnicodeDecodeError:
+                pass
+        return data.decode(codec, errors="replace")
+    if codec == "cp1252":
         return c1_cp1252(data)
+    return data.decode("utf-8", errors="bx-cp1252")
 
 
 EXT = {"application/pdf": "pdf", "image/jpeg": "jpg", "image/png": "png", "image/gif": "gif",

@@ -73,6 +73,19 @@ void checkWait(Wait w) {
     }
 }
 
+// Some servers hold the last small segment of each reply (Nagle) until the
+// data before it is acknowledged, and a receiver in delayed-ACK mode waits up
+// to 40 ms to acknowledge: every reply then stalls. Linux leaves quick-ACK
+// mode on its own, so it is asked for again after every receive.
+void rearmQuickAck(int fd) {
+#ifdef TCP_QUICKACK
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#else
+    (void)fd;
+#endif
+}
+
 // A socket BIO that never raises SIGPIPE (send with MSG_NOSIGNAL): the core
 // library must not change the process's signal dispositions.
 int bioWrite(BIO* bio, const char* data, int size) {
@@ -94,6 +107,7 @@ int bioRead(BIO* bio, char* data, int size) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) BIO_set_retry_read(bio);
         return -1;
     }
+    if (n > 0) rearmQuickAck(fd);
     return static_cast<int>(n);
 }
 
@@ -175,6 +189,7 @@ std::unique_ptr<IMAPConnection> IMAPConnection::open(const std::string& host, ui
         // would hold each one back for the server's delayed ACK.
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        rearmQuickAck(fd);
 
         if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
             if (errno != EINPROGRESS) {
@@ -218,11 +233,13 @@ void IMAPConnection::handshake(const std::string& host, Deadline deadline, int c
     // header read and a body read per record: bodies arrive as many records.
     SSL_set_read_ahead(ssl_, 1);
 
+    // Names are matched against subjectAltName only: a certificate without
+    // one is not accepted on its subject's common name, as browsers do.
+    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     if (isIPLiteral(host)) {
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str()) != 1)
             failConnection("TLS setup failed: bad address " + host);
     } else {
-        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         if (SSL_set1_host(ssl_, host.c_str()) != 1 || SSL_set_tlsext_host_name(ssl_, host.c_str()) != 1)
             failConnection("TLS setup failed: bad host name " + host);
     }
@@ -320,7 +337,10 @@ size_t IMAPConnection::receivePlain(uint8_t* buffer, size_t capacity, double tim
     auto deadline = deadlineAfter(timeoutSeconds);
     for (;;) {
         ssize_t n = ::recv(fd_, buffer, capacity, 0);
-        if (n > 0) return static_cast<size_t>(n);
+        if (n > 0) {
+            rearmQuickAck(fd_);
+            return static_cast<size_t>(n);
+        }
         if (n == 0) fail(TransportError::Kind::closed, "closed");
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) failConnection(errnoText(errno));

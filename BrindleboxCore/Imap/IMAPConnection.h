@@ -6,8 +6,9 @@
 //
 // TLS always verifies the peer against the system trust store (OpenSSL's
 // default paths, so SSL_CERT_FILE / SSL_CERT_DIR are honoured), checks the
-// certificate against the host name (or the address, when the host is an IP
-// literal), sends SNI for names, and refuses anything older than TLS 1.2.
+// certificate's subjectAltName (never its subject's common name) against the
+// host name, or the address when the host is an IP literal, sends SNI for
+// names, and refuses anything older than TLS 1.2.
 // There is deliberately no way to switch verification off.
 //
 // The transport knows nothing about IMAP; its failures are TransportError

@@ -160,31 +160,42 @@ std::vector<MessageRecord> SearchIndex::liveRecords() const {
 }
 
 std::optional<MessageRecord> SearchIndex::record(std::string_view path) const {
-    auto it = byPath_.find(path);
-    if (it == byPath_.end() || it->second >= records_.size() || !records_[it->second]) return std::nullopt;
-    return records_[it->second];
+    const auto s = slot(path);
+    if (!s) return std::nullopt;
+    return records_[*s];
+}
+
+std::optional<SearchIndex::Slot> SearchIndex::slot(std::string_view path) const {
+    return byPath_.find(path, records_);
+}
+
+void SearchIndex::changed() {
+    sortedTokens_.reset();
+    newestFirst_.reset();
+    expanded_.reset();
 }
 
 void SearchIndex::add(MessageRecord record, std::string_view text) {
     remove(record.path);
     const auto slot = static_cast<Slot>(records_.size());
     record.id = slot;
-    byPath_[record.path] = slot;
     records_.push_back(std::move(record));
+    byPath_.insert(slot, records_);
 
     auto tokens = tokenize(text);
     std::sort(tokens.begin(), tokens.end());
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
-    for (auto& t : tokens) postings_[std::move(t)].push_back(slot);
-    sortedTokens_.reset();
-    newestFirst_.reset();
+    // The new slot is the highest, so every list stays ascending.
+    for (auto& t : tokens) lists_[std::move(t)].append(slot);
+    changed();
 }
 
 void SearchIndex::remove(std::string_view path) {
-    auto it = byPath_.find(path);
-    if (it == byPath_.end()) return;
-    if (it->second < records_.size()) records_[it->second].reset();
-    byPath_.erase(it);
+    const auto s = byPath_.find(path, records_);
+    if (!s) return;
+    byPath_.erase(path, records_);
+    records_[*s].reset();
+    expanded_.reset();
 }
 
 void SearchIndex::compact() {
@@ -192,33 +203,42 @@ void SearchIndex::compact() {
     std::vector<Slot> renumber(records_.size(), gone);
     std::vector<std::optional<MessageRecord>> live;
     live.reserve(byPath_.size());
-    byPath_.clear();
     for (size_t old = 0; old < records_.size(); ++old) {
         if (!records_[old]) continue;
         const auto slot = static_cast<Slot>(live.size());
         renumber[old] = slot;
         MessageRecord r = std::move(*records_[old]);
         r.id = slot;
-        byPath_[r.path] = slot;
         live.push_back(std::move(r));
     }
     records_ = std::move(live);
+    byPath_.clear();
+    for (size_t s = 0; s < records_.size(); ++s) byPath_.insert(static_cast<Slot>(s), records_);
 
-    for (auto it = postings_.begin(); it != postings_.end();) {
-        Postings& list = it->second;
-        size_t w = 0;
-        for (Slot s : list)
-            if (s < renumber.size() && renumber[s] != gone) list[w++] = renumber[s];
-        list.resize(w);
-        if (list.empty()) {
-            it = postings_.erase(it);
+    for (auto it = lists_.begin(); it != lists_.end();) {
+        indexstorage::PostingList renumbered;
+        it->second.forEach([&](Slot s) {
+            if (s < renumber.size() && renumber[s] != gone) renumbered.append(renumber[s]);
+        });
+        if (renumbered.empty()) {
+            it = lists_.erase(it);
         } else {
-            list.shrink_to_fit();
+            renumbered.shrink();
+            it->second = std::move(renumbered);
             ++it;
         }
     }
-    sortedTokens_.reset();
-    newestFirst_.reset();
+    changed();
+}
+
+const SearchIndex::PostingsMap& SearchIndex::postings() const {
+    if (!expanded_) {
+        PostingsMap m;
+        m.reserve(lists_.size());
+        for (const auto& [token, list] : lists_) m.emplace(token, list.slots());
+        expanded_ = std::move(m);
+    }
+    return *expanded_;
 }
 
 // ---- queries --------------------------------------------------------------
@@ -226,8 +246,8 @@ void SearchIndex::compact() {
 const std::vector<SearchIndex::Entry>& SearchIndex::sortedTokens() const {
     if (!sortedTokens_) {
         std::vector<Entry> entries;
-        entries.reserve(postings_.size());
-        for (const auto& kv : postings_) entries.push_back(&kv);
+        entries.reserve(lists_.size());
+        for (const auto& kv : lists_) entries.push_back(&kv);
         std::sort(entries.begin(), entries.end(), [](Entry a, Entry b) { return a->first < b->first; });
         sortedTokens_ = std::move(entries);
     }
@@ -286,8 +306,9 @@ std::vector<SearchIndex::Slot> SearchIndex::searchSlots(std::string_view query) 
         const auto [lo, hi] = prefixRange(token);
         const auto& tokens = *sortedTokens_;
         for (size_t i = lo; i < hi; ++i)
-            for (Slot s : tokens[i]->second)
+            tokens[i]->second.forEach([&](Slot s) {
                 if (s < n) current[s >> 6] |= uint64_t{1} << (s & 63);
+            });
         bool any = false;
         if (firstToken) {
             result.swap(current);
@@ -332,7 +353,7 @@ std::string SearchIndex::encode() const {
     size_t estimate = 64;
     for (const auto& r : records_)
         estimate += r ? 400 + r->path.size() + r->subject.size() + r->snippet.size() + r->to.size() : 5;
-    for (const auto& kv : postings_) estimate += kv.first.size() + 4 + kv.second.size() * 6;
+    for (const auto& kv : lists_) estimate += kv.first.size() + 4 + size_t{kv.second.size()} * 6;
     out.reserve(estimate);
 
     JSONWriter w(out);
@@ -354,7 +375,7 @@ std::string SearchIndex::encode() const {
     for (Entry e : sortedTokens()) {
         w.key(e->first);
         w.beginArray();
-        for (Slot s : e->second) w.integer(s);
+        e->second.forEach([&](Slot s) { w.integer(s); });
         w.endArray();
     }
     w.endObject();
@@ -366,13 +387,6 @@ void SearchIndex::save(const std::filesystem::path& file) const {
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
     const std::string bytes = encode();
     writeFileAtomically(file, bytes);
-}
-
-std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file) {
-    auto bytes = readFile(file);
-    if (!bytes) return std::make_unique<SearchIndex>();
-    auto index = decode(*bytes);
-    return index ? std::move(index) : std::make_unique<SearchIndex>();
 }
 
 }  // namespace bx

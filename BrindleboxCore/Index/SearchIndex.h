@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "Index/IndexStorage.h"
 #include "Index/MessageRecord.h"
 
 namespace bx {
@@ -49,7 +50,13 @@ public:
     std::vector<MessageRecord> liveRecords() const;
     size_t count() const { return byPath_.size(); }
     std::optional<MessageRecord> record(std::string_view path) const;
-    const PostingsMap& postings() const { return postings_; }
+    // The slot that holds the live record of `path`.
+    std::optional<Slot> slot(std::string_view path) const;
+    // Every token with its slots. The index keeps its lists compressed; this
+    // expands them all into a copy (kept until the next change), so it is
+    // for tests and tools rather than for queries.
+    const PostingsMap& postings() const;
+    size_t tokenCount() const { return lists_.size(); }
 
     void add(MessageRecord record, std::string_view text);
     void remove(std::string_view path);
@@ -70,15 +77,18 @@ public:
     bool hasSortedTokens() const { return sortedTokens_.has_value(); }
 
 private:
-    using Entry = const std::pair<const std::string, Postings>*;
+    using ListMap = indexstorage::ListMap;
+    using Entry = const ListMap::value_type*;
     const std::vector<Entry>& sortedTokens() const;
     const std::vector<Slot>& newestFirst() const;
     bool newer(Slot a, Slot b) const;
     std::pair<size_t, size_t> prefixRange(std::string_view prefix) const;
+    void changed();
+    friend struct IndexFileReader;
 
     std::vector<std::optional<MessageRecord>> records_;
-    PostingsMap postings_;
-    std::unordered_map<std::string, Slot, StringKeyHash, std::equal_to<>> byPath_;
+    ListMap lists_;
+    indexstorage::PathSlots byPath_;
     // Built on the first prefix lookup or encode; the map's nodes never
     // move, so the entries stay valid until the set of tokens changes.
     mutable std::optional<std::vector<Entry>> sortedTokens_;
@@ -86,6 +96,8 @@ private:
     // large result is read off in this order instead of being sorted. Dropped
     // with sortedTokens; a removal only leaves an empty slot in it.
     mutable std::optional<std::vector<Slot>> newestFirst_;
+    // The expanded copy postings() hands out.
+    mutable std::optional<PostingsMap> expanded_;
 };
 
 }  // namespace bx

@@ -24,7 +24,20 @@ std::vector<MailAddress> AddressParser::parse(std::string_view value) {
             if (comment == 0) inQuote = true;
             break;
         case '<': ++angle; break;
-        case '>': if (angle > 0) --angle; break;
+        case '>': {
+            const bool closes = angle > 0;
+            if (closes) --angle;
+            // A list that lost its comma ("A <a@x> B <b@y>") splits after the
+            // closing ">" when more than a comment or a separator follows it.
+            if (closes && angle == 0 && comment == 0) {
+                std::size_t next = value.find_first_not_of(" \t\r\n", i + 1);
+                if (next != std::string_view::npos && value[next] != ',' && value[next] != ';' && value[next] != '(') {
+                    emit(i + 1);
+                    pieceStart = i + 1;
+                }
+            }
+            break;
+        }
         case '(': ++comment; break;
         case ')': if (comment > 0) --comment; break;
         case ',':

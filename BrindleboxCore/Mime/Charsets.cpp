@@ -1,11 +1,13 @@
 #include "Mime/Charsets.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 
 #include "Mime/MimeText.h"
@@ -22,6 +24,16 @@ constexpr char16_t kCP1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
+
+void appendWindows1252(std::string& out, unsigned char c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0xA0) {
+        bx::appendUTF8(out, kCP1252High[c - 0x80]);
+    } else {
+        bx::appendUTF8(out, c);
+    }
+}
 
 struct ConverterDeleter {
     void operator()(UConverter* c) const { ucnv_close(c); }
@@ -41,14 +53,65 @@ struct ConverterCache {
         UErrorCode err = U_ZERO_ERROR;
         UConverter* c = ucnv_open(name.c_str(), &err);
         if (U_FAILURE(err) || !c) return nullptr;
-        err = U_ZERO_ERROR;
-        ucnv_setToUCallBack(c, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
         if (map.size() >= 64) map.clear();
         map.emplace(name, ConverterPtr(c));
         return c;
     }
 };
 thread_local ConverterCache tConverters;
+
+// ICU's own substitute is U+001A (a control) for some charsets; a reader
+// should see U+FFFD where a sequence could not be read.
+void substituteReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                                    UConverterCallbackReason reason, UErrorCode* err) {
+    if (reason > UCNV_IRREGULAR) return;  // reset, close, clone: nothing to write
+    const UChar fffd = 0xFFFD;
+    *err = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &fffd, 1, 0, err);
+}
+
+std::optional<std::string> decodeWithICU(std::string_view data, const std::string& name, bool substitute) {
+    UConverter* conv = tConverters.get(name);
+    if (!conv) return std::nullopt;
+    UErrorCode cbErr = U_ZERO_ERROR;
+    ucnv_setToUCallBack(conv, substitute ? substituteReplacementCharacter : UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr,
+                        nullptr, &cbErr);
+    std::u16string u16;
+    u16.resize(data.size() + 16);
+    const char* src = data.data();
+    const char* srcEnd = data.data() + data.size();
+    std::size_t used = 0;
+    for (;;) {
+        UChar* tgt = reinterpret_cast<UChar*>(u16.data()) + used;
+        UChar* tgtEnd = reinterpret_cast<UChar*>(u16.data()) + u16.size();
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &tgt, tgtEnd, &src, srcEnd, nullptr, true, &err);
+        used = static_cast<std::size_t>(tgt - reinterpret_cast<UChar*>(u16.data()));
+        if (err == U_BUFFER_OVERFLOW_ERROR) {
+            u16.resize(u16.size() * 2);
+            continue;
+        }
+        if (U_FAILURE(err)) return std::nullopt;
+        break;
+    }
+    // UTF-16 to UTF-8; lone surrogates (only from broken UTF-16 input that the
+    // converter let through) become U+FFFD.
+    std::string out;
+    out.reserve(used * 3 / 2 + 8);
+    const char16_t* u = u16.data();
+    for (std::size_t i = 0; i < used; ++i) {
+        char32_t c = u[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < used && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        bx::appendUTF8(out, c);
+    }
+    return out;
+}
+
 
 struct LookupCache {
     std::unordered_map<std::string, std::optional<Charsets::Encoding>> map;
@@ -143,15 +206,7 @@ std::string Charsets::lossyUTF8(std::string_view data) { return bx::lossyUTF8(da
 std::string Charsets::fromWindows1252(std::string_view data) {
     std::string out;
     out.reserve(data.size() + data.size() / 4);
-    for (unsigned char c : data) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0xA0) {
-            bx::appendUTF8(out, kCP1252High[c - 0x80]);
-        } else {
-            bx::appendUTF8(out, c);
-        }
-    }
+    for (unsigned char c : data) appendWindows1252(out, c);
     return out;
 }
 
@@ -165,52 +220,56 @@ std::optional<std::string> Charsets::decode(std::string_view data, const Encodin
     case Encoding::Kind::icu:
         break;
     }
-    UConverter* conv = tConverters.get(enc.name);
-    if (!conv) return std::nullopt;
-    std::u16string u16;
-    u16.resize(data.size() + 16);
-    const char* src = data.data();
-    const char* srcEnd = data.data() + data.size();
-    std::size_t used = 0;
-    for (;;) {
-        UChar* tgt = reinterpret_cast<UChar*>(u16.data()) + used;
-        UChar* tgtEnd = reinterpret_cast<UChar*>(u16.data()) + u16.size();
-        UErrorCode err = U_ZERO_ERROR;
-        ucnv_toUnicode(conv, &tgt, tgtEnd, &src, srcEnd, nullptr, true, &err);
-        used = static_cast<std::size_t>(tgt - reinterpret_cast<UChar*>(u16.data()));
-        if (err == U_BUFFER_OVERFLOW_ERROR) {
-            u16.resize(u16.size() * 2);
-            continue;
-        }
-        if (U_FAILURE(err)) return std::nullopt;
+    return decodeWithICU(data, enc.name, false);
+}
+
+std::string Charsets::decodeRepairing(std::string_view data, const Encoding& enc) {
+    switch (enc.kind) {
+    case Encoding::Kind::utf8:
+        return repairedUTF8(data);
+    case Encoding::Kind::windows1252:
+        return fromWindows1252(data);
+    case Encoding::Kind::icu:
         break;
     }
-    // UTF-16 to UTF-8; lone surrogates (only from broken UTF-16 input that the
-    // converter let through) become U+FFFD.
+    if (auto s = decodeWithICU(data, enc.name, true)) return std::move(*s);
+    return repairedUTF8(data);
+}
+
+std::string Charsets::repairedUTF8(std::string_view data) {
     std::string out;
-    out.reserve(used * 3 / 2 + 8);
-    const char16_t* u = u16.data();
-    for (std::size_t i = 0; i < used; ++i) {
-        char32_t c = u[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < used && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
+    out.reserve(data.size() + data.size() / 8);
+    std::size_t i = 0;
+    while (i < data.size()) {
+        const std::size_t run = i;
+        while (i < data.size() && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+        out.append(data.data() + run, i - run);
+        if (i == data.size()) break;
+        const std::size_t start = i;
+        if (bx::detail::codePointAfter(data, i) >= 0) {
+            out.append(data.data() + start, i - start);
+        } else {
+            for (std::size_t k = start; k < i; ++k) appendWindows1252(out, static_cast<unsigned char>(data[k]));
         }
-        bx::appendUTF8(out, c);
     }
     return out;
 }
 
 std::string Charsets::string(std::string_view data, std::optional<std::string_view> charset) {
-    if (auto enc = encoding(charset)) {
+    const auto enc = encoding(charset);
+    if (enc) {
         if (auto s = decode(data, *enc)) return std::move(*s);
     }
-    if (isValidUTF8(data)) return std::string(data);
-    // Windows-1252 accepts every byte (see the header), so lossy UTF-8 is only
-    // a last resort that this chain does not reach today.
-    return fromWindows1252(data);
+    // One bad sequence must not cost the rest of the text its charset: the
+    // declared one is kept and only what is wrong in it is repaired.
+    if (enc && enc->kind == Encoding::Kind::icu) {
+        // 8-bit text that is valid UTF-8 was most likely mislabelled. 7-bit
+        // data says nothing either way (UTF-7, ISO-2022) and stays in its charset.
+        const bool eightBit = std::any_of(data.begin(), data.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        if (eightBit && isValidUTF8(data)) return std::string(data);
+        return decodeRepairing(data, *enc);
+    }
+    return repairedUTF8(data);
 }
 
 } // namespace bx

@@ -5,9 +5,11 @@
 
 namespace bx {
 
-// Character sets by IANA name, decoded with ICU. Decoding is strict: a byte
-// sequence that is invalid or unmapped in the charset makes that charset fail,
-// and the next one in the fallback chain is tried.
+// Character sets by IANA name, decoded with ICU. `decode` is strict: a byte
+// sequence that is invalid or unmapped in the charset makes it fail. `string`
+// repairs per sequence instead of giving up on the charset: in UTF-8 only the
+// invalid bytes are read as Windows-1252, in other charsets ICU substitutes
+// U+FFFD for the bad sequence.
 //
 // Windows-1252 leaves 0x81, 0x8D, 0x8F, 0x90 and 0x9D undefined. Here they decode
 // to the C1 controls U+0081, U+008D, U+008F, U+0090 and U+009D (as web browsers
@@ -34,9 +36,16 @@ struct Charsets {
     // Strict decode into UTF-8; nullopt when the bytes are not valid in the encoding.
     static std::optional<std::string> decode(std::string_view data, const Encoding& enc);
 
-    // Always gives text: the named charset, else UTF-8, else Windows-1252, else
-    // UTF-8 with invalid sequences replaced by U+FFFD.
+    // Never fails: bad sequences are repaired as described above.
+    static std::string decodeRepairing(std::string_view data, const Encoding& enc);
+
+    // Always gives text: the named charset when the bytes are valid in it;
+    // 8-bit text that is valid UTF-8 as UTF-8; else the named charset with its
+    // bad sequences repaired; with no known name, UTF-8 repaired.
     static std::string string(std::string_view data, std::optional<std::string_view> charset);
+
+    // UTF-8 in which each byte of an invalid sequence is read as Windows-1252.
+    static std::string repairedUTF8(std::string_view data);
 
     // Helpers for the fallback chain.
     static bool isValidUTF8(std::string_view data);

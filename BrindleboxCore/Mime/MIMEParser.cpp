@@ -14,43 +14,90 @@ namespace bx {
 
 namespace {
 
-std::string headerText(std::string_view bytes) {
-    if (Charsets::isValidUTF8(bytes)) return std::string(bytes);
-    return Charsets::fromWindows1252(bytes);  // accepts every byte
+// Each field is decoded on its own (UTF-8, else Windows-1252), so one raw
+// 8-bit byte in one field does not garble every other field of the block.
+void decodeField(std::string& name, std::string& value) {
+    if (Charsets::isValidUTF8(name) && Charsets::isValidUTF8(value)) return;
+    name = Charsets::fromWindows1252(name);
+    value = Charsets::fromWindows1252(value);
 }
 
 } // namespace
 
+namespace {
+
+// A header field line as parseHeaders reads one: a name without spaces, then ":".
+bool isFieldLine(std::string_view line) {
+    if (line.empty() || line[0] == ' ' || line[0] == '\t') return false;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    const std::string_view name = mimetext::trimSpacesTabs(line.substr(0, colon));
+    return !name.empty() && name.find(' ') == std::string_view::npos;
+}
+
+std::string_view lineAt(std::string_view bytes, std::size_t start, std::size_t& lf) {
+    const void* hit = std::memchr(bytes.data() + start, '\n', bytes.size() - start);
+    lf = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data()) : std::string_view::npos;
+    std::string_view line = bytes.substr(start, (hit ? lf : bytes.size()) - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+} // namespace
+
+// The header ends at a blank line, or at a line that is neither a field nor a
+// continuation: mail whose body follows the fields without a blank line, or a
+// file that has no header at all, keeps its body. Such a line still counts as
+// header when a field follows it, which keeps a part header whose wrapped
+// second line lost its leading blank in one piece.
 MIMEParser::HeaderBodySplit MIMEParser::splitHeaderBody(std::string_view bytes) {
     const std::size_t n = bytes.size();
     if (n == 0) return {{}, 0, 0};
     if (bytes[0] == '\n') return {{}, 1, n};
     if (n >= 2 && bytes[0] == '\r' && bytes[1] == '\n') return {{}, 2, n};
-    std::size_t i = 0;
-    for (;;) {
-        const void* hit = std::memchr(bytes.data() + i, '\n', n - i);
-        if (!hit) break;
-        i = static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data());
-        if (i + 1 < n && bytes[i + 1] == '\n') return {bytes.substr(0, i), i + 2, n};
-        if (i + 2 < n && bytes[i + 1] == '\r' && bytes[i + 2] == '\n') return {bytes.substr(0, i), i + 3, n};
-        ++i;
+    auto headerBefore = [&](std::size_t lineStart) {
+        return lineStart == 0 ? std::string_view{} : bytes.substr(0, lineStart - 1);
+    };
+    std::size_t start = 0;
+    while (start < n) {
+        std::size_t lf;
+        const std::string_view line = lineAt(bytes, start, lf);
+        if (lf == std::string_view::npos) break;  // the last line, with no line end: still header
+        const std::size_t next = lf + 1;
+        if (line.empty()) return {headerBefore(start), next, n};
+        if (line[0] != ' ' && line[0] != '\t' && !isFieldLine(line)) {
+            std::size_t lf2;
+            if (next >= n || !isFieldLine(lineAt(bytes, next, lf2))) return {headerBefore(start), start, n};
+        }
+        start = next;
+    }
+    // The last line has no line end. Text that is not a field there is body.
+    if (start < n) {
+        std::size_t lf;
+        const std::string_view line = lineAt(bytes, start, lf);
+        if (!line.empty() && line[0] != ' ' && line[0] != '\t' && !isFieldLine(line))
+            return {headerBefore(start), start, n};
     }
     return {bytes, n, n};
 }
 
 MIMEHeaders MIMEParser::parseHeaders(std::string_view bytes) {
     using namespace mimetext;
-    const std::string text = headerText(bytes);
     MIMEHeaders h;
     bool pending = false;
     std::string name, value;
     auto finish = [&] {
-        if (pending) h.fields.push_back({std::move(name), std::move(value)});
+        if (pending) {
+            decodeField(name, value);
+            h.fields.push_back({std::move(name), std::move(value)});
+        }
         pending = false;
         name.clear();
         value.clear();
     };
-    std::string_view t = text;
+    // Line ends, colons and blanks are ASCII, so the block is cut into fields
+    // as bytes and each field decoded when it is complete.
+    std::string_view t = bytes;
     std::size_t start = 0;
     for (;;) {
         std::size_t lf = t.find('\n', start);

@@ -1,5 +1,7 @@
 #include "Mime/MailDate.h"
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include <unicode/locid.h>
@@ -51,13 +53,63 @@ const std::vector<std::string>& MailDate::patterns() {
     return p;
 }
 
+namespace {
+
+// RFC 5322 reads a three-digit year as 1900 + the year ("101" is 2001). The
+// year is the token after the month name in every accepted shape.
+void widenThreeDigitYear(std::string& s) {
+    std::size_t start = 0;
+    std::string_view prev;
+    while (start < s.size()) {
+        std::size_t end = s.find(' ', start);
+        if (end == std::string::npos) end = s.size();
+        const std::string_view tok(s.data() + start, end - start);
+        const bool isMonth = prev.size() == 3 && std::isalpha(static_cast<unsigned char>(prev[0])) &&
+                             std::isalpha(static_cast<unsigned char>(prev[1])) &&
+                             std::isalpha(static_cast<unsigned char>(prev[2]));
+        if (isMonth && tok.size() == 3 && std::all_of(tok.begin(), tok.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            const int year = 1900 + std::stoi(std::string(tok));
+            s.replace(start, 3, std::to_string(year));
+            return;
+        }
+        prev = tok;
+        start = end + 1;
+    }
+}
+
+std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s) {
+    const icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
+    // ICU reads a two-digit year under "yyyy" literally ("24" is the year 24),
+    // which would leave the two-digit pattern unreachable and date such mail
+    // two millennia back. A four-digit-year pattern that lands before the year
+    // 100 is passed over, so the "yy" pattern gets its turn.
+    constexpr UDate year100 = -59011459200000.0;
+    // A time point counts nanoseconds in 64 bits (about 1677 to 2262); a date
+    // outside that cannot be held and is no date rather than a wrapped one.
+    constexpr UDate limit = 9223372036854.0;  // milliseconds in 2^63 ns
+    const auto& formatters = threadFormatters();
+    for (std::size_t i = 0; i < formatters.size(); ++i) {
+        const auto& f = formatters[i];
+        icu::ParsePosition pos(0);
+        UDate d = f->parse(u, pos);
+        if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length()) continue;
+        if (d < year100 && MailDate::patterns()[i].find("yyyy") != std::string::npos) continue;
+        if (!(d > -limit && d < limit)) return std::nullopt;
+        auto ms = std::chrono::milliseconds(static_cast<long long>(d));
+        return MailDate::TimePoint(std::chrono::duration_cast<MailDate::TimePoint::duration>(ms));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<MailDate::TimePoint> MailDate::parse(std::string_view value) {
     std::string_view t = mimetext::trimWhitespaceNewlines(value);
     if (std::size_t lp = t.find('('); lp != std::string_view::npos) t = mimetext::trimSpacesTabs(t.substr(0, lp));
     // A date is short; anything long is not one and would only cost time.
     if (t.size() > 256) return std::nullopt;
     std::string s;
-    s.reserve(t.size());
+    s.reserve(t.size() + 8);
     for (std::size_t i = 0; i < t.size(); ++i) {
         if (t[i] == ' ' && i + 1 < t.size() && t[i + 1] == ' ') {
             s.push_back(' ');
@@ -66,23 +118,14 @@ std::optional<MailDate::TimePoint> MailDate::parse(std::string_view value) {
             s.push_back(t[i]);
         }
     }
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
-    // ICU reads a two-digit year under "yyyy" literally ("24" is the year 24),
-    // which would leave the two-digit pattern unreachable and date such mail
-    // two millennia back. A four-digit-year pattern that lands before the year
-    // 100 is passed over, so the "yy" pattern gets its turn.
-    constexpr UDate year100 = -59011459200000.0;
-    const auto& formatters = threadFormatters();
-    for (std::size_t i = 0; i < formatters.size(); ++i) {
-        const auto& f = formatters[i];
-        icu::ParsePosition pos(0);
-        UDate d = f->parse(u, pos);
-        if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length()) continue;
-        if (d < year100 && MailDate::patterns()[i].find("yyyy") != std::string::npos) continue;
-        auto ms = std::chrono::milliseconds(static_cast<long long>(d));
-        return TimePoint(std::chrono::duration_cast<TimePoint::duration>(ms));
-    }
-    return std::nullopt;
+    widenThreeDigitYear(s);
+    if (auto d = readWithPatterns(s)) return d;
+    // A date written without a zone is read as UTC, the zone the rest of the
+    // system shows such times in, rather than dropped (a message without a
+    // date would be filed under the day it was imported).
+    if (s.empty()) return std::nullopt;
+    s += " +0000";
+    return readWithPatterns(s);
 }
 
 std::string MailDate::rfc5322(TimePoint date) {

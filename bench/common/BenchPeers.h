@@ -10,8 +10,10 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "support/DovecotFixture.h"
+#include "support/RawIMAPClient.h"
 #include "support/TestCerts.h"
 
 namespace bx::bench {
@@ -27,6 +29,21 @@ inline std::string bodyOfSize(std::size_t size, std::mt19937& rng) {
         body += "\r\n";
     }
     return body;
+}
+
+// Appends `count` messages with bodies of about `size` bytes to a mailbox of
+// the fixture's first user, 500 per APPEND round.
+inline void seedMailbox(const bx::test::DovecotFixture& dovecot, const std::string& mailbox, int count,
+                        std::size_t size, unsigned seed = 42) {
+    std::mt19937 rng(seed);
+    std::vector<bx::test::SeedMessage> batch;
+    for (int i = 0; i < count; ++i) {
+        batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bodyOfSize(size, rng)), {}, {}});
+        if (batch.size() == 500 || i + 1 == count) {
+            dovecot.append(bx::test::users::alice, mailbox, batch);
+            batch.clear();
+        }
+    }
 }
 
 // A fresh folder on /dev/shm, so disk speed stays out of the comparison.

@@ -34,18 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-void seed(const bx::test::DovecotFixture& dovecot, const std::string& mailbox, int count, std::size_t size) {
-    std::mt19937 rng(42);
-    std::vector<bx::test::SeedMessage> batch;
-    for (int i = 0; i < count; ++i) {
-        batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bx::bench::bodyOfSize(size, rng)), {}, {}});
-        if (batch.size() == 500 || i + 1 == count) {
-            dovecot.append(bx::test::users::alice, mailbox, batch);
-            batch.clear();
-        }
-    }
-}
-
 double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
@@ -162,7 +150,7 @@ int main(int argc, char** argv) {
 
         for (const auto& s : sets) {
             auto t0 = Clock::now();
-            seed(dovecot, s.mailbox, s.count, s.size);
+            bx::bench::seedMailbox(dovecot, s.mailbox, s.count, s.size);
             std::printf("%s: %d messages of about %zu KB (seeded in %.1f s)\n", s.mailbox, s.count, s.size / 1024,
                         std::chrono::duration<double>(Clock::now() - t0).count());
             Figure one = best(rounds, [&] { return fetchWithClient(dovecot, s.mailbox, SIZE_MAX, 0); });

@@ -1,6 +1,7 @@
 // bench_search_index gen DIR COUNT      generate DIR/vault, DIR/maildir, DIR/queries.txt
 // bench_search_index build DIR          index DIR/vault, save DIR/index.json
 // bench_search_index query DIR          load DIR/index.json, run DIR/queries.txt
+// bench_search_index load DIR           load DIR/index.json only: time, memory held, peak
 // Each prints "key value" lines for run.py; every phase runs in its own
 // process so its peak memory is its own.
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "Generator.h"
 #include "Index/SearchIndex.h"
@@ -28,6 +30,14 @@ long peakRSSKiB() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
+}
+
+// Resident memory now, not the peak: what the loaded index holds.
+long currentRSSKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 double percentile(std::vector<double> v, double p) {
@@ -73,10 +83,22 @@ int build(const fs::path& dir) {
     std::printf("build_s %.3f\n", seconds(t0, t1));
     std::printf("build_msgs_per_s %.0f\n", static_cast<double>(files.size()) / seconds(t0, t1));
     std::printf("build_read_s %.3f\nbuild_record_s %.3f\nbuild_add_s %.3f\n", readTime, recordTime, addTime);
-    std::printf("tokens %zu\n", index.postings().size());
+    std::printf("tokens %zu\n", index.tokenCount());
     std::printf("save_s %.3f\n", seconds(t1, t2));
     std::printf("index_json_mb %.1f\n", static_cast<double>(fs::file_size(out)) / 1e6);
     std::printf("build_peak_rss_mb %.0f\n", static_cast<double>(peakRSSKiB()) / 1024);
+    return 0;
+}
+
+int load(const fs::path& dir) {
+    const long before = currentRSSKiB();
+    const auto t0 = Clock::now();
+    auto index = bx::SearchIndex::load(dir / "index.json");
+    const auto t1 = Clock::now();
+    std::printf("load_s %.3f\n", seconds(t0, t1));
+    std::printf("loaded_records %zu\n", index->count());
+    std::printf("load_held_mb %.0f\n", static_cast<double>(currentRSSKiB() - before) / 1024);
+    std::printf("load_peak_rss_mb %.0f\n", static_cast<double>(peakRSSKiB()) / 1024);
     return 0;
 }
 
@@ -84,9 +106,7 @@ int query(const fs::path& dir) {
     const auto t0 = Clock::now();
     auto index = bx::SearchIndex::load(dir / "index.json");
     const auto t1 = Clock::now();
-    std::printf("load_s %.3f\n", seconds(t0, t1));
-    std::printf("loaded_records %zu\n", index->count());
-    std::printf("load_peak_rss_mb %.0f\n", static_cast<double>(peakRSSKiB()) / 1024);
+    std::printf("query_load_s %.3f\n", seconds(t0, t1));
 
     std::vector<std::string> queries;
     std::ifstream in(dir / "queries.txt");
@@ -131,6 +151,7 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3 && std::string(argv[1]) == "build") return build(argv[2]);
     if (argc >= 3 && std::string(argv[1]) == "query") return query(argv[2]);
-    std::fprintf(stderr, "usage: %s gen DIR COUNT [SEED] | build DIR | query DIR\n", argv[0]);
+    if (argc >= 3 && std::string(argv[1]) == "load") return load(argv[2]);
+    std::fprintf(stderr, "usage: %s gen DIR COUNT [SEED] | build DIR | load DIR | query DIR\n", argv[0]);
     return 2;
 }

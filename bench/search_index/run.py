@@ -56,6 +56,7 @@ def bench(binary, count, work):
     run([binary, "gen", d, str(count)])
     r = {}
     r.update(kv(run([binary, "build", d])))
+    r.update(kv(run([binary, "load", d])))
     r.update(kv(run([binary, "query", d])))
 
     index_json = os.path.join(d, "index.json")

@@ -86,7 +86,7 @@ Cert makeCert(EVP_PKEY* key, const std::string& cn, X509* issuer, EVP_PKEY* issu
         addExt(c, signer, NID_basic_constraints, "critical,CA:FALSE");
         addExt(c, signer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
         addExt(c, signer, NID_ext_key_usage, "serverAuth");
-        addExt(c, signer, NID_subject_alt_name, san);
+        if (san != nullptr) addExt(c, signer, NID_subject_alt_name, san);
     }
     if (X509_sign(c, issuerKey != nullptr ? issuerKey : key, EVP_sha256()) == 0) fail("sign " + cn);
     return cert;
@@ -158,6 +158,10 @@ TestCerts makeAll()
                              3650 * kDay);
     t.untrusted = makeServer(t.dir, "untrusted", bad.get(), badKey.get(), good, -kDay, 3650 * kDay);
     t.expired = makeServer(t.dir, "expired", ca.get(), caKey.get(), good, -30 * kDay, -kDay);
+    // The stem is the common name: "localhost".
+    const fs::path bare = t.dir / "no-san";
+    fs::create_directories(bare);
+    t.noSubjectAltName = makeServer(bare, "localhost", ca.get(), caKey.get(), nullptr, -kDay, 3650 * kDay);
     return t;
 }
 
@@ -170,6 +174,7 @@ const ServerCert& TestCerts::server(CertKind kind) const
     case CertKind::OtherHost: return otherHost;
     case CertKind::Untrusted: return untrusted;
     case CertKind::Expired: return expired;
+    case CertKind::NoSubjectAltName: return noSubjectAltName;
     }
     return localhost;
 }

@@ -15,6 +15,8 @@
 //   untrusted    DNS:localhost, IP:127.0.0.1, signed by untrustedCA
 //   expired      DNS:localhost, IP:127.0.0.1, signed by trustedCA, expired a
 //                day ago
+//   noSubjectAltName  CN=localhost and no subjectAltName at all, signed by
+//                trustedCA (only a common-name fallback would accept it)
 // Certificate files hold the leaf only (no chain).
 
 #include <filesystem>
@@ -31,6 +33,7 @@ enum class CertKind {
     OtherHost,  // valid only for other.example, trusted CA
     Untrusted,  // valid for localhost and 127.0.0.1, signed by an untrusted CA
     Expired,    // valid names, trusted CA, but expired
+    NoSubjectAltName,  // CN=localhost without subjectAltName, trusted CA
 };
 
 struct TestCerts {
@@ -41,6 +44,7 @@ struct TestCerts {
     ServerCert otherHost;
     ServerCert untrusted;
     ServerCert expired;
+    ServerCert noSubjectAltName;
 
     const ServerCert& server(CertKind kind) const;
 

@@ -241,6 +241,8 @@ TEST(IMAPClientDovecot, RefusesCertificatesThatDoNotFit) {
         {"other host by address", test::CertKind::OtherHost, "127.0.0.1", "mismatch"},
         {"untrusted CA", test::CertKind::Untrusted, "localhost", "certificate"},
         {"expired", test::CertKind::Expired, "localhost", "expired"},
+        // the name only in the subject's common name: no fallback to it
+        {"no subjectAltName", test::CertKind::NoSubjectAltName, "localhost", "hostname mismatch"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -347,3 +347,88 @@ TEST(SearchIndex, LoadNeverFails) {
     ASSERT_TRUE(dup);
     EXPECT_EQ(dup->record("a/b/c.eml")->id, 1);
 }
+
+// The store opens records by path: one that would lead outside the vault
+// must not survive a load, whatever else the file holds.
+TEST(SearchIndex, LoadDropsPathsThatLeaveTheVault) {
+    SearchIndex index;
+    const std::vector<std::string> bad = {"/etc/passwd", "", "acct/../../outside.eml", "../x.eml", "./a.eml",
+                                          "acct//a.eml", "acct/INBOX/.", "acct/INBOX/"};
+    for (const auto& p : bad) index.add(rec(p, "2024-01-01T00:00:00Z"), "secret");
+    index.add(rec("acct/INBOX/2024/ok.eml", "2023-01-01T00:00:00Z"), "secret");
+    bx::test::TempDir dir;
+    index.save(dir / "index.json");
+
+    for (const auto& loaded : {SearchIndex::load(dir / "index.json"), SearchIndex::decode(index.encode())}) {
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->count(), 1u);
+        EXPECT_EQ(paths(loaded->liveRecords()), (std::vector<std::string>{"acct/INBOX/2024/ok.eml"}));
+        EXPECT_EQ(paths(loaded->search("secret")), (std::vector<std::string>{"acct/INBOX/2024/ok.eml"}));
+        for (const auto& p : bad) EXPECT_FALSE(loaded->record(p)) << p;
+        // What is left still saves and reads back the same.
+        EXPECT_EQ(SearchIndex::decode(loaded->encode())->encode(), loaded->encode());
+    }
+}
+
+// Slots far apart, removals and compaction over many paths: the compressed
+// lists and the path table must give back exactly what went in.
+TEST(SearchIndex, ManyRecordsThroughRemoveCompactAndReload) {
+    SearchIndex index;
+    const int n = 3000;
+    for (int i = 0; i < n; ++i) {
+        std::string text = "common w" + std::to_string(i % 7);
+        if (i == 0 || i == 1000 || i == n - 1) text += " rare";
+        index.add(rec("a/f/" + std::to_string(i) + ".eml", "2024-01-01T00:00:00Z"), text);
+    }
+    EXPECT_EQ(index.postings().at("rare"), (SearchIndex::Postings{0, 1000, n - 1}));
+    for (int i = 0; i < n; i += 3) index.remove("a/f/" + std::to_string(i) + ".eml");
+    for (int i = 0; i < n; ++i) {
+        const auto r = index.record("a/f/" + std::to_string(i) + ".eml");
+        ASSERT_EQ(r.has_value(), i % 3 != 0) << i;
+        if (r) {
+            EXPECT_EQ(r->id, i);
+        }
+    }
+    EXPECT_EQ(index.search("rare").size(), 2u);  // 1000 and 2999 are left
+    index.compact();
+    EXPECT_EQ(index.count(), static_cast<size_t>(n - (n + 2) / 3));
+    EXPECT_EQ(index.postings().at("rare"), (SearchIndex::Postings{666, 1999}));
+    EXPECT_EQ(index.record("a/f/1000.eml")->id, 666);
+    size_t w3 = 0;
+    for (int i = 0; i < n; ++i) w3 += i % 7 == 3 && i % 3 != 0;
+    EXPECT_EQ(index.search("w3").size(), w3);
+
+    // Re-adding a path takes a new slot; the table finds it, not the old one.
+    index.add(rec("a/f/1.eml", "2025-01-01T00:00:00Z"), "again");
+    EXPECT_EQ(index.record("a/f/1.eml")->id, static_cast<int64_t>(index.records().size() - 1));
+    EXPECT_EQ(paths(index.search("again")), (std::vector<std::string>{"a/f/1.eml"}));
+    EXPECT_TRUE(index.search("w1").size() > 0);
+
+    auto loaded = SearchIndex::decode(index.encode());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->encode(), index.encode());
+    EXPECT_EQ(loaded->postings(), index.postings());
+}
+
+// index.json is read in pieces of a few megabytes: a file of several pieces,
+// with strings and lists across their edges, reads back exactly.
+TEST(SearchIndex, LargeFileLoadsWhole) {
+    SearchIndex index;
+    std::string subject;
+    for (int i = 0; i < 120; ++i) subject += "Gr\u00fc\u00dfe \"quoted\" \\ slash/ ";
+    for (int i = 0; i < 2500; ++i)
+        index.add(rec("acct/INBOX/" + std::to_string(i) + ".eml", "2024-01-01T00:00:00Z", subject + std::to_string(i)),
+                  "token" + std::to_string(i % 50) + " shared");
+    bx::test::TempDir dir;
+    index.save(dir / "index.json");
+    ASSERT_GT(std::filesystem::file_size(dir / "index.json"), 9u << 20);
+    auto loaded = SearchIndex::load(dir / "index.json");
+    EXPECT_EQ(loaded->count(), 2500u);
+    EXPECT_EQ(loaded->encode(), dir.read("index.json"));
+    EXPECT_EQ(loaded->search("shared").size(), 2500u);
+    EXPECT_EQ(loaded->search("token7").size(), 50u);
+
+    // Cut off in a later piece: broken, so empty.
+    std::filesystem::resize_file(dir / "index.json", 6u << 20);
+    EXPECT_EQ(SearchIndex::load(dir / "index.json")->count(), 0u);
+}

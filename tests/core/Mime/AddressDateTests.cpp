@@ -43,6 +43,13 @@ TEST(AddressParser, Parse) {
         {"Nobody <>", A({{"Nobody", ""}})},
         {",,,", {}},
         {"a@b >>>, c@d", A({{"", "a@b >>>"}, {"", "c@d"}})},
+        // a list that lost its comma splits after each closing ">"
+        {"Ann Smith <ann@example.com> Bob Jones <bob@example.com>",
+         A({{"Ann Smith", "ann@example.com"}, {"Bob Jones", "bob@example.com"}})},
+        {"<a@x>\r\n <b@y> \"C, D\" <c@z>", A({{"", "a@x"}, {"", "b@y"}, {"C, D", "c@z"}})},
+        {"Ann <a@x> (work), Bob <b@y>", A({{"Ann", "a@x"}, {"Bob", "b@y"}})},
+        {"Ann <a@x> trailing words", A({{"Ann", "a@x"}})},
+        {"Ann <a@x> b@y", A({{"Ann", "a@x"}, {"", "b@y"}})},
     };
     for (const auto& c : cases) EXPECT_EQ(AddressParser::parse(c.in), c.out) << c.in;
 }
@@ -111,6 +118,35 @@ TEST(MailDate, Parse) {
         EXPECT_EQ(epoch(d), *c.secs) << c.in;
     }
     EXPECT_EQ(MailDate::patterns().size(), 7u);
+}
+
+// Years far from today must neither wrap around the 64-bit nanosecond clock
+// nor land in another century; a date without a zone is still a date.
+TEST(MailDate, YearsAndZonesAtTheEdges) {
+    struct Case { std::string in; std::optional<long long> secs; } cases[] = {
+        {"Mon, 2 Apr 101 10:00:00 +0000", 986205600},   // three digits: 1900 + 101
+        {"2 Apr 101 10:00 +0000", 986205600},
+        {"2 Apr 1600 10:00:00 +0000", std::nullopt},    // before what the clock holds
+        {"2 Apr 2300 10:00:00 +0000", std::nullopt},    // after it
+        {"2 Apr 9999 10:00:00 +0000", std::nullopt},
+        {"1 Jan 1678 00:00:00 +0000", -9214560000},     // just inside, both ends
+        {"1 Jan 2262 00:00:00 +0000", 9214646400},
+        {"Wed, 3 May 2006 00:09:22", 1146614962},        // no zone: UTC
+        {"3 May 2006 00:09:22", 1146614962},
+        {"Tue, 5 Mar 2024 09:15", 1709630100},
+        {"Tue, 5 Mar 24 09:15:00", 1709630100},
+        {"Wed, 3 May 2006", std::nullopt},
+        {"Wed, 3 May 2006 00:09:22 +0000 +0000", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto d = MailDate::parse(c.in);
+        if (!c.secs) {
+            EXPECT_FALSE(d) << c.in << " read as " << (d ? epoch(d) : 0);
+            continue;
+        }
+        ASSERT_TRUE(d) << c.in;
+        EXPECT_EQ(epoch(d), *c.secs) << c.in;
+    }
 }
 
 TEST(MailDate, RFC5322UsesLocalZone) {

@@ -105,15 +105,36 @@ TEST(Charsets, StringDecodesAndFallsBack) {
 
 TEST(Charsets, InvalidBytesInDeclaredCharsetAreDetected) {
     // Shift_JIS lead byte followed by an invalid trail byte: strict decoding
-    // must fail, not substitute, so the chain moves on to Windows-1252.
+    // must fail, not substitute; the text keeps its charset with U+FFFD there.
     auto sjis = Charsets::encoding("shift_jis");
     ASSERT_TRUE(sjis);
     EXPECT_FALSE(Charsets::decode("\x82\x20", *sjis));
     EXPECT_FALSE(Charsets::decode("\x82", *sjis));  // truncated at the end
-    EXPECT_EQ(Charsets::string("\x82\x20", "shift_jis"), "\xE2\x80\x9A ");
+    EXPECT_EQ(Charsets::string("\x82\x20", "shift_jis"), "\xEF\xBF\xBD ");
     EXPECT_FALSE(Charsets::decode("\xC3", Charsets::utf8()));
     EXPECT_FALSE(Charsets::decode("\xED\xA0\x80", Charsets::utf8()));  // encoded surrogate
     EXPECT_FALSE(Charsets::decode("\xC0\xAF", Charsets::utf8()));      // overlong
+}
+
+// One bad sequence must not cost the rest of the text its charset.
+TEST(Charsets, BadSequencesAreRepairedWhereTheyAre) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct Case { std::string bytes; std::optional<std::string> charset; std::string text; } cases[] = {
+        // UTF-8 with one Latin-1 letter: only that byte is read as Windows-1252
+        {"Gr\xC3\xBC\xC3\x9F" "e, caf\xE9 \xE2\x82\xAC", "utf-8", "Gr\xC3\xBC\xC3\x9F" "e, caf\xC3\xA9 \xE2\x82\xAC"},
+        {"\xC3\xBC \xE2\x82 \x80", "utf-8", "\xC3\xBC \xC3\xA2\xE2\x80\x9A \xE2\x82\xAC"},  // a cut sequence: each byte
+        {"\xC3\xBC\xFC", std::nullopt, "\xC3\xBC\xC3\xBC"},
+        {"\xC3\xBC\xFC", "x-unknown", "\xC3\xBC\xC3\xBC"},
+        // other charsets: ICU's substitute for the bad sequence, the rest decoded
+        {"\x82\xA0\x82\x20\x82\xA2", "shift_jis", "\xE3\x81\x82" + fffd + " \xE3\x81\x84"},
+        {"Caf+AOk- +AOk-t+\xE9-", "utf-7", "Caf\xC3\xA9 \xC3\xA9t" + fffd + fffd + "-"},
+        {"\x1B$B$\"\x1B(B \xFF", "iso-2022-jp", "\xE3\x81\x82 " + fffd},
+        // 8-bit text that is valid UTF-8 under another label was mislabelled
+        {"caf\xC3\xA9 \xE2\x82\xAC", "iso-2022-jp", "caf\xC3\xA9 \xE2\x82\xAC"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Charsets::string(c.bytes, c.charset ? std::optional<std::string_view>(*c.charset) : std::nullopt), c.text)
+            << c.bytes << " / " << c.charset.value_or("nil");
 }
 
 TEST(Charsets, UndefinedWindows1252BytesBecomeC1Controls) {

@@ -25,6 +25,15 @@ TEST(MIMEParser, SplitHeaderBody) {
         {"A: 1\r\n\r\nbody", "A: 1\r", 8},
         {"A: 1\n\r\nbody", "A: 1", 7},
         {"A: 1\r\nB: 2", "A: 1\r\nB: 2", 10},
+        // the header also ends at a line that is neither a field nor a continuation
+        {"A: 1\r\nText\r\n--b\r\n", "A: 1\r", 6},
+        {"A: 1\nText", "A: 1", 5},
+        {"Just one line\n", "", 0},
+        {"Just one line", "", 0},
+        {"A: 1\n\tfolded\nText\n\nmore", "A: 1\n\tfolded", 13},
+        // ... unless a field follows it: a wrapped line that lost its indent
+        {"A: x;\nname=y\nB: 2\n\nbody", "A: x;\nname=y\nB: 2", 19},
+        {"From a@b Mon Jan  1 00:00:00 2024\nA: 1\n\nbody", "From a@b Mon Jan  1 00:00:00 2024\nA: 1", 40},
     };
     for (const auto& c : cases) {
         auto s = MIMEParser::splitHeaderBody(c.in);
@@ -46,8 +55,14 @@ TEST(MIMEParser, ParseHeaders) {
     // blank lines do not end the block; lone CR is not a line end
     EXPECT_EQ(MIMEParser::parseHeaders("A: 1\n\nB: 2\rC: 3").fields,
               (std::vector<HeaderField>{{"A", "1"}, {"B", "2\rC: 3"}}));
-    // Windows-1252 when the bytes are not UTF-8
+    // Windows-1252 when the bytes are not UTF-8, field by field: one raw
+    // Latin-1 byte does not garble the UTF-8 of the other fields
     EXPECT_EQ(MIMEParser::parseHeaders("Subject: caf\xE9").fields[0].value, "caf\xC3\xA9");
+    EXPECT_EQ(MIMEParser::parseHeaders("From: J\xC3\xB6rg <j@x>\r\nSubject: Gr\xFC\xDF" "e\r\n"
+                                       "\tna\xEFve\r\nTo: \xE2\x82\xAC <e@x>\r\n").fields,
+              (std::vector<HeaderField>{{"From", "J\xC3\xB6rg <j@x>"},
+                                        {"Subject", "Gr\xC3\xBC\xC3\x9F" "e na\xC3\xAFve"},
+                                        {"To", "\xE2\x82\xAC <e@x>"}}));
 }
 
 TEST(MIMEParser, SplitMultipart) {
@@ -101,6 +116,24 @@ TEST(MIMEParser, MessageLevelBasics) {
     EXPECT_EQ(m.textBody, "");
 }
 
+// Mail whose body follows the fields without a blank line keeps its parts.
+TEST(MIMEParser, BodyRightAfterTheFields) {
+    auto m = MIMEParser::parse(
+        "From: a@x\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n"
+        "This is a multi-part message in MIME format.\r\n--b\r\nContent-Type: text/plain\r\n\r\nHello\r\n"
+        "--b\r\nContent-Type: application/pdf;\r\nname=\"r.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "JVBERg==\r\n--b--\r\n");
+    EXPECT_EQ(m.headers["From"], "a@x");
+    EXPECT_EQ(m.textBody, "Hello");
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(m.attachments[0].mimeType, "application/pdf");
+    EXPECT_EQ(m.attachments[0].data, "%PDF");
+
+    m = MIMEParser::parse("Just a note, no header.\nSecond line.\n");
+    EXPECT_TRUE(m.headers.fields.empty());
+    EXPECT_EQ(m.textBody, "Just a note, no header.\nSecond line.\n");
+}
+
 TEST(MIMEParser, ContentTypeFallbacks) {
     struct Case { std::string ct; std::string mime; bool keepsParams; } cases[] = {
         {"text", "text/plain", false},
@@ -130,11 +163,12 @@ TEST(MIMEParser, MultipartChildWithoutBlankLine) {
     EXPECT_TRUE(m.root.body.empty());
     EXPECT_EQ(m.textBody, "A");
 
+    // a child that starts with text rather than fields is all body
     m = MIMEParser::parse(head + "preamble\r\n--b1\r\nA\r\n--b1--\r\n");
     ASSERT_EQ(m.root.children.size(), 1u);
     EXPECT_TRUE(m.root.children[0].headers.fields.empty());
-    EXPECT_EQ(m.root.children[0].body, "");
-    EXPECT_EQ(m.textBody, "");
+    EXPECT_EQ(m.root.children[0].body, "A");
+    EXPECT_EQ(m.textBody, "A");
 
     m = MIMEParser::parse(head + "--b1\r\n\r\nA\r\n--b1 --\r\n--b1\r\n\r\nB");
     EXPECT_EQ(m.root.children.size(), 1u);

@@ -88,21 +88,9 @@ std::vector<MailAddress> squeezed(std::vector<MailAddress> v) {
 
 // Where the two deliberately differ; each reason is a rule of our parser.
 const std::map<std::string, std::set<std::string>> kKnownDifferences = {
-    // A digest part that starts with text instead of header lines: we read
-    // everything up to the first blank line as its (junk) header; Python sees
-    // that the first line is not a header field and keeps it as body text.
-    {"msg_19.txt", {"text"}},
-    // No blank line after the header: to us the whole file is header (empty
-    // body); Python starts the body at the first line that is not a field.
-    {"msg_35.txt", {"text"}},
     // Consecutive delimiter lines: we keep the empty parts between them, and an
     // empty part is an empty text/plain body; Python drops them.
     {"msg_37.txt", {"text"}},
-    // Outer boundaries inside an inner part: we split level by level, so the
-    // outer delimiter lines (trailing blank allowed) cut the inner text/plain and
-    // "------- =_aaaaaaaaaa1--" closes the outer multipart there; Python keeps
-    // much of the rest as one text part.
-    {"msg_38.txt", {"text"}},
 };
 
 } // namespace
