@@ -84,6 +84,37 @@ QString trimSpacesAndTabs(const QString& s) {
   return s.mid(b, e - b);
 }
 
+// Finder-like order: runs of digits compare by their value, the rest
+// without regard to case ("Archive 2" before "Archive 10").
+int naturalCompare(const QString& a, const QString& b, const QCollator& collator) {
+  qsizetype i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (a[i].isDigit() && b[j].isDigit()) {
+      qsizetype ie = i, je = j;
+      while (ie < a.size() && a[ie].isDigit()) ++ie;
+      while (je < b.size() && b[je].isDigit()) ++je;
+      QStringView da = QStringView(a).mid(i, ie - i), db = QStringView(b).mid(j, je - j);
+      while (da.size() > 1 && da[0] == QLatin1Char('0')) da = da.mid(1);
+      while (db.size() > 1 && db[0] == QLatin1Char('0')) db = db.mid(1);
+      if (da.size() != db.size()) return da.size() < db.size() ? -1 : 1;
+      if (const int c = da.compare(db); c != 0) return c < 0 ? -1 : 1;
+      i = ie;
+      j = je;
+      continue;
+    }
+    qsizetype ie = i, je = j;
+    while (ie < a.size() && !a[ie].isDigit()) ++ie;
+    while (je < b.size() && !b[je].isDigit()) ++je;
+    if (const int c = collator.compare(QStringView(a).mid(i, ie - i), QStringView(b).mid(j, je - j)); c != 0)
+      return c < 0 ? -1 : 1;
+    i = ie;
+    j = je;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
 bool newerFirst(const MessageRecord& a, const MessageRecord& b) { return a.date > b.date; }
 
 std::shared_ptr<const std::vector<MessageRecord>> sortedNewestFirst(std::vector<MessageRecord> list) {
@@ -511,14 +542,13 @@ std::map<QString, std::vector<FolderSummary>> AppStore::computeFolders() const {
     out[QString::fromStdString(key.first)].push_back(
         FolderSummary{QString::fromStdString(key.first), QString::fromStdString(key.second), n});
   QCollator collator;
-  collator.setNumericMode(true);
   collator.setCaseSensitivity(Qt::CaseInsensitive);
   for (auto& [account, rows] : out) {
     std::stable_sort(rows.begin(), rows.end(), [&](const FolderSummary& a, const FolderSummary& b) {
       const bool ai = a.folder == QLatin1String("INBOX"), bi = b.folder == QLatin1String("INBOX");
       if (ai != bi) return ai;
       if (ai) return false;
-      return collator.compare(a.folder, b.folder) < 0;
+      return naturalCompare(a.folder, b.folder, collator) < 0;
     });
   }
   return out;
