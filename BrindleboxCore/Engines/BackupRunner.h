@@ -10,7 +10,9 @@
 //
 // A batch is received whole, then the next batch's FETCH is sent before the
 // batch is written and recorded, so the server works while the files are
-// written. One batch's bodies are held in memory at a time.
+// written. At most about `batchBytes` of bodies (counted as received, not as
+// announced) plus one message are held in memory: beyond that, what came so
+// far is written out while the reply goes on.
 //
 // run() blocks; call it on a worker thread. Cancellation is cooperative: the
 // stop token is checked before each mailbox and each batch (and a network wait

@@ -15,6 +15,7 @@
 namespace bx {
 
 struct MailAccount;
+class FileHandle;
 
 // A vault-relative path that would leave the vault (absolute, or with an
 // empty, "." or ".." component).
@@ -40,7 +41,8 @@ struct ArchiveLayout {
     std::filesystem::path syncURL(const MailAccount& account) const;
     std::filesystem::path syncURL(const UUID& accountID) const;
 
-    // Creates the state folder and any missing parents. Throws std::system_error.
+    // Creates the state folder and any missing parents. Throws std::system_error,
+    // also when the state folder is a link.
     void ensure() const;
 
     // Never fails: a missing, unreadable or undecodable file is the empty state.
@@ -69,8 +71,9 @@ struct ArchiveLayout {
     // returned and the file is left untouched. An existing file is never
     // replaced, also not by a concurrent writer. The new file's modification
     // time is `date` (Linux keeps no settable creation date). Throws
-    // std::system_error when the folder or the file cannot be made, and
-    // UnsafePathError for a path outside the vault.
+    // std::system_error when the folder or the file cannot be made (also when
+    // a folder on the way is a symbolic link), and UnsafePathError for a path
+    // outside the vault.
     // With Durability::deferred the new file is not flushed to disk here; the
     // caller flushes a whole batch with syncFiles() before recording it.
     enum class Durability { immediate, deferred };
@@ -80,6 +83,10 @@ struct ArchiveLayout {
     // Flushes the data of these vault files and the folders that name them.
     // Throws std::system_error when the disk reports a failure.
     void syncFiles(const std::vector<std::string>& relatives) const;
+
+    // The state folder, made when missing, reached without following links.
+    // Throws std::system_error.
+    FileHandle openStateFolder() const;
 };
 
 }  // namespace bx
