@@ -253,7 +253,15 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         syncText.refresh(changed, sync.folders.at(changed));
         layout.saveSyncText(syncText.text(sync), account);
     };
-    auto saveBatch = [&] { layout.saveSyncText(syncText.text(sync), account); };
+    // A batch is recorded by appending its entries to the sync journal: the
+    // cost follows the batch, not the folder. The sync file itself is
+    // rewritten when a folder starts afresh and when it ends.
+    auto journalBatch = [&](const FolderState& state, const std::string& files, const std::string& sizes) {
+        std::string line;
+        appendJSON(line, state, &files, &sizes);
+        line += '\n';
+        layout.appendSyncJournal(line, account);
+    };
 
     for (const auto& name : names) {
         checkCancelled(stop);
@@ -278,7 +286,9 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         const SelectInfo info = client->select(name, true);
 
         std::map<std::int64_t, std::vector<std::string>> reuse;
+        bool startsAfresh = isNew;
         if (state.uidValidity != 0 && state.uidValidity != info.uidValidity) {
+            startsAfresh = true;
             state.highestUID = 0;
             state.files.clear();
             state.sizes = std::map<std::string, std::int64_t>{};
@@ -343,6 +353,9 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         downloading.bytesTotal = bytesTotal;
         report(downloading);
 
+        // Journal lines add to what the sync file holds; a new or renumbered
+        // folder is written whole first.
+        if (startsAfresh) save(name);
         syncText.begin(name, state);
         // Stores one fetched message: an identical file found by the reuse
         // map, or a new file named by its date, subject and UID.
@@ -412,6 +425,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
 
             std::set<std::uint32_t> arrived;
             std::vector<std::pair<std::string, std::string>> digests;
+            std::string batchFiles, batchSizes;
             BackupProgress batchReport = downloading;
             for (const auto& record : stored) {
                 const std::string key = std::to_string(record.uid);
@@ -421,6 +435,16 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                 const auto m = meta.find(record.uid);
                 (*state.sizes)[key] = (m != meta.end() && m->second.size) ? *m->second.size : record.length;
                 syncText.added(state, key, replaced);
+                if (!batchFiles.empty()) {
+                    batchFiles += ',';
+                    batchSizes += ',';
+                }
+                appendJSONString(batchFiles, key);
+                batchFiles += ':';
+                appendJSONString(batchFiles, record.path);
+                appendJSONString(batchSizes, key);
+                batchSizes += ':';
+                appendJSONNumber(batchSizes, state.sizes->at(key));
                 messagesDone += 1;
                 bytesDone = addClamped(bytesDone, record.length);
                 summary.newMessages += 1;
@@ -438,7 +462,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
             // state that lists them.
             MessageDigests::append(layout, digests, /*flush=*/false);
             layout.syncFiles(batchReport.newFiles);
-            saveBatch();
+            journalBatch(state, batchFiles, batchSizes);
 
             batchReport.messagesDone = messagesDone;
             batchReport.bytesDone = bytesDone;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <random>
@@ -192,6 +193,50 @@ bool createFileExclusiveAt(int dir, const std::string& name, std::string_view da
     ::unlinkat(dir, tmp.c_str(), 0);
     if (flush) ::fsync(dir);
     return true;
+}
+
+namespace {
+
+// A kill while appending leaves at most the last line without its end; that
+// piece is cut off so that what follows starts on a line of its own.
+void dropIncompleteLine(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size == 0) return;
+    const off_t tail = std::min<off_t>(st.st_size, 65536);
+    std::string bytes(static_cast<size_t>(tail), '\0');
+    if (::pread(fd, bytes.data(), bytes.size(), st.st_size - tail) != tail || bytes.back() == '\n') return;
+    const size_t end = bytes.rfind('\n');
+    if (end != std::string::npos) {
+        (void)::ftruncate(fd, st.st_size - tail + static_cast<off_t>(end) + 1);
+    } else if (tail == st.st_size) {
+        (void)::ftruncate(fd, 0);
+    } else {
+        // Longer than any record: ended here, it will not parse.
+        (void)::write(fd, "\n", 1);
+    }
+}
+
+}  // namespace
+
+void appendLines(int dir, const std::string& name, std::string_view lines, bool flush, const fs::path& shown) {
+    if (lines.empty()) return;
+    const int fd = ::openat(dir, name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) throwErrno("cannot open " + shown.string(), errno);
+    FdCloser closer{fd};
+    dropIncompleteLine(fd);
+    writeAll(fd, lines, shown, false);
+    if (flush && ::fdatasync(fd) != 0) throwErrno("cannot write " + shown.string(), errno);
+}
+
+std::string readCompleteLines(int dir, const std::string& name) {
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return {};
+    FdCloser closer{fd};
+    auto text = readAll(fd);
+    if (!text) return {};
+    const size_t end = text->rfind('\n');
+    text->resize(end == std::string::npos ? 0 : end + 1);
+    return std::move(*text);
 }
 
 bool createFileExclusive(const fs::path& path, std::string_view data, std::optional<Date> modificationTime,

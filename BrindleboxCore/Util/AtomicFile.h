@@ -34,6 +34,15 @@ bool createFileExclusive(const std::filesystem::path& path, std::string_view dat
 bool createFileExclusiveAt(int dir, const std::string& name, std::string_view data,
                            std::optional<Date> modificationTime, bool flush, const std::filesystem::path& shown);
 
+// Appends whole lines (each ending in "\n") to the file `name` in the open
+// folder `dir`, made when missing and never reached through a link. A last
+// line that an earlier writer left without its end is cut off first. With
+// `flush` the data is synced. Throws std::system_error.
+void appendLines(int dir, const std::string& name, std::string_view lines, bool flush,
+                 const std::filesystem::path& shown);
+// The complete lines of such a file; empty when it is missing or unreadable.
+std::string readCompleteLines(int dir, const std::string& name);
+
 // Whole file contents; nullopt when the file is missing or unreadable.
 std::optional<std::string> readFile(const std::filesystem::path& path);
 

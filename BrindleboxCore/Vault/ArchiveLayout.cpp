@@ -95,14 +95,21 @@ FileHandle ArchiveLayout::openStateFolder() const {
 
 AccountSyncState ArchiveLayout::loadSync(const MailAccount& account) const { return loadSync(account.id); }
 
+fs::path ArchiveLayout::syncJournalURL(const UUID& accountID) const {
+    return metaDirectory() / ("sync-" + accountID.string() + ".journal");
+}
+
 AccountSyncState ArchiveLayout::loadSync(const UUID& accountID) const {
-    const auto text = readFile(syncURL(accountID));
-    if (!text) return AccountSyncState();
-    try {
-        return AccountSyncState::fromJSON(*text);
-    } catch (const JSONDecodeError&) {
-        return AccountSyncState();
+    AccountSyncState state;
+    if (const auto text = readFile(syncURL(accountID))) {
+        try {
+            state = AccountSyncState::fromJSON(*text);
+        } catch (const JSONDecodeError&) {
+        }
     }
+    const FileHandle meta(::open(metaDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (meta) state.applyJournal(readCompleteLines(meta.get(), syncJournalURL(accountID).filename().string()));
+    return state;
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const MailAccount& account) const {
@@ -110,13 +117,27 @@ void ArchiveLayout::saveSync(const AccountSyncState& state, const MailAccount& a
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const UUID& accountID) const {
-    const FileHandle meta = openStateFolder();
-    writeFileAtomicallyAt(meta.get(), syncURL(accountID).filename().string(), state.toJSON(), syncURL(accountID));
+    saveSyncText(state.toJSON(), accountID);
 }
 
 void ArchiveLayout::saveSyncText(std::string_view json, const MailAccount& account) const {
+    saveSyncText(json, account.id);
+}
+
+void ArchiveLayout::saveSyncText(std::string_view json, const UUID& accountID) const {
     const FileHandle meta = openStateFolder();
-    writeFileAtomicallyAt(meta.get(), syncURL(account).filename().string(), json, syncURL(account));
+    writeFileAtomicallyAt(meta.get(), syncURL(accountID).filename().string(), json, syncURL(accountID));
+    // The saved file holds everything the journal did. Removed only after the
+    // rename: a kill in between leaves a journal whose lines apply again
+    // without changing anything.
+    const std::string journal = syncJournalURL(accountID).filename().string();
+    if (::unlinkat(meta.get(), journal.c_str(), 0) == 0) ::fsync(meta.get());
+}
+
+void ArchiveLayout::appendSyncJournal(std::string_view lines, const MailAccount& account) const {
+    const FileHandle meta = openStateFolder();
+    appendLines(meta.get(), syncJournalURL(account.id).filename().string(), lines, true,
+                syncJournalURL(account.id));
 }
 
 bool ArchiveLayout::isSafeRelativePath(std::string_view relative) {

@@ -45,7 +45,13 @@ struct ArchiveLayout {
     // also when the state folder is a link.
     void ensure() const;
 
-    // Never fails: a missing, unreadable or undecodable file is the empty state.
+    // Where the backup appends each batch's entries between two saves of the
+    // sync file (AccountSyncState::applyJournal). Every save of the sync file
+    // removes it; every load applies what a kill left in it.
+    std::filesystem::path syncJournalURL(const UUID& accountID) const;
+
+    // Never fails: a missing, unreadable or undecodable file is the empty state
+    // (with what the journal holds applied).
     AccountSyncState loadSync(const MailAccount& account) const;
     AccountSyncState loadSync(const UUID& accountID) const;
 
@@ -54,6 +60,10 @@ struct ArchiveLayout {
     void saveSync(const AccountSyncState& state, const UUID& accountID) const;
     // The same with the state already rendered (AccountSyncState::toJSON form).
     void saveSyncText(std::string_view json, const MailAccount& account) const;
+    void saveSyncText(std::string_view json, const UUID& accountID) const;
+    // Appends journal lines (each a FolderState JSON object and "\n") and
+    // syncs them. Throws std::system_error.
+    void appendSyncJournal(std::string_view lines, const MailAccount& account) const;
 
     // True when `relative` is a non-empty "/"-separated path whose components
     // are all non-empty, not "." or "..", and hold no NUL.

@@ -63,23 +63,6 @@ std::map<std::string, std::string, std::less<>> parse(std::string_view text) {
     return out;
 }
 
-void dropIncompleteLine(int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size == 0) return;
-    const off_t tail = std::min<off_t>(st.st_size, 8192);
-    std::string bytes(static_cast<size_t>(tail), '\0');
-    if (::pread(fd, bytes.data(), bytes.size(), st.st_size - tail) != tail || bytes.back() == '\n') return;
-    const size_t end = bytes.rfind('\n');
-    if (end != std::string::npos) {
-        (void)::ftruncate(fd, st.st_size - tail + static_cast<off_t>(end) + 1);
-    } else if (tail == st.st_size) {
-        (void)::ftruncate(fd, 0);
-    } else {
-        // Longer than any record: end it, it will not parse.
-        (void)::write(fd, "\n", 1);
-    }
-}
-
 // The copy check asks for one item after another, mostly of one folder: the
 // last digest file read is kept until it changes.
 struct Cache {
@@ -132,23 +115,7 @@ void MessageDigests::append(const ArchiveLayout& layout,
     const FileHandle meta = layout.openStateFolder();
     for (const auto& [folder, lines] : linesByFolder) {
         const fs::path file = fileFor(layout, folder);
-        const FileHandle out(::openat(meta.get(), file.filename().c_str(),
-                                      O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!out) throw std::system_error(errno, std::generic_category(), "cannot open " + file.string());
-        // One write per batch: a kill leaves at most its last line incomplete.
-        // That piece is cut off before the next batch is written after it.
-        dropIncompleteLine(out.get());
-        std::string_view left(lines);
-        while (!left.empty()) {
-            const ssize_t n = ::write(out.get(), left.data(), left.size());
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw std::system_error(errno, std::generic_category(), "cannot write " + file.string());
-            }
-            left.remove_prefix(static_cast<size_t>(n));
-        }
-        if (flush && ::fdatasync(out.get()) != 0)
-            throw std::system_error(errno, std::generic_category(), "cannot write " + file.string());
+        appendLines(meta.get(), file.filename().string(), lines, flush, file);
     }
 }
 
