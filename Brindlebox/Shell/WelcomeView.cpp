@@ -91,6 +91,9 @@ WelcomeView::WelcomeView(QWidget* parent) : ThemedWidget(parent) {
   centre->addWidget(content_);
   centre->addStretch(1);
   scroll_->setWidget(page);
+  // The scroll area fills its page by default; the panel shows through here.
+  page->setAutoFillBackground(false);
+  scroll_->setAutoFillBackground(false);
 
   stack->addWidget(new SmallCaps(QStringLiteral("Brindlebox \u00B7 an empty vault"), Theme::ink3, content_), 0,
                    Qt::AlignLeft);

@@ -5,6 +5,7 @@
 #include "FakeShellStore.h"
 #include "ShellTestSupport.h"
 #include "Theme/Theme.h"
+#include "Shell/AppPalette.h"
 #include "Shell/MainWindow.h"
 #include "Shell/Onboarding.h"
 #include "Shell/RootView.h"
@@ -26,6 +27,8 @@ TEST_F(Screenshots, Shell) {
   QSettings().setValue("bx.didShowWelcome", true);
   for (ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
     Appearance::shared().setOverride(scheme);
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(AppPalette::make());
     const QString look = scheme == ColorScheme::Dark ? "dark" : "light";
     for (QSize size : {MainWindow::kDefaultSize, MainWindow::kMinimumSize}) {
       const QString tag = QStringLiteral("%1-%2x%3").arg(look).arg(size.width()).arg(size.height());
@@ -58,5 +61,6 @@ TEST_F(Screenshots, Shell) {
         OnboardingView::snapshotPage.reset();
       }
     }
+    QApplication::setPalette(before);
   }
 }
