@@ -48,7 +48,7 @@ void BackupToolbarButton::refresh() {
     button_->setToolTip(QStringLiteral("Show the backup ledger"));
   } else {
     button_->setLabel(QStringLiteral("Back Up Now"), QStringLiteral("arrow.down.to.line"));
-    button_->setToolTip(QStringLiteral("Fetch new mail from every account into the vault (Ctrl+Shift+B)"));
+    button_->setToolTip(PlatformText::localize(QStringLiteral("Fetch new mail from every account into the vault (\u21E7\u2318B)")));
   }
   button_->setPulsing(running);
   button_->setEnabled(running || store_.hasAccounts());
@@ -180,7 +180,8 @@ void RootView::buildToolbar(QMainWindow* window) {
   freeUp_ = new ToolbarButton(QStringLiteral("Free Up Space"), QStringLiteral("arrow.up.bin"), toolBar_);
   freeUp_->setObjectName(QStringLiteral("freeUpToolbar"));
   freeUp_->setToolTip(
-      QStringLiteral("Remove old messages from the server once their copies are verified (Ctrl+Shift+F)"));
+      PlatformText::localize(QStringLiteral(
+          "Remove old messages from the server once their copies are verified (\u21E7\u2318F)")));
   orrery::demoAnchor(freeUp_, QStringLiteral("freeUpToolbar"));
   connect(freeUp_, &QToolButton::clicked, this, [this] {
     if (store_.hasAccounts()) store_.setFlag(Seams::Sheet::FreeUp, true);
