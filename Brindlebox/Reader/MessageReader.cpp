@@ -190,7 +190,7 @@ void MessageReader::build() {
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidgetResizable(true);
-    scroll->viewport()->setAutoFillBackground(false);
+    scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
     auto* strip = new QWidget(scroll);
     strip->setAutoFillBackground(false);
     auto* chips = new QHBoxLayout(strip);
@@ -227,7 +227,10 @@ QList<AttachmentChip*> MessageReader::chips() const { return findChildren<Attach
 
 void MessageReader::rebuildNotes() {
   while (QLayoutItem* item = notesBox_->takeAt(0)) {
-    if (item->widget()) item->widget()->deleteLater();
+    if (QWidget* w = item->widget()) {
+      w->hide();
+      w->deleteLater();
+    }
     delete item;
   }
   linkList_ = nullptr;
@@ -317,7 +320,10 @@ void MessageReader::setMessage(std::shared_ptr<const OpenMessage> message) {
   const bool links = showLinks_;
   message_ = std::move(message);
   while (QLayoutItem* item = root_->takeAt(0)) {
-    if (item->widget()) item->widget()->deleteLater();
+    if (QWidget* w = item->widget()) {
+      w->hide();
+      w->deleteLater();
+    }
     delete item;
   }
   showLinks_ = links;
@@ -366,9 +372,9 @@ ReaderView::ReaderView(AppStore* store, QWidget* parent) : ThemedWidget(parent),
   sync();
 }
 
-void ReaderView::sync() { show(store_ ? store_->openMessage() : std::nullopt); }
+void ReaderView::sync() { present(store_ ? store_->openMessage() : std::nullopt); }
 
-void ReaderView::show(const std::optional<OpenMessage>& message) {
+void ReaderView::present(const std::optional<OpenMessage>& message) {
   if (!message) {
     showEmpty();
     return;
@@ -379,12 +385,14 @@ void ReaderView::show(const std::optional<OpenMessage>& message) {
     return;
   }
   if (empty_) {
+    empty_->hide();
     empty_->deleteLater();
     layout_->removeWidget(empty_);
     empty_ = nullptr;
   }
   if (reader_) {
     layout_->removeWidget(reader_);
+    reader_->hide();
     reader_->deleteLater();
   }
   reader_ = new MessageReader(store_, std::move(value), this);
@@ -394,11 +402,13 @@ void ReaderView::show(const std::optional<OpenMessage>& message) {
 void ReaderView::showEmpty() {
   if (reader_) {
     layout_->removeWidget(reader_);
+    reader_->hide();
     reader_->deleteLater();
     reader_ = nullptr;
   }
   if (empty_) {
     layout_->removeWidget(empty_);
+    empty_->hide();
     empty_->deleteLater();
   }
   QList<QWidget*> actions;

@@ -92,7 +92,7 @@ public:
   MessageReader* reader() const { return reader_; }
   QWidget* emptyState() const { return empty_; }
   // Shows `message` (the store's openMessage); follows the store by itself.
-  void show(const std::optional<OpenMessage>& message);
+  void present(const std::optional<OpenMessage>& message);
   void sync();
 
 protected:

@@ -8,6 +8,11 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace bx::test {
 
