@@ -1,34 +1,37 @@
 #pragma once
+// The mail providers the add-account flow offers, with their server and the
+// steps for making an app-specific password. The last preset ("custom") is
+// the fallback for any unknown id.
 
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-#include <QtGlobal>
+
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace bx {
 
-// A mail provider the add-account flow offers: its server, icon, the steps
-// to make an app password, the page for that and a warning where needed.
 struct ProviderPreset {
   QString id;
   QString name;
   QString symbol;
-  QString host;  // empty for "custom"
-  quint16 port = 993;
+  QString host;
+  std::uint16_t port = 993;
   QStringList steps;
   std::optional<QUrl> helpURL;
   std::optional<QString> note;
 
-  // The one-line requirement on the provider card.
-  QString needs() const;
+  friend bool operator==(const ProviderPreset&, const ProviderPreset&) = default;
 
   static const std::vector<ProviderPreset>& all();
-  // The preset with exactly this id, else the last ("custom").
+  // The preset with exactly this id, else the custom one.
   static const ProviderPreset& named(const QString& id);
-
-  friend bool operator==(const ProviderPreset&, const ProviderPreset&) = default;
+  // The requirement line of the provider card.
+  QString needs() const;
 };
 
-} // namespace bx
+size_t qHash(const ProviderPreset& preset, size_t seed = 0);
+
+}  // namespace bx
