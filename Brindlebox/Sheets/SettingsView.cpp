@@ -4,6 +4,7 @@
 #include "Sheets/HomePath.h"
 #include "Sheets/SheetStore.h"
 #include "Store/ProviderPreset.h"
+#include "Store/StoreTypes.h"
 #include "Theme/Icons.h"
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
@@ -53,19 +54,6 @@ TextBlock* text(const QString& s, const QFont& font, const ThemeColor& color, QW
 }
 
 QFont mono11() { return Theme::Font::system(11, QFont::Normal, true); }
-
-// How long ago, the way the app says it everywhere.
-QString ago(const Date& when) {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::system_clock::now() - when).count();
-  const double s = seconds < 0 ? 0 : seconds;
-  if (s < 90) return QStringLiteral("just now");
-  if (s < 3600) return QString::number(qlonglong(s / 60)) + QStringLiteral(" min ago");
-  if (s < 86400) return QString::number(qlonglong(s / 3600)) + QStringLiteral(" h ago");
-  if (s < 5184000) return QString::number(qlonglong(s / 86400)) + QStringLiteral(" d ago");
-  const QDateTime dt = QDateTime::fromSecsSinceEpoch(secondsSince1970(when));
-  return QLocale(QLocale::English, QLocale::UnitedStates).toString(dt.date(), QStringLiteral("MMM d, yyyy"));
-}
 
 // A grouped section: an upper-case caption over a card of rows.
 struct Section {
@@ -408,7 +396,7 @@ void SettingsView::rebuildAccounts() {
       folders->setVisible(on);
     });
 
-    auto* last = text(account.lastBackup ? ago(*account.lastBackup) : QStringLiteral("never"), mono11(), Theme::ink2,
+    auto* last = text(account.lastBackup ? Fmt::ago(*account.lastBackup) : QStringLiteral("never"), mono11(), Theme::ink2,
                       sec.card);
     last->setMaxLines(1);
     labelled(sec.rows, sec.card, QStringLiteral("Last backup"), last);

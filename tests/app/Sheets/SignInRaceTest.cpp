@@ -37,7 +37,7 @@ TEST_F(SignInRaceTest, ChangeDuringTheTestDropsItsResult) {
       {"edit the password", [](AddAccountSheet* s) { QTest::keyClicks(s->passwordField(), "x"); }},
       {"edit the host", [](AddAccountSheet* s) { QTest::keyClick(s->hostField(), Qt::Key_Backspace); }},
       {"Back", [](AddAccountSheet* s) { s->backButton()->click(); }},
-      {"another provider", [](AddAccountSheet* s) { s->choose(ProviderPreset::named("fastmail")); }},
+      {"another provider", [](AddAccountSheet* s) { s->choose(WizardTest::preset("fastmail")); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -37,9 +37,18 @@ protected:
     PinnedLook::TearDown();
   }
 
+  // A provider of the given id (its rules hang on the id alone); "custom" is
+  // the table's own.
+  static ProviderPreset preset(const QString& id) {
+    if (id == "custom") return ProviderPreset::named("custom");
+    return ProviderPreset{id, id + " Mail", "envelope.fill", "imap." + id + ".test", 993,
+                          {"Make an app password.", "Paste it here."}, QUrl("https://" + id + ".test/security"),
+                          id == "gmail" ? std::optional<QString>("Labels appear as folders.") : std::nullopt};
+  }
+
   // The preset with its server pointed somewhere else.
   static ProviderPreset pointed(const QString& id, const QString& host, quint16 port) {
-    ProviderPreset p = ProviderPreset::named(id);
+    ProviderPreset p = preset(id);
     p.host = host;
     p.port = port;
     return p;

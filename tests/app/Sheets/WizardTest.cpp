@@ -15,7 +15,7 @@ protected:
   // Puts the sheet on the folder step with `list` as if a test had listed it.
   void stageFolders(std::vector<IMAPMailbox> list, const QString& preset = "custom") {
     sheet->close();
-    AddAccountSheet::snapshotPreset = ProviderPreset::named(preset);
+    AddAccountSheet::snapshotPreset = WizardTest::preset(preset);
     AddAccountSheet::snapshotStartStep = Step::Folders;
     AddAccountSheet::snapshotMailboxes = std::move(list);
     sheet = new AddAccountSheet(&store, mainWindow());
@@ -33,7 +33,9 @@ TEST_F(AddAccountWizard, KeysAndFooterThroughTheSteps) {
   EXPECT_EQ(sheet->size(), QSize(720, 560));
   EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
   EXPECT_EQ(sheet->step(), Step::Provider);
-  EXPECT_EQ(sheet->preset().id, "gmail");
+  EXPECT_EQ(sheet->preset(), ProviderPreset::all().front());
+  sheet->choose(preset("gmail"));
+  sheet->backButton()->click();
   EXPECT_FALSE(sheet->backButton()->isVisible());
   EXPECT_EQ(sheet->forwardButton()->text(), "Continue");
   EXPECT_EQ(sheet->header()->subtitle(), AddAccountSheet::stepSubtitle(Step::Provider));
@@ -44,7 +46,7 @@ TEST_F(AddAccountWizard, KeysAndFooterThroughTheSteps) {
   EXPECT_EQ(sheet->stepRail()->index(), 1);
   EXPECT_TRUE(sheet->backButton()->isVisible());
   EXPECT_EQ(sheet->forwardButton()->text(), "Connect");
-  EXPECT_EQ(sheet->host(), "imap.gmail.com");
+  EXPECT_EQ(sheet->host(), "imap.gmail.test");
   EXPECT_EQ(sheet->passwordField()->placeholderText(), "xxxx xxxx xxxx xxxx");
   EXPECT_EQ(sheet->passwordField()->echoMode(), QLineEdit::Password);
   EXPECT_EQ(sheet->hostField(), nullptr) << "a preset's server is not editable";
@@ -142,7 +144,7 @@ TEST_F(AddAccountWizard, FailedSaveReturnsToCredentialsWithTheReason) {
 }
 
 TEST_F(AddAccountWizard, StagingForScreenshots) {
-  AddAccountSheet::snapshotPreset = ProviderPreset::named("gmail");
+  AddAccountSheet::snapshotPreset = preset("gmail");
   sheet->close();
   sheet = new AddAccountSheet(&store, mainWindow());
   sheet->show();
