@@ -185,9 +185,8 @@ SettingsView::SettingsView(SheetStore* store, QWidget* parent) : QWidget(parent)
   tabs_->addTab(buildGeneral(), symbolIcon("gearshape"), QStringLiteral("General"));
 
   accountsPage_ = new QWidget;
-  accountsColumn_ = new QVBoxLayout(accountsPage_);
-  accountsColumn_->setContentsMargins(20, 16, 20, 16);
-  accountsColumn_->setSpacing(10);
+  auto* pageLayout = new QVBoxLayout(accountsPage_);
+  pageLayout->setContentsMargins(20, 16, 20, 16);
   tabs_->addTab(scrolling(accountsPage_), symbolIcon("person.2"), QStringLiteral("Accounts"));
   rebuildAccounts();
 
@@ -307,16 +306,21 @@ void SettingsView::moveVault() {
 }
 
 void SettingsView::rebuildAccounts() {
-  while (auto* item = accountsColumn_->takeAt(0)) {
-    if (auto* w = item->widget()) w->deleteLater();
-    if (auto* inner = item->layout()) delete inner;
-    delete item;
+  // The old sections go as a whole. A toggle of theirs may be what asked for
+  // this redraw, so they are deleted once its signal has returned; until then
+  // they are off the page.
+  if (accountsContent_) {
+    accountsContent_->hide();
+    accountsContent_->setParent(nullptr);
+    accountsContent_->deleteLater();
   }
-  // deleteLater leaves the old widgets visible until the loop runs: hide now.
-  for (auto* child : accountsPage_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-    child->hide();
+  accountsContent_ = new QWidget(accountsPage_);
+  accountsPage_->layout()->addWidget(accountsContent_);
+  accountsColumn_ = new QVBoxLayout(accountsContent_);
+  accountsColumn_->setContentsMargins(0, 0, 0, 0);
+  accountsColumn_->setSpacing(10);
 
-  QWidget* page = accountsPage_;
+  QWidget* page = accountsContent_;
   const auto accounts = store_->accounts();
   if (accounts.empty()) {
     auto empty = section(accountsColumn_, page, std::nullopt);
@@ -425,6 +429,7 @@ void SettingsView::rebuildAccounts() {
   });
   add.rows->addWidget(addButton, 0, Qt::AlignLeft);
   accountsColumn_->addStretch();
+  accountsContent_->show();
 }
 
 void SettingsView::confirmRemoval(const MailAccount& account) {

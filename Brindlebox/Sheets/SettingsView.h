@@ -105,6 +105,7 @@ private:
   QPushButton* showInFiles_ = nullptr;
   QPushButton* moveVault_ = nullptr;
   QWidget* accountsPage_ = nullptr;
+  QPointer<QWidget> accountsContent_;
   QVBoxLayout* accountsColumn_ = nullptr;
   std::set<UUID> expanded_;
   QPointer<QMessageBox> removal_;
