@@ -593,6 +593,12 @@ void FreeUpSpaceSheet::refresh() {
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Theme::panel.resolved());
   pal.setColor(QPalette::WindowText, Theme::ink.resolved());
+  pal.setColor(QPalette::Base, Theme::raised.resolved());
+  pal.setColor(QPalette::Text, Theme::ink.resolved());
+  pal.setColor(QPalette::Button, Theme::raised.resolved());
+  pal.setColor(QPalette::ButtonText, Theme::ink.resolved());
+  pal.setColor(QPalette::PlaceholderText, Theme::ink3.resolved());
+  pal.setColor(QPalette::Highlight, Theme::focus.resolved());
   setPalette(pal);
 
   header_->setTitle(title());
