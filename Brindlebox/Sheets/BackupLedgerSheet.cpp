@@ -375,6 +375,10 @@ void BackupLedgerSheet::rebuildCards() {
 void BackupLedgerSheet::refresh() {
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Theme::panel.resolved());
+  pal.setColor(QPalette::Base, Theme::raised.resolved());
+  pal.setColor(QPalette::Button, Theme::raised.resolved());
+  pal.setColor(QPalette::Text, Theme::ink.resolved());
+  pal.setColor(QPalette::WindowText, Theme::ink.resolved());
   setPalette(pal);
 
   if (!cardsMatch()) rebuildCards();
