@@ -4,6 +4,7 @@
 #include "Sheets/FreeUpSheetParts.h"
 #include "Sheets/FreeUpText.h"
 #include "Sheets/VerifyLedger.h"
+#include "Theme/Motion.h"
 #include "Theme/Shapes.h"
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
@@ -16,6 +17,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -23,6 +25,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPropertyAnimation>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -75,6 +78,21 @@ QStringList accountTitles(const std::vector<MailAccount>& accounts) {
   for (const auto& a : accounts)
     out << (seen[a.label] > 1 ? qs(a.label) + QString::fromUtf8(" \u00B7 ") + qs(a.username) : qs(a.label));
   return out;
+}
+
+// A stage comes in by fading up, with the spring's timing (the fade's
+// under Reduce Motion).
+void fadeIn(QWidget* page) {
+  if (Motion::isInstant()) return;
+  auto* effect = new QGraphicsOpacityEffect(page);
+  effect->setOpacity(0);
+  page->setGraphicsEffect(effect);
+  auto* anim = new QPropertyAnimation(effect, "opacity", page);
+  anim->setDuration(motion(Motion::spring).durationMs());
+  anim->setStartValue(0.0);
+  anim->setEndValue(1.0);
+  QObject::connect(anim, &QPropertyAnimation::finished, page, [page] { page->setGraphicsEffect(nullptr); });
+  anim->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 QString pluralKept(std::int64_t n) {
@@ -604,7 +622,10 @@ void FreeUpSpaceSheet::refresh() {
   header_->setTitle(title());
   header_->setSubtitle(subtitle());
   rail_->setIndex(stageIndex());
-  stages_->setCurrentIndex(stageIndex());
+  if (stages_->currentIndex() != stageIndex()) {
+    stages_->setCurrentIndex(stageIndex());
+    fadeIn(stages_->currentWidget());
+  }
   refreshChoose(s);
   refreshVerify(s);
   refreshRelease(s);
