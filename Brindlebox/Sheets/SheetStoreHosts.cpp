@@ -33,6 +33,7 @@ FreeUpState FreeUpStoreHost::state() const {
   s.error = m.error();
   if (auto r = m.released()) s.released = std::pair<std::int64_t, std::int64_t>(r->done, r->total);
   if (m.result()) s.result = m.result()->toStdString();
+  s.releasedUIDs = m.releasedUIDs();
   return s;
 }
 

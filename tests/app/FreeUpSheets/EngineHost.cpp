@@ -107,22 +107,17 @@ void EngineFreeUpHost::runCleanup(const MailAccount& account) {
   const int tag = ++tag_;
   worker_ = std::jthread([this, tag, account, password = pw->second, plan, layout = layout_](std::stop_token stop) {
     if (beforeRelease) beforeRelease();
-    // What the engine will release: the verified items whose copy still
-    // passes, as its own re-check sees them.
-    std::vector<std::uint32_t> candidates;
-    for (const auto& item : plan.verified())
-      if (Cleaner::verify(item, layout) == CleanupItem::Status::verified()) candidates.push_back(item.uid);
     Cleaner cleaner(layout, account, password);
     cleaner.timeout = 10;
+    std::vector<std::uint32_t> gone;
     try {
       const std::int64_t count = cleaner.execute(
           plan,
           [this, tag](std::int64_t done, std::int64_t total) {
             post(tag, [this, done, total] { state_.released = std::pair(done, total); });
           },
-          stop);
-      std::optional<std::vector<std::uint32_t>> uids;
-      if (count == std::int64_t(candidates.size())) uids = candidates;
+          stop, &gone);
+      const std::optional<std::vector<std::uint32_t>> uids = gone;
       post(tag, [this, count, plan, account, uids] {
         releaseRunning_ = false;
         finish(count, plan, account, false, uids);
@@ -134,12 +129,12 @@ void EngineFreeUpHost::runCleanup(const MailAccount& account) {
                                                             e.errorDescription()}
                                    : FriendlyError::describe(e, account.server.host);
       const std::int64_t released = e.released(), total = e.total();
-      post(tag, [this, stopped, message, released, total, plan, account] {
+      post(tag, [this, stopped, message, released, total, plan, account, gone] {
         releaseRunning_ = false;
         if (stopped) {
           state_.released = std::pair(released, total);
           state_.error = message;
-          if (released >= 1) finish(released, plan, account, true, std::nullopt);
+          if (released >= 1) finish(released, plan, account, true, gone);
         } else {
           state_.error = message;
         }
