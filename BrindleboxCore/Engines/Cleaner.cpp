@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -78,7 +79,17 @@ bool fileStartsWith(const fs::path& file, const std::string& prefix) {
 struct Cleaner::RunOutcome {
     bool known = false;       // the server could be asked what is left of the run
     std::int64_t gone = 0;    // the run's messages no longer on the server
+    std::vector<std::uint32_t> goneUIDs;  // which ones
 };
+
+namespace {
+// The UIDs of `run` that are not in `left` (both ascending).
+std::vector<std::uint32_t> without(const std::vector<std::uint32_t>& run, const std::vector<std::uint32_t>& left) {
+    std::vector<std::uint32_t> out;
+    std::set_difference(run.begin(), run.end(), left.begin(), left.end(), std::back_inserter(out));
+    return out;
+}
+}  // namespace
 
 Cleaner::Cleaner(ArchiveLayout layout, MailAccount account, std::string password)
     : layout(std::move(layout)), account(std::move(account)), password(std::move(password)) {}
@@ -275,7 +286,9 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
 
 // ---------------------------------------------------------------- release
 
-std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress, std::stop_token stop) {
+std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress, std::stop_token stop,
+                              std::vector<std::uint32_t>* releasedUIDs) {
+    if (releasedUIDs) releasedUIDs->clear();
     // The copy check again, just before anything happens.
     const std::vector<CleanupItem> candidates = plan.verified();
     std::vector<std::uint32_t> recheck;
@@ -386,32 +399,46 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
             if (step == Step::expunge) {
                 // The expunge may have taken some or all of the run: find out
                 // before telling anyone what is left.
-                std::optional<std::size_t> left;
+                std::optional<std::vector<std::uint32_t>> left;
                 if (unflagged) {
                     try {
-                        left = stillThere(client, run).size();
+                        left = stillThere(client, run);
                     } catch (...) {
                     }
                 }
                 if (left) {
-                    gone = static_cast<std::int64_t>(run.size() - *left);
+                    gone = static_cast<std::int64_t>(run.size() - left->size());
+                    if (releasedUIDs) {
+                        std::sort(left->begin(), left->end());
+                        const auto went = without(run, *left);
+                        releasedUIDs->insert(releasedUIDs->end(), went.begin(), went.end());
+                    }
                 } else {
                     RunOutcome outcome = settleRun(plan, run);
-                    if (outcome.known)
+                    if (outcome.known) {
                         gone = outcome.gone;
-                    else
+                        if (releasedUIDs)
+                            releasedUIDs->insert(releasedUIDs->end(), outcome.goneUIDs.begin(),
+                                                 outcome.goneUIDs.end());
+                    } else {
                         unknown = static_cast<std::int64_t>(run.size());
+                    }
                 }
             } else if (step == Step::flag && !unflagged) {
                 // The flags may have been set before the connection broke.
                 RunOutcome outcome = settleRun(plan, run);
-                if (outcome.known) gone = outcome.gone;
+                if (outcome.known) {
+                    gone = outcome.gone;
+                    if (releasedUIDs)
+                        releasedUIDs->insert(releasedUIDs->end(), outcome.goneUIDs.begin(), outcome.goneUIDs.end());
+                }
             }
             client.logout();
             throw CleanupError::stopped(released + gone, total, problem, unknown);
         }
 
         released += static_cast<std::int64_t>(run.size());
+        if (releasedUIDs) releasedUIDs->insert(releasedUIDs->end(), run.begin(), run.end());
         if (progress) progress(released, total);
     }
 
@@ -435,6 +462,9 @@ Cleaner::RunOutcome Cleaner::settleRun(const CleanupPlan& plan, const std::vecto
         const std::vector<std::uint32_t> left = stillThere(client, run);
         outcome.known = true;
         outcome.gone = static_cast<std::int64_t>(run.size() - left.size());
+        std::vector<std::uint32_t> sortedLeft = left;
+        std::sort(sortedLeft.begin(), sortedLeft.end());
+        outcome.goneUIDs = without(run, sortedLeft);
         if (!info.readOnly) {
             try {
                 client.unmarkDeleted(left);
