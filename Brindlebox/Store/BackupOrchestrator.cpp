@@ -43,7 +43,7 @@ void BackupOrchestrator::backUpNow(const std::optional<MailAccount>& only) {
     BackupProblems problems = host_.problems();
     Ledger ledger = host_.ledger();
     for (const auto& account : list) {
-        problems.erase(BackupRules::problemKey(account));
+        problems.remove(BackupRules::problemKey(account));
         BackupRules::resetLines(ledger, account);
     }
     host_.setProblems(problems);

@@ -108,7 +108,7 @@ private:
     std::optional<Run> current_;
     quint64 nextId_ = 0;
     // Per account id: when its last try (successful or not) ended.
-    std::map<std::string, Date> lastAttempts_;
+    std::map<QString, Date> lastAttempts_;
     WorkerThreads workers_;
 };
 

@@ -13,9 +13,9 @@ void BackupRules::apply(BackupStatus& status, Ledger& ledger, const BackupProgre
                         const std::string& accountDir) {
     status.progress = progress;
     for (const auto& [folder, count] : progress.completed) {
-        auto& line = ledger[ledgerKey(accountDir, folder)];
-        if (line.finished) continue;
-        line = LedgerLine{false, count, count, true, count};
+        const QString key = ledgerKey(accountDir, folder);
+        if (auto it = ledger.find(key); it != ledger.end() && it->finished) continue;
+        ledger[key] = LedgerLine{false, count, count, true, count};
     }
     if (progress.mailbox.empty()) return;
     if (progress.completed.count(progress.mailbox)) return;
@@ -25,8 +25,8 @@ void BackupRules::apply(BackupStatus& status, Ledger& ledger, const BackupProgre
 }
 
 void BackupRules::stopRunningLines(Ledger& ledger) {
-    for (auto& [key, line] : ledger)
-        if (line.running) line.running = false;
+    for (auto it = ledger.begin(); it != ledger.end(); ++it)
+        if (it->running) it->running = false;
 }
 
 QString BackupRules::outcomeLine(bool cancelled, std::int64_t newMessages, const QLocale& locale) {
@@ -48,7 +48,7 @@ QString BackupRules::attentionLine(int problems) {
 
 QString BackupRules::problemTitles(const BackupProblems& problems) {
     QStringList titles;
-    for (const auto& [key, message] : problems) titles << QString::fromStdString(message.title);
+    for (const auto& message : problems) titles << QString::fromStdString(message.title);
     return titles.join(QLatin1Char('\n'));
 }
 
@@ -56,7 +56,7 @@ int BackupRules::scheduleHours(std::optional<int> stored) {
     return std::max(1, stored.value_or(defaultScheduleHours));
 }
 
-bool BackupRules::due(const std::vector<MailAccount>& accounts, const std::map<std::string, Date>& lastAttempts,
+bool BackupRules::due(const std::vector<MailAccount>& accounts, const std::map<QString, Date>& lastAttempts,
                       int hours, Date now) {
     std::optional<Date> oldest;
     for (const auto& account : accounts) {

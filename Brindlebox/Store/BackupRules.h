@@ -4,11 +4,13 @@
 // functions, so every rule is testable without a server or a clock.
 #include "Engines/BackupProgress.h"
 #include "Engines/FriendlyError.h"
+#include "Store/StoreTypes.h"
 #include "Theme/ThemeColor.h"
 #include "Util/Date.h"
 #include "Vault/MailAccount.h"
 
 #include <QLocale>
+#include <QMap>
 #include <QString>
 
 #include <cstdint>
@@ -19,41 +21,17 @@
 
 namespace bx {
 
-// One mail folder's line in the backup ledger, for the current or last run.
-struct LedgerLine {
-    bool running = false;
-    std::int64_t done = 0;
-    std::int64_t total = 0;
-    bool finished = false;
-    std::int64_t newMessages = 0;
-
-    friend bool operator==(const LedgerLine&, const LedgerLine&) = default;
-};
-
-// The store's state of the backup run.
-struct BackupStatus {
-    bool running = false;
-    BackupProgress progress;
-    int accountIndex = 0;
-    int accountCount = 0;
-    std::optional<QString> lastMessage;
-    std::optional<QString> lastError;
-    std::optional<Date> lastFinished;
-
-    friend bool operator==(const BackupStatus&, const BackupStatus&) = default;
-};
-
 // Ledger key: the account's vault folder, "/", the raw mailbox name.
-using Ledger = std::map<std::string, LedgerLine>;
+using Ledger = QMap<QString, LedgerLine>;
 // The last problem of each account, by problemKey(account). Two accounts
 // may share a label, so the key is the account's id, never its label.
-using BackupProblems = std::map<std::string, FriendlyError::Message>;
+using BackupProblems = QMap<QString, FriendlyError::Message>;
 
 struct BackupRules {
-    static std::string ledgerKey(const std::string& accountDir, const std::string& mailbox) {
-        return accountDir + "/" + mailbox;
+    static QString ledgerKey(const std::string& accountDir, const std::string& mailbox) {
+        return QString::fromStdString(accountDir + "/" + mailbox);
     }
-    static std::string problemKey(const MailAccount& account) { return account.id.string(); }
+    static QString problemKey(const MailAccount& account) { return QString::fromStdString(account.id.string()); }
 
     // A zero line for every chosen folder of the account.
     static void resetLines(Ledger& ledger, const MailAccount& account);
@@ -84,7 +62,7 @@ struct BackupRules {
     // Whether an automatic run is due: the oldest of the accounts' latest
     // backup-or-attempt times is at least `hours` old. Accounts without
     // either are skipped; with none at all a run is due.
-    static bool due(const std::vector<MailAccount>& accounts, const std::map<std::string, Date>& lastAttempts,
+    static bool due(const std::vector<MailAccount>& accounts, const std::map<QString, Date>& lastAttempts,
                     int hours, Date now);
 };
 

@@ -12,11 +12,6 @@
 
 namespace bx {
 
-std::optional<CleanupStage> cleanupStageFromRaw(int raw) {
-    if (raw < 0 || raw > 3) return std::nullopt;
-    return CleanupStage(raw);
-}
-
 VerifyPacing VerifyPacing::forItems(int n) {
     VerifyPacing p;
     if (n <= 0) return p;
@@ -37,7 +32,12 @@ struct CleanupModel::Walk {
     std::function<void()> done;
 };
 
-CleanupModel::CleanupModel(Services services, QObject* parent) : QObject(parent), services_(std::move(services)) {
+CleanupModel::CleanupModel(QObject* parent) : CleanupModel(Services{}, parent) {}
+
+CleanupModel::CleanupModel(Services services, QObject* parent) : QObject(parent) { setServices(std::move(services)); }
+
+void CleanupModel::setServices(Services services) {
+    services_ = std::move(services);
     if (!services_.survey)
         services_.survey = [](const ArchiveLayout& layout, const MailAccount& account, const std::string& password,
                               const std::string& mailbox, Date before, std::stop_token stop) {
@@ -67,7 +67,8 @@ CleanupModel::~CleanupModel() { workers_.stopAndJoin(); }
 
 void CleanupModel::setStage(CleanupStage stage) {
     stage_ = stage;
-    emit stageChanged(stage_);
+    emit stageChanged();
+    emit changed();
 }
 
 void CleanupModel::animateStage(CleanupStage stage) {
@@ -75,40 +76,48 @@ void CleanupModel::animateStage(CleanupStage stage) {
     setStage(stage);
 }
 
-Animation CleanupModel::stageMotion() const { return services_.reduceMotion() ? Motion::fade : Motion::spring; }
+Animation CleanupModel::stageMotion() const {
+    return services_.reduceMotion && services_.reduceMotion() ? Motion::fade : Motion::spring;
+}
 
 void CleanupModel::setBusy(bool busy) {
     busy_ = busy;
-    emit busyChanged(busy_);
+    emit busyChanged();
+    emit changed();
 }
 
 void CleanupModel::setError(std::optional<FriendlyError::Message> error) {
     error_ = std::move(error);
     emit errorChanged();
+    emit changed();
 }
 
 void CleanupModel::setReleased(std::optional<ReleaseProgress> released) {
     released_ = released;
     emit releasedChanged();
+    emit changed();
 }
 
 void CleanupModel::setResult(std::optional<QString> result) {
     result_ = std::move(result);
     emit resultChanged();
+    emit changed();
 }
 
 void CleanupModel::setChecked(int checked) {
     checked_ = checked;
-    emit checkedChanged(checked_);
+    emit checkedChanged();
+    emit changed();
 }
 
 void CleanupModel::setPlan(std::optional<CleanupPlan> plan) {
     plan_ = std::move(plan);
     ++planGeneration_;
     emit planChanged();
+    emit changed();
 }
 
-std::optional<FriendlyError::Message> CleanupModel::noPassword(const MailAccount& account) {
+FriendlyError::Message CleanupModel::noPassword(const MailAccount& account) {
     return FriendlyError::Message{"No saved password for " + account.label, "Remove the account and add it again."};
 }
 
@@ -135,6 +144,7 @@ void CleanupModel::reset() {
 
 void CleanupModel::check(const MailAccount& account, const std::string& mailbox, Date before) {
     reset();
+    if (!services_.password || !services_.layout) return;
     const std::optional<std::string> password = services_.password(account);
     if (!password) {
         setError(noPassword(account));
@@ -230,8 +240,9 @@ void CleanupModel::walkStep(std::shared_ptr<Walk> walk) {
                 for (int i = start; i < stop && i < int(plan_->items.size()); ++i)
                     plan_->items[std::size_t(i)].status = statuses[std::size_t(i - start)];
                 emit planChanged();
+                emit changed();
             }
-            checkedAnimation_ = services_.reduceMotion() ? Motion::fade : Motion::snappy;
+            checkedAnimation_ = stageMotion() == Motion::fade ? Motion::fade : Motion::snappy;
             setChecked(stop);
             emit itemsVerified(start, stop);
             services_.pause(walk->pacing.pauseSeconds, this, [this, walk, stop, stopped, end] {
@@ -250,6 +261,7 @@ void CleanupModel::run(const MailAccount& account) {
     // One release at a time: a second one on the same folder would race the
     // first one's flags and expunges.
     if (busy_) return;
+    if (!services_.password || !services_.layout) return;
     const std::optional<std::string> password = services_.password(account);
     if (!password) {
         setError(noPassword(account));
@@ -258,7 +270,7 @@ void CleanupModel::run(const MailAccount& account) {
     const CleanupPlan plan = *plan_;
     setBusy(true);
     setError(std::nullopt);
-    setReleased(ReleaseProgress{0, std::int64_t(plan.verified().size())});
+    setReleased(ReleaseProgress{0, int(plan.verified().size())});
 
     auto job = std::make_shared<Job>();
     job_ = job;
@@ -272,7 +284,7 @@ void CleanupModel::run(const MailAccount& account) {
             count = execute(layout, account, pw, plan,
                             [this, job](std::int64_t released, std::int64_t total) {
                                 postTo(this, [this, job, released, total] {
-                                    if (job == job_) setReleased(ReleaseProgress{released, total});
+                                    if (job == job_) setReleased(ReleaseProgress{int(released), int(total)});
                                 });
                             },
                             token);
@@ -282,7 +294,7 @@ void CleanupModel::run(const MailAccount& account) {
         postTo(this, [this, job, count, error, plan, account] {
             if (job != job_) return;
             if (count) {
-                finish(*count, plan, account, false);
+                finish(int(*count), plan, account, false);
                 setBusy(false);
                 return;
             }
@@ -290,10 +302,10 @@ void CleanupModel::run(const MailAccount& account) {
                 std::rethrow_exception(error);
             } catch (const CleanupError& e) {
                 if (e.kind() == CleanupError::Kind::stopped) {
-                    setReleased(ReleaseProgress{e.released(), e.total()});
+                    setReleased(ReleaseProgress{int(e.released()), int(e.total())});
                     setError(FriendlyError::Message{
                         e.problem() ? "The server reported a problem" : "Stopped", e.errorDescription()});
-                    if (e.released() >= 1) finish(e.released(), plan, account, true);
+                    if (e.released() >= 1) finish(int(e.released()), plan, account, true);
                     setBusy(false);
                     return;
                 }
@@ -323,7 +335,7 @@ QString CleanupModel::toastLine(std::int64_t count, const QLocale& locale) {
            QStringLiteral(" from the server · copies safe in the vault");
 }
 
-void CleanupModel::finish(std::int64_t released, const CleanupPlan& plan, const MailAccount& account, bool partial) {
+void CleanupModel::finish(int released, const CleanupPlan& plan, const MailAccount& account, bool partial) {
     const std::vector<CleanupItem> verified = plan.verified();
     std::int64_t bytes = 0;
     const std::size_t upto = std::size_t(std::clamp<std::int64_t>(released, 0, std::int64_t(verified.size())));
@@ -332,7 +344,7 @@ void CleanupModel::finish(std::int64_t released, const CleanupPlan& plan, const 
                           QString::fromStdString(plan.displayName)));
     if (partial) return;
     animateStage(CleanupStage::done);
-    services_.toast(toastLine(released), QStringLiteral("checkmark.shield.fill"), Theme::seal);
+    if (services_.toast) services_.toast(toastLine(released), QStringLiteral("checkmark.shield.fill"), Theme::seal);
 }
 
 void CleanupModel::cancel() {

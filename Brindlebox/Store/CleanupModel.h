@@ -2,7 +2,8 @@
 // The free-up flow as the free-up sheet sees it, stage by stage: the
 // read-only survey of one folder, the paced walk that verifies every local
 // copy where the user can watch it, the release of the verified messages
-// after the typed confirmation, and the closing summary.
+// after the typed confirmation, and the closing summary. The store's
+// free-up operations are this model's operations.
 //
 // Everything here runs on the GUI thread except the engine's survey and
 // release and each verify chunk, which run on worker threads and come back
@@ -13,7 +14,9 @@
 // still the model's job and, for verify results, only to the plan they were
 // computed for: a cancelled or replaced check can never write its statuses
 // into a newer plan.
+
 #include "Engines/Cleaner.h"
+#include "Engines/CleanupPlan.h"
 #include "Engines/FriendlyError.h"
 #include "Store/WorkerThreads.h"
 #include "Theme/Motion.h"
@@ -33,140 +36,151 @@
 
 namespace bx {
 
-enum class CleanupStage : int { choose = 0, verify = 1, release = 2, done = 3 };
+enum class CleanupStage { choose = 0, verify = 1, release = 2, done = 3 };
 
-// A stage from its raw value; nothing for values other than 0 to 3.
-std::optional<CleanupStage> cleanupStageFromRaw(int raw);
+struct ReleaseProgress {
+  int done = 0;
+  int total = 0;
+  friend bool operator==(const ReleaseProgress&, const ReleaseProgress&) = default;
+};
 
 // How the verify walk is paced for n items: chunks of `chunkSize`
 // consecutive items, each followed by a pause of `pauseSeconds`.
 struct VerifyPacing {
-    int chunkSize = 1;
-    double pauseSeconds = 0;
-    int chunks = 0;
+  int chunkSize = 1;
+  double pauseSeconds = 0;
+  int chunks = 0;
 
-    static VerifyPacing forItems(int n);
-    friend bool operator==(const VerifyPacing&, const VerifyPacing&) = default;
-};
-
-struct ReleaseProgress {
-    std::int64_t done = 0;
-    std::int64_t total = 0;
-    friend bool operator==(const ReleaseProgress&, const ReleaseProgress&) = default;
+  static VerifyPacing forItems(int n);
+  friend bool operator==(const VerifyPacing&, const VerifyPacing&) = default;
 };
 
 class CleanupModel : public QObject {
-    Q_OBJECT
+  Q_OBJECT
 public:
-    // What the model needs of the store and the engine. Any engine function
-    // left empty uses the real Cleaner.
-    struct Services {
-        std::function<ArchiveLayout()> layout;
-        std::function<std::optional<std::string>(const MailAccount&)> password;
-        std::function<void(const QString& text, const QString& symbol, const ThemeColor& tint)> toast;
-        std::function<CleanupPlan(const ArchiveLayout&, const MailAccount&, const std::string& password,
-                                  const std::string& mailbox, Date before, std::stop_token)>
-            survey;
-        std::function<std::int64_t(const ArchiveLayout&, const MailAccount&, const std::string& password,
-                                   const CleanupPlan&, const Cleaner::Progress&, std::stop_token)>
-            execute;
-        // Called on worker threads.
-        std::function<CleanupItem::Status(const CleanupItem&, const ArchiveLayout&)> verify;
-        // Waits, then calls back on the GUI thread. Default: a precise timer.
-        std::function<void(double seconds, QObject* context, std::function<void()> then)> pause;
-        // Whether stage changes fade instead of moving (Reduce Motion).
-        std::function<bool()> reduceMotion;
-    };
+  // What the model needs of the store and the engine. Any engine function
+  // left empty uses the real Cleaner.
+  struct Services {
+    std::function<ArchiveLayout()> layout;
+    std::function<std::optional<std::string>(const MailAccount&)> password;
+    std::function<void(const QString& text, const QString& symbol, const ThemeColor& tint)> toast;
+    std::function<CleanupPlan(const ArchiveLayout&, const MailAccount&, const std::string& password,
+                              const std::string& mailbox, Date before, std::stop_token)>
+        survey;
+    std::function<std::int64_t(const ArchiveLayout&, const MailAccount&, const std::string& password,
+                               const CleanupPlan&, const Cleaner::Progress&, std::stop_token)>
+        execute;
+    // Called on worker threads.
+    std::function<CleanupItem::Status(const CleanupItem&, const ArchiveLayout&)> verify;
+    // Waits, then calls back on the GUI thread. Default: a precise timer.
+    std::function<void(double seconds, QObject* context, std::function<void()> then)> pause;
+    // Whether stage changes fade instead of moving (Reduce Motion).
+    std::function<bool()> reduceMotion;
+  };
 
-    explicit CleanupModel(Services services, QObject* parent = nullptr);
-    ~CleanupModel() override;
+  explicit CleanupModel(QObject* parent = nullptr);
+  CleanupModel(Services services, QObject* parent = nullptr);
+  ~CleanupModel() override;
 
-    CleanupStage stage() const { return stage_; }
-    const std::optional<CleanupPlan>& plan() const { return plan_; }
-    int checked() const { return checked_; }
-    bool busy() const { return busy_; }
-    const std::optional<FriendlyError::Message>& error() const { return error_; }
-    const std::optional<ReleaseProgress>& released() const { return released_; }
-    const std::optional<QString>& result() const { return result_; }
-    // The animation of the last stage change (nothing for a reset) and of
-    // the last verify step, for the sheet to play.
-    const std::optional<Animation>& stageAnimation() const { return stageAnimation_; }
-    const Animation& checkedAnimation() const { return checkedAnimation_; }
+  // Replaces the services (the store sets its own before the first use).
+  void setServices(Services services);
+  bool hasServices() const { return bool(services_.password); }
 
-    // The sheet moves from verify to release when the user continues; the
-    // model itself never does.
-    void setStage(CleanupStage stage);
+  static std::optional<CleanupStage> stageFromRaw(int raw) {
+    if (raw < 0 || raw > 3) return std::nullopt;
+    return static_cast<CleanupStage>(raw);
+  }
 
-    // Cancels and forgets the job, then clears every field.
-    void reset();
-    // Survey of one folder for messages older than `before`, then the
-    // verify walk.
-    void check(const MailAccount& account, const std::string& mailbox, Date before);
-    // The paced walk over `plan` (the model's current plan); `done` runs
-    // when it ends, also when it stops early. Used by check and by the demo.
-    void verifyProgressively(const CleanupPlan& plan, const ArchiveLayout& layout, std::function<void()> done = {});
-    // Releases the plan's verified messages. Refused while anything runs.
-    void run(const MailAccount& account);
-    // Writes the summary; unless partial, moves to done and shows the toast.
-    void finish(std::int64_t released, const CleanupPlan& plan, const MailAccount& account, bool partial);
-    // Cancels the job; during the verify stage (no release started) it goes
-    // back to choose.
-    void cancel();
+  // ---- published fields
+  CleanupStage stage() const { return stage_; }
+  // The sheet moves from verify to release when the user continues; the
+  // model itself never does.
+  void setStage(CleanupStage s);
+  const std::optional<CleanupPlan>& plan() const { return plan_; }
+  std::optional<CleanupPlan>& mutablePlan() { return plan_; }
+  // A new plan (or none): walks over an older plan stop writing.
+  void setPlan(std::optional<CleanupPlan> p);
+  int checked() const { return checked_; }
+  void setChecked(int c);
+  bool busy() const { return busy_; }
+  void setBusy(bool b);
+  const std::optional<FriendlyError::Message>& error() const { return error_; }
+  void setError(std::optional<FriendlyError::Message> e);
+  std::optional<ReleaseProgress> released() const { return released_; }
+  void setReleased(std::optional<ReleaseProgress> r);
+  const std::optional<QString>& result() const { return result_; }
+  void setResult(std::optional<QString> r);
 
-    // Waits for the worker threads (tests and shutdown).
-    void joinWorkers() { workers_.join(); }
+  // The animation of the last stage change (nothing for a reset) and of
+  // the last verify step, for the sheet to play.
+  const std::optional<Animation>& stageAnimation() const { return stageAnimation_; }
+  const Animation& checkedAnimation() const { return checkedAnimation_; }
 
-    // "12 messages · 3.4 MB released from Work › INBOX. Your verified copies stay in the vault."
-    static QString summaryLine(std::int64_t count, std::int64_t bytes, const QString& label,
-                               const QString& displayName, const QLocale& locale = QLocale());
-    static QString toastLine(std::int64_t count, const QLocale& locale = QLocale());
+  // ---- operations
+  // Cancels and forgets the job, then clears every field.
+  void reset();
+  // Survey of one folder for messages older than `before`, then the
+  // verify walk.
+  void check(const MailAccount& account, const std::string& mailbox, Date before);
+  // The paced walk over `plan` (the model's current plan); `done` runs
+  // when it ends, also when it stops early. Used by check and by the demo.
+  void verifyProgressively(const CleanupPlan& plan, const ArchiveLayout& layout, std::function<void()> done = {});
+  // Releases the plan's verified messages. Refused while anything runs.
+  void run(const MailAccount& account);
+  // Writes the summary; unless partial, moves to done and shows the toast.
+  void finish(int released, const CleanupPlan& plan, const MailAccount& account, bool partial);
+  // Cancels the job; during the verify stage (no release started) it goes
+  // back to choose.
+  void cancel();
+
+  // Waits for the worker threads (tests and shutdown).
+  void joinWorkers() { workers_.join(); }
+
+  // "12 messages · 3.4 MB released from Work › INBOX. Your verified copies stay in the vault."
+  static QString summaryLine(std::int64_t count, std::int64_t bytes, const QString& label,
+                             const QString& displayName, const QLocale& locale = QLocale());
+  static QString toastLine(std::int64_t count, const QLocale& locale = QLocale());
 
 signals:
-    void stageChanged(bx::CleanupStage stage);
-    void planChanged();
-    void checkedChanged(int checked);
-    void busyChanged(bool busy);
-    void errorChanged();
-    void releasedChanged();
-    void resultChanged();
-    // The statuses of items [start, end) of the plan were just written.
-    void itemsVerified(int start, int end);
+  void stageChanged();
+  void planChanged();
+  void checkedChanged();
+  void busyChanged();
+  void errorChanged();
+  void releasedChanged();
+  void resultChanged();
+  // After any of the above.
+  void changed();
+  // The statuses of items [start, end) of the plan were just written.
+  void itemsVerified(int start, int end);
 
 private:
-    struct Job {
-        std::stop_source stop;
-        bool cancelled = false;
-    };
-    struct Walk;
+  struct Job {
+    std::stop_source stop;
+    bool cancelled = false;
+  };
+  struct Walk;
 
-    void setBusy(bool busy);
-    void setError(std::optional<FriendlyError::Message> error);
-    void setReleased(std::optional<ReleaseProgress> released);
-    void setResult(std::optional<QString> result);
-    void setChecked(int checked);
-    void setPlan(std::optional<CleanupPlan> plan);
-    void animateStage(CleanupStage stage);
-    Animation stageMotion() const;
-    void walkStep(std::shared_ptr<Walk> walk);
-    void cancelJob();
-    static std::optional<FriendlyError::Message> noPassword(const MailAccount& account);
+  void animateStage(CleanupStage stage);
+  Animation stageMotion() const;
+  void walkStep(std::shared_ptr<Walk> walk);
+  void cancelJob();
+  static FriendlyError::Message noPassword(const MailAccount& account);
 
-    Services services_;
-    CleanupStage stage_ = CleanupStage::choose;
-    std::optional<CleanupPlan> plan_;
-    int checked_ = 0;
-    bool busy_ = false;
-    std::optional<FriendlyError::Message> error_;
-    std::optional<ReleaseProgress> released_;
-    std::optional<QString> result_;
-    std::optional<Animation> stageAnimation_;
-    Animation checkedAnimation_ = Motion::snappy;
+  Services services_;
+  CleanupStage stage_ = CleanupStage::choose;
+  std::optional<CleanupPlan> plan_;
+  int checked_ = 0;
+  bool busy_ = false;
+  std::optional<FriendlyError::Message> error_;
+  std::optional<ReleaseProgress> released_;
+  std::optional<QString> result_;
+  std::optional<Animation> stageAnimation_;
+  Animation checkedAnimation_ = Motion::snappy;
 
-    std::shared_ptr<Job> job_;
-    std::uint64_t planGeneration_ = 0;
-    WorkerThreads workers_;
+  std::shared_ptr<Job> job_;
+  std::uint64_t planGeneration_ = 0;
+  WorkerThreads workers_;
 };
 
 }  // namespace bx
-
-Q_DECLARE_METATYPE(bx::CleanupStage)

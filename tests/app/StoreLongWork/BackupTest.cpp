@@ -107,7 +107,7 @@ TEST(BackupRules, ScheduleTable) {
     }
     // A failing account's last try counts like a backup.
     auto failing = makeAccount("Failing", {"INBOX"});
-    std::map<std::string, Date> attempts{{BackupRules::problemKey(failing), now - 10min}};
+    std::map<QString, Date> attempts{{BackupRules::problemKey(failing), now - 10min}};
     EXPECT_FALSE(BackupRules::due({failing}, attempts, 1, now));
     EXPECT_TRUE(BackupRules::due({failing}, attempts, 1, now + 50min));
 }
@@ -171,7 +171,9 @@ TEST(BackupRun, SecondRunOpensTheLedgerAndNoAccountsOpensAddAccount) {
     const Ledger ledgerDuring = store.ledger;
     backups.backUpNow(std::nullopt);
     EXPECT_TRUE(store.showBackupActivity);
-    EXPECT_EQ(store.status, during);
+    EXPECT_TRUE(store.status.running);
+    EXPECT_EQ(store.status.accountCount, during.accountCount);
+    EXPECT_EQ(store.status.progress, during.progress);
     EXPECT_EQ(store.ledger, ledgerDuring);
     backups.cancel();
     ASSERT_TRUE(spinUntil([&] { return !store.status.running; }));
@@ -233,15 +235,15 @@ TEST(BackupRun, TwoAccountsWithTheSameLabelKeepTheirOwnProblems) {
 
     backups.backUpNow(std::nullopt);
     ASSERT_TRUE(spinUntil([&] { return !store.status.running; }));
-    EXPECT_EQ(store.problems.size(), 2u);
+    EXPECT_EQ(store.problems.size(), 2);
     EXPECT_EQ(store.toasts.back().text, QStringLiteral("Backup finished — 2 accounts need attention"));
 
     // A run of the second one clears its own problem only.
     engine.steps["Mail"].error = nullptr;
     backups.backUpNow(second);
     ASSERT_TRUE(spinUntil([&] { return !store.status.running; }));
-    EXPECT_EQ(store.problems.count(BackupRules::problemKey(first)), 1u);
-    EXPECT_EQ(store.problems.count(BackupRules::problemKey(second)), 0u);
+    EXPECT_TRUE(store.problems.contains(BackupRules::problemKey(first)));
+    EXPECT_FALSE(store.problems.contains(BackupRules::problemKey(second)));
 }
 
 TEST(BackupRun, OutcomePrecedence) {

@@ -118,9 +118,9 @@ TEST(CleanupPacing, Table) {
         EXPECT_DOUBLE_EQ(p.pauseSeconds, c.pause) << c.n;
         EXPECT_EQ(p.chunks, c.chunks) << c.n;
     }
-    EXPECT_EQ(cleanupStageFromRaw(2), CleanupStage::release);
-    EXPECT_FALSE(cleanupStageFromRaw(4));
-    EXPECT_FALSE(cleanupStageFromRaw(-1));
+    EXPECT_EQ(CleanupModel::stageFromRaw(2), CleanupStage::release);
+    EXPECT_FALSE(CleanupModel::stageFromRaw(4));
+    EXPECT_FALSE(CleanupModel::stageFromRaw(-1));
 }
 
 TEST_F(Cleanup, VerifyWalkPausesAfterEveryChunk) {
@@ -266,7 +266,7 @@ TEST_F(Cleanup, ReleaseOutcomes) {
         ASSERT_TRUE(model->error()) << c.title;
         EXPECT_EQ(model->error()->title, c.title);
         EXPECT_EQ(model->error()->advice, c.error.errorDescription());
-        EXPECT_EQ(model->released(), (ReleaseProgress{c.error.released(), 3}));
+        EXPECT_EQ(model->released(), (ReleaseProgress{int(c.error.released()), 3}));
         EXPECT_EQ(model->result(), c.result ? std::optional<QString>(QString::fromUtf8(*c.result)) : std::nullopt);
         EXPECT_TRUE(script.toasts.empty());
     }

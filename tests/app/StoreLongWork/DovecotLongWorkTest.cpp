@@ -60,12 +60,12 @@ TEST_F(LongWorkOnDovecot, BackupFillsTheVaultAndTheLedger) {
     ASSERT_EQ(store.toasts.size(), 1u) << store.toasts[0].text.toStdString();
     EXPECT_EQ(store.toasts[0].text, QStringLiteral("5 new messages saved"));
     EXPECT_FALSE(store.status.lastError);
-    const std::string dirName = account.directoryName();
+    const QString dirName = QString::fromStdString(account.directoryName());
     EXPECT_EQ(store.ledger[dirName + "/INBOX"], (LedgerLine{false, 3, 3, true, 3}));
     EXPECT_EQ(store.ledger[dirName + "/Old"], (LedgerLine{false, 2, 2, true, 2}));
     EXPECT_EQ(store.accounts[0].lastBackup, store.now);
     int files = 0;
-    for (const auto& e : fs::recursive_directory_iterator(store.layout.root / dirName))
+    for (const auto& e : fs::recursive_directory_iterator(store.layout.root / account.directoryName()))
         files += e.is_regular_file() && e.path().extension() == ".eml";
     EXPECT_EQ(files, 5);
 
@@ -79,8 +79,8 @@ TEST_F(LongWorkOnDovecot, BackupFillsTheVaultAndTheLedger) {
     store.toasts.clear();
     backUp(backups);
     EXPECT_EQ(store.toasts.at(0).text, QStringLiteral("Backup finished — 1 account needs attention"));
-    ASSERT_EQ(store.problems.size(), 1u);
-    EXPECT_FALSE(store.problems.begin()->second.title.empty());
+    ASSERT_EQ(store.problems.size(), 1);
+    EXPECT_FALSE(store.problems.begin()->title.empty());
 }
 
 TEST_F(LongWorkOnDovecot, FreeUpRemovesExactlyTheVerifiedMessages) {
