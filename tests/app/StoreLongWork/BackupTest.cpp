@@ -304,40 +304,52 @@ TEST(BackupRun, OutcomePrecedence) {
     }
 }
 
-// Reports that reach the GUI thread after their run has ended are dropped:
-// no line may stay "running" after a finished run.
+// Reports that reach the GUI thread after their run has ended are dropped,
+// also while a newer run is going: no line may be marked running by a run
+// that has finished.
 TEST(BackupRun, LateReportsOfAFinishedRunAreDropped) {
     FakeBackupStore store;
     store.accounts = {makeAccount("Work", {"INBOX"})};
     store.passwords["Work"] = "pw";
-    // The engine keeps a copy of its progress callback and calls it again
-    // after it has returned, as a stray thread would.
+    // The first run's engine keeps a copy of its progress callback, which a
+    // stray thread calls later; the second run waits until it is stopped.
     std::mutex m;
-    std::condition_variable cv;
     BackupRunner::ProgressHandler kept;
-    bool returned = false;
+    std::atomic<int> calls{0};
     auto eng = [&](const ArchiveLayout&, const MailAccount&, const std::string&,
-                   const BackupRunner::ProgressHandler& progress, std::stop_token) {
-        {
+                   const BackupRunner::ProgressHandler& progress, std::stop_token stop) {
+        if (++calls == 1) {
             std::lock_guard lock(m);
             kept = progress;
-            returned = true;
+            return BackupSummary{};
         }
-        cv.notify_all();
-        return BackupSummary{};
+        while (!stop.stop_requested()) std::this_thread::sleep_for(1ms);
+        throw CancellationError();
     };
     BackupOrchestrator backups(store.host(eng));
     backups.backUpNow(std::nullopt);
     ASSERT_TRUE(spinUntil([&] { return !store.status.running; }));
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return returned; });
-    }
-    std::thread stray([&] { kept(report("INBOX", "Downloading", 1, 9)); });
-    stray.join();
-    drainEvents();
+    backups.joinWorkers();
+    auto stray = [&] {
+        std::thread t([&] {
+            std::lock_guard lock(m);
+            kept(report("INBOX", "Downloading", 1, 9));
+        });
+        t.join();
+        drainEvents();
+    };
+
+    stray();  // while idle
     EXPECT_FALSE(store.ledger["Work/INBOX"].running);
     EXPECT_EQ(store.status.progress.messagesTotal, 0);
+
+    backups.backUpNow(std::nullopt);
+    ASSERT_TRUE(spinUntil([&] { return calls.load() == 2; }));
+    stray();  // while the next run works
+    EXPECT_EQ(store.ledger["Work/INBOX"], LedgerLine{});
+    EXPECT_EQ(store.status.progress.messagesTotal, 0);
+    backups.cancel();
+    ASSERT_TRUE(spinUntil([&] { return !store.status.running; }));
 }
 
 TEST(BackupRun, ScheduleStartsOnlyWhenDueAndRetriesAFailingAccountOnlyAfterTheInterval) {
