@@ -7,7 +7,9 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace bx {
 
@@ -44,6 +46,13 @@ public:
   void setReleased(std::optional<ReleaseProgress> r) { released_ = r; emit releasedChanged(); emit changed(); }
   const std::optional<QString>& result() const { return result_; }
   void setResult(std::optional<QString> r) { result_ = std::move(r); emit resultChanged(); emit changed(); }
+  // The UIDs the last release took off the server, when the engine could
+  // tell; what stayed is every planned message not among them.
+  const std::optional<std::vector<std::uint32_t>>& releasedUIDs() const { return releasedUIDs_; }
+  void setReleasedUIDs(std::optional<std::vector<std::uint32_t>> uids) {
+    releasedUIDs_ = std::move(uids);
+    emit changed();
+  }
 
 signals:
   void stageChanged();
@@ -64,6 +73,7 @@ private:
   std::optional<FriendlyError::Message> error_;
   std::optional<ReleaseProgress> released_;
   std::optional<QString> result_;
+  std::optional<std::vector<std::uint32_t>> releasedUIDs_;
 };
 
 }  // namespace bx
