@@ -17,7 +17,7 @@
 #include <map>
 #include <set>
 
-#include "Index/SearchIndex.h"
+#include "Store/CoreIndex.h"
 #include "Mime/MIMEParser.h"
 #include "Util/AtomicFile.h"
 #include "Util/Json.h"
@@ -65,7 +65,9 @@ TEST(DemoFiller, FirstMonthMatchesTheSeededDraws) {
         EXPECT_EQ(all[i].account, "Personal");
         EXPECT_EQ(all[i].folder, rows[i].folder);
         EXPECT_EQ(all[i].subject, rows[i].subject);
-        if (rows[i].body) EXPECT_EQ(all[i].body, rows[i].body);
+        if (rows[i].body) {
+            EXPECT_EQ(all[i].body, rows[i].body);
+        }
         EXPECT_EQ(all[i].newsletter, rows[i].newsletter);
         EXPECT_EQ(minutesAfter(start, all[i].date), rows[i].offset);
     }
@@ -80,7 +82,9 @@ TEST(DemoFiller, MonthRulesAndOrder) {
     for (size_t i = 0; i < all.size(); ++i) {
         const auto& m = all[i];
         const QDate d = m.date.date();
-        if (i) ASSERT_LE(all[i - 1].date, m.date);
+        if (i) {
+            ASSERT_LE(all[i - 1].date, m.date);
+        }
         ASSERT_FALSE(d.year() == Y - 15 && d.month() == 1);
         ASSERT_GE(d, QDate(Y - 15, 2, 1));
         if (m.account == "Studio") {
@@ -164,7 +168,9 @@ TEST(DemoMail, RowsThroughTheRecordAndSafetyCode) {
             EXPECT_EQ(rec.trackers, 2);
             EXPECT_GE(rec.remoteImages, 3);
         }
-        if (m.attachments.empty()) EXPECT_EQ(parsed.root.contentType.mimeType(), "multipart/alternative");
+        if (m.attachments.empty()) {
+            EXPECT_EQ(parsed.root.contentType.mimeType(), "multipart/alternative");
+        }
     }
     EXPECT_EQ(newCount, 6);
 }
