@@ -3,6 +3,7 @@
 #include "Store/CleanupModel.h"
 #include "Store/OffThread.h"
 #include "Platform/Credentials.h"
+#include "Platform/RevealFile.h"
 #include "Theme/Theme.h"
 
 #include "Index/VaultScan.h"
@@ -16,9 +17,6 @@
 
 #include <QCollator>
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDesktopServices>
 #include <QDir>
 #include <QPointer>
 #include <QSettings>
@@ -731,14 +729,7 @@ void AppStore::revealSelected() {
   if (!selectedPath_) return;
   const auto file = layout_.resolve(selectedPath_->toStdString());
   if (!file) return;
-  const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file->string()));
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-  call << QStringList{url.toString()} << QString();
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-  if (reply.type() == QDBusMessage::ReplyMessage) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file->parent_path().string())));
+  RevealFile::reveal(QString::fromStdString(file->string()));
 }
 
 void AppStore::saveCurrentSearch() {
