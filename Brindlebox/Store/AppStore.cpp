@@ -394,12 +394,14 @@ void AppStore::reloadArchive() {
   scanStop_ = stop;
   const uint64_t run = ++scanRun_;
   const ArchiveLayout layout = layout_;
-  std::shared_ptr<SearchIndex> index(SearchIndex::load(layout.indexURL()).release());
-  if (!index) index = std::make_shared<SearchIndex>();
   setIndexing(IndexingProgress{0, 0});
 
   QPointer<AppStore> self(this);
-  QThreadPool::globalInstance()->start([self, stop, run, layout, index] {
+  QThreadPool::globalInstance()->start([self, stop, run, layout] {
+    // Loaded here rather than on the GUI thread: a large index.json takes
+    // long enough to read that the window would stall.
+    std::shared_ptr<SearchIndex> index(SearchIndex::load(layout.indexURL()).release());
+    if (!index) index = std::make_shared<SearchIndex>();
     // The list as published so far, newest first; each batch is merged into
     // it rather than sorting everything again.
     std::vector<MessageRecord> shown;
