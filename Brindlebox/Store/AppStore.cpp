@@ -163,17 +163,19 @@ void AppStore::setAccounts(std::vector<MailAccount> accounts) {
 }
 
 void AppStore::setSidebar(const SidebarItem& item) {
+  // Every assignment refreshes, also of the same item: the shelves move with
+  // the clock.
   const bool changed = item != sidebar_;
   sidebar_ = item;
-  emit sidebarChanged();
-  if (changed) refreshVisible();
+  if (changed) emit sidebarChanged();
+  refreshVisible();
 }
 
 void AppStore::setQuery(const QString& query) {
   const bool changed = query != query_;
   query_ = query;
-  emit queryChanged();
-  if (changed) refreshVisible();
+  if (changed) emit queryChanged();
+  refreshVisible();
 }
 
 void AppStore::setSelectedPath(const std::optional<QString>& path) {
