@@ -3,6 +3,7 @@
 #include "Store/CleanupModel.h"
 #include "Store/OffThread.h"
 #include "Platform/Credentials.h"
+#include "Platform/RevealFile.h"
 #include "Theme/Theme.h"
 
 #include "Index/VaultScan.h"
@@ -16,9 +17,6 @@
 
 #include <QCollator>
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDesktopServices>
 #include <QDir>
 #include <QPointer>
 #include <QSettings>
@@ -165,17 +163,19 @@ void AppStore::setAccounts(std::vector<MailAccount> accounts) {
 }
 
 void AppStore::setSidebar(const SidebarItem& item) {
+  // Every assignment refreshes, also of the same item: the shelves move with
+  // the clock.
   const bool changed = item != sidebar_;
   sidebar_ = item;
-  emit sidebarChanged();
-  if (changed) refreshVisible();
+  if (changed) emit sidebarChanged();
+  refreshVisible();
 }
 
 void AppStore::setQuery(const QString& query) {
   const bool changed = query != query_;
   query_ = query;
-  emit queryChanged();
-  if (changed) refreshVisible();
+  if (changed) emit queryChanged();
+  refreshVisible();
 }
 
 void AppStore::setSelectedPath(const std::optional<QString>& path) {
@@ -396,12 +396,14 @@ void AppStore::reloadArchive() {
   scanStop_ = stop;
   const uint64_t run = ++scanRun_;
   const ArchiveLayout layout = layout_;
-  std::shared_ptr<SearchIndex> index(SearchIndex::load(layout.indexURL()).release());
-  if (!index) index = std::make_shared<SearchIndex>();
   setIndexing(IndexingProgress{0, 0});
 
   QPointer<AppStore> self(this);
-  QThreadPool::globalInstance()->start([self, stop, run, layout, index] {
+  QThreadPool::globalInstance()->start([self, stop, run, layout] {
+    // Loaded here rather than on the GUI thread: a large index.json takes
+    // long enough to read that the window would stall.
+    std::shared_ptr<SearchIndex> index(SearchIndex::load(layout.indexURL()).release());
+    if (!index) index = std::make_shared<SearchIndex>();
     // The list as published so far, newest first; each batch is merged into
     // it rather than sorting everything again.
     std::vector<MessageRecord> shown;
@@ -731,14 +733,7 @@ void AppStore::revealSelected() {
   if (!selectedPath_) return;
   const auto file = layout_.resolve(selectedPath_->toStdString());
   if (!file) return;
-  const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file->string()));
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-  call << QStringList{url.toString()} << QString();
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-  if (reply.type() == QDBusMessage::ReplyMessage) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file->parent_path().string())));
+  RevealFile::reveal(QString::fromStdString(file->string()));
 }
 
 void AppStore::saveCurrentSearch() {

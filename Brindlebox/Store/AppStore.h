@@ -85,10 +85,10 @@ public:
   int groupsVersion() const { return groupsVersion_; }
 
   const SidebarItem& sidebar() const { return sidebar_; }
-  void setSidebar(const SidebarItem& item);  // refreshes when it changes
+  void setSidebar(const SidebarItem& item);  // refreshes, every time
 
   const QString& query() const { return query_; }
-  void setQuery(const QString& query);  // refreshes when it changes
+  void setQuery(const QString& query);  // refreshes, every time
 
   const std::optional<QString>& selectedPath() const { return selectedPath_; }
   void setSelectedPath(const std::optional<QString>& path);  // opens, every time

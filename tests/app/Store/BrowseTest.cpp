@@ -64,6 +64,20 @@ TEST_F(BrowseTest, SidebarSelectionsAndQueries) {
   }
 }
 
+TEST_F(BrowseTest, EveryAssignmentRefreshesAndEverySelectionOpens) {
+  AppStore& s = browseStore();
+  const int before = s.groupsVersion();
+  s.setQuery(s.query());
+  s.setSidebar(s.sidebar());
+  EXPECT_EQ(s.groupsVersion(), before + 2);
+  s.setSelectedPath(QString("Work/INBOX/m1.eml"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return opened(s) == "Work/INBOX/m1.eml"; }, 5000));
+  int opens = 0;
+  QObject::connect(&s, &AppStore::openMessageChanged, &s, [&] { ++opens; });
+  s.setSelectedPath(QString("Work/INBOX/m1.eml"));  // the same message is read again
+  EXPECT_TRUE(QTest::qWaitFor([&] { return opens == 1; }, 5000));
+}
+
 TEST_F(BrowseTest, SavedSearchesCombineWithTheTypedText) {
   AppStore& s = browseStore();
   const SavedSearch invoices{QUuid::createUuid(), "Invoices", "invoice"};

@@ -178,3 +178,32 @@ TEST_F(StoreTest, SymlinkedRootDoesNotReindexEverything) {
 
 }  // namespace
 }  // namespace bx::test
+
+namespace bx::test {
+namespace {
+
+TEST_F(StoreTest, LearnsSendersOnlyFromRepeatedVerifiedMail) {
+  const std::string pass = "Authentication-Results: mx.example.org; spf=pass; dkim=pass; dmarc=pass\r\n";
+  int n = 0;
+  auto send = [&](const std::string& from, bool verified) {
+    ++n;
+    put("Work/INBOX/" + std::to_string(n) + ".eml",
+        eml("s" + std::to_string(n), "Tue, 05 Mar 2024 10:00:00 +0000", from, verified ? pass : ""));
+  };
+  send("Ann Lee <ann@mail.bank.com>", true);
+  send("Ann Lee <ann@bank.com>", true);            // same registrable domain, twice
+  send("Shop <news@shop.example>", true);           // once only
+  send("Pat <pat@one.example>", true);
+  send("Pat <pat@one.example>", true);
+  send("Pat <pat@two.example>", true);              // Pat writes from two domains
+  send("Pat <pat@two.example>", true);
+  send("Eve <eve@unverified.example>", false);
+  send("Eve <eve@unverified.example>", false);
+  AppStore& s = makeStore();
+  scan(s);
+  EXPECT_EQ(s.knownDomains(), (std::set<std::string>{"bank.com", "one.example", "two.example"}));
+  EXPECT_EQ(s.knownNames(), (std::map<std::string, std::string>{{"ann lee", "bank.com"}}));
+}
+
+}  // namespace
+}  // namespace bx::test
