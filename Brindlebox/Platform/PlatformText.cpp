@@ -9,6 +9,10 @@ namespace {
 
 // Longest phrases first, so a shorter entry never cuts into a longer one.
 const std::pair<const char16_t*, const char16_t*> kPhrases[] = {
+    // The welcome page's hint names the other desktop's mail app.
+    {u"Already in Apple Mail? Mailbox \u203A Export Mailbox\u2026 gives you an .mbox to import here.",
+     u"Already in Evolution? Select the messages, then File \u203A Save as mbox\u2026 gives you an .mbox to "
+     u"import here."},
     {u"this Mac\u2019s Keychain", u"your keyring"},
     {u"your Mac\u2019s Keychain", u"your keyring"},
     {u"the login keychain", u"your keyring"},

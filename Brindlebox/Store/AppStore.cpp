@@ -1,25 +1,176 @@
 #include "Store/AppStore.h"
 
 #include "Store/CleanupModel.h"
+#include "Platform/Credentials.h"
+#include "Theme/Theme.h"
 
+#include "Index/VaultScan.h"
+#include "Mime/MIMEParser.h"
+#include "Safety/Domains.h"
+#include "Safety/HTMLInspector.h"
+#include "Safety/ReplyToCheck.h"
+#include "Safety/SenderCheck.h"
+#include "Util/AtomicFile.h"
+#include "Util/Json.h"
+
+#include <QCollator>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QDir>
+#include <QPointer>
+#include <QSettings>
+#include <QTextBoundaryFinder>
+#include <QThreadPool>
 #include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <unordered_set>
 
 namespace bx {
 
 namespace {
+
 AppStore* sharedStore = nullptr;
+
+constexpr int toastMillis = 2600;
+
+bool envPresent(const char* name) { return std::getenv(name) != nullptr; }
+
+double nowSeconds() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
+
+// Runs `work` on the shared pool and hands its result to `done` on the GUI
+// thread, unless the store is gone by then.
+template <class Work, class Done>
+void runOffThread(AppStore* store, Work work, Done done) {
+  QPointer<AppStore> self(store);
+  QThreadPool::globalInstance()->start([self, work = std::move(work), done = std::move(done)]() mutable {
+    auto result = std::make_shared<decltype(work())>(work());
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, result, done = std::move(done)]() mutable {
+          if (self) done(*self, std::move(*result));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+// Posts `f` to the GUI thread; runs it only while the store exists.
+template <class F>
+void onGuiThread(const QPointer<AppStore>& self, F f) {
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [self, f = std::move(f)]() mutable {
+        if (self) f(*self);
+      },
+      Qt::QueuedConnection);
+}
+
+bool isSpaceOrTab(QChar c) {
+  return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+}
+
+// Spaces and tabs off both ends; line breaks stay.
+QString trimSpacesAndTabs(const QString& s) {
+  qsizetype b = 0, e = s.size();
+  while (b < e && isSpaceOrTab(s[b])) ++b;
+  while (e > b && isSpaceOrTab(s[e - 1])) --e;
+  return s.mid(b, e - b);
+}
+
+// Finder-like order: runs of digits compare by their value, the rest
+// without regard to case ("Archive 2" before "Archive 10").
+int naturalCompare(const QString& a, const QString& b, const QCollator& collator) {
+  qsizetype i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (a[i].isDigit() && b[j].isDigit()) {
+      qsizetype ie = i, je = j;
+      while (ie < a.size() && a[ie].isDigit()) ++ie;
+      while (je < b.size() && b[je].isDigit()) ++je;
+      QStringView da = QStringView(a).mid(i, ie - i), db = QStringView(b).mid(j, je - j);
+      while (da.size() > 1 && da[0] == QLatin1Char('0')) da = da.mid(1);
+      while (db.size() > 1 && db[0] == QLatin1Char('0')) db = db.mid(1);
+      if (da.size() != db.size()) return da.size() < db.size() ? -1 : 1;
+      if (const int c = da.compare(db); c != 0) return c < 0 ? -1 : 1;
+      i = ie;
+      j = je;
+      continue;
+    }
+    qsizetype ie = i, je = j;
+    while (ie < a.size() && !a[ie].isDigit()) ++ie;
+    while (je < b.size() && !b[je].isDigit()) ++je;
+    if (const int c = collator.compare(QStringView(a).mid(i, ie - i), QStringView(b).mid(j, je - j)); c != 0)
+      return c < 0 ? -1 : 1;
+    i = ie;
+    j = je;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+bool newerFirst(const MessageRecord& a, const MessageRecord& b) { return a.date > b.date; }
+
+std::shared_ptr<const std::vector<MessageRecord>> sortedNewestFirst(std::vector<MessageRecord> list) {
+  std::stable_sort(list.begin(), list.end(), newerFirst);
+  return std::make_shared<const std::vector<MessageRecord>>(std::move(list));
+}
+
+std::optional<std::vector<MailAccount>> decodeAccounts(const std::filesystem::path& file) {
+  const auto data = readFile(file);
+  if (!data) return std::nullopt;
+  try {
+    return decodeJSON<std::vector<MailAccount>>(parseJSON(*data));
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
 
 AppStore::AppStore(QObject* parent)
     : QObject(parent),
       records_(std::make_shared<const std::vector<MessageRecord>>()),
       timeline_(new TimelineModel(this)),
       cleanup_(new CleanupModel(this)),
+      toastTimer_(new QTimer(this)),
       index_(std::make_shared<SearchIndex>()) {
-  layout_ = ArchiveLayout(ArchiveLayout::defaultRoot());
+  toastTimer_->setSingleShot(true);
+  connect(toastTimer_, &QTimer::timeout, this, [this] {
+    toast_.reset();
+    emit toastChanged();
+  });
+
+  std::filesystem::path root;
+  if (envPresent("BRINDLEBOX_DEMO_DIR") || envPresent("BRINDLEBOX_SNAPSHOT_DEMO")) {
+    if (demoArchivePreparer())
+      root = demoArchivePreparer()();
+    else
+      root = privateTempDirectory() / "demo-vault";
+  } else if (const char* dir = std::getenv("BRINDLEBOX_ARCHIVE_DIR")) {
+    root = std::filesystem::path(dir);
+  } else {
+    const QVariant stored = QSettings().value(QStringLiteral("archiveRoot"));
+    if (stored.typeId() == QMetaType::QString)
+      root = std::filesystem::path(stored.toString().toStdString());
+    else
+      root = ArchiveLayout::defaultRoot();
+  }
+  layout_ = ArchiveLayout(root);
+
+  readAccounts();
+  readFilters();
+  for (const MailAccount& a : accounts_) expandedAccounts_.insert(QString::fromStdString(a.directoryName()));
 }
 
 AppStore::~AppStore() {
+  if (scanStop_) scanStop_->request_stop();
   if (sharedStore == this) sharedStore = nullptr;
 }
 
@@ -31,81 +182,649 @@ std::function<std::filesystem::path()>& AppStore::demoArchivePreparer() {
   return preparer;
 }
 
+// ---- Setters ------------------------------------------------------------------
+
 void AppStore::setAccounts(std::vector<MailAccount> accounts) {
   accounts_ = std::move(accounts);
   emit accountsChanged();
 }
+
 void AppStore::setSidebar(const SidebarItem& item) {
+  const bool changed = item != sidebar_;
   sidebar_ = item;
   emit sidebarChanged();
+  if (changed) refreshVisible();
 }
+
 void AppStore::setQuery(const QString& query) {
+  const bool changed = query != query_;
   query_ = query;
   emit queryChanged();
+  if (changed) refreshVisible();
 }
+
 void AppStore::setSelectedPath(const std::optional<QString>& path) {
+  const bool changed = path != selectedPath_;
   selectedPath_ = path;
-  emit selectedPathChanged();
+  if (changed) emit selectedPathChanged();
+  openSelected();
 }
+
 void AppStore::setSavedSearches(const QList<SavedSearch>& list) {
   savedSearches_ = list;
   emit savedSearchesChanged();
+  saveFilters();
 }
+
 void AppStore::setBackup(const BackupStatus& status) {
   backup_ = status;
   emit backupChanged();
 }
-void AppStore::setShowAddAccount(bool on) { showAddAccount_ = on; emit showAddAccountChanged(); }
-void AppStore::setShowFreeUp(bool on) { showFreeUp_ = on; emit showFreeUpChanged(); }
-void AppStore::setShowBackupActivity(bool on) { showBackupActivity_ = on; emit showBackupActivityChanged(); }
-void AppStore::setShowWelcome(bool on) { showWelcome_ = on; emit showWelcomeChanged(); }
-void AppStore::setAllowImagesFor(const QSet<QString>& keys) { allowImagesFor_ = keys; emit allowImagesForChanged(); }
-void AppStore::allowImages(const QString& key) { allowImagesFor_.insert(key); emit allowImagesForChanged(); }
-void AppStore::setImportMessage(const std::optional<QString>& text) { importMessage_ = text; emit importMessageChanged(); }
-void AppStore::setExpandedAccounts(const QSet<QString>& dirs) { expandedAccounts_ = dirs; emit expandedAccountsChanged(); }
-void AppStore::setListEpoch(int epoch) { listEpoch_ = epoch; emit listEpochChanged(); }
-void AppStore::setLedger(const QMap<QString, LedgerLine>& ledger) { ledger_ = ledger; emit ledgerChanged(); }
+
+void AppStore::setShowAddAccount(bool on) {
+  showAddAccount_ = on;
+  emit showAddAccountChanged();
+}
+void AppStore::setShowFreeUp(bool on) {
+  showFreeUp_ = on;
+  emit showFreeUpChanged();
+}
+void AppStore::setShowBackupActivity(bool on) {
+  showBackupActivity_ = on;
+  emit showBackupActivityChanged();
+}
+void AppStore::setShowWelcome(bool on) {
+  showWelcome_ = on;
+  emit showWelcomeChanged();
+}
+void AppStore::setAllowImagesFor(const QSet<QString>& keys) {
+  allowImagesFor_ = keys;
+  emit allowImagesForChanged();
+}
+void AppStore::allowImages(const QString& key) {
+  allowImagesFor_.insert(key);
+  emit allowImagesForChanged();
+}
+void AppStore::setImportMessage(const std::optional<QString>& text) {
+  importMessage_ = text;
+  emit importMessageChanged();
+}
+void AppStore::setExpandedAccounts(const QSet<QString>& dirs) {
+  expandedAccounts_ = dirs;
+  emit expandedAccountsChanged();
+}
+void AppStore::setListEpoch(int epoch) {
+  listEpoch_ = epoch;
+  emit listEpochChanged();
+}
+void AppStore::setLedger(const QMap<QString, LedgerLine>& ledger) {
+  ledger_ = ledger;
+  emit ledgerChanged();
+}
 void AppStore::setBackupProblems(const QMap<QString, FriendlyError::Message>& problems) {
   backupProblems_ = problems;
   emit backupProblemsChanged();
 }
+void AppStore::setIndexing(std::optional<IndexingProgress> p) {
+  indexing_ = p;
+  emit indexingChanged();
+}
+void AppStore::setOpenMessage(std::optional<OpenMessage> m) {
+  openMessage_ = std::move(m);
+  emit openMessageChanged();
+}
 
-void AppStore::saveAccounts() {}
-void AppStore::addAccount(const MailAccount& account, const QString& password) { (void)account; (void)password; }
-void AppStore::updateAccount(const MailAccount& account) { (void)account; }
-void AppStore::removeAccount(const MailAccount& account) { (void)account; }
-bool AppStore::changeArchiveRoot(const std::filesystem::path& root) { (void)root; return false; }
+// ---- Accounts and saved searches on disk ------------------------------------------
+
+void AppStore::readAccounts() {
+  accounts_ = decodeAccounts(layout_.accountsURL()).value_or(std::vector<MailAccount>{});
+}
+
+bool AppStore::readFilters() {
+  const auto data = readFile(layout_.filtersURL());
+  if (!data) return false;
+  auto list = SavedSearch::decodeList(QByteArray::fromStdString(*data));
+  if (!list) return false;
+  setSavedSearches(*list);
+  return true;
+}
+
+void AppStore::saveAccounts() {
+  try {
+    layout_.ensure();
+  } catch (...) {
+  }
+  std::string data;
+  try {
+    data = encodeJSON(accounts_).dump();
+  } catch (...) {
+    return;
+  }
+  try {
+    writeFileAtomically(layout_.accountsURL(), data);
+  } catch (...) {
+  }
+}
+
+void AppStore::saveFilters() {
+  try {
+    layout_.ensure();
+  } catch (...) {
+  }
+  const QByteArray data = SavedSearch::encodeList(savedSearches_);
+  try {
+    writeFileAtomically(layout_.filtersURL(), std::string_view(data.constData(), size_t(data.size())));
+  } catch (...) {
+  }
+}
+
+void AppStore::addAccount(const MailAccount& account, const QString& password) {
+  Credentials::save(password, account);
+  std::erase_if(accounts_, [&](const MailAccount& a) { return a.id == account.id; });
+  accounts_.push_back(account);
+  expandedAccounts_.insert(QString::fromStdString(account.directoryName()));
+  emit accountsChanged();
+  emit expandedAccountsChanged();
+  saveAccounts();
+}
+
+void AppStore::updateAccount(const MailAccount& account) {
+  for (MailAccount& a : accounts_) {
+    if (a.id == account.id) {
+      a = account;
+      emit accountsChanged();
+      saveAccounts();
+      return;
+    }
+  }
+}
+
+void AppStore::removeAccount(const MailAccount& account) {
+  // Two accounts with the same login on the same server share one password
+  // entry: it stays while another account still uses it.
+  const std::string key = Credentials::key(account);
+  const bool shared = std::any_of(accounts_.begin(), accounts_.end(), [&](const MailAccount& a) {
+    return a.id != account.id && Credentials::key(a) == key;
+  });
+  if (!shared) Credentials::remove(account);
+  std::erase_if(accounts_, [&](const MailAccount& a) { return a.id == account.id; });
+  emit accountsChanged();
+  saveAccounts();
+  showToast(QStringLiteral("Removed “") + QString::fromStdString(account.label) +
+                QStringLiteral("” — its messages stay in the vault"),
+            QStringLiteral("person.crop.circle.badge.minus"), Theme::ink2);
+}
+
+bool AppStore::longWorkRunning() const {
+  return backup_.running || cleanup_->busy() || importsRunning_ > 0;
+}
+
+bool AppStore::changeArchiveRoot(const std::filesystem::path& root) {
+  // A running backup, release or import would go on writing into the old
+  // vault while its results land in the new one.
+  if (longWorkRunning()) return false;
+  QSettings().setValue(QStringLiteral("archiveRoot"), QString::fromStdString(root.string()));
+  layout_ = ArchiveLayout(root);
+  emit layoutChanged();
+  if (scanStop_) scanStop_->request_stop();
+  ++scanRun_;
+  index_ = std::make_shared<SearchIndex>();
+  // The same relative path in another vault is another message.
+  selectedPath_.reset();
+  emit selectedPathChanged();
+  setOpenMessage(std::nullopt);
+  setAllowImagesFor({});
+  serverSizes_.clear();
+  publishSortedRecords(std::make_shared<const std::vector<MessageRecord>>());
+  readAccounts();
+  emit accountsChanged();
+  readFilters();
+  reloadArchive();
+  return true;
+}
+
 void AppStore::showToast(const QString& text, const QString& symbol, const ThemeColor& tint) {
   toast_ = Toast::make(text, symbol, tint);
   emit toastChanged();
+  toastTimer_->start(toastMillis);
 }
-QStringList AppStore::archiveAccounts() const { return {}; }
-QString AppStore::vaultSummary() const { return {}; }
-bool AppStore::longWorkRunning() const { return false; }
 
-void AppStore::reloadArchive() {}
-void AppStore::loadServerSizes() {}
+QStringList AppStore::archiveAccounts() const {
+  QStringList out;
+  for (const MailAccount& a : accounts_) out.append(QString::fromStdString(a.directoryName()));
+  for (const std::string& dir : recordAccounts_) {
+    const QString d = QString::fromStdString(dir);
+    if (!out.contains(d)) out.append(d);
+  }
+  return out;
+}
 
-void AppStore::refreshVisible() {}
-std::vector<MonthGroup> AppStore::group(const std::vector<const MessageRecord*>& records) { (void)records; return {}; }
-void AppStore::scrub(const MonthKey& key) { (void)key; }
-void AppStore::selectNext(int step) { (void)step; }
-void AppStore::revealSelected() {}
-void AppStore::saveCurrentSearch() {}
-int AppStore::count(const QString& account, const QString& folderDir) const { (void)account; (void)folderDir; return 0; }
-QString AppStore::sidebarTitle() const { return QStringLiteral("Everything"); }
+QString AppStore::vaultSummary() const {
+  const qlonglong n = qlonglong(records_->size());
+  QStringList parts;
+  parts << QLocale().toString(n) + QStringLiteral(" message") + (n == 1 ? QString() : QStringLiteral("s"));
+  parts << Fmt::bytes(totalBytes_);
+  std::optional<Date> last = backup_.lastFinished;
+  if (!last) {
+    for (const MailAccount& a : accounts_)
+      if (a.lastBackup && (!last || *a.lastBackup > *last)) last = a.lastBackup;
+  }
+  if (last) parts << QStringLiteral("last checked ") + Fmt::ago(*last);
+  return parts.join(QStringLiteral(" · "));
+}
 
-void AppStore::openSelected() {}
+// ---- Vault scan -------------------------------------------------------------------
 
-void AppStore::readAccounts() {}
-bool AppStore::readFilters() { return false; }
-void AppStore::saveFilters() {}
-void AppStore::publishRecords(std::shared_ptr<const std::vector<MessageRecord>> records) { (void)records; }
-void AppStore::publishSortedRecords(std::shared_ptr<const std::vector<MessageRecord>> sorted) { (void)sorted; }
-void AppStore::refreshCaches() {}
-void AppStore::learnSenders() {}
-std::map<QString, std::vector<FolderSummary>> AppStore::computeFolders() const { return {}; }
-void AppStore::setIndexing(std::optional<IndexingProgress> p) { indexing_ = p; emit indexingChanged(); }
-void AppStore::setOpenMessage(std::optional<OpenMessage> m) { openMessage_ = std::move(m); emit openMessageChanged(); }
+void AppStore::reloadArchive() {
+  if (scanStop_) scanStop_->request_stop();
+  auto stop = std::make_shared<std::stop_source>();
+  scanStop_ = stop;
+  const uint64_t run = ++scanRun_;
+  const ArchiveLayout layout = layout_;
+  std::shared_ptr<SearchIndex> index(SearchIndex::load(layout.indexURL()).release());
+  if (!index) index = std::make_shared<SearchIndex>();
+  setIndexing(IndexingProgress{0, 0});
+
+  QPointer<AppStore> self(this);
+  QThreadPool::globalInstance()->start([self, stop, run, layout, index] {
+    // The list as published so far, newest first; each batch is merged into
+    // it rather than sorting everything again.
+    std::vector<MessageRecord> shown;
+    bool haveShown = false;
+    VaultScan::Events events;
+    events.planned = [&](size_t total) {
+      onGuiThread(self, [run, total](AppStore& s) {
+        if (run != s.scanRun_) return;
+        s.setIndexing(total ? std::optional(IndexingProgress{0, int(total)}) : std::nullopt);
+      });
+    };
+    events.batch = [&](size_t done, size_t total, std::vector<MessageRecord> added) {
+      if (!haveShown) {
+        // Live records before this scan's additions, minus those it replaces.
+        shown = index->liveRecords();
+        haveShown = true;
+      }
+      std::unordered_set<std::string_view> addedPaths;
+      for (const auto& r : added) addedPaths.insert(r.path);
+      std::stable_sort(added.begin(), added.end(), newerFirst);
+      std::vector<MessageRecord> merged;
+      merged.reserve(shown.size() + added.size());
+      std::vector<MessageRecord> kept;
+      kept.reserve(shown.size());
+      for (auto& r : shown)
+        if (!addedPaths.count(r.path)) kept.push_back(std::move(r));
+      if (!std::is_sorted(kept.begin(), kept.end(), newerFirst)) std::stable_sort(kept.begin(), kept.end(), newerFirst);
+      std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
+                 std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()),
+                 std::back_inserter(merged), newerFirst);
+      shown = std::move(merged);
+      auto snapshot = std::make_shared<const std::vector<MessageRecord>>(shown);
+      onGuiThread(self, [run, done, total, snapshot](AppStore& s) {
+        if (run != s.scanRun_) return;
+        s.setIndexing(IndexingProgress{int(done), int(total)});
+        s.publishSortedRecords(snapshot);
+      });
+    };
+    const VaultScan::Result result = VaultScan::run(*index, layout, stop->get_token(), events);
+    if (!result.completed || stop->stop_requested()) return;
+    auto final = sortedNewestFirst(index->liveRecords());
+    onGuiThread(self, [run, index, final](AppStore& s) {
+      if (run != s.scanRun_) return;
+      s.index_ = index;
+      s.loadServerSizes();
+      s.publishSortedRecords(final);
+      s.setIndexing(std::nullopt);
+    });
+  });
+}
+
+void AppStore::loadServerSizes() {
+  std::unordered_map<std::string, int64_t> map;
+  for (const MailAccount& account : accounts_) {
+    const AccountSyncState state = layout_.loadSync(account);
+    for (const auto& [mailbox, folder] : state.folders) {
+      if (!folder.sizes || folder.sizes->empty()) continue;
+      for (const auto& [uid, path] : folder.files) {
+        const auto it = folder.sizes->find(uid);
+        if (it != folder.sizes->end()) map[path] = it->second;
+      }
+    }
+  }
+  serverSizes_ = std::move(map);
+}
+
+void AppStore::publishRecords(std::shared_ptr<const std::vector<MessageRecord>> records) {
+  publishSortedRecords(sortedNewestFirst(*records));
+}
+
+void AppStore::publishSortedRecords(std::shared_ptr<const std::vector<MessageRecord>> sorted) {
+  // visible_ and groups_ point into records_: both are rebuilt before any
+  // signal goes out.
+  records_ = std::move(sorted);
+  byPath_.clear();
+  byPath_.reserve(records_->size());
+  for (const MessageRecord& r : *records_) byPath_.emplace(r.path, &r);
+  visible_.clear();
+  groups_.clear();
+  refreshCaches();
+  learnSenders();
+  emit recordsChanged();
+  emit foldersChanged();
+  emit cachesChanged();
+  refreshVisible();
+}
+
+void AppStore::refreshCaches() {
+  folders_ = computeFolders();
+  smartCounts_.clear();
+  const double now = nowSeconds();
+  for (SmartFilter f : SmartFilters::allCases) {
+    int n = 0;
+    for (const MessageRecord& r : *records_)
+      if (SmartFilters::contains(f, r, now)) ++n;
+    smartCounts_[f] = n;
+  }
+  std::set<std::string> accounts;
+  int64_t total = 0;
+  for (const MessageRecord& r : *records_) {
+    accounts.insert(r.account);
+    total += r.size;
+  }
+  recordAccounts_.assign(accounts.begin(), accounts.end());
+  totalBytes_ = total;
+}
+
+std::map<QString, std::vector<FolderSummary>> AppStore::computeFolders() const {
+  std::map<std::pair<std::string, std::string>, int> counts;
+  for (const MessageRecord& r : *records_) ++counts[{r.account, r.folder}];
+  std::map<QString, std::vector<FolderSummary>> out;
+  for (const auto& [key, n] : counts)
+    out[QString::fromStdString(key.first)].push_back(
+        FolderSummary{QString::fromStdString(key.first), QString::fromStdString(key.second), n});
+  QCollator collator;
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  for (auto& [account, rows] : out) {
+    std::stable_sort(rows.begin(), rows.end(), [&](const FolderSummary& a, const FolderSummary& b) {
+      const bool ai = a.folder == QLatin1String("INBOX"), bi = b.folder == QLatin1String("INBOX");
+      if (ai != bi) return ai;
+      if (ai) return false;
+      return naturalCompare(a.folder, b.folder, collator) < 0;
+    });
+  }
+  return out;
+}
+
+void AppStore::learnSenders() {
+  std::map<std::string, int> domainCounts;
+  std::map<std::string, std::map<std::string, int>> nameDomains;
+  for (const MessageRecord& r : *records_) {
+    if (r.trust != SenderTrust::verified) continue;
+    // The last non-empty piece after splitting at "@".
+    std::string_view email = r.fromEmail;
+    std::string_view last;
+    size_t start = 0;
+    while (start <= email.size()) {
+      const size_t at = email.find('@', start);
+      const std::string_view piece = email.substr(start, at == std::string_view::npos ? email.npos : at - start);
+      if (!piece.empty()) last = piece;
+      if (at == std::string_view::npos) break;
+      start = at + 1;
+    }
+    if (last.empty()) continue;
+    const std::string domain = Domains::registrable(last);
+    ++domainCounts[domain];
+    if (!r.fromName.empty()) ++nameDomains[QString::fromStdString(r.fromName).toLower().toStdString()][domain];
+  }
+  knownDomains_.clear();
+  for (const auto& [d, n] : domainCounts)
+    if (n >= 2) knownDomains_.insert(d);
+  knownNames_.clear();
+  for (const auto& [name, domains] : nameDomains)
+    if (domains.size() == 1 && domains.begin()->second >= 2) knownNames_[name] = domains.begin()->first;
+}
+
+// ---- Browsing ----------------------------------------------------------------------
+
+void AppStore::refreshVisible() {
+  const QString typed = trimSpacesAndTabs(query_);
+  QString searchText = typed;
+  if (sidebar_.kind == SidebarItem::Kind::saved) {
+    for (const SavedSearch& s : savedSearches_) {
+      if (s.id != sidebar_.saved) continue;
+      QStringList parts;
+      if (!s.query.isEmpty()) parts << s.query;
+      if (!typed.isEmpty()) parts << typed;
+      searchText = parts.join(QLatin1Char(' '));
+      break;
+    }
+  }
+
+  std::vector<const MessageRecord*> base;
+  if (searchText.isEmpty()) {
+    base.reserve(records_->size());
+    for (const MessageRecord& r : *records_) base.push_back(&r);
+  } else {
+    // Hits of the index as it was at the last finished scan; those that are
+    // not among the current records are left out.
+    const auto& indexRecords = index_->records();
+    for (SearchIndex::Slot slot : index_->searchSlots(searchText.toStdString())) {
+      if (slot >= indexRecords.size() || !indexRecords[slot]) continue;
+      const auto it = byPath_.find(indexRecords[slot]->path);
+      if (it != byPath_.end()) base.push_back(it->second);
+    }
+  }
+
+  std::vector<const MessageRecord*> result;
+  switch (sidebar_.kind) {
+    case SidebarItem::Kind::account: {
+      const std::string a = sidebar_.account.toStdString();
+      for (auto* r : base)
+        if (r->account == a) result.push_back(r);
+      break;
+    }
+    case SidebarItem::Kind::folder: {
+      const std::string a = sidebar_.account.toStdString(), f = sidebar_.folder.toStdString();
+      for (auto* r : base)
+        if (r->account == a && r->folder == f) result.push_back(r);
+      break;
+    }
+    case SidebarItem::Kind::smart:
+      for (auto* r : base)
+        if (SmartFilters::contains(sidebar_.smart, *r, nowSeconds())) result.push_back(r);
+      break;
+    case SidebarItem::Kind::saved:
+    case SidebarItem::Kind::all:
+      result = std::move(base);
+      break;
+  }
+
+  visible_ = std::move(result);
+  groups_ = group(visible_);
+  ++groupsVersion_;
+  emit visibleChanged();
+  emit groupsChanged();
+  emit groupsVersionChanged();
+
+  const auto current = timeline_->currentMonth();
+  const bool known = current && std::any_of(groups_.begin(), groups_.end(),
+                                            [&](const MonthGroup& g) { return g.key == *current; });
+  if (!known) timeline_->setCurrentMonth(groups_.empty() ? std::nullopt : std::optional(groups_.front().key));
+
+  if (!selectedPath_) return;
+  const std::string selected = selectedPath_->toStdString();
+  if (std::any_of(visible_.begin(), visible_.end(), [&](const MessageRecord* r) { return r->path == selected; }))
+    return;
+  if (!typed.isEmpty()) return;
+  if (visible_.empty())
+    setSelectedPath(std::nullopt);
+  else
+    setSelectedPath(QString::fromStdString(visible_.front()->path));
+}
+
+std::vector<MonthGroup> AppStore::group(const std::vector<const MessageRecord*>& records) {
+  std::vector<MonthGroup> groups;
+  std::unordered_set<int> keys;
+  for (const MessageRecord* r : records) {
+    const MonthKey key(r->date);
+    if (groups.empty() || groups.back().key != key) {
+      groups.push_back(MonthGroup{key, {}});
+      keys.insert(key.index());
+    }
+    groups.back().records.push_back(r);
+  }
+  if (keys.size() == groups.size()) return groups;
+  // Months broken into several runs: merge each month's runs in walk order,
+  // newest month first.
+  std::map<int, MonthGroup, std::greater<int>> merged;
+  for (MonthGroup& g : groups) {
+    auto [it, fresh] = merged.try_emplace(g.key.index(), MonthGroup{g.key, {}});
+    it->second.records.insert(it->second.records.end(), g.records.begin(), g.records.end());
+  }
+  std::vector<MonthGroup> out;
+  out.reserve(merged.size());
+  for (auto& [index, g] : merged) out.push_back(std::move(g));
+  return out;
+}
+
+void AppStore::scrub(const MonthKey& key) {
+  if (groups_.empty()) return;
+  const int t = key.index();
+  const MonthGroup* chosen = &groups_.back();
+  for (const MonthGroup& g : groups_) {
+    if (g.key.index() <= t) {
+      chosen = &g;
+      break;
+    }
+  }
+  ++scrubToken_;
+  const MonthKey target = chosen->key;
+  timeline_->setScrubTarget(ScrubTarget{target, scrubToken_});
+  timeline_->setCurrentMonth(target);
+}
+
+void AppStore::selectNext(int step) {
+  if (visible_.empty()) return;
+  int i = -1;
+  if (selectedPath_) {
+    const std::string selected = selectedPath_->toStdString();
+    for (size_t k = 0; k < visible_.size(); ++k) {
+      if (visible_[k]->path == selected) {
+        i = int(k);
+        break;
+      }
+    }
+  }
+  const int target = std::clamp(i + step, 0, int(visible_.size()) - 1);
+  setSelectedPath(QString::fromStdString(visible_[size_t(target)]->path));
+}
+
+void AppStore::revealSelected() {
+  if (!selectedPath_) return;
+  const auto file = layout_.resolve(selectedPath_->toStdString());
+  if (!file) return;
+  const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file->string()));
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+  call << QStringList{url.toString()} << QString();
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+  if (reply.type() == QDBusMessage::ReplyMessage) return;
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file->parent_path().string())));
+}
+
+void AppStore::saveCurrentSearch() {
+  const QString typed = trimSpacesAndTabs(query_);
+  if (typed.isEmpty()) return;
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, typed);
+  const qsizetype firstEnd = std::max<qsizetype>(1, finder.toNextBoundary());
+  const QString name = typed.left(firstEnd).toUpper() + typed.mid(firstEnd);
+  const SavedSearch saved{QUuid::createUuid(), name, typed};
+  QList<SavedSearch> list = savedSearches_;
+  list.append(saved);
+  setSavedSearches(list);
+  setQuery(QString());
+  setSidebar(SidebarItem::makeSaved(saved.id));
+  showToast(QStringLiteral("Saved “") + name + QStringLiteral("” to the sidebar"),
+            QStringLiteral("magnifyingglass.circle.fill"), Theme::seal);
+}
+
+int AppStore::count(const QString& account, const QString& folderDir) const {
+  const std::string a = account.toStdString(), f = folderDir.toStdString();
+  int n = 0;
+  for (const MessageRecord& r : *records_)
+    if (r.account == a && r.folder == f) ++n;
+  return n;
+}
+
+QString AppStore::sidebarTitle() const {
+  switch (sidebar_.kind) {
+    case SidebarItem::Kind::account: return sidebar_.account;
+    case SidebarItem::Kind::folder: return sidebar_.folder;
+    case SidebarItem::Kind::smart: return SmartFilters::title(sidebar_.smart);
+    case SidebarItem::Kind::saved:
+      for (const SavedSearch& s : savedSearches_)
+        if (s.id == sidebar_.saved) return s.name;
+      return QStringLiteral("Saved Search");
+    case SidebarItem::Kind::all: return QStringLiteral("Everything");
+  }
+  return {};
+}
+
+// ---- Opening ------------------------------------------------------------------------
+
+void AppStore::openSelected() {
+  if (!selectedPath_) {
+    setOpenMessage(std::nullopt);
+    return;
+  }
+  const std::string path = selectedPath_->toStdString();
+  const auto found = byPath_.find(path);
+  if (found == byPath_.end()) {
+    setOpenMessage(std::nullopt);
+    return;
+  }
+  const MessageRecord record = *found->second;
+  const std::optional<std::filesystem::path> file = layout_.resolve(path);
+  std::optional<int64_t> serverSize;
+  if (const auto it = serverSizes_.find(path); it != serverSizes_.end()) serverSize = it->second;
+  const std::set<std::string> domains = knownDomains_;
+  const std::map<std::string, std::string> names = knownNames_;
+  const QString selected = *selectedPath_;
+  ++openRun_;
+
+  runOffThread(
+      this,
+      [file, serverSize, record, domains, names]() {
+        OpenMessage m;
+        m.record = record;
+        const std::optional<std::string> data = file ? readFile(*file) : std::nullopt;
+        if (!data) {
+          m.unreadable = true;
+          return m;
+        }
+        m.parsed = MIMEParser::parse(*data);
+        if (m.parsed.htmlBody) m.report = HTMLInspector::inspect(*m.parsed.htmlBody);
+        auto [trust, auth] = SenderTrust::from(m.parsed.headers);
+        m.trust = trust;
+        m.authResults = std::move(auth);
+        const int64_t n = int64_t(data->size());
+        if (!serverSize)
+          m.copy = record.account == "Imported" ? CopyStatus::imported() : CopyStatus::saved();
+        else if (n == *serverSize && MIMEParser::looksValid(*data))
+          m.copy = CopyStatus::verified(*serverSize);
+        else
+          m.copy = CopyStatus::differs(n, *serverSize);
+        m.replyTo = ReplyToCheck::mismatch(m.parsed.from, m.parsed.replyTo);
+        std::optional<MailAddress> from;
+        if (!m.parsed.from.empty()) from = m.parsed.from.front();
+        m.senderFlags = SenderCheck::check(from, domains, names);
+        m.fileSize = n;
+        return m;
+      },
+      [selected](AppStore& s, OpenMessage m) {
+        if (!s.selectedPath_ || *s.selectedPath_ != selected) return;
+        s.setOpenMessage(std::move(m));
+      });
+}
 
 }  // namespace bx

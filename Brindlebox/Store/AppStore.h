@@ -40,6 +40,7 @@
 #include <set>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -288,6 +289,8 @@ private:
   std::vector<std::string> recordAccounts_;
   int64_t totalBytes_ = 0;
   int scrubToken_ = 0;
+  // Path -> record of records_, rebuilt with it.
+  std::unordered_map<std::string_view, const MessageRecord*> byPath_;
 
   // Runs: each long job keeps its stop source; a result is applied only
   // while its run number is still the latest of its kind.

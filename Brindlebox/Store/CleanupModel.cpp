@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace bx {
 
@@ -46,9 +47,10 @@ void CleanupModel::setServices(Services services) {
         };
     if (!services_.execute)
         services_.execute = [](const ArchiveLayout& layout, const MailAccount& account, const std::string& password,
-                               const CleanupPlan& plan, const Cleaner::Progress& progress, std::stop_token stop) {
+                               const CleanupPlan& plan, const Cleaner::Progress& progress, std::stop_token stop,
+                               std::vector<std::uint32_t>* releasedUIDs) {
             Cleaner cleaner(layout, account, password);
-            return cleaner.execute(plan, progress, stop);
+            return cleaner.execute(plan, progress, stop, releasedUIDs);
         };
     if (!services_.verify)
         services_.verify = [](const CleanupItem& item, const ArchiveLayout& layout) {
@@ -110,6 +112,11 @@ void CleanupModel::setChecked(int checked) {
     emit changed();
 }
 
+void CleanupModel::setReleasedUIDs(std::optional<std::vector<std::uint32_t>> uids) {
+    releasedUIDs_ = std::move(uids);
+    emit changed();
+}
+
 void CleanupModel::setPlan(std::optional<CleanupPlan> plan) {
     plan_ = std::move(plan);
     ++planGeneration_;
@@ -140,6 +147,7 @@ void CleanupModel::reset() {
     setBusy(false);
     setChecked(0);
     setReleased(std::nullopt);
+    setReleasedUIDs(std::nullopt);
 }
 
 void CleanupModel::check(const MailAccount& account, const std::string& mailbox, Date before) {
@@ -271,6 +279,7 @@ void CleanupModel::run(const MailAccount& account) {
     setBusy(true);
     setError(std::nullopt);
     setReleased(ReleaseProgress{0, int(plan.verified().size())});
+    setReleasedUIDs(std::nullopt);
 
     auto job = std::make_shared<Job>();
     job_ = job;
@@ -280,6 +289,7 @@ void CleanupModel::run(const MailAccount& account) {
     workers_.start([this, job, execute, layout, account, pw = *password, plan, token](std::stop_token) {
         std::optional<std::int64_t> count;
         std::exception_ptr error;
+        auto gone = std::make_shared<std::vector<std::uint32_t>>();
         try {
             count = execute(layout, account, pw, plan,
                             [this, job](std::int64_t released, std::int64_t total) {
@@ -287,12 +297,13 @@ void CleanupModel::run(const MailAccount& account) {
                                     if (job == job_) setReleased(ReleaseProgress{int(released), int(total)});
                                 });
                             },
-                            token);
+                            token, gone.get());
         } catch (...) {
             error = std::current_exception();
         }
-        postTo(this, [this, job, count, error, plan, account] {
+        postTo(this, [this, job, count, error, plan, account, gone] {
             if (job != job_) return;
+            setReleasedUIDs(*gone);
             if (count) {
                 finish(int(*count), plan, account, false);
                 setBusy(false);
@@ -338,8 +349,16 @@ QString CleanupModel::toastLine(std::int64_t count, const QLocale& locale) {
 void CleanupModel::finish(int released, const CleanupPlan& plan, const MailAccount& account, bool partial) {
     const std::vector<CleanupItem> verified = plan.verified();
     std::int64_t bytes = 0;
-    const std::size_t upto = std::size_t(std::clamp<std::int64_t>(released, 0, std::int64_t(verified.size())));
-    for (std::size_t i = 0; i < upto; ++i) bytes += verified[i].serverSize;
+    if (releasedUIDs_ && std::int64_t(releasedUIDs_->size()) == released) {
+        // A re-check just before the release may keep a verified message,
+        // so the first `released` items are not always the ones that went.
+        const std::set<std::uint32_t> gone(releasedUIDs_->begin(), releasedUIDs_->end());
+        for (const auto& item : verified)
+            if (gone.count(item.uid)) bytes += item.serverSize;
+    } else {
+        const std::size_t upto = std::size_t(std::clamp<std::int64_t>(released, 0, std::int64_t(verified.size())));
+        for (std::size_t i = 0; i < upto; ++i) bytes += verified[i].serverSize;
+    }
     setResult(summaryLine(released, bytes, QString::fromStdString(account.label),
                           QString::fromStdString(plan.displayName)));
     if (partial) return;

@@ -33,6 +33,7 @@
 #include <stop_token>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace bx {
 
@@ -67,8 +68,11 @@ public:
     std::function<CleanupPlan(const ArchiveLayout&, const MailAccount&, const std::string& password,
                               const std::string& mailbox, Date before, std::stop_token)>
         survey;
+    // Fills `releasedUIDs` with the UIDs known to have left the server, also
+    // when it throws.
     std::function<std::int64_t(const ArchiveLayout&, const MailAccount&, const std::string& password,
-                               const CleanupPlan&, const Cleaner::Progress&, std::stop_token)>
+                               const CleanupPlan&, const Cleaner::Progress&, std::stop_token,
+                               std::vector<std::uint32_t>* releasedUIDs)>
         execute;
     // Called on worker threads.
     std::function<CleanupItem::Status(const CleanupItem&, const ArchiveLayout&)> verify;
@@ -110,6 +114,10 @@ public:
   void setReleased(std::optional<ReleaseProgress> r);
   const std::optional<QString>& result() const { return result_; }
   void setResult(std::optional<QString> r);
+  // The UIDs the last release took off the server, when the engine could
+  // tell; what stayed is every planned message not among them.
+  const std::optional<std::vector<std::uint32_t>>& releasedUIDs() const { return releasedUIDs_; }
+  void setReleasedUIDs(std::optional<std::vector<std::uint32_t>> uids);
 
   // The animation of the last stage change (nothing for a reset) and of
   // the last verify step, for the sheet to play.
@@ -128,6 +136,8 @@ public:
   // Releases the plan's verified messages. Refused while anything runs.
   void run(const MailAccount& account);
   // Writes the summary; unless partial, moves to done and shows the toast.
+  // The bytes are those of the released messages: by their UIDs when the
+  // engine told them, else the first `released` verified items.
   void finish(int released, const CleanupPlan& plan, const MailAccount& account, bool partial);
   // Cancels the job; during the verify stage (no release started) it goes
   // back to choose.
@@ -175,6 +185,7 @@ private:
   std::optional<FriendlyError::Message> error_;
   std::optional<ReleaseProgress> released_;
   std::optional<QString> result_;
+  std::optional<std::vector<std::uint32_t>> releasedUIDs_;
   std::optional<Animation> stageAnimation_;
   Animation checkedAnimation_ = Motion::snappy;
 

@@ -1,19 +1,107 @@
 #include "Store/StoreTypes.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+#include <unicode/datefmt.h>
+#include <unicode/dtptngen.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/unistr.h>
+
+#include <cmath>
+#include <ctime>
+#include <memory>
+
 namespace bx {
 
-MonthKey::MonthKey(Date date) { (void)date; }
+namespace {
+
+double seconds(Date d) { return std::chrono::duration<double>(d.time_since_epoch()).count(); }
+
+bool localParts(Date d, std::tm& out) {
+  const auto s = std::chrono::floor<std::chrono::seconds>(d.time_since_epoch()).count();
+  const std::time_t t = static_cast<std::time_t>(s);
+  return localtime_r(&t, &out) != nullptr;
+}
+
+QString fromICU(const icu::UnicodeString& s) {
+  return QString(reinterpret_cast<const QChar*>(s.getBuffer()), s.length());
+}
+
+// A date in the user's locale and time zone with an ICU skeleton, as the
+// platform's format styles do.
+QString formatSkeleton(Date d, const char* skeleton) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Locale& locale = icu::Locale::getDefault();
+  std::unique_ptr<icu::DateTimePatternGenerator> gen(icu::DateTimePatternGenerator::createInstance(locale, status));
+  if (U_FAILURE(status)) return {};
+  const icu::UnicodeString pattern = gen->getBestPattern(icu::UnicodeString(skeleton), status);
+  if (U_FAILURE(status)) return {};
+  icu::SimpleDateFormat fmt(pattern, locale, status);
+  if (U_FAILURE(status)) return {};
+  icu::UnicodeString out;
+  fmt.format(seconds(d) * 1000.0, out);
+  return fromICU(out);
+}
+
+}  // namespace
+
+MonthKey::MonthKey(Date date) {
+  std::tm tm{};
+  if (localParts(date, tm)) {
+    year = tm.tm_year + 1900;
+    month = tm.tm_mon + 1;
+  }
+}
+
 MonthKey MonthKey::fromIndex(int index) {
   const int year = index / 12;
   return MonthKey(year, index - year * 12 + 1);
 }
-QString MonthKey::title() const { return {}; }
 
-QString SmartFilters::rawValue(SmartFilter f) { (void)f; return {}; }
-std::optional<SmartFilter> SmartFilters::fromRawValue(const QString& raw) { (void)raw; return std::nullopt; }
-QString SmartFilters::title(SmartFilter f) { (void)f; return {}; }
+QString MonthKey::title() const {
+  return QLocale().monthName(month, QLocale::LongFormat) + QLatin1Char(' ') + QString::number(year);
+}
+
+QString SmartFilters::rawValue(SmartFilter f) {
+  switch (f) {
+    case SmartFilter::recent: return QStringLiteral("recent");
+    case SmartFilter::attachments: return QStringLiteral("attachments");
+    case SmartFilter::trackers: return QStringLiteral("trackers");
+    case SmartFilter::suspicious: return QStringLiteral("suspicious");
+    case SmartFilter::large: return QStringLiteral("large");
+  }
+  return {};
+}
+
+std::optional<SmartFilter> SmartFilters::fromRawValue(const QString& raw) {
+  for (SmartFilter f : allCases)
+    if (rawValue(f) == raw) return f;
+  return std::nullopt;
+}
+
+QString SmartFilters::title(SmartFilter f) {
+  switch (f) {
+    case SmartFilter::recent: return QStringLiteral("Last 30 Days");
+    case SmartFilter::attachments: return QStringLiteral("With Attachments");
+    case SmartFilter::trackers: return QStringLiteral("Trackers Blocked");
+    case SmartFilter::suspicious: return QStringLiteral("Needs a Second Look");
+    case SmartFilter::large: return QStringLiteral("Over 5 MB");
+  }
+  return {};
+}
+
 bool SmartFilters::contains(SmartFilter f, const MessageRecord& r, double nowSeconds) {
-  (void)f; (void)r; (void)nowSeconds;
+  switch (f) {
+    case SmartFilter::recent: return seconds(r.date) > nowSeconds - 2'592'000.0;
+    case SmartFilter::attachments: return r.attachments > 0;
+    case SmartFilter::trackers: return r.trackers > 0;
+    case SmartFilter::suspicious: return r.isSuspicious();
+    case SmartFilter::large: return r.size > 5'000'000;
+  }
   return false;
 }
 
@@ -28,14 +116,112 @@ bool operator==(const SidebarItem& a, const SidebarItem& b) {
   }
   return false;
 }
-size_t qHash(const SidebarItem& item, size_t seed) { return ::qHash(int(item.kind), seed); }
 
-std::optional<QList<SavedSearch>> SavedSearch::decodeList(const QByteArray& json) { (void)json; return std::nullopt; }
-QByteArray SavedSearch::encodeList(const QList<SavedSearch>& list) { (void)list; return "[]"; }
+size_t qHash(const SidebarItem& item, size_t seed) {
+  seed = ::qHash(int(item.kind), seed);
+  switch (item.kind) {
+    case SidebarItem::Kind::all: return seed;
+    case SidebarItem::Kind::account: return ::qHash(item.account, seed);
+    case SidebarItem::Kind::folder: return ::qHash(item.folder, ::qHash(item.account, seed));
+    case SidebarItem::Kind::smart: return ::qHash(int(item.smart), seed);
+    case SidebarItem::Kind::saved: return ::qHash(item.saved, seed);
+  }
+  return seed;
+}
+
+std::optional<QList<SavedSearch>> SavedSearch::decodeList(const QByteArray& json) {
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+  if (error.error != QJsonParseError::NoError || !doc.isArray()) return std::nullopt;
+  QList<SavedSearch> out;
+  for (const QJsonValue& v : doc.array()) {
+    if (!v.isObject()) return std::nullopt;
+    const QJsonObject o = v.toObject();
+    const QJsonValue id = o.value(QLatin1String("id"));
+    const QJsonValue name = o.value(QLatin1String("name"));
+    const QJsonValue query = o.value(QLatin1String("query"));
+    if (!id.isString() || !name.isString() || !query.isString()) return std::nullopt;
+    // The standard string form only: 36 characters, no braces.
+    const QString idText = id.toString();
+    const QUuid uuid = QUuid::fromString(idText);
+    if (idText.size() != 36 || uuid.isNull()) return std::nullopt;
+    out.append(SavedSearch{uuid, name.toString(), query.toString()});
+  }
+  return out;
+}
+
+QByteArray SavedSearch::encodeList(const QList<SavedSearch>& list) {
+  QJsonArray array;
+  for (const SavedSearch& s : list) {
+    QJsonObject o;
+    o.insert(QLatin1String("id"), s.id.toString(QUuid::WithoutBraces).toUpper());
+    o.insert(QLatin1String("name"), s.name);
+    o.insert(QLatin1String("query"), s.query);
+    array.append(o);
+  }
+  return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
 
 QString Fmt::ago(Date date) { return ago(date, std::chrono::system_clock::now()); }
-QString Fmt::ago(Date date, Date now) { (void)date; (void)now; return {}; }
+
+QString Fmt::ago(Date date, Date now) {
+  const double e = seconds(now) - seconds(date);
+  if (e < 90) return QStringLiteral("just now");
+  if (e < 3'600) return QString::number(static_cast<long long>(e / 60)) + QStringLiteral(" min ago");
+  if (e < 86'400) return QString::number(static_cast<long long>(e / 3'600)) + QStringLiteral(" h ago");
+  if (e < 5'184'000) return QString::number(static_cast<long long>(e / 86'400)) + QStringLiteral(" d ago");
+  // The medium date style: abbreviated month, day and year in the locale's order.
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::DateFormat> fmt(
+      icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, icu::Locale::getDefault()));
+  if (!fmt) return {};
+  icu::UnicodeString out;
+  fmt->format(seconds(date) * 1000.0, out);
+  (void)status;
+  return fromICU(out);
+}
+
 QString Fmt::rowDate(Date date) { return rowDate(date, std::chrono::system_clock::now()); }
-QString Fmt::rowDate(Date date, Date now) { (void)date; (void)now; return {}; }
+
+QString Fmt::rowDate(Date date, Date now) {
+  std::tm d{}, n{};
+  if (localParts(date, d) && localParts(now, n)) {
+    if (d.tm_year == n.tm_year && d.tm_yday == n.tm_yday) return formatSkeleton(date, "HHmm");
+    // Yesterday: the calendar day before today, whatever its length.
+    std::tm y = n;
+    y.tm_mday -= 1;
+    y.tm_hour = 12;
+    y.tm_isdst = -1;
+    const std::time_t yt = mktime(&y);
+    std::tm yl{};
+    if (yt != -1 && localtime_r(&yt, &yl) && d.tm_year == yl.tm_year && d.tm_yday == yl.tm_yday)
+      return QStringLiteral("Yesterday");
+  }
+  return formatSkeleton(date, "ddMMM");
+}
+
+QString Fmt::bytes(int64_t count) {
+  const QLocale locale;
+  if (count == 0) return QStringLiteral("Zero KB");
+  if (count == 1) return QStringLiteral("1 byte");
+  if (count < 1000 && count > -1000) return locale.toString(qlonglong(count)) + QStringLiteral(" bytes");
+  struct Unit { const char* name; double size; int decimals; };
+  static const Unit units[] = {{"KB", 1e3, 0}, {"MB", 1e6, 1}, {"GB", 1e9, 2}, {"TB", 1e12, 2}, {"PB", 1e15, 2}};
+  const double v = double(count);
+  const Unit* unit = &units[0];
+  for (const Unit& u : units) {
+    if (std::fabs(v) >= u.size) unit = &u;
+  }
+  QString number = locale.toString(v / unit->size, 'f', unit->decimals);
+  // Trailing zeros of the fraction are dropped ("2 MB", not "2.0 MB").
+  if (unit->decimals > 0) {
+    const QString point = locale.decimalPoint();
+    if (number.contains(point)) {
+      while (number.endsWith(QLatin1Char('0'))) number.chop(1);
+      if (number.endsWith(point)) number.chop(point.size());
+    }
+  }
+  return number + QLatin1Char(' ') + QLatin1String(unit->name);
+}
 
 }  // namespace bx

@@ -189,6 +189,9 @@ struct Fmt {
   // Today: "HH:mm"; yesterday: "Yesterday"; else day and short month.
   static QString rowDate(Date date);
   static QString rowDate(Date date, Date now);
+  // A byte count in file units, decimal (1 KB = 1,000 bytes): "Zero KB",
+  // "1 byte", "512 bytes", "12 KB", "3.4 MB", "1.23 GB".
+  static QString bytes(int64_t count);
 };
 
 }  // namespace bx

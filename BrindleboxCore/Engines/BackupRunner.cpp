@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include "Mime/MailDate.h"
 #include "Util/AtomicFile.h"
 #include "Vault/FileNames.h"
+#include "Vault/MessageDigests.h"
 
 namespace bx {
 
@@ -32,6 +34,14 @@ std::string upper(std::string s) {
     return s;
 }
 
+// Sizes come from the server and may be anything up to 2^63 - 1; sums of
+// them stop at the largest value rather than wrapping.
+std::int64_t addClamped(std::int64_t a, std::int64_t b) {
+    if (b > 0 && a > std::numeric_limits<std::int64_t>::max() - b) return std::numeric_limits<std::int64_t>::max();
+    if (b < 0 && a < std::numeric_limits<std::int64_t>::min() - b) return std::numeric_limits<std::int64_t>::min();
+    return a + b;
+}
+
 void checkCancelled(const std::stop_token& stop) {
     if (stop.stop_requested()) throw CancellationError();
 }
@@ -40,6 +50,7 @@ struct StoredRecord {
     std::uint32_t uid;
     std::string path;
     std::int64_t length;
+    std::string digest;  // SHA-256 of the bytes, for the copy check
 };
 
 // The sync file's text, kept between saves so that recording a batch costs
@@ -191,15 +202,16 @@ std::vector<std::vector<std::uint32_t>> BackupRunner::planBatches(const std::vec
     std::int64_t running = 0;
     for (const auto uid : uids) {
         std::int64_t estimate = kUnknownSizeEstimate;
-        if (const auto it = meta.find(uid); it != meta.end() && it->second.size) estimate = *it->second.size;
+        if (const auto it = meta.find(uid); it != meta.end() && it->second.size)
+            estimate = std::max<std::int64_t>(*it->second.size, 0);
         if (!current.empty() &&
-            (static_cast<std::int64_t>(current.size()) >= count || running + estimate > bytes)) {
+            (static_cast<std::int64_t>(current.size()) >= count || addClamped(running, estimate) > bytes)) {
             plan.push_back(std::move(current));
             current.clear();
             running = 0;
         }
         current.push_back(uid);
-        running += estimate;
+        running = addClamped(running, estimate);
     }
     if (!current.empty()) plan.push_back(std::move(current));
     return plan;
@@ -241,7 +253,15 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         syncText.refresh(changed, sync.folders.at(changed));
         layout.saveSyncText(syncText.text(sync), account);
     };
-    auto saveBatch = [&] { layout.saveSyncText(syncText.text(sync), account); };
+    // A batch is recorded by appending its entries to the sync journal: the
+    // cost follows the batch, not the folder. The sync file itself is
+    // rewritten when a folder starts afresh and when it ends.
+    auto journalBatch = [&](const FolderState& state, const std::string& files, const std::string& sizes) {
+        std::string line;
+        appendJSON(line, state, &files, &sizes);
+        line += '\n';
+        layout.appendSyncJournal(line, account);
+    };
 
     for (const auto& name : names) {
         checkCancelled(stop);
@@ -266,7 +286,9 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         const SelectInfo info = client->select(name, true);
 
         std::map<std::int64_t, std::vector<std::string>> reuse;
+        bool startsAfresh = isNew;
         if (state.uidValidity != 0 && state.uidValidity != info.uidValidity) {
+            startsAfresh = true;
             state.highestUID = 0;
             state.files.clear();
             state.sizes = std::map<std::string, std::int64_t>{};
@@ -287,11 +309,15 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                 ++markAt;
             }
         };
-        if (info.exists >= 1) {
-            const std::uint32_t from = state.highestUID + 1u;  // wraps to 0 like the server's 32-bit UIDs
+        // A folder whose mark is the largest UID there is has nothing newer
+        // to ask for ("UID 0:*" would be refused).
+        if (info.exists >= 1 && state.highestUID < std::numeric_limits<std::uint32_t>::max()) {
+            const std::uint32_t from = state.highestUID + 1u;
             for (const auto uid : client->uidSearch("UID " + std::to_string(from) + ":*"))
                 if (uid > state.highestUID) found.push_back(uid);
+            // A server may name a UID twice; each is one message.
             std::sort(found.begin(), found.end());
+            found.erase(std::unique(found.begin(), found.end()), found.end());
             for (const auto uid : found)
                 if (!state.files.count(std::to_string(uid))) newUIDs.push_back(uid);
             advanceMark();
@@ -308,14 +334,17 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         base.phase = "Measuring";
         report(base);
 
+        // Only answers for UIDs asked for count: a server may volunteer
+        // FETCH replies for other messages.
+        const std::set<std::uint32_t> wanted(newUIDs.begin(), newUIDs.end());
         std::map<std::uint32_t, IMAPFetchItem> meta;
         for (const auto& chunk : chunked(newUIDs, kMetaChunk)) {
             for (auto& item : client->fetchMeta(chunk))
-                if (item.uid) meta[*item.uid] = std::move(item);
+                if (item.uid && wanted.count(*item.uid)) meta.try_emplace(*item.uid, std::move(item));
         }
 
         std::int64_t bytesTotal = 0;
-        for (const auto& [uid, item] : meta) bytesTotal += item.size.value_or(0);
+        for (const auto& [uid, item] : meta) bytesTotal = addClamped(bytesTotal, std::max<std::int64_t>(item.size.value_or(0), 0));
         std::int64_t messagesDone = 0, bytesDone = 0;
 
         BackupProgress downloading = base;
@@ -324,6 +353,9 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         downloading.bytesTotal = bytesTotal;
         report(downloading);
 
+        // Journal lines add to what the sync file holds; a new or renumbered
+        // folder is written whole first.
+        if (startsAfresh) save(name);
         syncText.begin(name, state);
         // Stores one fetched message: an identical file found by the reuse
         // map, or a new file named by its date, subject and UID.
@@ -337,7 +369,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                     if (!path) continue;
                     const auto existing = readFile(*path);
                     if (existing && *existing == body) {
-                        stored.push_back({*item.uid, candidate, n});
+                        stored.push_back({*item.uid, candidate, n, MessageDigests::sha256(body)});
                         return;
                     }
                 }
@@ -351,7 +383,8 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
             if (!date) date = std::chrono::system_clock::now();
             const std::string relative =
                 state.directory + "/" + FileNames::messagePath(*date, subject, std::to_string(*item.uid));
-            stored.push_back({*item.uid, layout.write(body, relative, *date, ArchiveLayout::Durability::deferred), n});
+            std::string path = layout.write(body, relative, *date, ArchiveLayout::Durability::deferred);
+            stored.push_back({*item.uid, std::move(path), n, MessageDigests::sha256(body)});
         };
 
         // Batch k+1 is asked for as soon as batch k's reply is complete, so
@@ -365,17 +398,34 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
             const auto& batch = plan[b];
             checkCancelled(stop);
             if (inFlight.empty()) inFlight = client->beginFetchBodies(batch);
+            // Only the batch's own UIDs are taken, each once: a reply the
+            // server volunteers for another UID would otherwise plant a file
+            // that stands for a message never asked for.
+            const std::set<std::uint32_t> asked(batch.begin(), batch.end());
+            std::set<std::uint32_t> taken;
             std::vector<IMAPFetchItem> received;
-            client->finishFetchBodies(inFlight, [&](IMAPFetchItem&& item) { received.push_back(std::move(item)); });
-            if (b + 1 < plan.size() && !stop.stop_requested()) inFlight = client->beginFetchBodies(plan[b + 1]);
-
             std::vector<StoredRecord> stored;
-            for (auto& item : received) {
-                store(item, stored);
-                item.body.reset();  // written: its memory can go
-            }
+            std::int64_t held = 0;
+            auto writeOut = [&] {
+                for (auto& item : received) store(item, stored);
+                received.clear();
+                held = 0;
+            };
+            client->finishFetchBodies(inFlight, [&](IMAPFetchItem&& item) {
+                if (!item.uid || !item.body || !asked.count(*item.uid) || !taken.insert(*item.uid).second) return;
+                held = addClamped(held, static_cast<std::int64_t>(item.body->size()));
+                received.push_back(std::move(item));
+                // The plan trusts the announced sizes; what is held is bounded
+                // by the bytes that really came. Files written here are
+                // recorded with the rest of the batch.
+                if (held > batchBytes) writeOut();
+            });
+            if (b + 1 < plan.size() && !stop.stop_requested()) inFlight = client->beginFetchBodies(plan[b + 1]);
+            writeOut();
 
             std::set<std::uint32_t> arrived;
+            std::vector<std::pair<std::string, std::string>> digests;
+            std::string batchFiles, batchSizes;
             BackupProgress batchReport = downloading;
             for (const auto& record : stored) {
                 const std::string key = std::to_string(record.uid);
@@ -385,21 +435,34 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
                 const auto m = meta.find(record.uid);
                 (*state.sizes)[key] = (m != meta.end() && m->second.size) ? *m->second.size : record.length;
                 syncText.added(state, key, replaced);
+                if (!batchFiles.empty()) {
+                    batchFiles += ',';
+                    batchSizes += ',';
+                }
+                appendJSONString(batchFiles, key);
+                batchFiles += ':';
+                appendJSONString(batchFiles, record.path);
+                appendJSONString(batchSizes, key);
+                batchSizes += ':';
+                appendJSONNumber(batchSizes, state.sizes->at(key));
                 messagesDone += 1;
-                bytesDone += record.length;
+                bytesDone = addClamped(bytesDone, record.length);
                 summary.newMessages += 1;
-                summary.bytes += record.length;
+                summary.bytes = addClamped(summary.bytes, record.length);
                 summary.files.push_back(record.path);
                 batchReport.newFiles.push_back(record.path);
+                digests.emplace_back(record.path, record.digest);
                 arrived.insert(record.uid);
             }
             for (const auto uid : batch)
                 if (!arrived.count(uid)) summary.missing += 1;
             advanceMark();
 
-            // The batch's files reach the disk before the state that lists them.
+            // The batch's files and their digests reach the disk before the
+            // state that lists them.
+            MessageDigests::append(layout, digests, /*flush=*/false);
             layout.syncFiles(batchReport.newFiles);
-            saveBatch();
+            journalBatch(state, batchFiles, batchSizes);
 
             batchReport.messagesDone = messagesDone;
             batchReport.bytesDone = bytesDone;

@@ -4,13 +4,17 @@
 // For each chosen mailbox (read-only, EXAMINE) it searches for UIDs above the
 // highest one saved, fetches sizes in chunks of 500 and bodies in batches
 // bounded by count and bytes, stores each message as one .eml file through
-// ArchiveLayout::write, and saves the account's sync state after every batch,
-// so an interrupted run resumes where it stopped. Nothing on the server is
-// changed (bodies are fetched with BODY.PEEK).
+// ArchiveLayout::write, and records the account's sync state after every batch
+// (the batch's entries go to the sync journal, the sync file is rewritten
+// when a folder starts afresh and when it ends), so an interrupted run resumes
+// where it stopped. Nothing on the server is changed (bodies are fetched with
+// BODY.PEEK).
 //
 // A batch is received whole, then the next batch's FETCH is sent before the
 // batch is written and recorded, so the server works while the files are
-// written. One batch's bodies are held in memory at a time.
+// written. At most about `batchBytes` of bodies (counted as received, not as
+// announced) plus one message are held in memory: beyond that, what came so
+// far is written out while the reply goes on.
 //
 // run() blocks; call it on a worker thread. Cancellation is cooperative: the
 // stop token is checked before each mailbox and each batch (and a network wait

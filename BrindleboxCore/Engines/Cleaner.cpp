@@ -1,10 +1,13 @@
 #include "Engines/Cleaner.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -17,6 +20,8 @@
 #include "Imap/UIDSet.h"
 #include "Mime/MIMEParser.h"
 #include "Util/AtomicFile.h"
+#include "Util/FileHandle.h"
+#include "Vault/MessageDigests.h"
 
 namespace bx {
 
@@ -74,7 +79,17 @@ bool fileStartsWith(const fs::path& file, const std::string& prefix) {
 struct Cleaner::RunOutcome {
     bool known = false;       // the server could be asked what is left of the run
     std::int64_t gone = 0;    // the run's messages no longer on the server
+    std::vector<std::uint32_t> goneUIDs;  // which ones
 };
+
+namespace {
+// The UIDs of `run` that are not in `left` (both ascending).
+std::vector<std::uint32_t> without(const std::vector<std::uint32_t>& run, const std::vector<std::uint32_t>& left) {
+    std::vector<std::uint32_t> out;
+    std::set_difference(run.begin(), run.end(), left.begin(), left.end(), std::back_inserter(out));
+    return out;
+}
+}  // namespace
 
 Cleaner::Cleaner(ArchiveLayout layout, MailAccount account, std::string password)
     : layout(std::move(layout)), account(std::move(account)), password(std::move(password)) {}
@@ -182,31 +197,53 @@ CleanupPlan Cleaner::plan(const std::string& mailbox, Date before, std::stop_tok
 
 // ---------------------------------------------------------------- copy check
 
-CleanupItem::Status Cleaner::verify(const CleanupItem& item, const ArchiveLayout& layout) {
-    if (!item.localPath) return CleanupItem::Status::notBackedUp();
-    auto file = layout.resolve(*item.localPath);
-    if (!file) return CleanupItem::Status::notBackedUp();
-    return verify(*file, item.serverSize);
-}
+namespace {
 
-CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSize) {
+// The copy check on a file opened without following links. `digest`, when the
+// backup recorded one, must match the bytes too: a copy changed in place at
+// the same size (bit rot, an editor) would otherwise still pass.
+CleanupItem::Status checkOpenFile(const FileHandle& file, std::int64_t serverSize,
+                                  const std::function<std::optional<std::string>()>& digest) {
     try {
         struct stat st {};
-        if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return CleanupItem::Status::notBackedUp();
+        if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return CleanupItem::Status::notBackedUp();
         const std::int64_t size = st.st_size;
         if (size != serverSize) return CleanupItem::Status::sizeMismatch(size, serverSize);
-        std::optional<std::string> data = readFile(file);
+        std::optional<std::string> data = readAll(file.get());
         if (!data) return CleanupItem::Status::unreadable();
         if (static_cast<std::int64_t>(data->size()) != serverSize) return CleanupItem::Status::unreadable();
         // The header field looksValid found is also a field of the whole
         // message's header, so a full parse (every part decoded) could only
         // confirm it.
         if (!MIMEParser::looksValid(*data)) return CleanupItem::Status::unreadable();
+        if (digest) {
+            if (const auto recorded = digest(); recorded && *recorded != MessageDigests::sha256(*data))
+                return CleanupItem::Status::unreadable();
+        }
         return CleanupItem::Status::verified();
     } catch (...) {
         // Out of memory on a huge file and the like: never a reason to release.
         return CleanupItem::Status::unreadable();
     }
+}
+
+}  // namespace
+
+CleanupItem::Status Cleaner::verify(const CleanupItem& item, const ArchiveLayout& layout) {
+    if (!item.localPath || !ArchiveLayout::isSafeRelativePath(*item.localPath))
+        return CleanupItem::Status::notBackedUp();
+    // Reached from the vault's root without following a link: a link inside
+    // the vault to a file elsewhere is no backed-up copy.
+    const FileHandle root(::open(layout.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root) return CleanupItem::Status::notBackedUp();
+    const FileHandle file = openRegularFileBeneath(root.get(), *item.localPath);
+    return checkOpenFile(file, item.serverSize,
+                         [&] { return MessageDigests::lookup(layout, *item.localPath); });
+}
+
+CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSize) {
+    const FileHandle handle(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return checkOpenFile(handle, serverSize, nullptr);
 }
 
 std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout,
@@ -221,8 +258,9 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
     if (ec) return result;
     for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (ec) break;
+        // The entry itself, not what a link names: a link is never a copy.
         std::error_code typeError;
-        if (it->is_regular_file(typeError)) files.push_back(it->path());
+        if (fs::is_regular_file(it->symlink_status(typeError))) files.push_back(it->path());
     }
     std::sort(files.begin(), files.end());
 
@@ -248,7 +286,9 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
 
 // ---------------------------------------------------------------- release
 
-std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress, std::stop_token stop) {
+std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress, std::stop_token stop,
+                              std::vector<std::uint32_t>* releasedUIDs) {
+    if (releasedUIDs) releasedUIDs->clear();
     // The copy check again, just before anything happens.
     const std::vector<CleanupItem> candidates = plan.verified();
     std::vector<std::uint32_t> recheck;
@@ -359,32 +399,46 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
             if (step == Step::expunge) {
                 // The expunge may have taken some or all of the run: find out
                 // before telling anyone what is left.
-                std::optional<std::size_t> left;
+                std::optional<std::vector<std::uint32_t>> left;
                 if (unflagged) {
                     try {
-                        left = stillThere(client, run).size();
+                        left = stillThere(client, run);
                     } catch (...) {
                     }
                 }
                 if (left) {
-                    gone = static_cast<std::int64_t>(run.size() - *left);
+                    gone = static_cast<std::int64_t>(run.size() - left->size());
+                    if (releasedUIDs) {
+                        std::sort(left->begin(), left->end());
+                        const auto went = without(run, *left);
+                        releasedUIDs->insert(releasedUIDs->end(), went.begin(), went.end());
+                    }
                 } else {
                     RunOutcome outcome = settleRun(plan, run);
-                    if (outcome.known)
+                    if (outcome.known) {
                         gone = outcome.gone;
-                    else
+                        if (releasedUIDs)
+                            releasedUIDs->insert(releasedUIDs->end(), outcome.goneUIDs.begin(),
+                                                 outcome.goneUIDs.end());
+                    } else {
                         unknown = static_cast<std::int64_t>(run.size());
+                    }
                 }
             } else if (step == Step::flag && !unflagged) {
                 // The flags may have been set before the connection broke.
                 RunOutcome outcome = settleRun(plan, run);
-                if (outcome.known) gone = outcome.gone;
+                if (outcome.known) {
+                    gone = outcome.gone;
+                    if (releasedUIDs)
+                        releasedUIDs->insert(releasedUIDs->end(), outcome.goneUIDs.begin(), outcome.goneUIDs.end());
+                }
             }
             client.logout();
             throw CleanupError::stopped(released + gone, total, problem, unknown);
         }
 
         released += static_cast<std::int64_t>(run.size());
+        if (releasedUIDs) releasedUIDs->insert(releasedUIDs->end(), run.begin(), run.end());
         if (progress) progress(released, total);
     }
 
@@ -408,6 +462,9 @@ Cleaner::RunOutcome Cleaner::settleRun(const CleanupPlan& plan, const std::vecto
         const std::vector<std::uint32_t> left = stillThere(client, run);
         outcome.known = true;
         outcome.gone = static_cast<std::int64_t>(run.size() - left.size());
+        std::vector<std::uint32_t> sortedLeft = left;
+        std::sort(sortedLeft.begin(), sortedLeft.end());
+        outcome.goneUIDs = without(run, sortedLeft);
         if (!info.readOnly) {
             try {
                 client.unmarkDeleted(left);

@@ -59,9 +59,12 @@ public:
     // Releases the plan's verified messages that still pass the copy check
     // and still have their surveyed size on the server. Returns the number
     // released. Throws CleanupError, or the IMAP client's errors for failures
-    // before anything was flagged.
+    // before anything was flagged. `releasedUIDs`, when given, receives the
+    // UIDs known to have left the server, also when the release ends early
+    // (a re-check may keep some verified messages, so the count alone does
+    // not say which ones went).
     std::int64_t execute(const CleanupPlan& plan, const Progress& progress = nullptr,
-                         std::stop_token stop = {});
+                         std::stop_token stop = {}, std::vector<std::uint32_t>* releasedUIDs = nullptr);
 
     // The copy check. Never throws.
     static CleanupItem::Status verify(const CleanupItem& item, const ArchiveLayout& layout);

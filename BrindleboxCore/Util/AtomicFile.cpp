@@ -1,13 +1,16 @@
 #include "Util/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace bx {
 
@@ -27,40 +30,32 @@ std::string randomSuffix() {
     return s;
 }
 
-// Opens a fresh temp file next to `path`. Returns fd and fills tmpPath.
-int openTemp(const fs::path& path, fs::path& tmpPath) {
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+std::string tempPrefix(const std::string& name) { return "." + name.substr(0, 80) + ".tmp-"; }
+
+// Opens a fresh temp file in `dir` for the file `name`; fills tmpName.
+int openTemp(int dir, const std::string& name, std::string& tmpName, const fs::path& shown) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tmpPath = dir / ("." + path.filename().string().substr(0, 80) + ".tmp-" + randomSuffix());
-        const int fd = ::open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        tmpName = tempPrefix(name) + randomSuffix();
+        const int fd = ::openat(dir, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd >= 0) return fd;
-        if (errno != EEXIST) throwErrno("cannot create " + tmpPath.string(), errno);
+        if (errno != EEXIST) throwErrno("cannot create a temp file for " + shown.string(), errno);
     }
-    throwErrno("cannot create a temp file in " + dir.string(), EEXIST);
+    throwErrno("cannot create a temp file for " + shown.string(), EEXIST);
 }
 
-void writeAll(int fd, std::string_view data, const fs::path& tmpPath, bool flush = true) {
+void writeAll(int fd, std::string_view data, const fs::path& shown, bool flush = true) {
     const char* p = data.data();
     size_t left = data.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throwErrno("cannot write " + tmpPath.string(), errno);
+            throwErrno("cannot write " + shown.string(), errno);
         }
         p += n;
         left -= static_cast<size_t>(n);
     }
-    if (flush && ::fsync(fd) != 0) throwErrno("cannot sync " + tmpPath.string(), errno);
-}
-
-void syncDirectory(const fs::path& path) {
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    if (flush && ::fsync(fd) != 0) throwErrno("cannot sync " + shown.string(), errno);
 }
 
 timespec toTimespec(Date when) {
@@ -75,94 +70,180 @@ timespec toTimespec(Date when) {
     return ts;
 }
 
-// Writes data to a new temp file and returns its path; the caller moves it.
-fs::path writeTemp(const fs::path& path, std::string_view data, std::optional<Date> mtime, bool flush = true) {
-    fs::path tmp;
-    const int fd = openTemp(path, tmp);
+// Writes data to a new temp file in `dir` and returns its name; the caller moves it.
+std::string writeTemp(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime,
+                      bool flush, const fs::path& shown) {
+    std::string tmp;
+    const int fd = openTemp(dir, name, tmp, shown);
     try {
-        writeAll(fd, data, tmp, flush);
+        writeAll(fd, data, shown, flush);
         if (mtime) {
             const timespec ts[2] = {toTimespec(*mtime), toTimespec(*mtime)};
-            if (::futimens(fd, ts) != 0) throwErrno("cannot set the date of " + tmp.string(), errno);
+            if (::futimens(fd, ts) != 0) throwErrno("cannot set the date of " + shown.string(), errno);
         }
     } catch (...) {
         ::close(fd);
-        ::unlink(tmp.c_str());
+        ::unlinkat(dir, tmp.c_str(), 0);
         throw;
     }
     if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(tmp.c_str());
-        throwErrno("cannot write " + tmp.string(), err);
+        ::unlinkat(dir, tmp.c_str(), 0);
+        throwErrno("cannot write " + shown.string(), err);
     }
     return tmp;
 }
 
-}  // namespace
-
-void writeFileAtomically(const fs::path& path, std::string_view data) {
-    const fs::path tmp = writeTemp(path, data, std::nullopt);
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        throwErrno("cannot replace " + path.string(), err);
+// Temp files of `name` that an earlier writer left behind when it was killed
+// between creating and renaming them.
+void removeStaleTemps(int dir, const std::string& name) {
+    const int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    DIR* listing = ::fdopendir(fd);
+    if (!listing) {
+        ::close(fd);
+        return;
     }
-    syncDirectory(path);
+    const std::string prefix = tempPrefix(name);
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view candidate(entry->d_name);
+        if (candidate.size() != prefix.size() + 12 || candidate.substr(0, prefix.size()) != prefix) continue;
+        stale.emplace_back(candidate);
+    }
+    ::closedir(listing);
+    for (const auto& tmp : stale) ::unlinkat(dir, tmp.c_str(), 0);
 }
 
-namespace {
+// The folder a path names a file in, opened (following links: the caller
+// chose the path whole).
+int openParent(const fs::path& path) {
+    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throwErrno("cannot open " + dir.string(), errno);
+    return fd;
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
 
 enum class Created { yes, nameTaken, unsupported };
 
-Created createUnnamedThenLink(const fs::path& path, std::string_view data, std::optional<Date> mtime,
-                              bool flush) {
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+Created createUnnamedThenLink(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime,
+                              bool flush, const fs::path& shown) {
+    const int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0) {
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return Created::unsupported;
-        throwErrno("cannot create a file in " + dir.string(), errno);
+        throwErrno("cannot create " + shown.string(), errno);
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    writeAll(fd, data, path, flush);
+    FdCloser closer{fd};
+    writeAll(fd, data, shown, flush);
     if (mtime) {
         // A date that cannot be set is not worth losing the file for.
         const timespec ts[2] = {toTimespec(*mtime), toTimespec(*mtime)};
         (void)::futimens(fd, ts);
     }
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (::linkat(AT_FDCWD, procPath.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
         if (errno == EEXIST) return Created::nameTaken;
         if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return Created::unsupported;
-        throwErrno("cannot create " + path.string(), errno);
+        throwErrno("cannot create " + shown.string(), errno);
     }
-    if (flush) syncDirectory(path);
+    if (flush) ::fsync(dir);
     return Created::yes;
 }
 
 }  // namespace
 
-bool createFileExclusive(const fs::path& path, std::string_view data, std::optional<Date> modificationTime,
-                         bool flush) {
+void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view data, const fs::path& shown) {
+    const std::string tmp = writeTemp(dir, name, data, std::nullopt, true, shown);
+    if (::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
+        const int err = errno;
+        ::unlinkat(dir, tmp.c_str(), 0);
+        throwErrno("cannot replace " + shown.string(), err);
+    }
+    ::fsync(dir);
+    removeStaleTemps(dir, name);
+}
+
+void writeFileAtomically(const fs::path& path, std::string_view data) {
+    const int dir = openParent(path);
+    FdCloser closer{dir};
+    writeFileAtomicallyAt(dir, path.filename().string(), data, path);
+}
+
+bool createFileExclusiveAt(int dir, const std::string& name, std::string_view data,
+                           std::optional<Date> modificationTime, bool flush, const fs::path& shown) {
     // The link at the end decides whether the name is free: no separate
     // check first, which would only cost a path walk per file.
-    switch (createUnnamedThenLink(path, data, modificationTime, flush)) {
+    switch (createUnnamedThenLink(dir, name, data, modificationTime, flush, shown)) {
         case Created::yes: return true;
         case Created::nameTaken: return false;
         case Created::unsupported: break;
     }
-    const fs::path tmp = writeTemp(path, data, modificationTime, flush);
-    if (::link(tmp.c_str(), path.c_str()) != 0) {
+    const std::string tmp = writeTemp(dir, name, data, modificationTime, flush, shown);
+    if (::linkat(dir, tmp.c_str(), dir, name.c_str(), 0) != 0) {
         const int err = errno;
-        ::unlink(tmp.c_str());
+        ::unlinkat(dir, tmp.c_str(), 0);
         if (err == EEXIST) return false;
-        throwErrno("cannot create " + path.string(), err);
+        throwErrno("cannot create " + shown.string(), err);
     }
-    ::unlink(tmp.c_str());
-    if (flush) syncDirectory(path);
+    ::unlinkat(dir, tmp.c_str(), 0);
+    if (flush) ::fsync(dir);
     return true;
+}
+
+namespace {
+
+// A kill while appending leaves at most the last line without its end; that
+// piece is cut off so that what follows starts on a line of its own.
+void dropIncompleteLine(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size == 0) return;
+    const off_t tail = std::min<off_t>(st.st_size, 65536);
+    std::string bytes(static_cast<size_t>(tail), '\0');
+    if (::pread(fd, bytes.data(), bytes.size(), st.st_size - tail) != tail || bytes.back() == '\n') return;
+    const size_t end = bytes.rfind('\n');
+    if (end != std::string::npos) {
+        (void)::ftruncate(fd, st.st_size - tail + static_cast<off_t>(end) + 1);
+    } else if (tail == st.st_size) {
+        (void)::ftruncate(fd, 0);
+    } else {
+        // Longer than any record: ended here, it will not parse.
+        (void)::write(fd, "\n", 1);
+    }
+}
+
+}  // namespace
+
+void appendLines(int dir, const std::string& name, std::string_view lines, bool flush, const fs::path& shown) {
+    if (lines.empty()) return;
+    const int fd = ::openat(dir, name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) throwErrno("cannot open " + shown.string(), errno);
+    FdCloser closer{fd};
+    dropIncompleteLine(fd);
+    writeAll(fd, lines, shown, false);
+    if (flush && ::fdatasync(fd) != 0) throwErrno("cannot write " + shown.string(), errno);
+}
+
+std::string readCompleteLines(int dir, const std::string& name) {
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return {};
+    FdCloser closer{fd};
+    auto text = readAll(fd);
+    if (!text) return {};
+    const size_t end = text->rfind('\n');
+    text->resize(end == std::string::npos ? 0 : end + 1);
+    return std::move(*text);
+}
+
+bool createFileExclusive(const fs::path& path, std::string_view data, std::optional<Date> modificationTime,
+                         bool flush) {
+    const int dir = openParent(path);
+    FdCloser closer{dir};
+    return createFileExclusiveAt(dir, path.filename().string(), data, modificationTime, flush, path);
 }
 
 std::optional<std::string> readFile(const fs::path& path) {
@@ -176,6 +257,13 @@ std::optional<std::string> readFile(const fs::path& path) {
 std::string readFileOrThrow(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throwErrno("cannot open " + path.string(), errno);
+    FdCloser closer{fd};
+    auto out = readAll(fd);
+    if (!out) throwErrno("cannot read " + path.string(), errno);
+    return std::move(*out);
+}
+
+std::optional<std::string> readAll(int fd) {
     std::string out;
     struct stat st;
     if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
@@ -184,14 +272,11 @@ std::string readFileOrThrow(const fs::path& path) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            throwErrno("cannot read " + path.string(), err);
+            return std::nullopt;
         }
         if (n == 0) break;
         out.append(buf, static_cast<size_t>(n));
     }
-    ::close(fd);
     return out;
 }
 

@@ -11,8 +11,13 @@ namespace bx {
 
 // Writes to a temp file in the same folder, fsyncs it, renames it over `path`
 // and fsyncs the folder. Throws std::system_error; on failure the old file,
-// if any, is untouched and no temp file is left behind.
+// if any, is untouched and no temp file is left behind. Temp files of the same
+// name that a killed writer left are removed after the rename.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view data);
+// The same for the file `name` in the open folder `dir`; `shown` names the
+// file in error texts.
+void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view data,
+                           const std::filesystem::path& shown);
 
 // Creates `path` with `data` only if no file of that name exists. The bytes go
 // to an unnamed file in the target folder (O_TMPFILE; a named temp file where
@@ -25,12 +30,28 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view dat
 // is missing, disk full, read-only folder ...), leaving nothing behind.
 bool createFileExclusive(const std::filesystem::path& path, std::string_view data,
                          std::optional<Date> modificationTime = std::nullopt, bool flush = true);
+// The same for the file `name` in the open folder `dir`.
+bool createFileExclusiveAt(int dir, const std::string& name, std::string_view data,
+                           std::optional<Date> modificationTime, bool flush, const std::filesystem::path& shown);
+
+// Appends whole lines (each ending in "\n") to the file `name` in the open
+// folder `dir`, made when missing and never reached through a link. A last
+// line that an earlier writer left without its end is cut off first. With
+// `flush` the data is synced. Throws std::system_error.
+void appendLines(int dir, const std::string& name, std::string_view lines, bool flush,
+                 const std::filesystem::path& shown);
+// The complete lines of such a file; empty when it is missing or unreadable.
+std::string readCompleteLines(int dir, const std::string& name);
 
 // Whole file contents; nullopt when the file is missing or unreadable.
 std::optional<std::string> readFile(const std::filesystem::path& path);
 
 // Whole file contents; throws std::system_error on any failure.
 std::string readFileOrThrow(const std::filesystem::path& path);
+
+// What the open file `fd` holds from its position on; nullopt (errno set)
+// when reading fails.
+std::optional<std::string> readAll(int fd);
 
 // Sets access and modification time. Throws std::system_error.
 void setModificationTime(const std::filesystem::path& path, Date when);

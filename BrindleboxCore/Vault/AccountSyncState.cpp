@@ -1,5 +1,7 @@
 #include "Vault/AccountSyncState.h"
 
+#include <algorithm>
+
 #include "Vault/ArchiveLayout.h"
 
 namespace bx {
@@ -37,6 +39,38 @@ AccountSyncState AccountSyncState::fromJSON(std::string_view text) {
         state.folders.emplace(name, std::move(folder));
     }
     return state;
+}
+
+void AccountSyncState::applyJournal(std::string_view lines) {
+    size_t start = 0;
+    while (start < lines.size()) {
+        const size_t end = lines.find('\n', start);
+        if (end == std::string_view::npos) break;  // cut short by a kill
+        const std::string_view line = lines.substr(start, end - start);
+        start = end + 1;
+        FolderState entry;
+        try {
+            entry = JSONCodec<FolderState>::decode(parseJSON(line), "");
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (!ArchiveLayout::isSafeRelativePath(entry.directory)) continue;
+        auto [slot, isNew] = folders.try_emplace(entry.mailbox, entry.mailbox, entry.directory, entry.uidValidity);
+        FolderState& folder = slot->second;
+        if (!isNew && folder.uidValidity != entry.uidValidity) {
+            folder = FolderState(entry.mailbox, entry.directory, entry.uidValidity);
+            folder.sizes = std::map<std::string, std::int64_t>{};
+        }
+        folder.directory = entry.directory;
+        folder.highestUID = std::max(folder.highestUID, entry.highestUID);
+        if (entry.lastRun && (!folder.lastRun || *folder.lastRun < *entry.lastRun)) folder.lastRun = entry.lastRun;
+        for (auto& [uid, path] : entry.files)
+            if (ArchiveLayout::isSafeRelativePath(path)) folder.files[uid] = std::move(path);
+        if (entry.sizes) {
+            if (!folder.sizes) folder.sizes = std::map<std::string, std::int64_t>{};
+            for (const auto& [uid, size] : *entry.sizes) (*folder.sizes)[uid] = size;
+        }
+    }
 }
 
 }  // namespace bx

@@ -23,6 +23,14 @@ struct AccountSyncState {
     // a backup write, or anything read, outside the vault.
     static AccountSyncState fromJSON(std::string_view text);
 
+    // Applies the lines of a sync journal: each complete line is one folder
+    // state in the JSON form of FolderState holding only the entries one
+    // batch added. Its mailbox, directory and UIDVALIDITY replace the
+    // folder's (a different UIDVALIDITY starts the folder afresh), its
+    // highest UID counts when higher, and its files and sizes are added. Lines
+    // that do not decode, and paths that would leave the vault, are skipped.
+    void applyJournal(std::string_view lines);
+
     friend bool operator==(const AccountSyncState&, const AccountSyncState&) = default;
 };
 

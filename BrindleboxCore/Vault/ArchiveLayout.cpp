@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "Util/AtomicFile.h"
+#include "Util/FileHandle.h"
 #include "Util/Json.h"
 #include "Vault/MailAccount.h"
 
@@ -50,21 +51,25 @@ std::optional<fs::path> xdgDocuments(const fs::path& home) {
     throw std::system_error(err, std::generic_category(), what);
 }
 
-void createFolders(const fs::path& dir) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) throw std::system_error(ec, "cannot create " + dir.string());
+// The vault folder itself, made when missing. The root is the user's choice
+// and may be reached through links; everything below it is walked without
+// following any (see openFolderBeneath).
+FileHandle openRoot(const fs::path& root, bool create) {
+    if (create) {
+        std::error_code ec;
+        fs::create_directories(root, ec);
+        if (ec) throw std::system_error(ec, "cannot create " + root.string());
+    }
+    FileHandle fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) throwErrno("cannot open " + root.string(), errno);
+    return fd;
 }
 
-bool createExclusive(const fs::path& path, std::string_view data, Date date, bool flush) {
-    try {
-        return createFileExclusive(path, data, date, flush);
-    } catch (const std::system_error& e) {
-        if (e.code() != std::errc::no_such_file_or_directory) throw;
-    }
-    // Folders are made when first needed rather than checked for every message.
-    createFolders(path.parent_path());
-    return createFileExclusive(path, data, date, flush);
+// "a/b/c.eml" -> ("a/b", "c.eml").
+std::pair<std::string, std::string> splitLast(std::string_view relative) {
+    const size_t slash = relative.rfind('/');
+    if (slash == std::string_view::npos) return {std::string(), std::string(relative)};
+    return {std::string(relative.substr(0, slash)), std::string(relative.substr(slash + 1))};
 }
 
 }  // namespace
@@ -81,22 +86,30 @@ fs::path ArchiveLayout::syncURL(const UUID& accountID) const {
     return metaDirectory() / ("sync-" + accountID.string() + ".json");
 }
 
-void ArchiveLayout::ensure() const {
-    std::error_code ec;
-    fs::create_directories(metaDirectory(), ec);
-    if (ec) throw std::system_error(ec, "cannot create " + metaDirectory().string());
+void ArchiveLayout::ensure() const { openStateFolder(); }
+
+FileHandle ArchiveLayout::openStateFolder() const {
+    const FileHandle top = openRoot(root, true);
+    return openFolderBeneath(top.get(), metaDirectory().filename().string(), true, root);
 }
 
 AccountSyncState ArchiveLayout::loadSync(const MailAccount& account) const { return loadSync(account.id); }
 
+fs::path ArchiveLayout::syncJournalURL(const UUID& accountID) const {
+    return metaDirectory() / ("sync-" + accountID.string() + ".journal");
+}
+
 AccountSyncState ArchiveLayout::loadSync(const UUID& accountID) const {
-    const auto text = readFile(syncURL(accountID));
-    if (!text) return AccountSyncState();
-    try {
-        return AccountSyncState::fromJSON(*text);
-    } catch (const JSONDecodeError&) {
-        return AccountSyncState();
+    AccountSyncState state;
+    if (const auto text = readFile(syncURL(accountID))) {
+        try {
+            state = AccountSyncState::fromJSON(*text);
+        } catch (const JSONDecodeError&) {
+        }
     }
+    const FileHandle meta(::open(metaDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (meta) state.applyJournal(readCompleteLines(meta.get(), syncJournalURL(accountID).filename().string()));
+    return state;
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const MailAccount& account) const {
@@ -104,13 +117,27 @@ void ArchiveLayout::saveSync(const AccountSyncState& state, const MailAccount& a
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const UUID& accountID) const {
-    ensure();
-    writeFileAtomically(syncURL(accountID), state.toJSON());
+    saveSyncText(state.toJSON(), accountID);
 }
 
 void ArchiveLayout::saveSyncText(std::string_view json, const MailAccount& account) const {
-    ensure();
-    writeFileAtomically(syncURL(account), json);
+    saveSyncText(json, account.id);
+}
+
+void ArchiveLayout::saveSyncText(std::string_view json, const UUID& accountID) const {
+    const FileHandle meta = openStateFolder();
+    writeFileAtomicallyAt(meta.get(), syncURL(accountID).filename().string(), json, syncURL(accountID));
+    // The saved file holds everything the journal did. Removed only after the
+    // rename: a kill in between leaves a journal whose lines apply again
+    // without changing anything.
+    const std::string journal = syncJournalURL(accountID).filename().string();
+    if (::unlinkat(meta.get(), journal.c_str(), 0) == 0) ::fsync(meta.get());
+}
+
+void ArchiveLayout::appendSyncJournal(std::string_view lines, const MailAccount& account) const {
+    const FileHandle meta = openStateFolder();
+    appendLines(meta.get(), syncJournalURL(account.id).filename().string(), lines, true,
+                syncJournalURL(account.id));
 }
 
 bool ArchiveLayout::isSafeRelativePath(std::string_view relative) {
@@ -140,24 +167,39 @@ fs::path ArchiveLayout::url(std::string_view relative) const {
 
 std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date,
                                  Durability durability) const {
+    url(relative);  // refuses a path outside the vault
+    const FileHandle top = openRoot(root, true);
     std::string candidate(relative);
     const std::string stem = relative.size() >= 4 ? std::string(relative.substr(0, relative.size() - 4)) : "";
     long long counter = 2;
+    std::optional<std::string> openedFolder;
+    FileHandle folder;
     for (;;) {
-        const fs::path path = url(candidate);  // the first refuses a path outside the vault
+        const fs::path path = url(candidate);
+        const auto [folderPart, name] = splitLast(candidate);
+        if (openedFolder != folderPart) {
+            // Every folder on the way is made or opened without following a
+            // link, so no link inside the vault can send the file elsewhere.
+            folder = openFolderBeneath(top.get(), folderPart, true, root);
+            openedFolder = folderPart;
+        }
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0) {
+        if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             // Only "no such file" means the name is free; anything else (no
             // permission, I/O error) must not be mistaken for it.
             if (errno != ENOENT) throwErrno("cannot check " + path.string(), errno);
             // The final link fails if the name appeared meanwhile; then the
             // newcomer is examined like any other existing file.
-            if (createExclusive(path, data, date, durability == Durability::immediate)) return candidate;
+            if (createFileExclusiveAt(folder.get(), name, data, date, durability == Durability::immediate, path))
+                return candidate;
             continue;
         }
         if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) == data.size()) {
-            const auto existing = readFile(path);
-            if (existing && *existing == data) return candidate;
+            const FileHandle existing(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            if (existing) {
+                const auto bytes = readAll(existing.get());
+                if (bytes && *bytes == data) return candidate;
+            }
         }
         candidate = stem + " (" + std::to_string(counter) + ").eml";
         ++counter;
@@ -168,13 +210,10 @@ void ArchiveLayout::syncFiles(const std::vector<std::string>& relatives) const {
     if (relatives.empty()) return;
     // One flush of the file system that holds the files: a batch of new files
     // costs one journal commit rather than one per file.
+    const FileHandle top = openRoot(root, false);
     const fs::path first = url(relatives.front());
-    const int fd = ::open(first.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throwErrno("cannot open " + first.string(), errno);
-    const int rc = ::syncfs(fd);
-    const int err = errno;
-    ::close(fd);
-    if (rc != 0) throwErrno("cannot write " + first.string(), err);
+    const FileHandle folder = openFolderBeneath(top.get(), splitLast(relatives.front()).first, false, root);
+    if (::syncfs(folder.get()) != 0) throwErrno("cannot write " + first.string(), errno);
 }
 
 }  // namespace bx

@@ -15,6 +15,7 @@
 namespace bx {
 
 struct MailAccount;
+class FileHandle;
 
 // A vault-relative path that would leave the vault (absolute, or with an
 // empty, "." or ".." component).
@@ -40,10 +41,17 @@ struct ArchiveLayout {
     std::filesystem::path syncURL(const MailAccount& account) const;
     std::filesystem::path syncURL(const UUID& accountID) const;
 
-    // Creates the state folder and any missing parents. Throws std::system_error.
+    // Creates the state folder and any missing parents. Throws std::system_error,
+    // also when the state folder is a link.
     void ensure() const;
 
-    // Never fails: a missing, unreadable or undecodable file is the empty state.
+    // Where the backup appends each batch's entries between two saves of the
+    // sync file (AccountSyncState::applyJournal). Every save of the sync file
+    // removes it; every load applies what a kill left in it.
+    std::filesystem::path syncJournalURL(const UUID& accountID) const;
+
+    // Never fails: a missing, unreadable or undecodable file is the empty state
+    // (with what the journal holds applied).
     AccountSyncState loadSync(const MailAccount& account) const;
     AccountSyncState loadSync(const UUID& accountID) const;
 
@@ -52,6 +60,10 @@ struct ArchiveLayout {
     void saveSync(const AccountSyncState& state, const UUID& accountID) const;
     // The same with the state already rendered (AccountSyncState::toJSON form).
     void saveSyncText(std::string_view json, const MailAccount& account) const;
+    void saveSyncText(std::string_view json, const UUID& accountID) const;
+    // Appends journal lines (each a FolderState JSON object and "\n") and
+    // syncs them. Throws std::system_error.
+    void appendSyncJournal(std::string_view lines, const MailAccount& account) const;
 
     // True when `relative` is a non-empty "/"-separated path whose components
     // are all non-empty, not "." or "..", and hold no NUL.
@@ -69,8 +81,9 @@ struct ArchiveLayout {
     // returned and the file is left untouched. An existing file is never
     // replaced, also not by a concurrent writer. The new file's modification
     // time is `date` (Linux keeps no settable creation date). Throws
-    // std::system_error when the folder or the file cannot be made, and
-    // UnsafePathError for a path outside the vault.
+    // std::system_error when the folder or the file cannot be made (also when
+    // a folder on the way is a symbolic link), and UnsafePathError for a path
+    // outside the vault.
     // With Durability::deferred the new file is not flushed to disk here; the
     // caller flushes a whole batch with syncFiles() before recording it.
     enum class Durability { immediate, deferred };
@@ -80,6 +93,10 @@ struct ArchiveLayout {
     // Flushes the data of these vault files and the folders that name them.
     // Throws std::system_error when the disk reports a failure.
     void syncFiles(const std::vector<std::string>& relatives) const;
+
+    // The state folder, made when missing, reached without following links.
+    // Throws std::system_error.
+    FileHandle openStateFolder() const;
 };
 
 }  // namespace bx

@@ -100,10 +100,16 @@ std::string FileNames::sanitize(std::string_view input, int max, int maxBytes) {
         lastSpace = false;
     });
     std::string text = trimWhitespace(out);
-    while (!text.empty() && text[0] == '.') text.erase(0, prefixCharacters(text, 1).size());
-    if (max >= 0 && characterCount(text) > static_cast<size_t>(max))
-        text = trimWhitespace(prefixCharacters(text, static_cast<size_t>(max)));
-    text = trimWhitespace(truncateUTF8(text, maxBytes));
+    // A trim can bring a dot to the front again (". .." would become ".."):
+    // the leading-dot rule and the cuts repeat until the name starts with
+    // something else, so no name is ever ".", ".." or hidden.
+    do {
+        while (!text.empty() && text[0] == '.') text.erase(0, prefixCharacters(text, 1).size());
+        text = trimWhitespace(text);
+        if (max >= 0 && characterCount(text) > static_cast<size_t>(max))
+            text = trimWhitespace(prefixCharacters(text, static_cast<size_t>(max)));
+        text = trimWhitespace(truncateUTF8(text, maxBytes));
+    } while (!text.empty() && text[0] == '.');
     return text;
 }
 

@@ -218,3 +218,186 @@ TEST(BackupFaults, ReadOnlyVaultGivesAClearErrorAndIsLeftAlone) {
     EXPECT_EQ(snapshot(dir / "vault"), before);
     EXPECT_EQ(readFile(layout.syncURL(account)), syncBefore);
 }
+
+namespace {
+
+std::string fetchReplySized(std::uint32_t seq, std::uint32_t uid, const std::string& announced,
+                            const std::string* body) {
+    std::string r = "* " + std::to_string(seq) + " FETCH (UID " + std::to_string(uid) + " RFC822.SIZE " + announced +
+                    " INTERNALDATE \"07-Mar-2024 09:15:02 +0000\" FLAGS (\\Seen)";
+    if (body) r += " BODY[] {" + std::to_string(body->size()) + "}\r\n" + *body;
+    return r + ")\r\n";
+}
+
+MailAccount fakeAccount(const FakeIMAPServer& fake) {
+    return MailAccount(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
+                       {"INBOX"}, {});
+}
+
+// Every .eml below the vault, by path, with its bytes.
+std::map<std::string, std::string> storedFiles(const TempDir& vault) {
+    std::map<std::string, std::string> out;
+    for (const auto& [path, facts] : snapshot(vault.path())) out[path] = vault.read(path);
+    return out;
+}
+
+}  // namespace
+
+// FETCH replies the server volunteers are not taken: neither a UID that was
+// not asked for (it would stand for a message never fetched) nor a second body
+// for one that was (it is not a new message to file as " (2)").
+TEST(BackupFaults, OnlyTheRequestedUIDsAreStoredEachOnce) {
+    const std::string m1 = makeMessage("one"), m2 = makeMessage("two"), m3 = makeMessage("three");
+    const std::string planted = makeMessage("planted"), other = makeMessage("other body for one");
+    FakeIMAPServer fake;
+    scriptSession(fake, "1", "1 2", "1:2",
+                  fetchReply(1, 1, m1, false) + fetchReply(3, 3, planted, false) + fetchReply(2, 2, m2, false),
+                  fetchReply(1, 1, m1, true) + fetchReply(3, 3, planted, true) + fetchReply(1, 1, other, true) +
+                      fetchReply(2, 2, m2, true));
+    fake.acceptNext();
+    scriptSession(fake, "3", "3", "3", fetchReply(3, 3, m3, false), fetchReply(3, 3, m3, true));
+    fake.start();
+
+    TempDir vault;
+    const auto account = fakeAccount(fake);
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, "secret");
+    std::int64_t bytesTotal = -1;
+    const auto first = runner.run([&](const BackupProgress& p) {
+        if (p.phase == "Downloading") bytesTotal = p.bytesTotal;
+    });
+    EXPECT_EQ(first.newMessages, 2);
+    EXPECT_EQ(first.missing, 0);
+    EXPECT_EQ(bytesTotal, static_cast<std::int64_t>(m1.size() + m2.size()));
+    auto state = layout.loadSync(account).folders.at("INBOX");
+    EXPECT_EQ(state.files.size(), 2u);
+    EXPECT_EQ(state.highestUID, 2u);
+    EXPECT_EQ(vault.read(state.files.at("1")), m1);
+
+    const auto second = runner.run();
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+    EXPECT_EQ(second.newMessages, 1);
+    state = layout.loadSync(account).folders.at("INBOX");
+    EXPECT_EQ(vault.read(state.files.at("3")), m3);
+    std::set<std::string> bodies;
+    for (const auto& [path, bytes] : storedFiles(vault)) bodies.insert(bytes);
+    EXPECT_EQ(bodies, (std::set<std::string>{m1, m2, m3}));
+}
+
+// Numbers from the server: a SEARCH that names UIDs twice, and a size near
+// 2^63 that would overflow the sums.
+TEST(BackupFaults, DuplicateSearchAnswersAndHugeSizes) {
+    const std::string m1 = makeMessage("one"), m2 = makeMessage("two");
+    FakeIMAPServer fake;
+    scriptSignInAndList(fake)
+        .expect("{tag} EXAMINE *")
+        .send("* 2 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} UID SEARCH UID 1:*")
+        .send("* SEARCH 2 1 2 1\r\n{tag} OK searched\r\n")
+        .expect("{tag} UID FETCH 1:2 (UID RFC822.SIZE INTERNALDATE FLAGS)")
+        .send(fetchReplySized(1, 1, "9223372036854775807", nullptr) +
+              fetchReplySized(2, 2, "9223372036854775806", nullptr) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
+        .send(fetchReplySized(1, 1, "9223372036854775807", &m1) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 2 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
+        .send(fetchReplySized(2, 2, "9223372036854775806", &m2) + "{tag} OK fetched\r\n")
+        .expect("{tag} LOGOUT")
+        .send("* BYE bye\r\n{tag} OK logged out\r\n");
+    fake.start();
+
+    TempDir vault;
+    BackupRunner runner(ArchiveLayout(vault.path()), fakeAccount(fake), "secret");
+    BackupProgress downloading;
+    const auto summary = runner.run([&](const BackupProgress& p) {
+        if (p.phase == "Downloading" && p.messagesDone == 0) downloading = p;
+    });
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+    EXPECT_EQ(downloading.messagesTotal, 2);
+    EXPECT_EQ(downloading.bytesTotal, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(summary.newMessages, 2);
+    EXPECT_EQ(summary.missing, 0);
+}
+
+// A folder whose mark is the largest UID there is has nothing newer: no
+// "UID SEARCH UID 0:*" that servers refuse, and the run goes on.
+TEST(BackupFaults, FolderAtTheTopUIDAsksForNothing) {
+    FakeIMAPServer fake;
+    scriptSignInAndList(fake)
+        .expect("{tag} EXAMINE *")
+        .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} LOGOUT")
+        .send("* BYE bye\r\n{tag} OK logged out\r\n");
+    fake.start();
+
+    TempDir vault;
+    const auto account = fakeAccount(fake);
+    ArchiveLayout layout(vault.path());
+    AccountSyncState sync;
+    FolderState top("INBOX", "Fake/INBOX", 5);
+    top.highestUID = 4294967295u;
+    top.files["4294967295"] = "Fake/INBOX/2024/2024-03-07 last 4294967295.eml";
+    sync.folders["INBOX"] = top;
+    layout.saveSync(sync, account);
+
+    const auto summary = BackupRunner(layout, account, "secret").run();
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+    EXPECT_EQ(summary.folders, 1);
+    EXPECT_EQ(layout.loadSync(account).folders.at("INBOX").highestUID, 4294967295u);
+}
+
+// A server that understates sizes cannot make a batch hold more than the
+// batch's byte bound: what came is written out while the reply goes on. Here
+// the reply breaks after the first message; that one is on disk already, and
+// the next run stores each message once.
+TEST(BackupFaults, UnderstatedSizesDoNotGrowTheBatch) {
+    const std::string pad(4000, 'x');
+    const std::string m1 = makeMessage("one", pad + "\r\n"), m2 = makeMessage("two", pad + "\r\n"),
+                      m3 = makeMessage("three", pad + "\r\n");
+    auto session = [&](FakeIMAPServer& fake, bool breakAfterFirst) {
+        auto& s = scriptSignInAndList(fake)
+                      .expect("{tag} EXAMINE *")
+                      .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+                      .expect("{tag} UID SEARCH UID 1:*")
+                      .send("* SEARCH 1 2 3\r\n{tag} OK searched\r\n")
+                      .expect("{tag} UID FETCH 1:3 (UID RFC822.SIZE INTERNALDATE FLAGS)")
+                      .send(fetchReplySized(1, 1, "130", nullptr) + fetchReplySized(2, 2, "130", nullptr) +
+                            fetchReplySized(3, 3, "130", nullptr) + "{tag} OK fetched\r\n")
+                      .expect("{tag} UID FETCH 1:3 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])");
+        if (breakAfterFirst) {
+            s.send(fetchReplySized(1, 1, "130", &m1)).stall(std::chrono::milliseconds(200)).drop();
+            return;
+        }
+        s.send(fetchReplySized(1, 1, "130", &m1) + fetchReplySized(2, 2, "130", &m2) +
+               fetchReplySized(3, 3, "130", &m3) + "{tag} OK fetched\r\n")
+            .expect("{tag} LOGOUT")
+            .send("* BYE bye\r\n{tag} OK logged out\r\n");
+    };
+    FakeIMAPServer fake;
+    session(fake, true);
+    fake.acceptNext();
+    session(fake, false);
+    fake.start();
+
+    TempDir vault;
+    const auto account = fakeAccount(fake);
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, "secret");
+    runner.batchBytes = 1000;  // all three fit by the announced sizes
+    EXPECT_THROW(runner.run(), IMAPError);
+    const auto afterBreak = storedFiles(vault);
+    ASSERT_EQ(afterBreak.size(), 1u);
+    EXPECT_EQ(afterBreak.begin()->second, m1);
+    EXPECT_TRUE(layout.loadSync(account).folders.empty() ||
+                layout.loadSync(account).folders.at("INBOX").files.empty());
+
+    const auto summary = runner.run();
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+    EXPECT_EQ(summary.newMessages, 3);
+    const auto files = storedFiles(vault);
+    EXPECT_EQ(files.size(), 3u);
+    EXPECT_EQ(files.count(layout.loadSync(account).folders.at("INBOX").files.at("1")), 1u);
+}

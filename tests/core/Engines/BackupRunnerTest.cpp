@@ -10,6 +10,7 @@
 #include "Mime/MIMEParser.h"
 #include "Util/Json.h"
 #include "Vault/FileNames.h"
+#include "Vault/MessageDigests.h"
 #include "support/TestCerts.h"
 
 namespace fs = std::filesystem;
@@ -305,4 +306,44 @@ TEST(BackupRunner, LostSyncFileStoresNothingTwice) {
         reloaded.folders.at("INBOX").lastRun = state.folders.at("INBOX").lastRun;
         EXPECT_EQ(reloaded, state);
     }
+}
+
+// Each batch is recorded as it ends, at a cost that follows the batch: its
+// entries go to the journal and the sync file is not rewritten until the
+// folder ends. Every stored file has its digest for the copy check.
+TEST(BackupRunner, BatchesGoToTheJournalAndFilesGetDigests) {
+    trustTestCA();
+    DovecotFixture dovecot(quickDovecot());
+    TempDir vault;
+    dovecot.append(users::alice, "INBOX", makeSeed(30));
+    const auto account = testAccount(dovecot, {"INBOX"});
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, users::alice.password);
+    runner.batchCount = 7;
+
+    std::vector<std::string> reported;
+    std::set<ino_t> syncFiles;
+    int batches = 0;
+    const auto summary = runner.run([&](const BackupProgress& p) {
+        if (p.phase != "Downloading" || p.newFiles.empty()) return;
+        ++batches;
+        reported.insert(reported.end(), p.newFiles.begin(), p.newFiles.end());
+        std::set<std::string> recorded;
+        const auto sync = layout.loadSync(account);
+        for (const auto& [uid, path] : sync.folders.at("INBOX").files) recorded.insert(path);
+        for (const auto& path : reported) EXPECT_TRUE(recorded.count(path)) << "batch " << batches << ": " << path;
+        struct stat st {};
+        ASSERT_EQ(::stat(layout.syncURL(account).c_str(), &st), 0);
+        syncFiles.insert(st.st_ino);
+    });
+    EXPECT_EQ(summary.newMessages, 30);
+    EXPECT_EQ(batches, 5);
+    EXPECT_EQ(syncFiles.size(), 1u);  // written once when the folder began, then only the journal grew
+    EXPECT_FALSE(fs::exists(layout.syncJournalURL(account.id)));
+
+    const auto state = layout.loadSync(account).folders.at("INBOX");
+    EXPECT_EQ(state.files.size(), 30u);
+    EXPECT_TRUE(state.lastRun.has_value());
+    for (const auto& [uid, path] : state.files)
+        EXPECT_EQ(MessageDigests::lookup(layout, path), MessageDigests::sha256(vault.read(path))) << path;
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "Engines/Cleaner.h"
+#include "Vault/MessageDigests.h"
 #include "support/TempDir.h"
 
 namespace bx {
@@ -70,6 +71,68 @@ TEST(CleanerCopyCheck, ItemPaths) {
     fs::create_directories(dir / "vault");
     EXPECT_EQ(Cleaner::verify(item("../outside/x.eml"), inner), S::notBackedUp());
     EXPECT_EQ(Cleaner::verify(item((dir / "outside/x.eml").string()), inner), S::notBackedUp());
+}
+
+// A link is never a backed-up copy, wherever it lies on the way to the file
+// and however good the file it names.
+TEST(CleanerCopyCheck, LinksAreNotCopies) {
+    test::TempDir dir;
+    ArchiveLayout layout(dir / "vault");
+    const auto n = static_cast<std::int64_t>(kMail.size());
+    const auto outside = dir.write("outside/INBOX/2019/2019-01-02 Hello 7.eml", kMail);
+    dir.write("vault/Acct/INBOX/2019/2019-01-02 Real 8.eml", kMail);
+    fs::create_symlink(outside, dir / "vault/Acct/INBOX/2019/2019-01-02 Hello 7.eml");
+    fs::create_directory_symlink(dir / "outside", dir / "vault/Linked");
+    fs::create_directory_symlink(dir / "outside/INBOX/2019", dir / "vault/Acct/INBOX/2018");
+    auto item = [&](const std::string& path) { return CleanupItem(7, n, std::nullopt, path, S::pending()); };
+
+    EXPECT_EQ(Cleaner::verify(item("Acct/INBOX/2019/2019-01-02 Real 8.eml"), layout), S::verified());
+    EXPECT_EQ(Cleaner::verify(item("Acct/INBOX/2019/2019-01-02 Hello 7.eml"), layout), S::notBackedUp());
+    EXPECT_EQ(Cleaner::verify(item("Linked/INBOX/2019/2019-01-02 Hello 7.eml"), layout), S::notBackedUp());
+    EXPECT_EQ(Cleaner::verify(item("Acct/INBOX/2018/2019-01-02 Hello 7.eml"), layout), S::notBackedUp());
+    EXPECT_EQ(Cleaner::verify(dir / "vault/Acct/INBOX/2019/2019-01-02 Hello 7.eml", n), S::notBackedUp());
+
+    // The scan lists only the plain file, not the link beside it nor the
+    // files behind the linked folder.
+    const std::map<std::uint32_t, std::string> expected = {{8, "Acct/INBOX/2019/2019-01-02 Real 8.eml"}};
+    EXPECT_EQ(Cleaner::filesByUID(layout, "Acct/INBOX"), expected);
+}
+
+// A copy the backup wrote carries its digest: changed in place at the same
+// size it is no longer verified. A copy without a recorded digest (written by
+// an earlier build) keeps the size-and-header check.
+TEST(CleanerCopyCheck, RecordedDigestCatchesACopyChangedInPlace) {
+    test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    const auto n = static_cast<std::int64_t>(kMail.size());
+    const std::string recorded = "Acct/INBOX/2019/2019-01-02 Hello 7.eml";
+    const std::string older = "Acct/INBOX/2019/2019-01-02 Older 6.eml";
+    dir.write(recorded, kMail);
+    dir.write(older, kMail);
+    MessageDigests::append(layout, {{recorded, MessageDigests::sha256(kMail)}});
+    auto item = [&](const std::string& path) { return CleanupItem(7, n, std::nullopt, path, S::pending()); };
+    EXPECT_EQ(Cleaner::verify(item(recorded), layout), S::verified());
+
+    std::string rotted = kMail;
+    rotted[rotted.find("Body")] = 'b';  // one bit, same size, header intact
+    dir.write(recorded, rotted);
+    dir.write(older, rotted);
+    EXPECT_EQ(Cleaner::verify(item(recorded), layout), S::unreadable());
+    EXPECT_EQ(Cleaner::verify(item(older), layout), S::verified());
+
+    // The last record of a path counts; a line a kill cut short is not read,
+    // and the next batch still starts on a line of its own.
+    MessageDigests::append(layout, {{recorded, MessageDigests::sha256(rotted)}});
+    EXPECT_EQ(Cleaner::verify(item(recorded), layout), S::verified());
+    {
+        std::ofstream torn(MessageDigests::fileFor(layout, "Acct/INBOX"), std::ios::app | std::ios::binary);
+        torn << MessageDigests::sha256(kMail) << " " << recorded;
+    }
+    EXPECT_EQ(MessageDigests::lookup(layout, recorded), MessageDigests::sha256(rotted));
+    MessageDigests::append(layout, {{older, MessageDigests::sha256(kMail)}});
+    EXPECT_EQ(MessageDigests::lookup(layout, recorded), MessageDigests::sha256(rotted));
+    EXPECT_EQ(MessageDigests::lookup(layout, older), MessageDigests::sha256(kMail));
+    EXPECT_EQ(Cleaner::verify(item(older), layout), S::unreadable());
 }
 
 TEST(CleanerFolderScan, FindsFilesByTheUIDThatEndsTheirName) {

@@ -156,3 +156,70 @@ TEST(ArchiveLayout, ConcurrentWritersNeverReplaceEachOther) {
     }
     EXPECT_EQ(emlFiles(dir / "R").size(), static_cast<size_t>(writers * rounds));
 }
+
+// A link where a folder of the vault belongs (account, mail folder, year, or
+// the state folder) never sends a message file or the sync state elsewhere:
+// the write fails and names the path.
+TEST(ArchiveLayout, LinkedFoldersInsideTheVaultAreRefused) {
+    const struct {
+        const char* link;      // vault-relative folder made a link to "outside"
+        const char* relative;  // what is written
+    } cases[] = {
+        {"Acct", "Acct/INBOX/2020/m 1.eml"},
+        {"Acct/INBOX", "Acct/INBOX/2020/m 1.eml"},
+        {"Acct/INBOX/2020", "Acct/INBOX/2020/m 1.eml"},
+    };
+    for (const auto& c : cases) {
+        bx::test::TempDir dir;
+        fs::create_directories(dir / "outside");
+        fs::create_directories((dir / "vault" / c.link).parent_path());
+        fs::create_directory_symlink(dir / "outside", dir / "vault" / c.link);
+        ArchiveLayout layout(dir / "vault");
+        try {
+            layout.write("data", c.relative, at("2020-01-01T00:00:00Z"));
+            ADD_FAILURE() << c.link << ": expected an error";
+        } catch (const std::system_error& e) {
+            EXPECT_NE(std::string(e.what()).find((dir / "vault" / c.link).string()), std::string::npos)
+                << e.what();
+        }
+        EXPECT_TRUE(fs::is_empty(dir / "outside")) << c.link;
+    }
+
+    bx::test::TempDir dir;
+    fs::create_directories(dir / "outside");
+    fs::create_directories(dir / "vault");
+    fs::create_directory_symlink(dir / "outside", dir / "vault/.brindlebox");
+    ArchiveLayout layout(dir / "vault");
+    EXPECT_THROW(layout.ensure(), std::system_error);
+    EXPECT_THROW(layout.saveSync(bx::AccountSyncState(), bx::UUID::random()), std::system_error);
+    EXPECT_TRUE(fs::is_empty(dir / "outside"));
+}
+
+// The vault's root itself may be reached through a link (a Documents folder
+// on another disk); only what lies below it is walked without links.
+TEST(ArchiveLayout, RootReachedThroughALinkWorks) {
+    bx::test::TempDir dir;
+    fs::create_directories(dir / "real");
+    fs::create_directory_symlink(dir / "real", dir / "vault");
+    ArchiveLayout layout(dir / "vault");
+    EXPECT_EQ(layout.write("data", "Acct/INBOX/2020/m 1.eml", at("2020-01-01T00:00:00Z")), "Acct/INBOX/2020/m 1.eml");
+    layout.saveSync(bx::AccountSyncState(), bx::UUID::random());
+    EXPECT_EQ(dir.read("real/Acct/INBOX/2020/m 1.eml"), "data");
+}
+
+// Temp files that a killed save left beside a state file go with its next save.
+TEST(ArchiveLayout, NextSaveRemovesTempFilesAKillLeft) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    const auto id = bx::UUID::random();
+    layout.saveSync(bx::AccountSyncState(), id);
+    const std::string name = layout.syncURL(id).filename().string();
+    const auto leftover = dir.write(".brindlebox/." + name + ".tmp-abcdefghij12", "{\"folders\":{");
+    const auto otherFile = dir.write(".brindlebox/.index.json.tmp-abcdefghij12", "{");
+    const auto similar = dir.write(".brindlebox/." + name + ".tmp-notours", "x");
+    layout.saveSync(bx::AccountSyncState(), id);
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(otherFile));  // another file's temp is that file's business
+    EXPECT_TRUE(fs::exists(similar));
+    EXPECT_EQ(layout.loadSync(id).folders.size(), 0u);
+}

@@ -43,6 +43,9 @@ TEST(FileNames, SanitizeRules) {
         {"only white space", " \t \xE2\x80\x83 ", 80, 150, ""},
         {"leading dots removed", "...word", 80, 150, "word"},
         {"dots after trimming removed", "  ..x", 80, 150, "x"},
+        {"a dot brought to the front by a trim goes too", ". ..", 80, 150, ""},
+        {"no dot-only name after a trim", ". .", 80, 150, ""},
+        {"a hidden name after a trim", ". .x", 80, 150, "x"},
         {"tab and CR LF trimmed away", "\tHello\r\n", 80, 150, "Hello"},
         {"line breaks inside become one space", "a\r\n\nb\xE2\x80\xA8" "c", 80, 150, "a b c"},
         {"control characters and DEL", "a\x01" "b\x7F" "c", 80, 150, "a b c"},
@@ -85,6 +88,8 @@ TEST(FileNames, FolderDirectory) {
     EXPECT_EQ(FileNames::folderDirectory(IMAPMailbox("Entw&APw-rfe", "Entw\xC3\xBCrfe", "/")), "Entw\xC3\xBCrfe");
     EXPECT_EQ(FileNames::folderDirectory(IMAPMailbox("x", "", "/")), "Folder");
     EXPECT_EQ(FileNames::folderDirectory(IMAPMailbox("..", "..", "/")), "Folder");
+    EXPECT_EQ(FileNames::folderDirectory(IMAPMailbox(". ..", ". ..", "/")), "Folder");
+    EXPECT_EQ(FileNames::folderDirectory(IMAPMailbox(". .", ". .", "/")), "Folder");
     EXPECT_EQ(FileNames::folderDirectory(IMAPMailbox("a", "a", "")), "a");
 }
 

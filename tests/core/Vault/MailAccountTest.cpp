@@ -85,6 +85,8 @@ TEST(MailAccount, DirectoryName) {
         {"", "Account"},
         {"///", "Account"},
         {"...", "Account"},
+        {". ..", "Account"},
+        {". .", "Account"},
         {"Imported", "Imported (account)"},
         {"imported", "imported (account)"},
         {"Imported mail", "Imported mail"},

@@ -5,6 +5,7 @@
 #include "Util/Json.h"
 #include "Vault/AccountSyncState.h"
 #include "Vault/ArchiveLayout.h"
+#include "Vault/MailAccount.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -119,4 +120,74 @@ TEST(SyncState, SaveReplacesWholeAndLeavesNoTempFiles) {
     int entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(layout.metaDirectory())) ++entries;
     EXPECT_EQ(entries, 1);
+}
+
+// The journal a backup appends between two saves of the sync file: what a
+// loader sees is the file with every complete line applied in order.
+TEST(SyncState, JournalAddsToTheFileUntilTheNextSave) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    AccountSyncState saved;
+    FolderState inbox("INBOX", "Work/INBOX", 7);
+    inbox.highestUID = 2;
+    inbox.files = {{"1", "Work/INBOX/2024/a 1.eml"}, {"2", "Work/INBOX/2024/b 2.eml"}};
+    inbox.sizes = std::map<std::string, std::int64_t>{{"1", 10}, {"2", 20}};
+    saved.folders["INBOX"] = inbox;
+    saved.folders["Old"] = FolderState("Old", "Work/Old", 3);
+    layout.saveSync(saved, kAccount);
+
+    const std::string journal =
+        // a batch of INBOX
+        R"({"mailbox":"INBOX","directory":"Work/INBOX","uidValidity":7,"highestUID":4,)"
+        R"("files":{"3":"Work/INBOX/2024/c 3.eml","4":"Work/INBOX/2024/d 4.eml"},"sizes":{"3":30,"4":40}})" "\n"
+        // not JSON: skipped
+        "{\"mailbox\":\n"
+        // an older mark never lowers the folder's; a path leaving the vault is dropped
+        R"({"mailbox":"INBOX","directory":"Work/INBOX","uidValidity":7,"highestUID":1,)"
+        R"("files":{"5":"../outside 5.eml"},"sizes":{"5":50}})" "\n"
+        // a renumbered folder starts afresh
+        R"({"mailbox":"Old","directory":"Work/Old","uidValidity":4,"highestUID":9,)"
+        R"("files":{"9":"Work/Old/2024/e 9.eml"},"sizes":{"9":90}})" "\n"
+        // a new folder; the line after it was cut short by a kill
+        R"({"mailbox":"New","directory":"Work/New","uidValidity":1,"highestUID":1,)"
+        R"("files":{"1":"Work/New/2024/f 1.eml"},"sizes":{"1":11}})" "\n"
+        R"({"mailbox":"INBOX","directory":"Work/INBOX","uidValidity":7,"highestUID":6,"files":{"6":"Wo)";
+    dir.write(".brindlebox/" + layout.syncJournalURL(kAccount).filename().string(), journal);
+
+    AccountSyncState expected = saved;
+    auto& in = expected.folders.at("INBOX");
+    in.highestUID = 4;
+    in.files["3"] = "Work/INBOX/2024/c 3.eml";
+    in.files["4"] = "Work/INBOX/2024/d 4.eml";
+    (*in.sizes)["3"] = 30;
+    (*in.sizes)["4"] = 40;
+    (*in.sizes)["5"] = 50;
+    FolderState old("Old", "Work/Old", 4);
+    old.highestUID = 9;
+    old.files["9"] = "Work/Old/2024/e 9.eml";
+    old.sizes = std::map<std::string, std::int64_t>{{"9", 90}};
+    expected.folders["Old"] = old;
+    FolderState added("New", "Work/New", 1);
+    added.highestUID = 1;
+    added.files["1"] = "Work/New/2024/f 1.eml";
+    added.sizes = std::map<std::string, std::int64_t>{{"1", 11}};
+    expected.folders["New"] = added;
+    EXPECT_EQ(layout.loadSync(kAccount), expected);
+
+    // Lines appended later start on a line of their own; the cut piece is gone.
+    bx::MailAccount account(kAccount, "Work", "u", bx::IMAPServer("h", 993, false), "custom", {}, {});
+    layout.appendSyncJournal(
+        R"({"mailbox":"New","directory":"Work/New","uidValidity":1,"highestUID":2,)"
+        R"("files":{"2":"Work/New/2024/g 2.eml"},"sizes":{"2":22}})" "\n",
+        account);
+    expected.folders.at("New").highestUID = 2;
+    expected.folders.at("New").files["2"] = "Work/New/2024/g 2.eml";
+    (*expected.folders.at("New").sizes)["2"] = 22;
+    const auto loaded = layout.loadSync(kAccount);
+    EXPECT_EQ(loaded, expected);
+
+    // A save holds it all and the journal goes.
+    layout.saveSync(loaded, kAccount);
+    EXPECT_FALSE(fs::exists(layout.syncJournalURL(kAccount)));
+    EXPECT_EQ(layout.loadSync(kAccount), expected);
 }

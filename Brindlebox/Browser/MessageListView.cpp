@@ -1,0 +1,239 @@
+#include "Browser/MessageListView.h"
+
+#include "Browser/BrowserText.h"
+#include "Browser/MessageList.h"
+#include "Platform/PlatformText.h"
+#include "Store/AppStore.h"
+#include "Theme/Theme.h"
+#include "Views/Hairline.h"
+#include "Views/ProgressLine.h"
+#include "Views/SmallCaps.h"
+#include "Views/TextBlock.h"
+#include "Views/VaultButton.h"
+#include "Views/VaultEmpty.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+namespace bx {
+
+namespace {
+
+// "Reading your vault": the scan's progress while the list is still empty.
+class ReadingView : public ThemedWidget {
+public:
+  explicit ReadingView(QWidget* parent) : ThemedWidget(parent) {
+    auto* outer = new QVBoxLayout(this);
+    outer->addStretch(1);
+    auto* caps = new SmallCaps(QStringLiteral("Reading your vault"), Theme::ink3, this);
+    outer->addWidget(caps, 0, Qt::AlignHCenter);
+    outer->addSpacing(10);
+    line_ = new ProgressLine(0.05, Theme::seal, 3, this);
+    line_->setFixedWidth(180);
+    outer->addWidget(line_, 0, Qt::AlignHCenter);
+    outer->addSpacing(10);
+    text_ = new TextBlock(QString(), this);
+    text_->setTextFont(Theme::Font::system(11, QFont::Normal, true));
+    text_->setColor(Theme::ink2);
+    text_->setAlignment(Qt::AlignHCenter);
+    outer->addWidget(text_, 0, Qt::AlignHCenter);
+    outer->addStretch(1);
+  }
+  void setProgress(int done, int total) {
+    line_->setValue(total >= 1 ? double(done) / total : 0.05);
+    text_->setText(BrowserText::readingText(done, total));
+  }
+  TextBlock* text() const { return text_; }
+
+private:
+  ProgressLine* line_;
+  TextBlock* text_;
+};
+
+std::optional<int> yearOfGroup(const MonthGroup& g) { return g.key.year; }
+
+} // namespace
+
+MessageListView::MessageListView(AppStore& store, QWidget* parent) : ThemedWidget(parent), store_(store) {
+  search_ = new QLineEdit(this);
+  search_->setPlaceholderText(QStringLiteral("Search subject, people, text, attachments"));
+  search_->setClearButtonEnabled(true);
+  search_->setObjectName(QStringLiteral("searchField"));
+  search_->setText(store_.query());
+  connect(search_, &QLineEdit::textEdited, this, [this](const QString& text) { store_.setQuery(text); });
+  search_->hide();  // the root window moves it into the toolbar
+
+  subtitle_ = new TextBlock(QString(), this);
+  subtitle_->setTextFont(Theme::Font::caption());
+  subtitle_->setColor(Theme::ink3);
+  subtitle_->setMaxLines(1);
+  subtitle_->hide();  // shown by the toolbar
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+  results_ = new ResultsHeader(store_, this);
+  outer->addWidget(results_);
+  auto* stackHost = new QWidget(this);
+  stack_ = new QStackedLayout(stackHost);
+  list_ = new MessageList(store_, stackHost);
+  stack_->addWidget(list_);
+  emptyHost_ = new QWidget(stackHost);
+  auto* emptyLayout = new QVBoxLayout(emptyHost_);
+  emptyLayout->setContentsMargins(0, 0, 0, 0);
+  stack_->addWidget(emptyHost_);
+  outer->addWidget(stackHost, 1);
+
+  for (auto signal : {&AppStore::visibleChanged, &AppStore::groupsVersionChanged, &AppStore::queryChanged,
+                      &AppStore::sidebarChanged, &AppStore::indexingChanged, &AppStore::recordsChanged,
+                      &AppStore::accountsChanged, &AppStore::backupChanged, &AppStore::savedSearchesChanged})
+    connect(&store_, signal, this, &MessageListView::refresh);
+  refresh();
+}
+
+QWidget* MessageListView::emptyState() const {
+  return stack_->currentWidget() == emptyHost_ ? empty_.data() : nullptr;
+}
+
+QString MessageListView::subtitle() const {
+  const auto& groups = store_.groups();
+  if (groups.empty()) return BrowserText::subtitle(int(store_.visible().size()), std::nullopt, std::nullopt);
+  return BrowserText::subtitle(int(store_.visible().size()), yearOfGroup(groups.front()), yearOfGroup(groups.back()));
+}
+
+QString MessageListView::emptyKind() const {
+  if (!store_.query().isEmpty()) return QStringLiteral("search");
+  if (store_.indexing()) return QStringLiteral("reading");
+  if (!store_.records().empty()) return QStringLiteral("filter");
+  return QStringLiteral("vault");
+}
+
+void MessageListView::updateTitle() {
+  const QString title = BrowserText::windowTitle(store_.sidebarTitle());
+  if (windowTitle() != title) setWindowTitle(title);
+  const QString sub = subtitle();
+  if (subtitle_->text() != sub) {
+    subtitle_->setText(sub);
+    emit subtitleChanged(sub);
+  }
+}
+
+void MessageListView::refresh() {
+  if (search_->text() != store_.query()) search_->setText(store_.query());
+  updateTitle();
+  const QString typed = BrowserText::trimmed(store_.query());
+  results_->setVisible(!typed.isEmpty());
+  if (!typed.isEmpty()) results_->setResults(int(store_.visible().size()), typed);
+
+  if (!store_.visible().empty()) {
+    stack_->setCurrentWidget(list_);
+    return;
+  }
+  rebuildEmptyState();
+  stack_->setCurrentWidget(emptyHost_);
+}
+
+void MessageListView::rebuildEmptyState() {
+  const QString kind = emptyKind();
+  const bool all = store_.sidebar().kind == SidebarItem::Kind::all;
+  const bool suspicious =
+      store_.sidebar().kind == SidebarItem::Kind::smart && store_.sidebar().smart == SmartFilter::suspicious;
+  const bool canBackUp = !store_.accounts().empty() && !store_.backup().running;
+  QString key = kind;
+  if (kind == QLatin1String("search")) key += store_.query();
+  else if (kind == QLatin1String("filter")) key += BrowserText::sidebarKey(store_.sidebar());
+  else if (kind == QLatin1String("vault")) key += canBackUp ? QStringLiteral("+") : QStringLiteral("-");
+
+  if (key == emptyKey_ && empty_) {
+    if (auto* reading = dynamic_cast<ReadingView*>(empty_.data()); reading && store_.indexing())
+      reading->setProgress(store_.indexing()->done, store_.indexing()->total);
+    return;
+  }
+  emptyKey_ = key;
+  if (empty_) delete empty_.data();
+  QWidget* w = nullptr;
+  if (kind == QLatin1String("search")) {
+    w = new VaultEmpty(QStringLiteral("text.magnifyingglass"),
+                       QStringLiteral("Nothing matches “") + store_.query() + QStringLiteral("”"),
+                       QStringLiteral("Search looks in subjects, people, message text and attachment names. Try "
+                                      "fewer or shorter words."));
+  } else if (kind == QLatin1String("reading")) {
+    auto* reading = new ReadingView(nullptr);
+    reading->setProgress(store_.indexing()->done, store_.indexing()->total);
+    w = reading;
+  } else if (kind == QLatin1String("filter")) {
+    auto* e = new VaultEmpty(suspicious ? QStringLiteral("checkmark.shield") : QStringLiteral("tray"),
+                             suspicious ? QStringLiteral("All clear") : QStringLiteral("Nothing here"),
+                             BrowserText::emptyText(store_.sidebar()));
+    if (!all) {
+      auto* show = new VaultButton(QStringLiteral("Show Everything"), VaultButtonStyle::Kind::Secondary, false);
+      connect(show, &QAbstractButton::clicked, this, [this] {
+        store_.setSidebar(SidebarItem::makeAll());
+        store_.refreshVisible();
+      });
+      e->addAction(show);
+    }
+    w = e;
+  } else {
+    auto* e = new VaultEmpty(QStringLiteral("archivebox"), QStringLiteral("The vault is empty"),
+                             QStringLiteral("Run a backup to copy your messages here as .eml files."));
+    auto* backUp = new VaultButton(QStringLiteral("Back Up Now"), VaultButtonStyle::Kind::Primary, false);
+    backUp->setEnabled(canBackUp);
+    connect(backUp, &QAbstractButton::clicked, this, [this] { store_.backUpNow(std::nullopt); });
+    e->addAction(backUp);
+    w = e;
+  }
+  w->setObjectName(QStringLiteral("emptyState-") + kind);
+  emptyHost_->layout()->addWidget(w);
+  empty_ = w;
+}
+
+void MessageListView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Theme::panel.resolved());
+}
+
+// MARK: results header
+
+ResultsHeader::ResultsHeader(AppStore& store, QWidget* parent) : ThemedWidget(parent) {
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(16, 7, 16, 7);
+  row->setSpacing(6);
+  count_ = new TextBlock(QString(), this);
+  count_->setTextFont(Theme::Font::system(11.5, QFont::DemiBold, true));
+  count_->setColor(Theme::ink);
+  count_->setMaxLines(1);
+  text_ = new TextBlock(QString(), this);
+  text_->setTextFont(Theme::Font::callout());
+  text_->setColor(Theme::ink2);
+  text_->setMaxLines(1);
+  text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  save_ = new VaultButton(QStringLiteral("Save to Sidebar"), VaultButtonStyle::Kind::Quiet, true, this);
+  save_->setSymbol(QStringLiteral("plus"));
+  save_->setProperty("demoAnchor", QStringLiteral("saveSearch"));
+  save_->setToolTip(PlatformText::localize(QStringLiteral("Keep this search in the sidebar (⌥⌘S)")));
+  connect(save_, &QAbstractButton::clicked, this, [&store] { store.saveCurrentSearch(); });
+  row->addWidget(count_, 0, Qt::AlignVCenter);
+  row->addWidget(text_, 1, Qt::AlignVCenter);
+  row->addWidget(save_, 0, Qt::AlignVCenter);
+  hairline(this, Qt::BottomEdge, Theme::rule);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void ResultsHeader::setResults(int count, const QString& trimmedQuery) {
+  count_->setText(BrowserText::count(count));
+  text_->setText(BrowserText::resultsText(count, trimmedQuery));
+}
+
+QString ResultsHeader::countText() const { return count_->text(); }
+QString ResultsHeader::text() const { return text_->text(); }
+
+void ResultsHeader::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Theme::paper.resolved());
+}
+
+} // namespace bx

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "Views/ThemedWidget.h"
+
+#include <QPointer>
+
+class QLabel;
+class QStackedWidget;
+class QLineEdit;
+class QStackedLayout;
+
+namespace bx {
+
+class AppStore;
+class MessageList;
+class ResultsHeader;
+class VaultButton;
+class TextBlock;
+
+// The middle column: the list of the visible messages by month, a results
+// header while a search is typed, or one of four empty states. It also
+// carries the window's search field and subtitle, which the root window
+// puts into its toolbar, and sets its window title to the sidebar's title.
+class MessageListView : public ThemedWidget {
+  Q_OBJECT
+public:
+  explicit MessageListView(AppStore& store, QWidget* parent = nullptr);
+
+  MessageList* list() const { return list_; }
+  QLineEdit* searchField() const { return search_; }
+  TextBlock* subtitleLabel() const { return subtitle_; }
+  ResultsHeader* resultsHeader() const { return results_; }
+  // The empty state on show, or null while the list is shown.
+  QWidget* emptyState() const;
+
+  QString subtitle() const;
+  // Which empty state applies now: "search", "reading", "filter", "vault".
+  QString emptyKind() const;
+
+signals:
+  // The subtitle changed (the toolbar shows it).
+  void subtitleChanged(const QString& subtitle);
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+
+private:
+  void refresh();
+  void rebuildEmptyState();
+  void updateTitle();
+
+  AppStore& store_;
+  QLineEdit* search_;
+  TextBlock* subtitle_;
+  ResultsHeader* results_;
+  MessageList* list_;
+  QStackedLayout* stack_;
+  QWidget* emptyHost_;
+  QPointer<QWidget> empty_;
+  QString emptyKey_;
+};
+
+// The bar above the list while a search is typed: the number of results,
+// "results for “query”" and "Save to Sidebar".
+class ResultsHeader : public ThemedWidget {
+  Q_OBJECT
+public:
+  explicit ResultsHeader(AppStore& store, QWidget* parent = nullptr);
+  void setResults(int count, const QString& trimmedQuery);
+  QString countText() const;
+  QString text() const;
+  VaultButton* saveButton() const { return save_; }
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+
+private:
+  TextBlock* count_;
+  TextBlock* text_;
+  VaultButton* save_;
+};
+
+} // namespace bx

@@ -1,0 +1,238 @@
+#include "Browser/SidebarModel.h"
+
+#include "Browser/BrowserText.h"
+#include "Store/AppStore.h"
+#include "Store/ProviderPreset.h"
+
+#include <QSet>
+
+namespace bx {
+
+namespace {
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// One group per directory, in first-seen order.
+QStringList uniqueDirectories(const QStringList& dirs) {
+  QStringList out;
+  QSet<QString> seen;
+  for (const QString& d : dirs)
+    if (!seen.contains(d)) {
+      seen.insert(d);
+      out << d;
+    }
+  return out;
+}
+
+struct Shelf {
+  SmartFilter filter;
+  const char* title;
+  const char* symbol;
+};
+constexpr Shelf shelves[] = {
+    {SmartFilter::recent, "Last 30 Days", "clock"},
+    {SmartFilter::attachments, "With Attachments", "paperclip"},
+    {SmartFilter::trackers, "Trackers Blocked", "eye.slash"},
+    {SmartFilter::suspicious, "Needs a Second Look", "exclamationmark.shield"},
+    {SmartFilter::large, "Over 5 MB", "scalemass"},
+};
+} // namespace
+
+SidebarModel::SidebarModel(AppStore& store, QObject* parent) : QStandardItemModel(parent), store_(store) {
+  sync();
+}
+
+QString SidebarModel::folderSymbol(const QString& name) {
+  const QString n = name.toLower();
+  auto has = [&n](const char* s) { return n.contains(QLatin1String(s)); };
+  if (n == QLatin1String("inbox")) return QStringLiteral("tray");
+  if (has("sent")) return QStringLiteral("paperplane");
+  if (has("draft") || has("entw")) return QStringLiteral("doc");
+  if (has("trash") || has("deleted") || has("bin")) return QStringLiteral("trash");
+  if (has("spam") || has("junk")) return QStringLiteral("xmark.bin");
+  if (has("all mail") || has("archive")) return QStringLiteral("archivebox");
+  return QStringLiteral("folder");
+}
+
+std::vector<const MailAccount*> SidebarModel::accountsFor(const QString& directory) const {
+  std::vector<const MailAccount*> out;
+  for (const auto& a : store_.accounts())
+    if (qs(a.directoryName()) == directory) out.push_back(&a);
+  return out;
+}
+
+QString SidebarModel::structureKey() const {
+  QString k;
+  for (const auto& s : store_.savedSearches()) k += QStringLiteral("S") + s.id.toString() + QChar(0) + s.name + QChar(1);
+  for (const QString& d : uniqueDirectories(store_.archiveAccounts())) {
+    k += QStringLiteral("A") + d + QChar(0);
+    for (const MailAccount* a : accountsFor(d))
+      k += qs(a->username) + QChar(2) + qs(a->provider) + QChar(2) + qs(a->id.string()) + QChar(3);
+    const auto it = store_.folders().find(d);
+    if (it != store_.folders().end())
+      for (const auto& f : it->second) k += QStringLiteral("F") + f.folder + QChar(1);
+  }
+  return k;
+}
+
+QStandardItem* SidebarModel::makeRow(Kind kind, const QString& title, const QString& symbol) {
+  auto* item = new QStandardItem(title);
+  item->setEditable(false);
+  item->setData(int(kind), KindRole);
+  item->setData(symbol, SymbolRole);
+  item->setData(0, TintRole);
+  item->setData(title, Qt::AccessibleTextRole);
+  return item;
+}
+
+void SidebarModel::setCount(QStandardItem* item, std::optional<int> count) {
+  const QVariant v = count && *count >= 1 ? QVariant(*count) : QVariant();
+  if (item->data(CountRole) != v) item->setData(v, CountRole);
+}
+
+bool SidebarModel::sync() {
+  const QString key = structureKey();
+  const bool rebuilt = key != structure_ || rowCount() == 0;
+  if (rebuilt) {
+    structure_ = key;
+    rebuild();
+  }
+  updateValues();
+  return rebuilt;
+}
+
+void SidebarModel::rebuild() {
+  clear();
+  QStandardItem* root = invisibleRootItem();
+  root->appendRow(makeRow(Kind::VaultHeader, QString(), QString()));
+  root->appendRow(makeRow(Kind::Section, QStringLiteral("Shelves"), QString()));
+  auto* everything = makeRow(Kind::Everything, QStringLiteral("Everything"), QStringLiteral("archivebox"));
+  everything->setData(QStringLiteral("allMessages"), AnchorRole);
+  everything->setData(BrowserText::sidebarKey(SidebarItem::makeAll()), KeyRole);
+  root->appendRow(everything);
+  for (const Shelf& s : shelves) {
+    auto* item = makeRow(Kind::Shelf, QString::fromUtf8(s.title), QString::fromUtf8(s.symbol));
+    item->setData(int(s.filter), ShelfRole);
+    item->setData(QStringLiteral("smart-") + SmartFilters::rawValue(s.filter), AnchorRole);
+    item->setData(BrowserText::sidebarKey(SidebarItem::makeSmart(s.filter)), KeyRole);
+    root->appendRow(item);
+  }
+  if (!store_.savedSearches().isEmpty()) {
+    root->appendRow(makeRow(Kind::Section, QStringLiteral("Saved Searches"), QString()));
+    for (const auto& s : store_.savedSearches()) {
+      auto* item = makeRow(Kind::Saved, s.name, QStringLiteral("text.magnifyingglass"));
+      item->setData(s.id.toString(QUuid::WithoutBraces), SavedIdRole);
+      item->setData(BrowserText::sidebarKey(SidebarItem::makeSaved(s.id)), KeyRole);
+      root->appendRow(item);
+    }
+  }
+  root->appendRow(makeRow(Kind::Section, QStringLiteral("Accounts"), QString()));
+  for (const QString& d : uniqueDirectories(store_.archiveAccounts())) {
+    const auto accounts = accountsFor(d);
+    QString symbol;
+    if (!accounts.empty()) symbol = ProviderPreset::named(qs(accounts.front()->provider)).symbol;
+    else symbol = d == QLatin1String("Imported") ? QStringLiteral("square.and.arrow.down") : QStringLiteral("archivebox");
+    auto* group = makeRow(Kind::Account, d, symbol);
+    group->setData(d, DirectoryRole);
+    group->setData(BrowserText::sidebarKey(SidebarItem::makeAccount(d)), KeyRole);
+    if (!accounts.empty()) {
+      QStringList names;
+      for (const MailAccount* a : accounts) names << qs(a->username);
+      group->setData(names.join(QStringLiteral(", ")), UsernameRole);
+    }
+    const auto it = store_.folders().find(d);
+    if (it != store_.folders().end()) {
+      for (const auto& f : it->second) {
+        auto* row = makeRow(Kind::Folder, f.folder, folderSymbol(f.folder));
+        row->setData(d, DirectoryRole);
+        row->setData(f.folder, FolderRole);
+        row->setData(BrowserText::sidebarKey(SidebarItem::makeFolder(d, f.folder)), KeyRole);
+        group->appendRow(row);
+      }
+    }
+    root->appendRow(group);
+  }
+  root->appendRow(makeRow(Kind::AddAccount, QStringLiteral("Add Account…"), QStringLiteral("plus")));
+}
+
+void SidebarModel::updateValues() {
+  const auto smart = store_.smartCounts();
+  for (int r = 0; r < rowCount(); ++r) {
+    QStandardItem* it = item(r);
+    switch (Kind(it->data(KindRole).toInt())) {
+    case Kind::Everything: setCount(it, int(store_.records().size())); break;
+    case Kind::Shelf: {
+      const auto f = SmartFilter(it->data(ShelfRole).toInt());
+      const auto found = smart.find(f);
+      const int c = found == smart.end() ? 0 : found->second;
+      setCount(it, c);
+      const int tint = f == SmartFilter::suspicious && c > 0 ? 1 : 0;
+      if (it->data(TintRole).toInt() != tint) it->setData(tint, TintRole);
+      break;
+    }
+    case Kind::Account: {
+      const QString d = it->data(DirectoryRole).toString();
+      QStringList problems;
+      for (const MailAccount* a : accountsFor(d)) {
+        const auto p = store_.backupProblems().find(qs(a->id.string()));
+        if (p != store_.backupProblems().end()) problems << qs(p->text());
+      }
+      const QVariant v = problems.isEmpty() ? QVariant() : QVariant(problems.join(QLatin1Char('\n')));
+      if (it->data(ProblemRole) != v) it->setData(v, ProblemRole);
+      const auto folders = store_.folders().find(d);
+      for (int c = 0; c < it->rowCount(); ++c) {
+        QStandardItem* f = it->child(c);
+        int n = 0;
+        if (folders != store_.folders().end())
+          for (const auto& s : folders->second)
+            if (s.folder == f->data(FolderRole).toString()) {
+              n = s.count;
+              break;
+            }
+        setCount(f, n);
+      }
+      break;
+    }
+    default: break;
+    }
+  }
+}
+
+std::optional<SidebarItem> SidebarModel::tag(const QModelIndex& index) const {
+  if (!index.isValid()) return std::nullopt;
+  switch (Kind(index.data(KindRole).toInt())) {
+  case Kind::Everything: return SidebarItem::makeAll();
+  case Kind::Shelf: return SidebarItem::makeSmart(SmartFilter(index.data(ShelfRole).toInt()));
+  case Kind::Saved: return SidebarItem::makeSaved(QUuid::fromString(index.data(SavedIdRole).toString()));
+  case Kind::Account: return SidebarItem::makeAccount(index.data(DirectoryRole).toString());
+  case Kind::Folder:
+    return SidebarItem::makeFolder(index.data(DirectoryRole).toString(), index.data(FolderRole).toString());
+  default: return std::nullopt;
+  }
+}
+
+QModelIndex SidebarModel::indexOf(const SidebarItem& item) const {
+  const QString key = BrowserText::sidebarKey(item);
+  const QModelIndexList hits = match(index(0, 0), KeyRole, key, 1, Qt::MatchExactly | Qt::MatchRecursive);
+  return hits.isEmpty() ? QModelIndex() : hits.front();
+}
+
+QModelIndex SidebarModel::indexOfAnchor(const QString& anchor) const {
+  const QModelIndexList hits = match(index(0, 0), AnchorRole, anchor, 1, Qt::MatchExactly | Qt::MatchRecursive);
+  return hits.isEmpty() ? QModelIndex() : hits.front();
+}
+
+QModelIndex SidebarModel::accountIndex(const QString& directory) const {
+  return indexOf(SidebarItem::makeAccount(directory));
+}
+
+Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  switch (Kind(index.data(KindRole).toInt())) {
+  case Kind::VaultHeader:
+  case Kind::Section: return Qt::NoItemFlags | Qt::ItemIsEnabled;
+  case Kind::AddAccount: return Qt::ItemIsEnabled;
+  default: return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  }
+}
+
+} // namespace bx

@@ -1,0 +1,307 @@
+#include "Browser/VaultStatus.h"
+
+#include "Browser/BrowserText.h"
+#include "Platform/PlatformText.h"
+#include "Platform/ReduceMotion.h"
+#include "Store/AppStore.h"
+#include "Theme/Icons.h"
+#include "Theme/Theme.h"
+#include "Views/ProgressLine.h"
+#include "Views/SmallCaps.h"
+#include "Views/TextBlock.h"
+#include "Views/VaultButton.h"
+#include "Views/VaultCard.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSettings>
+#include <QVBoxLayout>
+
+namespace bx {
+
+// MARK: pieces
+
+class SymbolLabel : public ThemedWidget {
+public:
+  SymbolLabel(qreal pixels, QWidget* parent) : ThemedWidget(parent), pixels_(pixels) {
+    const int side = int(std::ceil(Icons::boxSize(pixels)));
+    setFixedSize(side, side);
+  }
+  void set(const QString& symbol, const ThemeColor& color) {
+    if (symbol == symbol_ && color == color_) return;
+    symbol_ = symbol;
+    color_ = color;
+    update();
+  }
+  QString symbol() const { return symbol_; }
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    Icons::paint(p, QRectF(rect()), symbol_, color_.resolved());
+  }
+
+private:
+  qreal pixels_;
+  QString symbol_;
+  ThemeColor color_;
+};
+
+// A small indeterminate activity indicator; still under Reduce Motion.
+class Spinner : public ThemedWidget {
+public:
+  explicit Spinner(QWidget* parent) : ThemedWidget(parent) {
+    setFixedSize(12, 12);
+    timer_.setInterval(80);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      angle_ = (angle_ + 30) % 360;
+      update();
+    });
+  }
+
+protected:
+  void showEvent(QShowEvent*) override { timer_.start(); }
+  void hideEvent(QHideEvent*) override { timer_.stop(); }
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPen pen(Theme::ink2.resolved(), 1.6, Qt::SolidLine, Qt::RoundCap);
+    p.setPen(pen);
+    const int start = ReduceMotion::isOn() ? 90 : 90 - angle_;
+    p.drawArc(QRectF(1.5, 1.5, 9, 9), start * 16, 270 * 16);
+  }
+
+private:
+  QTimer timer_;
+  int angle_ = 0;
+};
+
+namespace {
+TextBlock* line(QWidget* parent, const QFont& font, const ThemeColor& color) {
+  auto* t = new TextBlock(QString(), parent);
+  t->setTextFont(font);
+  t->setColor(color);
+  t->setMaxLines(1);
+  t->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  return t;
+}
+
+int yearOf(Date d) {
+  return QDateTime::fromSecsSinceEpoch(secondsSince1970(d)).date().year();
+}
+
+void armMinute(QTimer& t, QObject* owner, std::function<void()> f) {
+  t.setInterval(60 * 1000);
+  QObject::connect(&t, &QTimer::timeout, owner, std::move(f));
+  t.start();
+}
+} // namespace
+
+// MARK: settings
+
+ScheduleSettings& ScheduleSettings::shared() {
+  static ScheduleSettings s;
+  return s;
+}
+
+bool ScheduleSettings::enabled() { return QSettings().value(QStringLiteral("scheduleEnabled"), false).toBool(); }
+
+std::optional<int> ScheduleSettings::hours() {
+  QSettings s;
+  if (!s.contains(QStringLiteral("scheduleHours"))) return std::nullopt;
+  return s.value(QStringLiteral("scheduleHours")).toInt();
+}
+
+std::optional<Date> lastCheckDate(const BackupStatus& backup, const std::vector<MailAccount>& accounts) {
+  if (backup.lastFinished) return backup.lastFinished;
+  std::optional<Date> latest;
+  for (const auto& a : accounts)
+    if (a.lastBackup && (!latest || *a.lastBackup > *latest)) latest = a.lastBackup;
+  return latest;
+}
+
+// MARK: header
+
+VaultHeader::VaultHeader(AppStore& store, QWidget* parent) : ThemedWidget(parent), store_(store) {
+  auto* v = new QVBoxLayout(this);
+  v->setContentsMargins(0, 4, 0, 0);
+  v->setSpacing(3);
+  v->addWidget(new SmallCaps(QStringLiteral("The Vault"), Theme::ink3, this));
+  auto* row = new QHBoxLayout;
+  row->setSpacing(5);
+  count_ = new TextBlock(QString(), this);
+  count_->setTextFont(Theme::Font::system(20, QFont::DemiBold, true));
+  count_->setColor(Theme::ink);
+  messages_ = new TextBlock(QStringLiteral("messages"), this);
+  messages_->setTextFont(Theme::Font::callout());
+  messages_->setColor(Theme::ink2);
+  row->addWidget(count_, 0, Qt::AlignBaseline);
+  row->addWidget(messages_, 0, Qt::AlignBaseline);
+  row->addStretch(1);
+  v->addLayout(row);
+  detail_ = line(this, Theme::Font::system(10, QFont::Normal, true), Theme::ink3);
+  checked_ = line(this, Theme::Font::system(10, QFont::Normal, true), Theme::ink3);
+  v->addWidget(detail_);
+  v->addWidget(checked_);
+  for (auto signal : {&AppStore::recordsChanged, &AppStore::cachesChanged, &AppStore::backupChanged,
+                      &AppStore::accountsChanged})
+    connect(&store_, signal, this, &VaultHeader::refresh);
+  armMinute(minute_, this, [this] { refresh(); });
+  refresh();
+}
+
+QString VaultHeader::countText() const { return BrowserText::count((long long)store_.records().size()); }
+
+QString VaultHeader::detail() const {
+  const auto& r = store_.records();
+  if (r.empty()) return BrowserText::headerDetail(store_.totalBytes(), std::nullopt, std::nullopt);
+  return BrowserText::headerDetail(store_.totalBytes(), yearOf(r.back().date), yearOf(r.front().date));
+}
+
+QString VaultHeader::checkedText() const {
+  const auto d = lastCheckDate(store_.backup(), store_.accounts());
+  return d ? QStringLiteral("checked ") + Fmt::ago(*d) : QString();
+}
+
+void VaultHeader::refresh() {
+  count_->setText(countText());
+  detail_->setText(detail());
+  const QString checked = checkedText();
+  checked_->setText(checked);
+  checked_->setVisible(!checked.isEmpty());
+  setAccessibleName(QStringLiteral("The Vault, ") + countText() + QStringLiteral(" messages, ") + detail() +
+                    (checked.isEmpty() ? QString() : QStringLiteral(", ") + checked));
+}
+
+// MARK: strip
+
+BackupStrip::BackupStrip(AppStore& store, QWidget* parent) : ThemedWidget(parent), store_(store) {
+  auto* v = new QVBoxLayout(this);
+  v->setContentsMargins(10, 10, 10, 10);
+  v->setSpacing(8);
+
+  idle_ = new QWidget(this);
+  auto* idle = new QHBoxLayout(idle_);
+  idle->setContentsMargins(0, 0, 0, 0);
+  idle->setSpacing(8);
+  shield_ = new SymbolLabel(15, idle_);
+  auto* texts = new QVBoxLayout;
+  texts->setSpacing(1);
+  title_ = line(idle_, Theme::Font::weighted(Theme::Font::callout(), QFont::Medium), Theme::ink);
+  detail_ = line(idle_, Theme::Font::system(9.5, QFont::Normal, true), Theme::ink3);
+  texts->addWidget(title_);
+  texts->addWidget(detail_);
+  backUp_ = new VaultButton(QStringLiteral("Back Up"), VaultButtonStyle::Kind::Primary, true, idle_);
+  backUp_->setProperty("demoAnchor", QStringLiteral("backupNow"));
+  connect(backUp_, &QAbstractButton::clicked, this, [this] { store_.backUpNow(std::nullopt); });
+  idle->addWidget(shield_, 0, Qt::AlignVCenter);
+  idle->addLayout(texts, 1);
+  idle->addSpacing(4);
+  idle->addWidget(backUp_, 0, Qt::AlignVCenter);
+  v->addWidget(idle_);
+
+  running_ = new QWidget(this);
+  auto* run = new QVBoxLayout(running_);
+  run->setContentsMargins(0, 0, 0, 0);
+  run->setSpacing(8);
+  auto* top = new QHBoxLayout;
+  top->setSpacing(6);
+  spinner_ = new Spinner(running_);
+  runTitle_ = line(running_, Theme::Font::weighted(Theme::Font::callout(), QFont::Medium), Theme::ink);
+  stop_ = new VaultButton(QString(), VaultButtonStyle::Kind::Quiet, true, running_);
+  stop_->setSymbol(QStringLiteral("stop.fill"), 9);
+  stop_->setAccessibleName(QStringLiteral("Stop backup"));
+  stop_->setToolTip(PlatformText::localize(QStringLiteral("Stop backup (⌘.)")));
+  connect(stop_, &QAbstractButton::clicked, this, [this] { store_.stopBackup(); });
+  top->addWidget(spinner_, 0, Qt::AlignVCenter);
+  top->addWidget(runTitle_, 1, Qt::AlignVCenter);
+  top->addWidget(stop_, 0, Qt::AlignVCenter);
+  run->addLayout(top);
+  bar_ = new ProgressLine(0, Theme::seal, 3, running_);
+  run->addWidget(bar_);
+  progress_ = line(running_, Theme::Font::system(10, QFont::Normal, true), Theme::ink3);
+  run->addWidget(progress_);
+  v->addWidget(running_);
+
+  indexing_ = line(this, Theme::Font::system(9.5, QFont::Normal, true), Theme::ink3);
+  v->addWidget(indexing_);
+
+  setToolTip(PlatformText::localize(QStringLiteral("Double-click for the backup ledger (⇧⌘0)")));
+  backUp_->installEventFilter(this);
+  stop_->installEventFilter(this);
+
+  for (auto signal : {&AppStore::backupChanged, &AppStore::accountsChanged, &AppStore::backupProblemsChanged,
+                      &AppStore::indexingChanged})
+    connect(&store_, signal, this, &BackupStrip::refresh);
+  connect(&ScheduleSettings::shared(), &ScheduleSettings::changed, this, &BackupStrip::refresh);
+  armMinute(minute_, this, [this] { refresh(); });
+  refresh();
+}
+
+QString BackupStrip::statusTitle() const {
+  const bool ever = store_.backup().lastFinished.has_value() ||
+                    std::any_of(store_.accounts().begin(), store_.accounts().end(),
+                                [](const MailAccount& a) { return a.lastBackup.has_value(); });
+  return BrowserText::statusTitle(!store_.backupProblems().isEmpty(), store_.accounts().empty(), ever);
+}
+
+QString BackupStrip::statusDetail() const {
+  const auto d = lastCheckDate(store_.backup(), store_.accounts());
+  return BrowserText::statusDetail(d ? std::optional<QString>(Fmt::ago(*d)) : std::nullopt, ScheduleSettings::enabled(),
+                                   ScheduleSettings::hours(), int(store_.accounts().size()));
+}
+
+bool BackupStrip::isRunningShown() const { return !running_->isHidden(); }
+QString BackupStrip::runningTitle() const { return runTitle_->text(); }
+QString BackupStrip::progressText() const { return progress_->text(); }
+double BackupStrip::progressValue() const { return bar_->value(); }
+QString BackupStrip::indexingText() const { return indexing_->isHidden() ? QString() : indexing_->text(); }
+
+void BackupStrip::refresh() {
+  const BackupStatus& b = store_.backup();
+  idle_->setVisible(!b.running);
+  running_->setVisible(b.running);
+  const bool problems = !store_.backupProblems().isEmpty();
+  shield_->set(problems ? QStringLiteral("exclamationmark.shield.fill") : QStringLiteral("checkmark.shield.fill"),
+               problems ? Theme::caution : Theme::seal);
+  title_->setText(statusTitle());
+  detail_->setText(statusDetail());
+  const bool noAccounts = store_.accounts().empty();
+  backUp_->setEnabled(!noAccounts);
+  backUp_->setToolTip(noAccounts ? QStringLiteral("Add an account first")
+                                 : PlatformText::localize(QStringLiteral("Fetch new mail into the vault (⇧⌘B)")));
+  runTitle_->setText(BrowserText::runningTitle(b.progress));
+  bar_->setValue(BrowserText::progressFraction(b.progress));
+  progress_->setText(BrowserText::progressLine(b.progress));
+  const auto ix = store_.indexing();
+  const bool showIndexing = ix && ix->total > 0;
+  indexing_->setVisible(showIndexing);
+  if (showIndexing) indexing_->setText(BrowserText::indexingLine(ix->done, ix->total));
+  setAccessibleName(b.running ? runningTitle() : statusTitle() + QStringLiteral(", ") + statusDetail());
+}
+
+void BackupStrip::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  VaultCard::paint(p, QRectF(rect()), Theme::rCard, Theme::panel);
+}
+
+void BackupStrip::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton) store_.setShowBackupActivity(true);
+}
+
+bool BackupStrip::eventFilter(QObject* watched, QEvent* event) {
+  // A double-click's second press arrives as a double-click event, which a
+  // button would take as a new press: a double-click on "Back Up" would
+  // start a run and then stop it on the button that replaced it.
+  if (event->type() == QEvent::MouseButtonDblClick && (watched == backUp_ || watched == stop_)) {
+    if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) store_.setShowBackupActivity(true);
+    return true;
+  }
+  return ThemedWidget::eventFilter(watched, event);
+}
+
+} // namespace bx

@@ -1,0 +1,211 @@
+#include "Reader/MailWebView.h"
+
+#include "Mime/HTMLText.h"
+#include "Reader/MailContent.h"
+#include "Reader/MailDocument.h"
+#include "Reader/RemoteBlocker.h"
+#include "Safety/Domains.h"
+#include "Safety/HTMLInspector.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QWebEngineContextMenuRequest>
+#include <QWebEngineHistory>
+#include <QWebEngineNewWindowRequest>
+
+namespace bx {
+
+namespace {
+
+std::function<void(const QUrl&)>& opener() {
+  static std::function<void(const QUrl&)> f = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  return f;
+}
+
+QString ace(const QString& host) {
+  if (host.isEmpty()) return host;
+  const QByteArray a = QUrl::toAce(host, QUrl::AceTransitionalProcessing);
+  return a.isEmpty() ? host.toLower() : QString::fromLatin1(a).toLower();
+}
+
+} // namespace
+
+MailPage::MailPage(MailWebView* view) : QWebEnginePage(MailContent::shared().profile(), view), view_(view) {
+  // A target=_blank link or form asks for a new window: it goes through the
+  // link policy and never makes a view.
+  connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
+    const QUrl url = request.requestedUrl();
+    // Only a link of the message may go on; a form aimed at a new window is
+    // a submission and is dropped like any other.
+    if (request.isUserInitiated() && view_->isLinkTarget(url))
+      QTimer::singleShot(0, view_, [v = QPointer<MailWebView>(view_), url] {
+        if (v) v->activateLink(url);
+      });
+  });
+}
+
+bool MailPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+  if (type == NavigationTypeLinkClicked) {
+    // Refused at once; the policy (and its alert) runs after the engine's
+    // callback has returned.
+    if (!url.isEmpty())
+      QTimer::singleShot(0, view_, [v = QPointer<MailWebView>(view_), url] {
+        if (v) v->activateLink(url);
+      });
+    return false;
+  }
+  if (type == NavigationTypeBackForward) return false;
+  const QString scheme = url.isEmpty() || url.scheme().isEmpty() ? QStringLiteral("about") : url.scheme().toLower();
+  if (scheme == QLatin1String("about") || scheme == QLatin1String("data")) return true;
+  return isMainFrame && url == view_->documentUrl() && MailContent::shared().isPublished(url);
+}
+
+MailWebView::MailWebView(QWidget* parent) : QWebEngineView(parent) {
+  setPage(new MailPage(this));
+  setAcceptDrops(false);
+  setMinimumHeight(120);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  connect(page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
+    // No way back into another message's body.
+    page()->history()->clear();
+    emit documentLoaded(ok);
+  });
+}
+
+MailWebView::~MailWebView() {
+  if (!documentUrl_.isEmpty()) MailContent::shared().revoke(documentUrl_);
+}
+
+void MailWebView::setOpener(std::function<void(const QUrl&)> f) {
+  opener() = f ? std::move(f) : [](const QUrl& url) { QDesktopServices::openUrl(url); };
+}
+
+void MailWebView::openExternally(const QUrl& url) { opener()(url); }
+
+void MailWebView::update(const std::string& html, bool allowRemote, bool transparent,
+                         std::vector<LinkWarning> warnings) {
+  warnings_ = std::move(warnings);
+  page()->setBackgroundColor(transparent ? QColor(Qt::transparent) : QColor(Qt::white));
+  const QString key =
+      QString::number(qHash(QByteArrayView(html.data(), qsizetype(html.size())))) + (allowRemote ? "-true" : "-false");
+  if (key == loadedKey_) return;
+  loadedKey_ = key;
+  const quint64 generation = ++generation_;
+  QPointer<MailWebView> self(this);
+  RemoteBlocker::shared().both([self, generation, html, allowRemote](RuleListPtr list, RuleListPtr imagesOnly) {
+    // Loads run in order; one that a later update overtook is dropped, so
+    // the last one stays on screen.
+    if (!self || generation != self->generation_) return;
+    RuleListPtr chosen = allowRemote ? imagesOnly : list;
+    auto& content = MailContent::shared();
+    if (!self->documentUrl_.isEmpty()) content.revoke(self->documentUrl_);
+    if (chosen) {
+      self->ruleList_ = chosen->identifier();
+      const QSet<QString> images = allowRemote ? MailDocument::remoteImageSources(html) : QSet<QString>{};
+      const std::string shown = MailDocument::neutraliseHints(html);
+      self->linkTargets_ = MailDocument::linkTargets(html);
+      self->documentUrl_ = content.publish(QByteArray::fromStdString(shown), chosen, images);
+    } else {
+      // Without a rule list nothing remote may load: the text alone.
+      self->ruleList_.clear();
+      self->linkTargets_ = MailDocument::linkTargets(html);
+      const std::string text = HTMLInspector::plainTextDocument(HTMLText::toPlain(html));
+      self->documentUrl_ = content.publish(QByteArray::fromStdString(text), nullptr, {});
+    }
+    ++self->loadsStarted_;
+    self->page()->load(self->documentUrl_);
+  });
+}
+
+bool MailWebView::isLinkTarget(const QUrl& url) const {
+  return linkTargets_.contains(url.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded));
+}
+
+QString MailWebView::displayHost(const std::string& host) {
+  const QString h = QString::fromStdString(host);
+  const QString a = ace(h);
+  return a.startsWith(QLatin1String("xn--")) || a.contains(QLatin1String(".xn--")) ? a : h;
+}
+
+std::optional<LinkWarning> MailWebView::matchingWarning(const std::vector<LinkWarning>& warnings, const QUrl& url) {
+  const QString absolute = url.toString(QUrl::FullyEncoded);
+  const QString urlHost = ace(url.host(QUrl::FullyEncoded));
+  for (const auto& w : warnings) {
+    const QString href = QString::fromStdString(w.href);
+    if (href == absolute || QUrl(href).toString(QUrl::FullyEncoded) == absolute) return w;
+    const auto host = Domains::host(w.href);
+    const QString warned = host ? ace(QString::fromStdString(*host)) : QString();
+    if (warned == urlHost) return w;
+  }
+  return std::nullopt;
+}
+
+QUrl MailWebView::sanitizedMailto(const QUrl& url) {
+  QUrl out;
+  out.setScheme(QStringLiteral("mailto"));
+  out.setPath(url.path(QUrl::FullyDecoded));
+  QUrlQuery in(url), kept;
+  for (const auto& [key, value] : in.queryItems(QUrl::FullyDecoded)) {
+    const QString k = key.toLower();
+    if (k == QLatin1String("to") || k == QLatin1String("cc") || k == QLatin1String("subject") ||
+        k == QLatin1String("body"))
+      kept.addQueryItem(k, QString(value).replace(QLatin1Char('+'), QLatin1String("%2B")));
+  }
+  if (!kept.isEmpty()) out.setQuery(kept);
+  return out;
+}
+
+void MailWebView::activateLink(const QUrl& url) {
+  const QString scheme = url.scheme().toLower();
+  if (scheme != QLatin1String("http") && scheme != QLatin1String("https") && scheme != QLatin1String("mailto")) return;
+  const QUrl target = scheme == QLatin1String("mailto") ? sanitizedMailto(url) : url;
+  const auto warning = matchingWarning(warnings_, url);
+  if (!warning) {
+    openExternally(target);
+    return;
+  }
+  if (alert_) alert_->close();
+  const QString host = displayHost(warning->actualHost);
+  auto* box = new QMessageBox(QMessageBox::Warning, QString(),
+                              QStringLiteral("This link doesn’t go to ") + QString::fromStdString(warning->shownDomain),
+                              QMessageBox::NoButton, window());
+  box->setTextFormat(Qt::PlainText);
+  box->setInformativeText(QStringLiteral("It opens ") + host + QStringLiteral(". Only continue if you trust that site."));
+  // The informative text is shown as plain text as well.
+  for (auto* label : box->findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
+  QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+  QPushButton* open = box->addButton(QStringLiteral("Open ") + host, QMessageBox::AcceptRole);
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  box->setWindowModality(Qt::WindowModal);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::buttonClicked, this, [box, open, target](QAbstractButton* clicked) {
+    if (clicked == open && box->clickedButton() == open) openExternally(target);
+  });
+  alert_ = box;
+  box->open();
+}
+
+void MailWebView::contextMenuEvent(QContextMenuEvent* event) {
+  QWebEngineContextMenuRequest* request = lastContextMenuRequest();
+  QMenu menu(this);
+  QAction* copy = menu.addAction(QStringLiteral("Copy"), this, [this] { triggerPageAction(QWebEnginePage::Copy); });
+  copy->setEnabled(request && !request->selectedText().isEmpty());
+  menu.addAction(QStringLiteral("Select All"), this, [this] { triggerPageAction(QWebEnginePage::SelectAll); });
+  if (request && request->linkUrl().isValid() && !request->linkUrl().isEmpty()) {
+    const QUrl link = request->linkUrl();
+    menu.addAction(QStringLiteral("Copy Link Address"), this,
+                   [link] { QApplication::clipboard()->setText(link.toString(QUrl::FullyEncoded)); });
+  }
+  menu.exec(event->globalPos());
+}
+
+} // namespace bx

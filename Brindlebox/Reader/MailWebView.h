@@ -1,0 +1,102 @@
+#pragma once
+
+#include "Safety/LinkWarning.h"
+
+#include <QPointer>
+#include <QSet>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QMessageBox>
+
+namespace bx {
+
+class MailWebView;
+
+// The page of one message view: it never follows a link itself. Clicks go
+// to the view's link policy after the engine's callback has returned; any
+// other navigation is allowed only for about:, data: and the view's own
+// current document.
+class MailPage : public QWebEnginePage {
+  Q_OBJECT
+public:
+  explicit MailPage(MailWebView* view);
+
+protected:
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+  QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+
+private:
+  MailWebView* view_;
+};
+
+// A message body in the web engine: scripts off, the shared off-the-record
+// profile, the document served from our scheme under the rule list chosen
+// by `allowRemote` (Part of the reader's remote-content rules).
+class MailWebView : public QWebEngineView {
+  Q_OBJECT
+public:
+  explicit MailWebView(QWidget* parent = nullptr);
+  ~MailWebView() override;
+
+  // Hands over the link warnings (always) and loads `html` when it or
+  // `allowRemote` changed since the last load.
+  void update(const std::string& html, bool allowRemote, bool transparent, std::vector<LinkWarning> warnings);
+
+  const std::vector<LinkWarning>& warnings() const { return warnings_; }
+  QString loadedKey() const { return loadedKey_; }
+  // The document the view shows or is loading (empty before the first load).
+  QUrl documentUrl() const { return documentUrl_; }
+  // Which rule list the last load used: "brindlebox-block-remote",
+  // "brindlebox-images-only-2", or empty for the plain-text fallback.
+  QString ruleListInForce() const { return ruleList_; }
+  int loadsStarted() const { return loadsStarted_; }
+
+  // The link policy for a click on `url`: nothing for schemes other than
+  // http, https and mailto; the warning alert for a deceptive link; else
+  // the system opens it.
+  void activateLink(const QUrl& url);
+  // The warning a click on `url` matches, if any; hosts compare in ACE.
+  static std::optional<LinkWarning> matchingWarning(const std::vector<LinkWarning>& warnings, const QUrl& url);
+  // A mailto: address cut down to its addresses, cc, subject and body.
+  static QUrl sanitizedMailto(const QUrl& url);
+  // A host as the alert names it: ACE when it is an internationalised name.
+  static QString displayHost(const std::string& host);
+
+  // Whether `url` is the target of one of the document's links.
+  bool isLinkTarget(const QUrl& url) const;
+
+  // The open alert for a deceptive link, if one is showing (tests).
+  QMessageBox* linkAlert() const { return alert_; }
+
+  // What opens a URL outside; QDesktopServices by default (tests replace it).
+  static void setOpener(std::function<void(const QUrl&)> opener);
+  static void openExternally(const QUrl& url);
+
+signals:
+  void documentLoaded(bool ok);
+
+protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+  friend class MailPage;
+  void startLoad(const std::string& html, bool allowRemote);
+
+  std::vector<LinkWarning> warnings_;
+  QString loadedKey_;
+  QUrl documentUrl_;
+  QString ruleList_;
+  int loadsStarted_ = 0;
+  quint64 generation_ = 0;
+  QPointer<QMessageBox> alert_;
+  QSet<QString> linkTargets_;
+};
+
+} // namespace bx

@@ -1,0 +1,436 @@
+#include "Reader/MessageReader.h"
+
+#include "Mime/HTMLText.h"
+#include "Platform/PlatformText.h"
+#include "Platform/PreviewDialog.h"
+#include "Platform/ReduceMotion.h"
+#include "Platform/RevealFile.h"
+#include "Reader/AttachmentFiles.h"
+#include "Reader/MailWebView.h"
+#include "Reader/ReaderPieces.h"
+#include "Reader/ReaderText.h"
+#include "Safety/HTMLInspector.h"
+#include "Store/AppStore.h"
+#include "Theme/Icons.h"
+#include "Theme/Theme.h"
+#include "Views/Hairline.h"
+#include "Views/Monogram.h"
+#include "Views/SafetyNote.h"
+#include "Views/TextBlock.h"
+#include "Views/VaultButton.h"
+#include "Views/VaultEmpty.h"
+
+#include <QBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace bx {
+
+namespace {
+
+QFont mono(qreal px, QFont::Weight w = QFont::Normal) { return Theme::Font::system(px, w, true); }
+
+QLabel* plainLabel(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setFont(font);
+  QPalette pal = label->palette();
+  pal.setColor(QPalette::WindowText, color.resolved());
+  label->setPalette(pal);
+  return label;
+}
+
+// Name and address side by side when they fit, else the address under the
+// name.
+class SenderLines : public QWidget {
+public:
+  SenderLines(QLabel* name, QLabel* email, QWidget* parent) : QWidget(parent), name_(name), email_(email) {
+    box_ = new QBoxLayout(QBoxLayout::LeftToRight, this);
+    box_->setContentsMargins(0, 0, 0, 0);
+    box_->setSpacing(6);
+    box_->addWidget(name_, 0, Qt::AlignBottom);
+    if (email_) box_->addWidget(email_, 0, Qt::AlignBottom);
+    box_->addStretch();
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+  bool sideBySide() const { return box_->direction() == QBoxLayout::LeftToRight; }
+
+protected:
+  void resizeEvent(QResizeEvent* e) override {
+    const int need = name_->sizeHint().width() + (email_ ? 6 + email_->sizeHint().width() : 0);
+    const bool fits = need <= e->size().width();
+    box_->setDirection(fits ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    box_->setSpacing(fits ? 6 : 1);
+    QWidget::resizeEvent(e);
+  }
+
+private:
+  QLabel* name_;
+  QLabel* email_;
+  QBoxLayout* box_;
+};
+
+}  // namespace
+
+MessageReader::MessageReader(AppStore* store, std::shared_ptr<const OpenMessage> message, QWidget* parent)
+    : ThemedWidget(parent), store_(store), message_(std::move(message)) {
+  setObjectName(QStringLiteral("MessageReader"));
+  root_ = new QVBoxLayout(this);
+  root_->setContentsMargins(0, 0, 0, 0);
+  root_->setSpacing(0);
+  build();
+  if (store_) {
+    connect(store_, &AppStore::allowImagesForChanged, this, [this] {
+      rebuildNotes();
+      refreshBody();
+    });
+  }
+  connect(&DemoShowLinks::shared(), &DemoShowLinks::posted, this, [this] { setShowLinks(true); });
+}
+
+MessageReader::~MessageReader() {
+  if (preview_) preview_->close();
+}
+
+bool MessageReader::imagesAllowed() const {
+  return store_ && store_->allowImagesFor().contains(QString::fromStdString(message_->record.path));
+}
+
+bool MessageReader::showAuth() const { return trust_ && trust_->showAuth(); }
+
+MessageReader::BodyInputs MessageReader::bodyOf(const OpenMessage& message, bool imagesAllowed) {
+  const auto& parsed = message.parsed;
+  if (parsed.htmlBody)
+    return {HTMLInspector::prepareForDisplay(*parsed.htmlBody, parsed.attachments, false), imagesAllowed, false, true};
+  return {HTMLInspector::plainTextDocument(parsed.textBody ? *parsed.textBody : "(This message has no text.)"), false,
+          true, false};
+}
+
+void MessageReader::build() {
+  const OpenMessage& m = *message_;
+  label_ = new CatalogueLabel(store_, m, this);
+  connect(label_->revealButton(), &QAbstractButton::clicked, this, [this] { reveal(); });
+  root_->addWidget(label_);
+
+  header_ = new QWidget(this);
+  auto* header = new QVBoxLayout(header_);
+  header->setContentsMargins(24, 16, 24, 14);
+  header->setSpacing(12);
+
+  auto* subject = new TextBlock(m.parsed.subject.empty() ? QStringLiteral("(no subject)")
+                                                          : QString::fromStdString(m.parsed.subject),
+                                header_);
+  subject->setObjectName(QStringLiteral("subject"));
+  subject->setTextFont(Theme::Font::title());
+  subject->setColor(Theme::ink);
+  subject->setMaxLines(3);
+  header->addWidget(subject);
+
+  // Sender row.
+  auto* row = new QHBoxLayout;
+  row->setSpacing(10);
+  const MailAddress* from = m.parsed.from.empty() ? nullptr : &m.parsed.from.front();
+  row->addWidget(new Monogram(from ? QString::fromStdString(from->name) : QString(),
+                              from ? QString::fromStdString(from->email) : QString(), 30, header_),
+                 0, Qt::AlignTop);
+  auto* who = new QVBoxLayout;
+  who->setSpacing(2);
+  auto* name = plainLabel(from ? ReaderText::display(*from) : QStringLiteral("(unknown sender)"),
+                          Theme::Font::headline(), Theme::ink, header_);
+  name->setObjectName(QStringLiteral("senderName"));
+  name->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  QLabel* email = nullptr;
+  if (from && !from->name.empty()) {
+    email = plainLabel(QString::fromStdString(from->email), mono(11),
+                       m.senderFlags.empty() ? Theme::ink2 : Theme::caution, header_);
+    email->setObjectName(QStringLiteral("senderEmail"));
+    email->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
+  who->addWidget(new SenderLines(name, email, header_));
+  auto addressLine = [&](const char* prefix, const std::vector<MailAddress>& list, const char* objectName) {
+    if (list.empty()) return;
+    QStringList names;
+    for (const auto& a : list) names << ReaderText::display(a);
+    auto* line = new TextBlock(QString::fromLatin1(prefix) + names.join(", "), header_);
+    line->setObjectName(QString::fromLatin1(objectName));
+    line->setTextFont(Theme::Font::callout());
+    line->setColor(Theme::ink3);
+    line->setMaxLines(1);
+    who->addWidget(line);
+  };
+  addressLine("to ", m.parsed.to, "toLine");
+  addressLine("cc ", m.parsed.cc, "ccLine");
+  row->addLayout(who, 1);
+  row->addSpacing(8);
+  auto* right = new QVBoxLayout;
+  right->setSpacing(4);
+  auto* date = plainLabel(ReaderText::headerDate(m), mono(11), Theme::ink2, header_);
+  date->setObjectName(QStringLiteral("date"));
+  right->addWidget(date, 0, Qt::AlignRight);
+  trust_ = new TrustLine(m, header_);
+  right->addWidget(trust_, 0, Qt::AlignRight);
+  right->addStretch();
+  row->addLayout(right);
+  header->addLayout(row);
+
+  auto* notesHost = new QWidget(header_);
+  notesBox_ = new QVBoxLayout(notesHost);
+  notesBox_->setContentsMargins(0, 0, 0, 0);
+  notesBox_->setSpacing(6);
+  header->addWidget(notesHost);
+  rebuildNotes();
+
+  if (m.parsed.fileAttachmentCount() > 0) {
+    auto* scroll = new QScrollArea(header_);
+    scroll->setObjectName(QStringLiteral("attachments"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+    auto* strip = new QWidget(scroll);
+    strip->setAutoFillBackground(false);
+    auto* chips = new QHBoxLayout(strip);
+    chips->setContentsMargins(0, 0, 0, 0);
+    chips->setSpacing(8);
+    for (const auto& attachment : m.parsed.attachments) {
+      if (m.parsed.isShownInBody(attachment)) continue;
+      const MailAttachment* a = &attachment;
+      chips->addWidget(new AttachmentChip(
+          attachment, [this, a] { previewAttachment(*a); }, [this, a] { saveAttachment(*a); }, strip));
+    }
+    chips->addStretch();
+    scroll->setWidget(strip);
+    scroll->setFixedHeight(strip->sizeHint().height());
+    header->addWidget(scroll);
+  }
+  hairline(header_, Qt::BottomEdge, Theme::rule);
+  root_->addWidget(header_);
+
+  web_ = new MailWebView(this);
+  web_->setMinimumHeight(120);
+  root_->addWidget(web_, 1);
+  refreshBody();
+}
+
+QList<SafetyNote*> MessageReader::notes() const {
+  QList<SafetyNote*> out;
+  for (int i = 0; i < notesBox_->count(); ++i)
+    if (auto* n = qobject_cast<SafetyNote*>(notesBox_->itemAt(i)->widget())) out << n;
+  return out;
+}
+
+QList<AttachmentChip*> MessageReader::chips() const { return findChildren<AttachmentChip*>(); }
+
+void MessageReader::rebuildNotes() {
+  while (QLayoutItem* item = notesBox_->takeAt(0)) {
+    if (QWidget* w = item->widget()) {
+      w->hide();
+      w->deleteLater();
+    }
+    delete item;
+  }
+  linkList_ = nullptr;
+  const OpenMessage& m = *message_;
+  const QStringList reasons = ReaderText::senderReasons(m);
+  if (!reasons.isEmpty()) {
+    auto* card = new SafetyNote(m.trust == SenderTrust::failed ? SafetyNote::Tone::Danger : SafetyNote::Tone::Caution,
+                                QStringLiteral("person.crop.circle.badge.questionmark"),
+                                QStringLiteral("This may not be who it says"), std::nullopt, reasons, std::nullopt,
+                                std::nullopt, this);
+    card->setObjectName(QStringLiteral("senderNote"));
+    card->setProperty("demoAnchor", QStringLiteral("senderNote"));
+    notesBox_->addWidget(card);
+  }
+  const auto& warnings = m.report.linkWarnings;
+  if (!warnings.empty()) {
+    auto* card = new SafetyNote(
+        SafetyNote::Tone::Caution, QStringLiteral("link"), ReaderText::linksTitle(int(warnings.size())),
+        QStringLiteral("The text shows one website but the link opens another."), {},
+        SafetyNote::Action{showLinks_ ? QStringLiteral("Hide") : QStringLiteral("Show"),
+                           [this] { QMetaObject::invokeMethod(this, [this] { setShowLinks(!showLinks_); }, Qt::QueuedConnection); }},
+        QStringLiteral("bannerAction"), this);
+    card->setObjectName(QStringLiteral("linksNote"));
+    notesBox_->addWidget(card);
+    if (showLinks_) {
+      linkList_ = new QWidget(this);
+      linkList_->setObjectName(QStringLiteral("linkList"));
+      auto* list = new QVBoxLayout(linkList_);
+      list->setContentsMargins(38, 0, 0, 0);
+      list->setSpacing(4);
+      for (const auto& w : warnings) {
+        auto* line = new QHBoxLayout;
+        line->setSpacing(6);
+        auto* shown = plainLabel(QString::fromStdString(w.shownDomain), mono(11), Theme::ink3, linkList_);
+        QFont struck = shown->font();
+        struck.setStrikeOut(true);
+        shown->setFont(struck);
+        line->addWidget(shown);
+        auto* arrow = new QLabel(linkList_);
+        arrow->setPixmap(Icons::pixmap(QStringLiteral("arrow.right"), 11, Theme::ink3.resolved(), devicePixelRatioF()));
+        line->addWidget(arrow);
+        line->addWidget(plainLabel(MailWebView::displayHost(w.actualHost), mono(11, QFont::DemiBold), Theme::danger,
+                                   linkList_));
+        line->addStretch();
+        list->addLayout(line);
+      }
+      notesBox_->addWidget(linkList_);
+    }
+  }
+  const auto& report = m.report;
+  if (report.trackerCount > 0 || report.remoteImageCount > 0) {
+    const auto text = ReaderText::trackerCard(report);
+    std::optional<SafetyNote::Action> action;
+    if (report.remoteImageCount >= 1 && !imagesAllowed())
+      action = SafetyNote::Action{ReaderText::showImagesTitle(report.remoteImageCount), [this] {
+                                    QMetaObject::invokeMethod(this, [this] { allowImages(); }, Qt::QueuedConnection);
+                                  }};
+    auto* card = new SafetyNote(SafetyNote::Tone::Shield, QStringLiteral("eye.slash"), text.title, text.text, {}, action,
+                                QStringLiteral("loadImages"), this);
+    card->setObjectName(QStringLiteral("trackerNote"));
+    card->setProperty("demoAnchor", QStringLiteral("trackerChip"));
+    card->setToolTip(PlatformText::localize(QStringLiteral("Load remote pictures with ⇧⌘L. Tracking pixels stay blocked."))
+                         .toHtmlEscaped());
+    notesBox_->addWidget(card);
+  }
+  notesBox_->parentWidget()->setVisible(notesBox_->count() > 0);
+}
+
+void MessageReader::setShowLinks(bool on) {
+  if (showLinks_ == on) return;
+  showLinks_ = on;
+  rebuildNotes();
+}
+
+void MessageReader::allowImages() {
+  if (store_) store_->allowImages(QString::fromStdString(message_->record.path));
+}
+
+void MessageReader::refreshBody() {
+  const BodyInputs body = bodyOf(*message_, imagesAllowed());
+  web_->update(body.html, body.allowRemote, body.transparent,
+               body.isHTML ? message_->report.linkWarnings : std::vector<LinkWarning>{});
+}
+
+void MessageReader::setMessage(std::shared_ptr<const OpenMessage> message) {
+  // Same path, new value: rebuild the pieces but keep the view state.
+  const bool links = showLinks_;
+  message_ = std::move(message);
+  while (QLayoutItem* item = root_->takeAt(0)) {
+    if (QWidget* w = item->widget()) {
+      w->hide();
+      w->deleteLater();
+    }
+    delete item;
+  }
+  showLinks_ = links;
+  build();
+}
+
+void MessageReader::previewAttachment(const MailAttachment& attachment) {
+  quickLookURL_ = AttachmentFiles::temporaryURL(attachment, message_->record.path);
+  if (preview_) preview_->close();
+  if (!quickLookURL_) return;
+  const MailAttachment* a = &attachment;
+  preview_ = new PreviewDialog(QString::fromStdString(quickLookURL_->string()), [this, a] { saveAttachment(*a); },
+                               this);
+  connect(preview_, &QObject::destroyed, this, [this] { quickLookURL_.reset(); });
+  preview_->show();
+}
+
+void MessageReader::saveAttachment(const MailAttachment& attachment) {
+  const auto name = AttachmentFiles::save(attachment, this);
+  if (name && store_)
+    store_->showToast(QStringLiteral("Saved “") + *name + QStringLiteral("”"), QStringLiteral("arrow.down.circle.fill"),
+                      Theme::seal);
+}
+
+void MessageReader::reveal() {
+  // The message on screen, not whatever the list selects by now.
+  if (!store_) return;
+  try {
+    RevealFile::reveal(QString::fromStdString(store_->layout().url(message_->record.path).string()));
+  } catch (const std::exception&) {
+  }
+}
+
+// ---- Reader view ---------------------------------------------------------------
+
+ReaderView::ReaderView(AppStore* store, QWidget* parent) : ThemedWidget(parent), store_(store) {
+  layout_ = new QVBoxLayout(this);
+  layout_->setContentsMargins(0, 0, 0, 0);
+  layout_->setSpacing(0);
+  if (store_) {
+    connect(store_, &AppStore::openMessageChanged, this, &ReaderView::sync);
+    connect(store_, &AppStore::visibleChanged, this, [this] {
+      if (!reader_) showEmpty();
+    });
+  }
+  sync();
+}
+
+void ReaderView::sync() { present(store_ ? store_->openMessage() : std::nullopt); }
+
+void ReaderView::present(const std::optional<OpenMessage>& message) {
+  if (!message) {
+    showEmpty();
+    return;
+  }
+  auto value = std::make_shared<const OpenMessage>(*message);
+  if (reader_ && reader_->message().record.path == message->record.path) {
+    reader_->setMessage(std::move(value));
+    return;
+  }
+  if (empty_) {
+    empty_->hide();
+    empty_->deleteLater();
+    layout_->removeWidget(empty_);
+    empty_ = nullptr;
+  }
+  if (reader_) {
+    layout_->removeWidget(reader_);
+    reader_->hide();
+    reader_->deleteLater();
+  }
+  reader_ = new MessageReader(store_, std::move(value), this);
+  layout_->addWidget(reader_);
+}
+
+void ReaderView::showEmpty() {
+  if (reader_) {
+    layout_->removeWidget(reader_);
+    reader_->hide();
+    reader_->deleteLater();
+    reader_ = nullptr;
+  }
+  if (empty_) {
+    layout_->removeWidget(empty_);
+    empty_->hide();
+    empty_->deleteLater();
+  }
+  QList<QWidget*> actions;
+  if (store_ && !store_->visible().empty()) {
+    auto* open = new VaultButton(QStringLiteral("Open the Newest"), VaultButtonStyle::Kind::Secondary, false);
+    open->setObjectName(QStringLiteral("openNewest"));
+    connect(open, &QAbstractButton::clicked, this, [this] {
+      if (!store_ || store_->visible().empty()) return;
+      store_->setSelectedPath(QString::fromStdString(store_->visible().front()->path));
+      store_->openSelected();
+    });
+    actions << open;
+  }
+  empty_ = new VaultEmpty(QStringLiteral("envelope.open"), QStringLiteral("Pick a message"),
+                          QStringLiteral("Messages open here with remote images and trackers switched off."), actions,
+                          this);
+  layout_->addWidget(empty_);
+}
+
+void ReaderView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Theme::panel.resolved());
+}
+
+} // namespace bx

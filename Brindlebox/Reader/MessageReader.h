@@ -1,0 +1,110 @@
+#pragma once
+
+#include "Store/StoreTypes.h"
+#include "Views/ThemedWidget.h"
+
+#include <QPointer>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+class QVBoxLayout;
+
+namespace bx {
+
+class AppStore;
+class AttachmentChip;
+class CatalogueLabel;
+class MailWebView;
+class SafetyNote;
+class TrustLine;
+class PreviewDialog;
+
+// One opened message: the file-location strip, the header (subject, sender,
+// trust line, safety cards, attachments) and the body. Made afresh for each
+// record path, so its view state (preview, links list, popover) starts over.
+class MessageReader : public ThemedWidget {
+  Q_OBJECT
+public:
+  MessageReader(AppStore* store, std::shared_ptr<const OpenMessage> message, QWidget* parent = nullptr);
+  ~MessageReader() override;
+
+  const OpenMessage& message() const { return *message_; }
+  // The same path published again: the new value, view state kept.
+  void setMessage(std::shared_ptr<const OpenMessage> message);
+
+  bool showLinks() const { return showLinks_; }
+  void setShowLinks(bool on);
+  bool showAuth() const;
+  std::optional<std::filesystem::path> quickLookURL() const { return quickLookURL_; }
+
+  // The body's inputs as the reader computes them.
+  struct BodyInputs {
+    std::string html;
+    bool allowRemote;
+    bool transparent;
+    bool isHTML;
+  };
+  static BodyInputs bodyOf(const OpenMessage& message, bool imagesAllowed);
+
+  CatalogueLabel* catalogueLabel() const { return label_; }
+  TrustLine* trustLine() const { return trust_; }
+  MailWebView* webView() const { return web_; }
+  QList<SafetyNote*> notes() const;
+  QList<AttachmentChip*> chips() const;
+  QWidget* linkList() const { return linkList_; }
+  PreviewDialog* preview() const { return preview_; }
+
+  // Actions of the pieces (also the chips' and cards' handlers).
+  void previewAttachment(const MailAttachment& attachment);
+  void saveAttachment(const MailAttachment& attachment);
+  void reveal();
+  void allowImages();
+
+private:
+  void build();
+  void rebuildNotes();
+  void refreshBody();
+  bool imagesAllowed() const;
+
+  AppStore* store_;
+  std::shared_ptr<const OpenMessage> message_;
+  std::optional<std::filesystem::path> quickLookURL_;
+  bool showLinks_ = false;
+
+  QVBoxLayout* root_ = nullptr;
+  QWidget* header_ = nullptr;
+  QVBoxLayout* notesBox_ = nullptr;
+  QWidget* linkList_ = nullptr;
+  CatalogueLabel* label_ = nullptr;
+  TrustLine* trust_ = nullptr;
+  MailWebView* web_ = nullptr;
+  QPointer<PreviewDialog> preview_;
+};
+
+// The third column: the opened message, or the empty state.
+class ReaderView : public ThemedWidget {
+  Q_OBJECT
+public:
+  explicit ReaderView(AppStore* store, QWidget* parent = nullptr);
+
+  MessageReader* reader() const { return reader_; }
+  QWidget* emptyState() const { return empty_; }
+  // Shows `message` (the store's openMessage); follows the store by itself.
+  void present(const std::optional<OpenMessage>& message);
+  void sync();
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+
+private:
+  void showEmpty();
+
+  AppStore* store_;
+  QVBoxLayout* layout_;
+  MessageReader* reader_ = nullptr;
+  QWidget* empty_ = nullptr;
+};
+
+} // namespace bx

@@ -1,0 +1,353 @@
+#include "Reader/ReaderPieces.h"
+
+#include "Platform/PlatformText.h"
+#include "Reader/ReaderText.h"
+#include "Store/AppStore.h"
+#include "Theme/HoverHighlight.h"
+#include "Theme/Icons.h"
+#include "Theme/Theme.h"
+#include "Views/Hairline.h"
+#include "Views/Seal.h"
+#include "Views/SmallCaps.h"
+#include "Views/TextBlock.h"
+#include "Views/VaultButton.h"
+#include "Views/VaultCard.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace bx {
+
+namespace {
+
+QFont mono(qreal px, QFont::Weight w = QFont::Normal) { return Theme::Font::system(px, w, true); }
+
+void setColor(QWidget* w, const ThemeColor& c) {
+  QPalette pal = w->palette();
+  pal.setColor(QPalette::WindowText, c.resolved());
+  pal.setColor(QPalette::Text, c.resolved());
+  w->setPalette(pal);
+}
+
+QLabel* plainLabel(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setFont(font);
+  setColor(label, color);
+  return label;
+}
+
+}  // namespace
+
+DemoShowLinks& DemoShowLinks::shared() {
+  static DemoShowLinks* instance = new DemoShowLinks;
+  return *instance;
+}
+
+// ---- Trust line ---------------------------------------------------------------
+
+TrustLine::TrustLine(const OpenMessage& message, QWidget* parent)
+    : QAbstractButton(parent), trust_(message.trust), auth_(message.authResults) {
+  setFocusPolicy(Qt::StrongFocus);
+  setCursor(Qt::PointingHandCursor);
+  setToolTip(QStringLiteral("Sender checks recorded by your mail provider").toHtmlEscaped());
+  setAccessibleName(QStringLiteral("Sender checks recorded by your mail provider"));
+  HoverHighlight::apply(this, 5, false);
+  connect(this, &QAbstractButton::clicked, this, [this] { setShowAuth(!showAuth()); });
+}
+
+QSize TrustLine::sizeHint() const {
+  int w = 6 + int(std::ceil(Icons::boxSize(11)));
+  const auto checks = ReaderText::checks(auth_);
+  if (checks.empty()) {
+    w += 5 + QFontMetrics(mono(10)).horizontalAdvance(QStringLiteral("not checked"));
+  } else {
+    const QFontMetrics fm(mono(9.5, QFont::Medium));
+    for (const auto& c : checks) w += 5 + fm.horizontalAdvance(c.key);
+  }
+  w += 6;
+  const int h = std::max(int(std::ceil(Icons::boxSize(11))), QFontMetrics(mono(10)).height()) + 4;
+  return {w, h};
+}
+
+void TrustLine::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const auto seal = ReaderText::trustSeal(trust_);
+  const qreal box = Icons::boxSize(11);
+  qreal x = 6;
+  const qreal mid = height() / 2.0;
+  Icons::paint(p, QRectF(x, mid - box / 2, box, box), seal.symbol, seal.tint.resolved());
+  x += box;
+  const auto checks = ReaderText::checks(auth_);
+  if (checks.empty()) {
+    p.setFont(mono(10));
+    p.setPen(Theme::ink3.resolved());
+    x += 5;
+    const QFontMetrics fm(p.font());
+    p.drawText(QPointF(x, mid + (fm.ascent() - fm.descent()) / 2.0), QStringLiteral("not checked"));
+  } else {
+    QFont f = mono(9.5, QFont::Medium);
+    for (const auto& c : checks) {
+      x += 5;
+      QFont cf = f;
+      cf.setStrikeOut(!c.passes);
+      p.setFont(cf);
+      p.setPen((c.passes ? Theme::ink2 : Theme::danger).resolved());
+      const QFontMetrics fm(cf);
+      p.drawText(QPointF(x, mid + (fm.ascent() - fm.descent()) / 2.0), c.key);
+      x += fm.horizontalAdvance(c.key);
+    }
+  }
+  if (hasFocus()) {
+    p.setPen(QPen(Theme::focus.resolved(), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+  }
+}
+
+void TrustLine::setShowAuth(bool on) {
+  if (on == showAuth()) return;
+  if (!on) {
+    if (popover_) popover_->close();
+    return;
+  }
+  auto* pop = new AuthPopover(auth_, this);
+  popover_ = pop;
+  connect(pop, &QObject::destroyed, this, [this] { update(); });
+  pop->adjustSize();
+  // Arrow on the bottom edge: the popover sits above the line.
+  QPoint at = mapToGlobal(QPoint(width() - pop->width(), -pop->height() - 4));
+  if (at.y() < 0) at = mapToGlobal(QPoint(width() - pop->width(), height() + 4));
+  pop->move(at);
+  pop->show();
+  pop->setFocus();
+}
+
+AuthPopover::AuthPopover(const std::map<std::string, std::string>& authResults, QWidget* parent)
+    : QFrame(parent, Qt::Popup) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setAttribute(Qt::WA_TranslucentBackground, false);
+  auto* v = new QVBoxLayout(this);
+  v->setContentsMargins(16, 16, 16, 16);
+  v->setSpacing(8);
+  v->addWidget(new SmallCaps(QStringLiteral("What your mail provider recorded"), Theme::ink3, this));
+  const auto checks = ReaderText::checks(authResults);
+  if (checks.empty()) {
+    auto* none = new TextBlock(
+        QStringLiteral("This message has no Authentication-Results header, so there’s nothing to check."), this);
+    none->setTextFont(Theme::Font::callout());
+    none->setColor(Theme::ink);
+    none->setMaxTextWidth(300);
+    v->addWidget(none);
+  } else {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(6);
+    for (const auto& c : checks) {
+      auto* badge = new Seal(c.key + QLatin1Char(' ') + c.value, 10.5, c.passes ? Theme::seal : Theme::danger,
+                             c.passes ? QStringLiteral("checkmark") : QStringLiteral("xmark"), this);
+      badge->setObjectName(QStringLiteral("authBadge"));
+      row->addWidget(badge);
+    }
+    row->addStretch();
+    v->addLayout(row);
+  }
+  auto* explain = new TextBlock(
+      QStringLiteral("SPF checks the sending server, DKIM checks the signature and DMARC ties both to the From "
+                     "address. A pass means the message really came from the domain it claims."),
+      this);
+  explain->setTextFont(Theme::Font::caption());
+  explain->setColor(Theme::ink2);
+  explain->setFixedWidth(300);
+  v->addWidget(explain);
+}
+
+void AuthPopover::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  VaultCard::paint(p, QRectF(rect()), 10, Theme::raised);
+}
+
+// ---- Catalogue label --------------------------------------------------------------
+
+CatalogueLabel::CatalogueLabel(AppStore* store, const OpenMessage& message, QWidget* parent) : ThemedWidget(parent) {
+  setFixedHeight(30);
+  auto* h = new QHBoxLayout(this);
+  h->setContentsMargins(16, 0, 16, 0);
+  h->setSpacing(8);
+  QFont label = Theme::Font::label();
+  label.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
+  h->addWidget(plainLabel(QString::fromStdString(message.record.account), label, Theme::ink2, this));
+  h->addWidget(plainLabel(QStringLiteral("›"), label, Theme::ink3, this));
+  h->addWidget(plainLabel(QString::fromStdString(message.record.folder), label, Theme::ink2, this));
+  auto* rule = new QWidget(this);
+  rule->setFixedSize(1, 12);
+  rule->setAutoFillBackground(true);
+  QPalette rp = rule->palette();
+  rp.setColor(QPalette::Window, Theme::rule.resolved());
+  rule->setPalette(rp);
+  h->addWidget(rule);
+
+  const QString relative = ReaderText::relativeName(QString::fromStdString(message.record.path));
+  name_ = new QLabel(this);
+  name_->setTextFormat(Qt::PlainText);
+  name_->setFont(mono(10));
+  setColor(name_, Theme::ink3);
+  name_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  name_->setProperty("fullText", relative);
+  name_->setMinimumWidth(20);
+  name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  QString fullPath;
+  if (store) {
+    try {
+      fullPath = QString::fromStdString(store->layout().url(message.record.path).string());
+    } catch (const std::exception&) {
+      fullPath = QString::fromStdString((store->layout().root / message.record.path).string());
+    }
+  }
+  name_->setToolTip(fullPath.toHtmlEscaped());
+  name_->setText(relative);
+  name_->installEventFilter(this);
+  h->addWidget(name_, 1);
+
+  h->addWidget(plainLabel(ReaderText::fileBytes(message.fileSize), mono(10), Theme::ink3, this));
+  const auto look = ReaderText::copySeal(message.copy);
+  seal_ = new Seal(look.text, 11, look.tint, look.symbol, this);
+  seal_->setToolTip(look.tooltip.toHtmlEscaped());
+  if (message.copy.kind == CopyStatus::Kind::verified) seal_->setProperty("demoAnchor", QStringLiteral("verifiedSeal"));
+  h->addWidget(seal_);
+
+  reveal_ = new VaultButton(QString(), VaultButtonStyle::Kind::Quiet, true, this);
+  reveal_->setSymbol(QStringLiteral("arrow.up.right.square"), 11);
+  const QString tip = PlatformText::localize(QStringLiteral("Reveal in Finder (⇧⌘R)"));
+  reveal_->setToolTip(tip.toHtmlEscaped());
+  reveal_->setAccessibleName(PlatformText::localize(QStringLiteral("Reveal in Finder")));
+  reveal_->setProperty("demoAnchor", QStringLiteral("revealFinder"));
+  reveal_->setFocusPolicy(Qt::StrongFocus);
+  h->addWidget(reveal_);
+  hairline(this, Qt::BottomEdge, Theme::rule);
+}
+
+QString CatalogueLabel::relativeNameShown() const { return name_->text(); }
+
+void CatalogueLabel::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Theme::paper.resolved());
+}
+
+bool CatalogueLabel::eventFilter(QObject* watched, QEvent* event) {
+  // A long name is cut in the middle, keeping the file's end in view.
+  if (watched == name_ && event->type() == QEvent::Resize) {
+    const QString full = name_->property("fullText").toString();
+    name_->setText(QFontMetrics(name_->font()).elidedText(full, Qt::ElideMiddle, name_->width()));
+  }
+  return ThemedWidget::eventFilter(watched, event);
+}
+
+// ---- Attachment chip ------------------------------------------------------------
+
+QIcon AttachmentChip::icon(const std::string& filename) {
+  const QString name = QString::fromStdString(filename);
+  const QString last = name.section('/', -1);
+  const int dot = last.lastIndexOf('.');
+  const QString ext = dot >= 0 ? last.mid(dot + 1) : QString();
+  QMimeDatabase db;
+  const QMimeType type = ext.isEmpty() ? db.mimeTypeForName(QStringLiteral("application/octet-stream"))
+                                       : db.mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension);
+  QIcon themed = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+  if (!themed.isNull()) return themed;
+  return QIcon(Icons::pixmap(QStringLiteral("doc"), 22, Theme::ink2.resolved(), 2.0));
+}
+
+AttachmentChip::AttachmentChip(const MailAttachment& attachment, std::function<void()> preview,
+                               std::function<void()> save, QWidget* parent)
+    : ThemedWidget(parent), attachment_(&attachment), preview_(std::move(preview)), saveAction_(std::move(save)) {
+  setFocusPolicy(Qt::StrongFocus);
+  setCursor(Qt::PointingHandCursor);
+  setAttribute(Qt::WA_Hover);
+  const QString name = QString::fromStdString(attachment.filename);
+  setToolTip(PlatformText::localize(QStringLiteral("Click to preview with Quick Look")).toHtmlEscaped());
+  setAccessibleName(name);
+  auto* h = new QHBoxLayout(this);
+  h->setContentsMargins(8, 5, 2, 5);
+  h->setSpacing(8);
+  auto* iconLabel = new QLabel(this);
+  iconLabel->setPixmap(icon(attachment.filename).pixmap(22, 22));
+  iconLabel->setFixedSize(22, 22);
+  h->addWidget(iconLabel);
+  auto* v = new QVBoxLayout;
+  v->setSpacing(0);
+  QFont nameFont = Theme::Font::weighted(Theme::Font::callout(), QFont::Medium);
+  auto* nameLabel = plainLabel(QFontMetrics(nameFont).elidedText(name, Qt::ElideMiddle, 170), nameFont, Theme::ink, this);
+  nameLabel->setObjectName(QStringLiteral("chipName"));
+  nameLabel->setMaximumWidth(170);
+  v->addWidget(nameLabel);
+  v->addWidget(plainLabel(ReaderText::fileBytes(int64_t(attachment.size())), mono(9.5), Theme::ink3, this));
+  h->addLayout(v);
+  save_ = new VaultButton(QString(), VaultButtonStyle::Kind::Quiet, true, this);
+  save_->setSymbol(QStringLiteral("arrow.down.to.line"), 11);
+  save_->setToolTip(QStringLiteral("Save attachment…").toHtmlEscaped());
+  save_->setAccessibleName(QStringLiteral("Save attachment…"));
+  save_->setFocusPolicy(Qt::StrongFocus);
+  connect(save_, &QAbstractButton::clicked, this, [this] {
+    if (saveAction_) saveAction_();
+  });
+  h->addWidget(save_);
+}
+
+QSize AttachmentChip::sizeHint() const { return layout()->sizeHint(); }
+
+void AttachmentChip::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  VaultCard::paint(p, QRectF(rect()), 8, hover_ ? Theme::hover : Theme::raised);
+  if (hasFocus()) {
+    p.setPen(QPen(Theme::focus.resolved(), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
+  }
+}
+
+void AttachmentChip::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton && rect().contains(e->pos()) && preview_) preview_();
+}
+
+void AttachmentChip::keyPressEvent(QKeyEvent* e) {
+  if ((e->key() == Qt::Key_Space || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && preview_) {
+    preview_();
+    return;
+  }
+  ThemedWidget::keyPressEvent(e);
+}
+
+void AttachmentChip::enterEvent(QEnterEvent*) {
+  hover_ = true;
+  update();
+}
+
+void AttachmentChip::leaveEvent(QEvent*) {
+  hover_ = false;
+  update();
+}
+
+void AttachmentChip::contextMenuEvent(QContextMenuEvent* e) {
+  QMenu menu(this);
+  menu.addAction(PlatformText::localize(QStringLiteral("Quick Look")), this, [this] {
+    if (preview_) preview_();
+  });
+  menu.addAction(QStringLiteral("Save…"), this, [this] {
+    if (saveAction_) saveAction_();
+  });
+  menu.exec(e->globalPos());
+}
+
+} // namespace bx

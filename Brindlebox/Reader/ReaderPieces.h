@@ -1,0 +1,120 @@
+#pragma once
+
+#include "Mime/MailAttachment.h"
+#include "Store/StoreTypes.h"
+#include "Theme/ThemeColor.h"
+#include "Views/ThemedWidget.h"
+
+#include <QAbstractButton>
+#include <QFrame>
+#include <QLabel>
+#include <QPointer>
+
+#include <functional>
+
+namespace bx {
+
+class AppStore;
+class VaultButton;
+class Seal;
+
+// The notification "brindlebox.demo.showLinks": the demo and screenshot
+// scripts post it, every open reader expands its list of deceptive links.
+class DemoShowLinks : public QObject {
+  Q_OBJECT
+public:
+  static constexpr const char* name = "brindlebox.demo.showLinks";
+  static DemoShowLinks& shared();
+  void post() { emit posted(); }
+signals:
+  void posted();
+};
+
+// The sender trust line: the seal by trust, then the recorded checks (struck
+// through in red when they did not pass) or "not checked". Toggles the
+// provider-checks popover.
+class TrustLine : public QAbstractButton {
+  Q_OBJECT
+public:
+  explicit TrustLine(const OpenMessage& message, QWidget* parent = nullptr);
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return sizeHint(); }
+  // The popover while it is open.
+  QWidget* popover() const { return popover_; }
+  bool showAuth() const { return popover_ != nullptr; }
+  void setShowAuth(bool on);
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+
+private:
+  SenderTrust trust_;
+  std::map<std::string, std::string> auth_;
+  QPointer<QWidget> popover_;
+};
+
+// What the popover of the trust line shows.
+class AuthPopover : public QFrame {
+  Q_OBJECT
+public:
+  AuthPopover(const std::map<std::string, std::string>& authResults, QWidget* parent);
+protected:
+  void paintEvent(QPaintEvent*) override;
+};
+
+// The file-location strip: account › folder | relative name … size, seal and
+// the reveal button.
+class CatalogueLabel : public ThemedWidget {
+  Q_OBJECT
+public:
+  CatalogueLabel(AppStore* store, const OpenMessage& message, QWidget* parent = nullptr);
+
+  Seal* seal() const { return seal_; }
+  VaultButton* revealButton() const { return reveal_; }
+  QString relativeNameShown() const;
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  Seal* seal_ = nullptr;
+  VaultButton* reveal_ = nullptr;
+  QLabel* name_ = nullptr;
+};
+
+// One attachment: its type icon, name, size and a save button. A click or
+// Space previews it; the context menu offers both actions.
+class AttachmentChip : public ThemedWidget {
+  Q_OBJECT
+public:
+  // `attachment` must outlive the chip.
+  AttachmentChip(const MailAttachment& attachment, std::function<void()> preview, std::function<void()> save,
+                 QWidget* parent = nullptr);
+
+  const MailAttachment& attachment() const { return *attachment_; }
+  VaultButton* saveButton() const { return save_; }
+  bool isHovered() const { return hover_; }
+  // The icon of the attachment's type, by its extension.
+  static QIcon icon(const std::string& filename);
+
+  QSize sizeHint() const override;
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+  void mouseReleaseEvent(QMouseEvent*) override;
+  void keyPressEvent(QKeyEvent*) override;
+  void enterEvent(QEnterEvent*) override;
+  void leaveEvent(QEvent*) override;
+  void contextMenuEvent(QContextMenuEvent*) override;
+
+private:
+  const MailAttachment* attachment_;  // owned by the reader's message
+  std::function<void()> preview_;
+  std::function<void()> saveAction_;
+  VaultButton* save_ = nullptr;
+  bool hover_ = false;
+};
+
+} // namespace bx

@@ -1,0 +1,66 @@
+#include "Sheets/AppSheetStore.h"
+
+#include "Platform/Credentials.h"
+#include "Store/AppStore.h"
+#include "Store/CleanupModel.h"
+
+#include <QDir>
+
+namespace bx {
+
+AppSheetStore::AppSheetStore(AppStore* store, QObject* parent) : SheetStore(parent), store_(store) {
+  connect(store, &AppStore::accountsChanged, this, &SheetStore::accountsChanged);
+  connect(store, &AppStore::layoutChanged, this, &SheetStore::vaultChanged);
+  connect(store, &AppStore::recordsChanged, this, &SheetStore::vaultChanged);
+  connect(store, &AppStore::cachesChanged, this, &SheetStore::vaultChanged);
+  connect(store, &AppStore::backupChanged, this, [this] {
+    emit busyChanged();
+    if (!store_ || store_->backup().running || queued_.empty()) return;
+    auto next = queued_.front();
+    queued_.erase(queued_.begin());
+    store_->backUpNow(next);
+  });
+  connect(&store->cleanup(), &CleanupModel::busyChanged, this, &SheetStore::busyChanged);
+}
+
+std::vector<MailAccount> AppSheetStore::accounts() const { return store_->accounts(); }
+
+void AppSheetStore::addAccount(const MailAccount& account, const std::string& password) {
+  try {
+    store_->addAccount(account, QString::fromStdString(password));
+  } catch (const CredentialError& e) {
+    throw AccountSaveError(AccountSaveError::Part::Password, e.what());
+  } catch (const std::exception& e) {
+    throw AccountSaveError(AccountSaveError::Part::Accounts, e.what());
+  }
+}
+
+void AppSheetStore::updateAccount(const MailAccount& account) { store_->updateAccount(account); }
+void AppSheetStore::removeAccount(const MailAccount& account) { store_->removeAccount(account); }
+
+void AppSheetStore::backUpNow(const std::optional<MailAccount>& only) {
+  if (store_->backup().running) {
+    queued_.push_back(only);
+    store_->setShowBackupActivity(true);
+    return;
+  }
+  store_->backUpNow(only);
+}
+
+bool AppSheetStore::accountBusy(const UUID&) const {
+  return store_->backup().running || store_->cleanup().busy();
+}
+
+QString AppSheetStore::vaultRoot() const { return QString::fromStdString(store_->layout().root.string()); }
+QString AppSheetStore::vaultSummary() const { return store_->vaultSummary(); }
+void AppSheetStore::openArchiveInFinder() { store_->openArchiveInFinder(); }
+
+std::optional<QString> AppSheetStore::changeArchiveRoot(const QString& path) {
+  if (store_->changeArchiveRoot(std::filesystem::path(path.toStdString()))) return std::nullopt;
+  return QStringLiteral("A backup, release or import is still running. Move the vault when it has finished.");
+}
+
+void AppSheetStore::setShowAddAccount() { store_->setShowAddAccount(true); }
+void AppSheetStore::setShowWelcome() { store_->setShowWelcome(true); }
+
+} // namespace bx

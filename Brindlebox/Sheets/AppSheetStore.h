@@ -1,0 +1,39 @@
+#pragma once
+
+#include "Sheets/SheetStore.h"
+
+#include <QPointer>
+
+namespace bx {
+
+class AppStore;
+
+// The sheets' view of the application store.
+class AppSheetStore : public SheetStore {
+  Q_OBJECT
+public:
+  explicit AppSheetStore(AppStore* store, QObject* parent = nullptr);
+
+  std::vector<MailAccount> accounts() const override;
+  void addAccount(const MailAccount& account, const std::string& password) override;
+  void updateAccount(const MailAccount& account) override;
+  void removeAccount(const MailAccount& account) override;
+  // A backup asked for while one runs starts when that one ends, so a new
+  // account's first backup is never lost to a busy vault.
+  void backUpNow(const std::optional<MailAccount>& only) override;
+  // The store does not say which accounts a run covers: any backup or
+  // free-up in progress counts for every account.
+  bool accountBusy(const UUID& id) const override;
+  QString vaultRoot() const override;
+  QString vaultSummary() const override;
+  void openArchiveInFinder() override;
+  std::optional<QString> changeArchiveRoot(const QString& path) override;
+  void setShowAddAccount() override;
+  void setShowWelcome() override;
+
+private:
+  QPointer<AppStore> store_;
+  std::vector<std::optional<MailAccount>> queued_;
+};
+
+} // namespace bx

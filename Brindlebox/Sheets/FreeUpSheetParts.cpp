@@ -1,0 +1,164 @@
+#include "Sheets/FreeUpSheetParts.h"
+
+#include "Theme/Theme.h"
+#include "Views/Hairline.h"
+#include "Views/Leader.h"
+#include "Views/SmallCaps.h"
+#include "Views/TextBlock.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace bx {
+
+// ---------------------------------------------------------------- title block
+
+SheetTitleBlock::SheetTitleBlock(const QString& eyebrow, QWidget* trailing, QWidget* parent)
+    : ThemedWidget(parent) {
+  row_ = new QHBoxLayout(this);
+  row_->setContentsMargins(24, 20, 24, 16);
+  row_->setSpacing(12);
+  auto* texts = new QVBoxLayout;
+  texts->setSpacing(3);
+  texts->setContentsMargins(0, 0, 0, 0);
+  eyebrow_ = new SmallCaps(eyebrow, Theme::ink3, this);
+  title_ = new TextBlock({}, this);
+  title_->setTextFont(Theme::Font::title());
+  title_->setColor(Theme::ink);
+  subtitle_ = new TextBlock({}, this);
+  subtitle_->setTextFont(Theme::Font::callout());
+  subtitle_->setColor(Theme::ink2);
+  subtitle_->hide();
+  texts->addWidget(eyebrow_);
+  texts->addWidget(title_);
+  texts->addWidget(subtitle_);
+  texts->addStretch(1);
+  row_->addLayout(texts, 1);
+  setTrailing(trailing);
+  hairline(this, Qt::BottomEdge, Theme::rule);
+}
+
+void SheetTitleBlock::setTitle(const QString& title) { title_->setText(title); }
+
+void SheetTitleBlock::setSubtitle(const std::optional<QString>& subtitle) {
+  hasSubtitle_ = subtitle.has_value();
+  // An empty line still takes its height, as an empty text does.
+  subtitle_->setText(subtitle ? (subtitle->isEmpty() ? QStringLiteral(" ") : *subtitle) : QString());
+  subtitle_->setVisible(hasSubtitle_);
+}
+
+void SheetTitleBlock::setTrailing(QWidget* trailing) {
+  if (trailing_ == trailing) return;
+  if (trailing_) {
+    row_->removeWidget(trailing_);
+    trailing_->deleteLater();
+  }
+  trailing_ = trailing;
+  if (trailing) {
+    trailing->setParent(this);
+    row_->addWidget(trailing, 0, Qt::AlignTop);
+    trailing->show();
+  }
+}
+
+QString SheetTitleBlock::title() const { return title_->text(); }
+
+std::optional<QString> SheetTitleBlock::subtitle() const {
+  if (!hasSubtitle_) return std::nullopt;
+  return subtitle_->text() == " " ? QString() : subtitle_->text();
+}
+
+// ---------------------------------------------------------------- spinner
+
+SmallSpinner::SmallSpinner(QWidget* parent) : ThemedWidget(parent) {
+  setFixedSize(16, 16);
+  timer_.setInterval(80);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    step_ = (step_ + 1) % 12;
+    update();
+  });
+}
+
+void SmallSpinner::showEvent(QShowEvent*) { timer_.start(); }
+void SmallSpinner::hideEvent(QHideEvent*) { timer_.stop(); }
+
+void SmallSpinner::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.translate(width() / 2.0, height() / 2.0);
+  const QColor base = Theme::ink2.resolved();
+  for (int i = 0; i < 12; ++i) {
+    QColor c = base;
+    c.setAlphaF(base.alphaF() * (0.25 + 0.75 * (((i - step_ + 12) % 12) / 11.0)));
+    QPen pen(c, 1.6, Qt::SolidLine, Qt::RoundCap);
+    p.setPen(pen);
+    p.save();
+    p.rotate(i * 30.0);
+    p.drawLine(QPointF(0, -3.5), QPointF(0, -6.5));
+    p.restore();
+  }
+}
+
+// ---------------------------------------------------------------- leader row
+
+LeaderRow::LeaderRow(const QString& label, const QFont& labelFont, const ThemeColor& labelColor, QWidget* parent)
+    : ThemedWidget(parent) {
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(8);
+  label_ = new TextBlock(label, this);
+  label_->setTextFont(labelFont);
+  label_->setColor(labelColor);
+  label_->setMaxLines(1);
+  label_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  value_ = new TextBlock({}, this);
+  value_->setMaxLines(1);
+  value_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  row->addWidget(label_, 0, Qt::AlignBottom);
+  row->addWidget(new Leader(this), 1, Qt::AlignBottom);
+  row->addWidget(value_, 0, Qt::AlignBottom);
+}
+
+void LeaderRow::setValue(const QString& value, const QFont& font, const ThemeColor& color) {
+  value_->setTextFont(font);
+  value_->setColor(color);
+  value_->setText(value);
+}
+
+QString LeaderRow::value() const { return value_->text(); }
+ThemeColor LeaderRow::valueColor() const { return value_->color(); }
+
+// ---------------------------------------------------------------- note slot
+
+NoteSlot::NoteSlot(QWidget* parent) : QWidget(parent) {
+  layout_ = new QVBoxLayout(this);
+  layout_->setContentsMargins(0, 0, 0, 0);
+  setVisible(false);
+}
+
+void NoteSlot::show(SafetyNote::Tone tone, const QString& symbol, const QString& title, const QString& text) {
+  if (note_ && title == title_ && text == text_ && note_->tone() == tone) {
+    setVisible(true);
+    return;
+  }
+  clear();
+  title_ = title;
+  text_ = text;
+  note_ = new SafetyNote(tone, symbol, title, text, {}, std::nullopt, std::nullopt, this);
+  layout_->addWidget(note_);
+  setVisible(true);
+}
+
+void NoteSlot::clear() {
+  if (note_) {
+    layout_->removeWidget(note_);
+    delete note_;
+    note_ = nullptr;
+  }
+  title_.clear();
+  text_.clear();
+  setVisible(false);
+}
+
+}  // namespace bx

@@ -1,0 +1,95 @@
+#pragma once
+// Small pieces the free-up and backup ledger sheets share: the title block
+// over their bodies, the small indeterminate spinner, a label-leader-value
+// row and a caution note that can be rebuilt with new texts.
+#include "Theme/AnimatedValue.h"
+#include "Theme/ThemeColor.h"
+#include "Views/SafetyNote.h"
+#include "Views/ThemedWidget.h"
+
+#include <QPointer>
+#include <QTimer>
+
+class QHBoxLayout;
+class QVBoxLayout;
+
+namespace bx {
+
+class SmallCaps;
+class TextBlock;
+
+// Eyebrow, title, optional subtitle and a trailing view, padded 24 / 20 / 16
+// with a hairline along its bottom.
+class SheetTitleBlock : public ThemedWidget {
+  Q_OBJECT
+public:
+  SheetTitleBlock(const QString& eyebrow, QWidget* trailing, QWidget* parent = nullptr);
+
+  void setTitle(const QString& title);
+  // nullopt: no subtitle line at all; an empty string keeps an empty line.
+  void setSubtitle(const std::optional<QString>& subtitle);
+  void setTrailing(QWidget* trailing);
+  QString title() const;
+  std::optional<QString> subtitle() const;
+  QWidget* trailing() const { return trailing_; }
+
+private:
+  SmallCaps* eyebrow_;
+  TextBlock* title_;
+  TextBlock* subtitle_;
+  bool hasSubtitle_ = false;
+  QHBoxLayout* row_;
+  QPointer<QWidget> trailing_;
+};
+
+// The small indeterminate progress wheel.
+class SmallSpinner : public ThemedWidget {
+  Q_OBJECT
+public:
+  explicit SmallSpinner(QWidget* parent = nullptr);
+  QSize sizeHint() const override { return {16, 16}; }
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+  void showEvent(QShowEvent*) override;
+  void hideEvent(QHideEvent*) override;
+
+private:
+  QTimer timer_;
+  int step_ = 0;
+};
+
+// label · · · · · value, on the first baseline.
+class LeaderRow : public ThemedWidget {
+  Q_OBJECT
+public:
+  LeaderRow(const QString& label, const QFont& labelFont, const ThemeColor& labelColor, QWidget* parent = nullptr);
+  void setValue(const QString& value, const QFont& font, const ThemeColor& color);
+  QString value() const;
+  ThemeColor valueColor() const;
+  TextBlock* labelBlock() const { return label_; }
+  TextBlock* valueBlock() const { return value_; }
+
+private:
+  TextBlock* label_;
+  TextBlock* value_;
+};
+
+// A slot holding at most one SafetyNote, rebuilt only when its texts change.
+class NoteSlot : public QWidget {
+  Q_OBJECT
+public:
+  explicit NoteSlot(QWidget* parent = nullptr);
+  void show(SafetyNote::Tone tone, const QString& symbol, const QString& title, const QString& text);
+  void clear();
+  SafetyNote* note() const { return note_; }
+  QString title() const { return title_; }
+  QString text() const { return text_; }
+
+private:
+  QVBoxLayout* layout_;
+  SafetyNote* note_ = nullptr;
+  QString title_, text_;
+};
+
+}  // namespace bx

@@ -1,0 +1,64 @@
+#include "Shell/Harness.h"
+
+namespace bx {
+
+HarnessHooks& HarnessHooks::shared() {
+  static HarnessHooks hooks;
+  return hooks;
+}
+
+namespace Launch {
+
+std::optional<quint16> uiTestPort(const QProcessEnvironment& env) {
+  if (!env.contains(QStringLiteral("BRINDLEBOX_UITEST_PORT"))) return std::nullopt;
+  const QString value = env.value(QStringLiteral("BRINDLEBOX_UITEST_PORT"));
+  if (value.isEmpty()) return std::nullopt;
+  for (QChar c : value) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+  }
+  bool ok = false;
+  const uint port = value.toUInt(&ok, 10);
+  if (!ok || port > 65535) return std::nullopt;
+  return quint16(port);
+}
+
+LaunchPath choosePath(const QProcessEnvironment& env) {
+  if (env.contains(QStringLiteral("BRINDLEBOX_DEMO_DIR"))) return LaunchPath::Demo;
+  if (uiTestPort(env) || env.contains(QStringLiteral("BRINDLEBOX_UITEST_NETWORK")) ||
+      env.contains(QStringLiteral("BRINDLEBOX_UITEST_SCRUB")))
+    return LaunchPath::UITest;
+  return LaunchPath::Normal;
+}
+
+orrery::Task<LaunchPath> run(Targets targets, HarnessHooks& hooks, QProcessEnvironment env) {
+  if (hooks.warmUpReader) hooks.warmUpReader();
+  if (targets.reloadArchive) targets.reloadArchive();
+  const LaunchPath path = choosePath(env);
+  switch (path) {
+  case LaunchPath::Demo:
+    if (hooks.demoRun) {
+      auto demo = hooks.demoRun();
+      co_await demo;
+    }
+    break;
+  case LaunchPath::UITest: {
+    co_await orrery::pause(1500, targets.context);
+    if (hooks.uiTestRun) {
+      auto test = hooks.uiTestRun();
+      co_await test;
+    }
+    break;
+  }
+  case LaunchPath::Normal:
+    if (targets.startScheduler) targets.startScheduler();
+    if (env.contains(QStringLiteral("BRINDLEBOX_SNAPSHOT_DIR")) && hooks.snapshotRun) {
+      auto shots = hooks.snapshotRun();
+      co_await shots;
+    }
+    break;
+  }
+  co_return path;
+}
+
+} // namespace Launch
+} // namespace bx

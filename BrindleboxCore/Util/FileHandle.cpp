@@ -1,0 +1,96 @@
+#include "Util/FileHandle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+namespace bx {
+
+namespace fs = std::filesystem;
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+[[noreturn]] void throwErrno(int err, const std::string& what) {
+    throw std::system_error(err, std::generic_category(), what);
+}
+
+// Calls f(component, isLast) for each "/"-separated component.
+template <typename F>
+void forEachComponent(std::string_view relative, F&& f) {
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = relative.find('/', start);
+        const bool last = slash == std::string_view::npos;
+        f(std::string(relative.substr(start, last ? std::string_view::npos : slash - start)), last);
+        if (last) return;
+        start = slash + 1;
+    }
+}
+
+}  // namespace
+
+FileHandle openFolderBeneath(int base, std::string_view relative, bool create, const fs::path& shownBase) {
+    FileHandle current(::fcntl(base, F_DUPFD_CLOEXEC, 0));
+    if (!current) throwErrno(errno, "cannot open " + shownBase.string());
+    if (relative.empty()) return current;
+    fs::path shown = shownBase;
+    forEachComponent(relative, [&](const std::string& part, bool) {
+        shown /= part;
+        int fd = ::openat(current.get(), part.c_str(), kFolderFlags);
+        if (fd < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current.get(), part.c_str(), 0755) != 0 && errno != EEXIST)
+                throwErrno(errno, "cannot create " + shown.string());
+            fd = ::openat(current.get(), part.c_str(), kFolderFlags);
+        }
+        if (fd < 0) {
+            const int err = errno;
+            // O_NOFOLLOW on a link gives ELOOP; O_DIRECTORY on a file ENOTDIR.
+            if (err == ELOOP || err == ENOTDIR)
+                throwErrno(ENOTDIR, shown.string() + " is a link or a file where a folder belongs");
+            throwErrno(err, "cannot open " + shown.string());
+        }
+        current = FileHandle(fd);
+    });
+    return current;
+}
+
+FileHandle openRegularFileBeneath(int base, std::string_view relative) {
+    const size_t slash = relative.rfind('/');
+    FileHandle folder;
+    std::string name(relative);
+    int dir = base;
+    if (slash != std::string_view::npos) {
+        try {
+            folder = openFolderBeneath(base, relative.substr(0, slash), false, fs::path());
+        } catch (const std::system_error&) {
+            return FileHandle();
+        }
+        dir = folder.get();
+        name = std::string(relative.substr(slash + 1));
+    }
+    FileHandle file(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!file) return file;
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileHandle();
+    return file;
+}
+
+}  // namespace bx

@@ -1,0 +1,155 @@
+#include "Vault/MessageDigests.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <system_error>
+
+#include "Util/AtomicFile.h"
+#include "Util/FileHandle.h"
+
+namespace bx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string hex(const unsigned char* bytes, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+bool isDigest(std::string_view text) {
+    if (text.size() != 64) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// Account folder "/" mail folder of a backed-up message's path.
+std::optional<std::string_view> folderOf(std::string_view path) {
+    const size_t first = path.find('/');
+    if (first == std::string_view::npos) return std::nullopt;
+    const size_t second = path.find('/', first + 1);
+    if (second == std::string_view::npos) return std::nullopt;
+    return path.substr(0, second);
+}
+
+std::map<std::string, std::string, std::less<>> parse(std::string_view text) {
+    std::map<std::string, std::string, std::less<>> out;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) break;  // no line end: cut short
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.size() < 66 || line[64] != ' ' || !isDigest(line.substr(0, 64))) continue;
+        out[std::string(line.substr(65))] = std::string(line.substr(0, 64));
+    }
+    return out;
+}
+
+// The copy check asks for one item after another, mostly of one folder: the
+// last digest file read is kept until it changes.
+struct Cache {
+    std::mutex mutex;
+    fs::path file;
+    struct timespec mtime {};
+    off_t size = -1;
+    ino_t inode = 0;
+    std::map<std::string, std::string, std::less<>> digests;
+};
+
+Cache& cache() {
+    static Cache c;
+    return c;
+}
+
+}  // namespace
+
+std::string MessageDigests::sha256(std::string_view data) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (EVP_Digest(data.data(), data.size(), out, &n, EVP_sha256(), nullptr) != 1) n = 0;
+    return hex(out, n);
+}
+
+fs::path MessageDigests::fileFor(const ArchiveLayout& layout, std::string_view directory) {
+    // FNV-1a: a short, stable name for any folder name.
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : directory) h = (h ^ c) * 1099511628211ull;
+    char name[40];
+    std::snprintf(name, sizeof name, "digests-%016llx.txt", static_cast<unsigned long long>(h));
+    return layout.metaDirectory() / name;
+}
+
+void MessageDigests::append(const ArchiveLayout& layout,
+                            const std::vector<std::pair<std::string, std::string>>& pathsAndDigests, bool flush) {
+    std::map<std::string_view, std::string> linesByFolder;
+    for (const auto& [path, digest] : pathsAndDigests) {
+        const auto folder = folderOf(path);
+        // A path with a line break cannot be written as a line; the vault's
+        // names never hold one.
+        if (!folder || path.find('\n') != std::string::npos || !isDigest(digest)) continue;
+        std::string& lines = linesByFolder[*folder];
+        lines += digest;
+        lines += ' ';
+        lines += path;
+        lines += '\n';
+    }
+    if (linesByFolder.empty()) return;
+    const FileHandle meta = layout.openStateFolder();
+    for (const auto& [folder, lines] : linesByFolder) {
+        const fs::path file = fileFor(layout, folder);
+        appendLines(meta.get(), file.filename().string(), lines, flush, file);
+    }
+}
+
+std::optional<std::string> MessageDigests::lookup(const ArchiveLayout& layout, std::string_view path) {
+    try {
+        const auto folder = folderOf(path);
+        if (!folder) return std::nullopt;
+        const fs::path file = fileFor(layout, *folder);
+        const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        Cache& c = cache();
+        std::lock_guard lock(c.mutex);
+        if (!in) {
+            c.file.clear();
+            return std::nullopt;
+        }
+        struct stat st {};
+        if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+        const bool same = c.file == file && c.size == st.st_size && c.inode == st.st_ino &&
+                          c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+        if (!same) {
+            const auto text = readAll(in.get());
+            if (!text) return std::nullopt;
+            c.digests = parse(*text);
+            c.file = file;
+            c.size = st.st_size;
+            c.inode = st.st_ino;
+            c.mtime = st.st_mtim;
+        }
+        const auto it = c.digests.find(path);
+        if (it == c.digests.end()) return std::nullopt;
+        return it->second;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace bx

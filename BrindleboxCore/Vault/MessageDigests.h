@@ -1,0 +1,41 @@
+#pragma once
+// SHA-256 digests of the message files the backup wrote, so that the copy
+// check can tell a local copy that changed in place at the same size.
+//
+// One append-only file per vault folder (account folder "/" mail folder: the
+// first two components of a message's path) in the state folder, named "digests-<hash of the folder>.txt". Each complete
+// line is "<64 hex digits> <vault-relative path>"; for a path named twice the
+// last line counts. A line cut short by a kill has no line end and is not
+// read. Files backed up before digests were kept have none; the sync files
+// are untouched by all this.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Vault/ArchiveLayout.h"
+
+namespace bx {
+
+struct MessageDigests {
+    // 64 lower-case hexadecimal digits.
+    static std::string sha256(std::string_view data);
+
+    // The state file that records the digests of files below `directory`.
+    static std::filesystem::path fileFor(const ArchiveLayout& layout, std::string_view directory);
+
+    // Appends (vault-relative path, digest) records, each to the file of the
+    // path's folder, flushed unless the caller flushes the file system itself
+    // (ArchiveLayout::syncFiles). Paths with fewer than three components are
+    // not recorded. Throws std::system_error.
+    static void append(const ArchiveLayout& layout,
+                       const std::vector<std::pair<std::string, std::string>>& pathsAndDigests,
+                       bool flush = true);
+
+    // The digest last recorded for the vault-relative `path` of a backed-up
+    // message (its first two components name the folder). Never throws.
+    static std::optional<std::string> lookup(const ArchiveLayout& layout, std::string_view path);
+};
+
+}  // namespace bx

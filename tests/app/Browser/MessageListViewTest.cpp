@@ -1,0 +1,239 @@
+// The message list against a real store over a generated vault: clicks,
+// arrow keys, scrubs, the month at the top, titles and empty states.
+
+#include "BrowserFixture.h"
+#include "Browser/BrowserText.h"
+#include "Browser/MessageDelegate.h"
+#include "Browser/MessageList.h"
+#include "Browser/MessageListView.h"
+#include "Browser/MonthListModel.h"
+#include "Browser/SpineBinding.h"
+#include "Browser/TimelineSpine.h"
+#include "Views/TextBlock.h"
+#include "Views/VaultButton.h"
+#include "Views/VaultEmpty.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
+
+using namespace bx;
+
+namespace {
+
+class MessageListViewTest : public test::BrowserFixture {
+protected:
+  void openWith(int months, int perMonth) {
+    int serial = 0;
+    test::writeMonths(root(), QDate(2024, 6, 1), months, perMonth, &serial);
+    open();
+    window = std::make_unique<QWidget>();
+    window->resize(900, 600);
+    auto* row = new QHBoxLayout(window.get());
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    spine = new TimelineSpine(window.get());
+    bindSpine(*spine, *store);
+    view = new MessageListView(*store, window.get());
+    row->addWidget(spine);
+    row->addWidget(view, 1);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    list = view->list();
+  }
+  void TearDown() override {
+    window.reset();
+    BrowserFixture::TearDown();
+  }
+  QPoint centreOf(int row) const { return list->visualRect(list->monthModel()->index(row)).center(); }
+  int rowOfSelection() const {
+    return store->selectedPath() ? list->monthModel()->rowOfPath(*store->selectedPath()) : -1;
+  }
+  std::optional<int> currentMonth() const {
+    const auto m = store->timeline().currentMonth();
+    return m ? std::optional<int>(m->index()) : std::nullopt;
+  }
+
+  std::unique_ptr<QWidget> window;
+  TimelineSpine* spine = nullptr;
+  MessageListView* view = nullptr;
+  MessageList* list = nullptr;
+};
+
+TEST_F(MessageListViewTest, ARowClickSelectsAndOpensOnceAndADoubleClickIsNoSecondSelection) {
+  openWith(6, 20);
+  QSignalSpy selected(store.get(), &AppStore::selectedPathChanged);
+  QSignalSpy opened(store.get(), &AppStore::openMessageChanged);
+  const QPoint p = centreOf(3);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
+  ASSERT_EQ(selected.count(), 1);
+  EXPECT_EQ(*store->selectedPath(), list->monthModel()->anchorAt(3));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return store->openMessage().has_value(); }, 5000));
+  QTest::qWait(50);
+  EXPECT_EQ(opened.count(), 1) << "one click reads and publishes the message once";
+  EXPECT_TRUE(list->hasFocus()) << "the arrow keys work right after a click";
+
+  // A double-click as the window system delivers it: press, release, then
+  // the second press as a double-click event, release.
+  const QPoint q = centreOf(5);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, q);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return opened.count() == 2; }, 5000));
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, q, list->viewport()->mapToGlobal(q), Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+  QCoreApplication::sendEvent(list->viewport(), &dbl);
+  QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, q);
+  QTest::qWait(100);
+  EXPECT_EQ(selected.count(), 2);
+  EXPECT_EQ(opened.count(), 2) << "the second press of a double-click opens nothing again";
+  EXPECT_EQ(*store->selectedPath(), list->monthModel()->anchorAt(5));
+}
+
+TEST_F(MessageListViewTest, ArrowKeysMoveAndScrollButAtTheEndTheNextClickDoesNotScroll) {
+  openWith(3, 40);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(1));
+  const int start = list->verticalScrollBar()->value();
+  // Walk down past the bottom of the viewport: the list follows.
+  const int visibleRows = list->viewport()->height() / MessageDelegate::rowHeight();
+  for (int i = 0; i < visibleRows + 3; ++i) QTest::keyClick(list, Qt::Key_Down);
+  EXPECT_GT(list->verticalScrollBar()->value(), start);
+  const QRect sel = list->visualRect(list->monthModel()->index(rowOfSelection()));
+  EXPECT_TRUE(list->viewport()->rect().contains(sel)) << "the selected row is fully in view";
+
+  // To the last row, then once more.
+  list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(list->monthModel()->rowCount() - 1));
+  const QString last = *store->selectedPath();
+  QTest::keyClick(list, Qt::Key_Down);
+  EXPECT_EQ(*store->selectedPath(), last);
+  // Scroll to the top by hand and click a row there: nothing scrolls.
+  list->verticalScrollBar()->setValue(0);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(2));
+  QTest::qWait(30);
+  EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+  // Page keys scroll without selecting.
+  const QString before = *store->selectedPath();
+  QTest::keyClick(list, Qt::Key_PageDown);
+  EXPECT_GT(list->verticalScrollBar()->value(), 0);
+  EXPECT_EQ(*store->selectedPath(), before);
+  // Letters are no type-ahead search.
+  QTest::keyClick(list, Qt::Key_R);
+  EXPECT_EQ(*store->selectedPath(), before);
+}
+
+TEST_F(MessageListViewTest, ASpineDragPutsTheMonthHeaderAtTheTop) {
+  openWith(24, 12);
+  const MonthKey target(2023, 3);
+  const auto& g = spine->geometryNow();
+  ASSERT_TRUE(g.hasPosition(target.index()));
+  const QPoint p(50, int(std::round(g.top(target.index()) + g.rowHeight / 2)));
+  QTest::mousePress(spine, Qt::LeftButton, {}, QPoint(50, int(g.top(MonthKey(2024, 6).index()) + 2)));
+  QTest::mouseMove(spine, p);
+  QTest::mouseRelease(spine, Qt::LeftButton, {}, p);
+  EXPECT_EQ(list->topAnchor(), MonthListModel::monthAnchor(target.index()));
+  EXPECT_EQ(currentMonth(), target.index());
+  const QRect header = list->visualRect(list->monthModel()->index(list->monthModel()->headerRow(target.index())));
+  EXPECT_EQ(header.top(), 0);
+}
+
+TEST_F(MessageListViewTest, AScrubToTheOldestMonthKeepsItCurrent) {
+  openWith(12, 4);
+  const MonthKey oldest(2023, 7);
+  store->scrub(oldest);
+  QTest::qWait(20);
+  EXPECT_EQ(currentMonth(), oldest.index()) << "too little list below: the header cannot reach the top";
+  EXPECT_NE(list->topAnchor(), MonthListModel::monthAnchor(oldest.index()));
+  EXPECT_EQ(spine->currentMonth(), oldest.index());
+}
+
+TEST_F(MessageListViewTest, TheMonthAtTheTopIsReportedWhileScrolling) {
+  openWith(12, 10);
+  EXPECT_EQ(currentMonth(), MonthKey(2024, 6).index());
+  QScrollBar* bar = list->verticalScrollBar();
+  const int header = list->monthModel()->headerRow(MonthKey(2024, 2).index());
+  const QRect r = list->visualRect(list->monthModel()->index(header));
+  bar->setValue(bar->value() + r.top() + 5);  // inside February's header
+  EXPECT_EQ(currentMonth(), MonthKey(2024, 2).index());
+  bar->setValue(bar->value() + MessageDelegate::headerHeight() + 2 * MessageDelegate::rowHeight());  // a row of February
+  EXPECT_EQ(currentMonth(), MonthKey(2024, 2).index());
+  bar->setValue(bar->value() + 9 * MessageDelegate::rowHeight());  // January's header
+  EXPECT_EQ(currentMonth(), MonthKey(2024, 1).index());
+}
+
+TEST_F(MessageListViewTest, TitleSubtitleSearchAndResultsHeader) {
+  openWith(3, 5);
+  EXPECT_EQ(view->windowTitle(), QStringLiteral("Everything"));
+  EXPECT_EQ(view->subtitle(), QStringLiteral("15 messages · 2024"));
+  EXPECT_FALSE(view->resultsHeader()->isVisibleTo(view));
+  view->searchField()->setFocus();
+  QTest::keyClicks(view->searchField(), QStringLiteral("   "));
+  EXPECT_EQ(store->query(), QStringLiteral("   "));
+  EXPECT_FALSE(view->resultsHeader()->isVisibleTo(view)) << "only spaces: no results header";
+  view->searchField()->clear();
+  QTest::keyClicks(view->searchField(), QStringLiteral("Report"));
+  EXPECT_EQ(store->query(), QStringLiteral("Report"));
+  EXPECT_TRUE(view->resultsHeader()->isVisibleTo(view));
+  EXPECT_EQ(view->resultsHeader()->text(), QStringLiteral("results for “Report”"));
+}
+
+TEST_F(MessageListViewTest, EmptyStates) {
+  openWith(2, 3);
+  struct Case {
+    SidebarItem item;
+    QString title;
+    bool showEverything;
+  } cases[] = {
+      {SidebarItem::makeSmart(SmartFilter::suspicious), QStringLiteral("All clear"), true},
+      {SidebarItem::makeSmart(SmartFilter::large), QStringLiteral("Nothing here"), true},
+      {SidebarItem::makeSmart(SmartFilter::trackers), QStringLiteral("Nothing here"), true},
+      {SidebarItem::makeAccount(QStringLiteral("Nobody")), QStringLiteral("Nothing here"), true},
+  };
+  for (const auto& c : cases) {
+    store->setSidebar(c.item);
+    auto* empty = qobject_cast<VaultEmpty*>(view->emptyState());
+    ASSERT_TRUE(empty) << c.title.toStdString();
+    EXPECT_EQ(empty->titleBlock()->text(), c.title);
+    EXPECT_EQ(empty->textBlock()->text(), BrowserText::emptyText(c.item));
+    auto* show = empty->findChild<VaultButton*>();
+    EXPECT_EQ(show != nullptr, c.showEverything);
+  }
+  auto* show = qobject_cast<VaultEmpty*>(view->emptyState())->findChild<VaultButton*>();
+  QTest::mouseClick(show, Qt::LeftButton);
+  EXPECT_EQ(store->sidebar(), SidebarItem::makeAll());
+  EXPECT_EQ(view->emptyState(), nullptr);
+
+  store->setQuery(QStringLiteral("zzzz nothing"));
+  auto* search = qobject_cast<VaultEmpty*>(view->emptyState());
+  ASSERT_TRUE(search);
+  EXPECT_EQ(search->titleBlock()->text(), QStringLiteral("Nothing matches “zzzz nothing”"));
+}
+
+TEST_F(MessageListViewTest, EmptyVaultOffersABackUpOnlyWithAccounts) {
+  open();
+  MessageListView v(*store);
+  EXPECT_EQ(v.emptyKind(), QStringLiteral("vault"));
+  auto* empty = qobject_cast<VaultEmpty*>(v.emptyState());
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->titleBlock()->text(), QStringLiteral("The vault is empty"));
+  auto* backUp = empty->findChild<VaultButton*>();
+  ASSERT_TRUE(backUp);
+  EXPECT_FALSE(backUp->isEnabled());
+  EXPECT_EQ(v.subtitle(), QStringLiteral("0 messages"));
+}
+
+TEST_F(MessageListViewTest, MarkupInSubjectsAndTitlesStaysText) {
+  int serial = 0;
+  test::Mail m;
+  m.date = QDateTime(QDate(2024, 5, 2), QTime(10, 0), QTimeZone::utc());
+  m.subject = QStringLiteral("R&D <b>x</b> <img src=x>");
+  m.fromName = QStringLiteral("R&D <b>x");
+  test::writeMail(root(), m, serial++);
+  openWith(0, 0);
+  ASSERT_EQ(list->monthModel()->rowCount(), 2);
+  const MessageRecord* r = list->monthModel()->recordAt(1);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(MessageDelegate::subjectText(*r), QStringLiteral("R&D <b>x</b> <img src=x>"));
+  EXPECT_TRUE(list->monthModel()->index(1).data(Qt::AccessibleTextRole).toString().startsWith(QStringLiteral("R&D <b>x, ")));
+}
+
+}  // namespace

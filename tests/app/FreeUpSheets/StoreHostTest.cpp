@@ -1,0 +1,124 @@
+// The sheets over the application store: what the hosts read from it, and
+// the flags the presented sheets put back.
+#include "AppTestSupport.h"
+#include "PlanFixtures.h"
+
+#include "Sheets/BackupLedgerSheet.h"
+#include "Sheets/FreeUpSpaceSheet.h"
+#include "Sheets/SheetStoreHosts.h"
+#include "Store/AppStore.h"
+#include "Store/CleanupModel.h"
+#include "Views/VaultButton.h"
+#include "support/TempDir.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace bx::test {
+namespace {
+
+class StoreHostTest : public PinnedLook {
+protected:
+  void SetUp() override {
+    PinnedLook::SetUp();
+    qputenv("BRINDLEBOX_ARCHIVE_DIR", QByteArray::fromStdString(vault.path().string()));
+    store = std::make_unique<AppStore>();
+  }
+  void TearDown() override {
+    store.reset();
+    qunsetenv("BRINDLEBOX_ARCHIVE_DIR");
+    PinnedLook::TearDown();
+  }
+  TempDir vault;
+  std::unique_ptr<AppStore> store;
+};
+
+TEST_F(StoreHostTest, FreeUpHostFollowsTheCleanupModel) {
+  FreeUpStoreHost host(*store);
+  QSignalSpy changed(&host, &FreeUpSheetHost::stateChanged);
+  CleanupModel& m = store->cleanup();
+  m.setPlan(verifiedPlan(3));
+  m.setChecked(3);
+  m.setReleased(ReleaseProgress{1, 3});
+  m.setResult(QString("1 message"));
+  EXPECT_GE(changed.count(), 4);
+  const FreeUpState s = host.state();
+  ASSERT_TRUE(s.plan);
+  EXPECT_EQ(s.plan->items.size(), 3u);
+  EXPECT_EQ(s.checked, 3);
+  EXPECT_EQ(s.released, (std::pair<std::int64_t, std::int64_t>(1, 3)));
+  EXPECT_EQ(s.result, "1 message");
+  host.setStage(FreeUpStage::release);
+  EXPECT_EQ(m.stage(), CleanupStage::release);
+}
+
+TEST_F(StoreHostTest, LedgerHostNeverMixesUpAccountsThatShareALabel) {
+  MailAccount alice = account("Work", "alice");
+  MailAccount bob = account("Work", "bob");
+  MailAccount home = account("Home", "carol");
+  store->setAccounts({alice, bob, home});
+  BackupLedgerStoreHost host(*store);
+
+  // Problems and lines the store keys by label or folder name are told
+  // apart only where the label is unique.
+  store->setBackupProblems({{"Work", {"Sign-in refused", "x"}}, {"Home", {"Offline", "y"}}});
+  EXPECT_FALSE(host.problem(alice));
+  EXPECT_FALSE(host.problem(bob));
+  EXPECT_EQ(host.problem(home)->title, "Offline");
+  store->setBackupProblems({{QString::fromStdString(bob.id.string()), {"Sign-in refused", "x"}}});
+  EXPECT_FALSE(host.problem(alice));
+  EXPECT_EQ(host.problem(bob)->title, "Sign-in refused");
+
+  store->setLedger({{"Work/INBOX", LedgerLine{true, 1, 2, false, 0}},
+                    {QString::fromStdString(alice.id.string()) + "/INBOX", LedgerLine{false, 4, 4, true, 4}}});
+  EXPECT_EQ(host.ledgerLine(alice, "INBOX")->newMessages, 4);
+  EXPECT_FALSE(host.ledgerLine(bob, "INBOX"));
+
+  BackupStatus st;
+  st.running = true;
+  st.progress.account = "Work";
+  store->setBackup(st);
+  EXPECT_FALSE(host.runningAccountID());
+  st.progress.account = "Home";
+  store->setBackup(st);
+  EXPECT_EQ(host.runningAccountID(), std::optional<UUID>(home.id));
+
+  QSignalSpy ended(&host, &BackupLedgerHost::runEnded);
+  st.running = false;
+  store->setBackup(st);
+  EXPECT_EQ(ended.count(), 1);
+  store->setBackup(st);
+  EXPECT_EQ(ended.count(), 1);
+}
+
+TEST_F(StoreHostTest, PresentedSheetsPutTheirFlagsBack) {
+  store->setShowFreeUp(true);
+  QPointer<QDialog> freeUp = presentFreeUpSheet(*store, nullptr);
+  ASSERT_TRUE(freeUp);
+  EXPECT_TRUE(freeUp->isVisible());
+  EXPECT_EQ(freeUp->windowModality(), Qt::WindowModal);
+  freeUp->close();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(store->showFreeUp());
+
+  store->setShowBackupActivity(true);
+  QPointer<QDialog> ledger = presentBackupLedger(*store, nullptr);
+  auto* sheet = qobject_cast<BackupLedgerSheet*>(ledger.data());
+  ASSERT_TRUE(sheet);
+  // "Add Account…" closes the ledger first; the wizard's flag follows later.
+  QTest::mouseClick(sheet->addAccountButton(), Qt::LeftButton);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(store->showBackupActivity());
+  EXPECT_FALSE(store->showAddAccount());
+  QTest::qWait(150);
+  EXPECT_FALSE(store->showAddAccount());
+  QTest::qWait(400);
+  EXPECT_TRUE(store->showAddAccount());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(ledger);
+}
+
+}  // namespace
+}  // namespace bx::test

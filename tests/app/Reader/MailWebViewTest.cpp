@@ -1,0 +1,258 @@
+// The message body in the real web engine against a local server that
+// counts every connection: nothing loads while blocked, exactly the counted
+// images once they are allowed, and links follow the reader's policy.
+
+#include "Reader/MailContent.h"
+#include "Reader/MailWebView.h"
+#include "Reader/RemoteBlocker.h"
+#include "ReaderTestSupport.h"
+#include "Safety/HTMLInspector.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace bx;
+using namespace bx::test;
+
+namespace {
+
+// The scheme must be known before the QApplication exists.
+const bool schemeRegistered = [] {
+  MailContent::registerScheme();
+  return true;
+}();
+
+std::string hostile(const QString& b) {
+  const QString html = QStringLiteral(R"(<!doctype html><html><head>
+<base href="BASE/base/">
+<meta http-equiv="refresh" content="1;url=BASE/refresh">
+<link rel="stylesheet" href="BASE/style.css">
+<link rel="preconnect" href="BASE/">
+<link rel="dns-prefetch" href="BASE/">
+<link rel="prefetch" href="BASE/prefetch.html">
+<link rel="icon" href="BASE/favicon.ico">
+<style>@import url(BASE/import.css); .bg{background:url(BASE/css-bg.png)}</style>
+<script src="BASE/script.js"></script>
+</head><body background="BASE/body-bg.png">
+<div class="bg">x</div>
+<img src="BASE/counted-1.png" alt="one">
+<img src="BASE/counted-2.png" width="300" alt="two">
+<img src="BASE/pixel.gif" width="1" height="1">
+<img src="relative.png">
+<img srcset="BASE/srcset.png 2x" src="data:image/gif;base64,R0lGODlhAQABAAAAACw=">
+<picture><source srcset="BASE/picture.png"><img src="data:image/gif;base64,R0lGODlhAQABAAAAACw="></picture>
+<table background="BASE/table-bg.png"><tr><td>t</td></tr></table>
+<video poster="BASE/poster.png" src="BASE/video.mp4"></video>
+<audio src="BASE/audio.mp3" autoplay></audio>
+<object data="BASE/object.bin"></object><embed src="BASE/embed.bin">
+<iframe src="BASE/frame.html"></iframe>
+<iframe srcdoc="<img src='BASE/srcdoc.png'>"></iframe>
+<svg width="10" height="10"><image href="BASE/svg-image.png" width="10" height="10"/></svg>
+<a ping="BASE/ping" href="BASE/pinged">pinged</a>
+<a download href="BASE/file.bin">download</a>
+<form action="BASE/form" method="get" target="_blank"><input name="q" value="1"><button id="go"
+ style="position:fixed;left:0;top:300px;width:200px;height:60px">Submit</button></form>
+</body></html>)");
+  return QString(html).replace("BASE", b).toStdString();
+}
+
+class MailWebViewTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    MailContent::shared().setRecording(true);
+    MailContent::shared().clearDecisions();
+    opened_.clear();
+    MailWebView::setOpener([this](const QUrl& url) { opened_ << url; });
+    view_ = std::make_unique<MailWebView>();
+    view_->resize(800, 600);
+    view_->show();
+  }
+  void TearDown() override {
+    view_.reset();
+    MailWebView::setOpener(nullptr);
+    MailContent::shared().setRecording(false);
+  }
+
+  bool load(const std::string& html, bool allowRemote, std::vector<LinkWarning> warnings = {}) {
+    bool finished = false;
+    auto c = QObject::connect(view_.get(), &MailWebView::documentLoaded, [&](bool) { finished = true; });
+    view_->update(html, allowRemote, false, std::move(warnings));
+    const bool ok = waitUntil([&] { return finished; });
+    QObject::disconnect(c);
+    return ok;
+  }
+
+  void click(QPoint at) {
+    QWidget* target = view_->focusProxy();
+    ASSERT_NE(target, nullptr);
+    QTest::mouseMove(target, at);
+    spin(100);
+    QTest::mouseClick(target, Qt::LeftButton, {}, at);
+  }
+
+  std::unique_ptr<MailWebView> view_;
+  QList<QUrl> opened_;
+};
+
+TEST_F(MailWebViewTest, HostileMessageLoadsNothingUntilImagesAreAllowedThenOnlyTheCountedImages) {
+  CountServer server;
+  ASSERT_GT(server.port(), 0);
+  const std::string raw = hostile(server.base());
+  const HTMLReport report = HTMLInspector::inspect(raw);
+  // The image inside the srcdoc frame is one the inspector counts too.
+  EXPECT_EQ(report.remoteImageCount, 3);
+  EXPECT_EQ(report.trackerCount, 1);
+  const std::string prepared = HTMLInspector::prepareForDisplay(raw, {}, false);
+
+  ASSERT_TRUE(load(prepared, false));
+  EXPECT_EQ(view_->ruleListInForce(), "brindlebox-block-remote");
+  click({100, 330});  // the form's button
+  spin(2500);         // past the meta refresh
+  EXPECT_EQ(server.connections(), 0) << server.lines().join('\n').toStdString();
+  EXPECT_TRUE(opened_.isEmpty());
+
+  const int loads = view_->loadsStarted();
+  ASSERT_TRUE(load(prepared, true));
+  EXPECT_EQ(view_->loadsStarted(), loads + 1);
+  EXPECT_EQ(view_->ruleListInForce(), "brindlebox-images-only-2");
+  ASSERT_TRUE(waitUntil([&] { return server.requests().size() >= 3; }, 8000));
+  click({100, 330});
+  spin(2500);
+  QStringList requests = server.requests();
+  requests.sort();
+  EXPECT_EQ(requests, (QStringList{"GET /counted-1.png", "GET /counted-2.png", "GET /srcdoc.png"}))
+      << server.lines().join('\n').toStdString();
+  EXPECT_TRUE(opened_.isEmpty());
+}
+
+TEST_F(MailWebViewTest, SameHtmlAndPermissionDoNotReloadButWarningsChangeAtOnce) {
+  const std::string html = HTMLInspector::prepareForDisplay("<p>hello</p>", {}, false);
+  ASSERT_TRUE(load(html, false));
+  const int loads = view_->loadsStarted();
+  const QUrl first = view_->documentUrl();
+  view_->update(html, false, false, {LinkWarning{"a", "bank.example", "evil.example", "http://evil.example/"}});
+  spin(300);
+  EXPECT_EQ(view_->loadsStarted(), loads);
+  EXPECT_EQ(view_->documentUrl(), first);
+  ASSERT_EQ(view_->warnings().size(), 1u);
+
+  // The replaced document is forgotten: its address serves nothing more.
+  ASSERT_TRUE(load(html, true));
+  EXPECT_FALSE(MailContent::shared().isPublished(first));
+  EXPECT_NE(view_->documentUrl(), first);
+}
+
+TEST_F(MailWebViewTest, LinkClicksFollowThePolicy) {
+  const LinkWarning ascii{"www.bank.example", "bank.example", "evil.example", "https://evil.example/login"};
+  const LinkWarning idn{"paypal.example", "paypal.example", "pаypal.example", "https://pаypal.example/"};
+  auto box = [](int i, const QString& href, const QString& extra = {}) {
+    return QStringLiteral("<a href=\"%1\" %2 style=\"position:fixed;left:0;top:%3px;width:300px;height:40px;"
+                          "display:block\">link %4</a>")
+        .arg(href, extra)
+        .arg(i * 50)
+        .arg(i);
+  };
+  const QString body = box(0, "https://evil.example/login") + box(1, "https://pаypal.example/") +
+                       box(2, "HTTPS://fine.example/page") + box(3, "javascript:alert(1)") +
+                       box(4, "file:///etc/passwd") + box(5, "mailto:a@b.example?subject=Hi&attach=/etc/passwd&body=x") +
+                       box(6, "https://blank.example/", "target=\"_blank\"") +
+                       box(7, "https://evil.example/other-path");
+  ASSERT_TRUE(load(HTMLInspector::prepareForDisplay(body.toStdString(), {}, false), false, {ascii, idn}));
+
+  struct Case {
+    int row;
+    bool alert;
+    QString expectedOpen;  // empty: nothing opens without confirmation
+    QString alertHost;
+  };
+  const std::vector<Case> cases = {
+      {0, true, {}, "evil.example"},
+      {1, true, {}, "xn--pypal-4ve.example"},
+      {2, false, "https://fine.example/page", {}},
+      {3, false, {}, {}},
+      {4, false, {}, {}},
+      {5, false, "mailto:a@b.example?subject=Hi&body=x", {}},
+      {6, false, "https://blank.example/", {}},
+      {7, true, {}, "evil.example"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.row);
+    opened_.clear();
+    click({100, c.row * 50 + 20});
+    if (c.alert) {
+      ASSERT_TRUE(waitUntil([&] { return view_->linkAlert() && view_->linkAlert()->isVisible(); }, 5000));
+      QMessageBox* alert = view_->linkAlert();
+      EXPECT_EQ(alert->text().toStdString(), "This link doesn’t go to " + (c.row == 1 ? idn : ascii).shownDomain);
+      EXPECT_EQ(alert->informativeText(), "It opens " + c.alertHost + ". Only continue if you trust that site.");
+      ASSERT_EQ(alert->buttons().size(), 2);
+      EXPECT_EQ(alert->defaultButton()->text(), "Cancel");
+      // Escape closes it and nothing opens.
+      QTest::keyClick(alert, Qt::Key_Escape);
+      spin(200);
+      EXPECT_TRUE(opened_.isEmpty());
+      // Again, confirming this time.
+      click({100, c.row * 50 + 20});
+      ASSERT_TRUE(waitUntil([&] { return view_->linkAlert() && view_->linkAlert()->isVisible(); }, 5000));
+      QAbstractButton* open = nullptr;
+      for (auto* b : view_->linkAlert()->buttons())
+        if (b->text() == "Open " + c.alertHost) open = b;
+      ASSERT_NE(open, nullptr);
+      open->click();
+      ASSERT_TRUE(waitUntil([&] { return !opened_.isEmpty(); }, 2000));
+      EXPECT_EQ(opened_.first().host(QUrl::FullyEncoded),
+                QString::fromLatin1(QUrl::toAce(QUrl(QString::fromStdString(c.row == 1 ? idn.href : ascii.href)).host())));
+    } else {
+      spin(700);
+      EXPECT_EQ(view_->linkAlert(), nullptr);
+      if (c.expectedOpen.isEmpty())
+        EXPECT_TRUE(opened_.isEmpty());
+      else {
+        ASSERT_EQ(opened_.size(), 1);
+        EXPECT_EQ(opened_.first().toString(QUrl::FullyEncoded), QUrl(c.expectedOpen).toString(QUrl::FullyEncoded));
+      }
+    }
+  }
+}
+
+TEST(RemoteBlockerTest, QueuedCallersAreAnsweredInOrderOnceAndReadyCallersAtOnce) {
+  RemoteBlocker blocker(RuleLists::blockRemoteSource(), RuleLists::imagesOnlySource());
+  QStringList calls;
+  blocker.get([&](RuleListPtr list) { calls << "get:" + (list ? list->identifier() : "none"); });
+  EXPECT_TRUE(blocker.isCompiling());
+  for (int i = 0; i < 3; ++i)
+    blocker.both([&, i](RuleListPtr a, RuleListPtr b) {
+      calls << QStringLiteral("both%1:%2,%3").arg(i).arg(a ? a->identifier() : "none", b ? b->identifier() : "none");
+    });
+  EXPECT_TRUE(calls.isEmpty());
+  ASSERT_TRUE(waitUntil([&] { return calls.size() == 4; }, 5000));
+  EXPECT_EQ(calls, (QStringList{"get:brindlebox-block-remote",
+                                "both0:brindlebox-block-remote,brindlebox-images-only-2",
+                                "both1:brindlebox-block-remote,brindlebox-images-only-2",
+                                "both2:brindlebox-block-remote,brindlebox-images-only-2"}));
+  EXPECT_EQ(blocker.compileOrder(), (QStringList{"brindlebox-block-remote", "brindlebox-images-only-2"}));
+  bool synchronous = false;
+  blocker.both([&](RuleListPtr, RuleListPtr) { synchronous = true; });
+  EXPECT_TRUE(synchronous);
+}
+
+TEST(RemoteBlockerTest, AFailedListIsAnsweredAbsentAndLaterCallersAreNotLeftWaiting) {
+  RemoteBlocker blocker("not json", RuleLists::imagesOnlySource());
+  int answered = 0;
+  RuleListPtr first = std::make_shared<RuleList>();
+  blocker.both([&](RuleListPtr a, RuleListPtr b) {
+    ++answered;
+    first = a;
+    EXPECT_NE(b, nullptr);
+  });
+  ASSERT_TRUE(waitUntil([&] { return answered == 1; }, 5000));
+  EXPECT_EQ(first, nullptr);
+  blocker.get([&](RuleListPtr a) {
+    ++answered;
+    EXPECT_EQ(a, nullptr);
+  });
+  EXPECT_EQ(answered, 2);
+}
+
+} // namespace

@@ -1,0 +1,259 @@
+// The reader pane as a user meets it: empty state, header, cards, chips,
+// trust line, keyboard, and screenshots in both appearances.
+
+#include "AppTestSupport.h"
+#include "Platform/PreviewDialog.h"
+#include "Reader/AttachmentFiles.h"
+#include "Reader/MailWebView.h"
+#include "Reader/MessageReader.h"
+#include "Reader/ReaderPieces.h"
+#include "ReaderFixtures.h"
+#include "ReaderTestSupport.h"
+#include "Store/AppStore.h"
+#include "Theme/Theme.h"
+#include "Views/SafetyNote.h"
+#include "Views/Seal.h"
+#include "Views/TextBlock.h"
+#include "Views/VaultButton.h"
+#include "Views/VaultEmpty.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace bx;
+using namespace bx::test;
+
+namespace {
+
+class ReaderViewTest : public PinnedLook {
+protected:
+  void SetUp() override {
+    PinnedLook::SetUp();
+    store_ = std::make_unique<AppStore>();
+  }
+  void TearDown() override {
+    view_.reset();
+    store_.reset();
+    PinnedLook::TearDown();
+  }
+  MessageReader* open(const OpenMessage& m, QSize size = {760, 820}) {
+    if (!view_) {
+      view_ = std::make_unique<ReaderView>(store_.get());
+      view_->resize(size);
+      view_->show();
+    }
+    view_->present(m);
+    QApplication::processEvents();
+    return view_->reader();
+  }
+  template <class T>
+  T* named(const char* name) {
+    QWidget* scope = view_->reader() ? static_cast<QWidget*>(view_->reader()) : view_.get();
+    return scope->findChild<T*>(QString::fromLatin1(name));
+  }
+
+  std::unique_ptr<AppStore> store_;
+  std::unique_ptr<ReaderView> view_;
+};
+
+TEST_F(ReaderViewTest, EmptyStateWithoutVisibleMessagesHasNoButton) {
+  view_ = std::make_unique<ReaderView>(store_.get());
+  ASSERT_NE(view_->emptyState(), nullptr);
+  auto* empty = qobject_cast<VaultEmpty*>(view_->emptyState());
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->titleBlock()->text(), "Pick a message");
+  EXPECT_EQ(empty->textBlock()->text(), "Messages open here with remote images and trackers switched off.");
+  EXPECT_EQ(view_->findChild<VaultButton*>("openNewest"), nullptr);
+}
+
+TEST_F(ReaderViewTest, HeaderShowsMarkupLiterallyAndTheRightLines) {
+  auto* reader = open(sampleMessage());
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(named<TextBlock>("subject")->text(), "Quarterly <b>report</b> & figures");
+  auto* name = named<QLabel>("senderName");
+  EXPECT_EQ(name->text(), "Ada <Lovelace>");
+  EXPECT_EQ(name->textFormat(), Qt::PlainText);
+  auto* email = named<QLabel>("senderEmail");
+  ASSERT_NE(email, nullptr);
+  EXPECT_EQ(email->palette().color(QPalette::WindowText), Theme::caution.resolved());  // flagged sender
+  EXPECT_EQ(named<TextBlock>("toLine")->text(), "to me@example.org, Bob");
+  EXPECT_EQ(named<TextBlock>("ccLine"), nullptr);
+
+  struct Case {
+    const char* name;
+    std::function<void(OpenMessage&)> change;
+    QString senderName;
+    bool emailLine;
+    QString subject;
+  };
+  const std::vector<Case> cases = {
+      {"no From", [](OpenMessage& m) { m.parsed.from.clear(); }, "(unknown sender)", false, {}},
+      {"From without name", [](OpenMessage& m) { m.parsed.from = {MailAddress{"", "solo@example.com"}}; },
+       "solo@example.com", false, {}},
+      {"empty subject", [](OpenMessage& m) { m.parsed.subject.clear(); }, "Ada <Lovelace>", true, "(no subject)"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenMessage m = sampleMessage("A/B/2026/case" + std::to_string(n++) + ".eml");
+    c.change(m);
+    open(m);
+    EXPECT_EQ(named<QLabel>("senderName")->text(), c.senderName);
+    EXPECT_EQ(named<QLabel>("senderEmail") != nullptr, c.emailLine);
+    if (!c.subject.isEmpty()) EXPECT_EQ(named<TextBlock>("subject")->text(), c.subject);
+  }
+}
+
+TEST_F(ReaderViewTest, CardsAndTheImagesButton) {
+  auto* reader = open(sampleMessage());
+  auto notes = reader->notes();
+  ASSERT_EQ(notes.size(), 3);
+  EXPECT_EQ(notes[0]->tone(), SafetyNote::Tone::Danger);
+  EXPECT_EQ(notes[0]->titleBlock()->text(), "This may not be who it says");
+  ASSERT_EQ(notes[0]->lineBlocks().size(), 3);
+  EXPECT_EQ(notes[1]->titleBlock()->text(), "1 link doesn’t go where it says");
+  ASSERT_NE(notes[1]->actionButton(), nullptr);
+  EXPECT_EQ(notes[1]->actionButton()->text(), "Show");
+  EXPECT_EQ(notes[2]->titleBlock()->text(), "3 trackers blocked");
+  ASSERT_NE(notes[2]->actionButton(), nullptr);
+  EXPECT_EQ(notes[2]->actionButton()->text(), "Show 2 images");
+
+  // Links list: starts collapsed, opens by the card and by the demo notification.
+  EXPECT_EQ(reader->linkList(), nullptr);
+  notes[1]->actionButton()->click();
+  ASSERT_TRUE(waitUntil([&] { return reader->showLinks(); }, 2000));
+  ASSERT_NE(reader->linkList(), nullptr);
+  EXPECT_EQ(reader->notes()[1]->actionButton()->text(), "Hide");
+
+  // Show images: the path enters the store's set, the button leaves, the card stays
+  // and the body reloads under the images-only list.
+  reader->notes()[2]->actionButton()->click();
+  ASSERT_TRUE(waitUntil([&] { return store_->allowImagesFor().contains(QString::fromStdString(reader->message().record.path)); }, 2000));
+  QApplication::processEvents();
+  ASSERT_EQ(reader->notes().size(), 3);
+  EXPECT_EQ(reader->notes()[2]->actionButton(), nullptr);
+  EXPECT_EQ(reader->notes()[2]->titleBlock()->text(), "3 trackers blocked");
+  ASSERT_TRUE(waitUntil([&] { return reader->webView()->ruleListInForce() == "brindlebox-images-only-2"; }));
+
+  // Another message starts again: links collapsed.
+  auto* next = open(sampleMessage("Work/INBOX/2026/other.eml"));
+  EXPECT_NE(next, reader);
+  EXPECT_FALSE(next->showLinks());
+  DemoShowLinks::shared().post();
+  EXPECT_TRUE(next->showLinks());
+
+  // The same path again keeps the reader and its state.
+  EXPECT_EQ(open(sampleMessage("Work/INBOX/2026/other.eml")), next);
+  EXPECT_TRUE(next->showLinks());
+}
+
+TEST_F(ReaderViewTest, BodyInputsByKindOfMessage) {
+  OpenMessage m = sampleMessage();
+  m.parsed.htmlBody = std::string();
+  auto body = MessageReader::bodyOf(m, true);
+  EXPECT_TRUE(body.isHTML);  // present but empty is still HTML
+  EXPECT_TRUE(body.allowRemote);
+  m.parsed.htmlBody.reset();
+  m.parsed.textBody.reset();
+  body = MessageReader::bodyOf(m, true);
+  EXPECT_FALSE(body.isHTML);
+  EXPECT_FALSE(body.allowRemote);  // plain text never loads images
+  EXPECT_TRUE(body.transparent);
+  EXPECT_NE(body.html.find("(This message has no text.)"), std::string::npos);
+}
+
+TEST_F(ReaderViewTest, OnlyInlinePartsShownInTheBodyStayOutOfTheRow) {
+  OpenMessage m = sampleMessage();
+  MailAttachment logo;
+  logo.id = 2;
+  logo.filename = "logo.png";
+  logo.mimeType = "image/png";
+  logo.contentID = "logo1";
+  logo.isInline = true;
+  logo.data = "png";
+  m.parsed.htmlBody = "<img src=\"cid:logo1\">";
+  m.parsed.attachments = {logo};
+  auto* reader = open(m);
+  EXPECT_TRUE(reader->chips().isEmpty());
+  EXPECT_EQ(named<QWidget>("attachments"), nullptr);
+  m.parsed.htmlBody = "<p>no picture</p>";
+  reader = open(sampleMessage("x/y/z.eml"));
+  EXPECT_EQ(reader->chips().size(), 2);
+}
+
+TEST_F(ReaderViewTest, TrustLinePopoverListsTheRecordedChecks) {
+  auto* reader = open(sampleMessage());
+  TrustLine* line = reader->trustLine();
+  EXPECT_EQ(line->toolTip(), "Sender checks recorded by your mail provider");
+  line->click();
+  ASSERT_TRUE(reader->showAuth());
+  QStringList badges;
+  for (auto* s : line->popover()->findChildren<Seal*>("authBadge")) badges << *s->text();
+  EXPECT_EQ(badges, (QStringList{"SPF fail", "DKIM pass", "DMARC softfail"}));
+  QTest::keyClick(line->popover(), Qt::Key_Escape);
+  ASSERT_TRUE(waitUntil([&] { return !reader->showAuth(); }, 2000));
+}
+
+TEST_F(ReaderViewTest, KeyboardReachesTheControlsAndSpacePreviews) {
+  auto* reader = open(sampleMessage());
+  view_->activateWindow();
+  QSet<QWidget*> reached;
+  reader->catalogueLabel()->revealButton()->setFocus();
+  for (int i = 0; i < 14; ++i) {
+    reached.insert(QApplication::focusWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_TRUE(reached.contains(reader->trustLine()));
+  EXPECT_TRUE(reached.contains(reader->notes()[1]->actionButton()));
+  EXPECT_TRUE(reached.contains(reader->chips()[0]));
+  EXPECT_TRUE(reached.contains(reader->chips()[0]->saveButton()));
+  for (auto* button : reader->findChildren<VaultButton*>())
+    if (button->text().isEmpty()) EXPECT_FALSE(button->accessibleName().isEmpty());
+
+  AttachmentChip* chip = reader->chips()[1];  // notes.txt
+  chip->setFocus();
+  QTest::keyClick(chip, Qt::Key_Space);
+  ASSERT_NE(reader->preview(), nullptr);
+  EXPECT_EQ(reader->preview()->kind(), PreviewDialog::Kind::Text);
+  ASSERT_TRUE(reader->quickLookURL().has_value());
+  QTest::keyClick(reader->preview(), Qt::Key_Escape);
+  ASSERT_TRUE(waitUntil([&] { return reader->preview() == nullptr; }, 2000));
+  EXPECT_FALSE(reader->quickLookURL().has_value());
+}
+
+TEST_F(ReaderViewTest, Screenshots) {
+  const QString dir = qEnvironmentVariable("BX_READER_SHOTS");
+  if (dir.isEmpty()) GTEST_SKIP() << "BX_READER_SHOTS not set";
+  QDir().mkpath(dir);
+  for (auto scheme : {ColorScheme::Light, ColorScheme::Dark}) {
+    Appearance::shared().setOverride(scheme);
+    for (QSize size : {QSize(760, 820), QSize(420, 560)}) {
+      view_.reset();
+      auto* reader = open(sampleMessage(), size);
+      reader->setShowLinks(true);
+      waitUntil([&] { return reader->webView()->loadsStarted() > 0; }, 5000);
+      spin(1500);
+      const QString name = QStringLiteral("%1/reader-%2-%3x%4.png")
+                               .arg(dir, scheme == ColorScheme::Light ? "light" : "dark")
+                               .arg(size.width())
+                               .arg(size.height());
+      EXPECT_TRUE(view_->grab().save(name));
+      reader->trustLine()->click();
+      QApplication::processEvents();
+      if (reader->trustLine()->popover())
+        reader->trustLine()->popover()->grab().save(QString(name).replace(".png", "-popover.png"));
+      reader->trustLine()->setShowAuth(false);
+    }
+    view_.reset();
+    view_ = std::make_unique<ReaderView>(store_.get());
+    view_->resize(760, 820);
+    view_->show();
+    QApplication::processEvents();
+    view_->grab().save(QStringLiteral("%1/reader-empty-%2.png").arg(dir, scheme == ColorScheme::Light ? "light" : "dark"));
+  }
+}
+
+} // namespace

@@ -1,0 +1,10 @@
+# The reader's web tests run the real engine (offscreen, as root without its
+# sandbox) against the counting server in scripts/.
+list(APPEND BX_AREA_ENV "QTWEBENGINE_DISABLE_SANDBOX=1"
+  "BX_COUNT_SERVER=${PROJECT_SOURCE_DIR}/scripts/count-server.py")
+# Keep the tests' settings, caches and temporary files out of the user's.
+set(reader_home ${CMAKE_CURRENT_BINARY_DIR}/reader-home)
+file(MAKE_DIRECTORY ${reader_home}/tmp)
+list(APPEND BX_AREA_ENV "HOME=${reader_home}" "XDG_CONFIG_HOME=${reader_home}/config"
+  "XDG_CACHE_HOME=${reader_home}/cache" "TMPDIR=${reader_home}/tmp"
+  "BX_READER_SHOTS=${PROJECT_BINARY_DIR}/reader-shots")

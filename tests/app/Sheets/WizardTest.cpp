@@ -1,0 +1,168 @@
+#include "Sheets/SheetHeader.h"
+#include "Views/StepRail.h"
+#include "WizardSupport.h"
+
+#include <QCheckBox>
+
+using namespace bx;
+using namespace bx::test;
+using Step = AddAccountSheet::Step;
+
+namespace {
+
+class AddAccountWizard : public WizardTest {
+protected:
+  // Puts the sheet on the folder step with `list` as if a test had listed it.
+  void stageFolders(std::vector<IMAPMailbox> list, const QString& preset = "custom") {
+    sheet->close();
+    AddAccountSheet::snapshotPreset = WizardTest::preset(preset);
+    AddAccountSheet::snapshotStartStep = Step::Folders;
+    AddAccountSheet::snapshotMailboxes = std::move(list);
+    sheet = new AddAccountSheet(&store, mainWindow());
+    sheet->show();
+  }
+};
+
+IMAPMailbox box(const std::string& name, std::vector<std::string> attributes = {}) {
+  return IMAPMailbox(name, name, "/", std::move(attributes));
+}
+
+} // namespace
+
+TEST_F(AddAccountWizard, KeysAndFooterThroughTheSteps) {
+  EXPECT_EQ(sheet->size(), QSize(720, 560));
+  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(sheet->step(), Step::Provider);
+  EXPECT_EQ(sheet->preset(), ProviderPreset::all().front());
+  sheet->choose(preset("gmail"));
+  sheet->backButton()->click();
+  EXPECT_FALSE(sheet->backButton()->isVisible());
+  EXPECT_EQ(sheet->forwardButton()->text(), "Continue");
+  EXPECT_EQ(sheet->header()->subtitle(), AddAccountSheet::stepSubtitle(Step::Provider));
+
+  key(Qt::Key_Return);  // Continue with the current preset
+  EXPECT_EQ(sheet->step(), Step::Credentials);
+  EXPECT_TRUE(sheet->forward());
+  EXPECT_EQ(sheet->stepRail()->index(), 1);
+  EXPECT_TRUE(sheet->backButton()->isVisible());
+  EXPECT_EQ(sheet->forwardButton()->text(), "Connect");
+  EXPECT_EQ(sheet->host(), "imap.gmail.test");
+  EXPECT_EQ(sheet->passwordField()->placeholderText(), "xxxx xxxx xxxx xxxx");
+  EXPECT_EQ(sheet->passwordField()->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(sheet->hostField(), nullptr) << "a preset's server is not editable";
+
+  // Connect needs a user name and a password; spaces count as filled.
+  EXPECT_FALSE(sheet->forwardButton()->isEnabled());
+  key(Qt::Key_Return);
+  EXPECT_FALSE(sheet->busy()) << "Return does nothing while Connect is disabled";
+  type(sheet->usernameField(), "   ");
+  type(sheet->passwordField(), "p");
+  EXPECT_TRUE(sheet->forwardButton()->isEnabled());
+
+  // Back keeps what was typed; another provider refills only the server.
+  sheet->backButton()->click();
+  EXPECT_EQ(sheet->step(), Step::Provider);
+  EXPECT_FALSE(sheet->forward());
+  sheet->choose(ProviderPreset::named("custom"));
+  EXPECT_EQ(sheet->username(), "   ");
+  EXPECT_EQ(sheet->password(), "p");
+  EXPECT_EQ(sheet->host(), "");
+  EXPECT_EQ(sheet->passwordField()->placeholderText(), "App-specific password");
+  EXPECT_FALSE(sheet->forwardButton()->isEnabled()) << "custom needs a server";
+  type(sheet->hostField(), "127.0.0.1");
+  EXPECT_TRUE(sheet->plaintextToggle()->isVisible());
+  type(sheet->hostField(), " 127.0.0.1");
+  EXPECT_FALSE(sheet->plaintextToggle()->isVisible());
+  EXPECT_TRUE(sheet->forwardButton()->isEnabled());
+
+  // go() to the step on screen only turns the direction back.
+  sheet->go(Step::Credentials);
+  EXPECT_FALSE(sheet->forward());
+
+  QPointer<AddAccountSheet> watched = sheet;
+  key(Qt::Key_Escape);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(watched.isNull()) << "Escape cancels and the sheet is deleted";
+  EXPECT_TRUE(store.list.empty());
+}
+
+TEST_F(AddAccountWizard, FolderStepShowsNamesLiterallyAndCounts) {
+  stageFolders({box("INBOX", {"\\HasNoChildren"}), box("R&D <b>x</b>"), box("Sent", {"\\Sent"}),
+                box("Parent", {"\\Noselect"})});
+  ASSERT_EQ(sheet->step(), Step::Folders);
+  const auto toggles = sheet->folderToggles();
+  ASSERT_EQ(toggles.size(), 3) << "only selectable folders get a row";
+  EXPECT_EQ(toggles[1]->text(), "R&&D <b>x</b>");
+  EXPECT_TRUE(toggles[1]->shortcut().isEmpty()) << "no mnemonic from a server's folder name";
+  EXPECT_EQ(sheet->chosen(), (std::set<std::string>{"INBOX", "R&D <b>x</b>"}));
+  EXPECT_EQ(sheet->folderCountLine()->text(), "2 of 3 folders");
+
+  // Alt+D must not toggle the folder.
+  QTest::keyClick(sheet, Qt::Key_D, Qt::AltModifier);
+  EXPECT_TRUE(toggles[1]->isChecked());
+
+  for (auto* t : toggles) t->setChecked(false);
+  EXPECT_EQ(sheet->folderCountLine()->text(), "0 of 3 folders");
+  EXPECT_FALSE(sheet->forwardButton()->isEnabled());
+  key(Qt::Key_Return);
+  EXPECT_TRUE(store.list.empty());
+  toggles[2]->setChecked(true);
+  toggles[0]->setChecked(true);
+  EXPECT_TRUE(sheet->forwardButton()->isEnabled());
+
+  key(Qt::Key_Return);
+  ASSERT_EQ(store.list.size(), 1u);
+  const MailAccount& saved = store.list[0];
+  EXPECT_EQ(saved.folders, (std::vector<std::string>{"INBOX", "Sent"})) << "list order, not ticking order";
+  EXPECT_EQ(saved.knownFolders.size(), 4u) << "every listed folder is remembered";
+  EXPECT_EQ(saved.label, "you@example.com") << "a blank name falls back to the address";
+  EXPECT_EQ(saved.provider, "custom");
+  ASSERT_EQ(store.backups.size(), 1u);
+}
+
+TEST_F(AddAccountWizard, FailedSaveReturnsToCredentialsWithTheReason) {
+  struct Case {
+    AccountSaveError::Part part;
+    const char* title;
+  };
+  for (const Case c : {Case{AccountSaveError::Part::Password, "Couldn’t save the password"},
+                       Case{AccountSaveError::Part::Accounts, "Couldn’t save the account"}}) {
+    SCOPED_TRACE(c.title);
+    stageFolders({box("INBOX")});
+    store.failAdd = AccountSaveError(c.part, "No space left on device");
+    key(Qt::Key_Return);
+    ASSERT_FALSE(sheet.isNull());
+    EXPECT_EQ(sheet->step(), Step::Credentials);
+    ASSERT_TRUE(sheet->error().has_value());
+    EXPECT_EQ(sheet->error()->title, c.title);
+    EXPECT_EQ(sheet->error()->advice, "No space left on device");
+    ASSERT_NE(sheet->errorNote(), nullptr);
+    EXPECT_TRUE(sheet->errorNote()->isVisible());
+    EXPECT_TRUE(store.backups.empty());
+    EXPECT_EQ(sheet->mailboxes().size(), 1u) << "the folder choice stays";
+  }
+}
+
+TEST_F(AddAccountWizard, StagingForScreenshots) {
+  AddAccountSheet::snapshotPreset = preset("gmail");
+  sheet->close();
+  sheet = new AddAccountSheet(&store, mainWindow());
+  sheet->show();
+  EXPECT_EQ(sheet->step(), Step::Provider) << "without a start step nothing is staged";
+
+  stageFolders({box("Only")});
+  EXPECT_EQ(sheet->chosen(), std::set<std::string>{"Only"});
+  stageFolders({});
+  EXPECT_TRUE(sheet->chosen().empty());
+
+  sheet->close();
+  AddAccountSheet::snapshotStartStep = Step::Credentials;
+  AddAccountSheet::snapshotMailboxes.reset();
+  AddAccountSheet::snapshotError = "[AUTHENTICATIONFAILED] Invalid credentials";
+  sheet = new AddAccountSheet(&store, mainWindow());
+  sheet->show();
+  EXPECT_EQ(sheet->step(), Step::Credentials);
+  ASSERT_TRUE(sheet->error().has_value());
+  EXPECT_EQ(sheet->error()->title, "The password wasn’t accepted");
+  ASSERT_NE(sheet->errorNote(), nullptr);
+}
