@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace bx {
 
@@ -105,14 +106,14 @@ void CleanupModel::setResult(std::optional<QString> result) {
     emit changed();
 }
 
-void CleanupModel::setReleasedUIDs(std::optional<std::vector<std::uint32_t>> uids) {
-    releasedUIDs_ = std::move(uids);
-    emit changed();
-}
-
 void CleanupModel::setChecked(int checked) {
     checked_ = checked;
     emit checkedChanged();
+    emit changed();
+}
+
+void CleanupModel::setReleasedUIDs(std::optional<std::vector<std::uint32_t>> uids) {
+    releasedUIDs_ = std::move(uids);
     emit changed();
 }
 
@@ -278,6 +279,7 @@ void CleanupModel::run(const MailAccount& account) {
     setBusy(true);
     setError(std::nullopt);
     setReleased(ReleaseProgress{0, int(plan.verified().size())});
+    setReleasedUIDs(std::nullopt);
 
     auto job = std::make_shared<Job>();
     job_ = job;
@@ -287,7 +289,7 @@ void CleanupModel::run(const MailAccount& account) {
     workers_.start([this, job, execute, layout, account, pw = *password, plan, token](std::stop_token) {
         std::optional<std::int64_t> count;
         std::exception_ptr error;
-        auto uids = std::make_shared<std::vector<std::uint32_t>>();
+        auto gone = std::make_shared<std::vector<std::uint32_t>>();
         try {
             count = execute(layout, account, pw, plan,
                             [this, job](std::int64_t released, std::int64_t total) {
@@ -295,13 +297,13 @@ void CleanupModel::run(const MailAccount& account) {
                                     if (job == job_) setReleased(ReleaseProgress{int(released), int(total)});
                                 });
                             },
-                            token, uids.get());
+                            token, gone.get());
         } catch (...) {
             error = std::current_exception();
         }
-        postTo(this, [this, job, count, error, plan, account, uids] {
+        postTo(this, [this, job, count, error, plan, account, gone] {
             if (job != job_) return;
-            setReleasedUIDs(*uids);
+            setReleasedUIDs(*gone);
             if (count) {
                 finish(int(*count), plan, account, false);
                 setBusy(false);
@@ -347,8 +349,16 @@ QString CleanupModel::toastLine(std::int64_t count, const QLocale& locale) {
 void CleanupModel::finish(int released, const CleanupPlan& plan, const MailAccount& account, bool partial) {
     const std::vector<CleanupItem> verified = plan.verified();
     std::int64_t bytes = 0;
-    const std::size_t upto = std::size_t(std::clamp<std::int64_t>(released, 0, std::int64_t(verified.size())));
-    for (std::size_t i = 0; i < upto; ++i) bytes += verified[i].serverSize;
+    if (releasedUIDs_ && std::int64_t(releasedUIDs_->size()) == released) {
+        // A re-check just before the release may keep a verified message,
+        // so the first `released` items are not always the ones that went.
+        const std::set<std::uint32_t> gone(releasedUIDs_->begin(), releasedUIDs_->end());
+        for (const auto& item : verified)
+            if (gone.count(item.uid)) bytes += item.serverSize;
+    } else {
+        const std::size_t upto = std::size_t(std::clamp<std::int64_t>(released, 0, std::int64_t(verified.size())));
+        for (std::size_t i = 0; i < upto; ++i) bytes += verified[i].serverSize;
+    }
     setResult(summaryLine(released, bytes, QString::fromStdString(account.label),
                           QString::fromStdString(plan.displayName)));
     if (partial) return;

@@ -68,6 +68,8 @@ public:
     std::function<CleanupPlan(const ArchiveLayout&, const MailAccount&, const std::string& password,
                               const std::string& mailbox, Date before, std::stop_token)>
         survey;
+    // Fills `releasedUIDs` with the UIDs known to have left the server, also
+    // when it throws.
     std::function<std::int64_t(const ArchiveLayout&, const MailAccount&, const std::string& password,
                                const CleanupPlan&, const Cleaner::Progress&, std::stop_token,
                                std::vector<std::uint32_t>* releasedUIDs)>
@@ -134,6 +136,8 @@ public:
   // Releases the plan's verified messages. Refused while anything runs.
   void run(const MailAccount& account);
   // Writes the summary; unless partial, moves to done and shows the toast.
+  // The bytes are those of the released messages: by their UIDs when the
+  // engine told them, else the first `released` verified items.
   void finish(int released, const CleanupPlan& plan, const MailAccount& account, bool partial);
   // Cancels the job; during the verify stage (no release started) it goes
   // back to choose.

@@ -42,6 +42,7 @@ struct Script {
     std::function<CleanupItem::Status(const CleanupItem&)> verify = [](const CleanupItem&) {
         return CleanupItem::Status::verified();
     };
+    std::vector<std::uint32_t> releasedUIDs;  // what the engine says went
     std::vector<double> pauses;
     std::vector<int> checkedAtPause;
     bool holdPauses = false;
@@ -63,7 +64,8 @@ struct Script {
         s.survey = [this](const ArchiveLayout&, const MailAccount&, const std::string&, const std::string&, Date,
                           std::stop_token stop) { return survey(stop); };
         s.execute = [this](const ArchiveLayout&, const MailAccount&, const std::string&, const CleanupPlan& plan,
-                           const Cleaner::Progress& progress, std::stop_token stop, std::vector<std::uint32_t>*) {
+                           const Cleaner::Progress& progress, std::stop_token stop, std::vector<std::uint32_t>* gone) {
+            if (gone) *gone = releasedUIDs;
             return execute(plan, progress, stop);
         };
         s.verify = [this](const CleanupItem& item, const ArchiveLayout&) { return verify(item); };
@@ -384,4 +386,20 @@ TEST(ByteCountText, FileStyle) {
         {5000000, "5 MB"},        {84200000, "84.2 MB"},   {1250000000, "1.25 GB"}, {2000000000, "2 GB"},
     };
     for (const auto& c : cases) EXPECT_EQ(ByteCountText::file(c.bytes, english), QString::fromUtf8(c.text)) << c.bytes;
+}
+
+// The re-check before the release may keep a verified message: the summary
+// counts the bytes of the messages that went, as the engine names them.
+TEST_F(Cleanup, SummaryCountsTheBytesOfTheMessagesThatWent) {
+    checkAndWait();  // items of 1000, 2000 and 3000 bytes, UIDs 1 to 3
+    model->setStage(CleanupStage::release);
+    script.releasedUIDs = {1, 3};
+    script.execute = [](const CleanupPlan&, const Cleaner::Progress&, std::stop_token) { return std::int64_t(2); };
+    model->run(work);
+    ASSERT_TRUE(spinUntil([&] { return !model->busy(); }));
+    EXPECT_EQ(model->result(),
+              QStringLiteral("2 messages · 4 KB released from Work › INBOX. Your verified copies stay in the vault."));
+    EXPECT_EQ(model->releasedUIDs(), (std::vector<std::uint32_t>{1, 3}));
+    model->reset();
+    EXPECT_FALSE(model->releasedUIDs());
 }
