@@ -1,5 +1,6 @@
 #include "Shell/AppSession.h"
 
+#include "Demo/DemoAnchors.h"
 #include "Orrery/Orrery.h"
 #include "Shell/AppIcon.h"
 #include "Shell/AppPalette.h"
@@ -42,6 +43,7 @@ AppSession::~AppSession() {
 }
 
 void AppSession::start() {
+  orrery::DemoAnchors::shared().watchProperties();
   window_->show();
   orrery::Orrery::start({QColor(30, 60, 114), QColor(42, 157, 143)});
   Launch::Targets targets{[s = shell_.get()] { s->reloadArchive(); }, [s = shell_.get()] { s->startScheduler(); },
