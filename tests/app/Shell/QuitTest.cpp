@@ -51,3 +51,19 @@ TEST_F(QuitTest, QuitDuringTheFirstScanEndsCleanly) {
   EXPECT_EQ(AppStore::shared(), nullptr);
   qunsetenv("BRINDLEBOX_ARCHIVE_DIR");
 }
+
+// The launch (index load, scan) runs only once the window has drawn.
+TEST_F(QuitTest, LaunchWaitsForTheFirstFrame) {
+  QTemporaryDir vault;
+  qputenv("BRINDLEBOX_ARCHIVE_DIR", vault.path().toUtf8());
+  QSettings().setValue("bx.didShowWelcome", true);
+  {
+    AppSession session;
+    session.start();
+    EXPECT_FALSE(session.launched());
+    EXPECT_FALSE(session.store().indexing().has_value());
+    QTRY_VERIFY_WITH_TIMEOUT(session.launched(), 2000);
+  }
+  QThreadPool::globalInstance()->waitForDone(5000);
+  qunsetenv("BRINDLEBOX_ARCHIVE_DIR");
+}
