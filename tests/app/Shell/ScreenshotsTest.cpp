@@ -7,6 +7,11 @@
 #include "Theme/Theme.h"
 #include "Shell/AppPalette.h"
 #include "Shell/AppSession.h"
+#include "Shell/BrindleboxCommands.h"
+#include "Shell/SettingsWindow.h"
+#include "Store/AppStore.h"
+
+#include <QDialog>
 #include "Shell/MainWindow.h"
 #include "Shell/Onboarding.h"
 #include "Shell/RootView.h"
@@ -104,6 +109,27 @@ TEST_F(Screenshots, Application) {
         session.window().grab().save(
             dir + QStringLiteral("/app-%1-%2x%3.png").arg(look).arg(size.width()).arg(size.height()));
       }
+      // The sheets and the settings window as the shell presents them.
+      const std::pair<Seams::Sheet, const char*> sheets[] = {{Seams::Sheet::AddAccount, "add-account"},
+                                                              {Seams::Sheet::BackupActivity, "ledger"},
+                                                              {Seams::Sheet::Welcome, "guide"}};
+      for (const auto& [kind, name] : sheets) {
+        if (kind == Seams::Sheet::AddAccount) session.store().setShowAddAccount(true);
+        if (kind == Seams::Sheet::BackupActivity) session.store().setShowBackupActivity(true);
+        if (kind == Seams::Sheet::Welcome) session.store().setShowWelcome(true);
+        QTest::qWait(400);
+        QDialog* sheet = session.window().root()->sheets()->current();
+        ASSERT_TRUE(sheet) << name;
+        sheet->grab().save(dir + QStringLiteral("/app-sheet-%1-%2.png").arg(QString::fromLatin1(name), look));
+        sheet->done(QDialog::Rejected);
+        QTest::qWait(50);
+      }
+      session.window().commands()->run(Command::Settings);
+      QTest::qWait(400);
+      ASSERT_TRUE(SettingsWindow::current());
+      SettingsWindow::current()->grab().save(dir + QStringLiteral("/app-settings-%1.png").arg(look));
+      SettingsWindow::current()->close();
+      QTest::qWait(50);
     }
     QApplication::setPalette(before);
   }
