@@ -1,5 +1,6 @@
 #include "Shell/AppSession.h"
 
+#include "Demo/DemoAnchors.h"
 #include "Orrery/Orrery.h"
 #include "Shell/AppIcon.h"
 #include "Shell/AppPalette.h"
@@ -10,8 +11,37 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QTimer>
 
 namespace bx {
+namespace {
+
+// Calls back once, on the turn of the event loop after the watched window's
+// first paint (or when fired directly), then goes.
+class FirstFrameWatch : public QObject {
+public:
+  FirstFrameWatch(QWidget* window, std::function<void()> then) : QObject(window), then_(std::move(then)) {
+    window->installEventFilter(this);
+  }
+  void fire() {
+    if (fired_) return;
+    fired_ = true;
+    QTimer::singleShot(0, parent(), then_);
+    deleteLater();
+  }
+
+protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) fire();
+    return false;
+  }
+
+private:
+  std::function<void()> then_;
+  bool fired_ = false;
+};
+
+} // namespace
 
 void AppSession::configureApplication() {
   QApplication::setApplicationName(QStringLiteral("Brindlebox"));
@@ -42,8 +72,19 @@ AppSession::~AppSession() {
 }
 
 void AppSession::start() {
+  orrery::DemoAnchors::shared().watchProperties();
   window_->show();
   orrery::Orrery::start({QColor(30, 60, 114), QColor(42, 157, 143)});
+  // The launch (which loads the vault's index) waits for the window's first
+  // frame, so the window never waits for the vault; a window that is not
+  // painted soon (hidden, minimised) does not hold the launch back long.
+  auto* firstFrame = new FirstFrameWatch(window_.get(), [this] { launch(); });
+  QTimer::singleShot(500, firstFrame, [firstFrame] { firstFrame->fire(); });
+}
+
+void AppSession::launch() {
+  if (launched_) return;
+  launched_ = true;
   Launch::Targets targets{[s = shell_.get()] { s->reloadArchive(); }, [s = shell_.get()] { s->startScheduler(); },
                           window_.get()};
   launch_ = Launch::run(targets);

@@ -20,8 +20,10 @@ public:
   AppSession();
   ~AppSession();
 
-  // Shows the main window, starts the kit and runs the launch sequence.
+  // Shows the main window, starts the kit and, once the window has drawn
+  // its first frame, runs the launch sequence.
   void start();
+  bool launched() const { return launched_; }
 
   AppStore& store() { return *store_; }
   MainWindow& window() { return *window_; }
@@ -30,10 +32,13 @@ public:
   static void configureApplication();
 
 private:
+  void launch();
+
   std::unique_ptr<AppStore> store_;
   std::unique_ptr<AppStoreShell> shell_;
   std::unique_ptr<MainWindow> window_;
   orrery::Task<LaunchPath> launch_;
+  bool launched_ = false;
 };
 
 } // namespace bx

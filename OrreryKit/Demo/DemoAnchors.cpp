@@ -36,7 +36,31 @@ protected:
   }
 };
 
+// Application-wide: any widget named by its property reports on the events
+// that can move it.
+class PropertyWatcher : public QObject {
+public:
+  using QObject::QObject;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type t = event->type();
+    if ((t == QEvent::Show || t == QEvent::Move || t == QEvent::Resize) && watched->isWidgetType()) {
+      const QVariant id = watched->property("demoAnchor");
+      if (id.isValid()) DemoAnchors::shared().report(id.toString(), static_cast<QWidget*>(watched));
+    }
+    return false;
+  }
+};
+
 } // namespace
+
+void DemoAnchors::watchProperties() {
+  static PropertyWatcher* watcher = nullptr;
+  if (watcher || !QCoreApplication::instance()) return;
+  watcher = new PropertyWatcher(QCoreApplication::instance());
+  QCoreApplication::instance()->installEventFilter(watcher);
+}
 
 DemoAnchors& DemoAnchors::shared() {
   static DemoAnchors anchors;

@@ -52,6 +52,11 @@ public:
   // The table as it stands, without fresh reports.
   const QHash<QString, QRect>& frames() const { return frames_; }
 
+  // From now on every widget carrying the Qt property "demoAnchor" (the
+  // shared view pieces and the sheets name their buttons that way) reports
+  // like a tagged one when it is shown, moved or resized. Once per process.
+  void watchProperties();
+
   // Empties the table and forgets tags and providers (tests).
   void reset();
 

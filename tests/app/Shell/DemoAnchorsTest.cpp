@@ -111,3 +111,20 @@ TEST_F(DemoAnchorsTest, ButtonsNamedByTheirPropertyAreFound) {
   QCoreApplication::processEvents();
   EXPECT_EQ(DemoAnchors::shared().frame("noteAction"), QRect(button->mapToGlobal(QPoint(0, 0)), QSize(70, 22)));
 }
+
+TEST_F(DemoAnchorsTest, WatchedPropertiesReportWithoutALookup) {
+  DemoAnchors::shared().watchProperties();
+  QWidget window;
+  window.resize(300, 200);
+  auto* button = new QPushButton("Verify", &window);
+  button->setProperty("demoAnchor", "verifyLedger");
+  button->setGeometry(5, 5, 70, 22);
+  window.show();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(DemoAnchors::shared().frames().contains("verifyLedger"));
+  button->setGeometry(20, 40, 90, 30);
+  EXPECT_EQ(DemoAnchors::shared().frames().value("verifyLedger").size(), QSize(90, 30));
+  // The sheet goes; its frame stays.
+  delete button;
+  EXPECT_EQ(DemoAnchors::shared().frames().value("verifyLedger").size(), QSize(90, 30));
+}

@@ -6,6 +6,12 @@
 #include "ShellTestSupport.h"
 #include "Theme/Theme.h"
 #include "Shell/AppPalette.h"
+#include "Shell/AppSession.h"
+#include "Shell/BrindleboxCommands.h"
+#include "Shell/SettingsWindow.h"
+#include "Store/AppStore.h"
+
+#include <QDialog>
 #include "Shell/MainWindow.h"
 #include "Shell/Onboarding.h"
 #include "Shell/RootView.h"
@@ -63,4 +69,69 @@ TEST_F(Screenshots, Shell) {
     }
     QApplication::setPalette(before);
   }
+}
+
+// The whole application as main() starts it, over a small vault of .eml
+// files, so the real columns, reader and sheets are in the pictures.
+TEST_F(Screenshots, Application) {
+  const QString dir = qEnvironmentVariable("BX_SHELL_SHOTS");
+  if (dir.isEmpty()) GTEST_SKIP() << "set BX_SHELL_SHOTS to a folder";
+  QDir().mkpath(dir);
+  QTemporaryDir vault;
+  const QStringList subjects{"Quarterly numbers", "Lunch on Friday?", "Your invoice #2231", "Flight itinerary"};
+  for (int i = 0; i < subjects.size(); ++i) {
+    const QString folder = vault.path() + QStringLiteral("/Work/INBOX/202%1").arg(3 + i % 2);
+    QDir().mkpath(folder);
+    QFile f(folder + QStringLiteral("/m%1.eml").arg(i));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("From: Ada Example <ada@example.org>\r\nTo: me@example.org\r\nSubject: %1\r\n"
+                           "Date: Mon, %2 Mar 202%3 10:00:00 +0000\r\nMessage-ID: <m%4@example.org>\r\n\r\n"
+                           "Hello, this is message %4.\r\n")
+                .arg(subjects[i])
+                .arg(10 + i)
+                .arg(3 + i % 2)
+                .arg(i)
+                .toUtf8());
+  }
+  qputenv("BRINDLEBOX_ARCHIVE_DIR", vault.path().toUtf8());
+  QSettings().setValue("bx.didShowWelcome", true);
+  for (ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
+    Appearance::shared().setOverride(scheme);
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(AppPalette::make());
+    const QString look = scheme == ColorScheme::Dark ? "dark" : "light";
+    {
+      AppSession session;
+      session.start();
+      for (QSize size : {MainWindow::kDefaultSize, MainWindow::kMinimumSize}) {
+        session.window().resize(size);
+        QTest::qWait(1500);
+        session.window().grab().save(
+            dir + QStringLiteral("/app-%1-%2x%3.png").arg(look).arg(size.width()).arg(size.height()));
+      }
+      // The sheets and the settings window as the shell presents them.
+      const std::pair<Seams::Sheet, const char*> sheets[] = {{Seams::Sheet::AddAccount, "add-account"},
+                                                              {Seams::Sheet::BackupActivity, "ledger"},
+                                                              {Seams::Sheet::Welcome, "guide"}};
+      for (const auto& [kind, name] : sheets) {
+        if (kind == Seams::Sheet::AddAccount) session.store().setShowAddAccount(true);
+        if (kind == Seams::Sheet::BackupActivity) session.store().setShowBackupActivity(true);
+        if (kind == Seams::Sheet::Welcome) session.store().setShowWelcome(true);
+        QTest::qWait(400);
+        QDialog* sheet = session.window().root()->sheets()->current();
+        ASSERT_TRUE(sheet) << name;
+        sheet->grab().save(dir + QStringLiteral("/app-sheet-%1-%2.png").arg(QString::fromLatin1(name), look));
+        sheet->done(QDialog::Rejected);
+        QTest::qWait(50);
+      }
+      session.window().commands()->run(Command::Settings);
+      QTest::qWait(400);
+      ASSERT_TRUE(SettingsWindow::current());
+      SettingsWindow::current()->grab().save(dir + QStringLiteral("/app-settings-%1.png").arg(look));
+      SettingsWindow::current()->close();
+      QTest::qWait(50);
+    }
+    QApplication::setPalette(before);
+  }
+  qunsetenv("BRINDLEBOX_ARCHIVE_DIR");
 }
