@@ -137,10 +137,13 @@ void MessageListView::placeInToolbar() {
   if (!bar) return;
   placed_ = true;
   // The subtitle leads the toolbar; the search field ends it.
-  subtitle_->setContentsMargins(8, 0, 8, 0);
+  auto* lead = new QWidget(bar);
+  auto* leadLayout = new QVBoxLayout(lead);
+  leadLayout->setContentsMargins(8, 0, 8, 0);
+  leadLayout->addWidget(subtitle_, 0, Qt::AlignVCenter | Qt::AlignLeft);
   subtitle_->setMinimumWidth(160);
   subtitle_->setVisible(true);
-  bar->insertWidget(bar->actions().value(0), subtitle_)->setVisible(true);
+  bar->insertWidget(bar->actions().value(0), lead)->setVisible(true);
   search_->setFixedWidth(260);
   search_->setVisible(true);
   bar->addWidget(search_)->setVisible(true);
