@@ -12,7 +12,12 @@
 #include "Views/VaultButton.h"
 #include "Views/VaultEmpty.h"
 
+#include "Demo/DemoAnchors.h"
+
 #include <QHBoxLayout>
+#include <QMainWindow>
+#include <QTimer>
+#include <QToolBar>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStackedLayout>
@@ -87,6 +92,11 @@ MessageListView::MessageListView(AppStore& store, QWidget* parent) : ThemedWidge
   stack_->addWidget(emptyHost_);
   outer->addWidget(stackHost, 1);
 
+  // Painted rows answer the demo's "msg-<path>" anchors.
+  orrery::DemoAnchors::shared().provide(list_->viewport(), QStringLiteral("msg-"), [this](const QString& id) {
+    return list_->rowRect(id.mid(4));
+  });
+
   for (auto signal : {&AppStore::visibleChanged, &AppStore::groupsVersionChanged, &AppStore::queryChanged,
                       &AppStore::sidebarChanged, &AppStore::indexingChanged, &AppStore::recordsChanged,
                       &AppStore::accountsChanged, &AppStore::backupChanged, &AppStore::savedSearchesChanged})
@@ -111,9 +121,38 @@ QString MessageListView::emptyKind() const {
   return QStringLiteral("vault");
 }
 
+void MessageListView::showEvent(QShowEvent* e) {
+  ThemedWidget::showEvent(e);
+  // After the window has built its toolbar and laid it out.
+  QTimer::singleShot(0, this, [this] {
+    placeInToolbar();
+    updateTitle();
+  });
+}
+
+void MessageListView::placeInToolbar() {
+  if (placed_) return;
+  auto* main = qobject_cast<QMainWindow*>(window());
+  QToolBar* bar = main ? main->findChild<QToolBar*>(QStringLiteral("toolbar")) : nullptr;
+  if (!bar) return;
+  placed_ = true;
+  // The subtitle leads the toolbar; the search field ends it.
+  auto* lead = new QWidget(bar);
+  auto* leadLayout = new QVBoxLayout(lead);
+  leadLayout->setContentsMargins(8, 0, 8, 0);
+  leadLayout->addWidget(subtitle_, 0, Qt::AlignVCenter | Qt::AlignLeft);
+  subtitle_->setMinimumWidth(160);
+  subtitle_->setVisible(true);
+  bar->insertWidget(bar->actions().value(0), lead)->setVisible(true);
+  search_->setFixedWidth(260);
+  search_->setVisible(true);
+  bar->addWidget(search_)->setVisible(true);
+}
+
 void MessageListView::updateTitle() {
   const QString title = BrowserText::windowTitle(store_.sidebarTitle());
   if (windowTitle() != title) setWindowTitle(title);
+  if (placed_ && window() && window()->windowTitle() != title) window()->setWindowTitle(title);
   const QString sub = subtitle();
   if (subtitle_->text() != sub) {
     subtitle_->setText(sub);

@@ -43,8 +43,10 @@ signals:
 
 protected:
   void paintEvent(QPaintEvent*) override;
+  void showEvent(QShowEvent*) override;
 
 private:
+  void placeInToolbar();
   void refresh();
   void rebuildEmptyState();
   void updateTitle();
@@ -58,6 +60,7 @@ private:
   QWidget* emptyHost_;
   QPointer<QWidget> empty_;
   QString emptyKey_;
+  bool placed_ = false;
 };
 
 // The bar above the list while a search is typed: the number of results,

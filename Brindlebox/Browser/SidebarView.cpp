@@ -3,6 +3,7 @@
 #include "Browser/BrowserText.h"
 #include "Browser/SidebarModel.h"
 #include "Browser/VaultStatus.h"
+#include "Demo/DemoAnchors.h"
 #include "Platform/PlatformText.h"
 #include "Store/AppStore.h"
 #include "Theme/Icons.h"
@@ -250,6 +251,8 @@ SidebarView::SidebarView(AppStore& store, QWidget* parent) : ThemedWidget(parent
   sh->addWidget(strip_);
   v->addWidget(stripHost);
   installHeader();
+  for (const QString& prefix : {QStringLiteral("allMessages"), QStringLiteral("smart-")})
+    orrery::DemoAnchors::shared().provide(this, prefix, [this](const QString& id) { return anchorRect(id); });
 
   connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
     if (syncing_) return;

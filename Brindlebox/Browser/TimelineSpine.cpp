@@ -1,6 +1,7 @@
 #include "Browser/TimelineSpine.h"
 
 #include "Browser/SpineAccessible.h"
+#include "Demo/DemoAnchors.h"
 #include "Theme/Shapes.h"
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
@@ -9,6 +10,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -21,7 +23,7 @@ TimelineSpine::TimelineSpine(QWidget* parent) : ThemedWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setToolTip(QStringLiteral("Timeline — hover a month, click or drag to travel through the years"));
   setAccessibleName(QStringLiteral("Timeline"));
-  setProperty("demoAnchor", QStringLiteral("spine"));
+  orrery::demoAnchor(this, QStringLiteral("spine"));
   hairline(this, Qt::RightEdge, Theme::rule);
 }
 
@@ -125,6 +127,10 @@ void TimelineSpine::relayout() {
 
 void TimelineSpine::resizeEvent(QResizeEvent*) { relayout(); }
 void TimelineSpine::moveEvent(QMoveEvent*) { updateTip(); }
+void TimelineSpine::showEvent(QShowEvent*) {
+  // A probe set before the spine was on screen shows its tip now.
+  QTimer::singleShot(0, this, [this] { updateTip(); });
+}
 void TimelineSpine::hideEvent(QHideEvent*) {
   if (tip_) tip_->hide();
 }

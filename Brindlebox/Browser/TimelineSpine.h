@@ -74,6 +74,7 @@ protected:
   void mouseReleaseEvent(QMouseEvent*) override;
   void leaveEvent(QEvent*) override;
   void moveEvent(QMoveEvent*) override;
+  void showEvent(QShowEvent*) override;
   void hideEvent(QHideEvent*) override;
 
 private:

@@ -1,9 +1,6 @@
 #include "Shell/Wiring.h"
 
-#include "Browser/MessageListView.h"
-#include "Browser/SidebarView.h"
-#include "Browser/SpineBinding.h"
-#include "Browser/TimelineSpine.h"
+#include "Browser/BrowserWiring.h"
 #include "Platform/PreviewDialog.h"
 #include "Reader/MessageReader.h"
 #include "Reader/RemoteBlocker.h"
@@ -34,15 +31,7 @@ SheetStore* sheetStore(AppStore& store) {
 } // namespace
 
 void install() {
-  Seams::sidebar() = [](AppStore& store, QWidget* parent) -> QWidget* { return new SidebarView(store, parent); };
-  Seams::timelineSpine() = [](AppStore& store, QWidget* parent) -> QWidget* {
-    auto* spine = new TimelineSpine(parent);
-    bindSpine(*spine, store);
-    return spine;
-  };
-  Seams::messageList() = [](AppStore& store, QWidget* parent) -> QWidget* {
-    return new MessageListView(store, parent);
-  };
+  installBrowserColumns();
   Seams::reader() = [](AppStore& store, QWidget* parent) -> QWidget* { return new ReaderView(&store, parent); };
   Seams::settings() = [](AppStore& store, QWidget* parent) -> QWidget* {
     return new SettingsView(sheetStore(store), parent);

@@ -160,6 +160,19 @@ TEST_F(MessageListViewTest, TheMonthAtTheTopIsReportedWhileScrolling) {
   EXPECT_EQ(currentMonth(), MonthKey(2024, 1).index());
 }
 
+TEST_F(MessageListViewTest, ARegroupKeepsTheTopItemAndANewSelectionStartsAtTheTop) {
+  openWith(12, 10);
+  QScrollBar* bar = list->verticalScrollBar();
+  bar->setValue(bar->maximum() / 2);
+  const QString top = list->topAnchor();
+  ASSERT_FALSE(top.isEmpty());
+  store->refreshVisible();
+  EXPECT_EQ(list->topAnchor(), top);
+  store->setSidebar(SidebarItem::makeAccount(QStringLiteral("Work")));
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_EQ(list->topAnchor(), MonthListModel::monthAnchor(MonthKey(2024, 6).index()));
+}
+
 TEST_F(MessageListViewTest, TitleSubtitleSearchAndResultsHeader) {
   openWith(3, 5);
   EXPECT_EQ(view->windowTitle(), QStringLiteral("Everything"));
