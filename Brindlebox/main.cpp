@@ -1,4 +1,5 @@
 #include "Orrery/Orrery.h"
+#include "Reader/MailContent.h"
 #include "Shell/AppIcon.h"
 #include "Shell/AppPalette.h"
 #include "Shell/AppStoreShell.h"
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
   }
   // The reader's web views share their GL contexts with the window.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // The reader's document scheme and engine switches exist before the
+  // application does.
+  bx::MailContent::registerScheme();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brindlebox"));
   QApplication::setOrganizationName(QStringLiteral("Brindlebox"));

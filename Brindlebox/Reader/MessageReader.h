@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/PreviewDialog.h"
 #include "Store/StoreTypes.h"
 #include "Views/ThemedWidget.h"
 
@@ -19,7 +20,6 @@ class CatalogueLabel;
 class MailWebView;
 class SafetyNote;
 class TrustLine;
-class PreviewDialog;
 
 // One opened message: the file-location strip, the header (subject, sender,
 // trust line, safety cards, attachments) and the body. Made afresh for each
