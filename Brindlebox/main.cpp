@@ -1,3 +1,4 @@
+#include "Reader/MailContent.h"
 #include "Shell/AppSession.h"
 #include "Shell/DisplayCheck.h"
 
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
   }
   // The reader's web views share their GL contexts with the window.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // The reader's document scheme and engine switches exist before the
+  // application does.
+  bx::MailContent::registerScheme();
   QApplication app(argc, argv);
   bx::AppSession::configureApplication();
   int status = 0;

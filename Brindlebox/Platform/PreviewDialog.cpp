@@ -15,12 +15,23 @@
 namespace bx {
 
 namespace {
-constexpr qint64 kMaxTextBytes = 4 * 1024 * 1024;
+// More than this is not laid out as text: a long line alone can hold the
+// GUI thread for minutes.
+constexpr qint64 kMaxTextBytes = 512 * 1024;
 constexpr int kMaxImageMegabytes = 256;
 }  // namespace
 
 PreviewDialog::Kind PreviewDialog::kindOf(const QString& path) {
-  const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchContent);
+  QMimeDatabase db;
+  // The name decides when it names a kind; the content (its first bytes)
+  // only when the name says nothing. Random bytes often sniff as text.
+  QMimeType type = db.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+  if (type.isDefault()) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return Kind::Other;
+    type = db.mimeTypeForData(file.read(4096));
+    if (type.inherits(QStringLiteral("text/plain")) && file.size() > kMaxTextBytes) return Kind::Other;
+  }
   if (type.inherits(QStringLiteral("application/pdf"))) return Kind::Pdf;
   if (type.name().startsWith(QLatin1String("image/")) &&
       QImageReader::supportedMimeTypes().contains(type.name().toLatin1()))
@@ -84,6 +95,7 @@ PreviewDialog::PreviewDialog(const QString& path, std::function<void()> save, QW
       auto* text = new QPlainTextEdit(this);
       text->setReadOnly(true);
       text->setPlainText(QString::fromUtf8(file.read(kMaxTextBytes)));
+      if (file.size() > kMaxTextBytes) text->appendPlainText(QStringLiteral("…"));
       layout->addWidget(text);
       break;
     }

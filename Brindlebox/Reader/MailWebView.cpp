@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebEngineContextMenuRequest>
@@ -105,23 +106,34 @@ void MailWebView::update(const std::string& html, bool allowRemote, bool transpa
     // the last one stays on screen.
     if (!self || generation != self->generation_) return;
     RuleListPtr chosen = allowRemote ? imagesOnly : list;
-    auto& content = MailContent::shared();
-    if (!self->documentUrl_.isEmpty()) content.revoke(self->documentUrl_);
-    if (chosen) {
-      self->ruleList_ = chosen->identifier();
-      const QSet<QString> images = allowRemote ? MailDocument::remoteImageSources(html) : QSet<QString>{};
-      const std::string shown = MailDocument::neutraliseHints(html);
-      self->linkTargets_ = MailDocument::linkTargets(html);
-      self->documentUrl_ = content.publish(QByteArray::fromStdString(shown), chosen, images);
-    } else {
-      // Without a rule list nothing remote may load: the text alone.
-      self->ruleList_.clear();
-      self->linkTargets_ = MailDocument::linkTargets(html);
-      const std::string text = HTMLInspector::plainTextDocument(HTMLText::toPlain(html));
-      self->documentUrl_ = content.publish(QByteArray::fromStdString(text), nullptr, {});
-    }
-    ++self->loadsStarted_;
-    self->page()->load(self->documentUrl_);
+    // The document is made ready off the GUI thread (a body with inlined
+    // images runs to tens of megabytes), then published and loaded here.
+    QThreadPool::globalInstance()->start([self, generation, html, allowRemote, chosen] {
+      struct Ready {
+        QByteArray document;
+        QSet<QString> images;
+        QSet<QString> targets;
+      };
+      auto ready = std::make_shared<Ready>();
+      if (chosen) {
+        if (allowRemote) ready->images = MailDocument::remoteImageSources(html);
+        ready->document = QByteArray::fromStdString(MailDocument::neutraliseHints(html));
+      } else {
+        // Without a rule list nothing remote may load: the text alone.
+        ready->document = QByteArray::fromStdString(HTMLInspector::plainTextDocument(HTMLText::toPlain(html)));
+      }
+      ready->targets = MailDocument::linkTargets(html);
+      QMetaObject::invokeMethod(qApp, [self, generation, chosen, ready] {
+        if (!self || generation != self->generation_) return;
+        auto& content = MailContent::shared();
+        if (!self->documentUrl_.isEmpty()) content.revoke(self->documentUrl_);
+        self->ruleList_ = chosen ? chosen->identifier() : QString();
+        self->linkTargets_ = std::move(ready->targets);
+        self->documentUrl_ = content.publish(std::move(ready->document), chosen, std::move(ready->images));
+        ++self->loadsStarted_;
+        self->page()->load(self->documentUrl_);
+      }, Qt::QueuedConnection);
+    });
   });
 }
 

@@ -20,7 +20,9 @@
 #include "Views/VaultButton.h"
 #include "Views/VaultEmpty.h"
 
+#include <QApplication>
 #include <QBoxLayout>
+#include <QThreadPool>
 #include <QLabel>
 #include <QPainter>
 #include <QResizeEvent>
@@ -310,9 +312,20 @@ void MessageReader::allowImages() {
 }
 
 void MessageReader::refreshBody() {
-  const BodyInputs body = bodyOf(*message_, imagesAllowed());
-  web_->update(body.html, body.allowRemote, body.transparent,
-               body.isHTML ? message_->report.linkWarnings : std::vector<LinkWarning>{});
+  // Preparing a large body (inlined images) takes seconds: it runs on a
+  // worker, and only the newest request reaches the web view.
+  const quint64 generation = ++bodyGeneration_;
+  QPointer<MessageReader> self(this);
+  std::shared_ptr<const OpenMessage> message = message_;
+  const bool allowed = imagesAllowed();
+  QThreadPool::globalInstance()->start([self, generation, message, allowed] {
+    auto body = std::make_shared<BodyInputs>(bodyOf(*message, allowed));
+    QMetaObject::invokeMethod(qApp, [self, generation, message, body] {
+      if (!self || generation != self->bodyGeneration_ || !self->web_) return;
+      self->web_->update(body->html, body->allowRemote, body->transparent,
+                         body->isHTML ? message->report.linkWarnings : std::vector<LinkWarning>{});
+    }, Qt::QueuedConnection);
+  });
 }
 
 void MessageReader::setMessage(std::shared_ptr<const OpenMessage> message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/PreviewDialog.h"
 #include "Store/StoreTypes.h"
 #include "Views/ThemedWidget.h"
 
@@ -16,10 +17,11 @@ namespace bx {
 class AppStore;
 class AttachmentChip;
 class CatalogueLabel;
-class MailWebView;
+}  // namespace bx
+#include "Reader/MailWebView.h"
+namespace bx {
 class SafetyNote;
 class TrustLine;
-class PreviewDialog;
 
 // One opened message: the file-location strip, the header (subject, sender,
 // trust line, safety cards, attachments) and the body. Made afresh for each
@@ -50,7 +52,7 @@ public:
 
   CatalogueLabel* catalogueLabel() const { return label_; }
   TrustLine* trustLine() const { return trust_; }
-  MailWebView* webView() const { return web_; }
+  MailWebView* webView() const { return web_.data(); }
   QList<SafetyNote*> notes() const;
   QList<AttachmentChip*> chips() const;
   QWidget* linkList() const { return linkList_; }
@@ -72,6 +74,7 @@ private:
   std::shared_ptr<const OpenMessage> message_;
   std::optional<std::filesystem::path> quickLookURL_;
   bool showLinks_ = false;
+  quint64 bodyGeneration_ = 0;
 
   QVBoxLayout* root_ = nullptr;
   QWidget* header_ = nullptr;
@@ -79,7 +82,7 @@ private:
   QWidget* linkList_ = nullptr;
   CatalogueLabel* label_ = nullptr;
   TrustLine* trust_ = nullptr;
-  MailWebView* web_ = nullptr;
+  QPointer<MailWebView> web_;
   QPointer<PreviewDialog> preview_;
 };
 

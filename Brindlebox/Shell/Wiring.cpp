@@ -17,6 +17,10 @@
 #include <QHash>
 #include <QPointer>
 
+#include "Reader/AttachmentFiles.h"
+#include "Reader/MessageReader.h"
+#include "Reader/RemoteBlocker.h"
+
 namespace bx::Wiring {
 namespace {
 
@@ -56,6 +60,12 @@ void install() {
   // Compiling the rule lists early; nothing waits for it.
   HarnessHooks::shared().warmUpReader = [] { RemoteBlocker::shared().get([](RuleListPtr) {}); };
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
+
+  Seams::reader() = [](AppStore& store, QWidget* parent) -> QWidget* { return new ReaderView(&store, parent); };
+  HarnessHooks::shared().warmUpReader = [] {
+    RemoteBlocker::shared().get([](RuleListPtr) {});
+    AttachmentFiles::removeLeftovers();
+  };
 }
 
 } // namespace bx::Wiring

@@ -1,0 +1,201 @@
+// Run: QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 bench_reader
+// (as root the engine needs its sandbox off). Prints one line per figure.
+
+#include "Reader/AttachmentFiles.h"
+#include "Reader/MailContent.h"
+#include "Reader/MailDocument.h"
+#include "Safety/HTMLInspector.h"
+#include "Reader/MailWebView.h"
+#include "Reader/MessageReader.h"
+#include "Store/AppStore.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+
+using namespace bx;
+
+namespace {
+
+// Longest gap between ticks of a 1 ms timer: how long the GUI thread was busy.
+struct BlockMeter {
+  QTimer timer;
+  QElapsedTimer clock;
+  qint64 last = 0, longest = 0;
+  BlockMeter() {
+    timer.setInterval(1);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      const qint64 now = clock.elapsed();
+      longest = std::max(longest, now - last);
+      last = now;
+    });
+  }
+  void start() {
+    clock.start();
+    last = 0;
+    longest = 0;
+    timer.start();
+  }
+  qint64 stop() {
+    timer.stop();
+    return std::max(longest, clock.elapsed() - last);
+  }
+};
+
+long rssKiB(long pid) {
+  QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : f.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+  return 0;
+}
+
+// This process and every process it started (the engine's renderers).
+long totalRssKiB() {
+  const long self = QCoreApplication::applicationPid();
+  long sum = rssKiB(self);
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+    bool ok = false;
+    const long pid = entry.toLong(&ok);
+    if (!ok || pid == self) continue;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    const QByteArray s = stat.readAll();
+    const auto fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() > 1 && fields[1].toLong() == self) sum += rssKiB(pid);
+  }
+  return sum;
+}
+
+OpenMessage message(const std::string& path, std::string html, std::vector<MailAttachment> attachments = {}) {
+  OpenMessage m;
+  m.record.path = path;
+  m.record.account = "Bench";
+  m.record.folder = "INBOX";
+  m.parsed.subject = "Benchmark " + path;
+  m.parsed.from = {MailAddress{"Sender", "s@example.com"}};
+  m.parsed.htmlBody = std::move(html);
+  m.parsed.attachments = std::move(attachments);
+  m.fileSize = 1000;
+  return m;
+}
+
+std::string paragraphs(size_t bytes) {
+  std::string html = "<html><body>";
+  while (html.size() < bytes) html += "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.</p>\n";
+  return html + "</body></html>";
+}
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+  QDeadlineTimer deadline(ms);
+  while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+// Selection to the body's load finished and one frame after it.
+void firstPaint(ReaderView& view, const char* name, const OpenMessage& m) {
+  BlockMeter meter;
+  QElapsedTimer t;
+  meter.start();
+  t.start();
+  view.present(m);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  bool loaded = false;
+  QObject::connect(view.reader()->webView(), &MailWebView::documentLoaded, [&](bool) { loaded = true; });
+  waitFor([&] { return loaded; }, 120000);
+  QCoreApplication::processEvents();
+  const qint64 ms = t.elapsed();
+  std::printf("first_paint %-28s %6lld ms   longest GUI block %5lld ms%s\n", name, ms, meter.stop(),
+              loaded ? "" : "  (did not finish)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  MailContent::registerScheme();
+  QApplication app(argc, argv);
+  AppStore store;
+  ReaderView view(&store);
+  view.resize(760, 820);
+  view.show();
+
+  firstPaint(view, "warm-up", message("b/w/0.eml", "<p>warm</p>"));
+  firstPaint(view, "50 KB html", message("b/i/1.eml", paragraphs(50 * 1000)));
+  firstPaint(view, "20 MB html", message("b/i/2.eml", paragraphs(20 * 1000 * 1000)));
+  {
+    std::vector<MailAttachment> parts;
+    std::string html = "<html><body>";
+    for (int i = 0; i < 10; ++i) {
+      MailAttachment a;
+      a.id = i;
+      a.filename = "image" + std::to_string(i) + ".png";
+      a.mimeType = "image/png";
+      a.contentID = "img" + std::to_string(i);
+      a.isInline = true;
+      a.data = std::string(5 * 1000 * 1000, char('a' + i));
+      parts.push_back(std::move(a));
+      html += "<img src=\"cid:img" + std::to_string(i) + "\">";
+    }
+    html += "</body></html>";
+    {
+      // Where the GUI thread's time goes for this message.
+      QElapsedTimer t;
+      t.start();
+      const std::string prepared = HTMLInspector::prepareForDisplay(html, parts, false);
+      const qint64 prepare = t.restart();
+      const std::string shown = MailDocument::neutraliseHints(prepared);
+      const qint64 hints = t.restart();
+      const auto images = MailDocument::remoteImageSources(prepared);
+      std::printf("  prepareForDisplay %lld ms, neutraliseHints %lld ms, remoteImageSources %lld ms (%zu bytes)\n",
+                  prepare, hints, t.elapsed(), shown.size() + size_t(images.size()));
+    }
+    firstPaint(view, "ten 5 MB inline images", message("b/i/3.eml", html, std::move(parts)));
+  }
+
+  {
+    MailAttachment big;
+    big.filename = "archive.bin";
+    big.mimeType = "application/octet-stream";
+    big.data = std::string(100 * 1000 * 1000, 'z');
+    OpenMessage m = message("b/i/4.eml", "<p>attachment</p>", {big});
+    view.present(m);
+    QCoreApplication::processEvents();
+    BlockMeter meter;
+    QElapsedTimer t;
+    meter.start();
+    t.start();
+    view.reader()->previewAttachment(view.reader()->message().parsed.attachments.front());
+    QCoreApplication::processEvents();
+    std::printf("preview 100 MB attachment      %6lld ms   longest GUI block %5lld ms\n", t.elapsed(), meter.stop());
+    if (view.reader()->preview()) view.reader()->preview()->close();
+  }
+
+  const std::string body = paragraphs(30 * 1000) + "<img src=\"https://img.example/a.png\">";
+  for (int i = 1; i <= 200; ++i) {
+    bool loaded = false;
+    view.present(message("b/m/" + std::to_string(i) + ".eml", body + std::to_string(i)));
+    QObject::connect(view.reader()->webView(), &MailWebView::documentLoaded, [&](bool) { loaded = true; });
+    waitFor([&] { return loaded; }, 20000);
+    // processEvents alone never deletes what deleteLater left for the loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (i == 20 || i == 100 || i == 200) {
+      waitFor([] { return false; }, 300);
+      long files = 0;
+      std::error_code ec;
+      for (auto it = std::filesystem::recursive_directory_iterator(AttachmentFiles::runFolder(), ec);
+           it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        ++files;
+      std::printf("memory after %3d messages: %7ld KiB (app + renderers), %d documents held, %ld temp entries\n", i,
+                  totalRssKiB(), MailContent::shared().documentCount(), files);
+    }
+  }
+  AttachmentFiles::removeRunFolder();
+  return 0;
+}
