@@ -2,6 +2,9 @@
 
 #include "Shell/Harness.h"
 #include "Shell/Seams.h"
+#include "Sheets/AddAccountSheet.h"
+#include "Sheets/AppSheetStore.h"
+#include "Sheets/SettingsView.h"
 
 namespace bx::Wiring {
 
@@ -10,6 +13,12 @@ void install() {
   // Reader: Seams::reader(); HarnessHooks::shared().warmUpReader (rule lists).
   // Sheets: Seams::sheet(Seams::Sheet::AddAccount | FreeUp | BackupActivity),
   //         Seams::settings().
+  Seams::sheet(Seams::Sheet::AddAccount) = [](AppStore& store, QWidget* parent) -> QDialog* {
+    return new AddAccountSheet(AppSheetStore::of(store), parent);
+  };
+  Seams::settings() = [](AppStore& store, QWidget* parent) -> QWidget* {
+    return new SettingsView(AppSheetStore::of(store), parent);
+  };
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
 }
 
