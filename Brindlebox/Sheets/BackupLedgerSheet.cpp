@@ -330,6 +330,7 @@ BackupLedgerSheet::BackupLedgerSheet(BackupLedgerHost* host, QWidget* parent) : 
     refresh();
   });
   connect(&Appearance::shared(), &Appearance::changed, this, [this] { refresh(); });
+  shownFinish_ = host_->lastFinished();
   rebuildCards();
   refresh();
 }
@@ -391,6 +392,11 @@ void BackupLedgerSheet::refresh() {
   header_->setSubtitle(host_->vaultSummary());
   spinner_->setVisible(running);
   shield_->setVisible(!running);
+  // The shield bounces once for every run that ends.
+  if (host_->lastFinished() != shownFinish_) {
+    if (shownFinish_ || host_->lastFinished()) bounceSymbol(shield_);
+    shownFinish_ = host_->lastFinished();
+  }
 
   empty_->setVisible(accounts.empty());
   imported_->setVisible(host_->hasImported());

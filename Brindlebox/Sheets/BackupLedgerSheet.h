@@ -124,6 +124,7 @@ private:
   bool cardsMatch() const;
 
   BackupLedgerHost* host_;
+  std::optional<Date> shownFinish_;
   SheetTitleBlock* header_;
   SmallSpinner* spinner_;
   SymbolView* shield_;

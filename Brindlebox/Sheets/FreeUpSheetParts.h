@@ -18,6 +18,12 @@ namespace bx {
 class SmallCaps;
 class TextBlock;
 
+class SymbolView;
+
+// One bounce of a symbol: up by a fifth and back, over the spring's time
+// (the fade's under Reduce Motion); nothing while animations are instant.
+void bounceSymbol(SymbolView* symbol);
+
 // Eyebrow, title, optional subtitle and a trailing view, padded 24 / 20 / 16
 // with a hairline along its bottom.
 class SheetTitleBlock : public ThemedWidget {

@@ -625,6 +625,7 @@ void FreeUpSpaceSheet::refresh() {
   if (stages_->currentIndex() != stageIndex()) {
     stages_->setCurrentIndex(stageIndex());
     fadeIn(stages_->currentWidget());
+    if (s.stage == FreeUpStage::done) bounceSymbol(doneShield_);
   }
   refreshChoose(s);
   refreshVerify(s);
