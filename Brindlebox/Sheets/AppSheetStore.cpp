@@ -4,7 +4,11 @@
 #include "Store/AppStore.h"
 #include "Store/CleanupModel.h"
 
+#include "Util/AtomicFile.h"
+#include "Util/Json.h"
+
 #include <QDir>
+#include <algorithm>
 
 namespace bx {
 
@@ -23,14 +27,38 @@ AppSheetStore::AppSheetStore(AppStore* store, QObject* parent) : SheetStore(pare
   connect(&store->cleanup(), &CleanupModel::busyChanged, this, &SheetStore::busyChanged);
 }
 
+AppSheetStore* AppSheetStore::of(AppStore& store) {
+  if (auto* existing = store.findChild<AppSheetStore*>(QString(), Qt::FindDirectChildrenOnly)) return existing;
+  return new AppSheetStore(&store, &store);
+}
+
 std::vector<MailAccount> AppSheetStore::accounts() const { return store_->accounts(); }
 
 void AppSheetStore::addAccount(const MailAccount& account, const std::string& password) {
+  const std::vector<MailAccount> before = store_->accounts();
   try {
     store_->addAccount(account, QString::fromStdString(password));
   } catch (const CredentialError& e) {
     throw AccountSaveError(AccountSaveError::Part::Password, e.what());
   } catch (const std::exception& e) {
+    throw AccountSaveError(AccountSaveError::Part::Accounts, e.what());
+  }
+  // The store keeps a failed write of accounts.json to itself: the account
+  // would be gone at the next start with its password left behind. Writing
+  // the same list again tells; on failure both are undone.
+  try {
+    writeFileAtomically(store_->layout().accountsURL(), encodeJSON(store_->accounts()).dump());
+  } catch (const std::exception& e) {
+    const std::string key = Credentials::key(account);
+    const bool shared = std::any_of(before.begin(), before.end(),
+                                    [&](const MailAccount& a) { return Credentials::key(a) == key; });
+    if (!shared) {
+      try {
+        Credentials::remove(account);
+      } catch (...) {
+      }
+    }
+    store_->setAccounts(before);
     throw AccountSaveError(AccountSaveError::Part::Accounts, e.what());
   }
 }

@@ -13,6 +13,9 @@ class AppSheetStore : public SheetStore {
   Q_OBJECT
 public:
   explicit AppSheetStore(AppStore* store, QObject* parent = nullptr);
+  // The one adapter of a store, living as long as the store, so a backup
+  // queued by a sheet that has closed still starts.
+  static AppSheetStore* of(AppStore& store);
 
   std::vector<MailAccount> accounts() const override;
   void addAccount(const MailAccount& account, const std::string& password) override;
@@ -30,6 +33,8 @@ public:
   std::optional<QString> changeArchiveRoot(const QString& path) override;
   void setShowAddAccount() override;
   void setShowWelcome() override;
+  // Backups asked for during a run, still waiting for it to end.
+  size_t queuedBackups() const { return queued_.size(); }
 
 private:
   QPointer<AppStore> store_;

@@ -2,6 +2,7 @@
 
 #include "Platform/PlatformText.h"
 #include "Sheets/HomePath.h"
+#include "Shell/EmptySpineIllustration.h"
 #include "Sheets/SheetPalette.h"
 #include "Sheets/SheetStore.h"
 #include "Store/ProviderPreset.h"
@@ -474,7 +475,7 @@ QWidget* SettingsView::buildAbout() {
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
 
-  auto* spine = new VaultCard(0, Theme::paper, page);
+  auto* spine = new EmptySpineIllustration(page);
   spine->setObjectName(QStringLiteral("spine"));
   spine->setFixedWidth(96);
   hairline(spine, Qt::RightEdge, Theme::rule);

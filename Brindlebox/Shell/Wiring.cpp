@@ -1,7 +1,7 @@
 #include "Shell/Wiring.h"
 
 #include "Browser/BrowserWiring.h"
-#include "Platform/PreviewDialog.h"
+#include "Reader/AttachmentFiles.h"
 #include "Reader/MessageReader.h"
 #include "Reader/RemoteBlocker.h"
 #include "Sheets/AddAccountSheet.h"
@@ -14,35 +14,17 @@
 #include "Shell/Seams.h"
 #include "Store/AppStore.h"
 
-#include <QHash>
-#include <QPointer>
-
-#include "Reader/AttachmentFiles.h"
-#include "Reader/MessageReader.h"
-#include "Reader/RemoteBlocker.h"
-
 namespace bx::Wiring {
-namespace {
-
-// One sheet-side view of each store, living as long as the store.
-SheetStore* sheetStore(AppStore& store) {
-  static QHash<AppStore*, QPointer<AppSheetStore>> made;
-  QPointer<AppSheetStore>& s = made[&store];
-  if (!s) s = new AppSheetStore(&store, &store);
-  return s;
-}
-
-} // namespace
 
 void install() {
   installBrowserColumns();
   Seams::reader() = [](AppStore& store, QWidget* parent) -> QWidget* { return new ReaderView(&store, parent); };
   Seams::settings() = [](AppStore& store, QWidget* parent) -> QWidget* {
-    return new SettingsView(sheetStore(store), parent);
+    return new SettingsView(AppSheetStore::of(store), parent);
   };
 
   Seams::sheet(Seams::Sheet::AddAccount) = [](AppStore& store, QWidget* parent) -> QDialog* {
-    return new AddAccountSheet(sheetStore(store), parent);
+    return new AddAccountSheet(AppSheetStore::of(store), parent);
   };
   Seams::sheet(Seams::Sheet::FreeUp) = [](AppStore& store, QWidget* parent) -> QDialog* {
     auto* host = new FreeUpStoreHost(store);
@@ -58,14 +40,11 @@ void install() {
   };
 
   // Compiling the rule lists early; nothing waits for it.
-  HarnessHooks::shared().warmUpReader = [] { RemoteBlocker::shared().get([](RuleListPtr) {}); };
-  // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
-
-  Seams::reader() = [](AppStore& store, QWidget* parent) -> QWidget* { return new ReaderView(&store, parent); };
   HarnessHooks::shared().warmUpReader = [] {
     RemoteBlocker::shared().get([](RuleListPtr) {});
     AttachmentFiles::removeLeftovers();
   };
+  // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
 }
 
 } // namespace bx::Wiring

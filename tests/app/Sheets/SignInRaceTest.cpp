@@ -55,8 +55,11 @@ TEST_F(SignInRaceTest, ChangeDuringTheTestDropsItsResult) {
     QSignalSpy finished(sheet.data(), &AddAccountSheet::signInFinished);
     key(Qt::Key_Return);
     ASSERT_TRUE(sheet->busy());
+    EXPECT_TRUE(sheet->signingIndicator()->isVisible());
+    EXPECT_FALSE(sheet->forwardButton()->isEnabled()) << "no second test while one runs";
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.received().find("LOGIN") != std::string::npos; }, 5000));
     c.act(sheet);
+    EXPECT_FALSE(sheet->signingIndicator()->isVisible());
     EXPECT_FALSE(sheet->busy()) << "the stopped test no longer counts as running";
     QTest::qWait(1200);  // past the server's late OK
     EXPECT_NE(sheet->step(), AddAccountSheet::Step::Folders);

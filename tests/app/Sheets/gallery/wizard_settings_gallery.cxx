@@ -1,6 +1,6 @@
 // Writes the add-account wizard's three steps and the four settings tabs as
 // PNG files, light and dark, for looking at by eye:
-//   bx_sheets_gallery <output folder>
+//   bx_wizard_settings_gallery <output folder>
 // Runs under QT_QPA_PLATFORM=offscreen.
 
 #include "Platform/Appearance.h"
