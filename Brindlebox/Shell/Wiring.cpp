@@ -2,6 +2,7 @@
 
 #include "Shell/Harness.h"
 #include "Shell/Seams.h"
+#include "Sheets/SheetStoreHosts.h"
 
 namespace bx::Wiring {
 
@@ -11,6 +12,8 @@ void install() {
   // Sheets: Seams::sheet(Seams::Sheet::AddAccount | FreeUp | BackupActivity),
   //         Seams::settings().
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
+  Seams::sheet(Seams::Sheet::FreeUp) = makeFreeUpSheet;
+  Seams::sheet(Seams::Sheet::BackupActivity) = makeBackupLedger;
 }
 
 } // namespace bx::Wiring
