@@ -259,7 +259,7 @@ BackupLedgerSheet::BackupLedgerSheet(BackupLedgerHost* host, QWidget* parent) : 
   shield_ = new SymbolView("checkmark.shield.fill", 22, Theme::seal, trailing_);
   tl->addWidget(spinner_);
   tl->addWidget(shield_);
-  header_ = new SheetHeader("Backup ledger", QString(), std::nullopt, trailing_, this);
+  header_ = new SheetHeader("Backup ledger", QString(), QString(), trailing_, this);
   outer->addWidget(header_);
 
   auto* scroll = new QScrollArea(this);

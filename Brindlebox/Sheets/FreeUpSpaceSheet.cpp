@@ -119,7 +119,7 @@ FreeUpSpaceSheet::FreeUpSpaceSheet(FreeUpSheetHost* host, QWidget* parent)
   outer->setSpacing(0);
 
   rail_ = new StepRail({"Choose", "Verify", "Release"}, 0);
-  header_ = new SheetHeader("Free up space on the server", QString(), std::nullopt, rail_, this);
+  header_ = new SheetHeader("Free up space on the server", title(), subtitle(), rail_, this);
   outer->addWidget(header_);
 
   stages_ = new QStackedWidget(this);

@@ -26,8 +26,9 @@ SheetHeader::SheetHeader(const QString& eyebrow, const QString& title,
   title_->setTextFont(Theme::Font::title());
   title_->setColor(Theme::ink);
   text_->addWidget(title_);
+  // Not aligned: an aligned layout item is sized by its size hint, which
+  // would cut a wrapped subtitle instead of growing the header.
   row_->addLayout(text_, 1);
-  row_->setAlignment(text_, Qt::AlignTop);
 
   setSubtitle(subtitle);
   setTrailing(trailing);
