@@ -7,6 +7,7 @@
 #include "Sheets/OnWorker.h"
 #include "Sheets/ProviderCard.h"
 #include "Sheets/SheetHeader.h"
+#include "Sheets/SheetPalette.h"
 #include "Sheets/SheetStore.h"
 #include "Theme/Motion.h"
 #include "Theme/Theme.h"
@@ -140,10 +141,7 @@ AddAccountSheet::AddAccountSheet(SheetStore* store, QWidget* parent)
   setAttribute(Qt::WA_DeleteOnClose);
   setFixedSize(720, 560);
   setWindowTitle(QStringLiteral("Connect a mail account"));
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Theme::panel.resolved());
-  setPalette(pal);
+  followThemePalette(this);
 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -157,6 +155,7 @@ AddAccountSheet::AddAccountSheet(SheetStore* store, QWidget* parent)
   // The steps slide inside this area and never over the header or footer.
   area_ = new QWidget(this);
   area_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  area_->installEventFilter(this);
   column->addWidget(area_, 1);
 
   auto* footer = new QWidget(this);
@@ -340,6 +339,13 @@ void AddAccountSheet::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+bool AddAccountSheet::eventFilter(QObject* watched, QEvent* event) {
+  // The step on screen fills the area; one sliding in or out has its own
+  // position and only follows in size.
+  if (watched == area_ && event->type() == QEvent::Resize && page_) page_->resize(area_->size());
+  return QDialog::eventFilter(watched, event);
+}
+
 void AddAccountSheet::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   stage();
@@ -347,6 +353,9 @@ void AddAccountSheet::showEvent(QShowEvent* event) {
 
 void AddAccountSheet::stage() {
   if (!snapshotStartStep || !snapshotPreset) return;
+  // Staged for a picture: everything lands at once.
+  const bool wasInstant = Motion::isInstant();
+  Motion::setInstant(true);
   choose(*snapshotPreset);
   step_ = *snapshotStartStep;
   username_ = QString::fromLatin1(kSampleAddress);
@@ -359,9 +368,8 @@ void AddAccountSheet::stage() {
     const IMAPError refused = IMAPError::commandFailed("LOGIN", IMAPStatus::no, snapshotError->toStdString());
     error_ = FriendlyError::describe(refused, std::nullopt);
   }
-  Motion::setInstant(true);
   showStep();
-  Motion::setInstant(false);
+  Motion::setInstant(wasInstant);
 }
 
 // --- Steps ---
@@ -370,7 +378,11 @@ void AddAccountSheet::showStep() {
   rail_->setIndex(stepIndex());
   header_->setSubtitle(stepSubtitle(step_));
 
+  // A step still sliding out from an earlier change goes at once.
+  for (auto& gone : leaving_) delete gone.data();
+  leaving_.clear();
   QWidget* old = page_;
+  if (old) old->move(0, 0);
   QWidget* page = nullptr;
   switch (step_) {
   case Step::Provider: page = buildProviderGrid(); break;
@@ -378,7 +390,7 @@ void AddAccountSheet::showStep() {
   case Step::Folders: page = buildFolderPicker(); break;
   }
   page->setParent(area_);
-  page->setGeometry(area_->rect());
+  page->setGeometry(QRect(QPoint(0, 0), area_->size()));
   page->show();
   page_ = page;
   refreshFooter();
@@ -422,6 +434,7 @@ void AddAccountSheet::showStep() {
     }
   }
   QPointer<QWidget> gone = old;
+  leaving_.append(gone);
   connect(group, &QAbstractAnimation::finished, this, [gone] { delete gone.data(); });
   group->start(QAbstractAnimation::DeleteWhenStopped);
 }

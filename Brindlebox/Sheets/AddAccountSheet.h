@@ -99,6 +99,7 @@ signals:
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void done(int result) override;
 
@@ -139,6 +140,7 @@ private:
   StepRail* rail_ = nullptr;
   QWidget* area_ = nullptr;
   QPointer<QWidget> page_;
+  QList<QPointer<QWidget>> leaving_;
   VaultButton* back_ = nullptr;
   VaultButton* cancel_ = nullptr;
   VaultButton* forward_button_ = nullptr;

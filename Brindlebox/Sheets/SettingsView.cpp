@@ -2,6 +2,7 @@
 
 #include "Platform/PlatformText.h"
 #include "Sheets/HomePath.h"
+#include "Sheets/SheetPalette.h"
 #include "Sheets/SheetStore.h"
 #include "Store/ProviderPreset.h"
 #include "Store/StoreTypes.h"
@@ -77,14 +78,19 @@ Section section(QVBoxLayout* into, QWidget* parent, const std::optional<QString>
 }
 
 // "Label      value" on one row.
-QHBoxLayout* labelled(QVBoxLayout* rows, QWidget* parent, const QString& label, QWidget* value) {
+QHBoxLayout* labelled(QVBoxLayout* rows, QWidget* parent, const QString& label, QWidget* value,
+                      bool valueTakesRoom = false) {
   auto* row = new QHBoxLayout;
   row->setSpacing(12);
   auto* l = text(label, Theme::Font::body(), Theme::ink, parent);
   l->setMaxLines(1);
   row->addWidget(l, 0, Qt::AlignVCenter);
-  row->addStretch();
-  row->addWidget(value, 0, Qt::AlignVCenter);
+  if (valueTakesRoom) {
+    row->addWidget(value, 1, Qt::AlignVCenter);
+  } else {
+    row->addStretch();
+    row->addWidget(value, 0, Qt::AlignVCenter);
+  }
   rows->addLayout(row);
   return row;
 }
@@ -176,6 +182,7 @@ void HourStepper::step(int delta) {
 
 SettingsView::SettingsView(SheetStore* store, QWidget* parent) : QWidget(parent), store_(store) {
   setFixedSize(580, 540);
+  followThemePalette(this);
   auto* l = new QVBoxLayout(this);
   l->setContentsMargins(0, 0, 0, 0);
   tabs_ = new QTabWidget(this);
@@ -211,10 +218,9 @@ QWidget* SettingsView::buildGeneral() {
   // Vault.
   auto vault = section(col, page, QStringLiteral("Vault"));
   location_ = new ElidedLine(QString(), mono11(), vault.card);
-  labelled(vault.rows, vault.card, QStringLiteral("Location"), location_)->setStretch(1, 0);
   // The path takes what room there is and elides in the middle.
   location_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  location_->setMinimumWidth(200);
+  labelled(vault.rows, vault.card, QStringLiteral("Location"), location_, true);
   contents_ = text(QString(), mono11(), Theme::ink2, vault.card);
   contents_->setMaxLines(1);
   labelled(vault.rows, vault.card, QStringLiteral("Contents"), contents_);
@@ -464,10 +470,6 @@ void SettingsView::confirmRemoval(const MailAccount& account) {
 
 QWidget* SettingsView::buildAbout() {
   auto* page = new QWidget;
-  page->setAutoFillBackground(true);
-  QPalette pal = page->palette();
-  pal.setColor(QPalette::Window, Theme::panel.resolved());
-  page->setPalette(pal);
   auto* row = new QHBoxLayout(page);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);

@@ -30,6 +30,9 @@ SheetHeader::SheetHeader(const QString& eyebrow, const QString& title,
   // would cut a wrapped subtitle instead of growing the header.
   row_->addLayout(text_, 1);
 
+  // Takes what a taller trailing view leaves below the text, without making
+  // the header ask for more room than its content needs.
+  text_->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Preferred));
   setSubtitle(subtitle);
   setTrailing(trailing);
   hairline(this, Qt::BottomEdge, Theme::rule);
@@ -57,7 +60,8 @@ void SheetHeader::setSubtitle(const std::optional<QString>& subtitle) {
     subtitle_->setColor(Theme::ink2);
     // Wraps instead of being cut: the block takes the height its width needs.
     subtitle_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    text_->addWidget(subtitle_);
+    // Before the closing stretch, which keeps the text at the top.
+    text_->insertWidget(text_->count() - 1, subtitle_);
   }
   subtitle_->setText(*subtitle);
 }

@@ -1,6 +1,7 @@
 #include "Store/AppStore.h"
 
 #include "Store/CleanupModel.h"
+#include "Store/OffThread.h"
 #include "Platform/Credentials.h"
 #include "Theme/Theme.h"
 
@@ -27,6 +28,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <unordered_set>
@@ -43,33 +45,6 @@ bool envPresent(const char* name) { return std::getenv(name) != nullptr; }
 
 double nowSeconds() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-// Runs `work` on the shared pool and hands its result to `done` on the GUI
-// thread, unless the store is gone by then.
-template <class Work, class Done>
-void runOffThread(AppStore* store, Work work, Done done) {
-  QPointer<AppStore> self(store);
-  QThreadPool::globalInstance()->start([self, work = std::move(work), done = std::move(done)]() mutable {
-    auto result = std::make_shared<decltype(work())>(work());
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [self, result, done = std::move(done)]() mutable {
-          if (self) done(*self, std::move(*result));
-        },
-        Qt::QueuedConnection);
-  });
-}
-
-// Posts `f` to the GUI thread; runs it only while the store exists.
-template <class F>
-void onGuiThread(const QPointer<AppStore>& self, F f) {
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(),
-      [self, f = std::move(f)]() mutable {
-        if (self) f(*self);
-      },
-      Qt::QueuedConnection);
 }
 
 bool isSpaceOrTab(QChar c) {
@@ -438,31 +413,55 @@ void AppStore::reloadArchive() {
         s.setIndexing(total ? std::optional(IndexingProgress{0, int(total)}) : std::nullopt);
       });
     };
+    // A new list goes to the GUI only once it has taken the previous one:
+    // while it is busy, batches pile up here and are merged together, so a
+    // large first scan never queues a backlog of whole-list copies.
+    auto guiBusy = std::make_shared<std::atomic<bool>>(false);
+    std::vector<MessageRecord> pending;
     events.batch = [&](size_t done, size_t total, std::vector<MessageRecord> added) {
-      if (!haveShown) {
-        // Live records before this scan's additions, minus those it replaces.
-        shown = index->liveRecords();
-        haveShown = true;
+      pending.insert(pending.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+      std::shared_ptr<const std::vector<MessageRecord>> snapshot;
+      if (!guiBusy->load()) {
+        if (!haveShown) {
+          // Live records before this scan's additions; those it replaced or
+          // added are dropped below and merged in again from `pending`.
+          shown = index->liveRecords();
+          haveShown = true;
+        }
+        std::unordered_set<std::string_view> addedPaths;
+        for (const auto& r : pending) addedPaths.insert(r.path);
+        // Later additions of one path win: keep the last of each.
+        std::vector<MessageRecord> fresh;
+        {
+          std::unordered_set<std::string_view> seen;
+          for (auto it = pending.rbegin(); it != pending.rend(); ++it)
+            if (seen.insert(it->path).second) fresh.push_back(std::move(*it));
+          std::reverse(fresh.begin(), fresh.end());
+        }
+        std::stable_sort(fresh.begin(), fresh.end(), newerFirst);
+        std::vector<MessageRecord> kept;
+        kept.reserve(shown.size());
+        for (auto& r : shown)
+          if (!addedPaths.count(r.path)) kept.push_back(std::move(r));
+        if (!std::is_sorted(kept.begin(), kept.end(), newerFirst))
+          std::stable_sort(kept.begin(), kept.end(), newerFirst);
+        std::vector<MessageRecord> merged;
+        merged.reserve(kept.size() + fresh.size());
+        std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
+                   std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()),
+                   std::back_inserter(merged), newerFirst);
+        shown = std::move(merged);
+        pending.clear();
+        snapshot = std::make_shared<const std::vector<MessageRecord>>(shown);
+        guiBusy->store(true);
       }
-      std::unordered_set<std::string_view> addedPaths;
-      for (const auto& r : added) addedPaths.insert(r.path);
-      std::stable_sort(added.begin(), added.end(), newerFirst);
-      std::vector<MessageRecord> merged;
-      merged.reserve(shown.size() + added.size());
-      std::vector<MessageRecord> kept;
-      kept.reserve(shown.size());
-      for (auto& r : shown)
-        if (!addedPaths.count(r.path)) kept.push_back(std::move(r));
-      if (!std::is_sorted(kept.begin(), kept.end(), newerFirst)) std::stable_sort(kept.begin(), kept.end(), newerFirst);
-      std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
-                 std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()),
-                 std::back_inserter(merged), newerFirst);
-      shown = std::move(merged);
-      auto snapshot = std::make_shared<const std::vector<MessageRecord>>(shown);
-      onGuiThread(self, [run, done, total, snapshot](AppStore& s) {
+      onGuiThread(self, [run, done, total, snapshot, guiBusy](AppStore& s) {
         if (run != s.scanRun_) return;
         s.setIndexing(IndexingProgress{int(done), int(total)});
-        s.publishSortedRecords(snapshot);
+        if (snapshot) {
+          s.publishSortedRecords(snapshot);
+          guiBusy->store(false);
+        }
       });
     };
     const VaultScan::Result result = VaultScan::run(*index, layout, stop->get_token(), events);
@@ -664,8 +663,18 @@ void AppStore::refreshVisible() {
 std::vector<MonthGroup> AppStore::group(const std::vector<const MessageRecord*>& records) {
   std::vector<MonthGroup> groups;
   std::unordered_set<int> keys;
+  // The local month of the previous record and its bounds: a run of records
+  // of one month needs one calendar lookup, not one per record.
+  MonthKey key;
+  Date monthStart = Date::max(), monthEnd = Date::min();
   for (const MessageRecord* r : records) {
-    const MonthKey key(r->date);
+    if (r->date < monthStart || r->date >= monthEnd) {
+      key = MonthKey(r->date);
+      const auto bounds = MonthKey::bounds(key);
+      monthStart = bounds.first;
+      monthEnd = bounds.second;
+      if (!(r->date >= monthStart && r->date < monthEnd)) monthStart = Date::max(), monthEnd = Date::min();
+    }
     if (groups.empty() || groups.back().key != key) {
       groups.push_back(MonthGroup{key, {}});
       keys.insert(key.index());

@@ -49,7 +49,9 @@ class QWidget;
 
 namespace bx {
 
+class BackupOrchestrator;
 class CleanupModel;
+class ImportQueue;
 
 class AppStore : public QObject {
   Q_OBJECT
@@ -133,8 +135,10 @@ public:
   // Keyed by account directory name + "/" + mailbox.
   const QMap<QString, LedgerLine>& ledger() const { return ledger_; }
   void setLedger(const QMap<QString, LedgerLine>& ledger);
-  // Keyed by account label.
+  // Keyed by the account's id (upper-case UUID text), never by label: two
+  // accounts may share a label. backupProblem(account) looks one up.
   const QMap<QString, FriendlyError::Message>& backupProblems() const { return backupProblems_; }
+  std::optional<FriendlyError::Message> backupProblem(const MailAccount& account) const;
   void setBackupProblems(const QMap<QString, FriendlyError::Message>& problems);
 
   // Folder rows per account directory.
@@ -301,6 +305,11 @@ private:
   std::shared_ptr<std::stop_source> cleanupStop_;
   uint64_t cleanupRun_ = 0;
   int importsRunning_ = 0;
+  BackupOrchestrator* backups_ = nullptr;
+  ImportQueue* imports_ = nullptr;
+  BackupOrchestrator& backups();
+  ImportQueue& imports();
+  CleanupModel& preparedCleanup();
 };
 
 }  // namespace bx

@@ -57,6 +57,20 @@ MonthKey::MonthKey(Date date) {
   }
 }
 
+std::pair<Date, Date> MonthKey::bounds(const MonthKey& key) {
+  auto start = [](int year, int month) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = 1;
+    tm.tm_isdst = -1;
+    const std::time_t t = mktime(&tm);
+    return std::chrono::system_clock::from_time_t(t);
+  };
+  const int next = key.index() + 1;
+  return {start(key.year, key.month), start(next / 12, next % 12 + 1)};
+}
+
 MonthKey MonthKey::fromIndex(int index) {
   const int year = index / 12;
   return MonthKey(year, index - year * 12 + 1);

@@ -24,6 +24,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -43,6 +44,8 @@ struct MonthKey {
   // year * 12 + month - 1: identity, order and the key of per-month maps.
   int index() const { return year * 12 + month - 1; }
   int id() const { return index(); }
+  // The first instant of the month and of the next one, in the local time zone.
+  static std::pair<Date, Date> bounds(const MonthKey& key);
   // The locale's full month name, a space, the year in plain digits.
   QString title() const;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Vault/ArchiveLayout.h"
+#include "Vault/SyncStateDecoder.h"
 
 namespace bx {
 
@@ -25,10 +26,9 @@ std::string AccountSyncState::toJSON() const {
 }
 
 AccountSyncState AccountSyncState::fromJSON(std::string_view text) {
-    const json doc = parseJSON(text);
-    const auto decoded = requiredKey<std::map<std::string, FolderState>>(doc, "folders");
+    auto decoded = decodeSyncFolders(text);
     AccountSyncState state;
-    for (auto [name, folder] : decoded) {
+    for (auto& [name, folder] : decoded) {
         if (!ArchiveLayout::isSafeRelativePath(folder.directory)) continue;
         for (auto it = folder.files.begin(); it != folder.files.end();) {
             if (ArchiveLayout::isSafeRelativePath(it->second))

@@ -1,5 +1,7 @@
 #pragma once
 // Brings loose .eml files and mbox files into the vault under "Imported".
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,13 @@ struct Importer {
     // (mboxrd). Never fails.
     static std::vector<std::string> splitMbox(std::string_view data);
 
+    // splitMbox on a file read piece by piece: each message is handed over as
+    // soon as it is complete, so no more than one message and a read buffer
+    // are held whatever the file's size. Throws std::system_error when the
+    // file cannot be read; messages handed over before stay handed over.
+    static void splitMboxFile(const std::filesystem::path& file,
+                              const std::function<void(std::string&& message)>& onMessage);
+
     // mboxrd: a line of one or more ">" followed by "From " loses one ">".
     static std::string unescapeFrom(std::string_view bytes);
 
@@ -28,6 +37,12 @@ struct Importer {
     // skipped. Throws the first error of ArchiveLayout::write.
     static std::vector<std::string> store(const std::vector<std::string>& messages, std::string_view collection,
                                           const ArchiveLayout& layout);
+
+    // store() for the messages of an mbox file, read with splitMboxFile: one
+    // message in memory at a time. Throws std::system_error when the file
+    // cannot be read, and the first error of ArchiveLayout::write.
+    static std::vector<std::string> storeMbox(const std::filesystem::path& file, std::string_view collection,
+                                              const ArchiveLayout& layout);
 };
 
 }  // namespace bx

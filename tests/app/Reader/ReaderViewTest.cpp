@@ -19,6 +19,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -222,6 +224,25 @@ TEST_F(ReaderViewTest, KeyboardReachesTheControlsAndSpacePreviews) {
   QTest::keyClick(reader->preview(), Qt::Key_Escape);
   ASSERT_TRUE(waitUntil([&] { return reader->preview() == nullptr; }, 2000));
   EXPECT_FALSE(reader->quickLookURL().has_value());
+}
+
+TEST_F(ReaderViewTest, SavingToastsOnlyAfterTheFileIsWritten) {
+  auto* reader = open(sampleMessage());
+  QTemporaryDir dir;
+  QString target = dir.filePath("not-a-folder");
+  { QFile f(target); f.open(QIODevice::WriteOnly); }
+  AttachmentFiles::setChooser([&](const QString&) -> std::optional<QString> { return target + "/x.pdf"; });
+  reader->chips()[0]->saveButton()->click();
+  EXPECT_FALSE(store_->toast().has_value());
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == "saveFailedAlert") w->close();
+  target = dir.filePath("Renamed.pdf");
+  AttachmentFiles::setChooser([&](const QString&) -> std::optional<QString> { return target; });
+  reader->chips()[0]->saveButton()->click();
+  ASSERT_TRUE(store_->toast().has_value());
+  EXPECT_EQ(store_->toast()->text, "Saved “Renamed.pdf”");
+  EXPECT_EQ(store_->toast()->symbol, "arrow.down.circle.fill");
+  AttachmentFiles::setChooser(nullptr);
 }
 
 TEST_F(ReaderViewTest, Screenshots) {

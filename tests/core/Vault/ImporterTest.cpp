@@ -165,3 +165,39 @@ for m in mailbox.mbox(path):
     EXPECT_EQ(Importer::store(Importer::splitMbox(dir.read(mboxPath)), "test", layout).size(), 60u);
     EXPECT_EQ(fileCount(dir / "vault/Imported"), 60u);
 }
+
+// An mbox file read piece by piece splits as the whole file would, also where
+// a line spans many reads.
+TEST(Importer, SplitMboxFileAgreesWithTheWholeFileSplit) {
+    const std::string huge(2621440, 'x');  // longer than two reads
+    const std::string mail = "From: a@example.com\r\nSubject: s\r\n\r\nbody\r\n";
+    const std::string texts[] = {
+        "",
+        "no separator at all\n",
+        "preamble\nFrom a\n" + mail + "\nFrom b\n" + mail,
+        "From a\n" + mail + "From not a separator\n\nFrom b\n>From escaped\n>>From twice\n",
+        "From a\r\n" + mail + "\r\nFrom b\r\n\r\n\r\n",
+        "From a\nbody\n\nFrom b",                   // the last separator has no line end
+        "From a\n\nFrom b\n",                       // an empty message and a separator with nothing after it
+        "From a\n" + huge + "\nFrom inside\n\nFrom b\nx\n",  // a long line is not blank
+        "From a\n" + huge + "\n\nFrom b\n" + huge,  // ... and ends at its line end
+        "\nFrom " + huge + "\nbody\n",             // a separator longer than a read
+        "From a\nx\n>" + huge,
+    };
+    bx::test::TempDir dir;
+    for (const auto& text : texts) {
+        const auto file = dir.write("box.mbox", text);
+        std::vector<std::string> streamed;
+        Importer::splitMboxFile(file, [&](std::string&& m) { streamed.push_back(std::move(m)); });
+        EXPECT_EQ(streamed, Importer::splitMbox(text)) << text.substr(0, 60);
+    }
+    EXPECT_THROW(Importer::splitMboxFile(dir / "missing.mbox", [](std::string&&) {}), std::system_error);
+
+    // Stored from the file: the same paths as from the split in memory.
+    const std::string box = "From a\n" + mail + "\nFrom b\nFrom: b@example.com\nSubject: t\n\nx\n\nFrom c\nnot mail\n";
+    const auto file = dir.write("box.mbox", box);
+    bx::ArchiveLayout layout(dir / "vault");
+    const auto fromFile = Importer::storeMbox(file, "Old mail", layout);
+    EXPECT_EQ(fromFile.size(), 2u);
+    EXPECT_EQ(fromFile, Importer::store(Importer::splitMbox(box), "Old mail", layout));
+}

@@ -191,3 +191,53 @@ TEST(SyncState, JournalAddsToTheFileUntilTheNextSave) {
     EXPECT_FALSE(fs::exists(layout.syncJournalURL(kAccount)));
     EXPECT_EQ(layout.loadSync(kAccount), expected);
 }
+
+// Sync files are decoded without a document tree; the outcome must be the
+// typed decoding's, text for text: the same states, the same refusals.
+TEST(SyncState, StreamingDecoderAgreesWithTheTypedDecoding) {
+    const std::string ok = R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":7,"highestUID":3,"files":{"3":"A/INBOX/x 3.eml"})";
+    auto folder = [](const std::string& members) { return R"({"folders":{"INBOX":{)" + members + "}}}"; };
+    const std::string texts[] = {
+        folder(ok),
+        folder(ok + R"(,"lastRun":"2024-05-01T12:00:00Z","sizes":{"3":9000000000})"),
+        folder(ok + R"(,"lastRun":null,"sizes":null)"),
+        folder(ok + R"(,"extra":{"deep":[1,{"x":[]}],"n":null},"more":[[]],"flag":true)"),
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":7.0,"highestUID":3e0,"files":{})"),
+        folder(ok + R"(,"files":{"4":"A/INBOX/y 4.eml"})"),  // a repeated key: the last counts
+        R"({"v":[1,2,{"folders":3}],"folders":{},"w":{"folders":null}})",
+        R"({"folders":{"A":)" + std::string("{") + ok + R"(},"B":{)" + ok + "}}}",
+        R"({"folders":{"INBOX":{)" + ok + R"(}},"folders":{}})",
+        // refused
+        "", "[]", "3", "{\"folders\":null}", "{\"folders\":[]}", "{\"folders\":{\"INBOX\":[]}}",
+        "{\"folders\":{\"INBOX\":null}}", "{\"other\":{}}", "{\"folders\":{}} x",
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":7,"files":{})"),
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":7,"highestUID":null,"files":{})"),
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":4294967296,"highestUID":1,"files":{})"),
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":-1,"highestUID":1,"files":{})"),
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":1.5,"highestUID":1,"files":{})"),
+        folder(R"("mailbox":3,"directory":"A/INBOX","uidValidity":1,"highestUID":1,"files":{})"),
+        folder(R"("mailbox":{},"directory":"A/INBOX","uidValidity":1,"highestUID":1,"files":{})"),
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":1,"highestUID":1,"files":[])"),
+        folder(R"("mailbox":"INBOX","directory":"A/INBOX","uidValidity":1,"highestUID":1,"files":"x")"),
+        folder(ok + R"(,"files":{"1":null})"),
+        folder(ok + R"(,"sizes":{"1":"5"})"),
+        folder(ok + R"(,"sizes":{"1":1.5})"),
+        folder(ok + R"(,"sizes":{"1":9223372036854775808})"),
+        folder(ok + R"(,"lastRun":"yesterday")"),
+        folder(ok + R"(,"lastRun":5)"),
+    };
+    for (const auto& text : texts) {
+        std::optional<std::map<std::string, FolderState>> typed;
+        try {
+            typed = bx::requiredKey<std::map<std::string, FolderState>>(bx::parseJSON(text), "folders");
+        } catch (const bx::JSONDecodeError&) {
+        }
+        std::optional<AccountSyncState> streamed;
+        try {
+            streamed = AccountSyncState::fromJSON(text);
+        } catch (const bx::JSONDecodeError&) {
+        }
+        ASSERT_EQ(typed.has_value(), streamed.has_value()) << text;
+        if (typed) EXPECT_EQ(streamed->folders, *typed) << text;
+    }
+}

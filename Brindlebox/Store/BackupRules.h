@@ -1,0 +1,69 @@
+#pragma once
+// The backup run's state and the rules that fold engine reports into it,
+// word its outcome and decide when an automatic run is due. Plain values and
+// functions, so every rule is testable without a server or a clock.
+#include "Engines/BackupProgress.h"
+#include "Engines/FriendlyError.h"
+#include "Store/StoreTypes.h"
+#include "Theme/ThemeColor.h"
+#include "Util/Date.h"
+#include "Vault/MailAccount.h"
+
+#include <QLocale>
+#include <QMap>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bx {
+
+// Ledger key: the account's vault folder, "/", the raw mailbox name.
+using Ledger = QMap<QString, LedgerLine>;
+// The last problem of each account, by problemKey(account). Two accounts
+// may share a label, so the key is the account's id, never its label.
+using BackupProblems = QMap<QString, FriendlyError::Message>;
+
+struct BackupRules {
+    static QString ledgerKey(const std::string& accountDir, const std::string& mailbox) {
+        return QString::fromStdString(accountDir + "/" + mailbox);
+    }
+    static QString problemKey(const MailAccount& account) { return QString::fromStdString(account.id.string()); }
+
+    // A zero line for every chosen folder of the account.
+    static void resetLines(Ledger& ledger, const MailAccount& account);
+
+    // Folds one engine report into the status and the ledger: completed
+    // folders are written once per run and never overwritten; the folder
+    // being worked on gets a running line unless the report says it is done.
+    static void apply(BackupStatus& status, Ledger& ledger, const BackupProgress& progress,
+                      const std::string& accountDir);
+
+    // Lines still marked running when the run ends stop running.
+    static void stopRunningLines(Ledger& ledger);
+
+    // "Stopped", "1 new message saved", "1,234 new messages saved" (grouped
+    // as `locale` groups digits) or "Everything was already in the vault".
+    static QString outcomeLine(bool cancelled, std::int64_t newMessages, const QLocale& locale = QLocale());
+    // "Backup finished — 1 account needs attention" / "… 3 accounts need attention".
+    static QString attentionLine(int problems);
+
+    // The titles of every kept problem, one per line.
+    static QString problemTitles(const BackupProblems& problems);
+
+    // Hours between automatic runs: the stored value floored at 1; nothing
+    // stored means 6, the value the settings show.
+    static constexpr int defaultScheduleHours = 6;
+    static int scheduleHours(std::optional<int> stored);
+
+    // Whether an automatic run is due: the oldest of the accounts' latest
+    // backup-or-attempt times is at least `hours` old. Accounts without
+    // either are skipped; with none at all a run is due.
+    static bool due(const std::vector<MailAccount>& accounts, const std::map<QString, Date>& lastAttempts,
+                    int hours, Date now);
+};
+
+}  // namespace bx

@@ -1,0 +1,300 @@
+// The sidebar and the backup strip against a real store.
+
+#include "BrowserFixture.h"
+#include "Browser/SidebarModel.h"
+#include "Browser/SidebarView.h"
+#include "Browser/VaultStatus.h"
+#include "Views/VaultButton.h"
+
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalSpy>
+
+using namespace bx;
+
+namespace {
+
+MailAccount account(const std::string& label, const std::string& user) {
+  MailAccount a;
+  a.id = UUID::random();
+  a.label = label;
+  a.username = user;
+  a.provider = "gmail";
+  return a;
+}
+
+class SidebarViewTest : public test::BrowserFixture {
+protected:
+  void build() {
+    window = std::make_unique<SidebarView>(*store);
+    window->resize(280, 700);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  }
+  void TearDown() override {
+    window.reset();
+    BrowserFixture::TearDown();
+  }
+  QModelIndex anchor(const QString& a) const { return window->model()->indexOfAnchor(a); }
+  QPoint centre(const QModelIndex& i) const { return window->tree()->visualRect(i).center(); }
+  QStringList titles() const {
+    QStringList out;
+    const auto* m = window->model();
+    for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, 0).data().toString();
+    return out;
+  }
+
+  std::unique_ptr<SidebarView> window;
+};
+
+QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
+  for (QAbstractButton* b : box->buttons())
+    if (b->text() == text) return b;
+  return nullptr;
+}
+
+TEST_F(SidebarViewTest, ShelvesWithCountsAndNoSavedSearchSection) {
+  int serial = 0;
+  test::writeMonths(root(), QDate::currentDate(), 2, 7, &serial);  // 2 with attachments
+  open();
+  build();
+  const QStringList t = titles();
+  EXPECT_EQ(t.mid(1, 7), (QStringList{"Shelves", "Everything", "Last 30 Days", "With Attachments", "Trackers Blocked",
+                                      "Needs a Second Look", "Over 5 MB"}));
+  EXPECT_FALSE(t.contains(QStringLiteral("Saved Searches")));
+  EXPECT_EQ(anchor("allMessages").data(SidebarModel::CountRole).toInt(), 14);
+  EXPECT_EQ(anchor("smart-attachments").data(SidebarModel::CountRole).toInt(), 2);
+  EXPECT_FALSE(anchor("smart-trackers").data(SidebarModel::CountRole).isValid()) << "a count of 0 shows nothing";
+  EXPECT_EQ(anchor("smart-suspicious").data(SidebarModel::TintRole).toInt(), 0);
+}
+
+TEST_F(SidebarViewTest, AClickWritesTheSelectionOnceAndARightClickSelectsNothing) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 2, 7, &serial);
+  open();
+  build();
+  QSignalSpy changes(store.get(), &AppStore::sidebarChanged);
+  QTest::mouseClick(window->tree()->viewport(), Qt::LeftButton, {}, centre(anchor("smart-attachments")));
+  EXPECT_EQ(changes.count(), 1);
+  EXPECT_EQ(store->sidebar(), SidebarItem::makeSmart(SmartFilter::attachments));
+  EXPECT_EQ(window->tree()->currentIndex(), anchor("smart-attachments"));
+
+  QTest::mousePress(window->tree()->viewport(), Qt::RightButton, {}, centre(anchor("smart-large")));
+  QTest::mouseRelease(window->tree()->viewport(), Qt::RightButton, {}, centre(anchor("smart-large")));
+  EXPECT_EQ(changes.count(), 1);
+  EXPECT_EQ(store->sidebar(), SidebarItem::makeSmart(SmartFilter::attachments));
+
+  // A change made by the store comes back as the highlight, not as a write.
+  store->setSidebar(SidebarItem::makeAll());
+  EXPECT_EQ(changes.count(), 2);
+  EXPECT_EQ(window->tree()->currentIndex(), anchor("allMessages"));
+}
+
+TEST_F(SidebarViewTest, RemovingASavedSearch) {
+  open();
+  const SavedSearch a{QUuid::createUuid(), QStringLiteral("R&D <b>x"), QStringLiteral("rd")};
+  const SavedSearch b{QUuid::createUuid(), QStringLiteral("Invoices"), QStringLiteral("invoice")};
+  store->setSavedSearches({a, b});
+  build();
+  EXPECT_TRUE(titles().contains(QStringLiteral("Saved Searches")));
+  EXPECT_TRUE(titles().contains(QStringLiteral("R&D <b>x"))) << "names are shown as written";
+
+  store->setSidebar(SidebarItem::makeSaved(a.id));
+  auto removeVia = [&](const SavedSearch& s) {
+    const auto hits = window->model()->match(window->model()->index(0, 0), Qt::DisplayRole, s.name, 1, Qt::MatchExactly);
+    ASSERT_EQ(hits.size(), 1);
+    std::unique_ptr<QMenu> menu(window->menuFor(hits.front()));
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("Remove Saved Search"));
+    menu->actions().front()->trigger();
+  };
+  // Removing another one leaves the selection alone.
+  removeVia(b);
+  EXPECT_EQ(store->sidebar(), SidebarItem::makeSaved(a.id));
+  EXPECT_EQ(store->savedSearches().size(), 1);
+  // Removing the selected one selects Everything first.
+  removeVia(a);
+  EXPECT_EQ(store->sidebar(), SidebarItem::makeAll());
+  EXPECT_TRUE(store->savedSearches().isEmpty());
+  EXPECT_FALSE(titles().contains(QStringLiteral("Saved Searches")));
+}
+
+TEST_F(SidebarViewTest, TwoAccountsWithOneLabelAreOneGroupWhoseMenuNamesEach) {
+  open();
+  const MailAccount first = account("R&D Work", "ada@example.org");
+  const MailAccount second = account("R&D Work", "grace@example.org");
+  store->setAccounts({first, second});
+  build();
+  const QModelIndex group = window->model()->accountIndex(QString::fromStdString(first.directoryName()));
+  ASSERT_TRUE(group.isValid());
+  int groups = 0;
+  for (int r = 0; r < window->model()->rowCount(); ++r)
+    if (window->model()->index(r, 0).data(SidebarModel::KindRole).toInt() == int(SidebarModel::Kind::Account)) ++groups;
+  EXPECT_EQ(groups, 1);
+  std::unique_ptr<QMenu> menu(window->menuFor(group));
+  ASSERT_TRUE(menu);
+  QStringList texts;
+  for (QAction* a : menu->actions())
+    if (!a->isSeparator()) texts << a->text();
+  EXPECT_EQ(texts, (QStringList{"Back Up R&&D Work (ada@example.org)", "Remove R&&D Work (ada@example.org)…",
+                                "Back Up R&&D Work (grace@example.org)", "Remove R&&D Work (grace@example.org)…"}));
+
+  // Removing the second removes the second, not the first.
+  QMessageBox* box = window->confirmRemove(second);
+  EXPECT_EQ(box->textFormat(), Qt::PlainText);
+  EXPECT_EQ(box->text(), QStringLiteral("Remove “R&D Work” from Brindlebox?"));
+  EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+  ASSERT_TRUE(buttonNamed(box, QStringLiteral("Cancel")));
+  buttonNamed(box, QStringLiteral("Remove"))->click();
+  ASSERT_EQ(store->accounts().size(), 1u);
+  EXPECT_EQ(store->accounts().front().username, "ada@example.org");
+}
+
+TEST_F(SidebarViewTest, NoRemovalWhileABackupRuns) {
+  open();
+  const MailAccount a = account("Home", "me@example.org");
+  store->setAccounts({a});
+  build();
+  BackupStatus running;
+  running.running = true;
+  store->setBackup(running);
+  std::unique_ptr<QMenu> menu(window->menuFor(window->model()->accountIndex("Home")));
+  ASSERT_TRUE(menu);
+  EXPECT_FALSE(menu->actions().at(1)->isEnabled());
+  // A confirmation that was open when the run started removes nothing.
+  store->setBackup(BackupStatus{});
+  QMessageBox* box = window->confirmRemove(a);
+  store->setBackup(running);
+  buttonNamed(box, QStringLiteral("Remove"))->click();
+  EXPECT_EQ(store->accounts().size(), 1u);
+}
+
+TEST_F(SidebarViewTest, AScanKeepsSelectionAndOpenGroups) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 2, 10, &serial);
+  open();
+  build();
+  const QModelIndex work = window->model()->accountIndex("Work");
+  ASSERT_TRUE(work.isValid());
+  window->tree()->expand(work);
+  EXPECT_TRUE(store->expandedAccounts().contains("Work"));
+  const QModelIndex sent = window->model()->indexOf(SidebarItem::makeFolder("Work", "Sent"));
+  QTest::mouseClick(window->tree()->viewport(), Qt::LeftButton, {}, centre(sent));
+  ASSERT_EQ(store->sidebar(), SidebarItem::makeFolder("Work", "Sent"));
+  const int sentBefore = sent.data(SidebarModel::CountRole).toInt();
+
+  QSignalSpy changes(store.get(), &AppStore::sidebarChanged);
+  test::Mail m;
+  m.folder = QStringLiteral("Sent");
+  m.date = QDateTime(QDate(2024, 6, 3), QTime(8, 0), QTimeZone::utc());
+  test::writeMail(root(), m, serial++);
+  store->reloadArchive();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !store->indexing().has_value(); }, 30000));
+  const QModelIndex after = window->model()->indexOf(SidebarItem::makeFolder("Work", "Sent"));
+  EXPECT_EQ(after.data(SidebarModel::CountRole).toInt(), sentBefore + 1);
+  EXPECT_EQ(changes.count(), 0) << "updates never write the selection back";
+  EXPECT_EQ(window->tree()->currentIndex(), after);
+  EXPECT_TRUE(window->tree()->isExpanded(window->model()->accountIndex("Work")));
+}
+
+TEST(SidebarModel, FolderSymbols) {
+  struct Case {
+    const char* name;
+    const char* symbol;
+  } cases[] = {{"INBOX", "tray"},           {"Inbox/Receipts", "folder"}, {"All Mail", "archivebox"},
+               {"Entwürfe", "doc"},         {"Deleted Items", "trash"},   {"Junk E-mail", "xmark.bin"},
+               {"Sent Drafts", "paperplane"}, {"Cabinet", "trash"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(SidebarModel::folderSymbol(QString::fromUtf8(c.name)), QString::fromUtf8(c.symbol)) << c.name;
+}
+
+class BackupStripTest : public test::BrowserFixture {};
+
+TEST_F(BackupStripTest, ImportedVaultWithoutAccounts) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 1, 2, &serial);
+  open();
+  BackupStrip strip(*store);
+  EXPECT_EQ(strip.statusTitle(), QStringLiteral("No accounts yet"));
+  EXPECT_EQ(strip.statusDetail(), QStringLiteral("0 accts"));
+  EXPECT_FALSE(strip.backUpButton()->isEnabled());
+  EXPECT_EQ(strip.backUpButton()->toolTip(), QStringLiteral("Add an account first"));
+}
+
+TEST_F(BackupStripTest, ScheduleChangesShowAtOnce) {
+  open();
+  store->setAccounts({account("Home", "me@example.org")});
+  BackupStrip strip(*store);
+  EXPECT_EQ(strip.statusTitle(), QStringLiteral("Not backed up yet"));
+  EXPECT_EQ(strip.statusDetail(), QStringLiteral("1 acct"));
+  QSettings().setValue("scheduleEnabled", true);
+  ScheduleSettings::shared().notifyChanged();
+  EXPECT_EQ(strip.statusDetail(), QStringLiteral("auto 6 h"));
+  QSettings().setValue("scheduleHours", 12);
+  ScheduleSettings::shared().notifyChanged();
+  EXPECT_EQ(strip.statusDetail(), QStringLiteral("auto 12 h"));
+}
+
+TEST_F(BackupStripTest, RunningStateAndIndexingLine) {
+  open();
+  store->setAccounts({account("Home", "me@example.org")});
+  BackupStrip strip(*store);
+  strip.show();
+  BackupStatus s;
+  s.running = true;
+  store->setBackup(s);
+  EXPECT_TRUE(strip.isRunningShown());
+  EXPECT_EQ(strip.runningTitle(), QStringLiteral("Connecting…"));
+  EXPECT_EQ(strip.stopButton()->accessibleName(), QStringLiteral("Stop backup"));
+  s.progress.phase = "Downloading";
+  s.progress.folder = "INBOX";
+  s.progress.messagesDone = 1204;
+  s.progress.messagesTotal = 3310;
+  s.progress.bytesDone = 84'200'000;
+  store->setBackup(s);
+  EXPECT_EQ(strip.runningTitle(), QStringLiteral("Downloading · INBOX"));
+  EXPECT_EQ(strip.progressText(), QStringLiteral("1,204 / 3,310 · 84.2 MB"));
+  s.running = false;
+  s.lastFinished = std::chrono::system_clock::now();
+  store->setBackup(s);
+  EXPECT_FALSE(strip.isRunningShown());
+  EXPECT_EQ(strip.statusTitle(), QStringLiteral("Backed up"));
+  EXPECT_TRUE(strip.statusDetail().startsWith(QStringLiteral("just now · ")));
+}
+
+TEST_F(BackupStripTest, ADoubleClickOnBackUpOpensTheLedgerAndNeverStopsTheRun) {
+  open();
+  store->setAccounts({account("Home", "me@example.org")});
+  BackupStrip strip(*store);
+  strip.resize(260, 90);
+  strip.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&strip));
+  // Starting a run shows the running block at once, its stop button where
+  // "Back Up" was.
+  QObject::connect(strip.backUpButton(), &QAbstractButton::clicked, store.get(), [&] {
+    BackupStatus s;
+    s.running = true;
+    store->setBackup(s);
+  });
+  QSignalSpy stops(strip.stopButton(), &QAbstractButton::clicked);
+  VaultButton* backUp = strip.backUpButton();
+  const QPoint at = backUp->mapTo(&strip, backUp->rect().center());
+  QTest::mouseClick(backUp, Qt::LeftButton, {}, backUp->rect().center());
+  ASSERT_TRUE(strip.isRunningShown());
+  QWidget* under = strip.childAt(at);
+  ASSERT_TRUE(under);
+  const QPoint local = under->mapFrom(&strip, at);
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, local, under->mapToGlobal(local), Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+  QCoreApplication::sendEvent(under, &dbl);
+  QTest::mouseRelease(under, Qt::LeftButton, {}, local);
+  EXPECT_EQ(stops.count(), 0);
+  EXPECT_TRUE(store->showBackupActivity());
+  // A double-click on the card's empty part opens the ledger too.
+  store->setShowBackupActivity(false);
+  QTest::mouseDClick(&strip, Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_TRUE(store->showBackupActivity());
+}
+
+}  // namespace

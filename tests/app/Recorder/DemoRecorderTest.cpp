@@ -1,0 +1,207 @@
+// The recorder end to end: real windows, a real movie checked with ffprobe,
+// and the JSON beside it.
+#include "Demo/DemoRecorder.h"
+#include "Demo/DemoAnchors.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using orrery::DemoRecorder;
+using orrery::Task;
+
+namespace {
+
+template <typename F>
+void spinUntil(F done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+template <typename T>
+void run(Task<T>& task) {
+    spinUntil([&] { return task.done(); });
+    ASSERT_TRUE(task.done());
+}
+
+void spinFor(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+QJsonObject probe(const QString& file) {
+    QProcess p;
+    p.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",
+                        "stream=codec_name,width,height,time_base,nb_read_frames:format=format_name,duration",
+                        "-of", "json", file});
+    p.waitForFinished(60000);
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+QJsonDocument readJSON(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QJsonDocument::fromJson(f.readAll());
+}
+
+}  // namespace
+
+TEST(DemoRecorder, PixelSizeIsEvenAndCapped) {
+    struct Row {
+        QRect region;
+        double scale;
+        QSize pixels;
+    } rows[] = {
+        {{0, 0, 1600, 1000}, 1.0, {1600, 1000}},
+        {{0, 0, 1600, 1000}, 1.6, {2560, 1600}},
+        {{0, 0, 801, 601}, 1.0, {802, 602}},   // halves round away from zero
+        {{0, 0, 803, 599}, 1.0, {804, 600}},
+        {{0, 0, 1101, 621}, 1.5, {1652, 932}},
+    };
+    for (const auto& r : rows) EXPECT_EQ(DemoRecorder::pixelSizeFor(r.region, r.scale), r.pixels) << r.scale;
+    // Off every screen the factor is 2, capped by the 2560-pixel width.
+    EXPECT_DOUBLE_EQ(DemoRecorder::scaleFor(QRectF(50000, 50000, 1600, 1000)), 1.6);
+    EXPECT_DOUBLE_EQ(DemoRecorder::scaleFor(QRectF(50000, 50000, 800, 500)), 2.0);
+    EXPECT_DOUBLE_EQ(DemoRecorder::scaleFor(QRectF(0, 0, 400, 300)), 1.0);  // the offscreen screen is 1x
+}
+
+TEST(DemoRecorder, RefusesARegionWithoutArea) {
+    QTemporaryDir dir;
+    for (QRectF r : {QRectF(0, 0, 0, 100), QRectF(0, 0, 100, 0), QRectF(0, 0, -5, 10)}) {
+        try {
+            DemoRecorder rec(dir.path(), r, 30, {Qt::black});
+            ADD_FAILURE() << "accepted an empty region";
+        } catch (const DemoRecorder::Failure& f) {
+            EXPECT_EQ(f.kind, DemoRecorder::Failure::Kind::writer);
+        }
+    }
+    DemoRecorder rec(dir.path(), QRectF(0, 0, 100, 100), 30, {Qt::black});
+    EXPECT_THROW(rec.setRegion(QRectF(10, 10, 0, 50)), DemoRecorder::Failure);
+    EXPECT_EQ(rec.region(), QRect(0, 0, 100, 100));
+}
+
+TEST(DemoRecorder, RecordsTheWindowsIntoAMovieWithItsJSON) {
+    QTemporaryDir dir;
+    QWidget window;
+    window.setGeometry(40, 30, 320, 200);
+    window.setStyleSheet("background: #c0392b");
+    auto* button = new QPushButton("Back Up", &window);
+    button->setGeometry(100, 80, 120, 40);
+    orrery::demoAnchor(button, "recorderTestButton");
+    window.show();
+    spinFor(100);
+
+    DemoRecorder rec(dir.path(), QRectF(40, 30, 321, 201), 30, {QColor("#1E3C72"), QColor("#2A9D8F")});
+    EXPECT_EQ(rec.pixelSize(), QSize(322, 202));
+    rec.start();
+    rec.caption("Too short");
+    rec.caption("Back up every folder");  // replaces the first at once: it is dropped
+    auto click = rec.click("recorderTestButton", 0.3);
+    run(click);
+    auto missing = rec.click("verifyCopies", 0);  // no such anchor: the click is still logged
+    run(missing);
+    QStringList typed;
+    auto typing = rec.type("ab 12", [&](const QString& s) { typed << s; }, 0.01);
+    run(typing);
+    spinFor(300);
+    rec.clearCaption();
+    auto done = rec.finish("test demo");
+    run(done);
+    ASSERT_NO_THROW(done.result());
+    EXPECT_EQ(typed, QStringList({"a", "ab", "ab ", "ab 1", "ab 12"}));
+
+    const QJsonObject info = probe(dir.filePath("raw.mov"));
+    const QJsonObject stream = info["streams"].toArray().at(0).toObject();
+    EXPECT_EQ(stream["codec_name"].toString(), "h264");
+    EXPECT_EQ(stream["width"].toInt(), 322);
+    EXPECT_EQ(stream["height"].toInt(), 202);
+    EXPECT_EQ(stream["time_base"].toString(), "1/600");
+    EXPECT_EQ(stream["nb_read_frames"].toString().toInt(), rec.framesWritten());
+    EXPECT_GT(rec.framesWritten(), 5);
+    EXPECT_TRUE(info["format"].toObject()["format_name"].toString().contains("mov"));
+
+    const QJsonObject events = readJSON(dir.filePath("events.json")).object();
+    EXPECT_EQ(events["version"].toInt(), 1);
+    EXPECT_NEAR(info["format"].toObject()["duration"].toString().toDouble(), events["duration"].toDouble(), 0.2);
+    // The last cursor sample is the button's centre, normalised to the region.
+    const QJsonArray cursor = events["cursor"].toArray();
+    const QJsonArray last = cursor.last().toArray();
+    EXPECT_NEAR(last[1].toDouble(), (40 + 100 + 60 - 40) / 321.0, 0.01);
+    EXPECT_NEAR(last[2].toDouble(), (30 + 80 + 20 - 30) / 201.0, 0.01);
+    EXPECT_EQ(events["clicks"].toArray().size(), 2);
+
+    const QJsonArray captions = readJSON(dir.filePath("captions.json")).array();
+    ASSERT_EQ(captions.size(), 1);
+    EXPECT_EQ(captions[0].toObject()["text"].toString(), "Back up every folder");
+    EXPECT_GT(captions[0].toObject()["end"].toDouble(), captions[0].toObject()["start"].toDouble() + 0.2);
+
+    const QJsonObject project = readJSON(dir.filePath("project.json")).object();
+    EXPECT_EQ(project["name"].toString(), "test demo");
+    EXPECT_EQ(project["width"].toInt(), 322);
+    EXPECT_FALSE(project["hasCamera"].toBool());
+    EXPECT_TRUE(project["created"].toString().endsWith("Z"));
+}
+
+TEST(DemoRecorder, CursorSamplesAreNormalisedToTheRegionFromTheTop) {
+    QTemporaryDir dir;
+    DemoRecorder rec(dir.path(), QRectF(100, 50, 200, 100), 30, {Qt::black});
+    auto a = rec.move(QPointF(100, 50), 0);
+    run(a);
+    auto b = rec.move(QPointF(300, 150), 0);
+    run(b);
+    auto c = rec.move(QPointF(400, 0), 0);  // outside: not clamped
+    run(c);
+    const auto& log = rec.cursorLog();
+    ASSERT_EQ(log.size(), 3u);  // a move of no duration is one step
+    EXPECT_EQ(log[0][1], 0.0);
+    EXPECT_EQ(log[0][2], 0.0);
+    EXPECT_EQ(log[1][1], 1.0);
+    EXPECT_EQ(log[1][2], 1.0);
+    EXPECT_EQ(log[2][1], 1.5);
+    EXPECT_EQ(log[2][2], -0.5);
+}
+
+TEST(DemoRecorder, NoVisibleWindowMeansNoFramesAndNoMovie) {
+    QTemporaryDir dir;
+    DemoRecorder rec(dir.path(), QRectF(0, 0, 200, 100), 30, {Qt::black});
+    rec.start();
+    spinFor(150);
+    auto done = rec.finish("empty");
+    run(done);
+    try {
+        done.result();
+        ADD_FAILURE() << "finish succeeded without frames";
+    } catch (const DemoRecorder::Failure& f) {
+        EXPECT_EQ(f.message.toStdString(),
+                  "No frames were captured (0 failed). Is the window on screen inside the region?");
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("raw.mov")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("events.json")));
+}
+
+TEST(DemoRecorder, TicksCloserThanHalfAnIntervalWriteOneFrame) {
+    QTemporaryDir dir;
+    QWidget window;
+    window.setGeometry(0, 0, 100, 100);
+    window.show();
+    spinFor(50);
+    DemoRecorder rec(dir.path(), QRectF(0, 0, 100, 100), 2, {Qt::black});  // half interval: 0.25 s
+    rec.start();
+    const int first = rec.framesWritten();
+    rec.captureFrame();
+    rec.captureFrame();
+    EXPECT_EQ(rec.framesWritten(), first);
+    auto done = rec.finish("pacing");
+    run(done);
+}
