@@ -3,6 +3,7 @@
 #include "Platform/Appearance.h"
 #include "Platform/PlatformText.h"
 #include "Sheets/FreeUpSheetParts.h"
+#include "Sheets/SheetHeader.h"
 #include "Sheets/FreeUpText.h"
 #include "Theme/Theme.h"
 #include "Vault/FileNames.h"
@@ -258,7 +259,7 @@ BackupLedgerSheet::BackupLedgerSheet(BackupLedgerHost* host, QWidget* parent) : 
   shield_ = new SymbolView("checkmark.shield.fill", 22, Theme::seal, trailing_);
   tl->addWidget(spinner_);
   tl->addWidget(shield_);
-  header_ = new SheetTitleBlock("Backup ledger", trailing_, this);
+  header_ = new SheetHeader("Backup ledger", QString(), QString(), trailing_, this);
   outer->addWidget(header_);
 
   auto* scroll = new QScrollArea(this);

@@ -21,7 +21,7 @@ namespace bx {
 
 class NoteSlot;
 class ProgressLine;
-class SheetTitleBlock;
+class SheetHeader;
 class SmallSpinner;
 class SymbolView;
 class TextBlock;
@@ -102,7 +102,7 @@ public:
   QString statusTitle() const;
   static QString statusTitle(bool running, const QString& account, const std::optional<QString>& lastMessage);
 
-  SheetTitleBlock* header() const { return header_; }
+  SheetHeader* header() const { return header_; }
   LedgerAccountCard* card(const UUID& id) const;
   QList<LedgerAccountCard*> cards() const;
   VaultEmpty* emptyState() const { return empty_; }
@@ -125,7 +125,7 @@ private:
 
   BackupLedgerHost* host_;
   std::optional<Date> shownFinish_;
-  SheetTitleBlock* header_;
+  SheetHeader* header_;
   SmallSpinner* spinner_;
   SymbolView* shield_;
   QWidget* trailing_;

@@ -3,7 +3,6 @@
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
 #include "Views/Leader.h"
-#include "Views/SmallCaps.h"
 #include "Views/TextBlock.h"
 
 #include "Theme/Motion.h"
@@ -29,63 +28,6 @@ void bounceSymbol(SymbolView* symbol) {
   });
   QObject::connect(anim, &QVariantAnimation::finished, symbol, [symbol] { symbol->setScaleFactor(1.0); });
   anim->start(QAbstractAnimation::DeleteWhenStopped);
-}
-
-// ---------------------------------------------------------------- title block
-
-SheetTitleBlock::SheetTitleBlock(const QString& eyebrow, QWidget* trailing, QWidget* parent)
-    : ThemedWidget(parent) {
-  row_ = new QHBoxLayout(this);
-  row_->setContentsMargins(24, 20, 24, 16);
-  row_->setSpacing(12);
-  auto* texts = new QVBoxLayout;
-  texts->setSpacing(3);
-  texts->setContentsMargins(0, 0, 0, 0);
-  eyebrow_ = new SmallCaps(eyebrow, Theme::ink3, this);
-  title_ = new TextBlock({}, this);
-  title_->setTextFont(Theme::Font::title());
-  title_->setColor(Theme::ink);
-  subtitle_ = new TextBlock({}, this);
-  subtitle_->setTextFont(Theme::Font::callout());
-  subtitle_->setColor(Theme::ink2);
-  subtitle_->hide();
-  texts->addWidget(eyebrow_);
-  texts->addWidget(title_);
-  texts->addWidget(subtitle_);
-  texts->addStretch(1);
-  row_->addLayout(texts, 1);
-  setTrailing(trailing);
-  hairline(this, Qt::BottomEdge, Theme::rule);
-}
-
-void SheetTitleBlock::setTitle(const QString& title) { title_->setText(title); }
-
-void SheetTitleBlock::setSubtitle(const std::optional<QString>& subtitle) {
-  hasSubtitle_ = subtitle.has_value();
-  // An empty line still takes its height, as an empty text does.
-  subtitle_->setText(subtitle ? (subtitle->isEmpty() ? QStringLiteral(" ") : *subtitle) : QString());
-  subtitle_->setVisible(hasSubtitle_);
-}
-
-void SheetTitleBlock::setTrailing(QWidget* trailing) {
-  if (trailing_ == trailing) return;
-  if (trailing_) {
-    row_->removeWidget(trailing_);
-    trailing_->deleteLater();
-  }
-  trailing_ = trailing;
-  if (trailing) {
-    trailing->setParent(this);
-    row_->addWidget(trailing, 0, Qt::AlignTop);
-    trailing->show();
-  }
-}
-
-QString SheetTitleBlock::title() const { return title_->text(); }
-
-std::optional<QString> SheetTitleBlock::subtitle() const {
-  if (!hasSubtitle_) return std::nullopt;
-  return subtitle_->text() == " " ? QString() : subtitle_->text();
 }
 
 // ---------------------------------------------------------------- spinner

@@ -15,7 +15,6 @@ class QVBoxLayout;
 
 namespace bx {
 
-class SmallCaps;
 class TextBlock;
 
 class SymbolView;
@@ -23,30 +22,6 @@ class SymbolView;
 // One bounce of a symbol: up by a fifth and back, over the spring's time
 // (the fade's under Reduce Motion); nothing while animations are instant.
 void bounceSymbol(SymbolView* symbol);
-
-// Eyebrow, title, optional subtitle and a trailing view, padded 24 / 20 / 16
-// with a hairline along its bottom.
-class SheetTitleBlock : public ThemedWidget {
-  Q_OBJECT
-public:
-  SheetTitleBlock(const QString& eyebrow, QWidget* trailing, QWidget* parent = nullptr);
-
-  void setTitle(const QString& title);
-  // nullopt: no subtitle line at all; an empty string keeps an empty line.
-  void setSubtitle(const std::optional<QString>& subtitle);
-  void setTrailing(QWidget* trailing);
-  QString title() const;
-  std::optional<QString> subtitle() const;
-  QWidget* trailing() const { return trailing_; }
-
-private:
-  SmallCaps* eyebrow_;
-  TextBlock* title_;
-  TextBlock* subtitle_;
-  bool hasSubtitle_ = false;
-  QHBoxLayout* row_;
-  QPointer<QWidget> trailing_;
-};
 
 // The small indeterminate progress wheel.
 class SmallSpinner : public ThemedWidget {

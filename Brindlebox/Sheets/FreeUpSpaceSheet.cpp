@@ -2,6 +2,7 @@
 
 #include "Platform/Appearance.h"
 #include "Sheets/FreeUpSheetParts.h"
+#include "Sheets/SheetHeader.h"
 #include "Sheets/FreeUpText.h"
 #include "Sheets/VerifyLedger.h"
 #include "Theme/Motion.h"
@@ -118,7 +119,7 @@ FreeUpSpaceSheet::FreeUpSpaceSheet(FreeUpSheetHost* host, QWidget* parent)
   outer->setSpacing(0);
 
   rail_ = new StepRail({"Choose", "Verify", "Release"}, 0);
-  header_ = new SheetTitleBlock("Free up space on the server", rail_, this);
+  header_ = new SheetHeader("Free up space on the server", title(), subtitle(), rail_, this);
   outer->addWidget(header_);
 
   stages_ = new QStackedWidget(this);

@@ -27,7 +27,7 @@ namespace bx {
 class NoteSlot;
 class LeaderRow;
 class ProgressLine;
-class SheetTitleBlock;
+class SheetHeader;
 class SmallSpinner;
 class StepRail;
 class SymbolView;
@@ -66,7 +66,7 @@ public:
   void setConfirmation(const QString& text);
 
   // The pieces, for the harnesses and tests.
-  SheetTitleBlock* header() const { return header_; }
+  SheetHeader* header() const { return header_; }
   StepRail* stepRail() const { return rail_; }
   QComboBox* accountPicker() const { return accountPicker_; }
   QComboBox* folderPicker() const { return folderPicker_; }
@@ -138,7 +138,7 @@ private:
   bool closing_ = false;
   bool fillingPickers_ = false;
 
-  SheetTitleBlock* header_ = nullptr;
+  SheetHeader* header_ = nullptr;
   StepRail* rail_ = nullptr;
   QStackedWidget* stages_ = nullptr;
 

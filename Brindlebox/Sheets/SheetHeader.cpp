@@ -26,6 +26,8 @@ SheetHeader::SheetHeader(const QString& eyebrow, const QString& title,
   title_->setTextFont(Theme::Font::title());
   title_->setColor(Theme::ink);
   text_->addWidget(title_);
+  // Not aligned: an aligned layout item is sized by its size hint, which
+  // would cut a wrapped subtitle instead of growing the header.
   row_->addLayout(text_, 1);
 
   // Takes what a taller trailing view leaves below the text, without making

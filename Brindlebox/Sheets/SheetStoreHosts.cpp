@@ -151,23 +151,19 @@ QString BackupLedgerStoreHost::providerSymbol(const std::string& provider) const
   return symbol.isEmpty() ? BackupLedgerHost::providerSymbol(provider) : symbol;
 }
 
-// ---------------------------------------------------------------- presenting
+// ---------------------------------------------------------------- factories
 
-QDialog* presentFreeUpSheet(AppStore& store, QWidget* window) {
+QDialog* makeFreeUpSheet(AppStore& store, QWidget* window) {
   auto* host = new FreeUpStoreHost(store);
   auto* sheet = new FreeUpSpaceSheet(host, window);
   host->setParent(sheet);
-  QObject::connect(sheet, &QDialog::finished, &store, [&store] { store.setShowFreeUp(false); });
-  sheet->show();
   return sheet;
 }
 
-QDialog* presentBackupLedger(AppStore& store, QWidget* window) {
+QDialog* makeBackupLedger(AppStore& store, QWidget* window) {
   auto* host = new BackupLedgerStoreHost(store);
   auto* sheet = new BackupLedgerSheet(host, window);
   host->setParent(sheet);
-  QObject::connect(sheet, &QDialog::finished, &store, [&store] { store.setShowBackupActivity(false); });
-  sheet->show();
   return sheet;
 }
 

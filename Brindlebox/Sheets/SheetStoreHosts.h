@@ -1,8 +1,6 @@
 #pragma once
-// The free-up sheet and the backup ledger over the application store, and
-// how the main window presents them: each presentation builds a new sheet
-// with a host of its own, shows it window-modal and, when it has closed,
-// puts the store's flag back.
+// The free-up sheet and the backup ledger over the application store: each
+// presentation builds a new sheet with a host of its own.
 #include "Sheets/BackupLedgerHost.h"
 #include "Sheets/FreeUpSheetHost.h"
 
@@ -63,10 +61,9 @@ private:
   bool wasRunning_ = false;
 };
 
-// Shows a new free-up sheet over `window`; `showFreeUp` goes back to false
-// once it has closed.
-QDialog* presentFreeUpSheet(AppStore& store, QWidget* window);
-// The same for the backup ledger and `showBackupActivity`.
-QDialog* presentBackupLedger(AppStore& store, QWidget* window);
+// A new free-up sheet or backup ledger over the store, each with a host of
+// its own, for the main window to show while its flag is up.
+QDialog* makeFreeUpSheet(AppStore& store, QWidget* window);
+QDialog* makeBackupLedger(AppStore& store, QWidget* window);
 
 }  // namespace bx

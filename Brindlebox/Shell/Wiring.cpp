@@ -6,8 +6,6 @@
 #include "Reader/RemoteBlocker.h"
 #include "Sheets/AddAccountSheet.h"
 #include "Sheets/AppSheetStore.h"
-#include "Sheets/BackupLedgerSheet.h"
-#include "Sheets/FreeUpSpaceSheet.h"
 #include "Sheets/SettingsView.h"
 #include "Sheets/SheetStoreHosts.h"
 #include "Shell/Harness.h"
@@ -26,18 +24,8 @@ void install() {
   Seams::sheet(Seams::Sheet::AddAccount) = [](AppStore& store, QWidget* parent) -> QDialog* {
     return new AddAccountSheet(AppSheetStore::of(store), parent);
   };
-  Seams::sheet(Seams::Sheet::FreeUp) = [](AppStore& store, QWidget* parent) -> QDialog* {
-    auto* host = new FreeUpStoreHost(store);
-    auto* sheet = new FreeUpSpaceSheet(host, parent);
-    host->setParent(sheet);
-    return sheet;
-  };
-  Seams::sheet(Seams::Sheet::BackupActivity) = [](AppStore& store, QWidget* parent) -> QDialog* {
-    auto* host = new BackupLedgerStoreHost(store);
-    auto* sheet = new BackupLedgerSheet(host, parent);
-    host->setParent(sheet);
-    return sheet;
-  };
+  Seams::sheet(Seams::Sheet::FreeUp) = makeFreeUpSheet;
+  Seams::sheet(Seams::Sheet::BackupActivity) = makeBackupLedger;
 
   // Compiling the rule lists early; nothing waits for it.
   HarnessHooks::shared().warmUpReader = [] {

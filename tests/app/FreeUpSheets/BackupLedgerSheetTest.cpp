@@ -6,6 +6,7 @@
 
 #include "Sheets/BackupLedgerSheet.h"
 #include "Sheets/FreeUpSheetParts.h"
+#include "Sheets/SheetHeader.h"
 #include "Theme/Theme.h"
 #include "Views/ProgressLine.h"
 #include "Views/VaultButton.h"

@@ -6,6 +6,7 @@
 
 #include "Engines/BackupRunner.h"
 #include "Sheets/FreeUpSheetParts.h"
+#include "Sheets/SheetHeader.h"
 #include "Sheets/FreeUpSpaceSheet.h"
 #include "Sheets/FreeUpText.h"
 #include "Views/VaultButton.h"

@@ -5,6 +5,7 @@
 #include "PlanFixtures.h"
 
 #include "Sheets/FreeUpSheetParts.h"
+#include "Sheets/SheetHeader.h"
 #include "Sheets/FreeUpSpaceSheet.h"
 #include "Sheets/FreeUpText.h"
 #include "Sheets/VerifyLedger.h"

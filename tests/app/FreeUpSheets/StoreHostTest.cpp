@@ -93,24 +93,16 @@ TEST_F(StoreHostTest, LedgerHostNeverMixesUpAccountsThatShareALabel) {
   EXPECT_EQ(ended.count(), 1);
 }
 
-TEST_F(StoreHostTest, PresentedSheetsPutTheirFlagsBack) {
-  store->setShowFreeUp(true);
-  QPointer<QDialog> freeUp = presentFreeUpSheet(*store, nullptr);
-  ASSERT_TRUE(freeUp);
-  EXPECT_TRUE(freeUp->isVisible());
-  EXPECT_EQ(freeUp->windowModality(), Qt::WindowModal);
-  freeUp->close();
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(store->showFreeUp());
-
-  store->setShowBackupActivity(true);
-  QPointer<QDialog> ledger = presentBackupLedger(*store, nullptr);
+TEST_F(StoreHostTest, AddAccountOpensTheWizardOnlyAfterTheLedgerHasGone) {
+  QPointer<QDialog> ledger = makeBackupLedger(*store, nullptr);
   auto* sheet = qobject_cast<BackupLedgerSheet*>(ledger.data());
   ASSERT_TRUE(sheet);
-  // "Add Account…" closes the ledger first; the wizard's flag follows later.
+  sheet->setAttribute(Qt::WA_DontShowOnScreen);
+  sheet->show();
+  QSignalSpy finished(sheet, &QDialog::finished);
   QTest::mouseClick(sheet->addAccountButton(), Qt::LeftButton);
   QCoreApplication::processEvents();
-  EXPECT_FALSE(store->showBackupActivity());
+  EXPECT_EQ(finished.count(), 1);
   EXPECT_FALSE(store->showAddAccount());
   QTest::qWait(150);
   EXPECT_FALSE(store->showAddAccount());
@@ -118,6 +110,18 @@ TEST_F(StoreHostTest, PresentedSheetsPutTheirFlagsBack) {
   EXPECT_TRUE(store->showAddAccount());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_FALSE(ledger);
+}
+
+TEST_F(StoreHostTest, TheFreeUpFactoryMakesAFreshSheetEachTime) {
+  store->cleanup().setStage(CleanupStage::release);
+  std::unique_ptr<QDialog> first(makeFreeUpSheet(*store, nullptr));
+  auto* sheet = qobject_cast<FreeUpSpaceSheet*>(first.get());
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->stageIndex(), 2);
+  sheet->setConfirmation("RELEASE 3");
+  store->cleanup().setStage(CleanupStage::choose);
+  std::unique_ptr<QDialog> second(makeFreeUpSheet(*store, nullptr));
+  EXPECT_TRUE(qobject_cast<FreeUpSpaceSheet*>(second.get())->confirmation().isEmpty());
 }
 
 }  // namespace

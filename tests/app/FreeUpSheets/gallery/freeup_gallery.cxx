@@ -1,6 +1,6 @@
 // Writes the free-up sheet's stages and the backup ledger's states as PNG
 // files, in both appearances, for looking at by eye:
-//   bx_sheets_gallery <output folder>
+//   bx_freeup_gallery <output folder>
 // Files: freeup-<stage>-<light|dark>.png, ledger-<state>-<light|dark>.png.
 // Runs under QT_QPA_PLATFORM=offscreen.
 #include "../FakeHosts.h"
