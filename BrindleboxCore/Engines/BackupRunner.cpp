@@ -365,9 +365,8 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
             const auto n = static_cast<std::int64_t>(body.size());
             if (const auto candidates = reuse.find(n); candidates != reuse.end()) {
                 for (const auto& candidate : candidates->second) {
-                    const auto path = layout.resolve(candidate);
-                    if (!path) continue;
-                    const auto existing = readFile(*path);
+                    // Only a file inside the vault counts, never one a link names.
+                    const auto existing = layout.readRegularFile(candidate);
                     if (existing && *existing == body) {
                         stored.push_back({*item.uid, candidate, n, MessageDigests::sha256(body)});
                         return;

@@ -165,6 +165,15 @@ fs::path ArchiveLayout::url(std::string_view relative) const {
     return *p;
 }
 
+std::optional<std::string> ArchiveLayout::readRegularFile(std::string_view relative) const {
+    if (!isSafeRelativePath(relative)) return std::nullopt;
+    const FileHandle top(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!top) return std::nullopt;
+    const FileHandle file = openRegularFileBeneath(top.get(), relative);
+    if (!file) return std::nullopt;
+    return readAll(file.get());
+}
+
 std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date,
                                  Durability durability) const {
     url(relative);  // refuses a path outside the vault

@@ -75,6 +75,11 @@ struct ArchiveLayout {
     // The same, as nullopt instead of throwing.
     std::optional<std::filesystem::path> resolve(std::string_view relative) const;
 
+    // The bytes of the regular file at `relative`, reached from the root
+    // without following any link; nullopt when there is none or it cannot be
+    // read.
+    std::optional<std::string> readRegularFile(std::string_view relative) const;
+
     // Stores message bytes at `relative` (or, when another message holds that
     // name, at "<stem> (2).eml", "(3)" ...) and returns the path used. Bytes
     // equal to a file already there are not written again: that file's path is

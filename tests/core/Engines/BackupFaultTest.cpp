@@ -401,3 +401,47 @@ TEST(BackupFaults, UnderstatedSizesDoNotGrowTheBatch) {
     EXPECT_EQ(files.size(), 3u);
     EXPECT_EQ(files.count(layout.loadSync(account).folders.at("INBOX").files.at("1")), 1u);
 }
+
+// A mail folder that is a link to somewhere else: after a renumbering the
+// identical file behind the link is not taken as the stored copy, and nothing
+// is written through the link; the run fails naming the folder.
+TEST(BackupFaults, LinkedMailFolderIsNeitherReusedNorWrittenThrough) {
+    const std::string m1 = makeMessage("one");
+    FakeIMAPServer fake;
+    scriptSignInAndList(fake)
+        .expect("{tag} EXAMINE *")
+        .send("* 1 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} UID SEARCH UID 1:*")
+        .send("* SEARCH 1\r\n{tag} OK searched\r\n")
+        .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS)")
+        .send(fetchReply(1, 1, m1, false) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
+        .send(fetchReply(1, 1, m1, true) + "{tag} OK fetched\r\n")
+        .expectClose();
+    fake.start();
+
+    TempDir dir;
+    dir.write("outside/2024/2024-03-07 one 9.eml", m1);
+    fs::create_directories(dir / "vault/Fake");
+    fs::create_directory_symlink(dir / "outside", dir / "vault/Fake/INBOX");
+    const auto account = fakeAccount(fake);
+    ArchiveLayout layout(dir / "vault");
+    AccountSyncState sync;
+    FolderState old("INBOX", "Fake/INBOX", 4);
+    old.highestUID = 9;
+    old.files["9"] = "Fake/INBOX/2024/2024-03-07 one 9.eml";
+    sync.folders["INBOX"] = old;
+    layout.saveSync(sync, account);
+
+    try {
+        BackupRunner(layout, account, "secret").run();
+        FAIL() << "expected the linked folder to be refused";
+    } catch (const std::system_error& e) {
+        EXPECT_NE(std::string(e.what()).find("Fake/INBOX"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+    const auto state = layout.loadSync(account).folders.at("INBOX");
+    EXPECT_EQ(state.files.count("1"), 0u);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir / "outside"), fs::recursive_directory_iterator()), 2);
+}
