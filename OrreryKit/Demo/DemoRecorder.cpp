@@ -27,6 +27,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -84,6 +85,8 @@ struct DemoRecorder::Encoder {
 
     void open(QSize pixels, int fps) {
         size = pixels;
+        // The encoder's per-run statistics would drown the demo's own lines.
+        av_log_set_level(AV_LOG_ERROR);
         int rc = avformat_alloc_output_context2(&fmt, nullptr, "mov", path.c_str());
         if (rc < 0 || !fmt) throw Failure::writer("can't create the movie: " + avError(rc));
         const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
