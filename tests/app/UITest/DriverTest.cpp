@@ -4,9 +4,9 @@
 // status, the expected PASS lines, no FAIL line, the last line, and what
 // the server and the vault hold afterwards.
 
-#include "DovecotFixture.h"
-#include "RawIMAPClient.h"
-#include "TempDir.h"
+#include "support/DovecotFixture.h"
+#include "support/RawIMAPClient.h"
+#include "support/TempDir.h"
 #include "UITest/UITestValues.h"
 
 #include <QDir>
