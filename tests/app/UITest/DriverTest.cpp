@@ -233,23 +233,41 @@ TEST_F(UITestDriver, MainScenarioWithTheServerDown) {
   expectFailedRun(r);
 }
 
-TEST_F(UITestDriver, MainScenarioRefusesAVaultWithMail) {
-  // A vault that already holds mail is someone's: nothing may change.
-  writeFile(vault() + "/Someone/INBOX/2024/2024-01-01 Hello 1.eml",
-            "From: a@example.com\r\nSubject: Hello\r\nDate: Mon, 01 Jan 2024 10:00:00 +0000\r\n\r\nHi\r\n");
-  writeFile(accountsJson(), "[]");
-  writeFile(credentials(), "{\"someone@example.com@imap.example.com:993\":\"secret\"}");
-  const QByteArray accountsBefore = fileBytes(accountsJson());
-  const QByteArray credentialsBefore = fileBytes(credentials());
-  const AppRun r = run({{"BRINDLEBOX_UITEST_PORT", "1"},
-                     {"BRINDLEBOX_ARCHIVE_DIR", vault()},
-                     {"BRINDLEBOX_CREDENTIALS_FILE", credentials()}});
-  expectFailedRun(r);
-  EXPECT_EQ(r.lines.size(), 3) << r.dump().toStdString();
-  if (!r.lines.isEmpty()) EXPECT_EQ(r.lines.first(), "PASS credentials go to the test file, not the Keychain");
-  EXPECT_EQ(fileBytes(accountsJson()), accountsBefore);
-  EXPECT_EQ(fileBytes(credentials()), credentialsBefore);
-  EXPECT_EQ(emlCount(vault()), 1);
+TEST_F(UITestDriver, MainScenarioRefusesToTouchSomeonesSetUp) {
+  // Without a test credential file the passwords would go to the keyring,
+  // and a vault that already holds mail is someone's: either way the run
+  // prints its failures and changes nothing.
+  struct Case {
+    const char* name;
+    bool credentialFile;
+    bool mailInVault;
+    QString firstLine;
+  };
+  const QList<Case> cases{
+      {"mail in the vault", true, true, "PASS credentials go to the test file, not the Keychain"},
+      {"keyring in use", false, false, "FAIL credentials go to the test file, not the Keychain"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(vault()).removeRecursively();
+    QFile::remove(credentials());
+    if (c.mailInVault)
+      writeFile(vault() + "/Someone/INBOX/2024/2024-01-01 Hello 1.eml",
+                "From: a@example.com\r\nSubject: Hello\r\nDate: Mon, 01 Jan 2024 10:00:00 +0000\r\n\r\nHi\r\n");
+    writeFile(accountsJson(), "[]");
+    writeFile(credentials(), "{\"someone@example.com@imap.example.com:993\":\"secret\"}");
+    const QByteArray accountsBefore = fileBytes(accountsJson());
+    const QByteArray credentialsBefore = fileBytes(credentials());
+    QList<std::pair<QString, QString>> env{{"BRINDLEBOX_UITEST_PORT", "1"}, {"BRINDLEBOX_ARCHIVE_DIR", vault()}};
+    if (c.credentialFile) env.append({"BRINDLEBOX_CREDENTIALS_FILE", credentials()});
+    const AppRun r = run(env);
+    expectFailedRun(r);
+    EXPECT_EQ(r.lines.size(), c.mailInVault ? 3 : 2) << r.dump().toStdString();
+    if (!r.lines.isEmpty()) EXPECT_EQ(r.lines.first(), c.firstLine);
+    EXPECT_EQ(fileBytes(accountsJson()), accountsBefore);
+    EXPECT_EQ(fileBytes(credentials()), credentialsBefore);
+    EXPECT_EQ(emlCount(vault()), c.mailInVault ? 1 : 0);
+  }
 }
 
 // ---- scrub scenario -------------------------------------------------------------
