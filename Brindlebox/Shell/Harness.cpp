@@ -1,5 +1,7 @@
 #include "Shell/Harness.h"
 
+#include "UITest/UITest.h"
+
 namespace bx {
 
 HarnessHooks& HarnessHooks::shared() {
@@ -9,18 +11,7 @@ HarnessHooks& HarnessHooks::shared() {
 
 namespace Launch {
 
-std::optional<quint16> uiTestPort(const QProcessEnvironment& env) {
-  if (!env.contains(QStringLiteral("BRINDLEBOX_UITEST_PORT"))) return std::nullopt;
-  const QString value = env.value(QStringLiteral("BRINDLEBOX_UITEST_PORT"));
-  if (value.isEmpty()) return std::nullopt;
-  for (QChar c : value) {
-    if (c < u'0' || c > u'9') return std::nullopt;
-  }
-  bool ok = false;
-  const uint port = value.toUInt(&ok, 10);
-  if (!ok || port > 65535) return std::nullopt;
-  return quint16(port);
-}
+std::optional<quint16> uiTestPort(const QProcessEnvironment& env) { return UITest::parsePort(env); }
 
 LaunchPath choosePath(const QProcessEnvironment& env) {
   if (env.contains(QStringLiteral("BRINDLEBOX_DEMO_DIR"))) return LaunchPath::Demo;

@@ -29,8 +29,8 @@ enum class LaunchPath { Demo, UITest, Normal };
 
 namespace Launch {
 
-// BRINDLEBOX_UITEST_PORT as a decimal 16-bit port; none when unset, empty or
-// not such a number.
+// BRINDLEBOX_UITEST_PORT read exactly as the self-test reads it, so the
+// launch and the self-test never disagree on whether a port is set.
 std::optional<quint16> uiTestPort(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
 
 // Presence of a variable decides, its value is not read (an empty one counts),

@@ -11,6 +11,7 @@
 #include "Shell/Harness.h"
 #include "Shell/Seams.h"
 #include "Store/AppStore.h"
+#include "UITest/UITest.h"
 
 namespace bx::Wiring {
 
@@ -33,6 +34,7 @@ void install() {
     AttachmentFiles::removeLeftovers();
   };
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
+  HarnessHooks::shared().uiTestRun = [] { return UITest::run(); };
 }
 
 } // namespace bx::Wiring

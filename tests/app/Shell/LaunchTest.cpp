@@ -87,7 +87,7 @@ TEST_F(LaunchTest, PathTableFromTheEnvironment) {
 TEST_F(LaunchTest, PortValues) {
   const QList<std::pair<const char*, std::optional<quint16>>> cases{
       {"1143", 1143}, {"0", 0}, {"65535", 65535}, {"65536", std::nullopt}, {"", std::nullopt},
-      {" 12", std::nullopt}, {"12a", std::nullopt}, {"-1", std::nullopt}, {"+5", std::nullopt},
+      {" 12", std::nullopt}, {"12a", std::nullopt}, {"-1", std::nullopt}, {"+5", 5}, {"-0", 0},
   };
   for (const auto& [value, port] : cases) {
     QProcessEnvironment env;
