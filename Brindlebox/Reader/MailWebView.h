@@ -38,7 +38,7 @@ private:
 
 // A message body in the web engine: scripts off, the shared off-the-record
 // profile, the document served from our scheme under the rule list chosen
-// by `allowRemote` (Part of the reader's remote-content rules).
+// by `allowRemote`.
 class MailWebView : public QWebEngineView {
   Q_OBJECT
 public:

@@ -70,7 +70,7 @@ public:
   // harness. Without it a demo run uses a private temporary folder.
   static std::function<std::filesystem::path()>& demoArchivePreparer();
 
-  // ---- State (Part: application store) -----------------------------------
+  // ---- State ----------------------------------------------------------------
   const ArchiveLayout& layout() const { return layout_; }
 
   const std::vector<MailAccount>& accounts() const { return accounts_; }
