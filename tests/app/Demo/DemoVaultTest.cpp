@@ -248,7 +248,7 @@ TEST(DemoVault, WritesFilesAndTheStateABackupWouldLeave) {
     EXPECT_TRUE(foldersOf(root, DemoMode::studioID).count("Sent"));
     const std::string first = personal.at("INBOX").files.at("101");
     EXPECT_NE(first.find("Meter reading reminder"), std::string::npos);
-    EXPECT_NE(personal.at("Sent Messages").files.at("101").find("Re: Climbing on Thursday?"), std::string::npos);
+    EXPECT_NE(personal.at("Sent Messages").files.at("101").find("Climbing on Thursday"), std::string::npos);
 
     // Filler files carry their header date; featured files the time of writing
     // and the highest UIDs of their folder.
