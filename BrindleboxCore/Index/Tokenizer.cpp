@@ -9,6 +9,7 @@
 #include <unicode/unistr.h>
 
 #include "Index/SearchIndex.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -59,10 +60,7 @@ const icu::Normalizer2& nfc() {
 template <class Emit>
 void emitASCII(std::string_view word, Emit& emit) {
     if (word.size() < 2) return;
-    std::string t(word.substr(0, maxTokenCharacters));
-    for (auto& c : t)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    emit(std::move(t));
+    emit(asciiLowercased(word.substr(0, maxTokenCharacters)));
 }
 
 // The general path for a stretch of text with characters beyond ASCII:
