@@ -34,6 +34,18 @@ IteratorPool& pool() {
 }  // namespace
 
 CharacterBreaks::CharacterBreaks(std::string_view s) {
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
+    attach(U_SUCCESS(status) ? ut : nullptr);
+}
+
+CharacterBreaks::CharacterBreaks(std::u16string_view s) {
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUChars(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
+    attach(U_SUCCESS(status) ? ut : nullptr);
+}
+
+void CharacterBreaks::attach(void* text) {
     auto& p = pool();
     if (p.depth == p.iterators.size()) {
         UErrorCode status = U_ZERO_ERROR;
@@ -44,9 +56,9 @@ CharacterBreaks::CharacterBreaks(std::string_view s) {
     }
     auto* bi = p.iterators[p.depth++].get();
     iterator_ = bi;
+    auto* ut = static_cast<UText*>(text);
+    if (!ut) return;
     UErrorCode status = U_ZERO_ERROR;
-    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
-    if (U_FAILURE(status)) return;
     text_ = ut;
     bi->setText(ut, status);
     if (U_FAILURE(status)) {

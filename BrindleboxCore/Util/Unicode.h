@@ -94,6 +94,9 @@ namespace detail {
 class CharacterBreaks {
 public:
     explicit CharacterBreaks(std::string_view text);
+    // The same over UTF-16 text, for callers that hold ICU strings; offsets
+    // are then in UTF-16 units.
+    explicit CharacterBreaks(std::u16string_view text);
     ~CharacterBreaks();
     CharacterBreaks(const CharacterBreaks&) = delete;
     CharacterBreaks& operator=(const CharacterBreaks&) = delete;
@@ -104,6 +107,7 @@ public:
     std::int64_t preceding(std::int64_t offset);
 
 private:
+    void attach(void* text);
     void* iterator_ = nullptr;
     void* text_ = nullptr;
 };
