@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -20,6 +19,7 @@
 #include "Imap/UIDSet.h"
 #include "Mime/MIMEParser.h"
 #include "Util/AtomicFile.h"
+#include "Util/Unicode.h"
 #include "Util/FileHandle.h"
 #include "Vault/MessageDigests.h"
 
@@ -28,17 +28,6 @@ namespace bx {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Digits only, within 32 bits.
-std::optional<std::uint32_t> parseUID(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    for (char c : text)
-        if (c < '0' || c > '9') return std::nullopt;
-    std::uint32_t value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 // Closes the connection on every way out, in addition to any LOGOUT.
 struct ConnectionCloser {
@@ -126,7 +115,7 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
     if (state != sync.folders.end() && info.uidValidity != 0 &&
         state->second.uidValidity == info.uidValidity) {
         for (const auto& [key, path] : state->second.files)
-            if (auto uid = parseUID(key)) paths.emplace(*uid, path);
+            if (auto uid = parseDecimal<std::uint32_t>(key)) paths.emplace(*uid, path);
         bool missing = false;
         for (const auto& item : fetched)
             if (item.uid && !paths.count(*item.uid)) missing = true;
@@ -265,9 +254,7 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
     std::sort(files.begin(), files.end());
 
     for (const auto& file : files) {
-        std::string ext = file.extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (ext != ".eml") continue;
+        if (!asciiEqualsIgnoringCase(file.extension().string(), ".eml")) continue;
         const std::string stem = file.stem().string();
         std::string_view last;
         std::size_t pos = 0;
@@ -277,7 +264,7 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
             if (space > pos) last = std::string_view(stem).substr(pos, space - pos);
             pos = space + 1;
         }
-        auto uid = parseUID(last);
+        auto uid = parseDecimal<std::uint32_t>(last);
         if (!uid || result.count(*uid)) continue;
         result.emplace(*uid, directory + "/" + file.lexically_relative(*folder).generic_string());
     }

@@ -3,15 +3,14 @@
 #include "Imap/IMAPConnection.h"
 #include "Imap/IMAPQuote.h"
 #include "Imap/IMAPResponseParser.h"
-#include "Imap/IMAPText.h"
 #include "Imap/UIDSet.h"
+#include "Util/Unicode.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -23,12 +22,6 @@ namespace {
 constexpr std::size_t maxReceive = 262144;
 // Reaching the server never waits longer than this, whatever the timeout.
 constexpr double maxReadyWait = 20.0;
-
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 std::vector<std::string> splitSpaces(const std::string& s) {
     std::vector<std::string> parts;
@@ -44,21 +37,12 @@ std::vector<std::string> splitSpaces(const std::string& s) {
 }
 
 bool startsWithCapability(const std::string& code) {
-    return upper(code).rfind("CAPABILITY", 0) == 0;
-}
-
-// An unsigned 32-bit decimal number, digits only.
-std::optional<std::uint32_t> parseUInt32(const std::string& s) {
-    if (s.empty()) return std::nullopt;
-    std::uint32_t v = 0;
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
-    return v;
+    return asciiUppercased(code).rfind("CAPABILITY", 0) == 0;
 }
 
 std::string firstText(const IMAPResponse& r) {
     if (r.values.empty()) return {};
-    return upper(r.values.front().text().value_or(""));
+    return asciiUppercased(r.values.front().text().value_or(""));
 }
 
 }  // namespace
@@ -174,7 +158,7 @@ IMAPResponse IMAPClient::readResponse() {
 void IMAPClient::parseCapabilities(const std::string& code) {
     std::vector<std::string> parts = splitSpaces(code);
     std::set<std::string> caps;
-    for (std::size_t i = 1; i < parts.size(); ++i) caps.insert(upper(parts[i]));
+    for (std::size_t i = 1; i < parts.size(); ++i) caps.insert(asciiUppercased(parts[i]));
     capabilities_ = std::move(caps);
 }
 
@@ -254,7 +238,7 @@ IMAPClient::Completion IMAPClient::finish(Pending& pending, const UntaggedHandle
             for (std::size_t i = 1; i < response.values.size(); ++i) {
                 const IMAPValue& v = response.values[i];
                 if (v.isAtom() || v.isString())
-                    if (auto t = v.text()) caps.insert(upper(*t));
+                    if (auto t = v.text()) caps.insert(asciiUppercased(*t));
             }
             capabilities_ = std::move(caps);
         }
@@ -291,19 +275,19 @@ SelectInfo IMAPClient::select(const std::string& mailbox, bool readOnly) {
     info.readOnly = readOnly;
     Completion done = run(readOnly ? "EXAMINE" : "SELECT", {Arg::string(mailbox)}, [&](IMAPResponse& r) {
         if (r.isUntagged()) {
-            if (r.values.size() >= 2 && upper(r.values[1].text().value_or("")) == "EXISTS") {
-                if (auto n = imaptext::parseDecimal<std::int64_t>(r.values[0].text().value_or(""))) info.exists = *n;
+            if (r.values.size() >= 2 && asciiUppercased(r.values[1].text().value_or("")) == "EXISTS") {
+                if (auto n = parseSignedDecimal<std::int64_t>(r.values[0].text().value_or(""))) info.exists = *n;
             }
         } else if (r.isUntaggedStatus() && r.code) {
             std::vector<std::string> parts = splitSpaces(*r.code);
             if (parts.size() < 2) return;
-            std::string key = upper(parts[0]);
-            if (key == "UIDVALIDITY") info.uidValidity = parseUInt32(parts[1]).value_or(0);
-            else if (key == "UIDNEXT") info.uidNext = parseUInt32(parts[1]);
+            std::string key = asciiUppercased(parts[0]);
+            if (key == "UIDVALIDITY") info.uidValidity = parseDecimal<std::uint32_t>(parts[1]).value_or(0);
+            else if (key == "UIDNEXT") info.uidNext = parseDecimal<std::uint32_t>(parts[1]);
         }
     });
     if (done.code) {
-        std::string code = upper(*done.code);
+        std::string code = asciiUppercased(*done.code);
         // A server may open a mailbox read-only although SELECT asked for
         // write access; callers that want to change it must know.
         if (code == "READ-WRITE") info.readOnly = false;
@@ -318,7 +302,7 @@ std::vector<std::uint32_t> IMAPClient::uidSearch(const std::string& criteria) {
         if (!r.isUntagged() || firstText(r) != "SEARCH") return;
         for (std::size_t i = 1; i < r.values.size(); ++i)
             if (auto t = r.values[i].text())
-                if (auto n = parseUInt32(*t)) uids.push_back(*n);
+                if (auto n = parseDecimal<std::uint32_t>(*t)) uids.push_back(*n);
     });
     std::sort(uids.begin(), uids.end());
     return uids;

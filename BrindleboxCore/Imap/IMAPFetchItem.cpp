@@ -1,7 +1,7 @@
 #include "Imap/IMAPFetchItem.h"
 
 #include "Imap/IMAPDate.h"
-#include "Imap/IMAPText.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -12,24 +12,24 @@ std::optional<IMAPFetchItem> build(Values& values, bool moveBody) {
     if (values.size() < 3) return std::nullopt;
     const std::string* seq = values[0].atomText();
     if (!seq) return std::nullopt;
-    const std::optional<std::int64_t> sequence = imaptext::parseDecimal<std::int64_t>(*seq);
+    const std::optional<std::int64_t> sequence = parseSignedDecimal<std::int64_t>(*seq);
     if (!sequence) return std::nullopt;
     const std::optional<std::string> word = values[1].text();
-    if (!word || imaptext::uppercased(*word) != "FETCH") return std::nullopt;
+    if (!word || asciiUppercased(*word) != "FETCH") return std::nullopt;
     if (!values[2].isList()) return std::nullopt;
 
     IMAPFetchItem item;
     item.sequence = *sequence;
     auto& list = values[2].items();
     for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
-        const std::string key = imaptext::uppercased(list[i].text().value_or(std::string()));
+        const std::string key = asciiUppercased(list[i].text().value_or(std::string()));
         const IMAPValue& value = list[i + 1];
         if (key == "UID") {
             const auto t = value.text();
-            item.uid = t ? imaptext::parseDecimal<std::uint32_t>(*t) : std::nullopt;
+            item.uid = t ? parseDecimal<std::uint32_t>(*t) : std::nullopt;
         } else if (key == "RFC822.SIZE") {
             const auto t = value.text();
-            item.size = t ? imaptext::parseDecimal<std::int64_t>(*t) : std::nullopt;
+            item.size = t ? parseSignedDecimal<std::int64_t>(*t) : std::nullopt;
         } else if (key == "INTERNALDATE") {
             const auto t = value.text();
             item.internalDate = t ? IMAPDate::parse(*t) : std::nullopt;

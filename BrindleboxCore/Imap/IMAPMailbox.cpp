@@ -1,6 +1,6 @@
 #include "Imap/IMAPMailbox.h"
 
-#include "Imap/IMAPText.h"
+#include "Util/Unicode.h"
 #include "Imap/ModifiedUTF7.h"
 
 
@@ -9,7 +9,7 @@ namespace bx {
 std::optional<IMAPMailbox> IMAPMailbox::fromListResponse(const std::vector<IMAPValue>& values) {
     if (values.size() < 4) return std::nullopt;
     const std::optional<std::string> word = values[0].text();
-    if (!word || imaptext::uppercased(*word) != "LIST") return std::nullopt;
+    if (!word || asciiUppercased(*word) != "LIST") return std::nullopt;
     IMAPMailbox m;
     for (const IMAPValue& a : values[1].items())
         if (auto t = a.text()) m.attributes.push_back(std::move(*t));
@@ -23,7 +23,7 @@ std::optional<IMAPMailbox> IMAPMailbox::fromListResponse(const std::vector<IMAPV
 
 bool IMAPMailbox::isSelectable() const {
     for (const std::string& a : attributes) {
-        const std::string l = imaptext::lowercased(a);
+        const std::string l = asciiLowercased(a);
         if (l == "\\noselect" || l == "\\nonexistent") return false;
     }
     return true;
@@ -33,12 +33,12 @@ std::optional<std::string> IMAPMailbox::role() const {
     static const char* const table[] = {"\\sent", "\\drafts", "\\trash", "\\junk", "\\archive", "\\all", "\\flagged"};
     std::vector<std::string> lower;
     lower.reserve(attributes.size());
-    for (const std::string& a : attributes) lower.push_back(imaptext::lowercased(a));
+    for (const std::string& a : attributes) lower.push_back(asciiLowercased(a));
     for (const char* entry : table) {
         for (const std::string& l : lower)
             if (l == entry) return std::string(entry + 1);
     }
-    if (imaptext::uppercased(name) == "INBOX") return std::string("inbox");
+    if (asciiUppercased(name) == "INBOX") return std::string("inbox");
     return std::nullopt;
 }
 

@@ -17,12 +17,6 @@ std::string decode(std::span<const std::uint8_t> bytes, std::size_t from, std::s
     return lossyUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()) + from, to - from));
 }
 
-bool isASCII(std::span<const std::uint8_t> bytes) {
-    for (const std::uint8_t b : bytes)
-        if (b >= 0x80) return false;
-    return true;
-}
-
 // The byte taken as a code point, written as UTF-8.
 std::string characterOf(std::uint8_t byte) { return imaptext::latin1ToUTF8(&byte, 1); }
 
@@ -158,17 +152,13 @@ IMAPValue IMAPResponseParser::Scanner::readAtom() {
         ++pos_;
         throw IMAPParseError("unexpected character " + characterOf(b));
     }
-    const std::size_t len = pos_ - from;
-    if (len == 3) {
+    // NIL is a protocol word: only ASCII letters fold, so "n\u0131l" stays an atom.
+    if (pos_ - from == 3) {
         const auto lower = [](std::uint8_t b) { return std::uint8_t(b | 0x20); };
         if (lower(bytes_[from]) == 'n' && lower(bytes_[from + 1]) == 'i' && lower(bytes_[from + 2]) == 'l')
             return IMAPValue::nil();
     }
     std::string text = decode(bytes_, from, pos_);
-    // Non-ASCII letters can upper-case to "NIL" too (dotless i: "n\u0131l");
-    // an ASCII atom of another length cannot.
-    if (len > 3 && len <= 12 && !isASCII(bytes_.subspan(from, len)) && imaptext::uppercased(text) == "NIL")
-        return IMAPValue::nil();
     return IMAPValue::atom(std::move(text));
 }
 
@@ -185,7 +175,7 @@ IMAPResponse IMAPResponseParser::parse(std::span<const std::uint8_t> bytes) {
     if (*first == "*") {
         const std::size_t afterStar = s.position();
         if (std::optional<std::string> second = s.readWord()) {
-            if (auto status = imapStatusFromRawValue(imaptext::uppercased(*second))) {
+            if (auto status = imapStatusFromRawValue(asciiUppercased(*second))) {
                 s.skipSpaces();
                 auto ct = s.readCodeAndText();
                 return IMAPResponse::untaggedStatus(*status, std::move(ct.code), std::move(ct.text));
@@ -203,7 +193,7 @@ IMAPResponse IMAPResponseParser::parse(std::span<const std::uint8_t> bytes) {
     }
     std::optional<std::string> second = s.readWord();
     std::optional<IMAPStatus> status;
-    if (second) status = imapStatusFromRawValue(imaptext::uppercased(*second));
+    if (second) status = imapStatusFromRawValue(asciiUppercased(*second));
     if (!status) {
         const std::size_t shown = bytes.size() < 80 ? bytes.size() : 80;
         throw IMAPParseError("bad tagged response: " + decode(bytes, 0, shown));

@@ -24,14 +24,6 @@ namespace {
 constexpr size_t maxIndexedCharacters = 40000;
 constexpr size_t snippetCharacters = 180;
 
-// ICU's \s: tab, line feed, form feed, carriage return and Unicode separators.
-bool isRegexSpace(UChar32 c) {
-    if (c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ') return true;
-    if (c < 0x80) return false;
-    const int8_t t = u_charType(c);
-    return t == U_SPACE_SEPARATOR || t == U_LINE_SEPARATOR || t == U_PARAGRAPH_SEPARATOR;
-}
-
 // Every run of white space becomes one blank.
 std::string collapseWhiteSpace(std::string_view s) {
     std::string out;

@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <memory>
 
-#include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include "Index/SearchIndex.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -23,17 +23,6 @@ bool isASCIIAlnum(unsigned char c) {
 bool isWordCodePoint(UChar32 c) {
     return u_hasBinaryProperty(c, UCHAR_ALPHABETIC) ||
            u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
-}
-
-icu::BreakIterator& characterBreaks() {
-    thread_local std::unique_ptr<icu::BreakIterator> it = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> bi(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status) || !bi) std::abort();
-        return bi;
-    }();
-    return *it;
 }
 
 const icu::Normalizer2& nfd() {
@@ -59,10 +48,7 @@ const icu::Normalizer2& nfc() {
 template <class Emit>
 void emitASCII(std::string_view word, Emit& emit) {
     if (word.size() < 2) return;
-    std::string t(word.substr(0, maxTokenCharacters));
-    for (auto& c : t)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    emit(std::move(t));
+    emit(asciiLowercased(word.substr(0, maxTokenCharacters)));
 }
 
 // The general path for a stretch of text with characters beyond ASCII:
@@ -85,8 +71,7 @@ void tokenizeUnicode(std::string_view context, std::string_view stretch, Emit& e
         i += U16_LENGTH(c);
     }
 
-    auto& bi = characterBreaks();
-    bi.setText(folded);
+    detail::CharacterBreaks breaks(std::u16string_view(folded.getBuffer(), static_cast<size_t>(folded.length())));
     int32_t wordStart = -1, wordEnd = -1, characters = 0;
     auto flush = [&] {
         if (characters >= 2) {
@@ -100,8 +85,9 @@ void tokenizeUnicode(std::string_view context, std::string_view stretch, Emit& e
         characters = 0;
         wordStart = -1;
     };
-    int32_t start = bi.first();
-    for (int32_t end = bi.next(); end != icu::BreakIterator::DONE; start = end, end = bi.next()) {
+    int32_t start = 0;
+    for (std::int64_t next = breaks.next(); next >= 0; start = static_cast<int32_t>(next), next = breaks.next()) {
+        const int32_t end = static_cast<int32_t>(next);
         if (isWordCodePoint(folded.char32At(start))) {
             if (characters == 0) wordStart = start;
             if (characters < maxTokenCharacters) wordEnd = end;
@@ -111,7 +97,6 @@ void tokenizeUnicode(std::string_view context, std::string_view stretch, Emit& e
         }
     }
     flush();
-    bi.setText(icu::UnicodeString());
 }
 
 }  // namespace

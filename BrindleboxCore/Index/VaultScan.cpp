@@ -8,6 +8,7 @@
 
 #include "Index/SearchIndex.h"
 #include "Util/AtomicFile.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -19,10 +20,7 @@ bool isHidden(const std::filesystem::path& p) {
 }
 
 bool hasEmlExtension(const std::filesystem::path& p) {
-    std::string ext = p.extension().string();
-    if (ext.size() != 4) return false;
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".eml";
+    return asciiEqualsIgnoringCase(p.extension().string(), ".eml");
 }
 
 double modificationTime(const std::filesystem::path& p) {

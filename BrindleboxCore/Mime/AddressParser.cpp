@@ -2,6 +2,7 @@
 
 #include "Mime/EncodedWords.h"
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 

@@ -189,7 +189,7 @@ std::optional<Charsets::Encoding> Charsets::encoding(std::optional<std::string_v
     std::string_view t = mimetext::trimChars(*name, "\" ");
     if (t.empty()) return std::nullopt;
     if (t.size() > 64) return std::nullopt;  // longer than any charset name; never cached
-    std::string key = mimetext::lower(t);
+    std::string key = lowercased(t);
     auto& cache = tLookups.map;
     auto it = cache.find(key);
     if (it != cache.end()) return it->second;

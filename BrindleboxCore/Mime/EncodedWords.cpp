@@ -2,6 +2,7 @@
 
 #include "Mime/Charsets.h"
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 #include "Mime/TransferDecoding.h"
 
 namespace bx {
@@ -52,7 +53,7 @@ std::string EncodedWords::decode(std::string_view value) {
         if (qe == std::string_view::npos) return false;
         std::string_view cs = value.substr(csStart, q1 - csStart);
         if (auto star = cs.find('*'); star != std::string_view::npos) cs = cs.substr(0, star);
-        std::string enc = mimetext::asciiUpper(value.substr(q1 + 1, q2 - q1 - 1));
+        std::string enc = asciiUppercased(value.substr(q1 + 1, q2 - q1 - 1));
         std::string_view text = value.substr(q2 + 1, qe - q2 - 1);
         if (space.find(q2 + 1) < qe) return false;
         if (enc == "B") {
@@ -91,7 +92,7 @@ std::string EncodedWords::decode(std::string_view value) {
     while (i < n) {
         char c = value[i];
         if (c == '=' && i + 1 < n && value[i + 1] == '?' && readWord(i, w)) {
-            if (haveBuffer && mimetext::lower(bufferCharset) != mimetext::lower(w.charset)) flush();
+            if (haveBuffer && lowercased(bufferCharset) != lowercased(w.charset)) flush();
             if (!lastWasWord) out += pendingWS;
             pendingWS.clear();
             buffer += w.bytes;

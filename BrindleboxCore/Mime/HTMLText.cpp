@@ -8,6 +8,7 @@
 
 #include "Mime/BoundedRegex.h"
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -68,8 +69,7 @@ std::size_t regexSpaceAt(std::string_view s, std::size_t i) {
     UChar32 cp;
     U8_NEXT(p, k, len, cp);
     if (cp < 0) return 0;
-    int8_t t = u_charType(cp);
-    return (t == U_SPACE_SEPARATOR || t == U_LINE_SEPARATOR || t == U_PARAGRAPH_SEPARATOR) ? static_cast<std::size_t>(k) : 0;
+    return isRegexSpace(static_cast<char32_t>(cp)) ? static_cast<std::size_t>(k) : 0;
 }
 
 // Step 1: "<" tag "[^>]*>[\s\S]*?</" tag "\s*>" (case-insensitive) -> " ".
@@ -256,7 +256,7 @@ std::string HTMLText::toPlain(std::string_view html) {
     icu::UnicodeString u = BudgetedRegex::toUnicode(s);
     u = blankRunRegex().replaceAll(u, icu::UnicodeString(u" "));
     u = blankLinesRegex().replaceAll(u, icu::UnicodeString(u"\n\n"));
-    return std::string(mimetext::trimWhitespaceNewlines(BudgetedRegex::toUTF8(u)));
+    return std::string(trimWhitespaceNewlines(BudgetedRegex::toUTF8(u)));
 }
 
 std::string HTMLText::escape(std::string_view text) {

@@ -6,6 +6,7 @@
 
 #include "Mime/Charsets.h"
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 #include "Mime/PercentDecode.h"
 
 namespace bx {
@@ -18,7 +19,7 @@ struct Section {
     bool extended;
 };
 
-std::string_view trimParam(std::string_view s) { return mimetext::trimWhitespaceNewlines(s); }
+std::string_view trimParam(std::string_view s) { return trimWhitespaceNewlines(s); }
 
 } // namespace
 
@@ -68,7 +69,7 @@ HeaderParams::Parsed HeaderParams::parse(std::string_view value) {
     segments.push_back(std::move(cur));
 
     Parsed result;
-    result.value = std::string(mimetext::trimSpacesTabs(segments.front()));
+    result.value = std::string(trimSpacesTabs(segments.front()));
 
     std::vector<std::pair<std::string, std::vector<Section>>> continued;
     std::unordered_map<std::string, std::size_t> continuedIndex;
@@ -76,7 +77,7 @@ HeaderParams::Parsed HeaderParams::parse(std::string_view value) {
         std::string_view seg = segments[s];
         std::size_t eq = seg.find('=');
         if (eq == std::string_view::npos) continue;
-        std::string name = mimetext::lower(trimParam(seg.substr(0, eq)));
+        std::string name = lowercased(trimParam(seg.substr(0, eq)));
         std::string_view v = trimParam(seg.substr(eq + 1));
         if (mimetext::isQuotedString(v)) v = v.substr(1, v.size() - 2);
         bool extended = false;

@@ -8,6 +8,7 @@
 #include "Mime/HeaderParams.h"
 #include "Mime/MailDate.h"
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 #include "Mime/MimeTypes.h"
 
 namespace bx {
@@ -31,7 +32,7 @@ bool isFieldLine(std::string_view line) {
     if (line.empty() || line[0] == ' ' || line[0] == '\t') return false;
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return false;
-    const std::string_view name = mimetext::trimSpacesTabs(line.substr(0, colon));
+    const std::string_view name = trimSpacesTabs(line.substr(0, colon));
     return !name.empty() && name.find(' ') == std::string_view::npos;
 }
 
@@ -182,15 +183,15 @@ MIMEPart MIMEParser::parsePart(std::string_view bytes, int depth, const ContentT
     part.contentType = defaultType;
     if (auto ct = part.headers["Content-Type"]) {
         auto parsed = HeaderParams::parse(*ct);
-        std::string v = mimetext::lower(parsed.value);
+        std::string v = lowercased(parsed.value);
         std::string_view sv = v;
         std::size_t b = sv.find_first_not_of('/');
         if (b != std::string_view::npos) {
             sv = sv.substr(b);
             std::size_t slash = sv.find('/');
             if (slash != std::string_view::npos && slash + 1 < sv.size()) {
-                std::string_view first = mimetext::trimSpacesTabs(sv.substr(0, slash));
-                std::string_view second = mimetext::trimSpacesTabs(sv.substr(slash + 1));
+                std::string_view first = trimSpacesTabs(sv.substr(0, slash));
+                std::string_view second = trimSpacesTabs(sv.substr(slash + 1));
                 if (!first.empty()) part.contentType = ContentType{std::string(first), std::string(second), std::move(parsed.params)};
             }
         }
@@ -275,7 +276,7 @@ bool MIMEParser::looksValid(std::string_view data) {
     if (data.empty()) return false;
     static constexpr std::string_view known[] = {"from", "date", "subject", "message-id", "to", "received", "return-path"};
     for (const auto& f : headers(data).fields) {
-        std::string n = mimetext::lower(f.name);
+        std::string n = lowercased(f.name);
         for (auto k : known)
             if (n == k) return true;
     }
@@ -290,7 +291,7 @@ ParsedMessage MIMEParser::parse(std::string_view data) {
     m.headers = m.root.headers;
     const MIMEHeaders& h = m.headers;
 
-    m.subject = std::string(mimetext::trimWhitespaceNewlines(EncodedWords::decode(h["Subject"].value_or(""))));
+    m.subject = std::string(trimWhitespaceNewlines(EncodedWords::decode(h["Subject"].value_or(""))));
     m.from = AddressParser::parse(h["From"].value_or(""));
     m.to = AddressParser::parse(h["To"].value_or(""));
     m.cc = AddressParser::parse(h["Cc"].value_or(""));

@@ -10,6 +10,7 @@
 #include <unicode/unistr.h>
 
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -104,8 +105,8 @@ std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s) {
 } // namespace
 
 std::optional<MailDate::TimePoint> MailDate::parse(std::string_view value) {
-    std::string_view t = mimetext::trimWhitespaceNewlines(value);
-    if (std::size_t lp = t.find('('); lp != std::string_view::npos) t = mimetext::trimSpacesTabs(t.substr(0, lp));
+    std::string_view t = trimWhitespaceNewlines(value);
+    if (std::size_t lp = t.find('('); lp != std::string_view::npos) t = trimSpacesTabs(t.substr(0, lp));
     // A date is short; anything long is not one and would only cost time.
     if (t.size() > 256) return std::nullopt;
     std::string s;

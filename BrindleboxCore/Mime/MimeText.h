@@ -4,26 +4,11 @@
 #include <string>
 #include <string_view>
 
+// Letter case, whitespace classes and trimming are Util/Unicode.h's.
 namespace bx::mimetext {
 
-inline bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
-
-// Trims ' ' and '\t' at both ends.
-std::string_view trimSpacesTabs(std::string_view s);
-// Trims Unicode white space and line breaks at both ends (Z categories, tab,
-// LF, VT, FF, CR, U+0085).
-std::string_view trimWhitespaceNewlines(std::string_view s);
 // Trims every byte of `set` (ASCII only) at both ends.
 std::string_view trimChars(std::string_view s, std::string_view set);
-
-bool isASCII(std::string_view s);
-std::string asciiLower(std::string_view s);
-std::string asciiUpper(std::string_view s);
-// Full Unicode lower-casing (root locale), with an ASCII fast path.
-std::string lower(std::string_view s);
-bool asciiIEquals(std::string_view a, std::string_view b);
-// Unicode case-folded comparison, with an ASCII fast path.
-bool caseInsensitiveEquals(std::string_view a, std::string_view b);
 
 inline int hexValue(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';

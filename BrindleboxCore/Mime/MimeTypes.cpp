@@ -1,6 +1,7 @@
 #include "Mime/MimeTypes.h"
 
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -31,7 +32,7 @@ const std::map<std::string, std::string, std::less<>>& MimeTypes::map() {
 
 std::string MimeTypes::ext(std::string_view mimeType) {
     const auto& m = map();
-    auto it = m.find(mimetext::lower(mimeType));
+    auto it = m.find(lowercased(mimeType));
     return it == m.end() ? std::string() : it->second;
 }
 

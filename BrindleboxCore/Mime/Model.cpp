@@ -10,6 +10,7 @@
 #include "Mime/MIMEPart.h"
 #include "Mime/MailAddress.h"
 #include "Mime/MimeText.h"
+#include "Util/Unicode.h"
 #include "Mime/ParsedMessage.h"
 #include "Mime/TransferDecoding.h"
 
@@ -18,7 +19,7 @@ namespace bx {
 // MIMEHeaders
 
 bool MIMEHeaders::namesEqual(std::string_view a, std::string_view b) {
-    return mimetext::caseInsensitiveEquals(a, b);
+    return equalsIgnoringCase(a, b);
 }
 
 std::optional<std::string> MIMEHeaders::operator[](std::string_view name) const {
@@ -52,14 +53,14 @@ std::optional<std::string> ContentType::charset() const {
 std::string MIMEPart::transferEncoding() const {
     auto v = headers["Content-Transfer-Encoding"];
     if (!v) return "7bit";
-    return mimetext::lower(mimetext::trimSpacesTabs(*v));
+    return lowercased(trimSpacesTabs(*v));
 }
 
 std::optional<ContentDisposition> MIMEPart::disposition() const {
     auto v = headers["Content-Disposition"];
     if (!v) return std::nullopt;
     auto p = HeaderParams::parse(*v);
-    return ContentDisposition{mimetext::lower(p.value), std::move(p.params)};
+    return ContentDisposition{lowercased(p.value), std::move(p.params)};
 }
 
 std::optional<std::string> MIMEPart::contentID() const {
@@ -101,7 +102,7 @@ std::string MailAddress::domain() const {
     if (end == 0) return "";
     std::size_t at = email.rfind('@', end - 1);
     std::size_t start = at == std::string::npos ? 0 : at + 1;
-    return mimetext::lower(std::string_view(email).substr(start, end - start));
+    return lowercased(std::string_view(email).substr(start, end - start));
 }
 
 std::string MailAddress::formatted() const { return name.empty() ? email : name + " <" + email + ">"; }
@@ -145,7 +146,7 @@ size_t ParsedMessage::fileAttachmentCount() const {
 }
 
 std::string ParsedMessage::plainText() const {
-    if (textBody && !mimetext::trimWhitespaceNewlines(*textBody).empty()) return *textBody;
+    if (textBody && !trimWhitespaceNewlines(*textBody).empty()) return *textBody;
     if (htmlBody) return HTMLText::toPlain(*htmlBody);
     return "";
 }

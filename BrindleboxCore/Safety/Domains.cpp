@@ -22,16 +22,8 @@ constexpr std::array<std::string_view, 18> twoLevelSuffixes = {
     "co.in", "co.kr", "co.za", "com.br", "com.cn", "com.mx", "com.sg", "com.tr", "com.hk",
 };
 
-bool isASCII(std::string_view s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
-
 // Trims Unicode white space (line breaks included) from both ends.
-std::string_view trimWhiteSpaceAndNewlines(std::string_view s) {
-    return trimCodePoints(s, [](char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); });
-}
+std::string_view trimWhiteSpaceAndNewlines(std::string_view s) { return trimCodePoints(s, isUnicodeWhiteSpace); }
 
 bool isSchemeStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isSchemeChar(char c) {
@@ -46,23 +38,13 @@ bool badHostChar(UChar32 c) {
         case '\\': case '/': case '?': case '#': case '@': case '[': case ']':
             return true;
         default:
-            return u_isUWhiteSpace(c) || u_iscntrl(c);
+            return isUnicodeWhiteSpace(static_cast<char32_t>(c)) || u_iscntrl(c);
     }
 }
 
 }  // namespace
 
-std::string Domains::lower(std::string_view s) {
-    if (isASCII(s)) {
-        std::string out(s);
-        for (auto& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    }
-    icu::UnicodeString u = R::toUnicode(s);
-    u.toLower(icu::Locale::getRoot());
-    return R::toUTF8(u);
-}
+std::string Domains::lower(std::string_view s) { return lowercased(s); }
 
 std::optional<std::string> Domains::host(std::string_view url) {
     std::string_view s = trimWhiteSpaceAndNewlines(url);

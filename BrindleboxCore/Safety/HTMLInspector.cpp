@@ -40,13 +40,6 @@ const BudgetedRegex& urlInTextRegex() {
     return re;
 }
 
-// ICU's \s: tab, line feed, form feed, carriage return and Unicode separators.
-bool isRegexSpace(UChar c) {
-    if (c == '\t' || c == '\n' || c == '\f' || c == '\r') return true;
-    const int8_t t = u_charType(c);
-    return t == U_SPACE_SEPARATOR || t == U_LINE_SEPARATOR || t == U_PARAGRAPH_SEPARATOR;
-}
-
 UChar lowerASCII(UChar c) { return (c >= 'A' && c <= 'Z') ? static_cast<UChar>(c + 32) : c; }
 
 // No image tag can match after the last ">", so the scan stops there: without
@@ -75,9 +68,7 @@ std::string lowerString(std::string_view s) { return Domains::lower(s); }
 
 bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
-std::string_view trimWhiteSpaceAndNewlines(std::string_view s) {
-    return trimCodePoints(s, [](char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); });
-}
+std::string_view trimWhiteSpaceAndNewlines(std::string_view s) { return trimCodePoints(s, isUnicodeWhiteSpace); }
 
 // Reads the text as a decimal number (sign, digits, fraction, exponent).
 bool readNumber(std::string_view s, double& out) {

@@ -21,12 +21,6 @@ const BudgetedRegex& domainRegex() {
     return re;
 }
 
-bool isASCII(std::string_view s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
-
 void replaceAll(std::string& s, std::string_view from, std::string_view to) {
     if (s.find(from) == std::string::npos) return;
     std::string out;
@@ -99,8 +93,6 @@ std::string capitalized(std::string_view key) {
     }
     return out;
 }
-
-bool isSpaceOrTab(char32_t c) { return c == ' ' || c == '\t'; }
 
 // What the look-alike test compares for each brand (same order as brands()),
 // worked out once rather than for every message.
@@ -258,7 +250,7 @@ std::vector<SenderFlag> SenderCheck::check(const std::optional<MailAddress>& fro
 
     // 3. A name the vault knows, writing from somewhere else.
     if (!nameFlagged) {
-        const std::string_view key = trimCodePoints(lowerName, isSpaceOrTab);
+        const std::string_view key = trimSpacesTabs(lowerName);
         if (!key.empty()) {
             auto it = knownNames.find(std::string(key));
             if (it != knownNames.end() && it->second != reg && !knownDomains.count(reg)) {

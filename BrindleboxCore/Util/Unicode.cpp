@@ -7,7 +7,9 @@
 #include <vector>
 
 #include <unicode/brkiter.h>
+#include <unicode/locid.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
@@ -32,6 +34,18 @@ IteratorPool& pool() {
 }  // namespace
 
 CharacterBreaks::CharacterBreaks(std::string_view s) {
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
+    attach(U_SUCCESS(status) ? ut : nullptr);
+}
+
+CharacterBreaks::CharacterBreaks(std::u16string_view s) {
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUChars(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
+    attach(U_SUCCESS(status) ? ut : nullptr);
+}
+
+void CharacterBreaks::attach(void* text) {
     auto& p = pool();
     if (p.depth == p.iterators.size()) {
         UErrorCode status = U_ZERO_ERROR;
@@ -42,9 +56,9 @@ CharacterBreaks::CharacterBreaks(std::string_view s) {
     }
     auto* bi = p.iterators[p.depth++].get();
     iterator_ = bi;
+    auto* ut = static_cast<UText*>(text);
+    if (!ut) return;
     UErrorCode status = U_ZERO_ERROR;
-    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
-    if (U_FAILURE(status)) return;
     text_ = ut;
     bi->setText(ut, status);
     if (U_FAILURE(status)) {
@@ -69,6 +83,18 @@ CharacterBreaks::~CharacterBreaks() {
 std::int64_t CharacterBreaks::next() {
     if (!text_) return -1;
     const int32_t p = static_cast<icu::BreakIterator*>(iterator_)->next();
+    return p == icu::BreakIterator::DONE ? -1 : p;
+}
+
+std::int64_t CharacterBreaks::following(std::int64_t offset) {
+    if (!text_) return -1;
+    const int32_t p = static_cast<icu::BreakIterator*>(iterator_)->following(static_cast<int32_t>(offset));
+    return p == icu::BreakIterator::DONE ? -1 : p;
+}
+
+std::int64_t CharacterBreaks::preceding(std::int64_t offset) {
+    if (!text_) return -1;
+    const int32_t p = static_cast<icu::BreakIterator*>(iterator_)->preceding(static_cast<int32_t>(offset));
     return p == icu::BreakIterator::DONE ? -1 : p;
 }
 
@@ -179,6 +205,88 @@ bool isWhitespaceChar(char32_t c) {
 
 std::string trimWhitespace(std::string_view s) {
     return std::string(trimCodePoints(s, isWhitespaceChar));
+}
+
+bool isSeparatorChar(char32_t c) {
+    const int8_t t = u_charType(static_cast<UChar32>(c));
+    return t == U_SPACE_SEPARATOR || t == U_LINE_SEPARATOR || t == U_PARAGRAPH_SEPARATOR;
+}
+
+bool isWhitespaceOrNewline(char32_t c) {
+    if (c == 0x09 || c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85) return true;
+    if (c < 0x80) return c == 0x20;
+    return isSeparatorChar(c);
+}
+
+bool isUnicodeWhiteSpace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
+
+bool isRegexSpace(char32_t c) {
+    if (c < 0x80) return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+    return isSeparatorChar(c);
+}
+
+std::string_view trimSpacesTabs(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && isSpaceOrTab(s[b])) ++b;
+    while (e > b && isSpaceOrTab(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+std::string_view trimWhitespaceNewlines(std::string_view s) { return trimCodePoints(s, isWhitespaceOrNewline); }
+
+bool isASCII(std::string_view s) {
+    size_t i = 0;
+    for (std::uint64_t word; i + 8 <= s.size(); i += 8) {
+        std::memcpy(&word, s.data() + i, 8);
+        if (word & 0x8080808080808080ULL) return false;
+    }
+    for (; i < s.size(); ++i)
+        if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
+    return true;
+}
+
+namespace {
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+icu::UnicodeString toUnicode(std::string_view s) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+}
+
+}  // namespace
+
+std::string asciiLowercased(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = asciiLower(c);
+    return out;
+}
+
+std::string asciiUppercased(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = asciiUpper(c);
+    return out;
+}
+
+bool asciiEqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+    return true;
+}
+
+std::string lowercased(std::string_view s) {
+    if (isASCII(s)) return asciiLowercased(s);
+    icu::UnicodeString u = toUnicode(s);
+    u.toLower(icu::Locale::getRoot());
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (isASCII(a) && isASCII(b)) return asciiEqualsIgnoringCase(a, b);
+    return toUnicode(a).caseCompare(toUnicode(b), U_FOLD_CASE_DEFAULT) == 0;
 }
 
 void appendUTF8(std::string& out, char32_t c) {

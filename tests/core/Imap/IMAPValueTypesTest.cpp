@@ -145,6 +145,9 @@ TEST(IMAPFetchItem, Fields) {
         {"* 1 FETCH (UID 4294967295)", 4294967295u, {}, {}, {}},
         {"* 1 FETCH (UID 4294967296)", {}, {}, {}, {}},
         {"* 1 FETCH (UID -1)", {}, {}, {}, {}},
+        {"* 1 FETCH (UID +5)", {}, {}, {}, {}},  // a UID never takes a sign
+        {"* 1 FETCH (UID -0)", {}, {}, {}, {}},
+        {"* 1 FETCH (RFC822.SIZE +10)", {}, 10, {}, {}},  // a size may
         {"* 1 FETCH (UID 1x)", {}, {}, {}, {}},
         {"* 1 FETCH (UID \"12\")", 12u, {}, {}, {}},
         {"* 1 FETCH (UID (1))", {}, {}, {}, {}},

@@ -213,6 +213,87 @@ TEST(UnicodeText, WhitespaceIsSpaceSeparatorsAndTab) {
     EXPECT_EQ(trimWhitespace("   "), "");
 }
 
+TEST(UnicodeText, NamedWhitespaceClasses) {
+    struct Case {
+        char32_t c;
+        bool whitespace, separator, regexSpace, orNewline, unicodeWhite;
+    };
+    const Case cases[] = {
+        {U' ', true, true, true, true, true},
+        {U'\t', true, false, true, true, true},
+        {U'\n', false, false, true, true, true},
+        {U'\v', false, false, false, true, true},
+        {U'\f', false, false, true, true, true},
+        {U'\r', false, false, true, true, true},
+        {U'\u0085', false, false, false, true, true},
+        {U'\u00A0', true, true, true, true, true},
+        {U'\u2028', false, true, true, true, true},
+        {U'\u200B', false, false, false, false, false},  // zero width space is a format character
+        {U'x', false, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<unsigned>(c.c));
+        EXPECT_EQ(isWhitespaceChar(c.c), c.whitespace);
+        EXPECT_EQ(isSeparatorChar(c.c), c.separator);
+        EXPECT_EQ(isRegexSpace(c.c), c.regexSpace);
+        EXPECT_EQ(isWhitespaceOrNewline(c.c), c.orNewline);
+        EXPECT_EQ(isUnicodeWhiteSpace(c.c), c.unicodeWhite);
+    }
+    EXPECT_EQ(trimSpacesTabs(" \t a b\t "), "a b");
+    EXPECT_EQ(trimSpacesTabs("\na\n"), "\na\n");
+    EXPECT_EQ(trimWhitespaceNewlines("\r\n\xC2\x85 a \xE2\x80\xA8"), "a");
+}
+
+TEST(UnicodeText, ProtocolWordsFoldOnlyASCII) {
+    EXPECT_EQ(asciiUppercased("n\u0131l"), "N\u0131L");  // a dotless i is no "I"
+    EXPECT_EQ(asciiUppercased("stra\u00DFe"), "STRA\u00DFE");  // nor does the eszett grow to "SS"
+    EXPECT_EQ(asciiLowercased("\u0130NBOX"), "\u0130nbox");
+    EXPECT_EQ(asciiLowercased("UID-fetch 7"), "uid-fetch 7");
+    EXPECT_TRUE(asciiEqualsIgnoringCase("Content-Type", "content-TYPE"));
+    EXPECT_FALSE(asciiEqualsIgnoringCase("\u00C9", "\u00E9"));
+    EXPECT_FALSE(asciiEqualsIgnoringCase("ab", "abc"));
+    // Text for people still takes full Unicode case.
+    EXPECT_EQ(lowercased("\u00C9COLE.example"), "\u00E9cole.example");
+    EXPECT_TRUE(equalsIgnoringCase("\u00C9t\u00E9", "\u00E9T\u00C9"));
+    EXPECT_FALSE(equalsIgnoringCase("a", "b"));
+    EXPECT_TRUE(isASCII("plain text, longer than one word"));
+    EXPECT_FALSE(isASCII("plain text, longer than one word\xC3\xA9"));
+    EXPECT_FALSE(isASCII("\x80"));
+}
+
+TEST(UnicodeText, DecimalNumbers) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint32_t> unsignedValue;
+        std::optional<std::int64_t> signedValue;
+    };
+    const Case cases[] = {
+        {"0", 0u, 0},
+        {"4294967295", 4294967295u, 4294967295},
+        {"4294967296", {}, 4294967296},
+        {"007", 7u, 7},
+        {"+5", {}, 5},  // an identifier never takes a sign
+        {"-5", {}, -5},
+        {"-0", {}, 0},
+        {"9223372036854775807", {}, INT64_MAX},
+        {"-9223372036854775808", {}, INT64_MIN},
+        {"9223372036854775808", {}, {}},
+        {"", {}, {}},
+        {"+", {}, {}},
+        {" 1", {}, {}},
+        {"1 ", {}, {}},
+        {"1x", {}, {}},
+        {"\xD9\xA1", {}, {}},  // a non-ASCII digit
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(parseDecimal<std::uint32_t>(c.text), c.unsignedValue);
+        EXPECT_EQ(parseSignedDecimal<std::int64_t>(c.text), c.signedValue);
+    }
+    EXPECT_EQ(parseSignedDecimal<std::uint32_t>("-0"), 0u);
+    EXPECT_EQ(parseSignedDecimal<std::uint32_t>("-1"), std::nullopt);
+}
+
 TEST(UnicodeText, ValidityAndRepair) {
     EXPECT_TRUE(isValidUTF8("plain \xC3\xA9"));
     EXPECT_FALSE(isValidUTF8("\xC3"));
