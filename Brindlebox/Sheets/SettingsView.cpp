@@ -1,5 +1,6 @@
 #include "Sheets/SettingsView.h"
 
+#include "Browser/VaultStatus.h"
 #include "Platform/PlatformText.h"
 #include "Sheets/HomePath.h"
 #include "Shell/EmptySpineIllustration.h"
@@ -257,9 +258,15 @@ QWidget* SettingsView::buildGeneral() {
                                 Theme::Font::caption(), Theme::ink2, schedule.card));
   connect(scheduleToggle_, &QCheckBox::clicked, this, [this](bool on) {
     QSettings().setValue(kScheduleEnabled, on);
+    ScheduleSettings::shared().notifyChanged();
     stepper_->setVisible(on);
   });
-  connect(stepper_, &HourStepper::userChanged, this, [](int h) { QSettings().setValue(kScheduleHours, h); });
+  // The backup strip only re-reads the schedule on this signal (or its minute
+  // tick), so every write announces itself.
+  connect(stepper_, &HourStepper::userChanged, this, [](int h) {
+    QSettings().setValue(kScheduleHours, h);
+    ScheduleSettings::shared().notifyChanged();
+  });
 
   // Reading.
   col->addSpacing(8);

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "Browser/VaultStatus.h"
 #include "Sheets/SettingsView.h"
 #include "TestSheetStore.h"
 #include "Views/TextBlock.h"
@@ -117,6 +118,23 @@ TEST_F(SettingsTest, TabsAndScheduleKeysWrittenOnlyByTheUser) {
   SettingsView& again = open();
   EXPECT_FALSE(again.scheduleToggle()->isChecked());
   EXPECT_EQ(again.hourStepper()->value(), 48);
+}
+
+// The backup strip re-reads the schedule only when told; what it reads at that
+// moment must already be the new value.
+TEST_F(SettingsTest, ScheduleWritesAnnounceThemselvesAfterWriting) {
+  SettingsView& v = open();
+  std::vector<std::pair<bool, std::optional<int>>> seen;
+  const auto c = QObject::connect(&ScheduleSettings::shared(), &ScheduleSettings::changed, [&] {
+    seen.emplace_back(ScheduleSettings::enabled(), ScheduleSettings::hours());
+  });
+  QTest::mouseClick(v.scheduleToggle(), Qt::LeftButton);
+  QTest::mouseClick(v.hourStepper()->upButton(), Qt::LeftButton);
+  QTest::mouseClick(v.scheduleToggle(), Qt::LeftButton);
+  QObject::disconnect(c);
+  const std::vector<std::pair<bool, std::optional<int>>> expected{
+      {true, std::nullopt}, {true, v.hourStepper()->value()}, {false, v.hourStepper()->value()}};
+  EXPECT_EQ(seen, expected);
 }
 
 TEST_F(SettingsTest, VaultLocationAndMove) {

@@ -2,6 +2,8 @@
 #include "Views/StepRail.h"
 #include "WizardSupport.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 
 using namespace bx;
@@ -165,4 +167,34 @@ TEST_F(AddAccountWizard, StagingForScreenshots) {
   ASSERT_TRUE(sheet->error().has_value());
   EXPECT_EQ(sheet->error()->title, "The password wasn’t accepted");
   ASSERT_NE(sheet->errorNote(), nullptr);
+}
+
+// The first step is built before the sheet has laid itself out; it must still
+// fill the area once shown, follow later resizes, and so must later steps.
+TEST_F(AddAccountWizard, StepsFillTheAreaAndFollowItsSize) {
+  auto fills = [&](const char* when) {
+    QWidget* page = sheet->stepView();
+    ASSERT_NE(page, nullptr) << when;
+    QWidget* area = page->parentWidget();
+    ASSERT_NE(area, nullptr) << when;
+    EXPECT_GT(area->width(), 300) << when;
+    EXPECT_GT(area->height(), 200) << when;
+    EXPECT_EQ(page->geometry(), QRect(QPoint(0, 0), area->size())) << when;
+  };
+  fills("first shown");
+  const auto tiles = sheet->stepView()->findChildren<QAbstractButton*>();
+  ASSERT_FALSE(tiles.isEmpty());
+  for (auto* tile : tiles) {
+    if (!tile->isVisible()) continue;
+    EXPECT_TRUE(sheet->stepView()->rect().contains(tile->geometry().topLeft())) << tile->text().toStdString();
+  }
+
+  QWidget* area = sheet->stepView()->parentWidget();
+  area->resize(area->width() - 40, area->height() - 30);
+  QApplication::processEvents();
+  fills("after a resize");
+
+  sheet->choose(preset("gmail"));
+  QApplication::processEvents();
+  fills("next step");
 }
