@@ -1,6 +1,9 @@
 #include "Shell/Wiring.h"
 
 #include "Browser/BrowserWiring.h"
+#include "Demo/DemoRecorder.h"
+#include "DemoMode/DemoMode.h"
+#include "DemoMode/Snapshotter.h"
 #include "Reader/AttachmentFiles.h"
 #include "Reader/MessageReader.h"
 #include "Reader/RemoteBlocker.h"
@@ -33,6 +36,11 @@ void install() {
     AttachmentFiles::removeLeftovers();
   };
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
+  AppStore::demoArchivePreparer() = [] { return DemoMode::prepareArchive(); };
+  HarnessHooks::shared().demoRun = [] { return DemoMode::run(); };
+  HarnessHooks::shared().snapshotRun = [] { return Snapshotter::run(); };
+  // The recorder's frames carry the readers' live web content.
+  orrery::DemoRecorder::windowGrabber() = [](QWidget* w) { return QPixmap::fromImage(Snapshotter::render(w)); };
 }
 
 } // namespace bx::Wiring
