@@ -36,7 +36,6 @@ void install() {
     AttachmentFiles::removeLeftovers();
   };
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
-  AppStore::demoArchivePreparer() = [] { return DemoMode::prepareArchive(); };
   HarnessHooks::shared().demoRun = [] { return DemoMode::run(); };
   HarnessHooks::shared().snapshotRun = [] { return Snapshotter::run(); };
   // The recorder's frames carry the readers' live web content.
