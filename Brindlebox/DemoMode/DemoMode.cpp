@@ -106,7 +106,9 @@ fs::path DemoMode::prepareArchive(const QDateTime& now) {
     } catch (const std::exception&) {
     }
 
-    VaultBuilder vault{now, {}, {}};
+    // The accounts' sync maps come from the member initialiser; an explicit {}
+    // here would leave them out.
+    VaultBuilder vault{now, {}};
     for (const auto& msg : DemoFiller::messages(now)) {
         const std::string mailbox = msg.account == "Personal" && msg.folder == "Sent" ? "Sent Messages" : msg.folder;
         const std::uint32_t uid = vault.record(msg.account, mailbox, "", 0, QDateTime::currentDateTime());
