@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QMainWindow>
 #include <QPainter>
 #include <QScreen>
@@ -88,9 +89,18 @@ QImage Snapshotter::render(QWidget* window) {
   QPainter p(&base);
   for (QWebEngineView* web : webs) {
     if (!web->isVisibleTo(window) || web->width() <= 10) continue;
-    // The view's own grab reads its rendered surface, which a grab of the
-    // whole window can miss.
-    const QPixmap pix = web->grab();
+    // The page is composited by the engine outside the widget tree, so a
+    // widget grab shows an empty surface; where the window is on a real
+    // screen, the screen's pixels at the view are the page.
+    QPixmap pix;
+    QScreen* screen = web->screen();
+    const bool onScreen = QGuiApplication::platformName() != QLatin1String("offscreen") && screen &&
+                          window->isActiveWindow() && !Snapshotter::openSheet();
+    if (onScreen) {
+      const QPoint at = web->mapToGlobal(QPoint(0, 0)) - screen->geometry().topLeft();
+      pix = screen->grabWindow(0, at.x(), at.y(), web->width(), web->height());
+    }
+    if (pix.isNull()) pix = web->grab();
     if (pix.isNull()) continue;
     p.drawPixmap(QRect(web->mapTo(window, QPoint(0, 0)), web->size()), pix);
   }
