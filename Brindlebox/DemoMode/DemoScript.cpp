@@ -64,6 +64,18 @@ void leave(int status) {
   QCoreApplication::exit(status);
 }
 
+// The recorder's operations hold their text by reference while they run;
+// these keep a copy alive for as long.
+orrery::Task<> clickOn(orrery::DemoRecorder& rec, QString anchor, double duration) {
+  auto t = rec.click(anchor, duration);
+  co_await t;
+}
+
+orrery::Task<> moveOn(orrery::DemoRecorder& rec, QString anchor, double duration) {
+  auto t = rec.moveToAnchor(anchor, duration);
+  co_await t;
+}
+
 // The spine drag: the cursor travels down the spine while the list follows.
 orrery::Task<> scrubSpine(orrery::DemoRecorder& rec, QWidget* window, std::optional<MonthKey> from, MonthKey to,
                           double duration) {
@@ -258,7 +270,7 @@ orrery::Task<> DemoMode::run() {
     if (pick) {
       const QString path = QString::fromStdString(pick->path);
       refreshAnchors(window);
-      { auto t = rec->click(QStringLiteral("msg-") + path, 0.7); co_await t; }
+      { auto t = clickOn(*rec, QStringLiteral("msg-") + path, 0.7); co_await t; }
       store.setSelectedPath(path);
       { auto t = W(1.0); co_await t; }
     } else {
@@ -268,13 +280,13 @@ orrery::Task<> DemoMode::run() {
   }
   rec->caption(QStringLiteral("Every copy verified, byte for byte"));
   refreshAnchors(window);
-  { auto t = rec->moveToAnchor(QStringLiteral("verifiedSeal"), 0.8); co_await t; }
+  { auto t = moveOn(*rec, QStringLiteral("verifiedSeal"), 0.8); co_await t; }
   { auto t = W(1.8); co_await t; }
 
   // Scene 3: safety checks.
   rec->caption(QStringLiteral("Trackers and look-alikes, caught"));
   refreshAnchors(window);
-  { auto t = rec->click(QStringLiteral("smart-suspicious"), 0.7); co_await t; }
+  { auto t = clickOn(*rec, QStringLiteral("smart-suspicious"), 0.7); co_await t; }
   store.setSidebar(SidebarItem::makeSmart(SmartFilter::suspicious));
   store.refreshVisible();
   { auto t = W(0.6); co_await t; }
@@ -284,11 +296,11 @@ orrery::Task<> DemoMode::run() {
     const MessageRecord* phish = firstWithPrefix(store, "Action required");
     const QString path = QString::fromStdString(phish->path);
     refreshAnchors(window);
-    { auto t = rec->click(QStringLiteral("msg-") + path, 0.5); co_await t; }
+    { auto t = clickOn(*rec, QStringLiteral("msg-") + path, 0.5); co_await t; }
     store.setSelectedPath(path);
     { auto t = W(1.0); co_await t; }
     refreshAnchors(window);
-    { auto t = rec->click(QStringLiteral("bannerAction"), 0.7); co_await t; }
+    { auto t = clickOn(*rec, QStringLiteral("bannerAction"), 0.7); co_await t; }
     demoShowLinks();
     { auto t = W(1.6); co_await t; }
     rec->caption(QStringLiteral("Free space only after verifying"));
@@ -296,7 +308,7 @@ orrery::Task<> DemoMode::run() {
 
   // Scene 4: freeing space safely.
   refreshAnchors(window);
-  { auto t = rec->click(QStringLiteral("freeUpToolbar"), 0.6); co_await t; }
+  { auto t = clickOn(*rec, QStringLiteral("freeUpToolbar"), 0.6); co_await t; }
   FreeUpSpaceSheet::initialYears = 5;
   store.setShowFreeUp(true);
   { auto t = W(0.8); co_await t; }
@@ -307,23 +319,25 @@ orrery::Task<> DemoMode::run() {
     drawAsActive(sheet);
     refreshAnchors(sheet);
   }
-  { auto t = rec->click(QStringLiteral("verifyCopies"), 0.5); co_await t; }
+  { auto t = clickOn(*rec, QStringLiteral("verifyCopies"), 0.5); co_await t; }
   { auto t = runDemoCleanup(store); co_await t; }
   { auto t = W(0.7); co_await t; }
   refreshSheet();
-  { auto t = rec->click(QStringLiteral("continueRelease"), 0.5); co_await t; }
+  { auto t = clickOn(*rec, QStringLiteral("continueRelease"), 0.5); co_await t; }
   store.cleanup().setStage(CleanupStage::release);
   { auto t = W(0.5); co_await t; }
   refreshSheet();
-  { auto t = rec->click(QStringLiteral("confirmField"), 0.45); co_await t; }
+  { auto t = clickOn(*rec, QStringLiteral("confirmField"), 0.45); co_await t; }
   {
     const int n = store.cleanup().plan() ? int(store.cleanup().plan()->verified().size()) : 0;
-    auto t = rec->type(QStringLiteral("RELEASE %1").arg(n), [](const QString& s) { DemoTyping::shared().setText(s); }, 0.05);
+    // The recorder keeps a reference to the text while it types.
+    const QString phrase = QStringLiteral("RELEASE %1").arg(n);
+    auto t = rec->type(phrase, [](const QString& s) { DemoTyping::shared().setText(s); }, 0.05);
     co_await t;
   }
   { auto t = W(0.4); co_await t; }
   refreshSheet();
-  { auto t = rec->click(QStringLiteral("releaseButton"), 0.45); co_await t; }
+  { auto t = clickOn(*rec, QStringLiteral("releaseButton"), 0.45); co_await t; }
   { auto t = demoRelease(store); co_await t; }
   { auto t = W(1.5); co_await t; }
 
@@ -338,7 +352,8 @@ orrery::Task<> DemoMode::run() {
   bool ok = true;
   QString error;
   try {
-    auto t = rec->finish(QStringLiteral("Brindlebox demo"));
+    const QString name = QStringLiteral("Brindlebox demo");
+    auto t = rec->finish(name);
     co_await t;
   } catch (const orrery::DemoRecorder::Failure& f) {
     ok = false;
