@@ -95,7 +95,7 @@ QImage Snapshotter::render(QWidget* window) {
     QPixmap pix;
     QScreen* screen = web->screen();
     const bool onScreen = QGuiApplication::platformName() != QLatin1String("offscreen") && screen &&
-                          window->isActiveWindow() && !Snapshotter::openSheet();
+                          window->isVisible() && !window->isMinimized() && !Snapshotter::openSheet();
     if (onScreen) {
       const QPoint at = web->mapToGlobal(QPoint(0, 0)) - screen->geometry().topLeft();
       pix = screen->grabWindow(0, at.x(), at.y(), web->width(), web->height());
