@@ -1,4 +1,6 @@
+#include "DemoMode/DemoMode.h"
 #include "Reader/MailContent.h"
+#include "Store/AppStore.h"
 #include "Shell/AppSession.h"
 #include "Shell/DisplayCheck.h"
 
@@ -20,6 +22,9 @@ int main(int argc, char** argv) {
   bx::MailContent::registerScheme();
   QApplication app(argc, argv);
   bx::AppSession::configureApplication();
+  // Demo and screenshot runs open the made-up vault, written before the
+  // store is made.
+  bx::AppStore::demoArchivePreparer() = [] { return bx::DemoMode::prepareArchive(); };
   int status = 0;
   {
     bx::AppSession session;

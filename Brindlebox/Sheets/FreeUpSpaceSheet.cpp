@@ -1,5 +1,6 @@
 #include "Sheets/FreeUpSpaceSheet.h"
 
+#include "DemoMode/DemoTyping.h"
 #include "Platform/Appearance.h"
 #include "Sheets/FreeUpSheetParts.h"
 #include "Sheets/SheetHeader.h"
@@ -146,6 +147,17 @@ FreeUpSpaceSheet::FreeUpSpaceSheet(FreeUpSheetHost* host, QWidget* parent)
   connect(&Appearance::shared(), &Appearance::changed, this, [this] { refresh(); });
   fillPickers();
   refresh();
+  // In demo and screenshot runs the field shows the scripted phrase; such
+  // a sheet never hands a release to the engine.
+  if (DemoTyping::followedByViews()) {
+    followsTyping_ = true;
+    auto copy = [this](const QString& t) {
+      setConfirmation(t);
+      if (confirmField_->text() != t) confirmField_->setText(t);
+    };
+    connect(&DemoTyping::shared(), &DemoTyping::textChanged, this, copy);
+    if (!DemoTyping::shared().text().isEmpty()) copy(DemoTyping::shared().text());
+  }
 }
 
 FreeUpSpaceSheet::~FreeUpSpaceSheet() = default;
@@ -594,6 +606,7 @@ void FreeUpSpaceSheet::pressLeading() {
 void FreeUpSpaceSheet::pressRelease() {
   const FreeUpState s = host_->state();
   if (!matches() || s.busy || s.released || !s.plan) return;
+  if (followsTyping_) return;
   // The release goes to the account the plan was made for, never to
   // whichever account the picker falls back to once that one is gone.
   const auto a = planAccount();

@@ -64,6 +64,7 @@ public:
   std::optional<UUID> planAccountID() const { return planAccountID_; }
   // For the demo and screenshot scripts: fill the field as if typed.
   void setConfirmation(const QString& text);
+  bool followsDemoTyping() const { return followsTyping_; }
 
   // The pieces, for the harnesses and tests.
   SheetHeader* header() const { return header_; }
@@ -128,6 +129,8 @@ private:
   bool planAccountGone() const;
 
   FreeUpSheetHost* host_;
+  // Copies DemoTyping; its release button never reaches the engine.
+  bool followsTyping_ = false;
   std::optional<UUID> accountID_;
   std::string mailbox_;
   Date before_;

@@ -41,10 +41,16 @@ orrery::Task<LaunchPath> run(Targets targets, HarnessHooks& hooks, QProcessEnvir
     break;
   }
   case LaunchPath::Normal:
-    if (targets.startScheduler) targets.startScheduler();
     if (env.contains(QStringLiteral("BRINDLEBOX_SNAPSHOT_DIR")) && hooks.snapshotRun) {
+      // The script stages a running backup in the store's status, the only
+      // guard of the scheduler's own runs: nothing is scheduled until it
+      // ends, and never over the made-up vault, whose accounts name real
+      // providers' hosts.
       auto shots = hooks.snapshotRun();
       co_await shots;
+      if (targets.startScheduler && !env.contains(QStringLiteral("BRINDLEBOX_SNAPSHOT_DEMO"))) targets.startScheduler();
+    } else if (targets.startScheduler) {
+      targets.startScheduler();
     }
     break;
   }

@@ -1,6 +1,9 @@
 #include "Shell/Wiring.h"
 
 #include "Browser/BrowserWiring.h"
+#include "Demo/DemoRecorder.h"
+#include "DemoMode/DemoMode.h"
+#include "DemoMode/Snapshotter.h"
 #include "Reader/AttachmentFiles.h"
 #include "Reader/MessageReader.h"
 #include "Reader/RemoteBlocker.h"
@@ -35,6 +38,10 @@ void install() {
   };
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
   HarnessHooks::shared().uiTestRun = [] { return UITest::run(); };
+  HarnessHooks::shared().demoRun = [] { return DemoMode::run(); };
+  HarnessHooks::shared().snapshotRun = [] { return Snapshotter::run(); };
+  // The recorder's frames carry the readers' live web content.
+  orrery::DemoRecorder::windowGrabber() = [](QWidget* w) { return QPixmap::fromImage(Snapshotter::render(w)); };
 }
 
 } // namespace bx::Wiring

@@ -364,6 +364,13 @@ void AppStore::showToast(const QString& text, const QString& symbol, const Theme
   toastTimer_->start(toastMillis);
 }
 
+void AppStore::clearToast() {
+  toastTimer_->stop();
+  if (!toast_) return;
+  toast_.reset();
+  emit toastChanged();
+}
+
 QStringList AppStore::archiveAccounts() const {
   QStringList out;
   for (const MailAccount& a : accounts_) out.append(QString::fromStdString(a.directoryName()));

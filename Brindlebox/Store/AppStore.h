@@ -165,6 +165,7 @@ public:
   // Refused (returns false) while a backup, release or import runs.
   bool changeArchiveRoot(const std::filesystem::path& root);
   void showToast(const QString& text, const QString& symbol, const ThemeColor& tint);
+  void clearToast();
 
   // Account directory names to show: accounts first, then those with records.
   QStringList archiveAccounts() const;

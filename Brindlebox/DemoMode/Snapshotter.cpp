@@ -1,0 +1,183 @@
+#include "DemoMode/Snapshotter.h"
+
+#include "DemoMode/DemoMode.h"
+#include "DemoMode/DemoTyping.h"
+#include "Engines/FriendlyError.h"
+#include "Imap/IMAPError.h"
+#include "Platform/Appearance.h"
+#include "Sheets/AddAccountSheet.h"
+#include "Sheets/AppSheetStore.h"
+#include "Sheets/SettingsView.h"
+#include "Shell/Onboarding.h"
+#include "Store/AppStore.h"
+#include "Store/CleanupModel.h"
+#include "Store/ProviderPreset.h"
+#include "Theme/Theme.h"
+#include "Util/AtomicFile.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QPainter>
+#include <QScreen>
+#include <QTabWidget>
+#include <QWebEngineView>
+#include <QWidget>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace bx {
+
+namespace {
+
+bool envPresent(const char* name) { return qEnvironmentVariableIsSet(name); }
+
+QString rectText(const QRect& r) {
+  return QStringLiteral("{{%1, %2}, {%3, %4}}").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+void dumpTree(QWidget* w, int depth) {
+  if (depth > 8) return;
+  std::fprintf(stderr, "%s%s %s\n", QString(depth * 2, u' ').toUtf8().constData(), w->metaObject()->className(),
+               rectText(w->geometry()).toUtf8().constData());
+  for (QObject* o : w->children())
+    if (auto* c = qobject_cast<QWidget*>(o)) dumpTree(c, depth + 1);
+}
+
+// Web views in depth-first order; a web view's insides are not walked.
+void collectWebViews(QWidget* w, QList<QWebEngineView*>& out) {
+  for (QObject* o : w->children()) {
+    auto* c = qobject_cast<QWidget*>(o);
+    if (!c) continue;
+    if (auto* web = qobject_cast<QWebEngineView*>(c)) {
+      out << web;
+      continue;
+    }
+    collectWebViews(c, out);
+  }
+}
+
+} // namespace
+
+std::filesystem::path Snapshotter::dir() {
+  if (envPresent("BRINDLEBOX_SNAPSHOT_DIR"))
+    return std::filesystem::path(qEnvironmentVariable("BRINDLEBOX_SNAPSHOT_DIR").toStdString());
+  return privateTempDirectory();
+}
+
+bool Snapshotter::dark() { return qEnvironmentVariable("BRINDLEBOX_SNAPSHOT_APPEARANCE") == QLatin1String("dark"); }
+
+QWidget* Snapshotter::mainWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (!w->isVisible() || w->windowType() != Qt::Window) continue;
+    if (qobject_cast<QDialog*>(w)) continue;
+    const QString id = w->objectName();
+    if (id.isEmpty() || id.contains(QLatin1String("main"))) return w;
+  }
+  return nullptr;
+}
+
+QImage Snapshotter::render(QWidget* window) {
+  QImage base = window->grab().toImage();
+  QList<QWebEngineView*> webs;
+  collectWebViews(window, webs);
+  if (webs.isEmpty()) return base;
+  QPainter p(&base);
+  for (QWebEngineView* web : webs) {
+    if (!web->isVisibleTo(window) || web->width() <= 10) continue;
+    // The page is composited by the engine outside the widget tree, so a
+    // widget grab shows an empty surface; where the window is on a real
+    // screen, the screen's pixels at the view are the page.
+    QPixmap pix;
+    QScreen* screen = web->screen();
+    const bool onScreen = QGuiApplication::platformName() != QLatin1String("offscreen") && screen &&
+                          window->isVisible() && !window->isMinimized() && !Snapshotter::openSheet();
+    if (onScreen) {
+      const QPoint at = web->mapToGlobal(QPoint(0, 0)) - screen->geometry().topLeft();
+      pix = screen->grabWindow(0, at.x(), at.y(), web->width(), web->height());
+    }
+    if (pix.isNull()) pix = web->grab();
+    if (pix.isNull()) continue;
+    p.drawPixmap(QRect(web->mapTo(window, QPoint(0, 0)), web->size()), pix);
+  }
+  return base;
+}
+
+orrery::Task<> Snapshotter::capture(QWidget* window, QString name) {
+  if (!window) co_return;
+  QScreen* screen = window->screen();
+  std::fprintf(stderr, "snapshot %s window=%s theme=%s content=%s screen=%s\n", name.toUtf8().constData(),
+               rectText(window->frameGeometry()).toUtf8().constData(),
+               rectText(window->rect()).toUtf8().constData(),
+               rectText(window->geometry()).toUtf8().constData(),
+               rectText(screen ? screen->availableGeometry() : QRect()).toUtf8().constData());
+  if (envPresent("BRINDLEBOX_SNAPSHOT_DEBUG")) dumpTree(window, 0);
+  write(render(window), name);
+  co_return;
+}
+
+QWidget* Snapshotter::openSheet() {
+  QWidget* main = mainWindow();
+  QWidget* any = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* d = qobject_cast<QDialog*>(w);
+    if (!d || !d->isVisible()) continue;
+    if (main && d->parentWidget() && d->parentWidget()->window() == main) return d;
+    if (!any) any = d;
+  }
+  return any;
+}
+
+orrery::Task<> Snapshotter::shotSheet(QString name) {
+  if (QWidget* sheet = openSheet()) {
+    auto t = capture(sheet, name);
+    co_await t;
+  }
+}
+
+orrery::Task<> Snapshotter::settingsShots(AppStore& store) {
+  static const std::pair<int, const char*> tabs[] = {{0, "general"}, {1, "accounts"}, {2, "about"}};
+  for (const auto& [index, tabName] : tabs) {
+    auto* view = new SettingsView(AppSheetStore::of(store));
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setWindowTitle(QStringLiteral("Settings"));
+    view->setObjectName(QStringLiteral("settings"));
+    if (view->tabs() && index < view->tabs()->count()) view->tabs()->setCurrentIndex(index);
+    view->show();
+    view->raise();
+    view->activateWindow();
+    auto wait = pause(1.3);
+    co_await wait;
+    auto shot = capture(view, QStringLiteral("13-settings-") + QLatin1String(tabName));
+    co_await shot;
+    view->close();
+  }
+}
+
+std::filesystem::path Snapshotter::fileFor(const QString& name) {
+  return dir() / ((dark() ? QStringLiteral("dark-") : QString()) + name + QStringLiteral(".png")).toStdString();
+}
+
+bool Snapshotter::write(const QImage& image, const QString& name) {
+  if (image.isNull()) return false;
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!image.save(&buffer, "PNG")) return false;
+  try {
+    writeFileAtomically(fileFor(name), std::string_view(png.constData(), size_t(png.size())));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+orrery::Task<> Snapshotter::pause(double seconds) {
+  co_await orrery::pause(int(seconds * 1000 + 0.5));
+}
+
+} // namespace bx

@@ -1,0 +1,44 @@
+#pragma once
+// Screenshots of the real interface: find the main window, render a window
+// (web content included) into a PNG under a shot name, shoot the open sheet
+// and each settings tab, and the screenshot script that stages every scene.
+#include "Async/Task.h"
+
+#include <QImage>
+#include <QString>
+
+#include <filesystem>
+
+class QWidget;
+
+namespace bx {
+
+class AppStore;
+
+struct Snapshotter {
+  // BRINDLEBOX_SNAPSHOT_DIR; without it this user's private temp folder
+  // (never the shared temp folder, where others could plant links).
+  static std::filesystem::path dir();
+  // BRINDLEBOX_SNAPSHOT_APPEARANCE is exactly "dark".
+  static bool dark();
+  // The first visible plain window whose object name is empty or holds "main".
+  static QWidget* mainWindow();
+  // The window's pixels, its web views' live content drawn in their place.
+  static QImage render(QWidget* window);
+  static orrery::Task<> capture(QWidget* window, QString name);
+  static orrery::Task<> shotSheet(QString name);
+  static orrery::Task<> settingsShots(AppStore& store);
+  // The shot file's path for a name ("dark-" in the dark run).
+  static std::filesystem::path fileFor(const QString& name);
+  // Written beside the final name and renamed over it: a link planted at the
+  // name is replaced, never followed, and no half file is left.
+  static bool write(const QImage& image, const QString& name);
+  static orrery::Task<> pause(double seconds);
+  // The attached sheet of the main window, else the first visible sheet.
+  static QWidget* openSheet();
+
+  // The screenshot script (BRINDLEBOX_SNAPSHOT_DIR).
+  static orrery::Task<> run();
+};
+
+} // namespace bx
