@@ -31,10 +31,6 @@
 #include <cstdlib>
 #include <unordered_set>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 namespace bx {
 
 namespace {
@@ -107,15 +103,6 @@ std::optional<std::vector<MailAccount>> decodeAccounts(const std::filesystem::pa
   } catch (...) {
     return std::nullopt;
   }
-}
-
-// A scan frees many whole-list copies, much of it on a worker's heap that
-// the allocator would otherwise keep for good; handing it back takes a
-// while on a large heap, so it is done off the GUI thread.
-void returnFreedMemory() {
-#ifdef __GLIBC__
-  QThreadPool::globalInstance()->start([] { malloc_trim(0); });
-#endif
 }
 
 }  // namespace
@@ -494,7 +481,6 @@ void AppStore::reloadArchive() {
       s.loadServerSizes();
       s.publishSortedRecords(final);
       s.setIndexing(std::nullopt);
-      returnFreedMemory();
     });
   });
 }
