@@ -344,6 +344,7 @@ bool AppStore::changeArchiveRoot(const std::filesystem::path& root) {
   if (scanStop_) scanStop_->request_stop();
   ++scanRun_;
   index_ = std::make_shared<SearchIndex>();
+  slotRecordsStale_ = true;
   // The same relative path in another vault is another message.
   selectedPath_.reset();
   emit selectedPathChanged();
@@ -475,10 +476,15 @@ void AppStore::reloadArchive() {
     };
     const VaultScan::Result result = VaultScan::run(*index, layout, stop->get_token(), events);
     if (!result.completed || stop->stop_requested()) return;
-    auto final = sortedNewestFirst(index->liveRecords());
+    std::vector<MessageRecord>().swap(shown);
+    std::vector<MessageRecord>().swap(pending);
+    // The index stays only to answer searches: the list takes its records
+    // rather than a copy of them, so they are not kept twice.
+    auto final = sortedNewestFirst(index->takeLiveRecords());
     onGuiThread(self, [run, index, final](AppStore& s) {
       if (run != s.scanRun_) return;
       s.index_ = index;
+      s.slotRecordsStale_ = true;
       s.loadServerSizes();
       s.publishSortedRecords(final);
       s.setIndexing(std::nullopt);
@@ -512,6 +518,7 @@ void AppStore::publishSortedRecords(std::shared_ptr<const std::vector<MessageRec
   byPath_.clear();
   byPath_.reserve(records_->size());
   for (const MessageRecord& r : *records_) byPath_.emplace(r.path, &r);
+  slotRecordsStale_ = true;
   visible_.clear();
   groups_.clear();
   refreshCaches();
@@ -520,6 +527,24 @@ void AppStore::publishSortedRecords(std::shared_ptr<const std::vector<MessageRec
   emit foldersChanged();
   emit cachesChanged();
   refreshVisible();
+}
+
+void AppStore::rebuildSlotRecords() {
+  const auto& indexRecords = index_->records();
+  slotRecords_.assign(indexRecords.size(), nullptr);
+  for (const MessageRecord& r : *records_) {
+    // A record published from the index in use carries its slot; one from a
+    // scan still running was numbered by that scan's index instead.
+    std::optional<SearchIndex::Slot> slot;
+    const auto id = uint64_t(r.id);
+    if (r.id >= 0 && id < indexRecords.size() && indexRecords[id] && indexRecords[id]->path == r.path)
+      slot = SearchIndex::Slot(id);
+    else
+      slot = index_->slot(r.path);
+    // The first record of a path, as byPath_ keeps it.
+    if (slot && *slot < slotRecords_.size() && !slotRecords_[*slot]) slotRecords_[*slot] = &r;
+  }
+  slotRecordsStale_ = false;
 }
 
 void AppStore::refreshCaches() {
@@ -614,12 +639,11 @@ void AppStore::refreshVisible() {
   } else {
     // Hits of the index as it was at the last finished scan; those that are
     // not among the current records are left out.
-    const auto& indexRecords = index_->records();
-    for (SearchIndex::Slot slot : index_->searchSlots(searchText.toStdString())) {
-      if (slot >= indexRecords.size() || !indexRecords[slot]) continue;
-      const auto it = byPath_.find(indexRecords[slot]->path);
-      if (it != byPath_.end()) base.push_back(it->second);
-    }
+    if (slotRecordsStale_) rebuildSlotRecords();
+    const auto hits = index_->searchSlots(searchText.toStdString());
+    base.reserve(hits.size());
+    for (SearchIndex::Slot slot : hits)
+      if (slot < slotRecords_.size() && slotRecords_[slot]) base.push_back(slotRecords_[slot]);
   }
 
   std::vector<const MessageRecord*> result;

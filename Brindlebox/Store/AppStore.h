@@ -292,6 +292,12 @@ private:
   int scrubToken_ = 0;
   // Path -> record of records_, rebuilt with it.
   std::unordered_map<std::string_view, const MessageRecord*> byPath_;
+  // Slot of index_ -> record of records_ with the same path (null when
+  // none), so that a search turns its hits into records without a lookup by
+  // path each. Built on the first search after records_ or index_ changed.
+  std::vector<const MessageRecord*> slotRecords_;
+  bool slotRecordsStale_ = true;
+  void rebuildSlotRecords();
 
   // Runs: each long job keeps its stop source; a result is applied only
   // while its run number is still the latest of its kind.

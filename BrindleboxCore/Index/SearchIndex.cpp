@@ -151,6 +151,22 @@ std::vector<MessageRecord> SearchIndex::liveRecords() const {
     return out;
 }
 
+std::vector<MessageRecord> SearchIndex::takeLiveRecords() {
+    std::vector<MessageRecord> out;
+    out.reserve(byPath_.size());
+    for (auto& r : records_) {
+        if (!r) continue;
+        MessageRecord thin;
+        thin.id = r->id;
+        thin.path = r->path;
+        thin.date = r->date;
+        out.push_back(std::move(*r));
+        r = std::move(thin);
+    }
+    expanded_.reset();
+    return out;
+}
+
 std::optional<MessageRecord> SearchIndex::record(std::string_view path) const {
     const auto s = slot(path);
     if (!s) return std::nullopt;

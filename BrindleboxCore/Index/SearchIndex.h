@@ -48,6 +48,12 @@ public:
 
     const std::vector<std::optional<MessageRecord>>& records() const { return records_; }
     std::vector<MessageRecord> liveRecords() const;
+    // liveRecords() without copying: each live record is moved out, and its
+    // slot keeps only what searching and path lookups read (id, path, date).
+    // Queries and slot() answer as before; the records the index hands out
+    // afterwards are those thin ones, so it is for an index kept only to
+    // search, never to be saved again.
+    std::vector<MessageRecord> takeLiveRecords();
     size_t count() const { return byPath_.size(); }
     std::optional<MessageRecord> record(std::string_view path) const;
     // The slot that holds the live record of `path`.

@@ -176,6 +176,52 @@ TEST_F(StoreTest, SymlinkedRootDoesNotReindexEverything) {
   EXPECT_EQ(mtimeOf(vault / ".brindlebox/index.json"), 1'000'000'000);
 }
 
+// While a rescan runs, a search answers from the index of the last finished
+// scan, whose slots no longer number the list being published: hits must be
+// matched to the list's records by path.
+TEST_F(StoreTest, SearchDuringARescanMatchesTheListByPath) {
+  auto name = [](int i) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "Work/INBOX/%02d.eml", i);
+    return std::string(buf);
+  };
+  auto content = [](int i, bool invoice) {
+    char date[64];
+    std::snprintf(date, sizeof date, "Tue, 05 Mar 2024 10:10:%02d +0000", i);
+    return eml((invoice ? "invoice n" : "note n") + std::to_string(i), date);
+  };
+  // Newest first: the highest number first.
+  auto expected = [&](int parity) {
+    std::vector<std::string> out;
+    for (int i = 59; i >= 0; --i)
+      if (i % 2 == parity) out.push_back(name(i));
+    return out;
+  };
+  for (int i = 0; i < 60; ++i) put(name(i), content(i, i % 2 == 0));
+  AppStore& s = makeStore();
+  scan(s);
+  s.setQuery("invoice");
+  ASSERT_EQ(paths(s.visible()), expected(0));
+
+  for (int i = 0; i < 60; ++i) {
+    const auto file = put(name(i), content(i, i % 2 == 1));
+    setMtime(file, mtimeOf(file) + 10);
+  }
+  std::optional<std::vector<std::string>> midScan;
+  QObject::connect(&s, &AppStore::visibleChanged, &s, [&] {
+    // The first list at 50 of 60; the final one comes while progress still reads 50.
+    if (!midScan && s.indexing() && s.indexing()->done == 50) midScan = paths(s.visible());
+  });
+  scan(s);
+  ASSERT_TRUE(midScan);
+  EXPECT_EQ(*midScan, expected(0));
+  EXPECT_EQ(paths(s.visible()), expected(1));
+  // The list keeps whole records once the scan has finished.
+  ASSERT_FALSE(s.visible().empty());
+  EXPECT_EQ(s.visible().front()->subject, "invoice n59");
+  EXPECT_EQ(s.visible().front()->fromEmail, "ann@example.com");
+}
+
 }  // namespace
 }  // namespace bx::test
 
@@ -204,6 +250,5 @@ TEST_F(StoreTest, LearnsSendersOnlyFromRepeatedVerifiedMail) {
   EXPECT_EQ(s.knownDomains(), (std::set<std::string>{"bank.com", "one.example", "two.example"}));
   EXPECT_EQ(s.knownNames(), (std::map<std::string, std::string>{{"ann lee", "bank.com"}}));
 }
-
 }  // namespace
 }  // namespace bx::test

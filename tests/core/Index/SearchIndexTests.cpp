@@ -127,6 +127,34 @@ TEST(SearchIndex, OrderOfLargeAndSmallResults) {
     EXPECT_EQ(index.search("rare").size(), 4u);
 }
 
+// Taking the live records hands out what liveRecords() gave, without the
+// index forgetting how to search or find a path.
+TEST(SearchIndex, TakingLiveRecordsKeepsSearching) {
+    SearchIndex index;
+    for (int i = 0; i < 200; ++i) {
+        char date[32];
+        std::snprintf(date, sizeof date, "2024-01-%02dT00:00:00Z", 1 + (i * 7) % 28);
+        index.add(rec("m" + std::to_string(i), date, "subject " + std::to_string(i)),
+                  std::string("common ") + (i % 50 == 0 ? "rare" : "other"));
+    }
+    index.remove("m3");
+    index.add(rec("m4", "2024-02-01T00:00:00Z", "again"), "common again");
+    const auto live = index.liveRecords();
+    std::vector<std::vector<SearchIndex::Slot>> before;
+    for (const char* q : {"common", "rare", "again", "nowhere"}) before.push_back(index.searchSlots(q));
+
+    EXPECT_EQ(index.takeLiveRecords(), live);
+    std::vector<std::vector<SearchIndex::Slot>> after;
+    for (const char* q : {"common", "rare", "again", "nowhere"}) after.push_back(index.searchSlots(q));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(index.count(), 199u);
+    for (const auto& r : live) {
+        EXPECT_EQ(index.slot(r.path), std::optional<SearchIndex::Slot>(SearchIndex::Slot(r.id))) << r.path;
+        EXPECT_EQ(index.records()[size_t(r.id)]->date, r.date) << r.path;
+    }
+    EXPECT_FALSE(index.slot("m3"));
+}
+
 TEST(SearchIndex, PostingsAndSortedTokens) {
     SearchIndex index;
     index.add(rec("p1", "2024-01-01T00:00:00Z"), "apple apple banana");
