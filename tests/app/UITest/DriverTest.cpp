@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -309,7 +311,7 @@ TEST_F(UITestDriver, ScrubFollowsTheSpineAcrossManyMonths) {
 
 TEST_F(UITestDriver, ScrubOnTheDemoVault) {
   const AppRun r = run({{"BRINDLEBOX_UITEST_SCRUB", "1"}, {"BRINDLEBOX_SNAPSHOT_DEMO", "1"}});
-  if (!QFileInfo::exists(root_ + "/tmp/Brindlebox-demo-archive"))
+  if (!QFileInfo::exists(root_ + "/tmp/brindlebox-" + QString::number(::getuid()) + "/Brindlebox-demo-archive"))
     GTEST_SKIP() << "the demo vault is not built into this application yet";
   expectPassed(r, {"rapid drag keeps the list on the spine\u2019s month (*"});
 }
