@@ -30,11 +30,7 @@ using Kind = VaultButtonStyle::Kind;
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 TextBlock* text(const QString& t, const QFont& font, const ThemeColor& color, QWidget* parent) {
-  auto* b = new TextBlock(t, parent);
-  b->setTextFont(font);
-  b->setColor(color);
-  b->setMaxLines(1);
-  return b;
+  return sheetText(t, font, color, parent, 1);
 }
 
 QFont mono(qreal px, QFont::Weight w = QFont::Normal) { return Theme::Font::system(px, w, true); }

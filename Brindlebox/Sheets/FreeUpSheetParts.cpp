@@ -16,6 +16,15 @@
 
 namespace bx {
 
+TextBlock* sheetText(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent,
+                     int maxLines) {
+  auto* b = new TextBlock(text, parent);
+  b->setTextFont(font);
+  b->setColor(color);
+  if (maxLines > 0) b->setMaxLines(maxLines);
+  return b;
+}
+
 void bounceSymbol(SymbolView* symbol) {
   if (!symbol || Motion::isInstant()) return;
   auto* anim = new QVariantAnimation(symbol);

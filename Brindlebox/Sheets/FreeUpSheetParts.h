@@ -7,6 +7,7 @@
 #include "Views/SafetyNote.h"
 #include "Views/ThemedWidget.h"
 
+#include <QFont>
 #include <QPointer>
 #include <QTimer>
 
@@ -18,6 +19,11 @@ namespace bx {
 class TextBlock;
 
 class SymbolView;
+
+// A text block in the sheets' style: the font, the colour and, when above
+// zero, a line limit.
+TextBlock* sheetText(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent,
+                     int maxLines = 0);
 
 // One bounce of a symbol: up by a fifth and back, over the spring's time
 // (the fade's under Reduce Motion); nothing while animations are instant.

@@ -43,12 +43,6 @@ using Kind = VaultButtonStyle::Kind;
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-TextBlock* text(const QString& t, const QFont& font, const ThemeColor& color, QWidget* parent) {
-  auto* b = new TextBlock(t, parent);
-  b->setTextFont(font);
-  b->setColor(color);
-  return b;
-}
 
 QFont mono(qreal px, QFont::Weight w = QFont::Normal) { return Theme::Font::system(px, w, true); }
 
@@ -175,7 +169,7 @@ QWidget* FreeUpSpaceSheet::buildChoose() {
   grid->setVerticalSpacing(14);
   const QStringList labels{"Account", "Folder", "Older than"};
   for (int i = 0; i < 3; ++i)
-    grid->addWidget(text(labels[i], Theme::Font::callout(), Theme::ink2, options), i, 0, Qt::AlignVCenter);
+    grid->addWidget(sheetText(labels[i], Theme::Font::callout(), Theme::ink2, options), i, 0, Qt::AlignVCenter);
 
   accountPicker_ = new QComboBox(options);
   accountPicker_->setFixedWidth(280);
@@ -245,9 +239,9 @@ QWidget* FreeUpSpaceSheet::buildChoose() {
     h->addWidget(icon, 0, Qt::AlignTop);
     auto* v = new QVBoxLayout;
     v->setSpacing(1);
-    v->addWidget(text(QString::fromUtf8(r.title), Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold),
+    v->addWidget(sheetText(QString::fromUtf8(r.title), Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold),
                       Theme::ink, row));
-    v->addWidget(text(QString::fromUtf8(r.detail), Theme::Font::callout(), Theme::ink2, row));
+    v->addWidget(sheetText(QString::fromUtf8(r.detail), Theme::Font::callout(), Theme::ink2, row));
     h->addLayout(v, 1);
     hairline(row, Qt::BottomEdge, Theme::rule);
     plist->addWidget(row);
@@ -273,7 +267,7 @@ QWidget* FreeUpSpaceSheet::buildVerify() {
   wl->setContentsMargins(0, 8, 0, 0);
   wl->setSpacing(10);
   wl->addWidget(new SmallSpinner(waiting_));
-  waitingText_ = text({}, Theme::Font::callout(), Theme::ink2, waiting_);
+  waitingText_ = sheetText({}, Theme::Font::callout(), Theme::ink2, waiting_);
   wl->addWidget(waitingText_, 1);
   col->addWidget(waiting_);
 
@@ -288,26 +282,26 @@ QWidget* FreeUpSpaceSheet::buildVerify() {
   tally->setSpacing(8);
   auto* line = new QHBoxLayout;
   line->setSpacing(0);
-  tallyChecked_ = text({}, mono(13, QFont::DemiBold), Theme::ink, verification_);
-  tallyOf_ = text({}, Theme::Font::callout(), Theme::ink2, verification_);
+  tallyChecked_ = sheetText({}, mono(13, QFont::DemiBold), Theme::ink, verification_);
+  tallyOf_ = sheetText({}, Theme::Font::callout(), Theme::ink2, verification_);
   line->addWidget(tallyChecked_, 0, Qt::AlignBottom);
   line->addWidget(tallyOf_, 0, Qt::AlignBottom);
   line->addStretch(1);
   tallyVerifiedIcon_ = new SymbolView("checkmark.shield.fill", 11, Theme::seal, verification_);
-  tallyVerified_ = text({}, mono(11, QFont::Medium), Theme::seal, verification_);
+  tallyVerified_ = sheetText({}, mono(11, QFont::Medium), Theme::seal, verification_);
   tallyKeptIcon_ = new SymbolView("arrow.uturn.backward", 11, Theme::ink3, verification_);
-  tallyKept_ = text({}, mono(11, QFont::Medium), Theme::ink3, verification_);
+  tallyKept_ = sheetText({}, mono(11, QFont::Medium), Theme::ink3, verification_);
   line->addWidget(tallyVerifiedIcon_, 0, Qt::AlignVCenter);
   line->addSpacing(4);
   line->addWidget(tallyVerified_, 0, Qt::AlignBottom);
-  line->addWidget(text("   ", mono(11, QFont::Medium), Theme::ink3, verification_), 0, Qt::AlignBottom);
+  line->addWidget(sheetText("   ", mono(11, QFont::Medium), Theme::ink3, verification_), 0, Qt::AlignBottom);
   line->addWidget(tallyKeptIcon_, 0, Qt::AlignVCenter);
   line->addSpacing(4);
   line->addWidget(tallyKept_, 0, Qt::AlignBottom);
   tally->addLayout(line);
   tallyLine_ = new ProgressLine(0, Theme::focus, 3, verification_);
   tally->addWidget(tallyLine_);
-  nothingText_ = text({}, Theme::Font::callout(), Theme::ink2, verification_);
+  nothingText_ = sheetText({}, Theme::Font::callout(), Theme::ink2, verification_);
   tally->addWidget(nothingText_);
   vv->addLayout(tally);
   ledgerSlot_ = new QVBoxLayout;
@@ -371,8 +365,8 @@ QWidget* FreeUpSpaceSheet::buildRelease() {
   pv->setContentsMargins(0, 0, 0, 0);
   pv->setSpacing(6);
   auto* ph = new QHBoxLayout;
-  progressTitle_ = text({}, Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold), Theme::ink, progressBox_);
-  progressCount_ = text({}, mono(11), Theme::ink2, progressBox_);
+  progressTitle_ = sheetText({}, Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold), Theme::ink, progressBox_);
+  progressCount_ = sheetText({}, mono(11), Theme::ink2, progressBox_);
   ph->addWidget(progressTitle_);
   ph->addStretch(1);
   ph->addWidget(progressCount_);
@@ -396,11 +390,11 @@ QWidget* FreeUpSpaceSheet::buildDone() {
   col->addStretch(1);
   doneShield_ = new SymbolView("checkmark.shield.fill", 44, Theme::seal, page);
   col->addWidget(doneShield_, 0, Qt::AlignHCenter);
-  doneText_ = text({}, Theme::Font::body(), Theme::ink, page);
+  doneText_ = sheetText({}, Theme::Font::body(), Theme::ink, page);
   doneText_->setAlignment(Qt::AlignHCenter);
   doneText_->setMaxTextWidth(420);
   col->addWidget(doneText_, 0, Qt::AlignHCenter);
-  doneKept_ = text({}, Theme::Font::callout(), Theme::ink2, page);
+  doneKept_ = sheetText({}, Theme::Font::callout(), Theme::ink2, page);
   doneKept_->setAlignment(Qt::AlignHCenter);
   doneKept_->setMaxTextWidth(560);
   col->addWidget(doneKept_, 0, Qt::AlignHCenter);
