@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "Engines/Chunked.h"
+#include "Engines/IMAPSession.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPClient.h"
 #include "Mime/EncodedWords.h"
@@ -218,16 +219,11 @@ std::vector<std::vector<std::uint32_t>> BackupRunner::planBatches(const std::vec
 }
 
 BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token stop) {
-    auto client = std::make_unique<IMAPClient>(account.server, timeout, stop);
-    client->connect();
-    // From here every way out closes the connection; only a finished run
-    // signs out first.
-    struct Disconnect {
-        IMAPClient& c;
-        ~Disconnect() { c.disconnect(); }
-    } disconnectOnExit{*client};
-
-    client->login(account.username, password);
+    // Every way out closes the connection; only a finished run signs out
+    // first.
+    IMAPSession session(account, password, timeout, stop);
+    session.signIn();
+    IMAPClient* const client = &session.client();
     std::vector<IMAPMailbox> mailboxes = client->list();
     if (mailboxes.empty()) mailboxes = account.knownFolders;
 
@@ -283,7 +279,7 @@ BackupSummary BackupRunner::run(const ProgressHandler& progress, std::stop_token
         base.phase = "Checking";
         report(base);
 
-        const SelectInfo info = client->select(name, true);
+        const SelectInfo info = session.open(name, true);
 
         std::map<std::int64_t, std::vector<std::string>> reuse;
         bool startsAfresh = isNew;
