@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "Engines/IMAPSession.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPClient.h"
 #include "Mime/EncodedWords.h"
@@ -98,16 +99,12 @@ public:
         : r_(runner), progress_(progress), stop_(std::move(stop)) {}
 
     BackupSummary run() {
-        client_ = std::make_unique<IMAPClient>(r_.account.server, r_.timeout, stop_);
-        client_->connect();
-        // From here every way out closes the connection; only a finished run
-        // signs out first.
-        struct Disconnect {
-            IMAPClient& c;
-            ~Disconnect() { c.disconnect(); }
-        } disconnectOnExit{*client_};
-
-        client_->login(r_.account.username, r_.password);
+        // Every way out closes the connection; only a finished run signs out
+        // first.
+        IMAPSession session(r_.account, r_.password, r_.timeout, stop_);
+        session_ = &session;
+        session.signIn();
+        client_ = &session.client();
         mailboxes_ = client_->list();
         if (mailboxes_.empty()) mailboxes_ = r_.account.knownFolders;
 
@@ -169,7 +166,7 @@ private:
         base.phase = "Checking";
         report(base);
 
-        const SelectInfo info = client_->select(name, true);
+        const SelectInfo info = session_->open(name, true);
         const bool startsAfresh = checkValidity(state, info) || isNew;
         findNewUIDs(state, info);
 
@@ -412,7 +409,8 @@ private:
     const BackupRunner& r_;
     const BackupRunner::ProgressHandler& progress_;
     std::stop_token stop_;
-    std::unique_ptr<IMAPClient> client_;
+    IMAPSession* session_ = nullptr;
+    IMAPClient* client_ = nullptr;
     std::vector<IMAPMailbox> mailboxes_;
     SyncFolders sync_;
     BackupSummary summary_;

@@ -320,6 +320,17 @@ std::vector<IMAPFetchItem> IMAPClient::fetchMeta(const std::vector<std::uint32_t
     return items;
 }
 
+std::map<std::uint32_t, std::string> IMAPClient::fetchHeaders(const std::vector<std::uint32_t>& uids) {
+    std::map<std::uint32_t, std::string> headers;
+    if (uids.empty()) return headers;
+    run("UID FETCH", {Arg::raw(UIDSet::string(uids)), Arg::raw("(UID BODY.PEEK[HEADER])")}, [&](IMAPResponse& r) {
+        if (!r.isUntagged()) return;
+        auto item = IMAPFetchItem::fromValues(std::move(r.values));
+        if (item && item->uid && item->body) headers[*item->uid] = std::string(item->body->begin(), item->body->end());
+    });
+    return headers;
+}
+
 void IMAPClient::fetchBodies(const std::vector<std::uint32_t>& uids,
                              const std::function<void(IMAPFetchItem&&)>& onMessage) {
     Pending pending = beginFetchBodies(uids);

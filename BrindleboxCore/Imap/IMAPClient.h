@@ -39,6 +39,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -165,6 +166,10 @@ public:
     // UID, RFC822.SIZE, INTERNALDATE and FLAGS; items without a UID are left
     // out. Server order. An empty list sends nothing.
     std::vector<IMAPFetchItem> fetchMeta(const std::vector<std::uint32_t>& uids);
+    // Header sections (BODY.PEEK[HEADER]) by UID; items without a UID or a
+    // header are left out, and a UID answered twice keeps its last header.
+    // An empty list sends nothing.
+    std::map<std::uint32_t, std::string> fetchHeaders(const std::vector<std::uint32_t>& uids);
     // Whole messages (BODY.PEEK[]), handed to onMessage one at a time while the
     // reply is still arriving; items without a UID or body are skipped. An
     // error thrown by onMessage ends the command with it. An empty list sends

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -95,6 +96,17 @@ TEST_P(ClientOverTransport, ReadsAMailboxExactly) {
     EXPECT_TRUE(has(meta[0].flags, "\\Seen"));
     EXPECT_FALSE(has(meta[1].flags, "\\Seen"));
     EXPECT_TRUE(has(meta[2].flags, "$Forwarded"));
+
+    // Header sections end at the blank line; an empty request asks nothing.
+    const std::map<std::uint32_t, std::string> headers = client.fetchHeaders({uids[0], uids[2]});
+    ASSERT_EQ(headers.size(), 2u);
+    for (std::size_t i : {0u, 2u}) {
+        const std::string& raw = seed[i].bytes;
+        EXPECT_EQ(headers.at(uids[i]), raw.substr(0, raw.find("\r\n\r\n") + 4)) << i;
+    }
+    const std::int64_t before = client.bytesRead();
+    EXPECT_TRUE(client.fetchHeaders({}).empty());
+    EXPECT_EQ(client.bytesRead(), before);
 
     std::vector<std::uint32_t> delivered;
     client.fetchBodies(uids, [&](IMAPFetchItem&& item) {
