@@ -19,7 +19,7 @@ namespace users = test::users;
 TEST(IMAPSession, SignsInAndSelectsOnARealServer) {
     test::trustTestCA();
     DovecotFixture dovecot;
-    dovecot.append(users::alice, "INBOX", {{test::makeMessage("One")}, {test::makeMessage("Two")}});
+    dovecot.append(users::alice, "INBOX", {{test::makeMessage("One"), {}, {}}, {test::makeMessage("Two"), {}, {}}});
     const IMAPServer server("localhost", dovecot.imapsPort(), false);
 
     IMAPSession session(server, users::alice.name, users::alice.password, 10);
