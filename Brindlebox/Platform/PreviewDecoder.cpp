@@ -59,8 +59,14 @@ void PreviewDecoder::start(Kind kind, const QString& path, int width, Limits lim
   const rlim_t cpu = rlim_t(limits.seconds);
   // Runs in the child between fork and exec: only async-signal-safe calls.
   process_.setChildProcessModifier([memory, cpu] {
+#if !defined(__SANITIZE_ADDRESS__)
+    // (A sanitizer build of the helper reserves terabytes of address space
+    // for its shadow memory and could not start under this limit.)
     const rlimit as{memory, memory};
     setrlimit(RLIMIT_AS, &as);
+#else
+    (void)memory;
+#endif
     const rlimit seconds{cpu, cpu + 1};
     setrlimit(RLIMIT_CPU, &seconds);
     const rlimit none{0, 0};

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace bx {
@@ -100,6 +101,8 @@ void PreviewDialog::showPictures(const QList<QImage>& pictures) {
   scroll->setWidget(column);
   scroll->setAlignment(Qt::AlignCenter);
   layout_->addWidget(scroll);
+  scroll->verticalScrollBar()->setValue(0);
+  QMetaObject::invokeMethod(scroll, [scroll] { scroll->verticalScrollBar()->setValue(0); }, Qt::QueuedConnection);
 }
 
 void PreviewDialog::showOther() {

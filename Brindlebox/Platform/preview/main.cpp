@@ -16,6 +16,7 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QImageReader>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QTimer>
 
@@ -94,8 +95,15 @@ int decodePdf(QByteArray& data, int width) {
     if (points.width() <= 0 || points.height() <= 0) return i > 0 ? 0 : 4;
     const double scale = width / points.width();
     const QSize size(width, std::clamp(int(points.height() * scale), 1, PreviewFrames::maxSide));
-    const QImage page = document.render(i, size);
-    if (page.isNull()) return i > 0 ? 0 : 4;
+    const QImage drawn = document.render(i, size);
+    if (drawn.isNull()) return i > 0 ? 0 : 4;
+    // Pages come with a see-through ground; paper is white.
+    QImage page(drawn.size(), QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+      QPainter painter(&page);
+      painter.drawImage(0, 0, drawn);
+    }
     const QByteArray frame = PreviewFrames::encode(page);
     if (frame.size() > budget) break;
     budget -= frame.size();

@@ -406,6 +406,13 @@ TEST_F(ReaderViewTest, Screenshots) {
         reader->trustLine()->popover()->grab().save(QString(name).replace(".png", "-popover.png"));
       reader->trustLine()->setShowAuth(false);
     }
+    // Halfway through a change of message.
+    Motion::setInstant(false);
+    open(sampleMessage("Work/INBOX/2026/next.eml"));
+    waitUntil([&] { return view_->transition() && view_->transition()->progress() > 0.4; }, 2000);
+    view_->grab().save(QStringLiteral("%1/reader-transition-%2.png").arg(dir, scheme == ColorScheme::Light ? "light" : "dark"));
+    waitUntil([&] { return view_->transition() == nullptr; }, 3000);
+    Motion::setInstant(true);
     view_.reset();
     view_ = std::make_unique<ReaderView>(store_.get());
     view_->resize(760, 820);
