@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 #include "Platform/PreviewDialog.h"
 #include "Reader/AttachmentFiles.h"
+#include "Safety/HTMLInspector.h"
 #include "Reader/MailWebView.h"
 #include "Reader/MessageReader.h"
 #include "Reader/ReaderMotion.h"
@@ -249,6 +250,26 @@ TEST_F(ReaderViewTest, SavingToastsOnlyAfterTheFileIsWritten) {
   EXPECT_EQ(store_->toast()->text, "Saved “Renamed.pdf”");
   EXPECT_EQ(store_->toast()->symbol, "arrow.down.circle.fill");
   AttachmentFiles::setChooser(nullptr);
+}
+
+// A link whose text names its own look-alike host: the inspector's warning
+// reaches the card, and the list names the host in its "xn--" form.
+TEST_F(ReaderViewTest, LookalikeHostNamedInItsTextIsWarnedInASCII) {
+  OpenMessage m = sampleMessage();
+  m.parsed.htmlBody = "<p><a href=\"https://www.p\xd0\xb0ypal.com/login\">www.p\xd0\xb0ypal.com</a></p>";
+  m.report = HTMLInspector::inspect(*m.parsed.htmlBody);
+  ASSERT_EQ(m.report.linkWarnings.size(), 1u);
+  auto* reader = open(m);
+  ASSERT_NE(reader->note("linksNote"), nullptr);
+  EXPECT_EQ(reader->note("linksNote")->titleBlock()->text(), "1 link doesn’t go where it says");
+  reader->setShowLinks(true);
+  ASSERT_NE(reader->linkList(), nullptr);
+  QStringList texts;
+  for (auto* label : reader->linkList()->findChildren<QLabel*>())
+    if (!label->text().isEmpty()) texts << label->text();
+  EXPECT_EQ(texts, (QStringList{QStringLiteral("p\u0430ypal.com"), "www.xn--pypal-4ve.com"}));
+  // Clicks on it meet the same warning.
+  EXPECT_TRUE(waitUntil([&] { return reader->webView()->warnings() == m.report.linkWarnings; }, 5000));
 }
 
 // Transitions run for real here: animations on, Reduce Motion both ways.
