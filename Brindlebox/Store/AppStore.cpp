@@ -530,14 +530,13 @@ void AppStore::publishSortedRecords(std::shared_ptr<const std::vector<MessageRec
 }
 
 void AppStore::rebuildSlotRecords() {
-  const auto& indexRecords = index_->records();
-  slotRecords_.assign(indexRecords.size(), nullptr);
+  slotRecords_.assign(index_->slotCount(), nullptr);
   for (const MessageRecord& r : *records_) {
     // A record published from the index in use carries its slot; one from a
     // scan still running was numbered by that scan's index instead.
     std::optional<SearchIndex::Slot> slot;
     const auto id = uint64_t(r.id);
-    if (r.id >= 0 && id < indexRecords.size() && indexRecords[id] && indexRecords[id]->path == r.path)
+    if (r.id >= 0 && id < slotRecords_.size() && index_->pathAt(SearchIndex::Slot(id)) == std::string_view(r.path))
       slot = SearchIndex::Slot(id);
     else
       slot = index_->slot(r.path);

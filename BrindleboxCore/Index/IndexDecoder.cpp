@@ -470,7 +470,7 @@ std::unique_ptr<SearchIndex> IndexFileReader::fromDecoded(IndexDecoder& d, std::
     index->records_ = std::move(d.records);
     index->lists_ = std::move(d.postings);
     for (size_t i = 0; i < n; ++i)
-        if (index->records_[i]) index->byPath_.insert(static_cast<SearchIndex::Slot>(i), index->records_);
+        if (index->records_[i]) index->byPath_.insert(static_cast<SearchIndex::Slot>(i), index->pathLookup());
     return index;
 }
 
