@@ -190,6 +190,9 @@ std::vector<MessageRecord> SearchIndex::takeLiveRecords() {
     // most of what a kept index would otherwise hold.
     std::vector<std::optional<MessageRecord>>().swap(records_);
     thin_ = std::move(thin);
+    // Lists built by add() keep their growth slack; kept for good now, they
+    // need none.
+    for (auto& [token, list] : lists_) list.shrink();
     expanded_.reset();
     return out;
 }
