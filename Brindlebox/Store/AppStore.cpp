@@ -29,7 +29,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <unordered_set>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace bx {
 
@@ -481,6 +486,16 @@ void AppStore::reloadArchive() {
     // The index stays only to answer searches: the list takes its records
     // rather than a copy of them, so they are not kept twice.
     auto final = sortedNewestFirst(index->takeLiveRecords());
+#ifdef __GLIBC__
+    if (result.indexed > 0) {
+      // Indexing left this thread's heap full of freed list copies and parse
+      // buffers that the allocator would keep for good. They are handed back
+      // here, before the GUI gets the new list: once it has taken the last
+      // one it touches this heap no more, so the trim's lock stalls nobody.
+      for (int i = 0; guiBusy->load() && i < 2000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      malloc_trim(0);
+    }
+#endif
     onGuiThread(self, [run, index, final](AppStore& s) {
       if (run != s.scanRun_) return;
       s.index_ = index;
