@@ -30,7 +30,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <unordered_set>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace bx {
 
@@ -491,6 +496,16 @@ void AppStore::reloadArchive() {
     // The index stays only to answer searches: the list takes its records
     // rather than a copy of them, so they are not kept twice.
     auto final = sortedNewestFirst(index->takeLiveRecords());
+#ifdef __GLIBC__
+    if (result.indexed > 0) {
+      // Indexing left this thread's heap full of freed list copies and parse
+      // buffers that the allocator would keep for good. They are handed back
+      // here, before the GUI gets the new list: once it has taken the last
+      // one it touches this heap no more, so the trim's lock stalls nobody.
+      for (int i = 0; guiBusy->load() && i < 2000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      malloc_trim(0);
+    }
+#endif
     onGuiThread(self, [run, index, final](AppStore& s) {
       if (run != s.scanRun_) return;
       s.index_ = index;
@@ -540,14 +555,13 @@ void AppStore::publishSortedRecords(std::shared_ptr<const std::vector<MessageRec
 }
 
 void AppStore::rebuildSlotRecords() {
-  const auto& indexRecords = index_->records();
-  slotRecords_.assign(indexRecords.size(), nullptr);
+  slotRecords_.assign(index_->slotCount(), nullptr);
   for (const MessageRecord& r : *records_) {
     // A record published from the index in use carries its slot; one from a
     // scan still running was numbered by that scan's index instead.
     std::optional<SearchIndex::Slot> slot;
     const auto id = uint64_t(r.id);
-    if (r.id >= 0 && id < indexRecords.size() && indexRecords[id] && indexRecords[id]->path == r.path)
+    if (r.id >= 0 && id < slotRecords_.size() && index_->pathAt(SearchIndex::Slot(id)) == std::string_view(r.path))
       slot = SearchIndex::Slot(id);
     else
       slot = index_->slot(r.path);

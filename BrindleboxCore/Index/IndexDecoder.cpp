@@ -404,6 +404,16 @@ bool readDocument(Input& input, IndexDecoder& d) {
     return false;
 }
 
+// The records are written front to back once, tens of megabytes of fresh
+// memory: in large pages that is a few faults instead of thousands. Only
+// whole large pages inside the block are advised; the rest stays as it is.
+void adviseHugePages(void* data, size_t bytes) {
+    constexpr uintptr_t large = 2u << 20;
+    const auto begin = (reinterpret_cast<uintptr_t>(data) + large - 1) & ~(large - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(large - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 std::unique_ptr<SearchIndex> refused(const IndexDecoder& d, std::string* error) {
     if (error) *error = d.error();
     return nullptr;
@@ -430,6 +440,7 @@ std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file
     // a guess too large costs only address space, too small one more growth.
     try {
         d.records.reserve(std::min<size_t>(source.size() / 1024, 2'000'000));
+        adviseHugePages(d.records.data(), d.records.capacity() * sizeof(d.records[0]));
     } catch (const std::bad_alloc&) {  // then it grows as it goes
     }
     std::unique_ptr<SearchIndex> index;
@@ -470,7 +481,7 @@ std::unique_ptr<SearchIndex> IndexFileReader::fromDecoded(IndexDecoder& d, std::
     index->records_ = std::move(d.records);
     index->lists_ = std::move(d.postings);
     for (size_t i = 0; i < n; ++i)
-        if (index->records_[i]) index->byPath_.insert(static_cast<SearchIndex::Slot>(i), index->records_);
+        if (index->records_[i]) index->byPath_.insert(static_cast<SearchIndex::Slot>(i), index->pathLookup());
     return index;
 }
 

@@ -82,17 +82,68 @@ struct TokenHash {
 };
 using ListMap = std::unordered_map<std::string, PostingList, TokenHash, std::equal_to<>>;
 
-using Records = std::vector<std::optional<MessageRecord>>;
-
-// Path → slot, an open-addressing table of slots; the paths themselves are
-// read from the records. Every slot in the table must hold a live record.
+// Path -> slot, an open-addressing table of slots; the paths themselves are
+// read through `pathOf(slot)`, so the table holds no copy of them. Every
+// slot in the table must hold a live record.
 class PathSlots {
 public:
-    std::optional<Slot> find(std::string_view path, const Records& records) const;
-    // Maps the path of records[slot] to slot, replacing an entry for the same path.
-    void insert(Slot slot, const Records& records);
+    template <class PathOf>
+    std::optional<Slot> find(std::string_view path, const PathOf& pathOf) const {
+        if (table_.empty()) return std::nullopt;
+        const size_t mask = table_.size() - 1;
+        for (size_t i = hash(path) & mask;; i = (i + 1) & mask) {
+            const Slot s = table_[i];
+            if (s == empty) return std::nullopt;
+            if (pathOf(s) == path) return s;
+        }
+    }
+
+    // Maps the path of `slot` to it, replacing an entry for the same path.
+    template <class PathOf>
+    void insert(Slot slot, const PathOf& pathOf) {
+        if ((size_ + 1) * 2 > table_.size()) grow(pathOf);
+        const std::string_view path = pathOf(slot);
+        const size_t mask = table_.size() - 1;
+        for (size_t i = hash(path) & mask;; i = (i + 1) & mask) {
+            Slot& s = table_[i];
+            if (s == empty) {
+                s = slot;
+                ++size_;
+                return;
+            }
+            if (pathOf(s) == path) {
+                s = slot;
+                return;
+            }
+        }
+    }
+
     // Removes the entry for `path`; true when there was one.
-    bool erase(std::string_view path, const Records& records);
+    template <class PathOf>
+    bool erase(std::string_view path, const PathOf& pathOf) {
+        if (table_.empty()) return false;
+        const size_t mask = table_.size() - 1;
+        size_t i = hash(path) & mask;
+        for (;; i = (i + 1) & mask) {
+            if (table_[i] == empty) return false;
+            if (pathOf(table_[i]) == path) break;
+        }
+        // Backward shift: later entries of the probe run move into the hole,
+        // so no search ever stops early at it.
+        table_[i] = empty;
+        for (size_t j = (i + 1) & mask; table_[j] != empty; j = (j + 1) & mask) {
+            const size_t home = hash(pathOf(table_[j])) & mask;
+            const bool between = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+            if (!between) {
+                table_[i] = table_[j];
+                table_[j] = empty;
+                i = j;
+            }
+        }
+        --size_;
+        return true;
+    }
+
     void clear() {
         table_.clear();
         size_ = 0;
@@ -102,10 +153,38 @@ public:
 private:
     static constexpr Slot empty = UINT32_MAX;
     static size_t hash(std::string_view path) { return std::hash<std::string_view>{}(path); }
-    void grow(const Records& records);
+    template <class PathOf>
+    void grow(const PathOf& pathOf) {
+        std::vector<Slot> old;
+        old.swap(table_);
+        table_.assign(old.empty() ? 16 : old.size() * 2, empty);
+        size_ = 0;
+        for (Slot s : old)
+            if (s != empty) insert(s, pathOf);
+    }
 
     std::vector<Slot> table_;  // a power of two in size, at most half full
     size_t size_ = 0;
+};
+
+// What an index kept only to search holds per slot instead of a record: the
+// path for lookups and the date for ordering, the paths in one block.
+struct ThinRecords {
+    std::string paths;
+    std::vector<size_t> ends;  // per slot: where its path ends in `paths`
+    std::vector<Date> dates;
+    std::vector<bool> live;
+
+    std::string_view path(Slot s) const {
+        const size_t begin = s == 0 ? 0 : ends[s - 1];
+        return std::string_view(paths).substr(begin, ends[s] - begin);
+    }
+    void push(std::string_view path, Date date, bool isLive) {
+        paths.append(path);
+        ends.push_back(paths.size());
+        dates.push_back(date);
+        live.push_back(isLive);
+    }
 };
 
 }  // namespace bx::indexstorage

@@ -145,38 +145,86 @@ std::pair<MessageRecord, std::string> SearchIndex::makeRecord(std::string_view d
 
 // ---- changes --------------------------------------------------------------
 
+MessageRecord SearchIndex::thinRecord(Slot s) const {
+    MessageRecord r;
+    r.id = s;
+    r.path = std::string(pathOf(s));
+    r.date = dateOf(s);
+    return r;
+}
+
 std::vector<MessageRecord> SearchIndex::liveRecords() const {
     std::vector<MessageRecord> out;
     out.reserve(byPath_.size());
+    if (thin_) {
+        for (Slot s = 0; s < slotCount(); ++s)
+            if (isLive(s)) out.push_back(thinRecord(s));
+        return out;
+    }
     for (const auto& r : records_)
         if (r) out.push_back(*r);
     return out;
 }
 
 std::vector<MessageRecord> SearchIndex::takeLiveRecords() {
+    if (thin_) return liveRecords();
+    indexstorage::ThinRecords thin;
+    size_t pathBytes = 0;
+    for (const auto& r : records_)
+        if (r) pathBytes += r->path.size();
+    thin.paths.reserve(pathBytes);
+    thin.ends.reserve(records_.size());
+    thin.dates.reserve(records_.size());
+    thin.live.reserve(records_.size());
     std::vector<MessageRecord> out;
     out.reserve(byPath_.size());
     for (auto& r : records_) {
-        if (!r) continue;
-        MessageRecord thin;
-        thin.id = r->id;
-        thin.path = r->path;
-        thin.date = r->date;
+        if (!r) {
+            thin.push({}, Date{}, false);
+            continue;
+        }
+        thin.push(r->path, r->date, true);
         out.push_back(std::move(*r));
-        r = std::move(thin);
     }
+    // The slots' records go whole, not just emptied: a record's own size is
+    // most of what a kept index would otherwise hold.
+    std::vector<std::optional<MessageRecord>>().swap(records_);
+    thin_ = std::move(thin);
+    // Lists built by add() keep their growth slack; kept for good now, they
+    // need none.
+    for (auto& [token, list] : lists_) list.shrink();
     expanded_.reset();
     return out;
+}
+
+void SearchIndex::thicken() {
+    if (!thin_) return;
+    std::vector<std::optional<MessageRecord>> records(slotCount());
+    for (Slot s = 0; s < records.size(); ++s)
+        if (isLive(s)) records[s] = thinRecord(s);
+    thin_.reset();
+    records_ = std::move(records);
 }
 
 std::optional<MessageRecord> SearchIndex::record(std::string_view path) const {
     const auto s = slot(path);
     if (!s) return std::nullopt;
+    if (thin_) return thinRecord(*s);
     return records_[*s];
 }
 
 std::optional<SearchIndex::Slot> SearchIndex::slot(std::string_view path) const {
-    return byPath_.find(path, records_);
+    return byPath_.find(path, pathLookup());
+}
+
+std::optional<std::string_view> SearchIndex::pathAt(Slot slot) const {
+    if (slot >= slotCount() || !isLive(slot)) return std::nullopt;
+    return pathOf(slot);
+}
+
+std::optional<Date> SearchIndex::dateAt(Slot slot) const {
+    if (slot >= slotCount() || !isLive(slot)) return std::nullopt;
+    return dateOf(slot);
 }
 
 void SearchIndex::changed() {
@@ -186,11 +234,12 @@ void SearchIndex::changed() {
 }
 
 void SearchIndex::add(MessageRecord record, std::string_view text) {
+    thicken();
     remove(record.path);
     const auto slot = static_cast<Slot>(records_.size());
     record.id = slot;
     records_.push_back(std::move(record));
-    byPath_.insert(slot, records_);
+    byPath_.insert(slot, pathLookup());
 
     auto tokens = tokenize(text);
     std::sort(tokens.begin(), tokens.end());
@@ -201,14 +250,18 @@ void SearchIndex::add(MessageRecord record, std::string_view text) {
 }
 
 void SearchIndex::remove(std::string_view path) {
-    const auto s = byPath_.find(path, records_);
+    const auto s = byPath_.find(path, pathLookup());
     if (!s) return;
-    byPath_.erase(path, records_);
-    records_[*s].reset();
+    byPath_.erase(path, pathLookup());
+    if (thin_)
+        thin_->live[*s] = false;
+    else
+        records_[*s].reset();
     expanded_.reset();
 }
 
 void SearchIndex::compact() {
+    thicken();
     constexpr Slot gone = static_cast<Slot>(-1);
     std::vector<Slot> renumber(records_.size(), gone);
     std::vector<std::optional<MessageRecord>> live;
@@ -223,7 +276,7 @@ void SearchIndex::compact() {
     }
     records_ = std::move(live);
     byPath_.clear();
-    for (size_t s = 0; s < records_.size(); ++s) byPath_.insert(static_cast<Slot>(s), records_);
+    for (size_t s = 0; s < records_.size(); ++s) byPath_.insert(static_cast<Slot>(s), pathLookup());
 
     for (auto it = lists_.begin(); it != lists_.end();) {
         indexstorage::PostingList renumbered;
@@ -265,7 +318,7 @@ const std::vector<SearchIndex::Entry>& SearchIndex::sortedTokens() const {
 }
 
 bool SearchIndex::newer(Slot a, Slot b) const {
-    const Date da = records_[a]->date, db = records_[b]->date;
+    const Date da = dateOf(a), db = dateOf(b);
     return da != db ? da > db : a < b;
 }
 
@@ -273,8 +326,8 @@ const std::vector<SearchIndex::Slot>& SearchIndex::newestFirst() const {
     if (!newestFirst_) {
         std::vector<Slot> order;
         order.reserve(byPath_.size());
-        for (size_t s = 0; s < records_.size(); ++s)
-            if (records_[s]) order.push_back(static_cast<Slot>(s));
+        for (Slot s = 0; s < slotCount(); ++s)
+            if (isLive(s)) order.push_back(s);
         std::sort(order.begin(), order.end(), [&](Slot a, Slot b) { return newer(a, b); });
         newestFirst_ = std::move(order);
     }
@@ -307,7 +360,7 @@ std::vector<std::string_view> SearchIndex::tokensWithPrefix(std::string_view pre
 std::vector<SearchIndex::Slot> SearchIndex::searchSlots(std::string_view query) const {
     const auto queryTokens = tokenize(query);
     if (queryTokens.empty()) return {};
-    const size_t n = records_.size();
+    const size_t n = slotCount();
     const size_t words = (n + 63) / 64;
     std::vector<uint64_t> result, current;
     bool firstToken = true;
@@ -336,13 +389,13 @@ std::vector<SearchIndex::Slot> SearchIndex::searchSlots(std::string_view query) 
     if (hits > n / 32) {
         // Many matches: reading them off the date order is cheaper than sorting.
         for (Slot s : newestFirst())
-            if ((result[s >> 6] >> (s & 63)) & 1 && records_[s]) slots.push_back(s);
+            if ((result[s >> 6] >> (s & 63)) & 1 && isLive(s)) slots.push_back(s);
         return slots;
     }
     for (size_t w = 0; w < words; ++w)
         for (uint64_t bits = result[w]; bits; bits &= bits - 1) {
             const auto s = static_cast<Slot>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
-            if (records_[s]) slots.push_back(s);
+            if (isLive(s)) slots.push_back(s);
         }
     std::sort(slots.begin(), slots.end(), [&](Slot a, Slot b) { return newer(a, b); });
     return slots;
@@ -352,13 +405,21 @@ std::vector<MessageRecord> SearchIndex::search(std::string_view query) const {
     const auto slots = searchSlots(query);
     std::vector<MessageRecord> out;
     out.reserve(slots.size());
-    for (Slot s : slots) out.push_back(*records_[s]);
+    for (Slot s : slots) out.push_back(thin_ ? thinRecord(s) : *records_[s]);
     return out;
 }
 
 // ---- file -----------------------------------------------------------------
 
 std::string SearchIndex::encode() const {
+    if (thin_) {
+        // Not for saving (the records are gone), but whole all the same.
+        SearchIndex copy;
+        copy.thin_ = thin_;
+        copy.lists_ = lists_;
+        copy.thicken();
+        return copy.encode();
+    }
     std::string out;
     size_t estimate = 64;
     for (const auto& r : records_)

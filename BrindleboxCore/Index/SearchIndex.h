@@ -47,14 +47,21 @@ public:
     // A version other than 3 gives an empty index.
     static std::unique_ptr<SearchIndex> decode(std::string_view json, std::string* error = nullptr);
 
+    // Every slot, empty where a record was removed. Empty altogether once
+    // takeLiveRecords has run: use slotCount, pathAt and dateAt there.
     const std::vector<std::optional<MessageRecord>>& records() const { return records_; }
     std::vector<MessageRecord> liveRecords() const;
-    // liveRecords() without copying: each live record is moved out, and its
-    // slot keeps only what searching and path lookups read (id, path, date).
-    // Queries and slot() answer as before; the records the index hands out
-    // afterwards are those thin ones, so it is for an index kept only to
-    // search, never to be saved again.
+    // liveRecords() without copying: each live record is moved out, and the
+    // index keeps per slot only what searching and path lookups read (path
+    // and date), compactly. Queries, slot(), pathAt() and dateAt() answer as
+    // before; the records the index hands out afterwards carry only id,
+    // path and date, so it is for an index kept only to search, never to be
+    // saved again.
     std::vector<MessageRecord> takeLiveRecords();
+    size_t slotCount() const { return thin_ ? thin_->ends.size() : records_.size(); }
+    // The path and date of the live record at `slot`; nullopt for an empty or unknown slot.
+    std::optional<std::string_view> pathAt(Slot slot) const;
+    std::optional<Date> dateAt(Slot slot) const;
     size_t count() const { return byPath_.size(); }
     std::optional<MessageRecord> record(std::string_view path) const;
     // The slot that holds the live record of `path`.
@@ -91,11 +98,22 @@ private:
     bool newer(Slot a, Slot b) const;
     std::pair<size_t, size_t> prefixRange(std::string_view prefix) const;
     void changed();
+    bool isLive(Slot s) const { return thin_ ? bool(thin_->live[s]) : records_[s].has_value(); }
+    std::string_view pathOf(Slot s) const { return thin_ ? thin_->path(s) : std::string_view(records_[s]->path); }
+    Date dateOf(Slot s) const { return thin_ ? thin_->dates[s] : records_[s]->date; }
+    MessageRecord thinRecord(Slot s) const;
+    auto pathLookup() const {
+        return [this](Slot s) { return pathOf(s); };
+    }
+    // Back from thin storage to records (of id, path and date) before a change.
+    void thicken();
     friend struct IndexFileReader;
 
     std::vector<std::optional<MessageRecord>> records_;
     ListMap lists_;
     indexstorage::PathSlots byPath_;
+    // Instead of records_ once takeLiveRecords has run.
+    std::optional<indexstorage::ThinRecords> thin_;
     // Built on the first prefix lookup or encode; the map's nodes never
     // move, so the entries stay valid until the set of tokens changes.
     mutable std::optional<std::vector<Entry>> sortedTokens_;

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QTimer>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -164,6 +165,13 @@ int main(int argc, char** argv) {
     std::printf("%-34s %9.1f ms\n", "first scan: longest GUI block", block);
     std::printf("%-34s %9ld MB\n", "first scan: peak RSS", peakRssMB());
     std::printf("%-34s %9ld MB\n", "store resident after scan", currentRssMB());
+    {
+      // In use against held free by the allocator: which of the two a
+      // change in resident memory came from.
+      const struct mallinfo2 m = mallinfo2();
+      std::printf("%-34s %9zu MB in use, %zu MB free but held, %zu MB mapped\n", "store heap after scan",
+                  (m.uordblks + m.hblkhd) >> 20, m.fordblks >> 20, m.hblkhd >> 20);
+    }
 
     meter.start();
     const double rescan = scanMs(store);

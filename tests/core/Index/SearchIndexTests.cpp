@@ -150,9 +150,23 @@ TEST(SearchIndex, TakingLiveRecordsKeepsSearching) {
     EXPECT_EQ(index.count(), 199u);
     for (const auto& r : live) {
         EXPECT_EQ(index.slot(r.path), std::optional<SearchIndex::Slot>(SearchIndex::Slot(r.id))) << r.path;
-        EXPECT_EQ(index.records()[size_t(r.id)]->date, r.date) << r.path;
+        EXPECT_EQ(index.dateAt(SearchIndex::Slot(r.id)), r.date) << r.path;
+        EXPECT_EQ(index.pathAt(SearchIndex::Slot(r.id)), std::string_view(r.path));
     }
     EXPECT_FALSE(index.slot("m3"));
+    EXPECT_FALSE(index.pathAt(3));
+    EXPECT_EQ(index.record("m0")->path, "m0");
+
+    // Changes after the take still keep lookups and results right.
+    index.remove("m0");
+    EXPECT_FALSE(index.slot("m0"));
+    EXPECT_EQ(index.searchSlots("rare").size(), before[1].size() - 1);
+    index.add(rec("m900", "2030-01-01T00:00:00Z"), "rare");
+    EXPECT_EQ(paths(index.search("rare")).front(), "m900");
+    EXPECT_EQ(index.slot("m7"), std::optional<SearchIndex::Slot>(7));
+    index.compact();
+    EXPECT_EQ(index.count(), 199u);
+    EXPECT_EQ(SearchIndex::decode(index.encode())->search("rare").size(), before[1].size());
 }
 
 TEST(SearchIndex, PostingsAndSortedTokens) {
