@@ -112,7 +112,7 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
         for (const auto& item : fetched)
             if (item.uid && !paths.count(*item.uid)) missing = true;
         if (missing) {
-            for (const auto& [uid, path] : filesByUID(layout, state->second.directory))
+            for (const auto& [uid, path] : layout.filesByUID(state->second.directory))
                 if (paths.emplace(uid, path).second) fromScan.insert(uid);
         }
     }
@@ -221,38 +221,7 @@ CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSiz
 
 std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout,
                                                          const std::string& directory) {
-    std::map<std::uint32_t, std::string> result;
-    auto folder = layout.resolve(directory);
-    if (!folder) return result;
-
-    std::vector<fs::path> files;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(*folder, fs::directory_options::skip_permission_denied, ec);
-    if (ec) return result;
-    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        // The entry itself, not what a link names: a link is never a copy.
-        std::error_code typeError;
-        if (fs::is_regular_file(it->symlink_status(typeError))) files.push_back(it->path());
-    }
-    std::sort(files.begin(), files.end());
-
-    for (const auto& file : files) {
-        if (!asciiEqualsIgnoringCase(file.extension().string(), ".eml")) continue;
-        const std::string stem = file.stem().string();
-        std::string_view last;
-        std::size_t pos = 0;
-        while (pos < stem.size()) {
-            std::size_t space = stem.find(' ', pos);
-            if (space == std::string::npos) space = stem.size();
-            if (space > pos) last = std::string_view(stem).substr(pos, space - pos);
-            pos = space + 1;
-        }
-        auto uid = parseDecimal<std::uint32_t>(last);
-        if (!uid || result.count(*uid)) continue;
-        result.emplace(*uid, directory + "/" + file.lexically_relative(*folder).generic_string());
-    }
-    return result;
+    return layout.filesByUID(directory);
 }
 
 // ---------------------------------------------------------------- release
