@@ -17,7 +17,8 @@ struct FriendlyError {
     };
 
     // Recognises cancellation (CancellationError), CleanupError, every
-    // IMAPError and the file-system failures that matter for a vault (disk
+    // IMAPError (a failed connection by the transport's cause when it names
+    // one, else by the words of its message) and the file-system failures that matter for a vault (disk
     // full, no permission or a read-only volume); anything else gets the
     // error's own description. `host` names the server in the texts ("the
     // server" when absent). Never fails.

@@ -183,14 +183,29 @@ IMAPClient::Pending IMAPClient::issue(const std::string& command, const std::vec
     // chunk, ... `logged` is the same with secrets replaced, built only when
     // someone reads it.
     const bool logging = static_cast<bool>(wireLog_);
-    const bool authenticate = asciiEqualsIgnoringCase(command, "AUTHENTICATE");
     std::vector<std::string> chunks;
     std::vector<std::string> logged;
     std::string line = tag + " " + command;
-    std::string logLine = logging ? line : std::string();
+    std::string logLine;
+    // Credentials are hidden however the caller spelled the command: LOGIN's
+    // password, and whatever follows AUTHENTICATE's mechanism name, in the
+    // command text or in the arguments.
+    std::size_t firstHidden = args.size();
+    std::size_t passwordArg = args.size();
+    if (logging) {
+        const std::vector<std::string> words = splitSpaces(command);
+        const std::string verb = words.empty() ? std::string() : words[0];
+        logLine = tag + " " + command;
+        if (asciiEqualsIgnoringCase(verb, "AUTHENTICATE")) {
+            firstHidden = words.size() >= 2 ? 0 : 1;
+            if (words.size() > 2) logLine = tag + " " + verb + " " + words[1] + " <redacted>";
+        } else if (asciiEqualsIgnoringCase(verb, "LOGIN")) {
+            passwordArg = 1;
+        }
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const Arg& arg = args[i];
-        const bool hidden = arg.secret || (authenticate && i > 0);
+        const bool hidden = arg.secret || i >= firstHidden || i == passwordArg;
         std::string text;
         bool literal = false;
         if (arg.kind == Arg::Kind::raw) {

@@ -72,10 +72,11 @@ public:
     };
 
     // The conversation's bytes as they pass, for diagnosing a server. Each
-    // call gets one write or one receive. Secret arguments, and every
-    // argument after AUTHENTICATE's mechanism, are written to the log as
-    // "<redacted>" (a literal announcement included) and their literal
-    // bytes are left out. Called on the client's thread; must not throw.
+    // call gets one write or one receive. Secret arguments, LOGIN's password
+    // and everything after AUTHENTICATE's mechanism name are written to the
+    // log as "<redacted>" (a literal announcement included) and their
+    // literal bytes are left out. Called on the client's thread; must not
+    // throw.
     enum class WireDirection { sent, received };
     using WireLog = std::function<void(WireDirection, std::string_view bytes)>;
 

@@ -29,7 +29,8 @@ namespace bx {
 class TransportError : public std::runtime_error {
 public:
     enum class Kind {
-        connectionFailed,  // could not connect, TLS failure, socket error; message says why
+        connectionFailed,  // could not connect, TLS failure, socket error; message says why, cause() which
+                           // kind of failure when the transport can tell
         timeout,           // no progress within the time limit
         closed,            // the peer closed its side, or the connection is gone
         cancelled,         // the wake-up descriptor fired

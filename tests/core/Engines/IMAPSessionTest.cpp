@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <stop_token>
+#include <string>
+#include <string_view>
 
 namespace bx {
 namespace {
@@ -23,11 +25,18 @@ TEST(IMAPSession, SignsInAndSelectsOnARealServer) {
     const IMAPServer server("localhost", dovecot.imapsPort(), false);
 
     IMAPSession session(server, users::alice.name, users::alice.password, 10);
+    std::string sent;
+    session->setWireLog([&](IMAPClient::WireDirection d, std::string_view bytes) {
+        if (d == IMAPClient::WireDirection::sent) sent.append(bytes);
+    });
     const SelectInfo info = session.open("INBOX", /*readOnly=*/true);
     EXPECT_EQ(info.exists, 2);
     EXPECT_TRUE(info.readOnly);
-    // A second folder on the same session signs in only once.
-    EXPECT_NO_THROW(session.open("INBOX", /*readOnly=*/false));
+    // A second folder on the same session does not sign in again.
+    EXPECT_FALSE(session.open("INBOX", /*readOnly=*/false).readOnly);
+    ASSERT_NE(sent.find(" LOGIN "), std::string::npos) << sent;
+    EXPECT_EQ(sent.find(" LOGIN "), sent.rfind(" LOGIN ")) << sent;
+    EXPECT_NE(sent.find(" SELECT \"INBOX\""), std::string::npos) << sent;
 
     IMAPSession refused(server, users::alice.name, "not-the-password", 10);
     try {

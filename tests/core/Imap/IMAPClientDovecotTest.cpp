@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <stop_token>
 #include <string>
@@ -400,21 +401,44 @@ TEST(IMAPClientDovecot, SelectAnsweredReadOnlyIsReadOnly) {
 namespace bx {
 namespace {
 
-// The wire log sees the conversation byte for byte, except credentials: a
-// quoted password, a password sent as a literal, and a SASL response.
+// The wire log sees the conversation byte for byte, except credentials,
+// however they are sent: a quoted password, one sent as a literal, LOGIN
+// written by hand, and a SASL response after the mechanism, given as an
+// argument or inside the command text.
 TEST(IMAPClientDovecot, WireLogHidesCredentials) {
     test::trustTestCA();
     DovecotFixture dovecot;
+    using Arg = IMAPClient::Arg;
+    const auto saslPlain = [](const test::TestUser& user) {
+        const std::string plain = std::string(1, '\0') + user.name + '\0' + user.password;
+        std::string encoded(4 * ((plain.size() + 2) / 3) + 1, '\0');
+        encoded.resize(static_cast<std::size_t>(
+            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                            reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()))));
+        return encoded;
+    };
     struct Case {
         const char* name;
         test::TestUser user;
-        bool sasl;
+        std::function<void(IMAPClient&, const test::TestUser&)> signIn;
         const char* expectedLine;  // in the sent log
     };
     const Case cases[] = {
-        {"quoted password", users::alice, false, "B0001 LOGIN \"alice\" <redacted>\r\n"},
-        {"literal password", users::dana, false, "B0001 LOGIN \"dana\" <redacted>\r\n"},
-        {"AUTHENTICATE PLAIN", users::bob, true, "B0001 AUTHENTICATE PLAIN <redacted>\r\n"},
+        {"quoted password", users::alice, [](IMAPClient& c, const test::TestUser& u) { c.login(u.name, u.password); },
+         "B0001 LOGIN \"alice\" <redacted>\r\n"},
+        {"literal password", users::dana, [](IMAPClient& c, const test::TestUser& u) { c.login(u.name, u.password); },
+         "B0001 LOGIN \"dana\" <redacted>\r\n"},
+        {"LOGIN by hand", users::carol,
+         [](IMAPClient& c, const test::TestUser& u) { c.run("LOGIN", {Arg::string(u.name), Arg::string(u.password)}); },
+         "B0001 LOGIN \"carol\" <redacted>\r\n"},
+        {"AUTHENTICATE with the mechanism as an argument", users::bob,
+         [&](IMAPClient& c, const test::TestUser& u) {
+             c.run("AUTHENTICATE", {Arg::raw("PLAIN"), Arg::raw(saslPlain(u))});
+         },
+         "B0001 AUTHENTICATE PLAIN <redacted>\r\n"},
+        {"AUTHENTICATE with the response in the command", users::bob,
+         [&](IMAPClient& c, const test::TestUser& u) { c.run("AUTHENTICATE PLAIN " + saslPlain(u)); },
+         "B0001 AUTHENTICATE PLAIN <redacted>\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -425,24 +449,13 @@ TEST(IMAPClientDovecot, WireLogHidesCredentials) {
             (d == IMAPClient::WireDirection::sent ? sent : received).append(bytes);
         });
         client.connect();
-        std::string saslResponse;
-        if (c.sasl) {
-            const std::string plain = std::string(1, '\0') + c.user.name + '\0' + c.user.password;
-            std::string encoded(4 * ((plain.size() + 2) / 3) + 1, '\0');
-            encoded.resize(static_cast<std::size_t>(
-                EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()))));
-            saslResponse = encoded;
-            client.run("AUTHENTICATE", {IMAPClient::Arg::raw("PLAIN"), IMAPClient::Arg::raw(encoded)});
-        } else {
-            client.login(c.user.name, c.user.password);
-        }
+        c.signIn(client, c.user);
         client.select("INBOX", true);
         client.logout();
 
         EXPECT_NE(sent.find(c.expectedLine), std::string::npos) << sent;
         EXPECT_EQ(sent.find(c.user.password), std::string::npos) << sent;
-        if (c.sasl) EXPECT_EQ(sent.find(saslResponse), std::string::npos) << sent;
+        EXPECT_EQ(sent.find(saslPlain(c.user)), std::string::npos) << sent;
         EXPECT_NE(sent.find(" EXAMINE \"INBOX\"\r\n"), std::string::npos) << sent;
         EXPECT_NE(sent.find(" LOGOUT\r\n"), std::string::npos) << sent;
         // Every byte that arrived was shown, greeting first.
