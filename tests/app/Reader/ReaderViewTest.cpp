@@ -404,6 +404,11 @@ TEST_F(ReaderViewTest, PopoverArrowPointsAtTheTrustLine) {
     EXPECT_EQ(tip.y(), line->mapToGlobal(QPoint(0, line->height())).y());
   }
   EXPECT_NEAR(tip.x(), lineCentre.x(), 1);
+  if (const QString shots = qEnvironmentVariable("BX_READER_SHOTS"); !shots.isEmpty()) {
+    QDir().mkpath(shots);
+    pop->grab().save(QDir(shots).filePath(pop->arrowEdge() == Qt::BottomEdge ? "reader-popover-above.png"
+                                                                              : "reader-popover-below.png"));
+  }
   // The card's corner outside the arrow is cut away, the arrow's tip kept.
   EXPECT_TRUE(pop->mask().contains(pop->arrowTip() + QPoint(0, pop->arrowEdge() == Qt::BottomEdge ? -2 : 2)));
   EXPECT_FALSE(pop->mask().contains(QPoint(1, pop->arrowEdge() == Qt::BottomEdge ? pop->height() - 2 : 1)));
