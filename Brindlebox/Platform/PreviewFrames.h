@@ -17,7 +17,7 @@ namespace bx {
 // read a hostile file produced.
 struct PreviewFrames {
   static constexpr qint64 maxInputBytes = 64ll * 1024 * 1024;
-  static constexpr qint64 maxOutputBytes = 192ll * 1024 * 1024;
+  static constexpr qint64 maxOutputBytes = 128ll * 1024 * 1024;
   static constexpr int maxSide = 4096;
   static constexpr int maxPages = 50;
   static constexpr qint64 maxSourcePixels = 64ll * 1000 * 1000;
