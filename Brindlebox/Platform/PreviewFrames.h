@@ -12,12 +12,13 @@ namespace bx {
 
 // What the preview helper sends back: raw pixels, one frame per picture
 // (an image, or one PDF page): "BXPF", width and height as big-endian 32-bit
-// numbers, then width × height × 4 bytes of ARGB32. Raw on purpose: the
-// application copies pixels and never runs a decoder on what a process that
-// read a hostile file produced.
+// numbers, then width × height × 4 bytes of premultiplied ARGB32, the form a
+// pixmap is drawn from, so the GUI thread converts nothing. Raw on purpose:
+// the application copies pixels and never runs a decoder on what a process
+// that read a hostile file produced.
 struct PreviewFrames {
   static constexpr qint64 maxInputBytes = 64ll * 1024 * 1024;
-  static constexpr qint64 maxOutputBytes = 192ll * 1024 * 1024;
+  static constexpr qint64 maxOutputBytes = 128ll * 1024 * 1024;
   static constexpr int maxSide = 4096;
   static constexpr int maxPages = 50;
   static constexpr qint64 maxSourcePixels = 64ll * 1000 * 1000;
@@ -25,7 +26,7 @@ struct PreviewFrames {
   static constexpr int headerBytes = 12;
 
   static QByteArray encode(const QImage& picture) {
-    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    const QImage image = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QByteArray out(headerBytes, Qt::Uninitialized);
     std::memcpy(out.data(), "BXPF", 4);
     qToBigEndian<quint32>(quint32(image.width()), out.data() + 4);
@@ -49,7 +50,7 @@ struct PreviewFrames {
       const qsizetype size = row * qsizetype(h);
       at += headerBytes;
       if (bytes.size() - at < size) return std::nullopt;
-      QImage image(int(w), int(h), QImage::Format_ARGB32);
+      QImage image(int(w), int(h), QImage::Format_ARGB32_Premultiplied);
       if (image.isNull()) return std::nullopt;
       for (quint32 y = 0; y < h; ++y) std::memcpy(image.scanLine(int(y)), bytes.constData() + at + row * y, size_t(row));
       out << image;

@@ -88,6 +88,13 @@ public:
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setCursor(Qt::IBeamCursor);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The whole subject laid out the way this label lays it out, to know
+    // whether it fits in three lines.
+    probe_.setTextFormat(Qt::PlainText);
+    probe_.setWordWrap(true);
+    probe_.setFont(font());
+    probe_.setTextInteractionFlags(textInteractionFlags());
+    probe_.setText(full_);
     QLabel::setText(full_);
     applyColor();
     connect(&Appearance::shared(), &Appearance::changed, this, [this] { applyColor(); });
@@ -96,8 +103,7 @@ public:
 
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int width) const override {
-    const int lines = int(TextBlock::wrap(full_, font(), std::max(1, width), kMaxLines).size());
-    return std::max(1, lines) * QFontMetrics(font()).lineSpacing();
+    return std::min(probe_.heightForWidth(std::max(1, width)), kMaxLines * QFontMetrics(font()).lineSpacing());
   }
   QSize sizeHint() const override {
     const QFontMetrics fm(font());
@@ -109,10 +115,9 @@ protected:
   void resizeEvent(QResizeEvent* e) override {
     // Within three lines the whole subject stays as it is, so a copy gives
     // it back exactly; past them the shown (cut) lines are the text.
-    const QStringList lines = TextBlock::wrap(full_, font(), std::max(1, e->size().width()), 0);
-    const QString shown = lines.size() <= kMaxLines
-                              ? full_
-                              : TextBlock::wrap(full_, font(), std::max(1, e->size().width()), kMaxLines).join('\n');
+    const int width = std::max(1, e->size().width());
+    const bool fits = probe_.heightForWidth(width) <= kMaxLines * QFontMetrics(font()).lineSpacing();
+    const QString shown = fits ? full_ : TextBlock::wrap(full_, font(), width, kMaxLines).join('\n');
     if (shown != text()) QLabel::setText(shown);
     QLabel::resizeEvent(e);
   }
@@ -127,6 +132,7 @@ private:
     setPalette(pal);
   }
   QString full_;
+  QLabel probe_;
 };
 
 // Strip, header and body from top to bottom: the strip and the header take

@@ -91,11 +91,18 @@ bool Domains::isLookalike(std::string_view host) {
     const std::string name = unicode(host);
     if (isASCII(name)) return false;
 
+    // Set up once; checking with a checker nobody changes is safe from any
+    // thread.
+    static const USpoofChecker* const checker = [] {
+        UErrorCode err = U_ZERO_ERROR;
+        USpoofChecker* c = uspoof_open(&err);
+        if (U_FAILURE(err)) return static_cast<USpoofChecker*>(nullptr);
+        uspoof_setChecks(c, USPOOF_RESTRICTION_LEVEL | USPOOF_MIXED_NUMBERS, &err);
+        uspoof_setRestrictionLevel(c, USPOOF_HIGHLY_RESTRICTIVE);
+        return c;
+    }();
+    if (!checker) return true;
     UErrorCode st = U_ZERO_ERROR;
-    USpoofChecker* checker = uspoof_open(&st);
-    if (U_FAILURE(st)) return true;
-    uspoof_setChecks(checker, USPOOF_RESTRICTION_LEVEL | USPOOF_MIXED_NUMBERS, &st);
-    uspoof_setRestrictionLevel(checker, USPOOF_HIGHLY_RESTRICTIVE);
     bool lookalike = false;
     std::string_view rest = name;
     while (!lookalike && !rest.empty()) {
@@ -124,7 +131,6 @@ bool Domains::isLookalike(std::string_view host) {
         if (U_SUCCESS(st) && n > 0 && isASCII(std::string_view(skeleton.data(), static_cast<size_t>(n))))
             lookalike = true;
     }
-    uspoof_close(checker);
     return lookalike;
 }
 

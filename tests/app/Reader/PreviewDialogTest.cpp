@@ -237,11 +237,11 @@ TEST_F(PreviewDialogTest, Screenshots) {
 
 TEST(PreviewFramesTest, MalformedFramesAreRejected) {
   QImage image(3, 2, QImage::Format_ARGB32);
-  image.fill(QColor(1, 2, 3, 4));
+  image.fill(QColor(200, 100, 50));
   const QByteArray good = PreviewFrames::encode(image);
   ASSERT_TRUE(PreviewFrames::decode(good + good).has_value());
   EXPECT_EQ(PreviewFrames::decode(good + good)->size(), 2);
-  EXPECT_EQ(PreviewFrames::decode(good)->front().pixelColor(2, 1), QColor(1, 2, 3, 4));
+  EXPECT_EQ(PreviewFrames::decode(good)->front().pixelColor(2, 1), QColor(200, 100, 50));
 
   QByteArray huge = good;
   qToBigEndian<quint32>(100000, huge.data() + 4);
