@@ -62,9 +62,7 @@ void AppSheetStore::addAccount(const MailAccount& account, const std::string& pa
 void AppSheetStore::updateAccount(const MailAccount& account) { store_->updateAccount(account); }
 void AppSheetStore::removeAccount(const MailAccount& account) { store_->removeAccount(account); }
 
-bool AppSheetStore::accountBusy(const UUID&) const {
-  return store_->backup().running || store_->cleanup().busy();
-}
+bool AppSheetStore::accountBusy(const UUID& id) const { return store_->accountBusy(id); }
 
 // ---------------------------------------------------------------- backups
 

@@ -24,8 +24,6 @@ public:
   void addAccount(const MailAccount& account, const std::string& password) override;
   void updateAccount(const MailAccount& account) override;
   void removeAccount(const MailAccount& account) override;
-  // The store does not say which accounts a run covers: any backup or
-  // free-up in progress counts for every account.
   bool accountBusy(const UUID& id) const override;
 
   // A backup asked for while one runs starts when that one ends, so a new
