@@ -3,6 +3,7 @@
 #include "Imap/IMAPError.h"
 #include "Platform/PlatformText.h"
 #include "Platform/ReduceMotion.h"
+#include "Sheets/SheetTransitions.h"
 #include "Sheets/AddAccountLogic.h"
 #include "Sheets/OnWorker.h"
 #include "Sheets/ProviderCard.h"
@@ -600,29 +601,36 @@ QWidget* AddAccountSheet::buildCredentials() {
 
 void AddAccountSheet::refreshCredentials() {
   if (step_ != Step::Credentials || !formColumn_) return;
-  const bool want = error_.has_value();
-  if (errorNote_) {
-    delete errorNote_.data();
-    errorNote_ = nullptr;
-  }
-  if (want) {
-    errorNote_ = new SafetyNote(SafetyNote::Tone::Caution, QStringLiteral("exclamationmark.triangle"),
-                                q(error_->title), q(error_->advice));
-    // Just above the closing stretch.
-    formColumn_->insertWidget(formColumn_->count() - 1, errorNote_);
-    if (!Motion::isInstant() && isVisible()) {
-      auto* fx = new QGraphicsOpacityEffect(errorNote_);
-      errorNote_->setGraphicsEffect(fx);
-      auto* a = new QPropertyAnimation(fx, "opacity", errorNote_);
-      a->setStartValue(0.0);
-      a->setEndValue(1.0);
-      a->setDuration(motion(Motion::spring).durationMs());
-      QPointer<SafetyNote> note = errorNote_;
-      connect(a, &QAbstractAnimation::finished, this, [note] {
-        if (note) note->setGraphicsEffect(nullptr);
-      });
-      a->start(QAbstractAnimation::DeleteWhenStopped);
+  // The note rises 8 points as it fades in, and sinks as it goes; another
+  // error in its place only changes its texts.
+  const Transition slide = Transition::fromBelow(8).unlessReduced();
+  const bool animate = isVisible();
+  if (!error_) {
+    if (errorNote_) {
+      SafetyNote* leaving = errorNote_;
+      errorNote_ = nullptr;
+      if (animate) transitionOutAndDelete(leaving, slide, motion(Motion::spring));
+      else delete leaving;
     }
+    return;
+  }
+  if (errorNote_ && errorNote_->titleBlock()->text() == q(error_->title) && errorNote_->textBlock() &&
+      errorNote_->textBlock()->text() == q(error_->advice))
+    return;
+  const bool replacing = errorNote_ != nullptr;
+  auto* note = new SafetyNote(SafetyNote::Tone::Caution, QStringLiteral("exclamationmark.triangle"),
+                              q(error_->title), q(error_->advice));
+  // Just above the closing stretch.
+  if (replacing) {
+    formColumn_->replaceWidget(errorNote_, note);
+    delete errorNote_.data();
+  } else {
+    formColumn_->insertWidget(formColumn_->count() - 1, note);
+  }
+  errorNote_ = note;
+  if (!replacing && animate) {
+    note->hide();
+    transitionIn(note, slide, motion(Motion::spring));
   }
 }
 

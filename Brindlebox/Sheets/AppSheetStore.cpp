@@ -1,30 +1,43 @@
 #include "Sheets/AppSheetStore.h"
 
 #include "Platform/Credentials.h"
+#include "Sheets/BackupLedgerSheet.h"
+#include "Sheets/FreeUpSpaceSheet.h"
 #include "Store/AppStore.h"
 #include "Store/CleanupModel.h"
+#include "Store/ProviderPreset.h"
 
-#include "Util/AtomicFile.h"
-#include "Util/Json.h"
-
-#include <QDir>
-#include <algorithm>
+#include <QTimer>
 
 namespace bx {
 
-AppSheetStore::AppSheetStore(AppStore* store, QObject* parent) : SheetStore(parent), store_(store) {
+namespace {
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+}  // namespace
+
+AppSheetStore::AppSheetStore(AppStore* store, QObject* parent)
+    : SheetStore(parent), store_(store), wasRunning_(store->backup().running) {
   connect(store, &AppStore::accountsChanged, this, &SheetStore::accountsChanged);
-  connect(store, &AppStore::layoutChanged, this, &SheetStore::vaultChanged);
-  connect(store, &AppStore::recordsChanged, this, &SheetStore::vaultChanged);
-  connect(store, &AppStore::cachesChanged, this, &SheetStore::vaultChanged);
+  for (auto signal : {&AppStore::layoutChanged, &AppStore::recordsChanged, &AppStore::cachesChanged})
+    connect(store, signal, this, &SheetStore::vaultChanged);
+  for (auto signal : {&AppStore::ledgerChanged, &AppStore::backupProblemsChanged, &AppStore::accountsChanged,
+                      &AppStore::recordsChanged, &AppStore::layoutChanged})
+    connect(store, signal, this, &SheetStore::ledgerChanged);
   connect(store, &AppStore::backupChanged, this, [this] {
+    if (!store_) return;
+    const bool running = store_->backup().running;
+    const bool ended = wasRunning_ && !running;
+    wasRunning_ = running;
     emit busyChanged();
-    if (!store_ || store_->backup().running || queued_.empty()) return;
+    if (ended) emit backupRunEnded();
+    emit ledgerChanged();
+    if (running || queued_.empty()) return;
     auto next = queued_.front();
     queued_.erase(queued_.begin());
     store_->backUpNow(next);
   });
   connect(&store->cleanup(), &CleanupModel::busyChanged, this, &SheetStore::busyChanged);
+  connect(&store->cleanup(), &CleanupModel::changed, this, &SheetStore::cleanupChanged);
 }
 
 AppSheetStore* AppSheetStore::of(AppStore& store) {
@@ -32,10 +45,11 @@ AppSheetStore* AppSheetStore::of(AppStore& store) {
   return new AppSheetStore(&store, &store);
 }
 
+// ---------------------------------------------------------------- accounts
+
 std::vector<MailAccount> AppSheetStore::accounts() const { return store_->accounts(); }
 
 void AppSheetStore::addAccount(const MailAccount& account, const std::string& password) {
-  const std::vector<MailAccount> before = store_->accounts();
   try {
     store_->addAccount(account, QString::fromStdString(password));
   } catch (const CredentialError& e) {
@@ -43,28 +57,14 @@ void AppSheetStore::addAccount(const MailAccount& account, const std::string& pa
   } catch (const std::exception& e) {
     throw AccountSaveError(AccountSaveError::Part::Accounts, e.what());
   }
-  // The store keeps a failed write of accounts.json to itself: the account
-  // would be gone at the next start with its password left behind. Writing
-  // the same list again tells; on failure both are undone.
-  try {
-    writeFileAtomically(store_->layout().accountsURL(), encodeJSON(store_->accounts()).dump());
-  } catch (const std::exception& e) {
-    const std::string key = Credentials::key(account);
-    const bool shared = std::any_of(before.begin(), before.end(),
-                                    [&](const MailAccount& a) { return Credentials::key(a) == key; });
-    if (!shared) {
-      try {
-        Credentials::remove(account);
-      } catch (...) {
-      }
-    }
-    store_->setAccounts(before);
-    throw AccountSaveError(AccountSaveError::Part::Accounts, e.what());
-  }
 }
 
 void AppSheetStore::updateAccount(const MailAccount& account) { store_->updateAccount(account); }
 void AppSheetStore::removeAccount(const MailAccount& account) { store_->removeAccount(account); }
+
+bool AppSheetStore::accountBusy(const UUID& id) const { return store_->accountBusy(id); }
+
+// ---------------------------------------------------------------- backups
 
 void AppSheetStore::backUpNow(const std::optional<MailAccount>& only) {
   if (store_->backup().running) {
@@ -75,7 +75,73 @@ void AppSheetStore::backUpNow(const std::optional<MailAccount>& only) {
   store_->backUpNow(only);
 }
 
-bool AppSheetStore::accountBusy(const UUID& id) const { return store_->accountBusy(id); }
+void AppSheetStore::stopBackup() { store_->stopBackup(); }
+bool AppSheetStore::backupRunning() const { return store_->backup().running; }
+QString AppSheetStore::runningAccountLabel() const { return qs(store_->backup().progress.account); }
+QString AppSheetStore::phase() const { return qs(store_->backup().progress.phase); }
+std::optional<QString> AppSheetStore::lastMessage() const { return store_->backup().lastMessage; }
+std::optional<Date> AppSheetStore::lastFinished() const { return store_->backup().lastFinished; }
+
+bool AppSheetStore::labelIsUnique(const MailAccount& account) const {
+  int n = 0;
+  for (const auto& a : store_->accounts()) n += a.label == account.label;
+  return n <= 1;
+}
+
+std::optional<UUID> AppSheetStore::runningAccountID() const {
+  if (!store_->backup().running) return std::nullopt;
+  const std::string& label = store_->backup().progress.account;
+  std::optional<UUID> found;
+  for (const auto& a : store_->accounts())
+    if (a.label == label) {
+      // A label two accounts share names neither for sure.
+      if (found) return std::nullopt;
+      found = a.id;
+    }
+  return found;
+}
+
+std::optional<FriendlyError::Message> AppSheetStore::problem(const MailAccount& account) const {
+  const auto& problems = store_->backupProblems();
+  auto byID = problems.find(qs(account.id.string()));
+  if (byID != problems.end()) return *byID;
+  if (!labelIsUnique(account)) return std::nullopt;
+  auto byLabel = problems.find(qs(account.label));
+  if (byLabel != problems.end()) return *byLabel;
+  return std::nullopt;
+}
+
+std::optional<BackupLedgerLine> AppSheetStore::ledgerLine(const MailAccount& account,
+                                                          const std::string& mailbox) const {
+  const auto& ledger = store_->ledger();
+  auto line = [](const LedgerLine& l) {
+    return BackupLedgerLine{l.running, l.done, l.total, l.finished, l.newMessages};
+  };
+  auto byID = ledger.find(qs(account.id.string() + "/" + mailbox));
+  if (byID != ledger.end()) return line(*byID);
+  if (!labelIsUnique(account)) return std::nullopt;
+  auto byDir = ledger.find(qs(account.directoryName() + "/" + mailbox));
+  if (byDir != ledger.end()) return line(*byDir);
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------- the vault
+
+std::int64_t AppSheetStore::count(const std::string& accountDirectory, const std::string& folderDirectory) const {
+  return store_->count(qs(accountDirectory), qs(folderDirectory));
+}
+
+AccountSyncState AppSheetStore::loadSync(const MailAccount& account) const {
+  return store_->layout().loadSync(account);
+}
+
+std::int64_t AppSheetStore::importedCount() const {
+  std::int64_t n = 0;
+  for (const auto& r : store_->records()) n += r.account == "Imported";
+  return n;
+}
+
+bool AppSheetStore::hasImported() const { return store_->archiveAccounts().contains("Imported"); }
 
 QString AppSheetStore::vaultRoot() const { return QString::fromStdString(store_->layout().root.string()); }
 QString AppSheetStore::vaultSummary() const { return store_->vaultSummary(); }
@@ -86,7 +152,59 @@ std::optional<QString> AppSheetStore::changeArchiveRoot(const QString& path) {
   return QStringLiteral("A backup, release or import is still running. Move the vault when it has finished.");
 }
 
+// ---------------------------------------------------------------- free-up
+
+FreeUpState AppSheetStore::cleanupState() const {
+  const CleanupModel& m = store_->cleanup();
+  FreeUpState s;
+  s.stage = FreeUpStage(int(m.stage()));
+  s.plan = m.plan();
+  s.checked = m.checked();
+  s.busy = m.busy();
+  s.error = m.error();
+  if (auto r = m.released()) s.released = std::pair<std::int64_t, std::int64_t>(r->done, r->total);
+  if (m.result()) s.result = m.result()->toStdString();
+  s.releasedUIDs = m.releasedUIDs();
+  return s;
+}
+
+void AppSheetStore::checkCleanup(const MailAccount& account, const std::string& mailbox, Date before) {
+  store_->checkCleanup(account, qs(mailbox), before);
+}
+void AppSheetStore::runCleanup(const MailAccount& account) { store_->runCleanup(account); }
+void AppSheetStore::cancelCleanup() { store_->cancelCleanup(); }
+void AppSheetStore::resetCleanup() { store_->resetCleanup(); }
+void AppSheetStore::setCleanupStage(FreeUpStage stage) { store_->cleanup().setStage(CleanupStage(int(stage))); }
+
+// ---------------------------------------------------------------- presenting
+
 void AppSheetStore::setShowAddAccount() { store_->setShowAddAccount(true); }
 void AppSheetStore::setShowWelcome() { store_->setShowWelcome(true); }
+
+void AppSheetStore::requestAddAccount() {
+  // The store owns the timer: the ledger has gone by the time it fires.
+  AppStore* store = store_;
+  QTimer::singleShot(300, store, [store] { store->setShowAddAccount(true); });
+}
+
+QString AppSheetStore::ago(Date date) const {
+  const QString text = Fmt::ago(date);
+  return text.isEmpty() ? SheetStore::ago(date) : text;
+}
+
+QString AppSheetStore::providerSymbol(const std::string& provider) const {
+  const QString symbol = ProviderPreset::named(qs(provider)).symbol;
+  return symbol.isEmpty() ? SheetStore::providerSymbol(provider) : symbol;
+}
+
+// ---------------------------------------------------------------- factories
+
+QDialog* makeFreeUpSheet(AppStore& store, QWidget* window) {
+  return new FreeUpSpaceSheet(AppSheetStore::of(store), window);
+}
+
+QDialog* makeBackupLedger(AppStore& store, QWidget* window) {
+  return new BackupLedgerSheet(AppSheetStore::of(store), window);
+}
 
 } // namespace bx

@@ -4,6 +4,9 @@
 
 #include <QPointer>
 
+class QDialog;
+class QWidget;
+
 namespace bx {
 
 class AppStore;
@@ -21,22 +24,57 @@ public:
   void addAccount(const MailAccount& account, const std::string& password) override;
   void updateAccount(const MailAccount& account) override;
   void removeAccount(const MailAccount& account) override;
+  bool accountBusy(const UUID& id) const override;
+
   // A backup asked for while one runs starts when that one ends, so a new
   // account's first backup is never lost to a busy vault.
   void backUpNow(const std::optional<MailAccount>& only) override;
-  bool accountBusy(const UUID& id) const override;
+  void stopBackup() override;
+  bool backupRunning() const override;
+  QString runningAccountLabel() const override;
+  std::optional<UUID> runningAccountID() const override;
+  QString phase() const override;
+  std::optional<QString> lastMessage() const override;
+  std::optional<Date> lastFinished() const override;
+  std::optional<FriendlyError::Message> problem(const MailAccount& account) const override;
+  std::optional<BackupLedgerLine> ledgerLine(const MailAccount& account, const std::string& mailbox) const override;
+
+  std::int64_t count(const std::string& accountDirectory, const std::string& folderDirectory) const override;
+  AccountSyncState loadSync(const MailAccount& account) const override;
+  std::int64_t importedCount() const override;
+  bool hasImported() const override;
   QString vaultRoot() const override;
   QString vaultSummary() const override;
   void openArchiveInFinder() override;
   std::optional<QString> changeArchiveRoot(const QString& path) override;
+
+  FreeUpState cleanupState() const override;
+  void checkCleanup(const MailAccount& account, const std::string& mailbox, Date before) override;
+  void runCleanup(const MailAccount& account) override;
+  void cancelCleanup() override;
+  void resetCleanup() override;
+  void setCleanupStage(FreeUpStage stage) override;
+
   void setShowAddAccount() override;
   void setShowWelcome() override;
+  void requestAddAccount() override;
+  QString ago(Date date) const override;
+  QString providerSymbol(const std::string& provider) const override;
+
   // Backups asked for during a run, still waiting for it to end.
   size_t queuedBackups() const { return queued_.size(); }
 
 private:
+  bool labelIsUnique(const MailAccount& account) const;
+
   QPointer<AppStore> store_;
   std::vector<std::optional<MailAccount>> queued_;
+  bool wasRunning_ = false;
 };
+
+// A new free-up sheet or backup ledger over the store, for the main window
+// to show while its flag is up.
+QDialog* makeFreeUpSheet(AppStore& store, QWidget* window);
+QDialog* makeBackupLedger(AppStore& store, QWidget* window);
 
 } // namespace bx

@@ -4,7 +4,9 @@
 #include "Platform/PlatformText.h"
 #include "Sheets/FreeUpSheetParts.h"
 #include "Sheets/SheetHeader.h"
+#include "Sheets/SheetTransitions.h"
 #include "Sheets/FreeUpText.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 #include "Vault/FileNames.h"
 #include "Views/Hairline.h"
@@ -63,8 +65,7 @@ LedgerFolderLine::LedgerFolderLine(const QString& shownName, QWidget* parent) : 
   row->setSpacing(8);
   name_ = text(shownName, Theme::Font::body(), Theme::ink, this);
   name_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  count_ = text({}, mono(11.5, QFont::Medium), Theme::ink, this);
-  count_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  count_ = new RollingCount(mono(11.5, QFont::Medium), Theme::ink, this);
   auto* status = new QWidget(this);
   status->setFixedWidth(110);
   auto* sl = new QHBoxLayout(status);
@@ -87,13 +88,19 @@ LedgerFolderLine::LedgerFolderLine(const QString& shownName, QWidget* parent) : 
 }
 
 void LedgerFolderLine::update(std::int64_t count, const LedgerStatus& status) {
-  count_->setText(FreeUpText::grouped(count));
+  count_->setValue(count);
   status_->setText(status.text);
   status_->setColor(status.color);
   check_->setColor(status.color);
   check_->setVisible(status.checkmark);
-  bar_->setVisible(status.progress.has_value());
+  const bool bar = status.progress.has_value();
   if (status.progress) bar_->setValue(*status.progress);
+  if (barShown_ == bar) return;
+  const bool animate = barShown_.has_value();
+  barShown_ = bar;
+  if (!animate) bar_->setVisible(bar);
+  else if (bar) transitionIn(bar_, Transition::opacity(), motion(Motion::spring));
+  else transitionOut(bar_, Transition::opacity(), motion(Motion::spring));
 }
 
 QString LedgerFolderLine::shownName() const { return name_->text(); }
@@ -105,8 +112,8 @@ ProgressLine* LedgerFolderLine::progress() const { return bar_->isHidden() ? nul
 
 // ---------------------------------------------------------------- account card
 
-LedgerAccountCard::LedgerAccountCard(BackupLedgerHost* host, const MailAccount& account, QWidget* parent)
-    : ThemedWidget(parent), host_(host), account_(account) {
+LedgerAccountCard::LedgerAccountCard(SheetStore* store, const MailAccount& account, QWidget* parent)
+    : ThemedWidget(parent), store_(store), account_(account) {
   auto* col = new QVBoxLayout(this);
   col->setContentsMargins(0, 0, 0, 0);
   col->setSpacing(0);
@@ -115,7 +122,7 @@ LedgerAccountCard::LedgerAccountCard(BackupLedgerHost* host, const MailAccount& 
   auto* hl = new QHBoxLayout(head);
   hl->setContentsMargins(14, 10, 14, 10);
   hl->setSpacing(8);
-  symbol_ = new SymbolView(host->providerSymbol(account.provider), 12, Theme::ink2, head);
+  symbol_ = new SymbolView(store->providerSymbol(account.provider), 12, Theme::ink2, head);
   label_ = text({}, Theme::Font::headline(), Theme::ink, head);
   label_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   user_ = text({}, mono(10), Theme::ink3, head);
@@ -132,7 +139,7 @@ LedgerAccountCard::LedgerAccountCard(BackupLedgerHost* host, const MailAccount& 
   hl->addWidget(backUp_, 0, Qt::AlignVCenter);
   hairline(head, Qt::BottomEdge, Theme::rule);
   col->addWidget(head);
-  connect(backUp_, &VaultButton::clicked, this, [this] { host_->backUpNow(account_); });
+  connect(backUp_, &VaultButton::clicked, this, [this] { store_->backUpNow(account_); });
 
   problem_ = new NoteSlot(this);
   problem_->layout()->setContentsMargins(10, 10, 10, 10);
@@ -156,12 +163,12 @@ LedgerAccountCard::LedgerAccountCard(BackupLedgerHost* host, const MailAccount& 
 }
 
 void LedgerAccountCard::reloadSync() {
-  sync_ = host_->loadSync(account_);
+  sync_ = store_->loadSync(account_);
   refresh(account_);
 }
 
 bool LedgerAccountCard::busy() const {
-  return host_->backupRunning() && host_->runningAccountID() == std::optional<UUID>(account_.id);
+  return store_->backupRunning() && store_->runningAccountID() == std::optional<UUID>(account_.id);
 }
 
 std::pair<std::string, std::string> LedgerAccountCard::countKey(const std::string& mailbox) const {
@@ -192,29 +199,36 @@ std::pair<std::string, std::string> LedgerAccountCard::countKey(const std::strin
 
 void LedgerAccountCard::refresh(const MailAccount& account) {
   account_ = account;
-  symbol_->setSymbol(host_->providerSymbol(account.provider));
+  symbol_->setSymbol(store_->providerSymbol(account.provider));
   label_->setText(qs(account.label));
   user_->setText(qs(account.username));
   const bool isBusy = busy();
   phase_->setVisible(isBusy);
   last_->setVisible(!isBusy);
   backUp_->setVisible(!isBusy);
-  if (isBusy) phase_->setText(host_->phase());
-  last_->setText(account.lastBackup ? "checked " + host_->ago(*account.lastBackup) : QString("never backed up"));
-  backUp_->setEnabled(!host_->backupRunning());
+  if (shownBusy_ && *shownBusy_ != isBusy) {
+    // Idle and running trade places by fading.
+    const Animation animation = motion(Motion::spring);
+    for (QWidget* w : isBusy ? QList<QWidget*>{phase_} : QList<QWidget*>{last_, backUp_})
+      transitionIn(w, Transition::opacity(), animation);
+  }
+  shownBusy_ = isBusy;
+  if (isBusy) phase_->setText(store_->phase());
+  last_->setText(account.lastBackup ? "checked " + store_->ago(*account.lastBackup) : QString("never backed up"));
+  backUp_->setEnabled(!store_->backupRunning());
 
-  if (auto p = host_->problem(account))
+  if (auto p = store_->problem(account))
     problem_->show(SafetyNote::Tone::Caution, "exclamationmark.triangle", qs(p->title), qs(p->advice));
   else
     problem_->clear();
 
-  const auto agoFn = [this](Date d) { return host_->ago(d); };
+  const auto agoFn = [this](Date d) { return store_->ago(d); };
   for (const auto& [name, line] : lineByName_) {
     const auto sync = sync_.folders.find(name);
     const std::optional<Date> lastRun = sync != sync_.folders.end() ? sync->second.lastRun : std::nullopt;
     const auto [accountDir, folderDir] = countKey(name);
-    line->update(host_->count(accountDir, folderDir),
-                 LedgerStatus::of(host_->ledgerLine(account, name), lastRun, agoFn));
+    line->update(store_->count(accountDir, folderDir),
+                 LedgerStatus::of(store_->ledgerLine(account, name), lastRun, agoFn));
   }
 }
 
@@ -237,7 +251,7 @@ public:
 
 }  // namespace
 
-BackupLedgerSheet::BackupLedgerSheet(BackupLedgerHost* host, QWidget* parent) : QDialog(parent), host_(host) {
+BackupLedgerSheet::BackupLedgerSheet(SheetStore* store, QWidget* parent) : QDialog(parent), store_(store) {
   setWindowModality(Qt::WindowModal);
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle("Backup Ledger");
@@ -275,7 +289,7 @@ BackupLedgerSheet::BackupLedgerSheet(BackupLedgerHost* host, QWidget* parent) : 
                           "Connect an account to start filling the vault.", {addAccount_}, content);
   empty_->setFixedHeight(220);
   connect(addAccount_, &VaultButton::clicked, this, [this] {
-    host_->requestAddAccount();
+    store_->requestAddAccount();
     close();
   });
   body_->addWidget(empty_);
@@ -316,18 +330,18 @@ BackupLedgerSheet::BackupLedgerSheet(BackupLedgerHost* host, QWidget* parent) : 
   fl->addWidget(close_);
   outer->addWidget(footer);
 
-  connect(show_, &VaultButton::clicked, this, [this] { host_->openArchiveInFinder(); });
-  connect(stop_, &VaultButton::clicked, this, [this] { host_->stopBackup(); });
-  connect(backUpAll_, &VaultButton::clicked, this, [this] { host_->backUpNow(std::nullopt); });
+  connect(show_, &VaultButton::clicked, this, [this] { store_->openArchiveInFinder(); });
+  connect(stop_, &VaultButton::clicked, this, [this] { store_->stopBackup(); });
+  connect(backUpAll_, &VaultButton::clicked, this, [this] { store_->backUpNow(std::nullopt); });
   connect(close_, &VaultButton::clicked, this, [this] { close(); });
 
-  connect(host_, &BackupLedgerHost::changed, this, &BackupLedgerSheet::refresh);
-  connect(host_, &BackupLedgerHost::runEnded, this, [this] {
+  connect(store_, &SheetStore::ledgerChanged, this, &BackupLedgerSheet::refresh);
+  connect(store_, &SheetStore::backupRunEnded, this, [this] {
     for (auto* c : cards_) c->reloadSync();
     refresh();
   });
   connect(&Appearance::shared(), &Appearance::changed, this, [this] { refresh(); });
-  shownFinish_ = host_->lastFinished();
+  shownFinish_ = store_->lastFinished();
   rebuildCards();
   refresh();
 }
@@ -338,11 +352,11 @@ QString BackupLedgerSheet::statusTitle(bool running, const QString& account, con
 }
 
 QString BackupLedgerSheet::statusTitle() const {
-  return statusTitle(host_->backupRunning(), host_->runningAccountLabel(), host_->lastMessage());
+  return statusTitle(store_->backupRunning(), store_->runningAccountLabel(), store_->lastMessage());
 }
 
 bool BackupLedgerSheet::cardsMatch() const {
-  const auto accounts = host_->accounts();
+  const auto accounts = store_->accounts();
   if (accounts.size() != std::size_t(cards_.size())) return false;
   for (std::size_t i = 0; i < accounts.size(); ++i) {
     const MailAccount& a = cards_[int(i)]->account();
@@ -359,11 +373,11 @@ void BackupLedgerSheet::rebuildCards() {
   }
   cards_.clear();
   int at = 0;
-  for (const auto& a : host_->accounts()) {
+  for (const auto& a : store_->accounts()) {
     auto* card = new CardFrame(body_->parentWidget());
     auto* cl = new QVBoxLayout(card);
     cl->setContentsMargins(0, 0, 0, 0);
-    auto* inner = new LedgerAccountCard(host_, a, card);
+    auto* inner = new LedgerAccountCard(store_, a, card);
     cl->addWidget(inner);
     body_->insertWidget(at++, card);
     cards_.append(inner);
@@ -380,26 +394,35 @@ void BackupLedgerSheet::refresh() {
   setPalette(pal);
 
   if (!cardsMatch()) rebuildCards();
-  const auto accounts = host_->accounts();
+  const auto accounts = store_->accounts();
   for (std::size_t i = 0; i < accounts.size() && i < std::size_t(cards_.size()); ++i)
     cards_[int(i)]->refresh(accounts[i]);
 
-  const bool running = host_->backupRunning();
+  const bool running = store_->backupRunning();
   header_->setTitle(statusTitle());
-  header_->setSubtitle(host_->vaultSummary());
+  header_->setSubtitle(store_->vaultSummary());
   spinner_->setVisible(running);
   shield_->setVisible(!running);
+  stop_->setVisible(running);
+  backUpAll_->setVisible(!running);
+  if (shownRunning_ && *shownRunning_ != running) {
+    // Idle and running trade places by fading.
+    const Animation animation = motion(Motion::spring);
+    transitionIn(running ? static_cast<QWidget*>(spinner_) : shield_, Transition::opacity(), animation);
+    transitionIn(running ? stop_ : backUpAll_, Transition::opacity(), animation);
+  }
+  shownRunning_ = running;
   // The shield bounces once for every run that ends.
-  if (host_->lastFinished() != shownFinish_) {
-    if (shownFinish_ || host_->lastFinished()) bounceSymbol(shield_);
-    shownFinish_ = host_->lastFinished();
+  if (store_->lastFinished() != shownFinish_) {
+    if (shownFinish_ || store_->lastFinished()) bounceSymbol(shield_);
+    shownFinish_ = store_->lastFinished();
   }
 
   empty_->setVisible(accounts.empty());
-  imported_->setVisible(host_->hasImported());
-  importedCount_->setText(FreeUpText::grouped(host_->importedCount()));
+  imported_->setVisible(store_->hasImported());
+  importedCount_->setText(FreeUpText::grouped(store_->importedCount()));
 
-  const QString full = FreeUpText::tildePath(host_->vaultPath(), QDir::homePath());
+  const QString full = FreeUpText::tildePath(store_->vaultRoot(), QDir::homePath());
   path_->setText(full);
   path_->setToolTip(full);
   {
@@ -408,8 +431,6 @@ void BackupLedgerSheet::refresh() {
     const int w = std::max(40, width() - 330);
     path_->setText(fm.elidedText(full, Qt::ElideMiddle, w));
   }
-  stop_->setVisible(running);
-  backUpAll_->setVisible(!running);
   backUpAll_->setEnabled(!accounts.empty());
 }
 

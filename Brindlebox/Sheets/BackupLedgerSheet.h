@@ -4,7 +4,7 @@
 // backs up all or one account, stops a run, opens the vault folder, closes.
 // A window-modal dialog shown with show(); Return presses "Close", Escape
 // closes. Closing never stops a backup.
-#include "Sheets/BackupLedgerHost.h"
+#include "Sheets/SheetStore.h"
 #include "Theme/ThemeColor.h"
 #include "Views/ThemedWidget.h"
 
@@ -21,6 +21,7 @@ namespace bx {
 
 class NoteSlot;
 class ProgressLine;
+class RollingCount;
 class SheetHeader;
 class SmallSpinner;
 class SymbolView;
@@ -54,16 +55,17 @@ public:
 
 private:
   TextBlock* name_;
-  TextBlock* count_;
+  RollingCount* count_;
   SymbolView* check_;
   TextBlock* status_;
   ProgressLine* bar_;
+  std::optional<bool> barShown_;
 };
 
 class LedgerAccountCard : public ThemedWidget {
   Q_OBJECT
 public:
-  LedgerAccountCard(BackupLedgerHost* host, const MailAccount& account, QWidget* parent = nullptr);
+  LedgerAccountCard(SheetStore* store, const MailAccount& account, QWidget* parent = nullptr);
 
   // Reads the account's sync file again (when built and when a run ends).
   void reloadSync();
@@ -80,7 +82,7 @@ public:
   std::pair<std::string, std::string> countKey(const std::string& mailbox) const;
 
 private:
-  BackupLedgerHost* host_;
+  SheetStore* store_;
   MailAccount account_;
   AccountSyncState sync_;
   SymbolView* symbol_;
@@ -92,12 +94,13 @@ private:
   NoteSlot* problem_;
   QVBoxLayout* lines_;
   std::map<std::string, LedgerFolderLine*> lineByName_;
+  std::optional<bool> shownBusy_;
 };
 
 class BackupLedgerSheet : public QDialog {
   Q_OBJECT
 public:
-  explicit BackupLedgerSheet(BackupLedgerHost* host, QWidget* parent = nullptr);
+  explicit BackupLedgerSheet(SheetStore* store, QWidget* parent = nullptr);
 
   QString statusTitle() const;
   static QString statusTitle(bool running, const QString& account, const std::optional<QString>& lastMessage);
@@ -123,8 +126,9 @@ private:
   void rebuildCards();
   bool cardsMatch() const;
 
-  BackupLedgerHost* host_;
+  SheetStore* store_;
   std::optional<Date> shownFinish_;
+  std::optional<bool> shownRunning_;
   SheetHeader* header_;
   SmallSpinner* spinner_;
   SymbolView* shield_;

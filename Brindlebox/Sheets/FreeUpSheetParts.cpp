@@ -1,5 +1,6 @@
 #include "Sheets/FreeUpSheetParts.h"
 
+#include "Sheets/FreeUpText.h"
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
 #include "Views/Leader.h"
@@ -12,6 +13,9 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <QtMath>
+
+#include <algorithm>
 #include <cmath>
 
 namespace bx {
@@ -37,6 +41,69 @@ void bounceSymbol(SymbolView* symbol) {
   });
   QObject::connect(anim, &QVariantAnimation::finished, symbol, [symbol] { symbol->setScaleFactor(1.0); });
   anim->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+// ---------------------------------------------------------------- rolling count
+
+RollingCount::RollingCount(const QFont& font, const ThemeColor& color, QWidget* parent)
+    : ThemedWidget(parent), font_(font), color_(color), roll_(1) {
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  connect(&roll_, &AnimatedValue::changed, this, [this] { update(); });
+}
+
+void RollingCount::setValue(std::int64_t value) {
+  if (value_ == value) return;
+  const bool roll = value_.has_value() && isVisible();
+  up_ = !value_ || value > *value_;
+  value_ = value;
+  old_ = text_;
+  text_ = FreeUpText::grouped(value);
+  updateGeometry();
+  if (roll) {
+    roll_.setValue(0);
+    roll_.animateTo(1, motion(Motion::snappy));
+  } else {
+    roll_.setValue(1);
+  }
+  update();
+}
+
+QSize RollingCount::sizeHint() const {
+  const QFontMetricsF fm(font_);
+  return QSize(qCeil(fm.horizontalAdvance(text_)), qCeil(fm.height()));
+}
+
+void RollingCount::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setFont(font_);
+  p.setPen(color_.resolved());
+  const QFontMetricsF fm(font_);
+  const double t = roll_.value();
+  const double base = fm.ascent();
+  const double travel = fm.height() * 0.8 * (up_ ? 1 : -1);
+  // Digits line up from the right, so a number that grows a digit rolls
+  // only where it changed.
+  const qsizetype n = t >= 1 ? text_.size() : std::max(text_.size(), old_.size());
+  double x = width();
+  for (qsizetype i = 0; i < n; ++i) {
+    const QChar now = i < text_.size() ? text_[text_.size() - 1 - i] : QChar();
+    const QChar was = i < old_.size() ? old_[old_.size() - 1 - i] : QChar();
+    x -= fm.horizontalAdvance(now.isNull() ? was : now);
+    if (t >= 1 || now == was) {
+      p.setOpacity(1);
+      if (!now.isNull()) p.drawText(QPointF(x, base), QString(now));
+      continue;
+    }
+    if (!was.isNull()) {
+      p.setOpacity(std::clamp(1 - t, 0.0, 1.0));
+      p.drawText(QPointF(x, base - travel * t), QString(was));
+    }
+    if (!now.isNull()) {
+      p.setOpacity(std::clamp(t, 0.0, 1.0));
+      p.drawText(QPointF(x, base + travel * (1 - t)), QString(now));
+    }
+  }
 }
 
 // ---------------------------------------------------------------- spinner

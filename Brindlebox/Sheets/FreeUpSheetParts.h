@@ -11,6 +11,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstdint>
+#include <optional>
+
 class QHBoxLayout;
 class QVBoxLayout;
 
@@ -60,6 +63,32 @@ public:
 private:
   TextBlock* label_;
   TextBlock* value_;
+};
+
+// A whole number with digit grouping whose changed digits roll when it
+// changes on screen: the old ones rise and fade as the new ones come up from
+// below (the other way round for a smaller number).
+class RollingCount : public ThemedWidget {
+  Q_OBJECT
+public:
+  RollingCount(const QFont& font, const ThemeColor& color, QWidget* parent = nullptr);
+  void setValue(std::int64_t value);
+  QString text() const { return text_; }
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+
+private:
+  QFont font_;
+  ThemeColor color_;
+  std::optional<std::int64_t> value_;
+  QString text_;
+  QString old_;
+  bool up_ = true;
+  AnimatedValue roll_;
 };
 
 // A slot holding at most one SafetyNote, rebuilt only when its texts change.

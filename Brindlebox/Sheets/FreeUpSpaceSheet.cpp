@@ -4,6 +4,7 @@
 #include "Platform/Appearance.h"
 #include "Sheets/FreeUpSheetParts.h"
 #include "Sheets/SheetHeader.h"
+#include "Sheets/SheetTransitions.h"
 #include "Sheets/FreeUpText.h"
 #include "Sheets/VerifyLedger.h"
 #include "Theme/Motion.h"
@@ -19,7 +20,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,7 +27,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPropertyAnimation>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -76,19 +75,11 @@ QStringList accountTitles(const std::vector<MailAccount>& accounts) {
   return out;
 }
 
-// A stage comes in by fading up, with the spring's timing (the fade's
-// under Reduce Motion).
-void fadeIn(QWidget* page) {
-  if (Motion::isInstant()) return;
-  auto* effect = new QGraphicsOpacityEffect(page);
-  effect->setOpacity(0);
-  page->setGraphicsEffect(effect);
-  auto* anim = new QPropertyAnimation(effect, "opacity", page);
-  anim->setDuration(motion(Motion::spring).durationMs());
-  anim->setStartValue(0.0);
-  anim->setEndValue(1.0);
-  QObject::connect(anim, &QPropertyAnimation::finished, page, [page] { page->setGraphicsEffect(nullptr); });
-  anim->start(QAbstractAnimation::DeleteWhenStopped);
+// How a stage comes and goes: the done stage grows from slightly smaller,
+// the others rise from 8 px below; both fade.
+Transition stageTransition(int index) {
+  const Transition t = index == 3 ? Transition::scaled(0.92) : Transition::fromBelow(8);
+  return t.unlessReduced();
 }
 
 QString pluralKept(std::int64_t n) {
@@ -100,8 +91,8 @@ QString pluralKept(std::int64_t n) {
 
 // ---------------------------------------------------------------- construction
 
-FreeUpSpaceSheet::FreeUpSpaceSheet(FreeUpSheetHost* host, QWidget* parent)
-    : QDialog(parent), host_(host), preset_(initialYears) {
+FreeUpSpaceSheet::FreeUpSpaceSheet(SheetStore* store, QWidget* parent)
+    : QDialog(parent), store_(store), preset_(initialYears) {
   before_ = FreeUpText::yearsBefore(std::chrono::system_clock::now(), initialYears);
   setWindowModality(Qt::WindowModal);
   setAttribute(Qt::WA_DeleteOnClose);
@@ -126,15 +117,15 @@ FreeUpSpaceSheet::FreeUpSpaceSheet(FreeUpSheetHost* host, QWidget* parent)
   buildFooter(outer);
 
   // On appear: the first account and its first chosen folder.
-  const auto accounts = host_->accounts();
+  const auto accounts = store_->accounts();
   if (!accountID_ && !accounts.empty()) accountID_ = accounts.front().id;
   if (mailbox_.empty()) {
     const auto a = account();
     mailbox_ = a && !a->folders.empty() ? a->folders.front() : "INBOX";
   }
 
-  connect(host_, &FreeUpSheetHost::stateChanged, this, &FreeUpSpaceSheet::refresh);
-  connect(host_, &FreeUpSheetHost::accountsChanged, this, [this] {
+  connect(store_, &SheetStore::cleanupChanged, this, &FreeUpSpaceSheet::refresh);
+  connect(store_, &SheetStore::accountsChanged, this, [this] {
     fillPickers();
     refresh();
   });
@@ -350,6 +341,11 @@ QWidget* FreeUpSpaceSheet::buildRelease() {
   confirmField_->setProperty("demoAnchor", "confirmField");
   fieldRow->addWidget(confirmField_);
   check_ = new SymbolView("checkmark.circle.fill", 13, Theme::seal, confirmBox_);
+  // Keeps its place while hidden, so the field does not move as it comes.
+  QSizePolicy keep = check_->sizePolicy();
+  keep.setRetainSizeWhenHidden(true);
+  check_->setSizePolicy(keep);
+  check_->hide();
   fieldRow->addWidget(check_);
   fieldRow->addStretch(1);
   cb->addLayout(fieldRow);
@@ -373,6 +369,7 @@ QWidget* FreeUpSpaceSheet::buildRelease() {
   pv->addLayout(ph);
   progressLine_ = new ProgressLine(0, Theme::danger.opacity(0.8), 3, progressBox_);
   pv->addWidget(progressLine_);
+  progressBox_->hide();
   col->addWidget(progressBox_);
 
   accountGone_ = new NoteSlot(page);
@@ -438,7 +435,7 @@ void FreeUpSpaceSheet::buildFooter(QVBoxLayout* outer) {
   connect(verifyCopies_, &VaultButton::clicked, this, &FreeUpSpaceSheet::verifyCopies);
   connect(verifyLeading_, &VaultButton::clicked, this, &FreeUpSpaceSheet::pressLeading);
   connect(releaseLeading_, &VaultButton::clicked, this, &FreeUpSpaceSheet::pressLeading);
-  connect(continue_, &VaultButton::clicked, this, [this] { host_->setStage(FreeUpStage::release); });
+  connect(continue_, &VaultButton::clicked, this, [this] { store_->setCleanupStage(FreeUpStage::release); });
   connect(release_, &VaultButton::clicked, this, &FreeUpSpaceSheet::pressRelease);
   connect(done_, &VaultButton::clicked, this, [this] { close(); });
 }
@@ -446,7 +443,7 @@ void FreeUpSpaceSheet::buildFooter(QVBoxLayout* outer) {
 // ---------------------------------------------------------------- derived values
 
 std::optional<MailAccount> FreeUpSpaceSheet::account() const {
-  const auto accounts = host_->accounts();
+  const auto accounts = store_->accounts();
   if (accounts.empty()) return std::nullopt;
   if (accountID_)
     for (const auto& a : accounts)
@@ -456,17 +453,17 @@ std::optional<MailAccount> FreeUpSpaceSheet::account() const {
 
 std::optional<MailAccount> FreeUpSpaceSheet::planAccount() const {
   if (!planAccountID_) return account();
-  for (const auto& a : host_->accounts())
+  for (const auto& a : store_->accounts())
     if (a.id == *planAccountID_) return a;
   return std::nullopt;
 }
 
 bool FreeUpSpaceSheet::planAccountGone() const { return planAccountID_ && !planAccount(); }
 
-int FreeUpSpaceSheet::stageIndex() const { return int(host_->state().stage); }
+int FreeUpSpaceSheet::stageIndex() const { return int(store_->cleanupState().stage); }
 
 QString FreeUpSpaceSheet::title() const {
-  switch (host_->state().stage) {
+  switch (store_->cleanupState().stage) {
   case FreeUpStage::choose: return "Choose what to release";
   case FreeUpStage::verify: return "Verifying every copy";
   case FreeUpStage::release: return "Release from the server";
@@ -476,7 +473,7 @@ QString FreeUpSpaceSheet::title() const {
 }
 
 QString FreeUpSpaceSheet::subtitle() const {
-  const FreeUpState s = host_->state();
+  const FreeUpState s = store_->cleanupState();
   switch (s.stage) {
   case FreeUpStage::choose: return "Nothing on the server changes until step 3.";
   case FreeUpStage::verify:
@@ -488,7 +485,7 @@ QString FreeUpSpaceSheet::subtitle() const {
 }
 
 QString FreeUpSpaceSheet::phrase() const {
-  const FreeUpState s = host_->state();
+  const FreeUpState s = store_->cleanupState();
   return FreeUpText::phrase(s.plan ? std::int64_t(s.plan->verified().size()) : 0);
 }
 
@@ -537,7 +534,7 @@ QWidget* FreeUpSpaceSheet::checkMark() const { return check_->isHidden() ? nullp
 
 void FreeUpSpaceSheet::fillPickers() {
   fillingPickers_ = true;
-  const auto accounts = host_->accounts();
+  const auto accounts = store_->accounts();
   const QStringList titles = accountTitles(accounts);
   accountPicker_->clear();
   for (std::size_t i = 0; i < accounts.size(); ++i)
@@ -562,7 +559,7 @@ void FreeUpSpaceSheet::fillPickers() {
 }
 
 void FreeUpSpaceSheet::pickAccount(int index) {
-  const auto accounts = host_->accounts();
+  const auto accounts = store_->accounts();
   if (index < 0 || std::size_t(index) >= accounts.size()) return;
   accountID_ = accounts[std::size_t(index)].id;
   const auto a = account();
@@ -583,22 +580,22 @@ void FreeUpSpaceSheet::verifyCopies() {
   confirmation_.clear();
   confirmField_->clear();
   planAccountID_ = a->id;
-  host_->checkCleanup(*a, mailbox_, before_);
+  store_->checkCleanup(*a, mailbox_, before_);
 }
 
 void FreeUpSpaceSheet::pressLeading() {
-  const FreeUpState s = host_->state();
+  const FreeUpState s = store_->cleanupState();
   if (s.busy) {
-    host_->cancelCleanup();
+    store_->cancelCleanup();
   } else if (s.stage == FreeUpStage::verify) {
-    host_->resetCleanup();
+    store_->resetCleanup();
   } else if (s.stage == FreeUpStage::release) {
-    host_->setStage(FreeUpStage::verify);
+    store_->setCleanupStage(FreeUpStage::verify);
   }
 }
 
 void FreeUpSpaceSheet::pressRelease() {
-  const FreeUpState s = host_->state();
+  const FreeUpState s = store_->cleanupState();
   if (!matches() || s.busy || s.released || !s.plan) return;
   if (followsTyping_) return;
   // The release goes to the account the plan was made for, never to
@@ -608,14 +605,14 @@ void FreeUpSpaceSheet::pressRelease() {
     refresh();
     return;
   }
-  host_->runCleanup(*a);
+  store_->runCleanup(*a);
 }
 
 // ---------------------------------------------------------------- drawing
 
 void FreeUpSpaceSheet::refresh() {
   if (closing_) return;
-  const FreeUpState s = host_->state();
+  const FreeUpState s = store_->cleanupState();
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Theme::panel.resolved());
   pal.setColor(QPalette::WindowText, Theme::ink.resolved());
@@ -631,8 +628,10 @@ void FreeUpSpaceSheet::refresh() {
   header_->setSubtitle(subtitle());
   rail_->setIndex(stageIndex());
   if (stages_->currentIndex() != stageIndex()) {
+    const Animation animation = motion(Motion::spring);
+    transitionOutPicture(stages_->currentWidget(), stages_, stageTransition(stages_->currentIndex()), animation);
     stages_->setCurrentIndex(stageIndex());
-    fadeIn(stages_->currentWidget());
+    transitionIn(stages_->currentWidget(), stageTransition(stageIndex()), animation);
     if (s.stage == FreeUpStage::done) bounceSymbol(doneShield_);
   }
   refreshChoose(s);
@@ -743,7 +742,12 @@ void FreeUpSpaceSheet::refreshRelease(const FreeUpState& s) {
   }
 
   confirmBox_->setVisible(!s.released);
-  progressBox_->setVisible(s.released.has_value());
+  if (s.released.has_value() != progressShown_) {
+    progressShown_ = s.released.has_value();
+    const Transition t = Transition::fromBelow(8).unlessReduced();
+    if (progressShown_) transitionIn(progressBox_, t, motion(Motion::spring));
+    else progressBox_->hide();
+  }
   const QString ph = phrase();
   confirmText_->setText("Releasing permanently deletes these " + FreeUpText::grouped(count).toHtmlEscaped() +
                         " messages from the server (your provider may keep them in Trash for a while). Type <b>" +
@@ -753,7 +757,12 @@ void FreeUpSpaceSheet::refreshRelease(const FreeUpState& s) {
   confirmText_->setPalette(lp);
   confirmField_->setPlaceholderText(ph);
   if (confirmField_->text() != confirmation_) confirmField_->setText(confirmation_);
-  check_->setVisible(matches());
+  if (matches() != checkShown_) {
+    checkShown_ = matches();
+    const Transition t = Transition::scaled(0.92).unlessReduced();
+    if (checkShown_) transitionIn(check_, t, motion(Motion::snappy));
+    else transitionOut(check_, t, motion(Motion::snappy));
+  }
   if (s.released) {
     const auto [doneN, total] = *s.released;
     progressTitle_->setText(s.busy ? QString::fromUtf8("Releasing\u2026") : QString("Released"));
@@ -834,7 +843,7 @@ void FreeUpSpaceSheet::keyPressEvent(QKeyEvent* e) {
       (key == Qt::Key_Enter && e->modifiers() == Qt::KeypadModifier)) {
     // The forward button of the stage; the release button has no key.
     VaultButton* target = nullptr;
-    switch (host_->state().stage) {
+    switch (store_->cleanupState().stage) {
     case FreeUpStage::choose: target = verifyCopies_; break;
     case FreeUpStage::verify: target = continue_; break;
     case FreeUpStage::release: break;
@@ -858,27 +867,27 @@ void FreeUpSpaceSheet::keyPressEvent(QKeyEvent* e) {
 
 void FreeUpSpaceSheet::reject() {
   // The window's own close request: refused while a release runs.
-  if (host_->state().releasing()) return;
+  if (store_->cleanupState().releasing()) return;
   QDialog::reject();
 }
 
 void FreeUpSpaceSheet::done(int r) {
-  if (host_->state().releasing()) return;
+  if (store_->cleanupState().releasing()) return;
   if (!closing_) {
     closing_ = true;
-    host_->resetCleanup();
+    store_->resetCleanup();
   }
   QDialog::done(r);
 }
 
 void FreeUpSpaceSheet::closeEvent(QCloseEvent* e) {
-  if (host_->state().releasing()) {
+  if (store_->cleanupState().releasing()) {
     e->ignore();
     return;
   }
   if (!closing_) {
     closing_ = true;
-    host_->resetCleanup();
+    store_->resetCleanup();
   }
   QDialog::closeEvent(e);
 }

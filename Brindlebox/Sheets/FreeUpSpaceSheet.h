@@ -1,7 +1,7 @@
 #pragma once
 // The sheet that frees space on a mail server in four stages: choose what to
 // release, verify every copy, release (after a typed confirmation), done.
-// The stage and everything the work produces come from the host's free-up
+// The stage and everything the work produces come from the store's free-up
 // state; the sheet keeps only the user's choices.
 //
 // A window-modal dialog shown with show(). The buttons are not push buttons,
@@ -9,7 +9,7 @@
 // forward button (the release button has no key), Escape its leading button,
 // and closes the sheet at the done stage. While a release runs the sheet
 // stays open until the release has ended.
-#include "Sheets/FreeUpSheetHost.h"
+#include "Sheets/SheetStore.h"
 #include "Util/UUID.h"
 
 #include <QDialog>
@@ -42,7 +42,7 @@ public:
   // The preset a new sheet starts with (the demo recording sets 5).
   static int initialYears;
 
-  explicit FreeUpSpaceSheet(FreeUpSheetHost* host, QWidget* parent = nullptr);
+  explicit FreeUpSpaceSheet(SheetStore* store, QWidget* parent = nullptr);
   ~FreeUpSpaceSheet() override;
 
   // The effective account: the picked one, else the first account.
@@ -128,7 +128,7 @@ private:
   std::optional<MailAccount> planAccount() const;
   bool planAccountGone() const;
 
-  FreeUpSheetHost* host_;
+  SheetStore* store_;
   // Copies DemoTyping; its release button never reaches the engine.
   bool followsTyping_ = false;
   std::optional<UUID> accountID_;
@@ -177,7 +177,9 @@ private:
   QLabel* confirmText_ = nullptr;
   QLineEdit* confirmField_ = nullptr;
   SymbolView* check_ = nullptr;
+  bool checkShown_ = false;
   QWidget* progressBox_ = nullptr;
+  bool progressShown_ = false;
   TextBlock* progressTitle_ = nullptr;
   TextBlock* progressCount_ = nullptr;
   ProgressLine* progressLine_ = nullptr;

@@ -1,11 +1,13 @@
 #include "Sheets/VerifyLedger.h"
 
+#include "Platform/ReduceMotion.h"
 #include "Sheets/FreeUpText.h"
 #include "Theme/Icons.h"
 #include "Theme/Theme.h"
 #include "Views/VaultCard.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -214,7 +216,7 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
     const QRectF box(r.left() + 12, r.center().y() - 5.5, 11, 11);
     p->save();
     p->translate(box.center());
-    if (model->showKept()) p->rotate(90);
+    p->rotate(motion_ ? motion_->chevronAngle : (model->showKept() ? 90 : 0));
     Icons::paint(*p, QRectF(-5.5, -5.5, 11, 11), "chevron.right", c);
     p->restore();
     p->setFont(withTracking(Theme::Font::label(), 0.8));
@@ -263,6 +265,17 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
   x += 70 + 12;
 
   const QRectF mark(x, y + (h - 12) / 2.0, 12, 12);
+  // A symbol that has just appeared fades in from slightly smaller.
+  const auto coming = [&] {
+    const double shown = motion_ ? motion_->entering.value(it->uid, 1.0) : 1.0;
+    if (shown >= 1) return;
+    p->setOpacity(std::clamp(shown, 0.0, 1.0));
+    if (motion_->reduce) return;
+    const double k = 0.92 + 0.08 * shown;
+    p->translate(mark.center());
+    p->scale(k, k);
+    p->translate(-mark.center());
+  };
   const int textX = x + 12 + 6;
   const int textW = std::max(0, r.right() - 12 - textX);
   const QRect textRect(textX, y, textW, h);
@@ -282,7 +295,10 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
     break;
   }
   case Kind::verified: {
+    p->save();
+    coming();
     Icons::paint(*p, mark, "checkmark.shield.fill", Theme::seal.resolved());
+    p->restore();
     p->setFont(small);
     p->setPen(Theme::ink2.resolved());
     p->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
@@ -291,7 +307,10 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
   }
   default: {
     const QColor c = Theme::caution.resolved();
+    p->save();
+    coming();
     Icons::paint(*p, mark, "arrow.uturn.backward.circle.fill", c);
+    p->restore();
     const QFont cap = Theme::Font::caption();
     p->setFont(cap);
     p->setPen(c);
@@ -308,11 +327,19 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
 // ---------------------------------------------------------------- view
 
 VerifyLedger::VerifyLedger(const CleanupPlan& plan, std::int64_t checked, bool showKept, QWidget* parent)
-    : QListView(parent), model_(new VerifyLedgerModel(this)), checked_(checked) {
+    : QListView(parent), model_(new VerifyLedgerModel(this)), checked_(checked), chevron_(showKept ? 90 : 0) {
   model_->setShowKept(showKept);
   model_->setPlan(plan);
   setModel(model_);
-  setItemDelegate(new VerifyLedgerDelegate(this));
+  motion_.chevronAngle = chevron_.value();
+  setItemDelegate(new VerifyLedgerDelegate(&motion_, this));
+  connect(&chevron_, &AnimatedValue::changed, this, [this](double angle) {
+    motion_.chevronAngle = angle;
+    if (!model_->kept().empty()) viewport()->update(visualRect(model_->index(0)));
+  });
+  clock_.start();
+  frames_.setInterval(16);
+  connect(&frames_, &QTimer::timeout, this, &VerifyLedger::tick);
   setUniformItemSizes(true);
   setFrameShape(QFrame::NoFrame);
   setSelectionMode(QAbstractItemView::NoSelection);
@@ -329,9 +356,55 @@ VerifyLedger::VerifyLedger(const CleanupPlan& plan, std::int64_t checked, bool s
   });
 }
 
-void VerifyLedger::setPlan(const CleanupPlan& plan) { model_->setPlan(plan); }
+void VerifyLedger::setPlan(const CleanupPlan& plan) {
+  // The copies whose check has just ended bring their symbol in.
+  const CleanupPlan& was = model_->plan();
+  if (!Motion::isInstant() && was.items.size() == plan.items.size()) {
+    bool started = false;
+    for (std::size_t i = 0; i < plan.items.size(); ++i) {
+      const CleanupItem& a = was.items[i];
+      const CleanupItem& b = plan.items[i];
+      if (a.uid != b.uid) {
+        started = false;
+        enterStart_.clear();
+        break;
+      }
+      if (a.status.kind() == Kind::pending && b.status.kind() != Kind::pending) {
+        enterStart_.insert(b.uid, clock_.elapsed());
+        started = true;
+      }
+    }
+    if (started) {
+      enterAnimation_ = bx::motion(Motion::spring);
+      motion_.reduce = ReduceMotion::isOn();
+      if (!frames_.isActive()) frames_.start();
+    }
+  }
+  model_->setPlan(plan);
+  if (!enterStart_.isEmpty() || !motion_.entering.isEmpty()) tick();
+}
 
-void VerifyLedger::setShowKept(bool show) { model_->setShowKept(show); }
+void VerifyLedger::tick() {
+  const qint64 now = clock_.elapsed();
+  const double length = std::max(1, enterAnimation_.durationMs());
+  motion_.entering.clear();
+  for (auto it = enterStart_.begin(); it != enterStart_.end();) {
+    const double fraction = double(now - it.value()) / length;
+    if (fraction >= 1) {
+      it = enterStart_.erase(it);
+      continue;
+    }
+    motion_.entering.insert(it.key(), enterAnimation_.progress(std::max(0.0, fraction)));
+    ++it;
+  }
+  if (enterStart_.isEmpty()) frames_.stop();
+  viewport()->update();
+}
+
+void VerifyLedger::setShowKept(bool show) {
+  if (show != model_->showKept()) chevron_.animateTo(show ? 90 : 0, bx::motion(Motion::spring));
+  model_->setShowKept(show);
+}
 
 bool VerifyLedger::follows(std::int64_t n, std::size_t items) {
   return n >= 11 && n < 400 && n < std::int64_t(items);

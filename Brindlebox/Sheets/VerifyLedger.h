@@ -9,9 +9,14 @@
 // snapshot touches only the rows whose UID, status or size changed.
 #include "Engines/CleanupPlan.h"
 
+#include "Theme/AnimatedValue.h"
+
 #include <QAbstractListModel>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QListView>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <cstdint>
 #include <vector>
@@ -56,14 +61,27 @@ private:
   bool showKept_ = true;
 };
 
+// What is moving in the ledger right now: the kept section's chevron and
+// the vault-copy symbols that have just appeared.
+struct VerifyLedgerMotion {
+  double chevronAngle = 90;
+  // By UID: how far its symbol has come in (0…1, a spring may pass 1).
+  QHash<std::uint32_t, double> entering;
+  bool reduce = false;  // the symbols only fade
+};
+
 class VerifyLedgerDelegate : public QStyledItemDelegate {
   Q_OBJECT
 public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  explicit VerifyLedgerDelegate(const VerifyLedgerMotion* motion = nullptr, QObject* parent = nullptr)
+      : QStyledItemDelegate(parent), motion_(motion) {}
   static constexpr int kRowHeight = 26;
 
   void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+  const VerifyLedgerMotion* motion_;
 };
 
 class VerifyLedger : public QListView {
@@ -82,6 +100,8 @@ public:
   // brought to the bottom when 11 <= n < 400 and n < items.
   static bool follows(std::int64_t n, std::size_t items);
 
+  const VerifyLedgerMotion& motion() const { return motion_; }
+
 signals:
   // The kept section's header was clicked: the owner flips its flag.
   void showKeptToggled(bool show);
@@ -90,8 +110,17 @@ protected:
   void paintEvent(QPaintEvent* e) override;
 
 private:
+  void tick();
+
   VerifyLedgerModel* model_;
   std::int64_t checked_;
+  VerifyLedgerMotion motion_;
+  AnimatedValue chevron_;
+  // Symbols coming in: when each started, on one clock and one frame timer.
+  QHash<std::uint32_t, qint64> enterStart_;
+  Animation enterAnimation_;
+  QElapsedTimer clock_;
+  QTimer frames_;
 };
 
 }  // namespace bx

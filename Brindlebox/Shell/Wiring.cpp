@@ -10,7 +10,6 @@
 #include "Sheets/AddAccountSheet.h"
 #include "Sheets/AppSheetStore.h"
 #include "Sheets/SettingsView.h"
-#include "Sheets/SheetStoreHosts.h"
 #include "Shell/Harness.h"
 #include "Shell/Seams.h"
 #include "Store/AppStore.h"

@@ -272,19 +272,18 @@ bool AppStore::readFilters() {
 
 void AppStore::saveAccounts() {
   try {
+    writeAccounts(accounts_);
+  } catch (...) {
+  }
+}
+
+void AppStore::writeAccounts(const std::vector<MailAccount>& accounts) {
+  try {
     layout_.ensure();
   } catch (...) {
+    // The write below says whether the folder is usable.
   }
-  std::string data;
-  try {
-    data = encodeJSON(accounts_).dump();
-  } catch (...) {
-    return;
-  }
-  try {
-    writeFileAtomically(layout_.accountsURL(), data);
-  } catch (...) {
-  }
+  writeFileAtomically(layout_.accountsURL(), encodeJSON(accounts).dump());
 }
 
 void AppStore::saveFilters() {
@@ -300,13 +299,32 @@ void AppStore::saveFilters() {
 }
 
 void AppStore::addAccount(const MailAccount& account, const QString& password) {
+  // Whether the keyring entry was someone's before this call: then it must
+  // outlive a failed save.
+  const std::string key = Credentials::key(account);
+  const bool shared = std::any_of(accounts_.begin(), accounts_.end(),
+                                  [&](const MailAccount& a) { return Credentials::key(a) == key; });
   Credentials::save(password, account);
-  std::erase_if(accounts_, [&](const MailAccount& a) { return a.id == account.id; });
-  accounts_.push_back(account);
+  std::vector<MailAccount> next = accounts_;
+  std::erase_if(next, [&](const MailAccount& a) { return a.id == account.id; });
+  next.push_back(account);
+  // An account missing from accounts.json is gone at the next start: a
+  // failed write is the caller's to report, with nothing left behind.
+  try {
+    writeAccounts(next);
+  } catch (...) {
+    if (!shared) {
+      try {
+        Credentials::remove(account);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  accounts_ = std::move(next);
   expandedAccounts_.insert(QString::fromStdString(account.directoryName()));
   emit accountsChanged();
   emit expandedAccountsChanged();
-  saveAccounts();
 }
 
 void AppStore::updateAccount(const MailAccount& account) {

@@ -158,7 +158,10 @@ public:
   // ---- Accounts, vault root, toasts ---------------------------------------
   void saveAccounts();
   // Stores the password, then the account (moved to the end when its id is
-  // present). Throws CredentialError when the password cannot be stored.
+  // present). Throws CredentialError when the password cannot be stored, and
+  // the write's std::exception when accounts.json cannot be written; either
+  // way the accounts stay as they were and a password no other account uses
+  // is removed again.
   void addAccount(const MailAccount& account, const QString& password);
   void updateAccount(const MailAccount& account);
   void removeAccount(const MailAccount& account);
@@ -247,6 +250,8 @@ signals:
 
 private:
   void readAccounts();
+  // Throws when accounts.json cannot be written.
+  void writeAccounts(const std::vector<MailAccount>& accounts);
   bool readFilters();
   void saveFilters();
   void publishRecords(std::shared_ptr<const std::vector<MessageRecord>> records);

@@ -3,7 +3,7 @@
 #include "DemoMode/DemoMode.h"
 #include "DemoMode/DemoTyping.h"
 #include "Sheets/FreeUpSpaceSheet.h"
-#include "Sheets/SheetStoreHosts.h"
+#include "Sheets/AppSheetStore.h"
 #include "Views/VaultButton.h"
 #include "Store/CleanupModel.h"
 #include "Store/StoreFixture.h"
@@ -174,12 +174,12 @@ TEST_F(DemoFreeUpTest, SheetFollowingScriptedTypingNeverReleases) {
   s.cleanup().setStage(CleanupStage::release);
   {
     qunsetenv("BRINDLEBOX_SNAPSHOT_DIR");
-    auto* plain = new FreeUpSpaceSheet(new FreeUpStoreHost(s, &s));
+    auto* plain = new FreeUpSpaceSheet(AppSheetStore::of(s));
     EXPECT_FALSE(plain->followsDemoTyping());
     delete plain;
     qputenv("BRINDLEBOX_SNAPSHOT_DIR", QByteArray::fromStdString((dir / "shots").string()));
   }
-  FreeUpSheetHost* host = new FreeUpStoreHost(s, &s);
+  SheetStore* host = AppSheetStore::of(s);
   auto* sheet = new FreeUpSpaceSheet(host);
   DemoTyping::shared().setText(QStringLiteral("RELEASE %1").arg(plan.verified().size()));
   EXPECT_EQ(sheet->confirmationField()->text(), DemoTyping::shared().text());

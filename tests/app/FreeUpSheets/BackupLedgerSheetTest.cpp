@@ -1,6 +1,7 @@
 // The backup ledger over a scripted host: status texts, per-account lookups
 // by id, the add-account hand-over and the keys.
 #include "AppTestSupport.h"
+#include "SheetDriver.h"
 #include "FakeHosts.h"
 #include "PlanFixtures.h"
 
@@ -62,13 +63,7 @@ protected:
     delete sheet;
     PinnedLook::TearDown();
   }
-  BackupLedgerSheet* open() {
-    sheet = new BackupLedgerSheet(&host);
-    sheet->setAttribute(Qt::WA_DontShowOnScreen);
-    sheet->show();
-    QCoreApplication::processEvents();
-    return sheet;
-  }
+  BackupLedgerSheet* open() { return sheet = openSheet<BackupLedgerSheet>(host); }
   FakeLedgerHost host;
   QPointer<BackupLedgerSheet> sheet;
 };
@@ -125,7 +120,7 @@ TEST_F(BackupLedgerSheetTest, SyncFilesAreReadWhenBuiltAndWhenARunEndsOnly) {
   EXPECT_GE(afterOpen, 1);
   for (int i = 0; i < 20; ++i) host.publish();  // progress reports
   EXPECT_EQ(host.syncReads, afterOpen);
-  emit host.runEnded();
+  emit host.backupRunEnded();
   EXPECT_EQ(host.syncReads, afterOpen + 1);
 }
 

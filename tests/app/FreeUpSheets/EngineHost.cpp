@@ -22,7 +22,7 @@ void EngineFreeUpHost::post(int tag, std::function<void()> apply) {
       [this, tag, apply = std::move(apply)] {
         if (tag != tag_) return;
         apply();
-        emit stateChanged();
+        emit cleanupChanged();
       },
       Qt::QueuedConnection);
 }
@@ -41,7 +41,7 @@ void EngineFreeUpHost::resetCleanup() {
   ++tag_;
   retire();
   state_ = {};
-  emit stateChanged();
+  emit cleanupChanged();
 }
 
 void EngineFreeUpHost::checkCleanup(const MailAccount& account, const std::string& mailbox, Date before) {
@@ -51,12 +51,12 @@ void EngineFreeUpHost::checkCleanup(const MailAccount& account, const std::strin
   if (pw == passwords.end()) {
     state_.error = FriendlyError::Message{"No saved password for " + account.label,
                                           "Remove the account and add it again."};
-    emit stateChanged();
+    emit cleanupChanged();
     return;
   }
   state_.busy = true;
   state_.stage = FreeUpStage::verify;
-  emit stateChanged();
+  emit cleanupChanged();
   const int tag = ++tag_;
   worker_ = std::jthread([this, tag, account, password = pw->second, mailbox, before,
                           layout = layout_](std::stop_token stop) {
@@ -102,7 +102,7 @@ void EngineFreeUpHost::runCleanup(const MailAccount& account) {
   state_.error.reset();
   state_.released = std::pair<std::int64_t, std::int64_t>(0, std::int64_t(plan.verified().size()));
   releaseRunning_ = true;
-  emit stateChanged();
+  emit cleanupChanged();
   retire();
   const int tag = ++tag_;
   worker_ = std::jthread([this, tag, account, password = pw->second, plan, layout = layout_](std::stop_token stop) {
@@ -179,13 +179,13 @@ void EngineFreeUpHost::cancelCleanup() {
     retire();
     state_.busy = false;
     state_.stage = FreeUpStage::choose;
-    emit stateChanged();
+    emit cleanupChanged();
   }
 }
 
-void EngineFreeUpHost::setStage(FreeUpStage stage) {
+void EngineFreeUpHost::setCleanupStage(FreeUpStage stage) {
   state_.stage = stage;
-  emit stateChanged();
+  emit cleanupChanged();
 }
 
 void EngineFreeUpHost::removeAccount(const UUID& id) {

@@ -6,7 +6,7 @@
 //
 // A release is never forgotten: resetting while one runs leaves it to end
 // and publish its outcome, and a second release waits for the first.
-#include "Sheets/FreeUpSheetHost.h"
+#include "NullSheetStore.h"
 #include "Vault/ArchiveLayout.h"
 
 #include <QStringList>
@@ -17,7 +17,7 @@
 
 namespace bx::test {
 
-class EngineFreeUpHost : public FreeUpSheetHost {
+class EngineFreeUpHost : public NullSheetStore {
   Q_OBJECT
 public:
   explicit EngineFreeUpHost(ArchiveLayout layout) : layout_(std::move(layout)) {}
@@ -31,12 +31,12 @@ public:
   std::function<void()> beforeRelease;
 
   std::vector<MailAccount> accounts() const override { return accountList; }
-  FreeUpState state() const override { return state_; }
+  FreeUpState cleanupState() const override { return state_; }
   void checkCleanup(const MailAccount& account, const std::string& mailbox, Date before) override;
   void runCleanup(const MailAccount& account) override;
   void cancelCleanup() override;
   void resetCleanup() override;
-  void setStage(FreeUpStage stage) override;
+  void setCleanupStage(FreeUpStage stage) override;
 
   void removeAccount(const UUID& id);
   bool releaseRunning() const { return releaseRunning_; }

@@ -1,8 +1,7 @@
 #pragma once
 // Hosts the sheets can be driven by in tests: every value settable, every
 // call recorded.
-#include "Sheets/BackupLedgerHost.h"
-#include "Sheets/FreeUpSheetHost.h"
+#include "NullSheetStore.h"
 
 #include <QStringList>
 
@@ -10,7 +9,7 @@
 
 namespace bx::test {
 
-class FakeFreeUpHost : public FreeUpSheetHost {
+class FakeFreeUpHost : public NullSheetStore {
   Q_OBJECT
 public:
   std::vector<MailAccount> accountList;
@@ -21,7 +20,7 @@ public:
   std::optional<Date> lastBefore;
 
   std::vector<MailAccount> accounts() const override { return accountList; }
-  FreeUpState state() const override { return current; }
+  FreeUpState cleanupState() const override { return current; }
 
   void checkCleanup(const MailAccount& account, const std::string& mailbox, Date before) override {
     calls << "check";
@@ -35,15 +34,15 @@ public:
   }
   void cancelCleanup() override { calls << "cancel"; }
   void resetCleanup() override { calls << "reset"; }
-  void setStage(FreeUpStage stage) override {
+  void setCleanupStage(FreeUpStage stage) override {
     calls << QString("stage %1").arg(int(stage));
     current.stage = stage;
-    emit stateChanged();
+    emit cleanupChanged();
   }
 
   void publish(const FreeUpState& s) {
     current = s;
-    emit stateChanged();
+    emit cleanupChanged();
   }
   void setAccounts(std::vector<MailAccount> a) {
     accountList = std::move(a);
@@ -51,7 +50,7 @@ public:
   }
 };
 
-class FakeLedgerHost : public BackupLedgerHost {
+class FakeLedgerHost : public NullSheetStore {
   Q_OBJECT
 public:
   std::vector<MailAccount> accountList;
@@ -99,7 +98,7 @@ public:
     return it == syncs.end() ? AccountSyncState{} : it->second;
   }
   QString vaultSummary() const override { return summary; }
-  QString vaultPath() const override { return path; }
+  QString vaultRoot() const override { return path; }
   std::int64_t importedCount() const override { return imported; }
   bool hasImported() const override { return importedShown; }
   void backUpNow(const std::optional<MailAccount>& only) override {
@@ -109,7 +108,7 @@ public:
   void openArchiveInFinder() override { calls << "show"; }
   void requestAddAccount() override { calls << "add account"; }
 
-  void publish() { emit changed(); }
+  void publish() { emit ledgerChanged(); }
 };
 
 }  // namespace bx::test

@@ -2,6 +2,7 @@
 // backup engine, the real release engine, and the sheet driven by keys and
 // clicks. An independent IMAP session checks the server afterwards.
 #include "AppTestSupport.h"
+#include "SheetDriver.h"
 #include "EngineHost.h"
 
 #include "Engines/BackupRunner.h"
@@ -95,16 +96,18 @@ protected:
     fs::resize_file(file(uid), size - 1);
   }
 
-  FreeUpSpaceSheet* open() {
-    sheet = new FreeUpSpaceSheet(&host);
-    sheet->setAttribute(Qt::WA_DontShowOnScreen);
-    sheet->show();
-    QCoreApplication::processEvents();
-    return sheet;
-  }
-  void key(int k, QWidget* to = nullptr) {
-    QTest::keyClick(to ? to : static_cast<QWidget*>(sheet), Qt::Key(k));
-    QCoreApplication::processEvents();
+  FreeUpSpaceSheet* open() { return sheet = openSheet<FreeUpSpaceSheet>(host); }
+  void key(int k, QWidget* to = nullptr) { pressKey(to ? to : static_cast<QWidget*>(sheet), k); }
+
+  // The six old messages' release, held before the engine starts until
+  // `held` turns false.
+  void startHeldRelease(std::atomic<bool>& held) {
+    host.beforeRelease = [&held] {
+      while (held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    open();
+    verifyAndConfirm(6);
+    QTest::mouseClick(sheet->trailingButton(), Qt::LeftButton);
   }
 
   // Choose "2 years", verify, continue, type the phrase: the sheet is then
@@ -112,16 +115,16 @@ protected:
   void verifyAndConfirm(std::int64_t expectVerified) {
     QTest::mouseClick(sheet->presetButton(2), Qt::LeftButton);
     key(Qt::Key_Return);  // Verify Copies
-    ASSERT_EQ(host.state().stage, FreeUpStage::verify);
+    ASSERT_EQ(host.cleanupState().stage, FreeUpStage::verify);
     ASSERT_TRUE(waitFor([&] { return sheet->trailingButton()->isEnabled(); }));
-    ASSERT_EQ(std::int64_t(host.state().plan->verified().size()), expectVerified);
+    ASSERT_EQ(std::int64_t(host.cleanupState().plan->verified().size()), expectVerified);
     key(Qt::Key_Return);  // Continue to Release
-    ASSERT_EQ(host.state().stage, FreeUpStage::release);
+    ASSERT_EQ(host.cleanupState().stage, FreeUpStage::release);
     QLineEdit* field = sheet->confirmationField();
     field->setFocus();
     QTest::keyClicks(field, "release " + QString::number(expectVerified));
     key(Qt::Key_Return, field);  // the release has no key
-    ASSERT_FALSE(host.state().released);
+    ASSERT_FALSE(host.cleanupState().released);
     ASSERT_TRUE(sheet->trailingButton()->isEnabled());
   }
 
@@ -165,7 +168,7 @@ TEST_F(FreeUpEndToEnd, ReleasesExactlyTheVerifiedOldMessages) {
   verifyAndConfirm(4);
   EXPECT_EQ(sheet->tallyText(), QString::fromUtf8("6 of 6 checked \u00B7 4 verified \u00B7 2 kept"));
   QTest::mouseClick(sheet->trailingButton(), Qt::LeftButton);
-  ASSERT_TRUE(waitFor([&] { return host.state().stage == FreeUpStage::done; }));
+  ASSERT_TRUE(waitFor([&] { return host.cleanupState().stage == FreeUpStage::done; }));
 
   std::set<std::uint32_t> gone = old;
   gone.erase(shortened);
@@ -188,7 +191,7 @@ TEST_F(FreeUpEndToEnd, ACopyThatChangedBeforeTheReleaseStaysAndIsCountedKept) {
   verifyAndConfirm(6);
   host.beforeRelease = [&] { fs::remove(file(spoiled)); };
   QTest::mouseClick(sheet->trailingButton(), Qt::LeftButton);
-  ASSERT_TRUE(waitFor([&] { return host.state().stage == FreeUpStage::done; }));
+  ASSERT_TRUE(waitFor([&] { return host.cleanupState().stage == FreeUpStage::done; }));
 
   std::set<std::uint32_t> gone = old;
   gone.erase(spoiled);
@@ -219,19 +222,14 @@ TEST_F(FreeUpEndToEnd, TheReleaseNeverReachesAnotherAccount) {
   EXPECT_TRUE(sheet->accountGoneNote()->isVisibleTo(sheet));
   QTest::mouseClick(sheet->trailingButton(), Qt::LeftButton);
   QTest::qWait(200);
-  EXPECT_FALSE(host.state().released);
+  EXPECT_FALSE(host.cleanupState().released);
   EXPECT_EQ(dovecot.uids(users::bob, "INBOX"), bobUIDs);
   expectServerKeeps({});
 }
 
 TEST_F(FreeUpEndToEnd, ClosingDuringAReleaseWaitsForItsOutcome) {
   std::atomic<bool> held{true};
-  host.beforeRelease = [&] {
-    while (held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  };
-  open();
-  verifyAndConfirm(6);
-  QTest::mouseClick(sheet->trailingButton(), Qt::LeftButton);
+  startHeldRelease(held);
   ASSERT_TRUE(host.releaseRunning());
 
   sheet->close();  // the window's close button
@@ -243,31 +241,26 @@ TEST_F(FreeUpEndToEnd, ClosingDuringAReleaseWaitsForItsOutcome) {
 
   held = false;
   ASSERT_TRUE(waitFor([&] { return !host.releaseRunning(); }));
-  EXPECT_EQ(host.state().stage, FreeUpStage::done);
+  EXPECT_EQ(host.cleanupState().stage, FreeUpStage::done);
   expectServerKeeps(oldUIDs());
   sheet->close();
   QCoreApplication::processEvents();
   EXPECT_FALSE(sheet);
 
   open();
-  EXPECT_EQ(host.state().stage, FreeUpStage::choose);
+  EXPECT_EQ(host.cleanupState().stage, FreeUpStage::choose);
   EXPECT_FALSE(sheet->chooseErrorNote()->isVisibleTo(sheet));
   EXPECT_EQ(sheet->header()->title(), "Choose what to release");
 }
 
 TEST_F(FreeUpEndToEnd, StoppingAHeldReleaseLeavesTheServerAsItWas) {
   std::atomic<bool> held{true};
-  host.beforeRelease = [&] {
-    while (held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  };
-  open();
-  verifyAndConfirm(6);
-  QTest::mouseClick(sheet->trailingButton(), Qt::LeftButton);
+  startHeldRelease(held);
   key(Qt::Key_Escape);  // Stop
   EXPECT_TRUE(sheet->isVisible());
   held = false;
   ASSERT_TRUE(waitFor([&] { return !host.releaseRunning(); }));
-  EXPECT_EQ(host.state().stage, FreeUpStage::release);
+  EXPECT_EQ(host.cleanupState().stage, FreeUpStage::release);
   EXPECT_EQ(sheet->releaseProgressText(), "Released 0 / 6");
   EXPECT_TRUE(sheet->releaseErrorNote()->isVisibleTo(sheet));
   expectServerKeeps({});

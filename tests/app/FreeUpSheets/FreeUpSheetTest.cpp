@@ -1,6 +1,7 @@
 // The free-up sheet driven by a scripted host: stages, the typed
 // confirmation, key routing, the pinned account and closing during a release.
 #include "AppTestSupport.h"
+#include "SheetDriver.h"
 #include "FakeHosts.h"
 #include "PlanFixtures.h"
 
@@ -37,16 +38,16 @@ protected:
     }
     PinnedLook::TearDown();
   }
-  FreeUpSpaceSheet* open() {
-    sheet = new FreeUpSpaceSheet(&host);
-    sheet->setAttribute(Qt::WA_DontShowOnScreen);
-    sheet->show();
-    QCoreApplication::processEvents();
-    return sheet;
-  }
-  void key(int k, QWidget* to = nullptr) {
-    QTest::keyClick(to ? to : static_cast<QWidget*>(sheet), Qt::Key(k));
-    QCoreApplication::processEvents();
+  FreeUpSpaceSheet* open() { return sheet = openSheet<FreeUpSpaceSheet>(host); }
+  void key(int k, QWidget* to = nullptr) { pressKey(to ? to : static_cast<QWidget*>(sheet), k); }
+  // Open at the verify stage, the survey still running.
+  FreeUpState openVerifying() {
+    open();
+    FreeUpState s;
+    s.stage = FreeUpStage::verify;
+    s.busy = true;
+    host.publish(s);
+    return s;
   }
   FreeUpState releaseStage(std::size_t verified) {
     FreeUpState s;
@@ -133,11 +134,7 @@ TEST_F(FreeUpSheetTest, ErrorsShowWithTheirAdviceAndNothingWasDeleted) {
 }
 
 TEST_F(FreeUpSheetTest, VerifyStageTalliesAndGatesContinue) {
-  open();
-  FreeUpState s;
-  s.stage = FreeUpStage::verify;
-  s.busy = true;
-  host.publish(s);
+  FreeUpState s = openVerifying();
   EXPECT_TRUE(sheet->waitingLine()->isVisibleTo(sheet));
   EXPECT_TRUE(sheet->waitingText().startsWith("Asking imap.example.org which messages are older than "));
   EXPECT_EQ(sheet->leadingButton()->text(), "Stop");
@@ -253,11 +250,7 @@ TEST_F(FreeUpSheetTest, ReleaseSummaryAndProgress) {
 }
 
 TEST_F(FreeUpSheetTest, EscapePressesTheLeadingButtonOfEachStage) {
-  open();
-  FreeUpState s;
-  s.stage = FreeUpStage::verify;
-  s.busy = true;
-  host.publish(s);
+  FreeUpState s = openVerifying();
   key(Qt::Key_Escape);
   EXPECT_EQ(host.calls, QStringList{"cancel"});
   EXPECT_TRUE(sheet->isVisible());

@@ -5,7 +5,7 @@
 
 #include "Sheets/BackupLedgerSheet.h"
 #include "Sheets/FreeUpSpaceSheet.h"
-#include "Sheets/SheetStoreHosts.h"
+#include "Sheets/AppSheetStore.h"
 #include "Store/AppStore.h"
 #include "Store/CleanupModel.h"
 #include "Views/VaultButton.h"
@@ -36,21 +36,21 @@ protected:
 };
 
 TEST_F(StoreHostTest, FreeUpHostFollowsTheCleanupModel) {
-  FreeUpStoreHost host(*store);
-  QSignalSpy changed(&host, &FreeUpSheetHost::stateChanged);
+  AppSheetStore& host = *AppSheetStore::of(*store);
+  QSignalSpy changed(&host, &SheetStore::cleanupChanged);
   CleanupModel& m = store->cleanup();
   m.setPlan(verifiedPlan(3));
   m.setChecked(3);
   m.setReleased(ReleaseProgress{1, 3});
   m.setResult(QString("1 message"));
   EXPECT_GE(changed.count(), 4);
-  const FreeUpState s = host.state();
+  const FreeUpState s = host.cleanupState();
   ASSERT_TRUE(s.plan);
   EXPECT_EQ(s.plan->items.size(), 3u);
   EXPECT_EQ(s.checked, 3);
   EXPECT_EQ(s.released, (std::pair<std::int64_t, std::int64_t>(1, 3)));
   EXPECT_EQ(s.result, "1 message");
-  host.setStage(FreeUpStage::release);
+  host.setCleanupStage(FreeUpStage::release);
   EXPECT_EQ(m.stage(), CleanupStage::release);
 }
 
@@ -59,7 +59,7 @@ TEST_F(StoreHostTest, LedgerHostNeverMixesUpAccountsThatShareALabel) {
   MailAccount bob = account("Work", "bob");
   MailAccount home = account("Home", "carol");
   store->setAccounts({alice, bob, home});
-  BackupLedgerStoreHost host(*store);
+  AppSheetStore& host = *AppSheetStore::of(*store);
 
   // Problems and lines the store keys by label or folder name are told
   // apart only where the label is unique.
@@ -85,7 +85,7 @@ TEST_F(StoreHostTest, LedgerHostNeverMixesUpAccountsThatShareALabel) {
   store->setBackup(st);
   EXPECT_EQ(host.runningAccountID(), std::optional<UUID>(home.id));
 
-  QSignalSpy ended(&host, &BackupLedgerHost::runEnded);
+  QSignalSpy ended(&host, &SheetStore::backupRunEnded);
   st.running = false;
   store->setBackup(st);
   EXPECT_EQ(ended.count(), 1);

@@ -4,5 +4,5 @@ target_sources(${BX_AREA_TARGET} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/FakeHosts.h $
 add_executable(bx_freeup_gallery ${CMAKE_CURRENT_LIST_DIR}/gallery/freeup_gallery.cxx
   ${CMAKE_CURRENT_LIST_DIR}/FakeHosts.h)
 set_target_properties(bx_freeup_gallery PROPERTIES AUTOMOC ON)
-target_include_directories(bx_freeup_gallery PRIVATE ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(bx_freeup_gallery PRIVATE BrindleboxApp)
+target_include_directories(bx_freeup_gallery PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/..)
+target_link_libraries(bx_freeup_gallery PRIVATE BrindleboxApp Qt6::Test)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Sheets/SheetStore.h"
+#include "NullSheetStore.h"
 
 #include <map>
 
@@ -8,7 +8,7 @@ namespace bx::test {
 
 // A store that keeps accounts and passwords in memory and records what the
 // sheets asked of it.
-class TestSheetStore : public SheetStore {
+class TestSheetStore : public NullSheetStore {
 public:
   std::vector<MailAccount> list;
   std::map<std::string, std::string> passwords;  // by account id

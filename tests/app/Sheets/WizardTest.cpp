@@ -1,4 +1,5 @@
 #include "Sheets/SheetHeader.h"
+#include "Sheets/SheetTransitions.h"
 #include "Views/StepRail.h"
 #include "WizardSupport.h"
 
@@ -142,6 +143,26 @@ TEST_F(AddAccountWizard, FailedSaveReturnsToCredentialsWithTheReason) {
     EXPECT_TRUE(sheet->errorNote()->isVisible());
     EXPECT_TRUE(store.backups.empty());
     EXPECT_EQ(sheet->mailboxes().size(), 1u) << "the folder choice stays";
+  }
+}
+
+TEST_F(AddAccountWizard, TheErrorNoteRisesAsItFadesInOrOnlyFadesUnderReduceMotion) {
+  Motion::setInstant(false);
+  for (const bool reduce : {false, true}) {
+    SCOPED_TRACE(reduce);
+    ReduceMotion::shared().setOverride(reduce);
+    stageFolders({box("INBOX")});
+    store.failAdd = AccountSaveError(AccountSaveError::Part::Accounts, "No space left on device");
+    key(Qt::Key_Return);
+    ASSERT_FALSE(sheet.isNull());
+    ASSERT_NE(sheet->errorNote(), nullptr);
+    auto* fx = qobject_cast<TransitionEffect*>(sheet->errorNote()->graphicsEffect());
+    ASSERT_NE(fx, nullptr);
+    EXPECT_EQ(fx->transition().dy, reduce ? 0 : 8);
+    EXPECT_EQ(fx->transition().scale, 1);
+    EXPECT_LT(fx->shown(), 0.5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet->errorNote()->graphicsEffect(); }, 3000));
+    EXPECT_TRUE(sheet->errorNote()->isVisible());
   }
 }
 

@@ -1,7 +1,5 @@
-#include "FakeShellStore.h"
-#include "ShellTestSupport.h"
+#include "MainWindowTest.h"
 #include "Shell/BrindleboxCommands.h"
-#include "Shell/MainWindow.h"
 #include "Shell/RootView.h"
 #include "Shell/SheetHost.h"
 #include "Shell/ToolbarButton.h"
@@ -16,24 +14,13 @@ using namespace bx::test;
 
 namespace {
 
-class CommandsTest : public ShellTest {
+class CommandsTest : public MainWindowTest {
 protected:
   void SetUp() override {
-    ShellTest::SetUp();
-    QSettings().setValue("bx.didShowWelcome", true);
-    window = std::make_unique<MainWindow>(store);
-    window->show();
-    window->activateWindow();
-    QCoreApplication::processEvents();
-  }
-  void TearDown() override {
-    window.reset();
-    ShellTest::TearDown();
+    MainWindowTest::SetUp();
+    open();
   }
   BrindleboxCommands& commands() { return *window->commands(); }
-
-  FakeShellStore store;
-  std::unique_ptr<MainWindow> window;
 };
 
 CommandState base() {

@@ -1,7 +1,5 @@
-#include "FakeShellStore.h"
-#include "ShellTestSupport.h"
+#include "MainWindowTest.h"
 #include "Theme/Theme.h"
-#include "Shell/MainWindow.h"
 #include "Shell/Onboarding.h"
 #include "Shell/RootView.h"
 #include "Shell/SheetHost.h"
@@ -17,23 +15,9 @@ using namespace bx::test;
 
 namespace {
 
-class RootViewTest : public ShellTest {
+class RootViewTest : public MainWindowTest {
 protected:
-  void open(bool guideSeen = true) {
-    QSettings().setValue("bx.didShowWelcome", guideSeen);
-    window = std::make_unique<MainWindow>(store);
-    window->show();
-    window->activateWindow();
-    QCoreApplication::processEvents();
-  }
-  void TearDown() override {
-    window.reset();
-    ShellTest::TearDown();
-  }
   RootView& root() { return *window->root(); }
-
-  FakeShellStore store;
-  std::unique_ptr<MainWindow> window;
 };
 
 } // namespace

@@ -114,6 +114,36 @@ TEST_F(StoreTest, AddAccountFailsWithoutAddingWhenThePasswordCannotBeStored) {
   EXPECT_EQ(dir.read("passwords.json"), "{not json");
 }
 
+TEST_F(StoreTest, AddAccountReportsAnAccountsFileItCannotWriteAndLeavesNothingBehind) {
+  AppStore& s = makeStore();
+  MailAccount first = account("Work");
+  s.addAccount(first, QStringLiteral("shared"));
+  // The state folder's place taken by a plain file: every write there fails
+  // (also as root, who ignores permissions).
+  std::filesystem::remove_all(vault / ".brindlebox");
+  dir.write(vault / ".brindlebox", "not a folder");
+
+  struct Case {
+    const char* what;
+    MailAccount account;
+    bool passwordStays;
+  };
+  const std::vector<Case> cases{
+      {"a new login", account("Home", "bob@example.com"), false},
+      {"the login another account uses", account("Work copy"), true},
+  };
+  for (const Case& c : cases) {
+    QSignalSpy changed(&s, &AppStore::accountsChanged);
+    EXPECT_ANY_THROW(s.addAccount(c.account, QStringLiteral("shared"))) << c.what;
+    ASSERT_EQ(s.accounts().size(), 1u) << c.what;
+    EXPECT_EQ(s.accounts()[0].id, first.id) << c.what;
+    EXPECT_EQ(changed.count(), 0) << c.what;
+    EXPECT_FALSE(s.expandedAccounts().contains(QString::fromStdString(c.account.label))) << c.what;
+    EXPECT_EQ(Credentials::password(c.account).has_value(), c.passwordStays) << c.what;
+  }
+  EXPECT_EQ(Credentials::password(first), QStringLiteral("shared"));
+}
+
 TEST_F(StoreTest, SavedSearchesAtStart) {
   // A valid file is read and written back with the plain encoder; extra keys go.
   const std::string valid =

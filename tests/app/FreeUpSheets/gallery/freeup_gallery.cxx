@@ -14,6 +14,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QScreen>
+#include <QTest>
 #include <QTextStream>
 
 using namespace bx;
@@ -30,6 +32,16 @@ void save(QWidget* w, const QString& name) {
   const QString scheme = Appearance::shared().isDark() ? "dark" : "light";
   const QString path = QDir(outDir).filePath(name + "-" + scheme + ".png");
   w->grab().save(path);
+  QTextStream(stdout) << path << "\n";
+}
+
+// What the window shows on its screen: the real paint, with the effects of
+// views that are moving.
+void saveFromScreen(QWidget* w, const QString& name) {
+  QCoreApplication::processEvents();
+  const QString scheme = Appearance::shared().isDark() ? "dark" : "light";
+  const QString path = QDir(outDir).filePath(name + "-" + scheme + ".png");
+  w->screen()->grabWindow(w->winId()).save(path);
   QTextStream(stdout) << path << "\n";
 }
 
@@ -135,6 +147,50 @@ void ledger() {
   shoot(problem, "problem");
 }
 
+// Moments in the middle of a change, with animations running: the release
+// stage coming in over the leaving verify stage, and the ledger's counts
+// rolling. `at` is how far in, in milliseconds.
+void midway(int at) {
+  Motion::setInstant(false);
+  const QString tag = QString::number(at) + "ms";
+  {
+    FakeFreeUpHost host;
+    host.accountList = {account("Work", "alice@example.org")};
+    host.current.stage = FreeUpStage::verify;
+    host.current.plan = mixedPlan();
+    host.current.checked = 60;
+    auto* sheet = new FreeUpSpaceSheet(&host);
+    sheet->show();
+    QTest::qWaitForWindowExposed(sheet);
+    host.current.stage = FreeUpStage::release;
+    emit host.cleanupChanged();
+    sheet->setConfirmation("release 37");
+    QTest::qWait(at);
+    saveFromScreen(sheet, "freeup-midway-" + tag);
+    host.current = {};
+    delete sheet;
+  }
+  {
+    FakeLedgerHost host;
+    MailAccount work = account("Work", "alice@example.org", "fastmail", {"INBOX", "Sent"});
+    host.accountList = {work};
+    host.counts = {{{"Work", "INBOX"}, 999}, {{"Work", "Sent"}, 12839}};
+    auto* sheet = new BackupLedgerSheet(&host);
+    sheet->show();
+    QTest::qWaitForWindowExposed(sheet);
+    host.counts = {{{"Work", "INBOX"}, 1000}, {{"Work", "Sent"}, 12840}};
+    host.running = true;
+    host.runningLabel = "Work";
+    host.runningID = work.id;
+    host.phaseText = "Downloading";
+    host.publish();
+    QTest::qWait(at);
+    saveFromScreen(sheet, "ledger-midway-" + tag);
+    delete sheet;
+  }
+  Motion::setInstant(true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +204,7 @@ int main(int argc, char** argv) {
     Appearance::shared().setOverride(scheme);
     freeUp();
     ledger();
+    for (int at : {60, 140}) midway(at);
   }
   return 0;
 }

@@ -1,17 +1,12 @@
 #pragma once
-// What the free-up sheet needs of the application state: the accounts, a
-// snapshot of the free-up flow, and the operations that drive it. The sheet
+// One moment of the free-up flow, as the free-up sheet draws it. The sheet
 // keeps only what the user is choosing; everything else comes from here.
 #include "Engines/CleanupPlan.h"
 #include "Engines/FriendlyError.h"
-#include "Util/Date.h"
-#include "Vault/MailAccount.h"
-
-#include <QObject>
-#include <QString>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -21,7 +16,6 @@ namespace bx {
 // index).
 enum class FreeUpStage { choose = 0, verify = 1, release = 2, done = 3 };
 
-// One moment of the free-up flow as the sheet draws it.
 struct FreeUpState {
   FreeUpStage stage = FreeUpStage::choose;
   std::optional<CleanupPlan> plan;
@@ -36,26 +30,6 @@ struct FreeUpState {
 
   // A release task is working: the sheet must not go away under it.
   bool releasing() const { return stage == FreeUpStage::release && busy && released.has_value(); }
-};
-
-class FreeUpSheetHost : public QObject {
-  Q_OBJECT
-public:
-  using QObject::QObject;
-
-  virtual std::vector<MailAccount> accounts() const = 0;
-  virtual FreeUpState state() const = 0;
-
-  virtual void checkCleanup(const MailAccount& account, const std::string& mailbox, Date before) = 0;
-  virtual void runCleanup(const MailAccount& account) = 0;
-  virtual void cancelCleanup() = 0;
-  virtual void resetCleanup() = 0;
-  // The two moves the sheet makes by hand: verify -> release and back.
-  virtual void setStage(FreeUpStage stage) = 0;
-
-signals:
-  void stateChanged();
-  void accountsChanged();
 };
 
 }  // namespace bx

@@ -1,4 +1,4 @@
-#include "Sheets/BackupLedgerHost.h"
+#include "Sheets/SheetStore.h"
 
 #include "Sheets/FreeUpText.h"
 
@@ -6,7 +6,7 @@
 
 namespace bx {
 
-QString BackupLedgerHost::ago(Date date) const {
+QString SheetStore::ago(Date date) const {
   const double e = std::chrono::duration<double>(std::chrono::system_clock::now() - date).count();
   if (e < 90) return "just now";
   if (e < 3600) return QString::number(qint64(e / 60)) + " min ago";
@@ -15,7 +15,7 @@ QString BackupLedgerHost::ago(Date date) const {
   return FreeUpText::abbreviatedDate(date);
 }
 
-QString BackupLedgerHost::providerSymbol(const std::string& provider) const {
+QString SheetStore::providerSymbol(const std::string& provider) const {
   if (provider == "gmail") return "envelope.fill";
   if (provider == "icloud") return "icloud.fill";
   if (provider == "yahoo") return "y.circle.fill";
