@@ -14,6 +14,8 @@ class AppStore;
 class TextBlock;
 class ProgressLine;
 class SmallCaps;
+class StatusLine;
+class SymbolView;
 class VaultButton;
 struct MailAccount;
 struct BackupStatus;
@@ -80,11 +82,15 @@ public:
   double progressValue() const;
   // The indexing line, empty when hidden.
   QString indexingText() const;
+  // "Back Up" sits below the texts, as they would not fit beside it.
+  bool isBackUpBelow() const;
+  SymbolView* shield() const { return shield_; }
 
   void refresh();
 
 protected:
   void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
   void mouseDoubleClickEvent(QMouseEvent*) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -92,7 +98,14 @@ private:
   AppStore& store_;
   QWidget* idle_;
   QWidget* running_;
-  class SymbolLabel* shield_;
+  void placeBackUp(bool below);
+  void fitBackUp();
+
+  StatusLine* status_;
+  SymbolView* shield_;
+  QWidget* beside_;
+  QWidget* below_;
+  std::optional<std::chrono::system_clock::time_point> shownFinish_;
   TextBlock* title_;
   TextBlock* detail_;
   VaultButton* backUp_;

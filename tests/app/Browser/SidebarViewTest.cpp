@@ -4,6 +4,8 @@
 #include "Browser/SidebarModel.h"
 #include "Browser/SidebarView.h"
 #include "Browser/VaultStatus.h"
+#include "Theme/Motion.h"
+#include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 
 #include <QMenu>
@@ -295,6 +297,82 @@ TEST_F(BackupStripTest, ADoubleClickOnBackUpOpensTheLedgerAndNeverStopsTheRun) {
   store->setShowBackupActivity(false);
   QTest::mouseDClick(&strip, Qt::LeftButton, {}, QPoint(3, 3));
   EXPECT_TRUE(store->showBackupActivity());
+}
+
+// The strip's title and detail keep to one line and are never cut at the
+// sidebar's narrowest, usual and widest widths; "Back Up" moves below them
+// only where they would not fit beside it.
+TEST_F(SidebarViewTest, TheStripShowsItsTextsWholeAtEverySidebarWidth) {
+  open();
+  build();
+  struct Case {
+    const char* what;
+    bool accounts;
+    bool finished;
+    bool problem;
+    bool schedule;
+  } cases[] = {
+      {"no accounts", false, false, false, false},
+      {"not backed up, schedule on", true, false, false, true},
+      {"backed up, schedule on", true, true, false, true},
+      {"needs attention", true, true, true, false},
+  };
+  for (const auto& c : cases) {
+    QSettings().setValue("scheduleEnabled", c.schedule);
+    QSettings().setValue("scheduleHours", 12);
+    ScheduleSettings::shared().notifyChanged();
+    store->setAccounts(c.accounts ? std::vector<MailAccount>{account("Home", "me@example.org")}
+                                  : std::vector<MailAccount>{});
+    BackupStatus status;
+    if (c.finished) status.lastFinished = std::chrono::system_clock::now() - std::chrono::minutes(12);
+    store->setBackup(status);
+    QMap<QString, FriendlyError::Message> problems;
+    if (c.problem) problems.insert(QStringLiteral("Home"), FriendlyError::Message{"Sign-in failed", "Check it."});
+    store->setBackupProblems(problems);
+    for (const int width : {210, 236, 300}) {
+      window->resize(width, 700);
+      QCoreApplication::processEvents();
+      QCoreApplication::processEvents();
+      BackupStrip* strip = window->backupStrip();
+      for (TextBlock* t : strip->findChildren<TextBlock*>()) {
+        if (!t->isVisibleTo(strip) || t->text().isEmpty()) continue;
+        EXPECT_EQ(t->linesForWidth(t->width()), QStringList{t->text()}) << c.what << " at " << width;
+      }
+      const QRect button(strip->backUpButton()->mapTo(strip, QPoint()), strip->backUpButton()->size());
+      EXPECT_TRUE(strip->rect().contains(button)) << c.what << " at " << width;
+    }
+  }
+  // Short texts at the widest sidebar leave "Back Up" beside them.
+  store->setAccounts({account("Home", "me@example.org")});
+  QSettings().setValue("scheduleEnabled", false);
+  ScheduleSettings::shared().notifyChanged();
+  BackupStatus done;
+  done.lastFinished = std::chrono::system_clock::now();
+  store->setBackup(done);
+  store->setBackupProblems({});
+  window->resize(300, 700);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(window->backupStrip()->isBackUpBelow());
+}
+
+TEST_F(BackupStripTest, TheShieldBouncesOnceARunFinishes) {
+  open();
+  store->setAccounts({account("Home", "me@example.org")});
+  BackupStrip strip(*store);
+  strip.show();
+  Motion::setInstant(false);
+  BackupStatus s;
+  s.running = true;
+  store->setBackup(s);
+  s.running = false;
+  store->setBackup(s);  // no new finish: still
+  QTest::qWait(50);
+  EXPECT_EQ(strip.shield()->scaleFactor(), 1.0);
+  s.lastFinished = std::chrono::system_clock::now();
+  store->setBackup(s);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return strip.shield()->scaleFactor() > 1.0; }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return strip.shield()->scaleFactor() == 1.0; }, 3000));
+  Motion::setInstant(true);
 }
 
 }  // namespace
