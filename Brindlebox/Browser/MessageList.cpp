@@ -40,8 +40,6 @@ MessageList::MessageList(AppStore& store, QWidget* parent) : QListView(parent), 
   setTabKeyNavigation(false);
   viewport()->setAutoFillBackground(false);
   setAttribute(Qt::WA_MacShowFocusRect, false);
-  // 24 px of room below the last row.
-  setViewportMargins(0, 0, 0, 0);
   setSpacing(0);
 
   connect(&store_, &AppStore::groupsVersionChanged, this, &MessageList::reloadGroups);
@@ -98,6 +96,15 @@ void MessageList::syncSelection() {
   if (old >= 0 && old < model_->rowCount()) update(model_->index(old));
   if (row >= 0) update(model_->index(row));
   if (row >= 0) setCurrentIndex(model_->index(row));
+}
+
+void MessageList::updateGeometries() {
+  QListView::updateGeometries();
+  // The list scrolls 24 px past its last row, so the row never sits on the
+  // window's bottom edge.
+  if (model_->rowCount() == 0) return;
+  QScrollBar* bar = verticalScrollBar();
+  bar->setRange(0, std::max(0, contentsSize().height() + bottomGap - viewport()->height()));
 }
 
 int MessageList::topRow() const {

@@ -21,6 +21,8 @@ class MessageDelegate;
 class MessageList : public QListView {
   Q_OBJECT
 public:
+  static constexpr int bottomGap = 24;
+
   explicit MessageList(AppStore& store, QWidget* parent = nullptr);
   ~MessageList() override;
 
@@ -55,6 +57,7 @@ protected:
   bool viewportEvent(QEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
   void scrollContentsBy(int dx, int dy) override;
+  void updateGeometries() override;
 
 private:
   void syncSelection();

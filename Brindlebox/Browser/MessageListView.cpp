@@ -144,9 +144,14 @@ void MessageListView::placeInToolbar() {
   subtitle_->setMinimumWidth(160);
   subtitle_->setVisible(true);
   bar->insertWidget(bar->actions().value(0), lead)->setVisible(true);
+  // The field keeps the subtitle's 8 px from the window's edge.
+  auto* trail = new QWidget(bar);
+  auto* trailLayout = new QHBoxLayout(trail);
+  trailLayout->setContentsMargins(6, 0, 8, 0);
   search_->setFixedWidth(260);
   search_->setVisible(true);
-  bar->addWidget(search_)->setVisible(true);
+  trailLayout->addWidget(search_, 0, Qt::AlignVCenter);
+  bar->addWidget(trail)->setVisible(true);
 }
 
 void MessageListView::updateTitle() {

@@ -146,6 +146,20 @@ TEST_F(MessageListViewTest, AScrubToTheOldestMonthKeepsItCurrent) {
   EXPECT_EQ(spine->currentMonth(), oldest.index());
 }
 
+TEST_F(MessageListViewTest, TheListEndsTwentyFourPixelsBelowItsLastRow) {
+  openWith(6, 10);
+  list->setFocus();
+  for (const int height : {600, 450}) {
+    window->resize(900, height);
+    QCoreApplication::processEvents();
+    QTest::keyClick(list, Qt::Key_End);
+    const int last = list->monthModel()->rowCount() - 1;
+    EXPECT_EQ(list->visualRect(list->monthModel()->index(last)).bottom() + 1,
+              list->viewport()->height() - MessageList::bottomGap)
+        << height;
+  }
+}
+
 TEST_F(MessageListViewTest, TheMonthAtTheTopIsReportedWhileScrolling) {
   openWith(12, 10);
   EXPECT_EQ(currentMonth(), MonthKey(2024, 6).index());
