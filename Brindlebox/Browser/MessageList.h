@@ -12,6 +12,7 @@ namespace bx {
 class AppStore;
 class MonthListModel;
 class MessageDelegate;
+class RowFades;
 
 // The scrolling list of month headers and message rows. Its selection is
 // the store's selected path: a click assigns it (which opens the message),
@@ -77,6 +78,8 @@ private:
   int lastEpoch_ = -1;
   QTimer midnight_;
   QVariantAnimation* scrollAnimation_ = nullptr;
+  RowFades* hoverFades_;
+  RowFades* selectFades_;
 };
 
 } // namespace bx

@@ -9,6 +9,7 @@
 #include "Browser/MonthListModel.h"
 #include "Browser/SpineBinding.h"
 #include "Browser/TimelineSpine.h"
+#include "Theme/Motion.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 #include "Views/VaultEmpty.h"
@@ -158,6 +159,31 @@ TEST_F(MessageListViewTest, TheListEndsTwentyFourPixelsBelowItsLastRow) {
               list->viewport()->height() - MessageList::bottomGap)
         << height;
   }
+}
+
+// The hover tint eases in and out over 0.1 s and the selection over 0.12 s;
+// each settles at its state in full.
+TEST_F(MessageListViewTest, HoverAndSelectionEaseInAndOut) {
+  openWith(2, 6);
+  Motion::setInstant(false);
+  MessageDelegate* d = list->messageDelegate();
+  const int first = 1, second = 2;  // row 0 is the month header
+  QTest::mouseMove(list->viewport(), centreOf(first));
+  EXPECT_LT(d->hoverLevel(first), 1.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->hoverLevel(first) == 1.0; }, 1000));
+  QTest::mouseMove(list->viewport(), centreOf(second));
+  EXPECT_GT(d->hoverLevel(first), 0.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->hoverLevel(first) == 0.0 && d->hoverLevel(second) == 1.0; }, 1000));
+  EXPECT_TRUE(d->hoverFades().isEmpty());
+
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(second));
+  EXPECT_LT(d->selectLevel(second), 1.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->selectLevel(second) == 1.0; }, 1000));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(first));
+  EXPECT_GT(d->selectLevel(second), 0.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->selectLevel(second) == 0.0 && d->selectLevel(first) == 1.0; }, 1000));
+  EXPECT_TRUE(d->selectFades().isEmpty());
+  Motion::setInstant(true);
 }
 
 TEST_F(MessageListViewTest, TheMonthAtTheTopIsReportedWhileScrolling) {
