@@ -8,6 +8,8 @@
 #include "Views/Hairline.h"
 #include "Views/ProgressLine.h"
 #include "Views/SmallCaps.h"
+#include "Theme/Motion.h"
+#include "Views/CountText.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 #include "Views/VaultEmpty.h"
@@ -246,10 +248,9 @@ ResultsHeader::ResultsHeader(AppStore& store, QWidget* parent) : ThemedWidget(pa
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(16, 7, 16, 7);
   row->setSpacing(6);
-  count_ = new TextBlock(QString(), this);
+  count_ = new CountText(Motion::snappy, this);
   count_->setTextFont(Theme::Font::system(11.5, QFont::DemiBold, true));
   count_->setColor(Theme::ink);
-  count_->setMaxLines(1);
   text_ = new TextBlock(QString(), this);
   text_->setTextFont(Theme::Font::callout());
   text_->setColor(Theme::ink2);
@@ -268,7 +269,8 @@ ResultsHeader::ResultsHeader(AppStore& store, QWidget* parent) : ThemedWidget(pa
 }
 
 void ResultsHeader::setResults(int count, const QString& trimmedQuery) {
-  count_->setText(BrowserText::count(count));
+  count_->setCount(BrowserText::count(count), count < shownCount_);
+  shownCount_ = count;
   text_->setText(BrowserText::resultsText(count, trimmedQuery));
 }
 

@@ -6,6 +6,8 @@
 #include "Store/AppStore.h"
 #include "Theme/Icons.h"
 #include "Theme/Theme.h"
+#include "Theme/Motion.h"
+#include "Views/CountText.h"
 #include "Views/ProgressLine.h"
 #include "Views/SmallCaps.h"
 #include "Views/StatusLine.h"
@@ -106,7 +108,7 @@ VaultHeader::VaultHeader(AppStore& store, QWidget* parent) : ThemedWidget(parent
   v->addWidget(new SmallCaps(QStringLiteral("The Vault"), Theme::ink3, this));
   auto* row = new QHBoxLayout;
   row->setSpacing(5);
-  count_ = new TextBlock(QString(), this);
+  count_ = new CountText(Motion::snappy, this);
   count_->setTextFont(Theme::Font::system(20, QFont::DemiBold, true));
   count_->setColor(Theme::ink);
   messages_ = new TextBlock(QStringLiteral("messages"), this);
@@ -141,7 +143,9 @@ QString VaultHeader::checkedText() const {
 }
 
 void VaultHeader::refresh() {
-  count_->setText(countText());
+  const long long n = (long long)store_.records().size();
+  count_->setCount(countText(), n < shownCount_);
+  shownCount_ = n;
   detail_->setText(detail());
   const QString checked = checkedText();
   checked_->setText(checked);
@@ -213,7 +217,10 @@ BackupStrip::BackupStrip(AppStore& store, QWidget* parent) : ThemedWidget(parent
   run->addLayout(top);
   bar_ = new ProgressLine(0, Theme::seal, 3, running_);
   run->addWidget(bar_);
-  progress_ = line(running_, Theme::Font::system(10, QFont::Normal, true), Theme::ink3);
+  progress_ = new CountText(Motion::snappy, running_);
+  progress_->setTextFont(Theme::Font::system(10, QFont::Normal, true));
+  progress_->setColor(Theme::ink3);
+  progress_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   run->addWidget(progress_);
   v->addWidget(running_);
 
@@ -302,7 +309,7 @@ void BackupStrip::refresh() {
                                  : PlatformText::localize(QStringLiteral("Fetch new mail into the vault (⇧⌘B)")));
   runTitle_->setText(BrowserText::runningTitle(b.progress));
   bar_->setValue(BrowserText::progressFraction(b.progress));
-  progress_->setText(BrowserText::progressLine(b.progress));
+  progress_->setCount(BrowserText::progressLine(b.progress));
   const auto ix = store_.indexing();
   const bool showIndexing = ix && ix->total > 0;
   indexing_->setVisible(showIndexing);

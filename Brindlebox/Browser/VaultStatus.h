@@ -11,6 +11,7 @@ class QAbstractButton;
 namespace bx {
 
 class AppStore;
+class CountText;
 class TextBlock;
 class ProgressLine;
 class SmallCaps;
@@ -52,10 +53,12 @@ public:
   QString checkedText() const;
 
   void refresh();
+  CountText* countLabel() const { return count_; }
 
 private:
   AppStore& store_;
-  TextBlock* count_;
+  CountText* count_;
+  long long shownCount_ = 0;
   TextBlock* messages_;
   TextBlock* detail_;
   TextBlock* checked_;
@@ -85,6 +88,7 @@ public:
   // "Back Up" sits below the texts, as they would not fit beside it.
   bool isBackUpBelow() const;
   SymbolView* shield() const { return shield_; }
+  CountText* progressLabel() const { return progress_; }
 
   void refresh();
 
@@ -113,7 +117,7 @@ private:
   TextBlock* runTitle_;
   VaultButton* stop_;
   ProgressLine* bar_;
-  TextBlock* progress_;
+  CountText* progress_;
   TextBlock* indexing_;
   QTimer minute_;
 };

@@ -5,6 +5,7 @@
 #include "Browser/SidebarView.h"
 #include "Browser/VaultStatus.h"
 #include "Theme/Motion.h"
+#include "Views/CountText.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 
@@ -372,6 +373,32 @@ TEST_F(BackupStripTest, TheShieldBouncesOnceARunFinishes) {
   store->setBackup(s);
   EXPECT_TRUE(QTest::qWaitFor([&] { return strip.shield()->scaleFactor() > 1.0; }, 2000));
   EXPECT_TRUE(QTest::qWaitFor([&] { return strip.shield()->scaleFactor() == 1.0; }, 3000));
+  Motion::setInstant(true);
+}
+
+// The vault's count rolls to its new value once it is on screen, and the
+// roll settles on the new text; a hidden or first text just shows.
+TEST_F(SidebarViewTest, TheVaultCountRollsToANewValue) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 1, 3, &serial);
+  open();
+  build();
+  CountText* count = window->vaultHeader()->countLabel();
+  EXPECT_FALSE(count->isRolling());
+  EXPECT_EQ(count->text(), QStringLiteral("3"));
+  Motion::setInstant(false);
+  test::writeMonths(root(), QDate(2024, 8, 1), 1, 2, &serial);
+  store->reloadArchive();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return count->text() == QStringLiteral("5"); }, 30000));
+  EXPECT_TRUE(count->isRolling());
+  EXPECT_EQ(count->previousText(), QStringLiteral("3"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !count->isRolling(); }, 2000));
+  EXPECT_TRUE(count->previousText().isEmpty());
+
+  CountText hidden(Motion::snappy);
+  hidden.setCount(QStringLiteral("1"));
+  hidden.setCount(QStringLiteral("2"));
+  EXPECT_FALSE(hidden.isRolling());
   Motion::setInstant(true);
 }
 

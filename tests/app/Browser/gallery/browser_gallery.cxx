@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
           store.setSavedSearches({{QUuid::createUuid(), "Invoices", "invoice"}});
         }
         store.reloadArchive();
-        QTest::qWaitFor([&] { return !store.indexing().has_value(); }, 30000);
+        // The scan may not have begun yet: wait for its records too.
+        QTest::qWaitFor([&] { return !store.indexing().has_value() && !store.records().empty(); }, 30000);
         store.refreshVisible();
         if (empty) store.setSidebar(SidebarItem::makeSmart(SmartFilter::suspicious));
         if (!store.visible().empty()) {
