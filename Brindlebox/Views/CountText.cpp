@@ -36,32 +36,38 @@ void CountText::paintEvent(QPaintEvent* e) {
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setFont(textFont());
   p.setPen(color().resolved());
-  const QFontMetricsF fm(textFont());
-  const qreal t = roll_.value();
+  paintRoll(p, QPointF(0, QFontMetricsF(textFont()).ascent()), previous_, text(), roll_.value(), down_);
+}
+
+void CountText::paintRoll(QPainter& p, QPointF origin, const QString& from, const QString& to, qreal t, bool down,
+                          bool alignRight) {
+  const QFontMetricsF fm(p.font());
   const bool still = ReduceMotion::isOn();
-  const qreal travel = still ? 0 : fm.height() * 0.6 * (down_ ? -1 : 1);
-  const qreal base = fm.ascent();
-  const QString now = text();
-  auto draw = [&](const QString& s, qreal x, qreal dy, qreal opacity) {
-    p.setOpacity(std::clamp(opacity, 0.0, 1.0));
-    p.drawText(QPointF(x, base + dy), s);
+  const qreal travel = still ? 0 : fm.height() * 0.6 * (down ? -1 : 1);
+  const qreal opacity = p.opacity();
+  const qreal wide = std::max(fm.horizontalAdvance(from), fm.horizontalAdvance(to));
+  auto draw = [&](const QString& s, qreal x, qreal dy, qreal o) {
+    p.setOpacity(opacity * std::clamp(o, 0.0, 1.0));
+    p.drawText(QPointF(x, origin.y() + dy), s);
   };
-  if (now.size() != previous_.size()) {
-    draw(previous_, 0, -travel * t, 1 - t);
-    draw(now, 0, travel * (1 - t), t);
-    return;
-  }
-  qreal x = 0;
-  for (qsizetype i = 0; i < now.size(); ++i) {
-    const QString a = previous_.mid(i, 1), b = now.mid(i, 1);
-    if (a == b) {
-      draw(b, x, 0, 1);
-    } else {
-      draw(a, x, -travel * t, 1 - t);
-      draw(b, x, travel * (1 - t), t);
+  auto start = [&](const QString& s) { return origin.x() + (alignRight ? wide - fm.horizontalAdvance(s) : 0); };
+  if (to.size() != from.size()) {
+    draw(from, start(from), -travel * t, 1 - t);
+    draw(to, start(to), travel * (1 - t), t);
+  } else {
+    qreal x = start(to);
+    for (qsizetype i = 0; i < to.size(); ++i) {
+      const QString a = from.mid(i, 1), b = to.mid(i, 1);
+      if (a == b) {
+        draw(b, x, 0, 1);
+      } else {
+        draw(a, x, -travel * t, 1 - t);
+        draw(b, x, travel * (1 - t), t);
+      }
+      x += fm.horizontalAdvance(b);
     }
-    x += fm.horizontalAdvance(b);
   }
+  p.setOpacity(opacity);
 }
 
 } // namespace bx

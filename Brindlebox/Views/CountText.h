@@ -21,6 +21,13 @@ public:
   // The text being replaced while rolling, else empty.
   QString previousText() const { return isRolling() ? previous_ : QString(); }
 
+  // Draws the roll from `from` to `to` at `t` (0…1) in the painter's font
+  // and pen, with the first baseline at `origin`; `alignRight` keeps both
+  // texts' right edges at origin.x + width of the wider. For painted
+  // lists that roll their counts themselves.
+  static void paintRoll(QPainter& p, QPointF origin, const QString& from, const QString& to, qreal t, bool down,
+                        bool alignRight = false);
+
 protected:
   void paintEvent(QPaintEvent* e) override;
 
