@@ -16,6 +16,8 @@
 #include "Views/VaultCard.h"
 
 #include <QDateTime>
+#include <QGraphicsOpacityEffect>
+#include <QVariantAnimation>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -240,6 +242,27 @@ BackupStrip::BackupStrip(AppStore& store, QWidget* parent) : ThemedWidget(parent
   refresh();
 }
 
+void BackupStrip::fadeIn(QWidget* block) {
+  if (Motion::isInstant()) return;
+  // One effect per block, made on its first switch and kept transparent to
+  // painting once it settles.
+  auto* effect = qobject_cast<QGraphicsOpacityEffect*>(block->graphicsEffect());
+  if (!effect) {
+    effect = new QGraphicsOpacityEffect(block);
+    block->setGraphicsEffect(effect);
+  }
+  auto* anim = new QVariantAnimation(block);
+  const Animation a = motion(Motion::spring);
+  anim->setDuration(a.durationMs());
+  anim->setStartValue(0.0);
+  anim->setEndValue(1.0);
+  connect(anim, &QVariantAnimation::valueChanged, effect,
+          [effect, a](const QVariant& v) { effect->setOpacity(std::clamp(a.progress(v.toDouble()), 0.0, 1.0)); });
+  connect(anim, &QVariantAnimation::finished, effect, [effect] { effect->setOpacity(1); });
+  effect->setOpacity(0);
+  anim->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
 bool BackupStrip::isBackUpBelow() const { return below_->isVisibleTo(this); }
 
 void BackupStrip::placeBackUp(bool below) {
@@ -291,8 +314,10 @@ QString BackupStrip::indexingText() const { return indexing_->isHidden() ? QStri
 
 void BackupStrip::refresh() {
   const BackupStatus& b = store_.backup();
+  const bool switching = b.running == running_->isHidden();
   idle_->setVisible(!b.running);
   running_->setVisible(b.running);
+  if (switching && isVisible()) fadeIn(b.running ? running_ : idle_);
   const bool problems = !store_.backupProblems().isEmpty();
   shield_->setSymbol(problems ? QStringLiteral("exclamationmark.shield.fill") : QStringLiteral("checkmark.shield.fill"));
   shield_->setColor(problems ? Theme::caution : Theme::seal);

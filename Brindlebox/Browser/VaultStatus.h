@@ -102,6 +102,9 @@ private:
   AppStore& store_;
   QWidget* idle_;
   QWidget* running_;
+  // The block the strip switched to fades in with the shared spring (the
+  // fade under Reduce Motion).
+  void fadeIn(QWidget* block);
   void placeBackUp(bool below);
   void fitBackUp();
 

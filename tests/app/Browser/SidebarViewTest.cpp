@@ -9,6 +9,7 @@
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -356,7 +357,7 @@ TEST_F(SidebarViewTest, TheStripShowsItsTextsWholeAtEverySidebarWidth) {
   EXPECT_FALSE(window->backupStrip()->isBackUpBelow());
 }
 
-TEST_F(BackupStripTest, TheShieldBouncesOnceARunFinishes) {
+TEST_F(BackupStripTest, TheSwitchFadesInAndTheShieldBouncesOnceARunFinishes) {
   open();
   store->setAccounts({account("Home", "me@example.org")});
   BackupStrip strip(*store);
@@ -365,6 +366,11 @@ TEST_F(BackupStripTest, TheShieldBouncesOnceARunFinishes) {
   BackupStatus s;
   s.running = true;
   store->setBackup(s);
+  // The running block fades in with the switch.
+  auto* fade = qobject_cast<QGraphicsOpacityEffect*>(strip.stopButton()->parentWidget()->graphicsEffect());
+  ASSERT_TRUE(fade);
+  EXPECT_LT(fade->opacity(), 1.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return fade->opacity() == 1.0; }, 2000));
   s.running = false;
   store->setBackup(s);  // no new finish: still
   QTest::qWait(50);
