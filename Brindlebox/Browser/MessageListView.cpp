@@ -150,6 +150,7 @@ void MessageListView::placeInToolbar() {
   auto* trail = new QWidget(bar);
   auto* trailLayout = new QHBoxLayout(trail);
   trailLayout->setContentsMargins(6, 0, 8, 0);
+  trail->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   search_->setFixedWidth(260);
   search_->setVisible(true);
   trailLayout->addWidget(search_, 0, Qt::AlignVCenter);

@@ -3,6 +3,9 @@
 
 #include "BrowserFixture.h"
 #include "Browser/BrowserText.h"
+#include "Browser/BrowserWiring.h"
+#include "Shell/AppStoreShell.h"
+#include "Shell/MainWindow.h"
 #include "Browser/MessageDelegate.h"
 #include "Browser/MessageList.h"
 #include "Browser/MessageListView.h"
@@ -184,6 +187,31 @@ TEST_F(MessageListViewTest, HoverAndSelectionEaseInAndOut) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return d->selectLevel(second) == 0.0 && d->selectLevel(first) == 1.0; }, 1000));
   EXPECT_TRUE(d->selectFades().isEmpty());
   Motion::setInstant(true);
+}
+
+// In the main window the search field ends the toolbar, clear of the
+// window's edge but not pushed away from it.
+TEST_F(MessageListViewTest, TheSearchFieldKeepsAMarginFromTheWindowEdge) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 2, 3, &serial);
+  open();
+  installBrowserColumns();
+  AppStoreShell shell(*store);
+  MainWindow main(shell);
+  for (const QSize size : {QSize(1280, 800), QSize(1100, 620)}) {
+    main.resize(size);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    QLineEdit* field = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+      field = main.findChild<QLineEdit*>(QStringLiteral("searchField"));
+      return field && field->isVisible();
+    }, 2000));
+    QCoreApplication::processEvents();
+    const int gap = main.width() - field->mapTo(&main, QPoint(field->width(), 0)).x();
+    EXPECT_GE(gap, 8) << size.width();
+    EXPECT_LE(gap, 24) << size.width();
+  }
 }
 
 TEST_F(MessageListViewTest, TheMonthAtTheTopIsReportedWhileScrolling) {
