@@ -16,7 +16,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev dovecot-imapd dovecot-core
   xvfb xauth gnome-keyring dbus dbus-x11 ffmpeg python3 libpython3.11-testsuite
   # benchmark peers (never linked into the product)
-  isync libgmime-3.0-dev notmuch
+  isync libgmime-3.0-dev notmuch libsimdjson-dev
 )
 
 missing=()

@@ -117,7 +117,11 @@ void MessageList::armMidnightRefresh() {
 }
 
 void MessageList::reloadGroups() {
-  const QString keepAnchor = topAnchor();
+  // A list nobody has moved from its top stays at the top while it fills:
+  // a vault scan delivers older months first, and keeping the first top row
+  // would leave the list years below the newest mail.
+  const bool atTop = verticalScrollBar()->value() == 0;
+  const QString keepAnchor = atTop ? QString() : topAnchor();
   const QString sidebarKey = BrowserText::sidebarKey(store_.sidebar());
   const bool startOver = sidebarKey != lastSidebarKey_ || store_.listEpoch() != lastEpoch_;
   lastSidebarKey_ = sidebarKey;

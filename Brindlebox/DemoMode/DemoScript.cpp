@@ -5,6 +5,7 @@
 #include "DemoMode/DemoTyping.h"
 #include "DemoMode/Snapshotter.h"
 #include "Platform/Appearance.h"
+#include "Platform/PlatformText.h"
 #include "Sheets/FreeUpSpaceSheet.h"
 #include "Store/AppStore.h"
 #include "Store/CleanupModel.h"
@@ -77,24 +78,33 @@ orrery::Task<> moveOn(orrery::DemoRecorder& rec, QString anchor, double duration
 }
 
 // The spine drag: the cursor travels down the spine while the list follows.
+// Points go through the window, from the layout and frame the spine last
+// kept, so the cursor aims where the spine was drawn, not where a later
+// layout might put it.
 orrery::Task<> scrubSpine(orrery::DemoRecorder& rec, QWidget* window, std::optional<MonthKey> from, MonthKey to,
                           double duration) {
   AppStore& store = *AppStore::shared();
-  auto* spine = window->findChild<TimelineSpine*>();
-  if (!spine || !spine->isVisible()) co_return;
+  const QPointer<QWidget> alive(window);
+  auto* spine = window ? window->findChild<TimelineSpine*>() : nullptr;
+  if (!spine) co_return;
   const SpineGeometry g = spine->geometryNow();
+  const QRectF f = QRectF(spine->frameInWindow());
   if (g.isEmpty()) co_return;
   auto rowTop = [&](int index) -> std::optional<double> {
     if (g.hasPosition(index)) return g.top(index);
-    // Outside the laid-out range: the nearest laid-out month.
-    const int nearest = index > g.newest ? g.newest : g.monthAt(g.monthCount() - 1);
-    if (!g.hasPosition(nearest)) return std::nullopt;
-    return g.top(nearest);
+    // A month outside the laid-out range: the laid-out month nearest by
+    // month index, the newer one on a tie.
+    int best = -1;
+    for (int row = 0; row < g.monthCount(); ++row)
+      if (best < 0 || std::abs(g.monthAt(row) - index) < std::abs(g.monthAt(best) - index)) best = row;
+    if (best < 0 || !g.hasPosition(g.monthAt(best))) return std::nullopt;
+    return g.top(g.monthAt(best));
   };
   auto screenPoint = [&](const MonthKey& m) -> std::optional<QPointF> {
     const auto top = rowTop(m.index());
     if (!top) return std::nullopt;
-    return QPointF(spine->mapToGlobal(QPointF(TimelineSpine::labelWidth + 14, *top + g.rowHeight / 2)));
+    const QPointF inWindow(f.x() + TimelineSpine::labelWidth + 14, f.y() + *top + g.rowHeight / 2);
+    return window->mapToGlobal(inWindow);
   };
   MonthKey start;
   if (from) {
@@ -121,7 +131,8 @@ orrery::Task<> scrubSpine(orrery::DemoRecorder& rec, QWidget* window, std::optio
     const QPointF p(a->x(), a->y() + e * (b->y() - a->y()));
     auto m = rec.move(p, duration / steps);
     co_await m;
-    const double y = spine->mapFromGlobal(p).y();
+    if (!alive) co_return;
+    const double y = window->mapFromGlobal(p).y() - f.y();
     int index = 0;
     if (!g.month(y, &index)) co_return;
     const MonthKey month = MonthKey::fromIndex(index);
@@ -342,7 +353,7 @@ orrery::Task<> DemoMode::run() {
   { auto t = W(1.5); co_await t; }
 
   // Scene 5: closing.
-  rec->caption(QStringLiteral("Your mail, kept on your Mac"));
+  rec->caption(PlatformText::localize(QStringLiteral("Your mail, kept on your Mac")));
   store.setShowFreeUp(false);
   { auto t = W(0.6); co_await t; }
   store.setSidebar(SidebarItem::makeAll());

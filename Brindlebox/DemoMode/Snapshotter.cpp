@@ -21,8 +21,10 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QTabWidget>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
 
@@ -81,34 +83,54 @@ QWidget* Snapshotter::mainWindow() {
   return nullptr;
 }
 
-QImage Snapshotter::render(QWidget* window) {
-  QImage base = window->grab().toImage();
-  QList<QWebEngineView*> webs;
+namespace {
+
+// The web views a shot shows: visible in the window and wider than 10 px.
+QList<QWebEngineView*> shownWebViews(QWidget* window) {
+  QList<QWebEngineView*> webs, out;
   collectWebViews(window, webs);
-  if (webs.isEmpty()) return base;
-  QPainter p(&base);
-  for (QWebEngineView* web : webs) {
-    if (!web->isVisibleTo(window) || web->width() <= 10) continue;
-    // The page is composited by the engine outside the widget tree, so a
-    // widget grab shows an empty surface; where the window is on a real
-    // screen, the screen's pixels at the view are the page.
-    QPixmap pix;
-    QScreen* screen = web->screen();
-    const bool onScreen = QGuiApplication::platformName() != QLatin1String("offscreen") && screen &&
-                          window->isVisible() && !window->isMinimized() && !Snapshotter::openSheet();
-    if (onScreen) {
-      const QPoint at = web->mapToGlobal(QPoint(0, 0)) - screen->geometry().topLeft();
-      pix = screen->grabWindow(0, at.x(), at.y(), web->width(), web->height());
-    }
-    if (pix.isNull()) pix = web->grab();
-    if (pix.isNull()) continue;
-    p.drawPixmap(QRect(web->mapTo(window, QPoint(0, 0)), web->size()), pix);
+  for (QWebEngineView* web : webs)
+    if (web->isVisibleTo(window) && web->width() > 10) out << web;
+  return out;
+}
+
+// Waits until the page has painted: its load has ended and two grabs in a
+// row agree, since the engine hands its frames over some time after the
+// load and a grab before then shows an empty or half-drawn page. Gives up
+// after some seconds rather than stall a shot.
+orrery::Task<> untilPainted(QPointer<QWebEngineView> web) {
+  // The first page of a run also waits for the engine to start.
+  for (int i = 0; i < 300 && web && web->page() && web->page()->isLoading(); ++i) co_await orrery::pause(50);
+  QImage last;
+  for (int i = 0; i < 25 && web; ++i) {
+    const QImage now = web->grab().toImage();
+    if (!now.isNull() && now == last) co_return;
+    last = now;
+    co_await orrery::pause(60);
   }
-  return base;
+}
+
+} // namespace
+
+QImage Snapshotter::render(QWidget* window) {
+  // The window's grab leaves web views empty; each view's own grab is its
+  // page's last composited frame, whatever covers the window on screen.
+  QImage image = window->grab().toImage();
+  const QList<QWebEngineView*> webs = shownWebViews(window);
+  if (webs.isEmpty() || image.isNull()) return image;
+  QPainter p(&image);
+  for (QWebEngineView* web : webs) p.drawPixmap(QRect(web->mapTo(window, QPoint(0, 0)), web->size()), web->grab());
+  return image;
 }
 
 orrery::Task<> Snapshotter::capture(QWidget* window, QString name) {
   if (!window) co_return;
+  const QPointer<QWidget> alive(window);
+  for (QWebEngineView* web : shownWebViews(window)) {
+    auto t = untilPainted(web);
+    co_await t;
+    if (!alive) co_return;
+  }
   QScreen* screen = window->screen();
   std::fprintf(stderr, "snapshot %s window=%s theme=%s content=%s screen=%s\n", name.toUtf8().constData(),
                rectText(window->frameGeometry()).toUtf8().constData(),
@@ -117,7 +139,6 @@ orrery::Task<> Snapshotter::capture(QWidget* window, QString name) {
                rectText(screen ? screen->availableGeometry() : QRect()).toUtf8().constData());
   if (envPresent("BRINDLEBOX_SNAPSHOT_DEBUG")) dumpTree(window, 0);
   write(render(window), name);
-  co_return;
 }
 
 QWidget* Snapshotter::openSheet() {

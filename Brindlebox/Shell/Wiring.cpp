@@ -39,8 +39,8 @@ void install() {
   // Harnesses: HarnessHooks::shared().demoRun, .uiTestRun, .snapshotRun.
   HarnessHooks::shared().uiTestRun = [] { return UITest::run(); };
   UITest::Shots::shared().mainWindow = [] { return Snapshotter::mainWindow(); };
-  UITest::Shots::shared().capture = [](QWidget* w, const QString& name) { Snapshotter::capture(w, name).detach(); };
-  UITest::Shots::shared().shotSheet = [](const QString& name) { Snapshotter::shotSheet(name).detach(); };
+  UITest::Shots::shared().capture = [](QWidget* w, const QString& name) { return Snapshotter::capture(w, name); };
+  UITest::Shots::shared().shotSheet = [](const QString& name) { return Snapshotter::shotSheet(name); };
   HarnessHooks::shared().demoRun = [] { return DemoMode::run(); };
   HarnessHooks::shared().snapshotRun = [] { return Snapshotter::run(); };
   // The recorder's frames carry the readers' live web content.

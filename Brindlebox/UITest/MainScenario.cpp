@@ -1,3 +1,4 @@
+#include "Engines/IMAPSession.h"
 #include "Imap/IMAPClient.h"
 #include "Platform/Credentials.h"
 #include "Store/AppStore.h"
@@ -32,14 +33,14 @@ orrery::Task<Session> signIn(IMAPServer server, bool selectInbox) {
   QFuture<Session> future = QtConcurrent::run([server, selectInbox] {
     Session s;
     try {
-      IMAPClient client(server, 10.0);
-      client.connect();
-      client.login(kTestUser, kTestPassword);
+      IMAPSession session(server, kTestUser, kTestPassword, 10.0);
       if (selectInbox)
-        s.exists = client.select("INBOX", true).exists;
-      else
-        s.mailboxes = client.list();
-      client.logout();
+        s.exists = session.open("INBOX", true).exists;
+      else {
+        session.signIn();
+        s.mailboxes = session->list();
+      }
+      session->logout();
       s.ok = true;
     } catch (const std::exception& e) {
       s.error = QString::fromStdString(e.what());
@@ -194,10 +195,10 @@ orrery::Task<> runMain() {
   check(files == 15, QStringLiteral(".eml files on disk: %1").arg(files));
 
   // 12-13.
-  capture(QStringLiteral("ui-1-after-backup"));
+  { auto shot = capture(QStringLiteral("ui-1-after-backup")); co_await shot; }
   store.setShowBackupActivity(true);
   co_await orrery::pause(1200);
-  shotSheet(QStringLiteral("ui-2-ledger-after-backup"));
+  { auto shot = shotSheet(QStringLiteral("ui-2-ledger-after-backup")); co_await shot; }
   store.setShowBackupActivity(false);
   co_await orrery::pause(600);
 
@@ -243,7 +244,7 @@ orrery::Task<> runMain() {
   const int planItems = cleanup.plan() ? int(cleanup.plan()->items.size()) : -1;
   check(cleanup.plan() && planItems == 2 && cleanup.plan()->verified().size() == 2,
         QStringLiteral("2 old INBOX messages, both verified (%1)").arg(planItems));
-  shotSheet(QStringLiteral("ui-3-verify-real-server"));
+  { auto shot = shotSheet(QStringLiteral("ui-3-verify-real-server")); co_await shot; }
 
   // 21-24.
   cleanup.setStage(CleanupStage::release);
@@ -259,7 +260,7 @@ orrery::Task<> runMain() {
     released = QString::fromStdString(cleanup.error()->text());
   check(cleanup.stage() == CleanupStage::done && !cleanup.error(), QStringLiteral("released: ") + released);
   co_await orrery::pause(1000);
-  shotSheet(QStringLiteral("ui-4-released"));
+  { auto shot = shotSheet(QStringLiteral("ui-4-released")); co_await shot; }
   store.setShowFreeUp(false);
   co_await orrery::pause(800);
 
@@ -281,7 +282,7 @@ orrery::Task<> runMain() {
   { auto w = wait(30, [&store] { return !store.backup().running; }); co_await w; }
   const QString badTitle = problemTitle(store, wrong);
   check(badTitle == QStringLiteral("The password wasn\u2019t accepted"), QStringLiteral("bad password \u2192 ") + badTitle);
-  capture(QStringLiteral("ui-5-bad-password"));
+  { auto shot = capture(QStringLiteral("ui-5-bad-password")); co_await shot; }
 
   // 30-31.
   const MailAccount offline = account("Offline", localServer(1), {"INBOX"}, {});

@@ -72,7 +72,7 @@ orrery::Task<> runNetwork() {
     co_await opened;
     co_await orrery::pause(2500);
   }
-  capture(QStringLiteral("net-1-reading"));
+  { auto shot = capture(QStringLiteral("net-1-reading")); co_await shot; }
   check(requests(log).isEmpty(), QStringLiteral("reading %1 messages made no network requests (").arg(store->records().size()) +
                                      requestListText(requests(log)) + u')');
 
@@ -97,7 +97,7 @@ orrery::Task<> runNetwork() {
   }
   store->allowImages(path);
   co_await orrery::pause(4000);
-  capture(QStringLiteral("net-2-images-allowed"));
+  { auto shot = capture(QStringLiteral("net-2-images-allowed")); co_await shot; }
   const QStringList all = requests(log);
   check(anyContains(all, {QStringLiteral("hero")}),
         QStringLiteral("allowing images loads the real image (") + requestListText(all) + u')');

@@ -144,13 +144,17 @@ QWidget* mainWindow() {
   return nullptr;
 }
 
-void capture(const QString& name) {
+orrery::Task<> capture(QString name) {
   QWidget* window = mainWindow();
-  if (window && Shots::shared().capture) Shots::shared().capture(window, name);
+  if (!window || !Shots::shared().capture) co_return;
+  auto t = Shots::shared().capture(window, name);
+  co_await t;
 }
 
-void shotSheet(const QString& name) {
-  if (Shots::shared().shotSheet) Shots::shared().shotSheet(name);
+orrery::Task<> shotSheet(QString name) {
+  if (!Shots::shared().shotSheet) co_return;
+  auto t = Shots::shared().shotSheet(name);
+  co_await t;
 }
 
 }  // namespace bx::UITest

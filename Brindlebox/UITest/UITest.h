@@ -78,15 +78,17 @@ orrery::Task<> run(QProcessEnvironment env = QProcessEnvironment::systemEnvironm
 
 // Screenshots are someone else's: these hooks stay empty until the capture
 // services are wired; an empty hook takes no shot.
+// A shot is awaited: a web view's page can take a moment to paint, and the
+// scenario must not change what is on screen before it is taken.
 struct Shots {
   std::function<QWidget*()> mainWindow;
-  std::function<void(QWidget*, const QString&)> capture;
-  std::function<void(const QString&)> shotSheet;
+  std::function<orrery::Task<>(QWidget*, const QString&)> capture;
+  std::function<orrery::Task<>(const QString&)> shotSheet;
   static Shots& shared();
 };
 QWidget* mainWindow();
-void capture(const QString& name);
-void shotSheet(const QString& name);
+orrery::Task<> capture(QString name);
+orrery::Task<> shotSheet(QString name);
 
 // Scrub scenario pieces. Indexes into the month groups (newest first); none
 // when there are fewer than four groups.

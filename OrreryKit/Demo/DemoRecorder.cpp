@@ -23,24 +23,12 @@
 #include <thread>
 
 #include "Demo/DemoAnchors.h"
+#include "Demo/MovieWriter.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/log.h>
-#include <libavutil/opt.h>
-#include <libswscale/swscale.h>
-}
 
 namespace orrery {
 
 namespace {
-
-QString avError(int code) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buf, sizeof buf);
-    return QString::fromUtf8(buf);
-}
 
 void writeJSON(const QString& path, const QJsonDocument& doc) {
     QFile f(path);
@@ -58,173 +46,6 @@ QJsonArray samples(const std::vector<std::array<double, 3>>& list) {
 }
 
 }  // namespace
-
-// The movie writer: an H.264 encoder and the QuickTime muxer, fed from a
-// queue of at most two frames by its own thread.
-struct DemoRecorder::Encoder {
-    static constexpr std::size_t queueLimit = 2;
-
-    std::string path;
-    QSize size;
-    AVFormatContext* fmt = nullptr;
-    AVCodecContext* enc = nullptr;
-    AVStream* stream = nullptr;
-    SwsContext* sws = nullptr;
-    AVFrame* frame = nullptr;
-    AVPacket* packet = nullptr;
-    bool writing = false;
-
-    std::thread worker;
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::deque<std::pair<QImage, std::int64_t>> queue;
-    bool closing = false;
-    QString error;  // first encoding failure
-
-    ~Encoder() { release(); }
-
-    void open(QSize pixels, int fps) {
-        size = pixels;
-        // The encoder's per-run statistics would drown the demo's own lines.
-        av_log_set_level(AV_LOG_ERROR);
-        int rc = avformat_alloc_output_context2(&fmt, nullptr, "mov", path.c_str());
-        if (rc < 0 || !fmt) throw Failure::writer("can't create the movie: " + avError(rc));
-        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-        if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
-        if (!codec) throw Failure::writer("no H.264 encoder");
-        stream = avformat_new_stream(fmt, nullptr);
-        enc = avcodec_alloc_context3(codec);
-        if (!stream || !enc) throw Failure::writer("can't add input");
-        enc->width = pixels.width();
-        enc->height = pixels.height();
-        enc->pix_fmt = AV_PIX_FMT_YUV420P;
-        enc->time_base = AVRational{1, 600};
-        enc->framerate = AVRational{fps, 1};
-        enc->bit_rate = static_cast<std::int64_t>(pixels.width()) * pixels.height() * 8;
-        enc->gop_size = std::max(fps, 1);
-        enc->max_b_frames = 0;
-        if (fmt->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        av_opt_set(enc->priv_data, "preset", presetFor(pixels), 0);
-        rc = avcodec_open2(enc, codec, nullptr);
-        if (rc < 0) throw Failure::writer("can't add input: " + avError(rc));
-        rc = avcodec_parameters_from_context(stream->codecpar, enc);
-        if (rc < 0) throw Failure::writer("can't add input: " + avError(rc));
-        stream->time_base = AVRational{1, 600};
-        rc = avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) throw Failure::writer("can't create the movie: " + avError(rc));
-        frame = av_frame_alloc();
-        packet = av_packet_alloc();
-        frame->format = AV_PIX_FMT_YUV420P;
-        frame->width = pixels.width();
-        frame->height = pixels.height();
-        if (!frame || !packet || av_frame_get_buffer(frame, 0) < 0) throw Failure::writer("out of memory");
-        sws = sws_getContext(pixels.width(), pixels.height(), AV_PIX_FMT_BGRA, pixels.width(), pixels.height(),
-                             AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!sws) throw Failure::writer("can't convert frames");
-    }
-
-    // Writes the header and starts the worker; false leaves the movie unwritten.
-    bool begin() {
-        AVDictionary* options = nullptr;
-        // Without this the muxer raises the track's time scale on its own.
-        av_dict_set(&options, "video_track_timescale", "600", 0);
-        const int rc = avformat_write_header(fmt, &options);
-        av_dict_free(&options);
-        if (rc < 0) return false;
-        writing = true;
-        worker = std::thread([this] { run(); });
-        return true;
-    }
-
-    bool push(QImage image, std::int64_t pts) {
-        std::lock_guard lock(mutex);
-        if (queue.size() >= queueLimit) return false;
-        queue.emplace_back(std::move(image), pts);
-        cv.notify_one();
-        return true;
-    }
-
-    void run() {
-        for (;;) {
-            std::pair<QImage, std::int64_t> item;
-            {
-                std::unique_lock lock(mutex);
-                cv.wait(lock, [&] { return closing || !queue.empty(); });
-                if (queue.empty()) return;
-                item = std::move(queue.front());
-                queue.pop_front();
-            }
-            encode(&item.first, item.second);
-        }
-    }
-
-    void encode(const QImage* image, std::int64_t pts) {
-        int rc = 0;
-        if (image) {
-            rc = av_frame_make_writable(frame);
-            if (rc >= 0) {
-                const uint8_t* src[1] = {image->constBits()};
-                const int stride[1] = {static_cast<int>(image->bytesPerLine())};
-                sws_scale(sws, src, stride, 0, size.height(), frame->data, frame->linesize);
-                frame->pts = pts;
-                rc = avcodec_send_frame(enc, frame);
-            }
-        } else {
-            rc = avcodec_send_frame(enc, nullptr);
-        }
-        while (rc >= 0) {
-            rc = avcodec_receive_packet(enc, packet);
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-            if (rc < 0) break;
-            av_packet_rescale_ts(packet, enc->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            rc = av_interleaved_write_frame(fmt, packet);
-        }
-        if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) {
-            std::lock_guard lock(mutex);
-            if (error.isEmpty()) error = avError(rc);
-        }
-    }
-
-    void stopWorker() {
-        {
-            std::lock_guard lock(mutex);
-            closing = true;
-        }
-        cv.notify_one();
-        if (worker.joinable()) worker.join();
-    }
-
-    // Drains the encoder and closes the movie; the first error, else empty.
-    QString finish() {
-        stopWorker();
-        encode(nullptr, 0);
-        const int rc = av_write_trailer(fmt);
-        if (rc < 0 && error.isEmpty()) error = avError(rc);
-        writing = false;
-        release();
-        return error;
-    }
-
-    void cancel() {
-        stopWorker();
-        writing = false;
-        release();
-        std::remove(path.c_str());
-    }
-
-    void release() {
-        if (worker.joinable()) stopWorker();
-        if (fmt && fmt->pb) avio_closep(&fmt->pb);
-        if (fmt) avformat_free_context(fmt);
-        fmt = nullptr;
-        if (enc) avcodec_free_context(&enc);
-        if (frame) av_frame_free(&frame);
-        if (packet) av_packet_free(&packet);
-        if (sws) sws_freeContext(sws);
-        sws = nullptr;
-    }
-};
 
 const char* DemoRecorder::presetFor(QSize pixels) {
     return qint64(pixels.width()) * pixels.height() > 1600 * 1000 ? "ultrafast" : "superfast";
@@ -258,14 +79,13 @@ DemoRecorder::DemoRecorder(const QString& folder, const QRectF& region, int fps,
         throw std::system_error(std::make_error_code(std::errc::permission_denied),
                                 "cannot create " + folder.toStdString());
     QFile::remove(QDir(folder).filePath("raw.mov"));
-    encoder_ = std::make_unique<Encoder>();
-    encoder_->path = QDir(folder).filePath("raw.mov").toStdString();
-    encoder_->open(pixelSize_, fps_);
+    encoder_ = std::make_unique<MovieWriter>(QDir(folder).filePath("raw.mov").toStdString());
+    encoder_->open(pixelSize_, fps_, presetFor(pixelSize_));
     cursor_ = QRectF(region_).center();
 }
 
 DemoRecorder::~DemoRecorder() {
-    if (encoder_ && encoder_->writing) encoder_->cancel();
+    if (encoder_ && encoder_->writing()) encoder_->cancel();
 }
 
 double DemoRecorder::elapsed() const { return started_ ? clock_.nsecsElapsed() / 1e9 : 0.0; }
@@ -343,7 +163,7 @@ QList<QWidget*> DemoRecorder::recordedWindows() {
 }
 
 void DemoRecorder::captureFrame() {
-    if (!encoder_ || !encoder_->writing) return;
+    if (!encoder_ || !encoder_->writing()) return;
     const double now = elapsed();
     if (now - lastFrameTime_ < 0.5 / fps_) return;
     const QList<QWidget*> windows = recordedWindows();

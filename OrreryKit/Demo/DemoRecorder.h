@@ -35,6 +35,8 @@ class QWidget;
 
 namespace orrery {
 
+class MovieWriter;
+
 class DemoRecorder : public QObject {
     Q_OBJECT
 public:
@@ -115,7 +117,6 @@ private:
     void logSample(std::vector<std::array<double, 3>>& into);
     void closeCaption();
 
-    struct Encoder;
     QString folder_;
     QRect region_;
     int fps_;
@@ -134,7 +135,7 @@ private:
     std::vector<std::array<double, 3>> clicks_;
     std::vector<Caption> captions_;
     std::optional<std::pair<double, QString>> openCaption_;
-    std::unique_ptr<Encoder> encoder_;
+    std::unique_ptr<MovieWriter> encoder_;
 };
 
 }  // namespace orrery

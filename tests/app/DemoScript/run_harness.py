@@ -51,7 +51,7 @@ def demo_run(root):
         caps = [c["text"] for c in json.load(open(os.path.join(out, "captions.json")))]
         check(caps == ["Fifteen years of mail, one vault", "Every copy verified, byte for byte",
                        "Trackers and look-alikes, caught", "Free space only after verifying",
-                       "Your mail, kept on your Mac"], "five captions in order: %s" % caps)
+                       "Your mail, kept on this computer"], "five captions in order: %s" % caps)
     if "raw.mov" in files:
         probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",
                                 "stream=codec_name,width,height,nb_read_frames,time_base", "-show_entries",
