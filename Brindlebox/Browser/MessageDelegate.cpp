@@ -157,12 +157,23 @@ MessageDelegate::RowLayout MessageDelegate::rowLayout(const QRect& item, const M
   return l;
 }
 
-void MessageDelegate::paintRow(QPainter& p, const QRect& item, const MessageRecord& r, bool selected, bool hover) {
+void MessageDelegate::paintRow(QPainter& p, const QRect& item, const MessageRecord& r, double selected,
+                               double hover) {
   const RowLayout l = rowLayout(item, r);
   p.setRenderHint(QPainter::Antialiasing);
-  if (selected) p.fillPath(Shapes::roundedRect(l.background, 8), Theme::selection.resolved());
-  else if (hover) p.fillPath(Shapes::roundedRect(l.background, 8), Theme::hover.resolved());
-  if (selected) p.fillPath(Shapes::capsule(l.bar), Theme::focus.resolved());
+  const qreal opacity = p.opacity();
+  // The selection covers the hover tint: hovering a selected row leaves it
+  // as it is.
+  if (hover * (1 - selected) > 0) {
+    p.setOpacity(opacity * hover * (1 - selected));
+    p.fillPath(Shapes::roundedRect(l.background, 8), Theme::hover.resolved());
+  }
+  if (selected > 0) {
+    p.setOpacity(opacity * selected);
+    p.fillPath(Shapes::roundedRect(l.background, 8), Theme::selection.resolved());
+    p.fillPath(Shapes::capsule(l.bar), Theme::focus.resolved());
+  }
+  p.setOpacity(opacity);
 
   // Monogram: the same drawing as the shared piece.
   const QRectF m(l.monogram);
@@ -224,8 +235,7 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
   if (!model) return;
   painter->save();
   if (const MessageRecord* r = model->recordAt(index.row())) {
-    const bool selected = index.row() == selectedRow_;
-    paintRow(*painter, option.rect, *r, selected, !selected && index.row() == hoverRow_);
+    paintRow(*painter, option.rect, *r, selectLevel(index.row()), hoverLevel(index.row()));
   } else if (const MonthGroup* g = model->groupAt(index.row())) {
     paintHeader(*painter, option.rect, *g);
   }

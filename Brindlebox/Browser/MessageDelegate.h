@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QStyledItemDelegate>
 #include <QRect>
 
@@ -62,7 +63,9 @@ public:
   static QString elided(const QString& text, const QFont& font, int width);
 
   static void paintHeader(QPainter& p, const QRect& item, const MonthGroup& group);
-  static void paintRow(QPainter& p, const QRect& item, const MessageRecord& record, bool selected, bool hover);
+  // `selected` and `hover` say how far each look is shown (0…1), so that
+  // both can ease in and out.
+  static void paintRow(QPainter& p, const QRect& item, const MessageRecord& record, double selected, double hover);
 
   // Whether the mouse is over the item (the view tells the delegate).
   void setHoverRow(int row) { hoverRow_ = row; }
@@ -70,9 +73,18 @@ public:
   void setSelectedRow(int row) { selectedRow_ = row; }
   int selectedRow() const { return selectedRow_; }
 
+  // Rows whose hover or selection look is easing in or out, with how far it
+  // is shown; every other row shows its state in full.
+  QHash<int, double>& hoverFades() { return hoverFades_; }
+  QHash<int, double>& selectFades() { return selectFades_; }
+  double hoverLevel(int row) const { return hoverFades_.value(row, row == hoverRow_ ? 1.0 : 0.0); }
+  double selectLevel(int row) const { return selectFades_.value(row, row == selectedRow_ ? 1.0 : 0.0); }
+
 private:
   int hoverRow_ = -1;
   int selectedRow_ = -1;
+  QHash<int, double> hoverFades_;
+  QHash<int, double> selectFades_;
 };
 
 } // namespace bx

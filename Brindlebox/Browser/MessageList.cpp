@@ -6,6 +6,7 @@
 #include "Browser/MonthListModel.h"
 #include "Platform/PlatformText.h"
 #include "Store/AppStore.h"
+#include "Theme/AnimatedValue.h"
 #include "Theme/Motion.h"
 
 #include <QApplication>
@@ -20,13 +21,63 @@
 #include <QToolTip>
 #include <QVariantAnimation>
 
+#include <cmath>
+
 namespace bx {
+
+// Eases the hover or the selection look of single rows in and out: a row
+// that gains the state goes from 0 to 1, one that loses it back to 0. A
+// settled row leaves the delegate's table and shows its state in full.
+class RowFades : public QObject {
+public:
+  RowFades(MessageList* list, QHash<int, double>& levels, Animation animation)
+      : QObject(list), list_(list), levels_(levels), animation_(animation) {}
+
+  void to(int row, double target) {
+    if (row < 0) return;
+    AnimatedValue* value = values_.value(row);
+    if (!value) {
+      value = new AnimatedValue(levels_.value(row, 1 - target), this);
+      values_.insert(row, value);
+      connect(value, &AnimatedValue::changed, this, [this, row, value](double v) {
+        levels_[row] = v;
+        if (std::abs(v - value->target()) < 1e-6) settle(row);
+        list_->update(list_->model()->index(row, 0));
+      });
+    }
+    value->animateTo(target, motion(animation_));
+    if (!value->isRunning()) settle(row);
+    list_->update(list_->model()->index(row, 0));
+  }
+
+  void clear() {
+    qDeleteAll(values_);
+    values_.clear();
+    levels_.clear();
+  }
+
+private:
+  void settle(int row) {
+    levels_.remove(row);
+    if (AnimatedValue* v = values_.take(row)) {
+      v->disconnect(this);
+      v->deleteLater();
+    }
+  }
+
+  MessageList* list_;
+  QHash<int, double>& levels_;
+  QHash<int, AnimatedValue*> values_;
+  Animation animation_;
+};
 
 MessageList::MessageList(AppStore& store, QWidget* parent) : QListView(parent), store_(store) {
   model_ = new MonthListModel(this);
   delegate_ = new MessageDelegate(this);
   setModel(model_);
   setItemDelegate(delegate_);
+  hoverFades_ = new RowFades(this, delegate_->hoverFades(), Animation::easeOut(0.1));
+  selectFades_ = new RowFades(this, delegate_->selectFades(), Animation::easeOut(0.12));
   setSelectionMode(QAbstractItemView::NoSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -40,8 +91,6 @@ MessageList::MessageList(AppStore& store, QWidget* parent) : QListView(parent), 
   setTabKeyNavigation(false);
   viewport()->setAutoFillBackground(false);
   setAttribute(Qt::WA_MacShowFocusRect, false);
-  // 24 px of room below the last row.
-  setViewportMargins(0, 0, 0, 0);
   setSpacing(0);
 
   connect(&store_, &AppStore::groupsVersionChanged, this, &MessageList::reloadGroups);
@@ -80,6 +129,9 @@ void MessageList::reloadGroups() {
 
   const bool was = reporting_;
   reporting_ = false;
+  // Rows are numbered anew.
+  hoverFades_->clear();
+  selectFades_->clear();
   model_->setGroups(store_.groups(), store_.groupsVersion());
   syncSelection();
   executeDelayedItemsLayout();
@@ -99,9 +151,18 @@ void MessageList::syncSelection() {
   if (row == delegate_->selectedRow()) return;
   const int old = delegate_->selectedRow();
   delegate_->setSelectedRow(row);
-  if (old >= 0 && old < model_->rowCount()) update(model_->index(old));
-  if (row >= 0) update(model_->index(row));
+  if (old >= 0 && old < model_->rowCount()) selectFades_->to(old, 0);
+  selectFades_->to(row, 1);
   if (row >= 0) setCurrentIndex(model_->index(row));
+}
+
+void MessageList::updateGeometries() {
+  QListView::updateGeometries();
+  // The list scrolls 24 px past its last row, so the row never sits on the
+  // window's bottom edge.
+  if (model_->rowCount() == 0) return;
+  QScrollBar* bar = verticalScrollBar();
+  bar->setRange(0, std::max(0, contentsSize().height() + bottomGap - viewport()->height()));
 }
 
 int MessageList::topRow() const {
@@ -226,8 +287,8 @@ void MessageList::setHoverRow(int row) {
   const int old = delegate_->hoverRow();
   if (old == row) return;
   delegate_->setHoverRow(row);
-  if (old >= 0 && old < model_->rowCount()) update(model_->index(old));
-  if (row >= 0) update(model_->index(row));
+  if (old >= 0 && old < model_->rowCount()) hoverFades_->to(old, 0);
+  hoverFades_->to(row, 1);
 }
 
 void MessageList::keyPressEvent(QKeyEvent* e) {

@@ -12,6 +12,7 @@ namespace bx {
 class AppStore;
 class MonthListModel;
 class MessageDelegate;
+class RowFades;
 
 // The scrolling list of month headers and message rows. Its selection is
 // the store's selected path: a click assigns it (which opens the message),
@@ -21,6 +22,8 @@ class MessageDelegate;
 class MessageList : public QListView {
   Q_OBJECT
 public:
+  static constexpr int bottomGap = 24;
+
   explicit MessageList(AppStore& store, QWidget* parent = nullptr);
   ~MessageList() override;
 
@@ -55,6 +58,7 @@ protected:
   bool viewportEvent(QEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
   void scrollContentsBy(int dx, int dy) override;
+  void updateGeometries() override;
 
 private:
   void syncSelection();
@@ -74,6 +78,8 @@ private:
   int lastEpoch_ = -1;
   QTimer midnight_;
   QVariantAnimation* scrollAnimation_ = nullptr;
+  RowFades* hoverFades_;
+  RowFades* selectFades_;
 };
 
 } // namespace bx

@@ -8,6 +8,8 @@
 #include "Views/Hairline.h"
 #include "Views/ProgressLine.h"
 #include "Views/SmallCaps.h"
+#include "Theme/Motion.h"
+#include "Views/CountText.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 #include "Views/VaultEmpty.h"
@@ -144,9 +146,15 @@ void MessageListView::placeInToolbar() {
   subtitle_->setMinimumWidth(160);
   subtitle_->setVisible(true);
   bar->insertWidget(bar->actions().value(0), lead)->setVisible(true);
+  // The field keeps the subtitle's 8 px from the window's edge.
+  auto* trail = new QWidget(bar);
+  auto* trailLayout = new QHBoxLayout(trail);
+  trailLayout->setContentsMargins(6, 0, 8, 0);
+  trail->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   search_->setFixedWidth(260);
   search_->setVisible(true);
-  bar->addWidget(search_)->setVisible(true);
+  trailLayout->addWidget(search_, 0, Qt::AlignVCenter);
+  bar->addWidget(trail)->setVisible(true);
 }
 
 void MessageListView::updateTitle() {
@@ -241,10 +249,9 @@ ResultsHeader::ResultsHeader(AppStore& store, QWidget* parent) : ThemedWidget(pa
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(16, 7, 16, 7);
   row->setSpacing(6);
-  count_ = new TextBlock(QString(), this);
+  count_ = new CountText(Motion::snappy, this);
   count_->setTextFont(Theme::Font::system(11.5, QFont::DemiBold, true));
   count_->setColor(Theme::ink);
-  count_->setMaxLines(1);
   text_ = new TextBlock(QString(), this);
   text_->setTextFont(Theme::Font::callout());
   text_->setColor(Theme::ink2);
@@ -263,7 +270,8 @@ ResultsHeader::ResultsHeader(AppStore& store, QWidget* parent) : ThemedWidget(pa
 }
 
 void ResultsHeader::setResults(int count, const QString& trimmedQuery) {
-  count_->setText(BrowserText::count(count));
+  count_->setCount(BrowserText::count(count), count < shownCount_);
+  shownCount_ = count;
   text_->setText(BrowserText::resultsText(count, trimmedQuery));
 }
 

@@ -15,6 +15,7 @@ class AppStore;
 class MessageList;
 class ResultsHeader;
 class VaultButton;
+class CountText;
 class TextBlock;
 
 // The middle column: the list of the visible messages by month, a results
@@ -78,7 +79,8 @@ protected:
   void paintEvent(QPaintEvent*) override;
 
 private:
-  TextBlock* count_;
+  CountText* count_;
+  int shownCount_ = 0;
   TextBlock* text_;
   VaultButton* save_;
 };

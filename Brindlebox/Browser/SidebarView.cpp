@@ -6,9 +6,12 @@
 #include "Demo/DemoAnchors.h"
 #include "Platform/PlatformText.h"
 #include "Store/AppStore.h"
+#include "Theme/AnimatedValue.h"
 #include "Theme/Icons.h"
+#include "Theme/Motion.h"
 #include "Theme/Shapes.h"
 #include "Theme/Theme.h"
+#include "Views/CountText.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -122,6 +125,12 @@ QFont sectionFont() {
 }
 } // namespace
 
+std::optional<QString> SidebarDelegate::rollingFrom(const QString& key) const {
+  const auto it = rolls_.find(key);
+  if (it == rolls_.end() || !it->progress || !it->progress->isRunning()) return std::nullopt;
+  return it->from;
+}
+
 QRect SidebarDelegate::chevronRect(const QRect& item) { return QRect(item.right() - 20, item.top(), 16, item.height()); }
 QRect SidebarDelegate::badgeRect(const QRect& item) { return QRect(item.right() - 40, item.top(), 16, item.height()); }
 
@@ -212,14 +221,44 @@ void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
                  (caution ? Theme::caution : Theme::ink2).resolved());
     int right = content.right();
     const QVariant count = index.data(SidebarModel::CountRole);
+    const QString key = index.data(SidebarModel::KeyRole).toString();
     if (count.isValid()) {
-      const QString text = QLocale().toString(count.toInt());
+      const int n = count.toInt();
+      const QString text = QLocale().toString(n);
+      CountRoll& roll = rolls_[key];
+      if (!roll.shown.isEmpty() && roll.shown != text && !Motion::isInstant()) {
+        roll.from = roll.shown;
+        roll.down = n < roll.value;
+        if (!roll.progress) {
+          auto* self = const_cast<SidebarDelegate*>(this);
+          roll.progress = new AnimatedValue(1, self);
+          connect(roll.progress, &AnimatedValue::changed, self, [self] {
+            if (auto* view = qobject_cast<QAbstractItemView*>(self->parent())) view->viewport()->update();
+          });
+        }
+        roll.progress->setValue(0);
+        roll.progress->animateTo(1, motion(Motion::snappy));
+      }
+      roll.shown = text;
+      roll.value = n;
+      const bool rolling = roll.progress && roll.progress->isRunning();
       const QFontMetrics cm(countFont());
-      const int w = cm.horizontalAdvance(text);
+      const int w = std::max(cm.horizontalAdvance(text), rolling ? cm.horizontalAdvance(roll.from) : 0);
       p->setFont(countFont());
       p->setPen(Theme::ink3.resolved());
-      p->drawText(QRect(content.right() - w, r.top(), w + 1, r.height()), Qt::AlignRight | Qt::AlignVCenter, text);
+      if (rolling) {
+        const qreal baseline = r.top() + (r.height() - cm.height()) / 2.0 + cm.ascent();
+        p->save();
+        p->setClipRect(QRect(content.right() - w, r.top(), w + 1, r.height()));
+        CountText::paintRoll(*p, QPointF(content.right() + 1 - w, baseline), roll.from, text,
+                             roll.progress->value(), roll.down, true);
+        p->restore();
+      } else {
+        p->drawText(QRect(content.right() - w, r.top(), w + 1, r.height()), Qt::AlignRight | Qt::AlignVCenter, text);
+      }
       right = content.right() - w - 8;
+    } else {
+      rolls_.remove(key);
     }
     const int x = content.left() + 16 + 8;
     const QFontMetrics fm(rowFont());

@@ -2,13 +2,17 @@
 
 #include "Views/ThemedWidget.h"
 
+#include <QHash>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <optional>
 
 class QMenu;
 class QMessageBox;
 
 namespace bx {
+
+class AnimatedValue;
 
 class AppStore;
 class SidebarModel;
@@ -48,6 +52,19 @@ public:
   static QRect chevronRect(const QRect& item);
   // Where an account row's problem badge sits (when it has one).
   static QRect badgeRect(const QRect& item);
+  // The count a row (by its key) rolls away from, while it rolls.
+  std::optional<QString> rollingFrom(const QString& key) const;
+
+private:
+  // Each row's count as last painted; a new one rolls in.
+  struct CountRoll {
+    QString shown;
+    int value = 0;
+    QString from;
+    bool down = false;
+    AnimatedValue* progress = nullptr;
+  };
+  mutable QHash<QString, CountRoll> rolls_;
 };
 
 // The first column: vault header, shelves with counts, saved searches,

@@ -88,6 +88,23 @@ QString TimelineSpine::monthTitle(int monthIndex) const {
          QString::number(SpineGeometry::yearOf(monthIndex));
 }
 
+QFont TimelineSpine::yearFont(bool current) const {
+  QFont f = Theme::Font::system(9.5, current ? QFont::DemiBold : QFont::Normal, true);
+  // The theme rounds to whole pixels; at 10 px four digits reach the marker.
+  f.setPointSizeF(9.5 * 72.0 / logicalDpiY());
+  f.setLetterSpacing(QFont::AbsoluteSpacing, -0.3);
+  return f;
+}
+
+QRectF TimelineSpine::yearLabelRect(int year, qreal y, bool current) const {
+  const QFontMetricsF fm(yearFont(current));
+  const qreal w = fm.horizontalAdvance(QString::number(year));
+  // 6 px in from the edge, moved left as far as needed to keep 2 px clear
+  // of the marker's flat side at labelWidth − 7.
+  const qreal x = std::max<qreal>(2, std::min<qreal>(6, labelWidth - 7 - 2 - w));
+  return QRectF(x, y - 2, w, fm.height());
+}
+
 QString TimelineSpine::accessibleValue() const {
   if (!current_) return QStringLiteral("Empty");
   return monthTitle(*current_) + QStringLiteral(", ") + QLocale().toString(count(*current_)) +
@@ -143,14 +160,12 @@ void TimelineSpine::paintEvent(QPaintEvent* e) {
 
   const std::optional<int> currentYear =
       current_ ? std::optional<int>(SpineGeometry::yearOf(*current_)) : std::nullopt;
-  const QFont regular = Theme::Font::system(9.5, QFont::Normal, true);
-  const QFont bold = Theme::Font::system(9.5, QFont::DemiBold, true);
   for (const auto& label : geometry_.years) {
     const bool isCurrent = currentYear && *currentYear == label.year;
-    p.setFont(isCurrent ? bold : regular);
+    p.setFont(yearFont(isCurrent));
     p.setPen((isCurrent ? Theme::ink : Theme::ink3).resolved());
-    const QFontMetricsF fm(p.font());
-    p.drawText(QPointF(6, label.y - 2 + fm.ascent()), QString::number(label.year));
+    const QRectF at = yearLabelRect(label.year, label.y, isCurrent);
+    p.drawText(QPointF(at.left(), at.top() + QFontMetricsF(p.font()).ascent()), QString::number(label.year));
   }
 
   const qreal barH = geometry_.barHeight();

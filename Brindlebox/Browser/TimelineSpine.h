@@ -55,6 +55,11 @@ public:
   // older. Nothing when there is no current month or no such month.
   void stepMonth(int direction);
 
+  // The font of a year label, and where the label of `year` stands when
+  // its row starts at `y`: never touching the current-month marker.
+  QFont yearFont(bool current) const;
+  QRectF yearLabelRect(int year, qreal y, bool current) const;
+
   SpineTip* tip() const { return tip_; }
   // Where the tip stands, in the spine's coordinates, for a month.
   QPoint tipPosition(int monthIndex, const QSize& tipSize) const;

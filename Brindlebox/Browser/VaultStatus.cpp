@@ -6,13 +6,18 @@
 #include "Store/AppStore.h"
 #include "Theme/Icons.h"
 #include "Theme/Theme.h"
+#include "Theme/Motion.h"
+#include "Views/CountText.h"
 #include "Views/ProgressLine.h"
 #include "Views/SmallCaps.h"
+#include "Views/StatusLine.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 #include "Views/VaultCard.h"
 
 #include <QDateTime>
+#include <QGraphicsOpacityEffect>
+#include <QVariantAnimation>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -22,33 +27,6 @@
 namespace bx {
 
 // MARK: pieces
-
-class SymbolLabel : public ThemedWidget {
-public:
-  SymbolLabel(qreal pixels, QWidget* parent) : ThemedWidget(parent), pixels_(pixels) {
-    const int side = int(std::ceil(Icons::boxSize(pixels)));
-    setFixedSize(side, side);
-  }
-  void set(const QString& symbol, const ThemeColor& color) {
-    if (symbol == symbol_ && color == color_) return;
-    symbol_ = symbol;
-    color_ = color;
-    update();
-  }
-  QString symbol() const { return symbol_; }
-
-protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    Icons::paint(p, QRectF(rect()), symbol_, color_.resolved());
-  }
-
-private:
-  qreal pixels_;
-  QString symbol_;
-  ThemeColor color_;
-};
 
 // A small indeterminate activity indicator; still under Reduce Motion.
 class Spinner : public ThemedWidget {
@@ -132,7 +110,7 @@ VaultHeader::VaultHeader(AppStore& store, QWidget* parent) : ThemedWidget(parent
   v->addWidget(new SmallCaps(QStringLiteral("The Vault"), Theme::ink3, this));
   auto* row = new QHBoxLayout;
   row->setSpacing(5);
-  count_ = new TextBlock(QString(), this);
+  count_ = new CountText(Motion::snappy, this);
   count_->setTextFont(Theme::Font::system(20, QFont::DemiBold, true));
   count_->setColor(Theme::ink);
   messages_ = new TextBlock(QStringLiteral("messages"), this);
@@ -167,7 +145,9 @@ QString VaultHeader::checkedText() const {
 }
 
 void VaultHeader::refresh() {
-  count_->setText(countText());
+  const long long n = (long long)store_.records().size();
+  count_->setCount(countText(), n < shownCount_);
+  shownCount_ = n;
   detail_->setText(detail());
   const QString checked = checkedText();
   checked_->setText(checked);
@@ -184,23 +164,40 @@ BackupStrip::BackupStrip(AppStore& store, QWidget* parent) : ThemedWidget(parent
   v->setSpacing(8);
 
   idle_ = new QWidget(this);
-  auto* idle = new QHBoxLayout(idle_);
+  auto* idle = new QVBoxLayout(idle_);
   idle->setContentsMargins(0, 0, 0, 0);
   idle->setSpacing(8);
-  shield_ = new SymbolLabel(15, idle_);
-  auto* texts = new QVBoxLayout;
-  texts->setSpacing(1);
-  title_ = line(idle_, Theme::Font::weighted(Theme::Font::callout(), QFont::Medium), Theme::ink);
-  detail_ = line(idle_, Theme::Font::system(9.5, QFont::Normal, true), Theme::ink3);
-  texts->addWidget(title_);
-  texts->addWidget(detail_);
+  shield_ = new SymbolView(QStringLiteral("checkmark.shield.fill"), 15, Theme::seal);
+  StatusLine::Style style;
+  style.spacing = 8;
+  style.lineSpacing = 1;
+  style.leadAlignment = Qt::AlignVCenter;
+  style.titleFont = Theme::Font::weighted(Theme::Font::callout(), QFont::Medium);
+  style.titleColor = Theme::ink;
+  style.detailFont = Theme::Font::system(9.5, QFont::Normal, true);
+  style.detailColor = Theme::ink3;
+  style.maxLines = 1;
+  status_ = new StatusLine(shield_, style, QString(), QString(), idle_);
+  title_ = status_->title();
+  detail_ = status_->detail();
   backUp_ = new VaultButton(QStringLiteral("Back Up"), VaultButtonStyle::Kind::Primary, true, idle_);
   backUp_->setProperty("demoAnchor", QStringLiteral("backupNow"));
   connect(backUp_, &QAbstractButton::clicked, this, [this] { store_.backUpNow(std::nullopt); });
-  idle->addWidget(shield_, 0, Qt::AlignVCenter);
-  idle->addLayout(texts, 1);
-  idle->addSpacing(4);
-  idle->addWidget(backUp_, 0, Qt::AlignVCenter);
+  // Beside the texts, "Back Up" keeps 4 px of room on top of the row's
+  // spacing; below them, it lines up with the texts.
+  beside_ = new QWidget(status_);
+  auto* besideRow = new QHBoxLayout(beside_);
+  besideRow->setContentsMargins(4 + style.spacing, 0, 0, 0);
+  besideRow->setSpacing(0);
+  status_->row()->addWidget(beside_, 0, Qt::AlignVCenter);
+  below_ = new QWidget(idle_);
+  auto* belowRow = new QHBoxLayout(below_);
+  belowRow->setContentsMargins(shield_->sizeHint().width() + style.spacing, 0, 0, 0);
+  belowRow->setSpacing(0);
+  belowRow->addStretch(1);
+  idle->addWidget(status_);
+  idle->addWidget(below_);
+  placeBackUp(false);
   v->addWidget(idle_);
 
   running_ = new QWidget(this);
@@ -222,7 +219,10 @@ BackupStrip::BackupStrip(AppStore& store, QWidget* parent) : ThemedWidget(parent
   run->addLayout(top);
   bar_ = new ProgressLine(0, Theme::seal, 3, running_);
   run->addWidget(bar_);
-  progress_ = line(running_, Theme::Font::system(10, QFont::Normal, true), Theme::ink3);
+  progress_ = new CountText(Motion::snappy, running_);
+  progress_->setTextFont(Theme::Font::system(10, QFont::Normal, true));
+  progress_->setColor(Theme::ink3);
+  progress_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   run->addWidget(progress_);
   v->addWidget(running_);
 
@@ -238,7 +238,59 @@ BackupStrip::BackupStrip(AppStore& store, QWidget* parent) : ThemedWidget(parent
     connect(&store_, signal, this, &BackupStrip::refresh);
   connect(&ScheduleSettings::shared(), &ScheduleSettings::changed, this, &BackupStrip::refresh);
   armMinute(minute_, this, [this] { refresh(); });
+  shownFinish_ = store_.backup().lastFinished;
   refresh();
+}
+
+void BackupStrip::fadeIn(QWidget* block) {
+  if (Motion::isInstant()) return;
+  // One effect per block, made on its first switch and kept transparent to
+  // painting once it settles.
+  auto* effect = qobject_cast<QGraphicsOpacityEffect*>(block->graphicsEffect());
+  if (!effect) {
+    effect = new QGraphicsOpacityEffect(block);
+    block->setGraphicsEffect(effect);
+  }
+  auto* anim = new QVariantAnimation(block);
+  const Animation a = motion(Motion::spring);
+  anim->setDuration(a.durationMs());
+  anim->setStartValue(0.0);
+  anim->setEndValue(1.0);
+  connect(anim, &QVariantAnimation::valueChanged, effect,
+          [effect, a](const QVariant& v) { effect->setOpacity(std::clamp(a.progress(v.toDouble()), 0.0, 1.0)); });
+  connect(anim, &QVariantAnimation::finished, effect, [effect] { effect->setOpacity(1); });
+  effect->setOpacity(0);
+  anim->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+bool BackupStrip::isBackUpBelow() const { return below_->isVisibleTo(this); }
+
+void BackupStrip::placeBackUp(bool below) {
+  auto* from = static_cast<QHBoxLayout*>((below ? beside_ : below_)->layout());
+  auto* to = static_cast<QHBoxLayout*>((below ? below_ : beside_)->layout());
+  from->removeWidget(backUp_);
+  if (below) to->insertWidget(0, backUp_, 0, Qt::AlignVCenter);
+  else to->addWidget(backUp_, 0, Qt::AlignVCenter);
+  backUp_->show();
+  beside_->setVisible(!below);
+  below_->setVisible(below);
+}
+
+void BackupStrip::fitBackUp() {
+  const QMargins m = layout()->contentsMargins();
+  const int room = width() - m.left() - m.right();
+  if (room <= 0) return;
+  // The title and detail keep to one line each and are never cut: where they
+  // and "Back Up" do not fit side by side, the button moves below them.
+  const int beside = status_->idealWidth() + beside_->layout()->contentsMargins().left() + status_->row()->spacing() +
+                     backUp_->sizeHint().width();
+  const bool below = beside > room;
+  if (below != isBackUpBelow()) placeBackUp(below);
+}
+
+void BackupStrip::resizeEvent(QResizeEvent* e) {
+  ThemedWidget::resizeEvent(e);
+  fitBackUp();
 }
 
 QString BackupStrip::statusTitle() const {
@@ -262,20 +314,27 @@ QString BackupStrip::indexingText() const { return indexing_->isHidden() ? QStri
 
 void BackupStrip::refresh() {
   const BackupStatus& b = store_.backup();
+  const bool switching = b.running == running_->isHidden();
   idle_->setVisible(!b.running);
   running_->setVisible(b.running);
+  if (switching && isVisible()) fadeIn(b.running ? running_ : idle_);
   const bool problems = !store_.backupProblems().isEmpty();
-  shield_->set(problems ? QStringLiteral("exclamationmark.shield.fill") : QStringLiteral("checkmark.shield.fill"),
-               problems ? Theme::caution : Theme::seal);
+  shield_->setSymbol(problems ? QStringLiteral("exclamationmark.shield.fill") : QStringLiteral("checkmark.shield.fill"));
+  shield_->setColor(problems ? Theme::caution : Theme::seal);
+  if (b.lastFinished != shownFinish_) {
+    shownFinish_ = b.lastFinished;
+    bounceSymbol(shield_);
+  }
   title_->setText(statusTitle());
   detail_->setText(statusDetail());
+  fitBackUp();
   const bool noAccounts = store_.accounts().empty();
   backUp_->setEnabled(!noAccounts);
   backUp_->setToolTip(noAccounts ? QStringLiteral("Add an account first")
                                  : PlatformText::localize(QStringLiteral("Fetch new mail into the vault (⇧⌘B)")));
   runTitle_->setText(BrowserText::runningTitle(b.progress));
   bar_->setValue(BrowserText::progressFraction(b.progress));
-  progress_->setText(BrowserText::progressLine(b.progress));
+  progress_->setCount(BrowserText::progressLine(b.progress));
   const auto ix = store_.indexing();
   const bool showIndexing = ix && ix->total > 0;
   indexing_->setVisible(showIndexing);

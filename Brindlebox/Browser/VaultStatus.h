@@ -11,9 +11,12 @@ class QAbstractButton;
 namespace bx {
 
 class AppStore;
+class CountText;
 class TextBlock;
 class ProgressLine;
 class SmallCaps;
+class StatusLine;
+class SymbolView;
 class VaultButton;
 struct MailAccount;
 struct BackupStatus;
@@ -50,10 +53,12 @@ public:
   QString checkedText() const;
 
   void refresh();
+  CountText* countLabel() const { return count_; }
 
 private:
   AppStore& store_;
-  TextBlock* count_;
+  CountText* count_;
+  long long shownCount_ = 0;
   TextBlock* messages_;
   TextBlock* detail_;
   TextBlock* checked_;
@@ -80,11 +85,16 @@ public:
   double progressValue() const;
   // The indexing line, empty when hidden.
   QString indexingText() const;
+  // "Back Up" sits below the texts, as they would not fit beside it.
+  bool isBackUpBelow() const;
+  SymbolView* shield() const { return shield_; }
+  CountText* progressLabel() const { return progress_; }
 
   void refresh();
 
 protected:
   void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
   void mouseDoubleClickEvent(QMouseEvent*) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -92,7 +102,17 @@ private:
   AppStore& store_;
   QWidget* idle_;
   QWidget* running_;
-  class SymbolLabel* shield_;
+  // The block the strip switched to fades in with the shared spring (the
+  // fade under Reduce Motion).
+  void fadeIn(QWidget* block);
+  void placeBackUp(bool below);
+  void fitBackUp();
+
+  StatusLine* status_;
+  SymbolView* shield_;
+  QWidget* beside_;
+  QWidget* below_;
+  std::optional<std::chrono::system_clock::time_point> shownFinish_;
   TextBlock* title_;
   TextBlock* detail_;
   VaultButton* backUp_;
@@ -100,7 +120,7 @@ private:
   TextBlock* runTitle_;
   VaultButton* stop_;
   ProgressLine* bar_;
-  TextBlock* progress_;
+  CountText* progress_;
   TextBlock* indexing_;
   QTimer minute_;
 };

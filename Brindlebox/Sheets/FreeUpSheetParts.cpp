@@ -29,20 +29,6 @@ TextBlock* sheetText(const QString& text, const QFont& font, const ThemeColor& c
   return b;
 }
 
-void bounceSymbol(SymbolView* symbol) {
-  if (!symbol || Motion::isInstant()) return;
-  auto* anim = new QVariantAnimation(symbol);
-  anim->setDuration(std::max(200, motion(Motion::spring).durationMs()));
-  anim->setStartValue(0.0);
-  anim->setEndValue(1.0);
-  QObject::connect(anim, &QVariantAnimation::valueChanged, symbol, [symbol](const QVariant& v) {
-    const double t = v.toDouble();
-    symbol->setScaleFactor(1.0 + 0.2 * std::sin(t * M_PI));
-  });
-  QObject::connect(anim, &QVariantAnimation::finished, symbol, [symbol] { symbol->setScaleFactor(1.0); });
-  anim->start(QAbstractAnimation::DeleteWhenStopped);
-}
-
 // ---------------------------------------------------------------- rolling count
 
 RollingCount::RollingCount(const QFont& font, const ThemeColor& color, QWidget* parent)

@@ -28,10 +28,6 @@ class SymbolView;
 TextBlock* sheetText(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent,
                      int maxLines = 0);
 
-// One bounce of a symbol: up by a fifth and back, over the spring's time
-// (the fade's under Reduce Motion); nothing while animations are instant.
-void bounceSymbol(SymbolView* symbol);
-
 // The small indeterminate progress wheel.
 class SmallSpinner : public ThemedWidget {
   Q_OBJECT

@@ -12,6 +12,7 @@
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
 #include "Views/ProgressLine.h"
+#include "Views/StatusLine.h"
 #include "Views/StepRail.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
@@ -221,19 +222,17 @@ QWidget* FreeUpSpaceSheet::buildChoose() {
        "Release only happens after you type the number of messages. You can stop at any time."},
   };
   for (const auto& r : rows) {
-    auto* row = new QWidget(promises);
-    auto* h = new QHBoxLayout(row);
-    h->setContentsMargins(14, 10, 14, 10);
-    h->setSpacing(12);
-    auto* icon = new SymbolView(r.symbol, 13, Theme::seal, row);
+    auto* icon = new SymbolView(r.symbol, 13, Theme::seal);
     icon->setBoxWidth(18);
-    h->addWidget(icon, 0, Qt::AlignTop);
-    auto* v = new QVBoxLayout;
-    v->setSpacing(1);
-    v->addWidget(sheetText(QString::fromUtf8(r.title), Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold),
-                      Theme::ink, row));
-    v->addWidget(sheetText(QString::fromUtf8(r.detail), Theme::Font::callout(), Theme::ink2, row));
-    h->addLayout(v, 1);
+    StatusLine::Style style;
+    style.margins = QMargins(14, 10, 14, 10);
+    style.spacing = 12;
+    style.leadAlignment = Qt::AlignTop;
+    style.titleFont = Theme::Font::weighted(Theme::Font::callout(), QFont::DemiBold);
+    style.titleColor = Theme::ink;
+    style.detailFont = Theme::Font::callout();
+    style.detailColor = Theme::ink2;
+    auto* row = new StatusLine(icon, style, QString::fromUtf8(r.title), QString::fromUtf8(r.detail), promises);
     hairline(row, Qt::BottomEdge, Theme::rule);
     plist->addWidget(row);
   }

@@ -7,6 +7,7 @@
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
 #include "Views/SmallCaps.h"
+#include "Views/StatusLine.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 #include "Views/VaultCard.h"
@@ -33,22 +34,22 @@ TextBlock* text(const QString& s, const QFont& font, const ThemeColor& color, QW
 // One promise: the numeral on the title's baseline, title over text, a rule
 // along the bottom.
 QWidget* promise(const QString& numeral, const QString& title, const QString& body, QWidget* parent) {
-  auto* row = new QWidget(parent);
-  auto* h = new QHBoxLayout(row);
-  h->setContentsMargins(16, 12, 16, 12);
-  h->setSpacing(14);
   const QFont numeralFont = Theme::Font::system(11, QFont::DemiBold, true);
-  auto* num = text(numeral, numeralFont, Theme::seal, row);
+  auto* num = text(numeral, numeralFont, Theme::seal, nullptr);
   num->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   // First-baseline alignment: lower the numeral by the difference of ascents.
   const int drop = QFontMetrics(Theme::Font::headline()).ascent() - QFontMetrics(numeralFont).ascent();
   num->setContentsMargins(0, std::max(0, drop), 0, 0);
-  h->addWidget(num, 0, Qt::AlignTop);
-  auto* col = new QVBoxLayout;
-  col->setSpacing(2);
-  col->addWidget(text(title, Theme::Font::headline(), Theme::ink, row));
-  col->addWidget(text(body, Theme::Font::callout(), Theme::ink2, row));
-  h->addLayout(col, 1);
+  StatusLine::Style style;
+  style.margins = QMargins(16, 12, 16, 12);
+  style.spacing = 14;
+  style.lineSpacing = 2;
+  style.leadAlignment = Qt::AlignTop;
+  style.titleFont = Theme::Font::headline();
+  style.titleColor = Theme::ink;
+  style.detailFont = Theme::Font::callout();
+  style.detailColor = Theme::ink2;
+  auto* row = new StatusLine(num, style, title, body, parent);
   hairline(row, Qt::BottomEdge, Theme::rule);
   return row;
 }

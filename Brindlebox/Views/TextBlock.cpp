@@ -1,12 +1,16 @@
 #include "Views/TextBlock.h"
 
 #include "Theme/Icons.h"
+#include "Theme/Motion.h"
 #include "Theme/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QTextLayout>
+#include <QVariantAnimation>
 #include <QtMath>
+
+#include <cmath>
 
 namespace bx {
 
@@ -190,6 +194,20 @@ void SymbolView::paintEvent(QPaintEvent*) {
     p.translate(-box.center());
   }
   Icons::paint(p, box, symbol_, color_.resolved());
+}
+
+void bounceSymbol(SymbolView* symbol) {
+  if (!symbol || Motion::isInstant()) return;
+  auto* anim = new QVariantAnimation(symbol);
+  anim->setDuration(std::max(200, motion(Motion::spring).durationMs()));
+  anim->setStartValue(0.0);
+  anim->setEndValue(1.0);
+  QObject::connect(anim, &QVariantAnimation::valueChanged, symbol, [symbol](const QVariant& v) {
+    const double t = v.toDouble();
+    symbol->setScaleFactor(1.0 + 0.2 * std::sin(t * M_PI));
+  });
+  QObject::connect(anim, &QVariantAnimation::finished, symbol, [symbol] { symbol->setScaleFactor(1.0); });
+  anim->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 } // namespace bx

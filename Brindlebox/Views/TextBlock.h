@@ -72,6 +72,7 @@ public:
   ThemeColor color() const { return color_; }
   void setBoxWidth(int width);
   void setScaleFactor(qreal scale);  // for the bounce effect
+  qreal scaleFactor() const { return scale_; }
 
   QSize sizeHint() const override;
 
@@ -85,5 +86,9 @@ private:
   int boxWidth_ = 0;
   qreal scale_ = 1;
 };
+
+// One bounce of a symbol: up by a fifth and back, over the spring's time
+// (the fade's under Reduce Motion); nothing while animations are instant.
+void bounceSymbol(SymbolView* symbol);
 
 } // namespace bx

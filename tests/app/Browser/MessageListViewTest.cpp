@@ -3,12 +3,16 @@
 
 #include "BrowserFixture.h"
 #include "Browser/BrowserText.h"
+#include "Browser/BrowserWiring.h"
+#include "Shell/AppStoreShell.h"
+#include "Shell/MainWindow.h"
 #include "Browser/MessageDelegate.h"
 #include "Browser/MessageList.h"
 #include "Browser/MessageListView.h"
 #include "Browser/MonthListModel.h"
 #include "Browser/SpineBinding.h"
 #include "Browser/TimelineSpine.h"
+#include "Theme/Motion.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 #include "Views/VaultEmpty.h"
@@ -144,6 +148,70 @@ TEST_F(MessageListViewTest, AScrubToTheOldestMonthKeepsItCurrent) {
   EXPECT_EQ(currentMonth(), oldest.index()) << "too little list below: the header cannot reach the top";
   EXPECT_NE(list->topAnchor(), MonthListModel::monthAnchor(oldest.index()));
   EXPECT_EQ(spine->currentMonth(), oldest.index());
+}
+
+TEST_F(MessageListViewTest, TheListEndsTwentyFourPixelsBelowItsLastRow) {
+  openWith(6, 10);
+  list->setFocus();
+  for (const int height : {600, 450}) {
+    window->resize(900, height);
+    QCoreApplication::processEvents();
+    QTest::keyClick(list, Qt::Key_End);
+    const int last = list->monthModel()->rowCount() - 1;
+    EXPECT_EQ(list->visualRect(list->monthModel()->index(last)).bottom() + 1,
+              list->viewport()->height() - MessageList::bottomGap)
+        << height;
+  }
+}
+
+// The hover tint eases in and out over 0.1 s and the selection over 0.12 s;
+// each settles at its state in full.
+TEST_F(MessageListViewTest, HoverAndSelectionEaseInAndOut) {
+  openWith(2, 6);
+  Motion::setInstant(false);
+  MessageDelegate* d = list->messageDelegate();
+  const int first = 1, second = 2;  // row 0 is the month header
+  QTest::mouseMove(list->viewport(), centreOf(first));
+  EXPECT_LT(d->hoverLevel(first), 1.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->hoverLevel(first) == 1.0; }, 1000));
+  QTest::mouseMove(list->viewport(), centreOf(second));
+  EXPECT_GT(d->hoverLevel(first), 0.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->hoverLevel(first) == 0.0 && d->hoverLevel(second) == 1.0; }, 1000));
+  EXPECT_TRUE(d->hoverFades().isEmpty());
+
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(second));
+  EXPECT_LT(d->selectLevel(second), 1.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->selectLevel(second) == 1.0; }, 1000));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(first));
+  EXPECT_GT(d->selectLevel(second), 0.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d->selectLevel(second) == 0.0 && d->selectLevel(first) == 1.0; }, 1000));
+  EXPECT_TRUE(d->selectFades().isEmpty());
+  Motion::setInstant(true);
+}
+
+// In the main window the search field ends the toolbar, clear of the
+// window's edge but not pushed away from it.
+TEST_F(MessageListViewTest, TheSearchFieldKeepsAMarginFromTheWindowEdge) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 2, 3, &serial);
+  open();
+  installBrowserColumns();
+  AppStoreShell shell(*store);
+  MainWindow main(shell);
+  for (const QSize size : {QSize(1280, 800), QSize(1100, 620)}) {
+    main.resize(size);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    QLineEdit* field = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+      field = main.findChild<QLineEdit*>(QStringLiteral("searchField"));
+      return field && field->isVisible();
+    }, 2000));
+    QCoreApplication::processEvents();
+    const int gap = main.width() - field->mapTo(&main, QPoint(field->width(), 0)).x();
+    EXPECT_GE(gap, 8) << size.width();
+    EXPECT_LE(gap, 24) << size.width();
+  }
 }
 
 TEST_F(MessageListViewTest, TheMonthAtTheTopIsReportedWhileScrolling) {

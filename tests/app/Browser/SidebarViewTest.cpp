@@ -4,8 +4,12 @@
 #include "Browser/SidebarModel.h"
 #include "Browser/SidebarView.h"
 #include "Browser/VaultStatus.h"
+#include "Theme/Motion.h"
+#include "Views/CountText.h"
+#include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -295,6 +299,120 @@ TEST_F(BackupStripTest, ADoubleClickOnBackUpOpensTheLedgerAndNeverStopsTheRun) {
   store->setShowBackupActivity(false);
   QTest::mouseDClick(&strip, Qt::LeftButton, {}, QPoint(3, 3));
   EXPECT_TRUE(store->showBackupActivity());
+}
+
+// The strip's title and detail keep to one line and are never cut at the
+// sidebar's narrowest, usual and widest widths; "Back Up" moves below them
+// only where they would not fit beside it.
+TEST_F(SidebarViewTest, TheStripShowsItsTextsWholeAtEverySidebarWidth) {
+  open();
+  build();
+  struct Case {
+    const char* what;
+    bool accounts;
+    bool finished;
+    bool problem;
+    bool schedule;
+  } cases[] = {
+      {"no accounts", false, false, false, false},
+      {"not backed up, schedule on", true, false, false, true},
+      {"backed up, schedule on", true, true, false, true},
+      {"needs attention", true, true, true, false},
+  };
+  for (const auto& c : cases) {
+    QSettings().setValue("scheduleEnabled", c.schedule);
+    QSettings().setValue("scheduleHours", 12);
+    ScheduleSettings::shared().notifyChanged();
+    store->setAccounts(c.accounts ? std::vector<MailAccount>{account("Home", "me@example.org")}
+                                  : std::vector<MailAccount>{});
+    BackupStatus status;
+    if (c.finished) status.lastFinished = std::chrono::system_clock::now() - std::chrono::minutes(12);
+    store->setBackup(status);
+    QMap<QString, FriendlyError::Message> problems;
+    if (c.problem) problems.insert(QStringLiteral("Home"), FriendlyError::Message{"Sign-in failed", "Check it."});
+    store->setBackupProblems(problems);
+    for (const int width : {210, 236, 300}) {
+      window->resize(width, 700);
+      QCoreApplication::processEvents();
+      QCoreApplication::processEvents();
+      BackupStrip* strip = window->backupStrip();
+      for (TextBlock* t : strip->findChildren<TextBlock*>()) {
+        if (!t->isVisibleTo(strip) || t->text().isEmpty()) continue;
+        EXPECT_EQ(t->linesForWidth(t->width()), QStringList{t->text()}) << c.what << " at " << width;
+      }
+      const QRect button(strip->backUpButton()->mapTo(strip, QPoint()), strip->backUpButton()->size());
+      EXPECT_TRUE(strip->rect().contains(button)) << c.what << " at " << width;
+    }
+  }
+  // Short texts at the widest sidebar leave "Back Up" beside them.
+  store->setAccounts({account("Home", "me@example.org")});
+  QSettings().setValue("scheduleEnabled", false);
+  ScheduleSettings::shared().notifyChanged();
+  BackupStatus done;
+  done.lastFinished = std::chrono::system_clock::now();
+  store->setBackup(done);
+  store->setBackupProblems({});
+  window->resize(300, 700);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(window->backupStrip()->isBackUpBelow());
+}
+
+TEST_F(BackupStripTest, TheSwitchFadesInAndTheShieldBouncesOnceARunFinishes) {
+  open();
+  store->setAccounts({account("Home", "me@example.org")});
+  BackupStrip strip(*store);
+  strip.show();
+  Motion::setInstant(false);
+  BackupStatus s;
+  s.running = true;
+  store->setBackup(s);
+  // The running block fades in with the switch.
+  auto* fade = qobject_cast<QGraphicsOpacityEffect*>(strip.stopButton()->parentWidget()->graphicsEffect());
+  ASSERT_TRUE(fade);
+  EXPECT_LT(fade->opacity(), 1.0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return fade->opacity() == 1.0; }, 2000));
+  s.running = false;
+  store->setBackup(s);  // no new finish: still
+  QTest::qWait(50);
+  EXPECT_EQ(strip.shield()->scaleFactor(), 1.0);
+  s.lastFinished = std::chrono::system_clock::now();
+  store->setBackup(s);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return strip.shield()->scaleFactor() > 1.0; }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return strip.shield()->scaleFactor() == 1.0; }, 3000));
+  Motion::setInstant(true);
+}
+
+// The vault's count rolls to its new value once it is on screen, and the
+// roll settles on the new text; a hidden or first text just shows.
+TEST_F(SidebarViewTest, TheVaultCountRollsToANewValue) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 1, 3, &serial);
+  open();
+  build();
+  CountText* count = window->vaultHeader()->countLabel();
+  EXPECT_FALSE(count->isRolling());
+  EXPECT_EQ(count->text(), QStringLiteral("3"));
+  auto* rows = qobject_cast<SidebarDelegate*>(window->tree()->itemDelegate());
+  ASSERT_TRUE(rows);
+  const QString everything = anchor(QStringLiteral("allMessages")).data(SidebarModel::KeyRole).toString();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(rows->rollingFrom(everything));
+  Motion::setInstant(false);
+  test::writeMonths(root(), QDate(2024, 8, 1), 1, 2, &serial);
+  store->reloadArchive();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return count->text() == QStringLiteral("5"); }, 30000));
+  EXPECT_TRUE(count->isRolling());
+  EXPECT_EQ(count->previousText(), QStringLiteral("3"));
+  // The sidebar's "Everything" row rolls its count the same way.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return rows->rollingFrom(everything) == QStringLiteral("3"); }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !count->isRolling() && !rows->rollingFrom(everything); }, 2000));
+  EXPECT_TRUE(count->previousText().isEmpty());
+
+  CountText hidden(Motion::snappy);
+  hidden.setCount(QStringLiteral("1"));
+  hidden.setCount(QStringLiteral("2"));
+  EXPECT_FALSE(hidden.isRolling());
+  Motion::setInstant(true);
 }
 
 }  // namespace

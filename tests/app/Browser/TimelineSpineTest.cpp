@@ -156,3 +156,17 @@ TEST_F(TimelineSpineTest, PaintsTheCurrentMonthInTheSealColour) {
 }
 
 }  // namespace
+
+namespace {
+TEST_F(TimelineSpineTest, YearLabelsKeepClearOfTheCurrentMonthMarker) {
+  const qreal markerLeft = TimelineSpine::labelWidth - 7;
+  for (const int year : {2024, 1999, 9999}) {
+    for (const bool current : {true, false}) {
+      const QRectF r = spine->yearLabelRect(year, 14, current);
+      EXPECT_LE(r.right(), markerLeft - 1) << year << (current ? " current" : "");
+      EXPECT_GE(r.left(), 2) << year;
+      EXPECT_EQ(r.top(), 12);
+    }
+  }
+}
+}  // namespace

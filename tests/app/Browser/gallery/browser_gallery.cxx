@@ -5,6 +5,7 @@
 
 #include "Browser/BrowserWiring.h"
 #include "Platform/Appearance.h"
+#include "Shell/AppPalette.h"
 #include "Shell/AppStoreShell.h"
 #include "Shell/MainWindow.h"
 #include "Store/AppStore.h"
@@ -102,6 +103,8 @@ int main(int argc, char** argv) {
   QSettings().setValue("bx.didShowWelcome", true);
   QSettings().setValue("scheduleEnabled", true);
   installBrowserColumns();
+  // The toolbar, menu bar and scroll bars follow the appearance as in the app.
+  AppPalette::install();
 
   QTemporaryDir vault;
   fill(vault.path());
@@ -116,7 +119,8 @@ int main(int argc, char** argv) {
           store.setSavedSearches({{QUuid::createUuid(), "Invoices", "invoice"}});
         }
         store.reloadArchive();
-        QTest::qWaitFor([&] { return !store.indexing().has_value(); }, 30000);
+        // The scan may not have begun yet: wait for its records too.
+        QTest::qWaitFor([&] { return !store.indexing().has_value() && !store.records().empty(); }, 30000);
         store.refreshVisible();
         if (empty) store.setSidebar(SidebarItem::makeSmart(SmartFilter::suspicious));
         if (!store.visible().empty()) {
