@@ -188,7 +188,12 @@ private:
         // Journal lines add to what the sync file holds; a new or renumbered
         // folder is written whole first.
         if (startsAfresh) save();
+        // What the mailbox will hold is known now: room is made once rather
+        // than by copying as it grows.
+        state.entries.reserve(newUIDs_.size(), state.directory.size() + 48);
+        summary_.files.reserve(summary_.files.size() + newUIDs_.size());
         const std::int64_t stored = download(state, downloading);
+        releaseMailboxData();
         finishMailbox(state, stored);
     }
 
@@ -397,6 +402,13 @@ private:
         MessageDigests::append(r_.layout, digests, /*flush=*/false);
         r_.layout.syncFiles(batchReport.newFiles);
         r_.layout.appendSyncJournal(entries, r_.account.id);
+    }
+
+    void releaseMailboxData() {
+        reuse_.clear();
+        std::vector<std::uint32_t>().swap(found_);
+        std::vector<std::uint32_t>().swap(newUIDs_);
+        AnnouncedSizes().swap(sizes_);
     }
 
     void finishMailbox(SyncFolder& state, std::int64_t stored) {
