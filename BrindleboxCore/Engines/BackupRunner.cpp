@@ -191,7 +191,7 @@ private:
         // What the mailbox will hold is known now: room is made once rather
         // than by copying as it grows.
         state.entries.reserve(newUIDs_.size(), state.directory.size() + 48);
-        summary_.files.reserve(summary_.files.size() + newUIDs_.size());
+        summary_.files.reserveMore(newUIDs_.size(), newUIDs_.size() * (state.directory.size() + 48));
         const std::int64_t stored = download(state, downloading);
         releaseMailboxData();
         finishMailbox(state, stored);
