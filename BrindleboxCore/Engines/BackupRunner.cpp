@@ -25,6 +25,9 @@ namespace {
 
 constexpr std::int64_t kUnknownSizeEstimate = 50000;
 constexpr std::size_t kMetaChunk = 500;
+// "/" + FileNames::messagePath: year, day, a subject of at most 150 bytes,
+// the UID and ".eml", with their separators.
+constexpr std::size_t kLongestMessagePath = 1 + 5 + 11 + 150 + 1 + 10 + 4;
 
 // Sizes come from the server and may be anything up to 2^63 - 1; sums of
 // them stop at the largest value rather than wrapping.
@@ -189,9 +192,11 @@ private:
         // folder is written whole first.
         if (startsAfresh) save();
         // What the mailbox will hold is known now: room is made once rather
-        // than by copying as it grows.
-        state.entries.reserve(newUIDs_.size(), state.directory.size() + 48);
-        summary_.files.reserveMore(newUIDs_.size(), newUIDs_.size() * (state.directory.size() + 48));
+        // than by copying as it grows. Room is made for the longest name a
+        // message can get; pages never written to cost no memory.
+        const std::size_t pathRoom = state.directory.size() + kLongestMessagePath;
+        state.entries.reserve(newUIDs_.size(), pathRoom);
+        summary_.files.reserveMore(newUIDs_.size(), newUIDs_.size() * pathRoom);
         const std::int64_t stored = download(state, downloading);
         releaseMailboxData();
         finishMailbox(state, stored);
@@ -319,9 +324,11 @@ private:
         std::vector<std::uint32_t> taken;
         std::vector<IMAPFetchItem> received;
         std::vector<StoredRecord> stored;
+        // Kept open for the batch only: each batch finds its folders afresh.
+        ArchiveLayout::OpenFolders folders;
         std::int64_t held = 0;
         auto writeOut = [&] {
-            for (auto& item : received) store(state, item, stored);
+            for (auto& item : received) store(state, item, stored, folders);
             received.clear();
             held = 0;
         };
@@ -342,7 +349,8 @@ private:
 
     // Stores one fetched message: an identical file found by the reuse map,
     // or a new file named by its date, subject and UID.
-    void store(const SyncFolder& state, IMAPFetchItem& item, std::vector<StoredRecord>& stored) {
+    void store(const SyncFolder& state, IMAPFetchItem& item, std::vector<StoredRecord>& stored,
+               ArchiveLayout::OpenFolders& folders) {
         if (!item.uid || !item.body) return;
         const std::string_view body(reinterpret_cast<const char*>(item.body->data()), item.body->size());
         const auto n = static_cast<std::int64_t>(body.size());
@@ -365,7 +373,7 @@ private:
         if (!date) date = std::chrono::system_clock::now();
         const std::string relative =
             state.directory + "/" + FileNames::messagePath(*date, subject, std::to_string(*item.uid));
-        std::string path = r_.layout.write(body, relative, *date, ArchiveLayout::Durability::deferred);
+        std::string path = r_.layout.write(body, relative, *date, ArchiveLayout::Durability::deferred, folders);
         stored.push_back({*item.uid, std::move(path), n, MessageDigests::sha256(body)});
     }
 
