@@ -298,8 +298,7 @@ private:
             }
             checkCancelled(stop_);
             if (inFlight.empty()) inFlight = client_->beginFetchBodies(batch);
-            std::vector<StoredRecord> stored = receiveBatch(state, batch, inFlight);
-            if (!nextBatch.empty() && !stop_.stop_requested()) inFlight = client_->beginFetchBodies(nextBatch);
+            std::vector<StoredRecord> stored = receiveBatch(state, batch, nextBatch, inFlight);
 
             BackupProgress batchReport = downloading;
             recordBatch(state, batch, stored, batchReport);
@@ -317,8 +316,10 @@ private:
     // Receives one batch and stores its messages. Only the batch's own UIDs
     // are taken, each once: a reply the server volunteers for another UID
     // would otherwise plant a file that stands for a message never asked for.
+    // The next batch is asked for as soon as this one's reply is complete,
+    // before its messages are written.
     std::vector<StoredRecord> receiveBatch(const SyncFolder& state, const std::vector<std::uint32_t>& batch,
-                                           IMAPClient::Pending& inFlight) {
+                                           const std::vector<std::uint32_t>& nextBatch, IMAPClient::Pending& inFlight) {
         std::vector<std::uint32_t> asked(batch);
         std::sort(asked.begin(), asked.end());
         std::vector<std::uint32_t> taken;
@@ -343,6 +344,7 @@ private:
             // with the rest of the batch.
             if (held > r_.batchBytes) writeOut();
         });
+        if (!nextBatch.empty() && !stop_.stop_requested()) inFlight = client_->beginFetchBodies(nextBatch);
         writeOut();
         return stored;
     }
