@@ -25,6 +25,9 @@ namespace {
 
 constexpr std::int64_t kUnknownSizeEstimate = 50000;
 constexpr std::size_t kMetaChunk = 500;
+// "/" + FileNames::messagePath: year, day, a subject of at most 150 bytes,
+// the UID and ".eml", with their separators.
+constexpr std::size_t kLongestMessagePath = 1 + 5 + 11 + 150 + 1 + 10 + 4;
 
 // Sizes come from the server and may be anything up to 2^63 - 1; sums of
 // them stop at the largest value rather than wrapping.
@@ -188,7 +191,14 @@ private:
         // Journal lines add to what the sync file holds; a new or renumbered
         // folder is written whole first.
         if (startsAfresh) save();
+        // What the mailbox will hold is known now: room is made once rather
+        // than by copying as it grows. Room is made for the longest name a
+        // message can get; pages never written to cost no memory.
+        const std::size_t pathRoom = state.directory.size() + kLongestMessagePath;
+        state.entries.reserve(newUIDs_.size(), pathRoom);
+        summary_.files.reserveMore(newUIDs_.size(), newUIDs_.size() * pathRoom);
         const std::int64_t stored = download(state, downloading);
+        releaseMailboxData();
         finishMailbox(state, stored);
     }
 
@@ -288,8 +298,7 @@ private:
             }
             checkCancelled(stop_);
             if (inFlight.empty()) inFlight = client_->beginFetchBodies(batch);
-            std::vector<StoredRecord> stored = receiveBatch(state, batch, inFlight);
-            if (!nextBatch.empty() && !stop_.stop_requested()) inFlight = client_->beginFetchBodies(nextBatch);
+            std::vector<StoredRecord> stored = receiveBatch(state, batch, nextBatch, inFlight);
 
             BackupProgress batchReport = downloading;
             recordBatch(state, batch, stored, batchReport);
@@ -307,16 +316,20 @@ private:
     // Receives one batch and stores its messages. Only the batch's own UIDs
     // are taken, each once: a reply the server volunteers for another UID
     // would otherwise plant a file that stands for a message never asked for.
+    // The next batch is asked for as soon as this one's reply is complete,
+    // before its messages are written.
     std::vector<StoredRecord> receiveBatch(const SyncFolder& state, const std::vector<std::uint32_t>& batch,
-                                           IMAPClient::Pending& inFlight) {
+                                           const std::vector<std::uint32_t>& nextBatch, IMAPClient::Pending& inFlight) {
         std::vector<std::uint32_t> asked(batch);
         std::sort(asked.begin(), asked.end());
         std::vector<std::uint32_t> taken;
         std::vector<IMAPFetchItem> received;
         std::vector<StoredRecord> stored;
+        // Kept open for the batch only: each batch finds its folders afresh.
+        ArchiveLayout::OpenFolders folders;
         std::int64_t held = 0;
         auto writeOut = [&] {
-            for (auto& item : received) store(state, item, stored);
+            for (auto& item : received) store(state, item, stored, folders);
             received.clear();
             held = 0;
         };
@@ -331,13 +344,15 @@ private:
             // with the rest of the batch.
             if (held > r_.batchBytes) writeOut();
         });
+        if (!nextBatch.empty() && !stop_.stop_requested()) inFlight = client_->beginFetchBodies(nextBatch);
         writeOut();
         return stored;
     }
 
     // Stores one fetched message: an identical file found by the reuse map,
     // or a new file named by its date, subject and UID.
-    void store(const SyncFolder& state, IMAPFetchItem& item, std::vector<StoredRecord>& stored) {
+    void store(const SyncFolder& state, IMAPFetchItem& item, std::vector<StoredRecord>& stored,
+               ArchiveLayout::OpenFolders& folders) {
         if (!item.uid || !item.body) return;
         const std::string_view body(reinterpret_cast<const char*>(item.body->data()), item.body->size());
         const auto n = static_cast<std::int64_t>(body.size());
@@ -360,7 +375,7 @@ private:
         if (!date) date = std::chrono::system_clock::now();
         const std::string relative =
             state.directory + "/" + FileNames::messagePath(*date, subject, std::to_string(*item.uid));
-        std::string path = r_.layout.write(body, relative, *date, ArchiveLayout::Durability::deferred);
+        std::string path = r_.layout.write(body, relative, *date, ArchiveLayout::Durability::deferred, folders);
         stored.push_back({*item.uid, std::move(path), n, MessageDigests::sha256(body)});
     }
 
@@ -397,6 +412,13 @@ private:
         MessageDigests::append(r_.layout, digests, /*flush=*/false);
         r_.layout.syncFiles(batchReport.newFiles);
         r_.layout.appendSyncJournal(entries, r_.account.id);
+    }
+
+    void releaseMailboxData() {
+        reuse_.clear();
+        std::vector<std::uint32_t>().swap(found_);
+        std::vector<std::uint32_t>().swap(newUIDs_);
+        AnnouncedSizes().swap(sizes_);
     }
 
     void finishMailbox(SyncFolder& state, std::int64_t stored) {

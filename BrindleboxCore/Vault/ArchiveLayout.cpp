@@ -194,22 +194,28 @@ std::optional<std::string> ArchiveLayout::readRegularFile(std::string_view relat
 
 std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date,
                                  Durability durability) const {
+    OpenFolders open;
+    return write(data, relative, date, durability, open);
+}
+
+std::string ArchiveLayout::write(std::string_view data, std::string_view relative, Date date, Durability durability,
+                                 OpenFolders& open) const {
     url(relative);  // refuses a path outside the vault
-    const FileHandle top = openRoot(root, true);
+    if (!open.root) open.root = openRoot(root, true);
     std::string candidate(relative);
     const std::string stem = relative.size() >= 4 ? std::string(relative.substr(0, relative.size() - 4)) : "";
     long long counter = 2;
-    std::optional<std::string> openedFolder;
-    FileHandle folder;
     for (;;) {
         const fs::path path = url(candidate);
         const auto [folderPart, name] = splitLast(candidate);
-        if (openedFolder != folderPart) {
+        if (open.path != folderPart) {
             // Every folder on the way is made or opened without following a
             // link, so no link inside the vault can send the file elsewhere.
-            folder = openFolderBeneath(top.get(), folderPart, true, root);
-            openedFolder = folderPart;
+            open.path.reset();
+            open.folder = openFolderBeneath(open.root.get(), folderPart, true, root);
+            open.path = folderPart;
         }
+        FileHandle& folder = open.folder;
         struct stat st;
         if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             // Only "no such file" means the name is free; anything else (no

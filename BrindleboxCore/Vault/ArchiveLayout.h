@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "Util/Date.h"
+#include "Util/FileHandle.h"
 #include "Util/UUID.h"
 #include "Vault/AccountSyncState.h"
 
 namespace bx {
 
 struct MailAccount;
-class FileHandle;
 
 // A vault-relative path that would leave the vault (absolute, or with an
 // empty, "." or ".." component).
@@ -98,6 +98,13 @@ struct ArchiveLayout {
     enum class Durability { immediate, deferred };
     std::string write(std::string_view data, std::string_view relative, Date date,
                       Durability durability = Durability::immediate) const;
+    // The folders a run of writes last used, kept open: a backup writes
+    // thousands of files into a few folders, and opening each folder anew
+    // from the root costs more than writing the file. Opened as write()
+    // opens them, so no link is followed.
+    struct OpenFolders;
+    std::string write(std::string_view data, std::string_view relative, Date date, Durability durability,
+                      OpenFolders& open) const;
 
     // Flushes the data of these vault files and the folders that name them.
     // Throws std::system_error when the disk reports a failure.
@@ -123,6 +130,12 @@ struct ArchiveLayout {
     // The state folder, made when missing, reached without following links.
     // Throws std::system_error.
     FileHandle openStateFolder() const;
+};
+
+struct ArchiveLayout::OpenFolders {
+    FileHandle root;
+    std::optional<std::string> path;  // vault-relative, of `folder`
+    FileHandle folder;
 };
 
 }  // namespace bx

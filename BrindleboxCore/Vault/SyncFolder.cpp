@@ -110,6 +110,11 @@ std::size_t SyncEntries::pathCount() const {
     return n;
 }
 
+void SyncEntries::reserve(std::size_t more, std::size_t pathBytes) {
+    entries_.reserve(entries_.size() + more);
+    paths_.reserve(paths_.size() + more * pathBytes);
+}
+
 void SyncEntries::appendUnordered(std::string_view key, std::optional<std::string_view> path,
                                   std::optional<std::int64_t> size) {
     const auto uid = canonicalUID(key);

@@ -52,6 +52,10 @@ public:
 
     std::size_t pathCount() const;
 
+    // Room for `more` entries with paths of about `pathBytes` each, so that
+    // a folder growing by a known number does not copy itself as it grows.
+    void reserve(std::size_t more, std::size_t pathBytes);
+
     // For decoders: entries given in any order (a later one for the same key
     // wins) are put in order by finish(), which must come before any other
     // call.

@@ -34,6 +34,9 @@ const Field kFolderFields[] = {
 constexpr int kFieldCount = static_cast<int>(std::size(kFolderFields));
 constexpr unsigned bitOf(int index) { return 1u << index; }
 
+// Text handed to a writer in pieces of about this size.
+constexpr std::size_t kPiece = 65536;
+
 unsigned requiredBits() {
     unsigned bits = 0;
     for (int i = 0; i < kFieldCount; ++i)
@@ -369,7 +372,9 @@ SyncFolder decodeSyncFolder(std::string_view text) {
     return std::move(handler.single);
 }
 
-void appendSyncFolder(std::string& out, const SyncFolder& s) {
+void appendSyncFolder(std::string& out, const SyncFolder& s) { appendSyncFolder(out, s, nullptr); }
+
+void appendSyncFolder(std::string& out, const SyncFolder& s, const std::function<void(std::string&)>* drain) {
     out += '{';
     bool first = true;
     for (const Field& f : kFolderFields) {
@@ -392,6 +397,7 @@ void appendSyncFolder(std::string& out, const SyncFolder& s) {
                 out += '{';
                 bool firstEntry = true;
                 auto separate = [&](std::string_view key) {
+                    if (drain && out.size() >= kPiece) (*drain)(out);
                     if (!firstEntry) out += ',';
                     firstEntry = false;
                     appendJSONString(out, key);
@@ -416,9 +422,12 @@ void appendSyncFolder(std::string& out, const SyncFolder& s) {
 }
 
 void writeSyncFile(const SyncFolders& folders, const std::function<void(std::string_view)>& write) {
-    constexpr std::size_t kPiece = 65536;
     std::string out;
-    out.reserve(kPiece * 2);
+    out.reserve(kPiece + 4096);
+    const std::function<void(std::string&)> drain = [&](std::string& text) {
+        write(text);
+        text.clear();
+    };
     out += "{\"folders\":{";
     bool first = true;
     for (const auto& [name, folder] : folders) {
@@ -426,12 +435,7 @@ void writeSyncFile(const SyncFolders& folders, const std::function<void(std::str
         first = false;
         appendJSONString(out, name);
         out += ':';
-        // A folder is rendered whole, but only one at a time.
-        appendSyncFolder(out, folder);
-        if (out.size() >= kPiece) {
-            write(out);
-            out.clear();
-        }
+        appendSyncFolder(out, folder, &drain);
     }
     out += "}}";
     write(out);

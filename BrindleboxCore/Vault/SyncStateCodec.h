@@ -27,8 +27,10 @@ SyncFolders decodeSyncFile(std::istream& in);
 // a line whose directory would leave the vault is refused as a whole.
 SyncFolder decodeSyncFolder(std::string_view text);
 
-// Appends the compact JSON text of one folder state.
+// Appends the compact JSON text of one folder state. With `drain`, `out` is
+// handed to it (which empties it) whenever it has grown to a piece.
 void appendSyncFolder(std::string& out, const SyncFolder& folder);
+void appendSyncFolder(std::string& out, const SyncFolder& folder, const std::function<void(std::string&)>* drain);
 
 // The sync file's text, handed to `write` in pieces of about 64 KB so that
 // a large state is never rendered whole.

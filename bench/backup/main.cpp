@@ -7,7 +7,7 @@
 // Ours: a first backup into an empty vault on /dev/shm, then a rerun with
 // nothing new. mbsync: a first pull into an empty Maildir on /dev/shm, then a
 // rerun. Each side runs in a child process so its peak resident memory can be
-// read on its own. Each figure is the best of --rounds runs; the two sides
+// read on its own (see measured()). Each figure is the best of --rounds runs; the two sides
 // alternate within a round. --batch-count and --batch-bytes change the
 // engine's batch bounds (40 and 6,000,000), to see what the batch plan costs.
 #include <sys/resource.h>
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,56 +39,98 @@ namespace {
 struct Figure {
     double seconds = 0;
     long maxRssKB = 0;
-    double cpu = 0;  // user + system time of the child
+    double cpu = 0;  // user + system time of the measured process
 };
 
-// Runs `work` in a child process; wall time and the child's peak RSS.
-Figure inChild(const std::function<int()>& work) {
+// Peak memory must be the measured program's own. A forked child starts with
+// the parent's resident pages (here: everything the seeding touched), and
+// even after exec its peak counts the image it replaced. So each side runs as
+// the grandchild of a fresh, small copy of this program (--measure), which
+// reports the peak and CPU time of its own child.
+Figure measured(const std::vector<std::string>& command) {
+    const std::string figures = bx::bench::shmDir("figure").string() + "/figure.txt";
+    std::vector<std::string> argv = {"bench_backup", "--measure", figures};
+    argv.insert(argv.end(), command.begin(), command.end());
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
     std::fflush(nullptr);
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int rc = 1;
-        try {
-            rc = work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "child: %s\n", e.what());
-        }
-        std::fflush(nullptr);
-        ::_exit(rc);
+        ::execv("/proc/self/exe", args.data());
+        ::_exit(127);
     }
-    if (std::getenv("BX_BENCH_SHOW_PIDS")) std::fprintf(stderr, "child pid %d\n", static_cast<int>(pid));
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    Figure f;
+    f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("a benchmark child failed");
+    std::ifstream in(figures);
+    in >> f.maxRssKB >> f.cpu;
+    fs::remove_all(fs::path(figures).parent_path());
+    return f;
+}
+
+// --measure FILE PROGRAM ARGS...: runs PROGRAM, writes "<peak RSS in KB>
+// <CPU seconds>" of it to FILE, exits with its status.
+int measureChild(int argc, char** argv) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return 1;
+    if (pid == 0) {
+        ::execvp(argv[3], argv + 3);
+        ::_exit(127);
+    }
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
-    Figure f;
-    f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    f.maxRssKB = usage.ru_maxrss;
-    f.cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("a benchmark child failed");
-    return f;
+    std::ofstream out(argv[2]);
+    out << usage.ru_maxrss << " "
+        << usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6
+        << "\n";
+    (void)argc;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 long long gBatchCount = 40, gBatchBytes = 6000000;
 
+// --ours VAULT PORT ACCOUNT-ID EXPECTED BATCH-COUNT BATCH-BYTES: one backup run.
+int oursChild(char** argv) {
+    const bx::MailAccount account(*bx::UUID::parse(argv[4]), "Bench", bx::test::users::alice.name,
+                                  bx::IMAPServer("localhost", static_cast<std::uint16_t>(std::atoi(argv[3])), false),
+                                  "custom", {"INBOX"}, {});
+    bx::BackupRunner runner(bx::ArchiveLayout(argv[2]), account, bx::test::users::alice.password);
+    runner.batchCount = std::atoll(argv[6]);
+    runner.batchBytes = std::atoll(argv[7]);
+    const auto summary = runner.run();
+    if (std::getenv("BX_BENCH_RSS")) {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM", 0) == 0 || line.rfind("Rss", 0) == 0) std::fprintf(stderr, "%s\n", line.c_str());
+        std::ifstream maps("/proc/self/smaps");
+        std::string range, name, line;
+        for (std::string l; std::getline(maps, l);) {
+            if (!l.empty() && std::isxdigit(static_cast<unsigned char>(l[0])) && l.find('-') < l.find(' ')) range = l;
+            if (l.rfind("Rss:", 0) == 0) {
+                const long kb = std::atol(l.c_str() + 4);
+                if (kb >= 512) std::fprintf(stderr, "%6ld kB %s\n", kb, range.c_str());
+            }
+        }
+    }
+    return summary.newMessages == std::atoll(argv[5]) ? 0 : 2;
+}
+
 Figure ours(const fs::path& vault, const bx::MailAccount& account, long long expected) {
-    return inChild([&] {
-        bx::BackupRunner runner(bx::ArchiveLayout(vault), account, bx::test::users::alice.password);
-        runner.batchCount = gBatchCount;
-        runner.batchBytes = gBatchBytes;
-        const auto summary = runner.run();
-        return summary.newMessages == expected ? 0 : 2;
-    });
+    return measured({"/proc/self/exe", "--ours", vault.string(), std::to_string(account.server.port),
+                     account.id.string(), std::to_string(expected), std::to_string(gBatchCount),
+                     std::to_string(gBatchBytes)});
 }
 
 Figure mbsync(const fs::path& root, uint16_t port) {
     const fs::path conf = root / "mbsyncrc";
     if (!fs::exists(conf)) bx::bench::writeMbsyncConfig(root, port);
-    return inChild([&] {
-        ::execlp("mbsync", "mbsync", "-q", "-c", conf.c_str(), "pull", nullptr);
-        return 127;
-    });
+    return measured({"mbsync", "-q", "-c", conf.string(), "pull"});
 }
 
 long long countFiles(const fs::path& dir) {
@@ -100,6 +143,15 @@ long long countFiles(const fs::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && !std::strcmp(argv[1], "--measure")) return measureChild(argc, argv);
+    if (argc == 8 && !std::strcmp(argv[1], "--ours")) {
+        try {
+            return oursChild(argv);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "ours: %s\n", e.what());
+            return 1;
+        }
+    }
     int messages = 10000, rounds = 3;
     std::size_t size = 7600;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -169,6 +221,7 @@ int main(int argc, char** argv) {
         std::printf("  mbsync, first          %8.3f s  %8.1f MB\n", mbFirst.seconds, mbFirst.maxRssKB / 1024.0);
         std::printf("  mbsync, rerun          %8.3f s  %8.1f MB\n", mbRerun.seconds, mbRerun.maxRssKB / 1024.0);
         std::printf("  ratio ours / mbsync (first run): %.2f\n", oursFirst.seconds / mbFirst.seconds);
+        std::printf("  ratio ours / mbsync (rerun):     %.2f\n", oursRerun.seconds / mbRerun.seconds);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_backup: %s\n", e.what());
         return 1;

@@ -126,3 +126,34 @@ TEST(BackupPipeline, NextBatchIsAskedForBeforeThisOneIsWritten) {
     for (std::uint32_t uid = 1; uid <= 3; ++uid) EXPECT_EQ(vault.read(state.files.at(std::to_string(uid))), m[uid - 1]);
     EXPECT_EQ(snapshot(vault.path()).size(), 3u);
 }
+
+// The FETCH of batch k+1 goes out before any file of batch k is written: a
+// write that fails (the year folder's name is taken by a file) ends the run
+// with that FETCH already on the server.
+TEST(BackupPipeline, NextBatchIsOnTheServerBeforeTheFirstWrite) {
+    const std::vector<std::string> m = {makeMessage("one"), makeMessage("two")};
+    FakeIMAPServer fake;
+    scriptSignInAndList(fake)
+        .expect("{tag} EXAMINE *")
+        .send("* 2 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} UID SEARCH UID 1:*")
+        .send("* SEARCH 1 2\r\n{tag} OK searched\r\n")
+        .expect("{tag} UID FETCH 1:2 (UID RFC822.SIZE INTERNALDATE FLAGS)")
+        .send(fetchReply(1, m[0], false) + fetchReply(2, m[1], false) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 1" + kBodyItems)
+        .send(fetchReply(1, m[0], true) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 2" + kBodyItems)
+        .expectClose();
+    fake.start();
+
+    TempDir vault;
+    const MailAccount account(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
+                              {"INBOX"}, {});
+    vault.write("Fake/INBOX/2024", "not a folder");
+    BackupRunner runner(ArchiveLayout(vault.path()), account, "secret");
+    runner.batchCount = 1;
+    runner.timeout = 5;
+    EXPECT_THROW(runner.run(), std::system_error);
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+}

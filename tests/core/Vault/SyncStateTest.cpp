@@ -283,3 +283,24 @@ TEST(SyncState, EveryKeyRoundTrips) {
     EXPECT_EQ(layout.loadSync(kAccount), state);
     EXPECT_EQ(AccountSyncState::fromJSON(state.toJSON()), state);
 }
+
+// A large folder is written in pieces; what is read back is the whole state.
+TEST(SyncState, LargeFolderRoundTripsThroughPieces) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    AccountSyncState state;
+    for (const char* name : {"Archive", "INBOX"}) {
+        FolderState f(name, std::string("Work/") + name, 9);
+        f.sizes.emplace();
+        for (std::uint32_t uid = 1; uid <= 20000; ++uid) {
+            const std::string key = std::to_string(uid * 7);
+            f.files[key] = f.directory + "/2024/2024-01-01 Message \"" + key + "\" " + key + ".eml";
+            (*f.sizes)[key] = uid * 1000;
+        }
+        f.highestUID = 140000;
+        state.folders[name] = f;
+    }
+    layout.saveSync(state, kAccount);
+    EXPECT_GT(fs::file_size(layout.syncURL(kAccount)), 4u * 65536u);
+    EXPECT_EQ(layout.loadSync(kAccount), state);
+}
