@@ -99,8 +99,11 @@ QList<QWebEngineView*> shownWebViews(QWidget* window) {
 // load and a grab before then shows an empty or half-drawn page. Gives up
 // after some seconds rather than stall a shot.
 orrery::Task<> untilPainted(QPointer<QWebEngineView> web) {
-  // The first page of a run also waits for the engine to start.
-  for (int i = 0; i < 300 && web && web->page() && web->page()->isLoading(); ++i) co_await orrery::pause(50);
+  // The first page of a run also waits for the engine to start, and a view
+  // whose document is still being made has no address yet.
+  auto pending = [&] { return web && web->page() && (web->page()->isLoading() || web->url().isEmpty()); };
+  for (int i = 0; i < 300 && pending(); ++i) co_await orrery::pause(50);
+  co_await orrery::pause(150);
   QImage last;
   for (int i = 0; i < 25 && web; ++i) {
     const QImage now = web->grab().toImage();
