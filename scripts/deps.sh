@@ -19,7 +19,7 @@ PACKAGES=(
   # Latin glyphs, monospaced fields (the release confirmation) draw boxes
   fonts-dejavu-core fonts-noto-mono
   # benchmark peers (never linked into the product)
-  isync libgmime-3.0-dev notmuch
+  isync libgmime-3.0-dev notmuch libsimdjson-dev
 )
 
 missing=()

@@ -331,12 +331,7 @@ void SidebarView::applyExpansion() {
   syncing_ = false;
 }
 
-bool SidebarView::removalBlocked(const MailAccount&) const {
-  // The backup status does not say which accounts a run covers, nor the
-  // free-up which account it releases from: while either runs, no account
-  // is removed.
-  return store_.backup().running || store_.longWorkRunning();
-}
+bool SidebarView::removalBlocked(const MailAccount& account) const { return store_.accountBusy(account.id); }
 
 QMenu* SidebarView::menuFor(const QModelIndex& index) {
   if (!index.isValid()) return nullptr;

@@ -5,11 +5,10 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QMimeDatabase>
-#include <QPdfDocument>
-#include <QPdfView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace bx {
@@ -18,7 +17,7 @@ namespace {
 // More than this is not laid out as text: a long line alone can hold the
 // GUI thread for minutes.
 constexpr qint64 kMaxTextBytes = 512 * 1024;
-constexpr int kMaxImageMegabytes = 256;
+constexpr int kPdfPageWidth = 680;
 }  // namespace
 
 PreviewDialog::Kind PreviewDialog::kindOf(const QString& path) {
@@ -40,80 +39,89 @@ PreviewDialog::Kind PreviewDialog::kindOf(const QString& path) {
   return Kind::Other;
 }
 
-PreviewDialog::PreviewDialog(const QString& path, std::function<void()> save, QWidget* parent)
-    : QDialog(parent), path_(path), kind_(kindOf(path)) {
+PreviewDialog::PreviewDialog(const QString& path, std::function<void()> save, QWidget* parent,
+                             PreviewDecoder::Limits limits)
+    : QDialog(parent), path_(path), kind_(kindOf(path)), save_(std::move(save)) {
   setAttribute(Qt::WA_DeleteOnClose);
-  const QFileInfo info(path);
-  setWindowTitle(info.fileName());
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
+  setWindowTitle(QFileInfo(path).fileName());
+  layout_ = new QVBoxLayout(this);
+  layout_->setContentsMargins(0, 0, 0, 0);
   resize(720, 560);
 
-  auto other = [&] {
-    kind_ = Kind::Other;
-    auto* name = new QLabel(info.fileName(), this);
-    name->setTextFormat(Qt::PlainText);
-    auto* size = new QLabel(QLocale().formattedDataSize(info.size()), this);
-    size->setTextFormat(Qt::PlainText);
-    auto* button = new QPushButton(QStringLiteral("Save…"), this);
-    connect(button, &QPushButton::clicked, this, [save] {
-      if (save) save();
-    });
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->addWidget(name);
-    layout->addWidget(size);
-    layout->addWidget(button, 0, Qt::AlignLeft);
-    layout->addStretch();
-    resize(360, 160);
-  };
-
   switch (kind_) {
-    case Kind::Image: {
-      QImageReader::setAllocationLimit(kMaxImageMegabytes);
-      QImageReader reader(path);
-      reader.setAutoTransform(true);
-      const QImage image = reader.read();
-      if (image.isNull()) {
-        other();
-        break;
-      }
-      auto* label = new QLabel(this);
-      label->setPixmap(QPixmap::fromImage(image));
-      label->setAlignment(Qt::AlignCenter);
-      auto* scroll = new QScrollArea(this);
-      scroll->setWidget(label);
-      scroll->setAlignment(Qt::AlignCenter);
-      layout->addWidget(scroll);
+    case Kind::Image:
+    case Kind::Pdf: {
+      decoder_ = new PreviewDecoder(this);
+      connect(decoder_, &PreviewDecoder::finished, this, [this](bool ok) {
+        if (ok)
+          showPictures(decoder_->pictures());
+        else
+          showOther();
+        decoder_->deleteLater();
+        emit ready();
+      });
+      // PDF pages are drawn at twice the page area's width, for sharp text.
+      decoder_->start(kind_ == Kind::Image ? PreviewDecoder::Kind::Image : PreviewDecoder::Kind::Pdf, path,
+                      kPdfPageWidth * 2, limits);
       break;
     }
     case Kind::Text: {
       QFile file(path);
       if (!file.open(QIODevice::ReadOnly)) {
-        other();
+        showOther();
         break;
       }
       auto* text = new QPlainTextEdit(this);
       text->setReadOnly(true);
       text->setPlainText(QString::fromUtf8(file.read(kMaxTextBytes)));
       if (file.size() > kMaxTextBytes) text->appendPlainText(QStringLiteral("…"));
-      layout->addWidget(text);
+      layout_->addWidget(text);
       break;
     }
-    case Kind::Pdf: {
-      auto* document = new QPdfDocument(this);
-      if (document->load(path) != QPdfDocument::Error::None) {
-        other();
-        break;
-      }
-      auto* view = new QPdfView(this);
-      view->setDocument(document);
-      view->setPageMode(QPdfView::PageMode::MultiPage);
-      view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
-      layout->addWidget(view);
-      break;
-    }
-    case Kind::Other: other(); break;
+    case Kind::Other: showOther(); break;
   }
+  if (!decoder_) QMetaObject::invokeMethod(this, &PreviewDialog::ready, Qt::QueuedConnection);
+}
+
+void PreviewDialog::showPictures(const QList<QImage>& pictures) {
+  auto* column = new QWidget(this);
+  auto* stack = new QVBoxLayout(column);
+  stack->setContentsMargins(0, 0, 0, 0);
+  stack->setSpacing(kind_ == Kind::Pdf ? 8 : 0);
+  for (const QImage& picture : pictures) {
+    QPixmap pixmap = QPixmap::fromImage(picture);
+    if (kind_ == Kind::Pdf) pixmap.setDevicePixelRatio(2.0);
+    auto* label = new QLabel(column);
+    label->setObjectName(QStringLiteral("previewPicture"));
+    label->setPixmap(pixmap);
+    label->setAlignment(Qt::AlignCenter);
+    stack->addWidget(label);
+  }
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidget(column);
+  scroll->setAlignment(Qt::AlignCenter);
+  layout_->addWidget(scroll);
+  scroll->verticalScrollBar()->setValue(0);
+  QMetaObject::invokeMethod(scroll, [scroll] { scroll->verticalScrollBar()->setValue(0); }, Qt::QueuedConnection);
+}
+
+void PreviewDialog::showOther() {
+  kind_ = Kind::Other;
+  const QFileInfo info(path_);
+  auto* name = new QLabel(info.fileName(), this);
+  name->setTextFormat(Qt::PlainText);
+  auto* size = new QLabel(QLocale().formattedDataSize(info.size()), this);
+  size->setTextFormat(Qt::PlainText);
+  auto* button = new QPushButton(QStringLiteral("Save…"), this);
+  connect(button, &QPushButton::clicked, this, [this] {
+    if (save_) save_();
+  });
+  layout_->setContentsMargins(24, 24, 24, 24);
+  layout_->addWidget(name);
+  layout_->addWidget(size);
+  layout_->addWidget(button, 0, Qt::AlignLeft);
+  layout_->addStretch();
+  resize(360, 160);
 }
 
 } // namespace bx

@@ -1,12 +1,14 @@
 #include "Reader/MessageReader.h"
 
 #include "Mime/HTMLText.h"
+#include "Platform/Appearance.h"
 #include "Platform/PlatformText.h"
 #include "Platform/PreviewDialog.h"
 #include "Platform/ReduceMotion.h"
 #include "Platform/RevealFile.h"
 #include "Reader/AttachmentFiles.h"
 #include "Reader/MailWebView.h"
+#include "Reader/ReaderMotion.h"
 #include "Reader/ReaderPieces.h"
 #include "Reader/ReaderText.h"
 #include "Safety/HTMLInspector.h"
@@ -75,19 +77,127 @@ private:
   QBoxLayout* box_;
 };
 
+// The subject: selectable plain text, wrapped, at most three lines, the
+// last one cut with an ellipsis.
+class SubjectText : public QLabel {
+public:
+  SubjectText(const QString& text, QWidget* parent) : QLabel(parent), full_(text) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    setFont(Theme::Font::title());
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setCursor(Qt::IBeamCursor);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    QLabel::setText(full_);
+    applyColor();
+    connect(&Appearance::shared(), &Appearance::changed, this, [this] { applyColor(); });
+  }
+  QString fullText() const { return full_; }
+
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override {
+    const int lines = int(TextBlock::wrap(full_, font(), std::max(1, width), kMaxLines).size());
+    return std::max(1, lines) * QFontMetrics(font()).lineSpacing();
+  }
+  QSize sizeHint() const override {
+    const QFontMetrics fm(font());
+    return {int(std::ceil(TextBlock::idealWidth(full_, font()))), fm.lineSpacing()};
+  }
+  QSize minimumSizeHint() const override { return {0, QFontMetrics(font()).lineSpacing()}; }
+
+protected:
+  void resizeEvent(QResizeEvent* e) override {
+    // Within three lines the whole subject stays as it is, so a copy gives
+    // it back exactly; past them the shown (cut) lines are the text.
+    const QStringList lines = TextBlock::wrap(full_, font(), std::max(1, e->size().width()), 0);
+    const QString shown = lines.size() <= kMaxLines
+                              ? full_
+                              : TextBlock::wrap(full_, font(), std::max(1, e->size().width()), kMaxLines).join('\n');
+    if (shown != text()) QLabel::setText(shown);
+    QLabel::resizeEvent(e);
+  }
+
+private:
+  static constexpr int kMaxLines = 3;
+  void applyColor() {
+    QPalette pal = palette();
+    const QColor ink = Theme::ink.resolved();
+    pal.setColor(QPalette::WindowText, ink);
+    pal.setColor(QPalette::Text, ink);
+    setPalette(pal);
+  }
+  QString full_;
+};
+
+// Strip, header and body from top to bottom: the strip and the header take
+// the height they need at this width first, the body what is left but never
+// less than 120. When the pane is shorter than that, the body runs past its
+// bottom edge; the header is never squeezed.
+class ReaderStack : public QLayout {
+public:
+  explicit ReaderStack(QWidget* parent) : QLayout(parent) { setContentsMargins(0, 0, 0, 0); }
+  ~ReaderStack() override {
+    while (QLayoutItem* item = takeAt(0)) delete item;
+  }
+  static constexpr int bodyMinimum = 120;
+
+  void addItem(QLayoutItem* item) override { items_.append(item); }
+  int count() const override { return int(items_.size()); }
+  QLayoutItem* itemAt(int i) const override { return items_.value(i); }
+  QLayoutItem* takeAt(int i) override { return i >= 0 && i < items_.size() ? items_.takeAt(i) : nullptr; }
+  Qt::Orientations expandingDirections() const override { return Qt::Horizontal | Qt::Vertical; }
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override {
+    int h = 0;
+    for (int i = 0; i < items_.size(); ++i) h += i + 1 < items_.size() ? fixedHeight(items_[i], width) : bodyMinimum;
+    return h;
+  }
+  QSize sizeHint() const override { return {400, heightForWidth(400)}; }
+  QSize minimumSize() const override {
+    int w = 0;
+    for (auto* item : items_) w = std::max(w, item->minimumSize().width());
+    return {w, 0};
+  }
+  void setGeometry(const QRect& r) override {
+    QLayout::setGeometry(r);
+    int y = r.top();
+    for (int i = 0; i < items_.size(); ++i) {
+      const bool body = i + 1 == items_.size();
+      const int h = body ? std::max(bodyMinimum, r.bottom() + 1 - y) : fixedHeight(items_[i], r.width());
+      items_[i]->setGeometry(QRect(r.left(), y, r.width(), h));
+      y += h;
+    }
+  }
+
+private:
+  static int fixedHeight(QLayoutItem* item, int width) {
+    if (item->hasHeightForWidth()) return std::max(item->heightForWidth(width), item->minimumSize().height());
+    return std::max(item->sizeHint().height(), item->minimumSize().height());
+  }
+  QList<QLayoutItem*> items_;
+};
+
 }  // namespace
 
 MessageReader::MessageReader(AppStore* store, std::shared_ptr<const OpenMessage> message, QWidget* parent)
     : ThemedWidget(parent), store_(store), message_(std::move(message)) {
   setObjectName(QStringLiteral("MessageReader"));
-  root_ = new QVBoxLayout(this);
-  root_->setContentsMargins(0, 0, 0, 0);
-  root_->setSpacing(0);
+  root_ = new ReaderStack(this);
   build();
   if (store_) {
     connect(store_, &AppStore::allowImagesForChanged, this, [this] {
-      rebuildNotes();
       refreshBody();
+      // The images button leaves smoothly before the cards settle.
+      SafetyNote* card = note(QStringLiteral("trackerNote"));
+      VaultButton* button = card ? card->actionButton() : nullptr;
+      if (button && imagesAllowed()) {
+        QPointer<MessageReader> self(this);
+        fadePiece(button, false, {0, motion(Motion::spring)}, [self] {
+          if (self) self->rebuildNotes();
+        });
+        return;
+      }
+      rebuildNotes();
     });
   }
   connect(&DemoShowLinks::shared(), &DemoShowLinks::posted, this, [this] { setShowLinks(true); });
@@ -122,13 +232,10 @@ void MessageReader::build() {
   header->setContentsMargins(24, 16, 24, 14);
   header->setSpacing(12);
 
-  auto* subject = new TextBlock(m.parsed.subject.empty() ? QStringLiteral("(no subject)")
-                                                          : QString::fromStdString(m.parsed.subject),
-                                header_);
+  auto* subject = new SubjectText(m.parsed.subject.empty() ? QStringLiteral("(no subject)")
+                                                           : QString::fromStdString(m.parsed.subject),
+                                 header_);
   subject->setObjectName(QStringLiteral("subject"));
-  subject->setTextFont(Theme::Font::title());
-  subject->setColor(Theme::ink);
-  subject->setMaxLines(3);
   header->addWidget(subject);
 
   // Sender row.
@@ -214,7 +321,7 @@ void MessageReader::build() {
 
   web_ = new MailWebView(this);
   web_->setMinimumHeight(120);
-  root_->addWidget(web_, 1);
+  root_->addWidget(web_);
   refreshBody();
 }
 
@@ -223,6 +330,13 @@ QList<SafetyNote*> MessageReader::notes() const {
   for (int i = 0; i < notesBox_->count(); ++i)
     if (auto* n = qobject_cast<SafetyNote*>(notesBox_->itemAt(i)->widget())) out << n;
   return out;
+}
+
+SafetyNote* MessageReader::note(const QString& name) const {
+  // The cards in place now; replaced ones linger until deleted.
+  for (SafetyNote* n : notes())
+    if (n->objectName() == name) return n;
+  return nullptr;
 }
 
 QList<AttachmentChip*> MessageReader::chips() const { return findChildren<AttachmentChip*>(); }
@@ -304,7 +418,18 @@ void MessageReader::rebuildNotes() {
 void MessageReader::setShowLinks(bool on) {
   if (showLinks_ == on) return;
   showLinks_ = on;
-  rebuildNotes();
+  if (on || !linkList_) {
+    rebuildNotes();
+    if (linkList_) fadePiece(linkList_, true, ReaderTransition::linkList());
+    return;
+  }
+  // The list leaves first; the cards are rebuilt once it is gone.
+  if (SafetyNote* card = note(QStringLiteral("linksNote")); card && card->actionButton())
+    card->actionButton()->setText(QStringLiteral("Show"));
+  QPointer<MessageReader> self(this);
+  fadePiece(linkList_, false, ReaderTransition::linkList(), [self] {
+    if (self && !self->showLinks_) self->rebuildNotes();
+  });
 }
 
 void MessageReader::allowImages() {
@@ -397,6 +522,7 @@ void ReaderView::present(const std::optional<OpenMessage>& message) {
     reader_->setMessage(std::move(value));
     return;
   }
+  const QPixmap leaving = snapshot();
   if (empty_) {
     empty_->hide();
     empty_->deleteLater();
@@ -410,9 +536,23 @@ void ReaderView::present(const std::optional<OpenMessage>& message) {
   }
   reader_ = new MessageReader(store_, std::move(value), this);
   layout_->addWidget(reader_);
+  PaneTransition::play(this, layout_, leaving, ReaderTransition::reader());
+}
+
+QPixmap ReaderView::snapshot() const {
+  // What the pane shows now, for the transition to fade out.
+  if (!isVisible() || Motion::isInstant()) return {};
+  QWidget* shown = reader_ ? static_cast<QWidget*>(reader_) : empty_;
+  return shown ? shown->grab() : QPixmap();
+}
+
+PaneTransition* ReaderView::transition() const {
+  return findChild<PaneTransition*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 void ReaderView::showEmpty() {
+  const bool wasReader = reader_ != nullptr;
+  const QPixmap leaving = wasReader ? snapshot() : QPixmap();
   if (reader_) {
     layout_->removeWidget(reader_);
     reader_->hide();
@@ -439,6 +579,7 @@ void ReaderView::showEmpty() {
                           QStringLiteral("Messages open here with remote images and trackers switched off."), actions,
                           this);
   layout_->addWidget(empty_);
+  if (wasReader) PaneTransition::play(this, layout_, leaving, ReaderTransition::emptyState());
 }
 
 void ReaderView::paintEvent(QPaintEvent*) {

@@ -4,12 +4,14 @@
 #include "Store/StoreTypes.h"
 #include "Views/ThemedWidget.h"
 
+#include <QPixmap>
 #include <QPointer>
 
 #include <filesystem>
 #include <memory>
 #include <optional>
 
+class QLayout;
 class QVBoxLayout;
 
 namespace bx {
@@ -20,6 +22,7 @@ class CatalogueLabel;
 }  // namespace bx
 #include "Reader/MailWebView.h"
 namespace bx {
+class PaneTransition;
 class SafetyNote;
 class TrustLine;
 
@@ -54,6 +57,7 @@ public:
   TrustLine* trustLine() const { return trust_; }
   MailWebView* webView() const { return web_.data(); }
   QList<SafetyNote*> notes() const;
+  SafetyNote* note(const QString& objectName) const;
   QList<AttachmentChip*> chips() const;
   QWidget* linkList() const { return linkList_; }
   PreviewDialog* preview() const { return preview_; }
@@ -76,7 +80,7 @@ private:
   bool showLinks_ = false;
   quint64 bodyGeneration_ = 0;
 
-  QVBoxLayout* root_ = nullptr;
+  QLayout* root_ = nullptr;
   QWidget* header_ = nullptr;
   QVBoxLayout* notesBox_ = nullptr;
   QWidget* linkList_ = nullptr;
@@ -94,6 +98,8 @@ public:
 
   MessageReader* reader() const { return reader_; }
   QWidget* emptyState() const { return empty_; }
+  // The change of content playing now, if any.
+  PaneTransition* transition() const;
   // Shows `message` (the store's openMessage); follows the store by itself.
   void present(const std::optional<OpenMessage>& message);
   void sync();
@@ -103,6 +109,7 @@ protected:
 
 private:
   void showEmpty();
+  QPixmap snapshot() const;
 
   AppStore* store_;
   QVBoxLayout* layout_;

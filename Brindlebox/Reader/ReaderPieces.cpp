@@ -14,6 +14,7 @@
 #include "Views/VaultCard.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -125,10 +126,14 @@ void TrustLine::setShowAuth(bool on) {
   popover_ = pop;
   connect(pop, &QObject::destroyed, this, [this] { update(); });
   pop->adjustSize();
-  // Arrow on the bottom edge: the popover sits above the line.
-  QPoint at = mapToGlobal(QPoint(width() - pop->width(), -pop->height() - 4));
-  if (at.y() < 0) at = mapToGlobal(QPoint(width() - pop->width(), height() + 4));
-  pop->move(at);
+  // Above the line with the arrow on the bottom edge; below it, arrow on
+  // top, when the screen has no room above.
+  const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect();
+  const QPoint top = mapToGlobal(QPoint(width() / 2, 0));
+  if (!screen.isEmpty() && top.y() - pop->height() < screen.top())
+    pop->anchor(mapToGlobal(QPoint(width() / 2, height())), Qt::TopEdge);
+  else
+    pop->anchor(top, Qt::BottomEdge);
   pop->show();
   pop->setFocus();
 }
@@ -138,7 +143,7 @@ AuthPopover::AuthPopover(const std::map<std::string, std::string>& authResults, 
   setAttribute(Qt::WA_DeleteOnClose);
   setAttribute(Qt::WA_TranslucentBackground, false);
   auto* v = new QVBoxLayout(this);
-  v->setContentsMargins(16, 16, 16, 16);
+  v->setContentsMargins(16, 16, 16, 16 + arrowHeight);
   v->setSpacing(8);
   v->addWidget(new SmallCaps(QStringLiteral("What your mail provider recorded"), Theme::ink3, this));
   const auto checks = ReaderText::checks(authResults);
@@ -171,10 +176,65 @@ AuthPopover::AuthPopover(const std::map<std::string, std::string>& authResults, 
   v->addWidget(explain);
 }
 
+void AuthPopover::anchor(QPoint tip, Qt::Edge edge) {
+  if (edge != arrowEdge_) {
+    const QMargins m = layout()->contentsMargins();
+    layout()->setContentsMargins(m.left(), edge == Qt::TopEdge ? 16 + arrowHeight : 16, m.right(),
+                                 edge == Qt::TopEdge ? 16 : 16 + arrowHeight);
+    adjustSize();
+  }
+  arrowEdge_ = edge;
+  tip_ = tip;
+  place();
+}
+
+void AuthPopover::place() {
+  // Centred on the tip, kept on the tip's screen.
+  int x = tip_.x() - width() / 2;
+  if (QScreen* screen = QGuiApplication::screenAt(tip_)) {
+    const QRect area = screen->availableGeometry();
+    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - width()));
+  }
+  arrowX_ = tip_.x() - x;
+  move(x, arrowEdge_ == Qt::TopEdge ? tip_.y() : tip_.y() - height());
+  setMask(QRegion(outline().toFillPolygon().toPolygon()));
+  update();
+}
+
+QPoint AuthPopover::arrowTip() const {
+  const int x = std::clamp(arrowX_, 10 + arrowHalfWidth, std::max(10 + arrowHalfWidth, width() - 10 - arrowHalfWidth));
+  return {x, arrowEdge_ == Qt::TopEdge ? 0 : height()};
+}
+
+QPainterPath AuthPopover::outline() const {
+  const QRectF card = arrowEdge_ == Qt::TopEdge ? QRectF(0, arrowHeight, width(), height() - arrowHeight)
+                                                : QRectF(0, 0, width(), height() - arrowHeight);
+  QPainterPath path;
+  path.addRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+  const QPointF tip = arrowTip();
+  const qreal base = arrowEdge_ == Qt::TopEdge ? card.top() + 1 : card.bottom() - 1;
+  QPainterPath arrow;
+  arrow.moveTo(tip.x() - arrowHalfWidth, base);
+  arrow.lineTo(tip.x(), arrowEdge_ == Qt::TopEdge ? tip.y() + 0.5 : tip.y() - 0.5);
+  arrow.lineTo(tip.x() + arrowHalfWidth, base);
+  arrow.closeSubpath();
+  return path.united(arrow);
+}
+
+void AuthPopover::resizeEvent(QResizeEvent* e) {
+  // Without a compositor a window cannot be see-through: the mask (set in
+  // place()) cuts it to the card and its arrow.
+  QFrame::resizeEvent(e);
+  if (!tip_.isNull()) place();
+}
+
 void AuthPopover::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  VaultCard::paint(p, QRectF(rect()), 10, Theme::raised);
+  const QPainterPath path = outline();
+  p.fillPath(path, Theme::raised.resolved());
+  p.setPen(QPen(Theme::ruleStrong.resolved(), 1));
+  p.drawPath(path);
 }
 
 // ---- Catalogue label --------------------------------------------------------------
@@ -274,6 +334,7 @@ AttachmentChip::AttachmentChip(const MailAttachment& attachment, std::function<v
   setFocusPolicy(Qt::StrongFocus);
   setCursor(Qt::PointingHandCursor);
   setAttribute(Qt::WA_Hover);
+  connect(&hoverFill_, &AnimatedValue::changed, this, qOverload<>(&QWidget::update));
   const QString name = QString::fromStdString(attachment.filename);
   setToolTip(PlatformText::localize(QStringLiteral("Click to preview with Quick Look")).toHtmlEscaped());
   setAccessibleName(name);
@@ -309,7 +370,12 @@ QSize AttachmentChip::sizeHint() const { return layout()->sizeHint(); }
 void AttachmentChip::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  VaultCard::paint(p, QRectF(rect()), 8, hover_ ? Theme::hover : Theme::raised);
+  const QColor from = Theme::raised.resolved(), to = Theme::hover.resolved();
+  const double t = hoverFill_.value();
+  auto mix = [t](float a, float b) { return float(a + (b - a) * t); };
+  const QColor fill = QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()),
+                                       mix(from.blueF(), to.blueF()), mix(from.alphaF(), to.alphaF()));
+  VaultCard::paint(p, QRectF(rect()), 8, ThemeColor::fixed(fill));
   if (hasFocus()) {
     p.setPen(QPen(Theme::focus.resolved(), 1.5));
     p.setBrush(Qt::NoBrush);
@@ -331,12 +397,12 @@ void AttachmentChip::keyPressEvent(QKeyEvent* e) {
 
 void AttachmentChip::enterEvent(QEnterEvent*) {
   hover_ = true;
-  update();
+  hoverFill_.animateTo(1, motion(Animation::easeOut(0.12)));
 }
 
 void AttachmentChip::leaveEvent(QEvent*) {
   hover_ = false;
-  update();
+  hoverFill_.animateTo(0, motion(Animation::easeOut(0.12)));
 }
 
 void AttachmentChip::contextMenuEvent(QContextMenuEvent* e) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Mime/MailAttachment.h"
+#include "Theme/AnimatedValue.h"
 #include "Store/StoreTypes.h"
 #include "Theme/ThemeColor.h"
 #include "Views/ThemedWidget.h"
@@ -8,6 +9,7 @@
 #include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
+#include <QPainterPath>
 #include <QPointer>
 
 #include <functional>
@@ -54,13 +56,36 @@ private:
   QPointer<QWidget> popover_;
 };
 
-// What the popover of the trust line shows.
+// What the popover of the trust line shows, in a card with an arrow that
+// points at the line: on its bottom edge while it sits above the line, on
+// its top edge when there is no room above.
 class AuthPopover : public QFrame {
   Q_OBJECT
 public:
+  static constexpr int arrowHeight = 8;
+  static constexpr int arrowHalfWidth = 9;
+
   AuthPopover(const std::map<std::string, std::string>& authResults, QWidget* parent);
+
+  Qt::Edge arrowEdge() const { return arrowEdge_; }
+  // The arrow's tip, in the popover's coordinates.
+  QPoint arrowTip() const;
+  // Places the popover so that its arrow's tip sits at `tip` (global), on
+  // `edge`; it stays there when the popover's size changes.
+  void anchor(QPoint tip, Qt::Edge edge);
+
 protected:
   void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+
+private:
+  QPainterPath outline() const;
+
+  void place();
+
+  Qt::Edge arrowEdge_ = Qt::BottomEdge;
+  int arrowX_ = 0;
+  QPoint tip_;
 };
 
 // The file-location strip: account › folder | relative name … size, seal and
@@ -96,6 +121,8 @@ public:
   const MailAttachment& attachment() const { return *attachment_; }
   VaultButton* saveButton() const { return save_; }
   bool isHovered() const { return hover_; }
+  // How far the fill is from Theme::raised (0) to Theme::hover (1).
+  double hoverFill() const { return hoverFill_.value(); }
   // The icon of the attachment's type, by its extension.
   static QIcon icon(const std::string& filename);
 
@@ -115,6 +142,7 @@ private:
   std::function<void()> saveAction_;
   VaultButton* save_ = nullptr;
   bool hover_ = false;
+  AnimatedValue hoverFill_;
 };
 
 } // namespace bx

@@ -1,5 +1,6 @@
 #include "Sheets/AddAccountLogic.h"
 
+#include "Engines/IMAPSession.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPClient.h"
 #include "Util/Unicode.h"
@@ -108,15 +109,11 @@ SignInResult runSignIn(const IMAPServer& server, const std::string& user, const 
                        std::stop_token stop, double timeoutSeconds) {
   SignInResult result;
   try {
-    IMAPClient client(server, timeoutSeconds, stop);
-    client.connect();
-    // The stop may come while the greeting is on its way: the password must
-    // not leave after the user gave up.
+    IMAPSession session(server, user, password, timeoutSeconds, stop);
+    session.signIn();
     if (stop.stop_requested()) throw CancellationError();
-    client.login(user, password);
-    if (stop.stop_requested()) throw CancellationError();
-    result.mailboxes = client.list();
-    client.logout();
+    result.mailboxes = session->list();
+    session->logout();
     result.ok = true;
   } catch (const CancellationError&) {
     result.cancelled = true;

@@ -75,9 +75,7 @@ void AppSheetStore::backUpNow(const std::optional<MailAccount>& only) {
   store_->backUpNow(only);
 }
 
-bool AppSheetStore::accountBusy(const UUID&) const {
-  return store_->backup().running || store_->cleanup().busy();
-}
+bool AppSheetStore::accountBusy(const UUID& id) const { return store_->accountBusy(id); }
 
 QString AppSheetStore::vaultRoot() const { return QString::fromStdString(store_->layout().root.string()); }
 QString AppSheetStore::vaultSummary() const { return store_->vaultSummary(); }

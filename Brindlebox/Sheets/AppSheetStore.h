@@ -24,8 +24,6 @@ public:
   // A backup asked for while one runs starts when that one ends, so a new
   // account's first backup is never lost to a busy vault.
   void backUpNow(const std::optional<MailAccount>& only) override;
-  // The store does not say which accounts a run covers: any backup or
-  // free-up in progress counts for every account.
   bool accountBusy(const UUID& id) const override;
   QString vaultRoot() const override;
   QString vaultSummary() const override;

@@ -1,5 +1,6 @@
 #include "Store/AppStore.h"
 
+#include "Store/BackupOrchestrator.h"
 #include "Store/CleanupModel.h"
 #include "Store/OffThread.h"
 #include "Platform/Credentials.h"
@@ -332,6 +333,15 @@ void AppStore::removeAccount(const MailAccount& account) {
 
 bool AppStore::longWorkRunning() const {
   return backup_.running || cleanup_->busy() || importsRunning_ > 0;
+}
+
+bool AppStore::accountBusy(const UUID& id) const {
+  const std::vector<UUID> run = backups_ ? backups_->runAccounts() : std::vector<UUID>{};
+  // Work whose accounts are not known holds every account.
+  if (backup_.running && run.empty()) return true;
+  if (std::find(run.begin(), run.end(), id) != run.end()) return true;
+  if (cleanup_->busy()) return !cleanup_->busyAccount() || *cleanup_->busyAccount() == id;
+  return false;
 }
 
 bool AppStore::changeArchiveRoot(const std::filesystem::path& root) {

@@ -172,6 +172,9 @@ public:
   QString vaultSummary() const;
   // A backup, release or import is running.
   bool longWorkRunning() const;
+  // A running backup covers the account, or a free-up works on it: it must
+  // not be removed now.
+  bool accountBusy(const UUID& id) const;
 
   // ---- Vault scan -----------------------------------------------------------
   void reloadArchive();

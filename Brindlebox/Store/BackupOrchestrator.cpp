@@ -60,6 +60,13 @@ void BackupOrchestrator::backUpNow(const std::optional<MailAccount>& only) {
     });
 }
 
+std::vector<UUID> BackupOrchestrator::runAccounts() const {
+    std::vector<UUID> ids;
+    if (current_)
+        for (const auto& a : current_->accounts) ids.push_back(a.id);
+    return ids;
+}
+
 void BackupOrchestrator::cancel() {
     if (!current_) return;
     current_->cancelled = true;

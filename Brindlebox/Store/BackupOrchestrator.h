@@ -72,6 +72,9 @@ public:
     void cancel();
     // Starts an automatic run of all accounts when one is due.
     void checkSchedule();
+    // The ids of the accounts the running run covers, done or still to come;
+    // empty while none runs.
+    std::vector<UUID> runAccounts() const;
 
     bool isRunning() const { return current_.has_value(); }
     // Seconds between two automatic checks.

@@ -84,6 +84,7 @@ Animation CleanupModel::stageMotion() const {
 
 void CleanupModel::setBusy(bool busy) {
     busy_ = busy;
+    if (!busy) busyAccount_.reset();
     emit busyChanged();
     emit changed();
 }
@@ -158,6 +159,7 @@ void CleanupModel::check(const MailAccount& account, const std::string& mailbox,
         setError(noPassword(account));
         return;
     }
+    busyAccount_ = account.id;
     setBusy(true);
     animateStage(CleanupStage::verify);
 
@@ -276,6 +278,7 @@ void CleanupModel::run(const MailAccount& account) {
         return;
     }
     const CleanupPlan plan = *plan_;
+    busyAccount_ = account.id;
     setBusy(true);
     setError(std::nullopt);
     setReleased(ReleaseProgress{0, int(plan.verified().size())});

@@ -107,6 +107,8 @@ public:
   int checked() const { return checked_; }
   void setChecked(int c);
   bool busy() const { return busy_; }
+  // The account a running survey or release talks to.
+  const std::optional<UUID>& busyAccount() const { return busyAccount_; }
   void setBusy(bool b);
   const std::optional<FriendlyError::Message>& error() const { return error_; }
   void setError(std::optional<FriendlyError::Message> e);
@@ -182,6 +184,7 @@ private:
   std::optional<CleanupPlan> plan_;
   int checked_ = 0;
   bool busy_ = false;
+  std::optional<UUID> busyAccount_;
   std::optional<FriendlyError::Message> error_;
   std::optional<ReleaseProgress> released_;
   std::optional<QString> result_;

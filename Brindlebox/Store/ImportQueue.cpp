@@ -2,7 +2,7 @@
 
 #include "Store/WorkerThreads.h"
 #include "Theme/Theme.h"
-#include "Vault/Importer.h"
+#include "Engines/Importer.h"
 
 #include <cstdio>
 #include <fstream>

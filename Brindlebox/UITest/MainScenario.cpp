@@ -1,3 +1,4 @@
+#include "Engines/IMAPSession.h"
 #include "Imap/IMAPClient.h"
 #include "Platform/Credentials.h"
 #include "Store/AppStore.h"
@@ -32,14 +33,14 @@ orrery::Task<Session> signIn(IMAPServer server, bool selectInbox) {
   QFuture<Session> future = QtConcurrent::run([server, selectInbox] {
     Session s;
     try {
-      IMAPClient client(server, 10.0);
-      client.connect();
-      client.login(kTestUser, kTestPassword);
+      IMAPSession session(server, kTestUser, kTestPassword, 10.0);
       if (selectInbox)
-        s.exists = client.select("INBOX", true).exists;
-      else
-        s.mailboxes = client.list();
-      client.logout();
+        s.exists = session.open("INBOX", true).exists;
+      else {
+        session.signIn();
+        s.mailboxes = session->list();
+      }
+      session->logout();
       s.ok = true;
     } catch (const std::exception& e) {
       s.error = QString::fromStdString(e.what());

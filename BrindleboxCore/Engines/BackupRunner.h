@@ -10,6 +10,10 @@
 // where it stopped. Nothing on the server is changed (bodies are fetched with
 // BODY.PEEK).
 //
+// The working data is compact: the account's sync state as SyncFolders, the
+// new UIDs and their announced sizes as arrays, the batch plan made one batch
+// at a time. Only one batch of bodies is held at once.
+//
 // A batch is received whole, then the next batch's FETCH is sent before the
 // batch is written and recorded, so the server works while the files are
 // written. At most about `batchBytes` of bodies (counted as received, not as
@@ -57,7 +61,8 @@ public:
     // closed.
     BackupSummary run(const ProgressHandler& progress = nullptr, std::stop_token stop = {});
 
-    // Byte length -> vault-relative paths of the .eml files below `directory`.
+    // Byte length -> vault-relative paths of the .eml files below `directory`
+    // (ArchiveLayout::filesBySize).
     static std::map<std::int64_t, std::vector<std::string>> filesBySize(const ArchiveLayout& layout,
                                                                         const std::string& directory);
 
@@ -69,8 +74,7 @@ public:
                                                                std::int64_t bytes, std::int64_t count);
 
 private:
-    std::string accountFolder();
-    std::optional<std::string> accountFolder_;
+    class Run;
 };
 
 }  // namespace bx

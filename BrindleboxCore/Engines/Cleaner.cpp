@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "Engines/Chunked.h"
+#include "Engines/IMAPSession.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPClient.h"
 #include "Imap/IMAPDate.h"
@@ -28,12 +29,6 @@ namespace bx {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Closes the connection on every way out, in addition to any LOGOUT.
-struct ConnectionCloser {
-    IMAPClient& client;
-    ~ConnectionCloser() { client.disconnect(); }
-};
 
 // Number of distinct UIDs of `flagged` that are not in `ours`.
 std::int64_t countForeign(const std::vector<std::uint32_t>& flagged,
@@ -86,12 +81,9 @@ Cleaner::Cleaner(ArchiveLayout layout, MailAccount account, std::string password
 // ---------------------------------------------------------------- survey
 
 CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_token stop) {
-    IMAPClient client(account.server, timeout, stop);
-    client.connect();
-    ConnectionCloser closer{client};
-
-    client.login(account.username, password);
-    const SelectInfo info = client.select(mailbox, /*readOnly=*/true);
+    IMAPSession session(account, password, timeout, stop);
+    IMAPClient& client = session.client();
+    const SelectInfo info = session.open(mailbox, /*readOnly=*/true);
     const std::vector<std::uint32_t> old = client.uidSearch("BEFORE " + IMAPDate::searchString(before));
     const std::vector<std::uint32_t> deleted = client.uidSearch("DELETED");
 
@@ -120,7 +112,7 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
         for (const auto& item : fetched)
             if (item.uid && !paths.count(*item.uid)) missing = true;
         if (missing) {
-            for (const auto& [uid, path] : filesByUID(layout, state->second.directory))
+            for (const auto& [uid, path] : layout.filesByUID(state->second.directory))
                 if (paths.emplace(uid, path).second) fromScan.insert(uid);
         }
     }
@@ -132,15 +124,7 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
     toConfirm.erase(std::unique(toConfirm.begin(), toConfirm.end()), toConfirm.end());
     for (const auto& run : chunked(toConfirm, metaRunSize)) {
         if (stop.stop_requested()) throw CancellationError();
-        std::map<std::uint32_t, std::string> headers;
-        client.run("UID FETCH",
-                   {IMAPClient::Arg::raw(UIDSet::string(run)), IMAPClient::Arg::raw("(UID BODY.PEEK[HEADER])")},
-                   [&headers](IMAPResponse& response) {
-                       if (!response.isUntagged()) return;
-                       auto item = IMAPFetchItem::fromValues(std::move(response.values));
-                       if (item && item->uid && item->body)
-                           headers[*item->uid] = std::string(item->body->begin(), item->body->end());
-                   });
+        const std::map<std::uint32_t, std::string> headers = client.fetchHeaders(run);
         for (auto uid : run) {
             auto header = headers.find(uid);
             auto file = layout.resolve(paths[uid]);
@@ -237,38 +221,7 @@ CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSiz
 
 std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout,
                                                          const std::string& directory) {
-    std::map<std::uint32_t, std::string> result;
-    auto folder = layout.resolve(directory);
-    if (!folder) return result;
-
-    std::vector<fs::path> files;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(*folder, fs::directory_options::skip_permission_denied, ec);
-    if (ec) return result;
-    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        // The entry itself, not what a link names: a link is never a copy.
-        std::error_code typeError;
-        if (fs::is_regular_file(it->symlink_status(typeError))) files.push_back(it->path());
-    }
-    std::sort(files.begin(), files.end());
-
-    for (const auto& file : files) {
-        if (!asciiEqualsIgnoringCase(file.extension().string(), ".eml")) continue;
-        const std::string stem = file.stem().string();
-        std::string_view last;
-        std::size_t pos = 0;
-        while (pos < stem.size()) {
-            std::size_t space = stem.find(' ', pos);
-            if (space == std::string::npos) space = stem.size();
-            if (space > pos) last = std::string_view(stem).substr(pos, space - pos);
-            pos = space + 1;
-        }
-        auto uid = parseDecimal<std::uint32_t>(last);
-        if (!uid || result.count(*uid)) continue;
-        result.emplace(*uid, directory + "/" + file.lexically_relative(*folder).generic_string());
-    }
-    return result;
+    return layout.filesByUID(directory);
 }
 
 // ---------------------------------------------------------------- release
@@ -288,20 +241,14 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
     // The stop is looked at between runs only. Setting up may still be cut
     // short by the client; that ends the release as stopped, with nothing
     // flagged.
-    IMAPClient client(account.server, timeout, stop);
+    IMAPSession session(account, password, timeout, stop);
+    IMAPClient& client = session.client();
     std::int64_t total = static_cast<std::int64_t>(recheckSet.size());
-    try {
-        client.connect();
-    } catch (const CancellationError&) {
-        throw CleanupError::stopped(0, total, std::nullopt);
-    }
-    ConnectionCloser closer{client};
 
     std::vector<std::uint32_t> confirmed;
     bool uidPlus = false;
     try {
-        client.login(account.username, password);
-        const SelectInfo info = client.select(plan.mailbox, /*readOnly=*/false);
+        const SelectInfo info = session.open(plan.mailbox, /*readOnly=*/false);
         if (info.uidValidity != plan.uidValidity) throw CleanupError::uidValidityChanged();
         if (info.readOnly) {
             // STORE would be refused; stop before flagging anything.
@@ -440,11 +387,9 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
 Cleaner::RunOutcome Cleaner::settleRun(const CleanupPlan& plan, const std::vector<std::uint32_t>& run) const {
     RunOutcome outcome;
     try {
-        IMAPClient client(account.server, timeout);
-        client.connect();
-        ConnectionCloser closer{client};
-        client.login(account.username, password);
-        const SelectInfo info = client.select(plan.mailbox, /*readOnly=*/false);
+        IMAPSession session(account, password, timeout);
+        IMAPClient& client = session.client();
+        const SelectInfo info = session.open(plan.mailbox, /*readOnly=*/false);
         if (info.uidValidity != plan.uidValidity) return outcome;
         const std::vector<std::uint32_t> left = stillThere(client, run);
         outcome.known = true;

@@ -6,16 +6,11 @@
 #include "Engines/CleanupError.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPError.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
 namespace {
-
-std::string lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool containsAny(const std::string& text, std::initializer_list<const char*> needles) {
     for (const char* n : needles)
@@ -34,28 +29,61 @@ std::string capitalisedHostText(const std::optional<std::string>& host) {
     return s;
 }
 
+enum class ConnectionRow { refused, notFound, offline, insecure, other };
+
+ConnectionRow rowOfCause(TransportCause cause) {
+    switch (cause) {
+        case TransportCause::refused: return ConnectionRow::refused;
+        case TransportCause::dnsFailure: return ConnectionRow::notFound;
+        case TransportCause::unreachable: return ConnectionRow::offline;
+        case TransportCause::tls: return ConnectionRow::insecure;
+        case TransportCause::timeout:
+        case TransportCause::unknown: return ConnectionRow::other;
+    }
+    return ConnectionRow::other;
+}
+
+// The rules in their order; the first that matches wins. `t` is lower-cased.
+ConnectionRow rowOfText(const std::string& t) {
+    if (t.find("refused") != std::string::npos ||
+        (t.find("61") != std::string::npos && t.find("posix") != std::string::npos))
+        return ConnectionRow::refused;
+    if (containsAny(t, {"-65554", "nosuchrecord", "nodename", "not known", "dns"})) return ConnectionRow::notFound;
+    if (containsAny(t, {"offline", "not connected", "network is down", "unreachable", "-1009"}))
+        return ConnectionRow::offline;
+    if (containsAny(t, {"-98", "certificate", "tls", "ssl", "handshake"})) return ConnectionRow::insecure;
+    return ConnectionRow::other;
+}
+
 FriendlyError::Message describeIMAP(const IMAPError& e, const std::optional<std::string>& host) {
     using K = IMAPError::Kind;
     switch (e.kind()) {
         case K::connectionFailed: {
-            const std::string t = lower(e.message());
-            if (t.find("refused") != std::string::npos ||
-                (t.find("61") != std::string::npos && t.find("posix") != std::string::npos))
-                return {"Couldn\u2019t reach " + hostText(host),
-                        "The connection was refused. Check the server name and port (IMAP over TLS is usually 993)."};
-            if (containsAny(t, {"-65554", "nosuchrecord", "nodename", "not known", "dns"}))
-                return {"Couldn\u2019t find " + hostText(host),
-                        "Check the server name for typos, and that you\u2019re online."};
-            if (containsAny(t, {"offline", "not connected", "network is down", "unreachable", "-1009"}))
-                return {"You seem to be offline",
-                        "Connect to the internet and try again. Your vault is still readable offline."};
-            if (containsAny(t, {"-98", "certificate", "tls", "ssl", "handshake"}))
-                return {"A secure connection couldn\u2019t be made",
-                        capitalisedHostText(host) + " didn\u2019t offer a valid TLS certificate on this port."};
+            // What the transport found is trusted; the text rules are for
+            // failures it could not name and errors made from a server's text.
+            ConnectionRow row = rowOfCause(e.cause());
+            if (row == ConnectionRow::other) row = rowOfText(asciiLowercased(e.message()));
+            switch (row) {
+                case ConnectionRow::refused:
+                    return {"Couldn\u2019t reach " + hostText(host),
+                            "The connection was refused. Check the server name and port (IMAP over TLS is usually "
+                            "993)."};
+                case ConnectionRow::notFound:
+                    return {"Couldn\u2019t find " + hostText(host),
+                            "Check the server name for typos, and that you\u2019re online."};
+                case ConnectionRow::offline:
+                    return {"You seem to be offline",
+                            "Connect to the internet and try again. Your vault is still readable offline."};
+                case ConnectionRow::insecure:
+                    return {"A secure connection couldn\u2019t be made",
+                            capitalisedHostText(host) + " didn\u2019t offer a valid TLS certificate on this port."};
+                case ConnectionRow::other:
+                    break;
+            }
             return {"Couldn\u2019t connect to " + hostText(host), e.message()};
         }
         case K::commandFailed: {
-            const std::string t = lower(e.text());
+            const std::string t = asciiLowercased(e.text());
             if (e.command() == "LOGIN" || e.command() == "AUTHENTICATE" ||
                 containsAny(t, {"authenticationfailed", "invalid credentials"}))
                 return {"The password wasn\u2019t accepted",

@@ -81,12 +81,12 @@ namespace {
 
 [[noreturn]] void rethrowTransport(const TransportError& e) {
     switch (e.kind()) {
-    case TransportError::Kind::connectionFailed: throw IMAPError::connectionFailed(e.what());
+    case TransportError::Kind::connectionFailed: throw IMAPError::connectionFailed(e.what(), e.cause());
     case TransportError::Kind::timeout: throw IMAPError::timeout();
     case TransportError::Kind::closed: throw IMAPError::closed();
     case TransportError::Kind::cancelled: throw CancellationError();
     }
-    throw IMAPError::connectionFailed(e.what());
+    throw IMAPError::connectionFailed(e.what(), e.cause());
 }
 
 }  // namespace
@@ -134,10 +134,17 @@ void IMAPClient::send(const std::string& bytes) {
     send(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
+void IMAPClient::logSent(const std::string& bytes) {
+    if (wireLog_ && !bytes.empty()) wireLog_(WireDirection::sent, bytes);
+}
+
 std::size_t IMAPClient::receiveChunk() {
     if (receiveBuffer_.size() < maxReceive) receiveBuffer_.resize(maxReceive);
     try {
-        return connection_->receive(receiveBuffer_.data(), maxReceive, timeout_, cancelFd());
+        const std::size_t n = connection_->receive(receiveBuffer_.data(), maxReceive, timeout_, cancelFd());
+        if (wireLog_)
+            wireLog_(WireDirection::received, std::string_view(reinterpret_cast<const char*>(receiveBuffer_.data()), n));
+        return n;
     } catch (const TransportError& e) {
         if (e.kind() == TransportError::Kind::timeout) connection_->cancel();
         rethrowTransport(e);
@@ -172,26 +179,51 @@ IMAPClient::Pending IMAPClient::issue(const std::string& command, const std::vec
     std::snprintf(tagBuffer, sizeof tagBuffer, "B%04lld", static_cast<long long>(tagCounter_));
     std::string tag = tagBuffer;
 
-    // The line, cut before each literal: text chunk, literal bytes, text chunk, ...
+    // The line, cut before each literal: text chunk, literal bytes, text
+    // chunk, ... `logged` is the same with secrets replaced, built only when
+    // someone reads it.
+    const bool logging = static_cast<bool>(wireLog_);
+    const bool authenticate = asciiEqualsIgnoringCase(command, "AUTHENTICATE");
     std::vector<std::string> chunks;
+    std::vector<std::string> logged;
     std::string line = tag + " " + command;
-    for (const Arg& arg : args) {
-        line += ' ';
+    std::string logLine = logging ? line : std::string();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const Arg& arg = args[i];
+        const bool hidden = arg.secret || (authenticate && i > 0);
+        std::string text;
+        bool literal = false;
         if (arg.kind == Arg::Kind::raw) {
-            line += arg.value;
+            text = arg.value;
         } else if (!IMAPQuote::needsLiteral(arg.value)) {
-            line += IMAPQuote::quoted(arg.value);
+            text = IMAPQuote::quoted(arg.value);
         } else {
-            line += "{" + std::to_string(arg.value.size()) + "}\r\n";
+            text = "{" + std::to_string(arg.value.size()) + "}\r\n";
+            literal = true;
+        }
+        line += ' ';
+        line += text;
+        if (logging) {
+            logLine += ' ';
+            logLine += hidden ? (literal ? "<redacted>\r\n" : "<redacted>") : text;
+        }
+        if (literal) {
             chunks.push_back(std::move(line));
             chunks.push_back(arg.value);
             line.clear();
+            if (logging) {
+                logged.push_back(std::move(logLine));
+                logged.push_back(hidden ? std::string() : arg.value);
+                logLine.clear();
+            }
         }
     }
     line += "\r\n";
+    if (logging) logLine += "\r\n";
 
     for (std::size_t i = 0; i + 1 < chunks.size(); i += 2) {
         send(chunks[i]);
+        if (logging) logSent(logged[i]);
         for (;;) {
             IMAPResponse response = readResponse();
             if (response.isContinuation()) break;
@@ -199,8 +231,10 @@ IMAPClient::Pending IMAPClient::issue(const std::string& command, const std::vec
             if (onUntagged) onUntagged(response);
         }
         send(chunks[i + 1]);
+        if (logging) logSent(logged[i + 1]);
     }
     send(line);
+    if (logging) logSent(logLine);
     waiting_ = tag;
     return Pending(std::move(tag), command);
 }
@@ -252,7 +286,7 @@ std::set<std::string> IMAPClient::capability() {
 }
 
 void IMAPClient::login(const std::string& user, const std::string& password) {
-    run("LOGIN", {Arg::string(user), Arg::string(password)});
+    run("LOGIN", {Arg::string(user), Arg::secretString(password)});
     if (capabilities_.count("IMAP4REV1")) return;
     try {
         run("CAPABILITY");
@@ -318,6 +352,17 @@ std::vector<IMAPFetchItem> IMAPClient::fetchMeta(const std::vector<std::uint32_t
             if (item && item->uid) items.push_back(std::move(*item));
         });
     return items;
+}
+
+std::map<std::uint32_t, std::string> IMAPClient::fetchHeaders(const std::vector<std::uint32_t>& uids) {
+    std::map<std::uint32_t, std::string> headers;
+    if (uids.empty()) return headers;
+    run("UID FETCH", {Arg::raw(UIDSet::string(uids)), Arg::raw("(UID BODY.PEEK[HEADER])")}, [&](IMAPResponse& r) {
+        if (!r.isUntagged()) return;
+        auto item = IMAPFetchItem::fromValues(std::move(r.values));
+        if (item && item->uid && item->body) headers[*item->uid] = std::string(item->body->begin(), item->body->end());
+    });
+    return headers;
 }
 
 void IMAPClient::fetchBodies(const std::vector<std::uint32_t>& uids,

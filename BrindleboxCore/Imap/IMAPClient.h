@@ -39,11 +39,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -58,13 +60,24 @@ public:
         enum class Kind { raw, string };
         Kind kind;
         std::string value;
+        bool secret = false;  // never shown in the wire log
 
         // Written unchanged: sequence sets, search criteria, fetch items.
         static Arg raw(std::string s) { return Arg{Kind::raw, std::move(s)}; }
         // An IMAP string: quoted, or a literal when it holds CR, LF or
         // non-ASCII bytes.
         static Arg string(std::string s) { return Arg{Kind::string, std::move(s)}; }
+        // string() for a password or other credential.
+        static Arg secretString(std::string s) { return Arg{Kind::string, std::move(s), true}; }
     };
+
+    // The conversation's bytes as they pass, for diagnosing a server. Each
+    // call gets one write or one receive. Secret arguments, and every
+    // argument after AUTHENTICATE's mechanism, are written to the log as
+    // "<redacted>" (a literal announcement included) and their literal
+    // bytes are left out. Called on the client's thread; must not throw.
+    enum class WireDirection { sent, received };
+    using WireLog = std::function<void(WireDirection, std::string_view bytes)>;
 
     // Response code and text of a command's tagged OK.
     struct Completion {
@@ -115,6 +128,8 @@ public:
     // Bytes received so far, greeting included; never reset.
     std::int64_t bytesRead() const { return bytesRead_; }
     bool isConnected() const { return connection_ != nullptr; }
+    // Off (empty) unless set; may be set or cleared between commands.
+    void setWireLog(WireLog log) { wireLog_ = std::move(log); }
 
     // Opens the connection and reads the greeting. Called once; a client whose
     // connect() failed is discarded, never reconnected.
@@ -165,6 +180,10 @@ public:
     // UID, RFC822.SIZE, INTERNALDATE and FLAGS; items without a UID are left
     // out. Server order. An empty list sends nothing.
     std::vector<IMAPFetchItem> fetchMeta(const std::vector<std::uint32_t>& uids);
+    // Header sections (BODY.PEEK[HEADER]) by UID; items without a UID or a
+    // header are left out, and a UID answered twice keeps its last header.
+    // An empty list sends nothing.
+    std::map<std::uint32_t, std::string> fetchHeaders(const std::vector<std::uint32_t>& uids);
     // Whole messages (BODY.PEEK[]), handed to onMessage one at a time while the
     // reply is still arriving; items without a UID or body are skipped. An
     // error thrown by onMessage ends the command with it. An empty list sends
@@ -210,6 +229,7 @@ private:
     int cancelFd();
     void send(const std::uint8_t* data, std::size_t size);
     void send(const std::string& bytes);
+    void logSent(const std::string& bytes);
     std::size_t receiveChunk();
     IMAPResponse readResponse();
     void parseCapabilities(const std::string& code);
@@ -229,6 +249,7 @@ private:
     int shieldDepth_ = 0;
     std::vector<std::uint8_t> receiveBuffer_;
     std::unique_ptr<Wakeup> wakeup_;
+    WireLog wireLog_;
 };
 
 }  // namespace bx

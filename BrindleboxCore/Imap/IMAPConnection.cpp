@@ -26,12 +26,31 @@ using Clock = std::chrono::steady_clock;
     throw TransportError(kind, message);
 }
 
-[[noreturn]] void failConnection(const std::string& message) {
-    fail(TransportError::Kind::connectionFailed, message);
+[[noreturn]] void failConnection(const std::string& message, TransportCause cause = TransportCause::unknown) {
+    throw TransportError(TransportError::Kind::connectionFailed, message, cause);
+}
+
+[[noreturn]] void failTLS(const std::string& message) {
+    failConnection(message, TransportCause::tls);
 }
 
 std::string errnoText(int err) {
     return std::strerror(err);
+}
+
+// A host that has no route (EHOSTUNREACH) is left unknown: that is as often a
+// wrong address or a firewall as it is being offline.
+TransportCause causeOfErrno(int err) {
+    switch (err) {
+    case ECONNREFUSED: return TransportCause::refused;
+    case ENETUNREACH:
+    case ENETDOWN: return TransportCause::unreachable;
+    default: return TransportCause::unknown;
+    }
+}
+
+[[noreturn]] void failErrno(int err) {
+    failConnection(errnoText(err), causeOfErrno(err));
 }
 
 Clock::time_point deadlineAfter(double seconds) {
@@ -173,7 +192,8 @@ std::unique_ptr<IMAPConnection> IMAPConnection::open(const std::string& host, ui
     if (rc != 0) {
         // Named as a DNS failure, so that the user is told to check the
         // server name rather than shown a resolver code.
-        failConnection(std::string("DNS lookup failed: ") + (rc == EAI_SYSTEM ? errnoText(errno) : gai_strerror(rc)));
+        failConnection(std::string("DNS lookup failed: ") + (rc == EAI_SYSTEM ? errnoText(errno) : gai_strerror(rc)),
+                       TransportCause::dnsFailure);
     }
     std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
 
@@ -208,25 +228,25 @@ std::unique_ptr<IMAPConnection> IMAPConnection::open(const std::string& host, ui
         if (tls) conn->handshake(host, deadline, cancelFd);
         return conn;
     }
-    failConnection(errnoText(lastError));
+    failErrno(lastError);
 }
 
 void IMAPConnection::handshake(const std::string& host, Deadline deadline, int cancelFd) {
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
-    if (!ctx) failConnection("TLS setup failed: " + lastSSLErrorText());
+    if (!ctx) failTLS("TLS setup failed: " + lastSSLErrorText());
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
     // The system trust store; SSL_CERT_FILE and SSL_CERT_DIR override it.
     if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1)
-        failConnection("TLS setup failed: the system certificate store could not be loaded");
+        failTLS("TLS setup failed: the system certificate store could not be loaded");
     SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE);
     SSL_CTX_set_default_read_buffer_len(ctx.get(), 64 * 1024);
 
     ERR_clear_error();
     ssl_ = SSL_new(ctx.get());
-    if (!ssl_) failConnection("TLS setup failed: " + lastSSLErrorText());
+    if (!ssl_) failTLS("TLS setup failed: " + lastSSLErrorText());
     BIO* bio = BIO_new(socketMethod());
-    if (!bio) failConnection("TLS setup failed: " + lastSSLErrorText());
+    if (!bio) failTLS("TLS setup failed: " + lastSSLErrorText());
     BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd_)));
     SSL_set_bio(ssl_, bio, bio);
     // Let OpenSSL take whatever the socket holds in one read instead of a
@@ -238,10 +258,10 @@ void IMAPConnection::handshake(const std::string& host, Deadline deadline, int c
     SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     if (isIPLiteral(host)) {
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str()) != 1)
-            failConnection("TLS setup failed: bad address " + host);
+            failTLS("TLS setup failed: bad address " + host);
     } else {
         if (SSL_set1_host(ssl_, host.c_str()) != 1 || SSL_set_tlsext_host_name(ssl_, host.c_str()) != 1)
-            failConnection("TLS setup failed: bad host name " + host);
+            failTLS("TLS setup failed: bad host name " + host);
     }
 
     for (;;) {
@@ -261,12 +281,12 @@ void IMAPConnection::handshake(const std::string& host, Deadline deadline, int c
         sslFatal_ = true;
         long verify = SSL_get_verify_result(ssl_);
         if (verify != X509_V_OK)
-            failConnection(std::string("TLS certificate check failed: ") + X509_verify_cert_error_string(verify));
+            failTLS(std::string("TLS certificate check failed: ") + X509_verify_cert_error_string(verify));
         if (err == SSL_ERROR_SYSCALL && errno != 0)
-            failConnection("TLS handshake failed: " + errnoText(errno));
+            failTLS("TLS handshake failed: " + errnoText(errno));
         if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL) || isUnexpectedEOF())
-            failConnection("TLS handshake failed: the server closed the connection");
-        failConnection("TLS handshake failed: " + lastSSLErrorText());
+            failTLS("TLS handshake failed: the server closed the connection");
+        failTLS("TLS handshake failed: " + lastSSLErrorText());
     }
 }
 
@@ -304,8 +324,8 @@ void IMAPConnection::sendAll(const uint8_t* data, size_t size, double timeoutSec
                 short events = err == SSL_ERROR_WANT_WRITE ? POLLOUT : err == SSL_ERROR_WANT_READ ? POLLIN : 0;
                 if (events == 0) {
                     sslFatal_ = true;
-                    if (err == SSL_ERROR_SYSCALL && errno != 0) failConnection(errnoText(errno));
-                    failConnection("TLS error: " + lastSSLErrorText());
+                    if (err == SSL_ERROR_SYSCALL && errno != 0) failErrno(errno);
+                    failTLS("TLS error: " + lastSSLErrorText());
                 }
                 checkWait(waitFor(fd_, events, deadlineAfter(timeoutSeconds), cancelFd));
                 continue;
@@ -314,7 +334,7 @@ void IMAPConnection::sendAll(const uint8_t* data, size_t size, double timeoutSec
             ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                if (errno != EAGAIN && errno != EWOULDBLOCK) failConnection(errnoText(errno));
+                if (errno != EAGAIN && errno != EWOULDBLOCK) failErrno(errno);
                 checkWait(waitFor(fd_, POLLOUT, deadlineAfter(timeoutSeconds), cancelFd));
                 continue;
             }
@@ -343,7 +363,7 @@ size_t IMAPConnection::receivePlain(uint8_t* buffer, size_t capacity, double tim
         }
         if (n == 0) fail(TransportError::Kind::closed, "closed");
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) failConnection(errnoText(errno));
+        if (errno != EAGAIN && errno != EWOULDBLOCK) failErrno(errno);
         checkWait(waitFor(fd_, POLLIN, deadline, cancelFd));
     }
 }
@@ -372,9 +392,10 @@ size_t IMAPConnection::receiveTLS(uint8_t* buffer, size_t capacity, double timeo
         if (err != SSL_ERROR_ZERO_RETURN) {
             sslFatal_ = true;
             if (err == SSL_ERROR_SYSCALL && errno != 0)
-                failure = TransportError(TransportError::Kind::connectionFailed, errnoText(errno));
+                failure = TransportError(TransportError::Kind::connectionFailed, errnoText(errno), causeOfErrno(errno));
             else if (err != SSL_ERROR_SYSCALL && !isUnexpectedEOF())
-                failure = TransportError(TransportError::Kind::connectionFailed, "TLS error: " + lastSSLErrorText());
+                failure = TransportError(TransportError::Kind::connectionFailed, "TLS error: " + lastSSLErrorText(),
+                                         TransportCause::tls);
         }
         if (total == 0) throw failure;
         // Hand out what arrived first; the failure is reported on the next call.

@@ -13,6 +13,8 @@
 //
 // The transport knows nothing about IMAP; its failures are TransportError
 // values, which IMAPClient turns into IMAPError.
+#include "Imap/TransportCause.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -32,12 +34,14 @@ public:
         closed,            // the peer closed its side, or the connection is gone
         cancelled,         // the wake-up descriptor fired
     };
-    TransportError(Kind kind, const std::string& message)
-        : std::runtime_error(message), kind_(kind) {}
+    TransportError(Kind kind, const std::string& message, TransportCause cause = TransportCause::unknown)
+        : std::runtime_error(message), kind_(kind), cause_(kind == Kind::timeout ? TransportCause::timeout : cause) {}
     Kind kind() const { return kind_; }
+    TransportCause cause() const { return cause_; }
 
 private:
     Kind kind_;
+    TransportCause cause_;
 };
 
 class IMAPConnection {

@@ -2,8 +2,9 @@
 
 namespace bx {
 
-IMAPError IMAPError::connectionFailed(std::string message) {
+IMAPError IMAPError::connectionFailed(std::string message, TransportCause cause) {
     IMAPError e(Kind::connectionFailed);
+    e.cause_ = cause;
     e.message_ = std::move(message);
     e.describe();
     return e;
@@ -27,6 +28,7 @@ IMAPError IMAPError::protocolError(std::string message) {
 
 IMAPError IMAPError::timeout() {
     IMAPError e(Kind::timeout);
+    e.cause_ = TransportCause::timeout;
     e.describe();
     return e;
 }

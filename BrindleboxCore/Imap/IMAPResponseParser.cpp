@@ -22,6 +22,10 @@ std::string characterOf(std::uint8_t byte) { return imaptext::latin1ToUTF8(&byte
 
 }  // namespace
 
+void IMAPResponseParser::Scanner::fail(std::string description, std::size_t at) const {
+    throw IMAPParseError(std::move(description), base_ + at);
+}
+
 void IMAPResponseParser::Scanner::skipSpaces() {
     while (pos_ < bytes_.size() && bytes_[pos_] == SP) ++pos_;
 }
@@ -68,7 +72,7 @@ IMAPResponseParser::Scanner::CodeAndText IMAPResponseParser::Scanner::readCodeAn
 IMAPValue IMAPResponseParser::Scanner::readValue() { return readValue(0); }
 
 IMAPValue IMAPResponseParser::Scanner::readValue(int depth) {
-    if (pos_ >= bytes_.size()) throw IMAPParseError("unexpected end");
+    if (pos_ >= bytes_.size()) fail("unexpected end", pos_);
     switch (bytes_[pos_]) {
     case '"': return readQuoted();
     case '(': return readList(depth + 1);
@@ -81,7 +85,7 @@ IMAPValue IMAPResponseParser::Scanner::readQuoted() {
     ++pos_;  // opening quote
     IMAPValue::Bytes out;
     while (true) {
-        if (pos_ >= bytes_.size()) throw IMAPParseError("unterminated string");
+        if (pos_ >= bytes_.size()) fail("unterminated string", pos_);
         const std::uint8_t b = bytes_[pos_];
         if (b == '"') {
             ++pos_;
@@ -89,7 +93,7 @@ IMAPValue IMAPResponseParser::Scanner::readQuoted() {
         }
         if (b == '\\') {
             ++pos_;
-            if (pos_ >= bytes_.size()) throw IMAPParseError("unterminated string");
+            if (pos_ >= bytes_.size()) fail("unterminated string", pos_);
         }
         out.push_back(bytes_[pos_]);
         ++pos_;
@@ -97,12 +101,12 @@ IMAPValue IMAPResponseParser::Scanner::readQuoted() {
 }
 
 IMAPValue IMAPResponseParser::Scanner::readList(int depth) {
-    if (depth > maxListDepth) throw IMAPParseError("lists nested too deeply");
+    if (depth > maxListDepth) fail("lists nested too deeply", pos_);
     ++pos_;  // "("
     std::vector<IMAPValue> items;
     while (true) {
         skipSpaces();
-        if (pos_ >= bytes_.size()) throw IMAPParseError("unterminated list");
+        if (pos_ >= bytes_.size()) fail("unterminated list", pos_);
         if (bytes_[pos_] == ')') {
             ++pos_;
             return IMAPValue::list(std::move(items));
@@ -122,15 +126,15 @@ IMAPValue IMAPResponseParser::Scanner::readLiteral() {
         else n = n * 10 + d;
         ++pos_;
     }
-    if (pos_ == digitsStart || overflow) throw IMAPParseError("bad literal");
+    if (pos_ == digitsStart || overflow) fail("bad literal", pos_);
     if (pos_ < bytes_.size() && bytes_[pos_] == '+') ++pos_;
-    if (pos_ >= bytes_.size() || bytes_[pos_] != '}') throw IMAPParseError("bad literal close");
+    if (pos_ >= bytes_.size() || bytes_[pos_] != '}') fail("bad literal close", pos_);
     ++pos_;
     if (pos_ < bytes_.size() && bytes_[pos_] == CR) ++pos_;
     if (pos_ < bytes_.size() && bytes_[pos_] == LF) ++pos_;
     // Compared against what remains, never as pos + n, which could overflow.
     const std::size_t remaining = bytes_.size() - pos_;
-    if (std::uint64_t(n) > remaining) throw IMAPParseError("short literal");
+    if (std::uint64_t(n) > remaining) fail("short literal", pos_);
     IMAPValue::Bytes data(bytes_.begin() + std::ptrdiff_t(pos_), bytes_.begin() + std::ptrdiff_t(pos_ + std::size_t(n)));
     pos_ += std::size_t(n);
     return IMAPValue::string(std::move(data));
@@ -148,9 +152,7 @@ IMAPValue IMAPResponseParser::Scanner::readAtom() {
     }
     if (pos_ == from) {
         // Only ")", CR or LF can end an atom before it starts ("(" opens a list).
-        const std::uint8_t b = bytes_[pos_];
-        ++pos_;
-        throw IMAPParseError("unexpected character " + characterOf(b));
+        fail("unexpected character " + characterOf(bytes_[pos_]), pos_);
     }
     // NIL is a protocol word: only ASCII letters fold, so "n\u0131l" stays an atom.
     if (pos_ - from == 3) {
@@ -170,7 +172,7 @@ IMAPResponse IMAPResponseParser::parse(std::span<const std::uint8_t> bytes) {
         return IMAPResponse::continuation(rest.readRest());
     }
     std::optional<std::string> first = s.readWord();
-    if (!first) throw IMAPParseError("empty response");
+    if (!first) throw IMAPParseError("empty response", 0);
     s.skipSpaces();
     if (*first == "*") {
         const std::size_t afterStar = s.position();
@@ -182,7 +184,7 @@ IMAPResponse IMAPResponseParser::parse(std::span<const std::uint8_t> bytes) {
             }
         }
         // Not a status: re-read from just after "*" and its spaces.
-        Scanner values(bytes.subspan(afterStar));
+        Scanner values(bytes.subspan(afterStar), afterStar);
         std::vector<IMAPValue> out;
         while (true) {
             values.skipSpaces();
@@ -191,12 +193,13 @@ IMAPResponse IMAPResponseParser::parse(std::span<const std::uint8_t> bytes) {
         }
         return IMAPResponse::untagged(std::move(out));
     }
+    const std::size_t statusAt = s.position();
     std::optional<std::string> second = s.readWord();
     std::optional<IMAPStatus> status;
     if (second) status = imapStatusFromRawValue(asciiUppercased(*second));
     if (!status) {
         const std::size_t shown = bytes.size() < 80 ? bytes.size() : 80;
-        throw IMAPParseError("bad tagged response: " + decode(bytes, 0, shown));
+        throw IMAPParseError("bad tagged response: " + decode(bytes, 0, shown), statusAt);
     }
     s.skipSpaces();
     auto ct = s.readCodeAndText();

@@ -35,7 +35,9 @@ struct IMAPResponseParser {
     // A read position over the bytes of one response.
     class Scanner {
     public:
-        explicit Scanner(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+        // `base`: where `bytes` starts in the whole response, so that errors
+        // give offsets in the response.
+        explicit Scanner(std::span<const std::uint8_t> bytes, std::size_t base = 0) : bytes_(bytes), base_(base) {}
 
         std::size_t position() const { return pos_; }
         bool atEnd() const { return pos_ >= bytes_.size(); }
@@ -59,8 +61,10 @@ struct IMAPResponseParser {
         IMAPValue readList(int depth);
         IMAPValue readLiteral();
         IMAPValue readAtom();
+        [[noreturn]] void fail(std::string description, std::size_t at) const;
 
         std::span<const std::uint8_t> bytes_;
+        std::size_t base_ = 0;
         std::size_t pos_ = 0;
     };
 };

@@ -52,20 +52,24 @@ std::optional<IMAPResponseReader::Cut> IMAPResponseReader::findCut() {
         }
         const void* hit = std::memchr(buffer_.data() + from, '\n', size - from);
         if (!hit) {
-            if (size - lineStart > maxLineLength) throw IMAPParseError("response line too long");
+            if (size - lineStart > maxLineLength)
+                throw IMAPParseError("response line too long", lineStart + maxLineLength - start_);
             scanValid_ = true;
             scanLineStart_ = lineStart;
             scanFrom_ = size;
             return std::nullopt;
         }
         const std::size_t lf = std::size_t(static_cast<const std::uint8_t*>(hit) - buffer_.data());
-        if (lf - lineStart > maxLineLength) throw IMAPParseError("response line too long");
+        if (lf - lineStart > maxLineLength)
+            throw IMAPParseError("response line too long", lineStart + maxLineLength - start_);
         const std::size_t contentEnd = (lf > lineStart && buffer_[lf - 1] == '\r') ? lf - 1 : lf;
         const std::optional<std::int64_t> n = literalLength(contentEnd, lineStart);
         if (!n) return Cut{contentEnd, lf + 1};
-        if (*n > maxLiteralLength) throw IMAPParseError("literal too large: " + std::to_string(*n) + " bytes");
+        if (*n > maxLiteralLength)
+            throw IMAPParseError("literal too large: " + std::to_string(*n) + " bytes", lf - start_);
         const std::size_t dataStart = lf + 1;
-        if (dataStart - start_ > maxResponseLength - std::size_t(*n)) throw IMAPParseError("response too large");
+        if (dataStart - start_ > maxResponseLength - std::size_t(*n))
+            throw IMAPParseError("response too large", dataStart - start_);
         // The literal's bytes are skipped, never searched for line ends; the
         // next line starts right after them (possibly beyond what has arrived).
         lineStart = dataStart + std::size_t(*n);

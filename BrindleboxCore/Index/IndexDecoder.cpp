@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Index/IndexDecoder.h"
 #include "Index/SearchIndex.h"
 #include "Util/Unicode.h"
 #include "Vault/ArchiveLayout.h"
@@ -24,326 +25,6 @@
 namespace bx {
 
 namespace {
-
-using nlohmann::json;
-
-enum Field : int {
-    fId, fPath, fAccount, fFolder, fSubject, fFromName, fFromEmail, fTo, fDate, fSize, fSnippet,
-    fAttachments, fTrackers, fRemoteImages, fTrust, fReplyToMismatch, fLinkWarnings, fMtime, fSenderFlag,
-    fieldCount, fUnknown = -1,
-};
-constexpr uint32_t requiredFields = ((1u << fieldCount) - 1) & ~(1u << fSenderFlag);
-
-Field fieldNamed(const std::string& k) {
-    switch (k.size()) {
-        case 2:
-            if (k == "id") return fId;
-            if (k == "to") return fTo;
-            break;
-        case 4:
-            if (k == "path") return fPath;
-            if (k == "date") return fDate;
-            if (k == "size") return fSize;
-            break;
-        case 5:
-            if (k == "trust") return fTrust;
-            if (k == "mtime") return fMtime;
-            break;
-        case 6:
-            if (k == "folder") return fFolder;
-            break;
-        case 7:
-            if (k == "account") return fAccount;
-            if (k == "subject") return fSubject;
-            if (k == "snippet") return fSnippet;
-            break;
-        case 8:
-            if (k == "fromName") return fFromName;
-            if (k == "trackers") return fTrackers;
-            break;
-        case 9:
-            if (k == "fromEmail") return fFromEmail;
-            break;
-        case 10:
-            if (k == "senderFlag") return fSenderFlag;
-            break;
-        case 11:
-            if (k == "attachments") return fAttachments;
-            break;
-        case 12:
-            if (k == "remoteImages") return fRemoteImages;
-            if (k == "linkWarnings") return fLinkWarnings;
-            break;
-        case 15:
-            if (k == "replyToMismatch") return fReplyToMismatch;
-            break;
-        default: break;
-    }
-    return fUnknown;
-}
-
-class Decoder : public nlohmann::json_sax<json> {
-public:
-    enum class State { start, top, records, record, postings, postingList, done };
-
-    std::vector<std::optional<MessageRecord>> records;
-    indexstorage::ListMap postings;
-    std::optional<int64_t> version;
-    bool versionPresent = false;
-    bool haveRecords = false;
-    bool havePostings = false;
-
-    bool null() override {
-        if (skipping()) return skipValue();
-        switch (state_) {
-            case State::top: return topScalar(false);
-            case State::records: records.emplace_back(); return true;
-            case State::record:
-                if (field_ == fSenderFlag) {
-                    current_.senderFlag.reset();
-                    seen_ |= 1u << fSenderFlag;
-                    return true;
-                }
-                return field_ == fUnknown;
-            default: return false;
-        }
-    }
-    bool boolean(bool v) override {
-        if (skipping()) return skipValue();
-        if (state_ == State::top) return topScalar(false);
-        if (state_ != State::record) return false;
-        if (field_ == fUnknown) return true;
-        if (field_ != fReplyToMismatch) return false;
-        current_.replyToMismatch = v;
-        return mark();
-    }
-    bool number_integer(number_integer_t v) override { return integer(v, true); }
-    bool number_unsigned(number_unsigned_t v) override {
-        if (!skipping() && state_ == State::record && field_ == fMtime) {
-            current_.mtime = static_cast<double>(v);
-            return mark();
-        }
-        if (v > static_cast<uint64_t>(INT64_MAX)) return integer(0, false);
-        return integer(static_cast<int64_t>(v), true);
-    }
-    bool number_float(number_float_t v, const string_t&) override {
-        if (skipping()) return skipValue();
-        if (state_ == State::record && field_ == fMtime) {
-            current_.mtime = v;
-            return mark();
-        }
-        // A whole number written with a fraction part still counts as one.
-        if (std::isfinite(v) && std::trunc(v) == v && v >= -9.2e18 && v <= 9.2e18)
-            return integer(static_cast<int64_t>(v), true);
-        return integer(0, false);
-    }
-    bool string(string_t& v) override {
-        if (skipping()) return skipValue();
-        if (state_ == State::top) return topScalar(false);
-        if (state_ != State::record) return false;
-        switch (field_) {
-            case fPath: current_.path = std::move(v); break;
-            case fAccount: current_.account = std::move(v); break;
-            case fFolder: current_.folder = std::move(v); break;
-            case fSubject: current_.subject = std::move(v); break;
-            case fFromName: current_.fromName = std::move(v); break;
-            case fFromEmail: current_.fromEmail = std::move(v); break;
-            case fTo: current_.to = std::move(v); break;
-            case fSnippet: current_.snippet = std::move(v); break;
-            case fSenderFlag: current_.senderFlag = std::move(v); break;
-            case fDate: {
-                auto d = MessageRecord::decodeDate(v);
-                if (!d) return false;
-                current_.date = *d;
-                break;
-            }
-            case fTrust: {
-                auto t = SenderTrust::fromRawValue(v);
-                if (!t) return false;
-                current_.trust = *t;
-                break;
-            }
-            case fUnknown: return true;
-            default: return false;
-        }
-        return mark();
-    }
-    bool binary(binary_t&) override { return false; }
-
-    bool start_object(std::size_t) override {
-        if (skipping()) return enterSkip();
-        switch (state_) {
-            case State::start: state_ = State::top; return true;
-            case State::top:
-                if (topKey_ == TopKey::postings) {
-                    havePostings = true;
-                    state_ = State::postings;
-                    return true;
-                }
-                if (topKey_ == TopKey::records) return false;
-                if (topKey_ == TopKey::version) versionBad_ = true;
-                return enterSkip();
-            case State::records:
-                current_ = MessageRecord();
-                seen_ = 0;
-                field_ = fUnknown;
-                state_ = State::record;
-                return true;
-            case State::record:
-                if (field_ == fUnknown) return enterSkip();
-                return false;
-            default: return false;
-        }
-    }
-    bool key(string_t& k) override {
-        if (skipping()) return true;
-        switch (state_) {
-            case State::top:
-                topKey_ = k == "version" ? TopKey::version
-                          : k == "records" ? TopKey::records
-                          : k == "postings" ? TopKey::postings
-                                            : TopKey::other;
-                return true;
-            case State::record: field_ = fieldNamed(k); return true;
-            case State::postings: token_ = std::move(k); return true;
-            default: return false;
-        }
-    }
-    bool end_object() override {
-        if (skipping()) return leaveSkip();
-        switch (state_) {
-            case State::top: state_ = State::done; return true;
-            case State::record:
-                if ((seen_ & requiredFields) != requiredFields) return false;
-                records.emplace_back(std::move(current_));
-                state_ = State::records;
-                return true;
-            case State::postings: state_ = State::top; return true;
-            default: return false;
-        }
-    }
-    bool start_array(std::size_t) override {
-        if (skipping()) return enterSkip();
-        switch (state_) {
-            case State::top:
-                if (topKey_ == TopKey::records) {
-                    haveRecords = true;
-                    state_ = State::records;
-                    return true;
-                }
-                if (topKey_ == TopKey::postings) return false;
-                if (topKey_ == TopKey::version) versionBad_ = true;
-                return enterSkip();
-            case State::record:
-                if (field_ == fUnknown) return enterSkip();
-                return false;
-            case State::postings: {
-                auto [it, inserted] = postings.try_emplace(std::move(token_));
-                it->second.clear();
-                target_ = &it->second;
-                // Read into a scratch list, then copied at its exact size:
-                // no growth slack is kept, and no block freed per doubling.
-                scratch_.clear();
-                list_ = &scratch_;
-                state_ = State::postingList;
-                return true;
-            }
-            default: return false;
-        }
-    }
-    bool end_array() override {
-        if (skipping()) return leaveSkip();
-        switch (state_) {
-            case State::records: state_ = State::top; return true;
-            case State::postingList:
-                *target_ = scratch_;
-                state_ = State::postings;
-                return true;
-            default: return false;
-        }
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
-
-    bool inPostingList() const { return state_ == State::postingList && !skipping(); }
-    bool posting(uint64_t v) {
-        if (v > UINT32_MAX - 1) return false;
-        if (!list_->empty() && static_cast<uint32_t>(v) <= list_->last()) return false;
-        list_->append(static_cast<SearchIndex::Slot>(v));
-        return true;
-    }
-
-    bool finished() const { return state_ == State::done; }
-    bool versionIsThree() const { return !versionBad_ && version && *version == 3; }
-
-private:
-    enum class TopKey { version, records, postings, other };
-
-    bool skipping() const { return skipDepth_ > 0; }
-    bool skipValue() { return true; }
-    bool enterSkip() {
-        ++skipDepth_;
-        return true;
-    }
-    bool leaveSkip() {
-        --skipDepth_;
-        return true;
-    }
-    bool mark() {
-        seen_ |= 1u << field_;
-        return true;
-    }
-    // A scalar directly under the top object: only "version" is read.
-    bool topScalar(bool isInteger, int64_t v = 0) {
-        switch (topKey_) {
-            case TopKey::version:
-                if (isInteger)
-                    version = v;
-                else
-                    versionBad_ = true;
-                return true;
-            case TopKey::other: return true;
-            default: return false;  // "records" and "postings" must be an array and an object
-        }
-    }
-    bool integer(int64_t v, bool ok) {
-        if (skipping()) return true;
-        switch (state_) {
-            case State::top: return topScalar(ok, v);
-            case State::record:
-                if (field_ == fUnknown) return true;
-                if (!ok) return false;
-                switch (field_) {
-                    case fId: current_.id = v; break;
-                    case fSize: current_.size = v; break;
-                    case fAttachments: current_.attachments = v; break;
-                    case fTrackers: current_.trackers = v; break;
-                    case fRemoteImages: current_.remoteImages = v; break;
-                    case fLinkWarnings: current_.linkWarnings = v; break;
-                    case fMtime: current_.mtime = static_cast<double>(v); break;
-                    default: return false;
-                }
-                return mark();
-            case State::postingList:
-                // Strictly ascending, or the file is not one we wrote.
-                if (!ok || v < 0) return false;
-                return posting(static_cast<uint64_t>(v));
-            default: return false;
-        }
-    }
-
-    State state_ = State::start;
-    TopKey topKey_ = TopKey::other;
-    bool versionBad_ = false;
-    int skipDepth_ = 0;
-    MessageRecord current_;
-    uint32_t seen_ = 0;
-    Field field_ = fUnknown;
-    std::string token_;
-    indexstorage::PostingList* list_ = nullptr;
-    indexstorage::PostingList* target_ = nullptr;
-    indexstorage::PostingList scratch_;
-};
-
 
 // index.json read in pieces into one reserved stretch of memory: the reader
 // sees contiguous text, the pieces it has passed are handed back to the
@@ -435,16 +116,20 @@ private:
 // is mostly short strings and small integers.
 class Reader {
 public:
-    Reader(std::string_view text, Decoder& h) : p_(text.data()), end_(text.data() + text.size()), h_(h) {}
+    Reader(std::string_view text, IndexDecoder& h)
+        : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), h_(h) {}
     // Reads from a source that fills its buffer as the reader advances.
-    Reader(FileSource& source, Decoder& h)
-        : p_(source.data()), end_(source.data()), h_(h), source_(&source), nextRelease_(source.data()) {}
+    Reader(FileSource& source, IndexDecoder& h)
+        : begin_(source.data()), p_(source.data()), end_(source.data()), h_(h), source_(&source),
+          nextRelease_(source.data()) {}
 
     bool document() {
         if (!value(0)) return false;
         skipSpace();
         return p_ == end_;
     }
+    // Where reading stopped, from the start of the text.
+    size_t offset() const { return static_cast<size_t>(p_ - begin_); }
 
 private:
     static constexpr int maxDepth = 512;
@@ -693,9 +378,10 @@ private:
         if (p_ >= nextRelease_) nextRelease_ = source_->release(p_);
     }
 
+    const char* begin_;
     const char* p_;
     const char* end_;
-    Decoder& h_;
+    IndexDecoder& h_;
     FileSource* source_ = nullptr;
     // Where release() next has work; never for text already in memory.
     const char* nextRelease_ = reinterpret_cast<const char*>(UINTPTR_MAX);
@@ -707,29 +393,37 @@ private:
 namespace {
 
 template <class Input>
-bool readDocument(Input& input, Decoder& d) {
+bool readDocument(Input& input, IndexDecoder& d) {
     try {
-        return Reader(input, d).document() && d.finished();
+        Reader reader(input, d);
+        if (reader.document() && d.finished()) return true;
+        d.syntaxError(reader.offset());
     } catch (const std::exception&) {  // memory exhausted on a hostile file
-        return false;
+        d.fail("too large to hold");
     }
+    return false;
+}
+
+std::unique_ptr<SearchIndex> refused(const IndexDecoder& d, std::string* error) {
+    if (error) *error = d.error();
+    return nullptr;
 }
 
 }  // namespace
 
-struct IndexFileReader {
-    static std::unique_ptr<SearchIndex> fromDecoded(Decoder& d);
-};
-
-std::unique_ptr<SearchIndex> SearchIndex::decode(std::string_view text) {
-    Decoder d;
-    if (!readDocument(text, d)) return nullptr;
-    return IndexFileReader::fromDecoded(d);
+std::unique_ptr<SearchIndex> SearchIndex::decode(std::string_view text, std::string* error) {
+    IndexDecoder d;
+    if (!readDocument(text, d)) return refused(d, error);
+    return IndexFileReader::fromDecoded(d, error);
 }
 
-std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file) {
+std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file, std::string* error) {
     FileSource source(file);
-    Decoder d;
+    if (!source.ok()) {
+        if (error) *error = "cannot be read";
+        return std::make_unique<SearchIndex>();
+    }
+    IndexDecoder d;
     // Room for the records up front: growing a vector of this size moves
     // every record and faults in fresh pages each time. A file written by
     // the index holds more than a kilobyte per message (record and postings);
@@ -739,21 +433,32 @@ std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file
     } catch (const std::bad_alloc&) {  // then it grows as it goes
     }
     std::unique_ptr<SearchIndex> index;
-    if (source.ok() && readDocument(source, d)) index = IndexFileReader::fromDecoded(d);
+    if (readDocument(source, d))
+        index = IndexFileReader::fromDecoded(d, error);
+    else
+        refused(d, error);
     return index ? std::move(index) : std::make_unique<SearchIndex>();
 }
 
-std::unique_ptr<SearchIndex> IndexFileReader::fromDecoded(Decoder& d) {
-    if (!d.versionIsThree()) return std::make_unique<SearchIndex>();
-    if (!d.haveRecords || !d.havePostings) return nullptr;
+std::unique_ptr<SearchIndex> IndexFileReader::fromDecoded(IndexDecoder& d, std::string* error) {
+    auto fail = [&](const char* why) -> std::unique_ptr<SearchIndex> {
+        if (error) *error = why;
+        return nullptr;
+    };
+    if (!d.versionIsThree()) {
+        if (error) *error = "not version 3";
+        return std::make_unique<SearchIndex>();
+    }
+    if (!d.haveRecords) return fail("no \"records\"");
+    if (!d.havePostings) return fail("no \"postings\"");
 
     // Slots are positions: a file whose ids or postings disagree with them
     // is not ours to trust, and reading it would point outside the records.
     const size_t n = d.records.size();
     for (size_t i = 0; i < n; ++i)
-        if (d.records[i] && d.records[i]->id != static_cast<int64_t>(i)) return nullptr;
+        if (d.records[i] && d.records[i]->id != static_cast<int64_t>(i)) return fail("a record's id is not its slot");
     for (auto& [token, list] : d.postings) {
-        if (!list.empty() && list.last() >= n) return nullptr;
+        if (!list.empty() && list.last() >= n) return fail("a posting past the records");
         list.shrink();
     }
     // A record the store would open outside the vault is dropped, as the

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Index/JSONWriter.h"
+#include "Index/RecordFields.h"
 #include "Util/Json.h"
 
 namespace bx {
@@ -63,86 +64,69 @@ std::optional<Date> MessageRecord::decodeDate(std::string_view s) {
 }
 
 nlohmann::json MessageRecord::toJSON() const {
+    using namespace recordfields;
     nlohmann::json j = nlohmann::json::object();
-    j["id"] = id;
-    j["path"] = path;
-    j["account"] = account;
-    j["folder"] = folder;
-    j["subject"] = subject;
-    j["fromName"] = fromName;
-    j["fromEmail"] = fromEmail;
-    j["to"] = to;
-    j["date"] = encodeDate(date);
-    j["size"] = size;
-    j["snippet"] = snippet;
-    j["attachments"] = attachments;
-    j["trackers"] = trackers;
-    j["remoteImages"] = remoteImages;
-    j["trust"] = std::string(trust.rawValue());
-    j["replyToMismatch"] = replyToMismatch;
-    j["linkWarnings"] = linkWarnings;
-    j["mtime"] = mtime;
-    if (senderFlag) j["senderFlag"] = *senderFlag;
+    for (const Field& f : fields) {
+        const std::string key(f.name);
+        std::visit(Overloaded{
+                       [&](Date MessageRecord::*m) { j[key] = encodeDate(this->*m); },
+                       [&](SenderTrust MessageRecord::*m) { j[key] = std::string((this->*m).rawValue()); },
+                       [&](std::optional<std::string> MessageRecord::*m) {
+                           if (this->*m) j[key] = *(this->*m);
+                       },
+                       [&](auto m) { j[key] = this->*m; },
+                   },
+                   f.member);
+    }
     return j;
 }
 
 MessageRecord MessageRecord::fromJSON(const nlohmann::json& j) {
+    using namespace recordfields;
     if (!j.is_object()) throw JSONDecodeError("record: expected an object");
     MessageRecord r;
-    r.id = requiredKey<int64_t>(j, "id");
-    r.path = requiredKey<std::string>(j, "path");
-    r.account = requiredKey<std::string>(j, "account");
-    r.folder = requiredKey<std::string>(j, "folder");
-    r.subject = requiredKey<std::string>(j, "subject");
-    r.fromName = requiredKey<std::string>(j, "fromName");
-    r.fromEmail = requiredKey<std::string>(j, "fromEmail");
-    r.to = requiredKey<std::string>(j, "to");
-    {
-        const std::string d = requiredKey<std::string>(j, "date");
-        auto parsed = decodeDate(d);
-        if (!parsed) throw JSONDecodeError("$.date: not an ISO-8601 date");
-        r.date = *parsed;
+    for (const Field& f : fields) {
+        const char* key = f.name.data();  // the table's names are literals
+        std::visit(Overloaded{
+                       [&](int64_t MessageRecord::*m) { r.*m = requiredKey<int64_t>(j, key); },
+                       [&](std::string MessageRecord::*m) { r.*m = requiredKey<std::string>(j, key); },
+                       [&](bool MessageRecord::*m) { r.*m = requiredKey<bool>(j, key); },
+                       [&](double MessageRecord::*m) { r.*m = requiredKey<double>(j, key); },
+                       [&](Date MessageRecord::*m) {
+                           auto parsed = decodeDate(requiredKey<std::string>(j, key));
+                           if (!parsed) throw JSONDecodeError("$." + std::string(f.name) + ": not an ISO-8601 date");
+                           r.*m = *parsed;
+                       },
+                       [&](SenderTrust MessageRecord::*m) {
+                           auto t = SenderTrust::fromRawValue(requiredKey<std::string>(j, key));
+                           if (!t) throw JSONDecodeError("$." + std::string(f.name) + ": unknown verdict");
+                           r.*m = *t;
+                       },
+                       [&](std::optional<std::string> MessageRecord::*m) { r.*m = optionalKey<std::string>(j, key); },
+                   },
+                   f.member);
     }
-    r.size = requiredKey<int64_t>(j, "size");
-    r.snippet = requiredKey<std::string>(j, "snippet");
-    r.attachments = requiredKey<int64_t>(j, "attachments");
-    r.trackers = requiredKey<int64_t>(j, "trackers");
-    r.remoteImages = requiredKey<int64_t>(j, "remoteImages");
-    {
-        auto t = SenderTrust::fromRawValue(requiredKey<std::string>(j, "trust"));
-        if (!t) throw JSONDecodeError("$.trust: unknown verdict");
-        r.trust = *t;
-    }
-    r.replyToMismatch = requiredKey<bool>(j, "replyToMismatch");
-    r.linkWarnings = requiredKey<int64_t>(j, "linkWarnings");
-    r.mtime = requiredKey<double>(j, "mtime");
-    r.senderFlag = optionalKey<std::string>(j, "senderFlag");
     return r;
 }
 
 void MessageRecord::writeJSON(JSONWriter& w) const {
+    using namespace recordfields;
     w.beginObject();
-    w.key("id"); w.integer(id);
-    w.key("path"); w.string(path);
-    w.key("account"); w.string(account);
-    w.key("folder"); w.string(folder);
-    w.key("subject"); w.string(subject);
-    w.key("fromName"); w.string(fromName);
-    w.key("fromEmail"); w.string(fromEmail);
-    w.key("to"); w.string(to);
-    w.key("date"); w.string(encodeDate(date));
-    w.key("size"); w.integer(size);
-    w.key("snippet"); w.string(snippet);
-    w.key("attachments"); w.integer(attachments);
-    w.key("trackers"); w.integer(trackers);
-    w.key("remoteImages"); w.integer(remoteImages);
-    w.key("trust"); w.string(trust.rawValue());
-    w.key("replyToMismatch"); w.boolean(replyToMismatch);
-    w.key("linkWarnings"); w.integer(linkWarnings);
-    w.key("mtime"); w.number(mtime);
-    if (senderFlag) {
-        w.key("senderFlag");
-        w.string(*senderFlag);
+    for (const Field& f : fields) {
+        std::visit(Overloaded{
+                       [&](int64_t MessageRecord::*m) { w.key(f.name); w.integer(this->*m); },
+                       [&](std::string MessageRecord::*m) { w.key(f.name); w.string(this->*m); },
+                       [&](bool MessageRecord::*m) { w.key(f.name); w.boolean(this->*m); },
+                       [&](double MessageRecord::*m) { w.key(f.name); w.number(this->*m); },
+                       [&](Date MessageRecord::*m) { w.key(f.name); w.string(encodeDate(this->*m)); },
+                       [&](SenderTrust MessageRecord::*m) { w.key(f.name); w.string((this->*m).rawValue()); },
+                       [&](std::optional<std::string> MessageRecord::*m) {
+                           if (!(this->*m)) return;  // left out when there is none
+                           w.key(f.name);
+                           w.string(*(this->*m));
+                       },
+                   },
+                   f.member);
     }
     w.endObject();
 }

@@ -69,7 +69,9 @@ std::string firstCharacters(std::string_view s, size_t n) {
 
 std::pair<MessageRecord, std::string> SearchIndex::makeRecord(std::string_view data, std::string_view path,
                                                               double mtime) {
-    const ParsedMessage msg = MIMEParser::parse(data);
+    // Attachments count and lend their names to the search text; their
+    // bytes are never read here, so they are not decoded either.
+    const ParsedMessage msg = MIMEParser::parse(data, MIMEParser::AttachmentBodies::encoded);
 
     std::vector<std::string_view> components;
     for (size_t start = 0; start <= path.size();) {

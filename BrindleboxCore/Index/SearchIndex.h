@@ -36,15 +36,16 @@ public:
     SearchIndex() = default;
 
     // Never fails: a missing, unreadable, damaged, inconsistent or
-    // differently versioned file gives an empty index.
-    static std::unique_ptr<SearchIndex> load(const std::filesystem::path& file);
+    // differently versioned file gives an empty index, and `error` (when
+    // given) says why it was not read.
+    static std::unique_ptr<SearchIndex> load(const std::filesystem::path& file, std::string* error = nullptr);
     // Writes index.json atomically; throws on any failure (the old file stays whole).
     void save(const std::filesystem::path& file) const;
     // The exact bytes save writes.
     std::string encode() const;
     // Decodes index.json text; nullopt when it is damaged or inconsistent.
     // A version other than 3 gives an empty index.
-    static std::unique_ptr<SearchIndex> decode(std::string_view json);
+    static std::unique_ptr<SearchIndex> decode(std::string_view json, std::string* error = nullptr);
 
     const std::vector<std::optional<MessageRecord>>& records() const { return records_; }
     std::vector<MessageRecord> liveRecords() const;

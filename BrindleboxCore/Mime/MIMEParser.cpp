@@ -213,11 +213,11 @@ MIMEPart MIMEParser::parsePart(std::string_view bytes, int depth, const ContentT
 }
 
 void MIMEParser::collect(const MIMEPart& part, std::vector<std::string>& text, std::vector<std::string>& html,
-                         std::vector<MailAttachment>& atts) {
+                         std::vector<MailAttachment>& atts, AttachmentBodies bodies) {
     const ContentType& ct = part.contentType;
     if (ct.type == "multipart") {
         if (ct.subtype != "alternative") {
-            for (const auto& c : part.children) collect(c, text, html, atts);
+            for (const auto& c : part.children) collect(c, text, html, atts, bodies);
             return;
         }
         std::vector<MailAttachment> local;
@@ -225,7 +225,7 @@ void MIMEParser::collect(const MIMEPart& part, std::vector<std::string>& text, s
         bool haveText = false;
         for (const auto& c : part.children) {
             std::vector<std::string> t, h;
-            collect(c, t, h, local);
+            collect(c, t, h, local, bodies);
             if (!haveText && !t.empty()) {
                 textResult = std::move(t);
                 haveText = true;
@@ -260,7 +260,7 @@ void MIMEParser::collect(const MIMEPart& part, std::vector<std::string>& text, s
     } else {
         a.filename = "attachment-" + std::to_string(atts.size() + 1) + (ext.empty() ? "" : "." + ext);
     }
-    a.data = part.decodedBody();
+    if (bodies == AttachmentBodies::decoded) a.data = part.decodedBody();
     a.contentID = part.contentID();
     a.isInline = disp ? disp->value == "inline" : a.contentID.has_value();
     a.id = static_cast<int>(atts.size());
@@ -283,11 +283,11 @@ bool MIMEParser::looksValid(std::string_view data) {
     return false;
 }
 
-ParsedMessage MIMEParser::parse(std::string_view data) {
+ParsedMessage MIMEParser::parse(std::string_view data, AttachmentBodies bodies) {
     ParsedMessage m;
     m.root = parsePart(data, 0, ContentType::defaultText());
     std::vector<std::string> text, html;
-    collect(m.root, text, html, m.attachments);
+    collect(m.root, text, html, m.attachments, bodies);
     m.headers = m.root.headers;
     const MIMEHeaders& h = m.headers;
 

@@ -27,7 +27,15 @@ struct MIMEParser {
         std::size_t bodyEnd = 0;  // always the input's size
     };
 
-    static ParsedMessage parse(std::string_view data);
+    // What parse does with the bodies of attachments.
+    enum class AttachmentBodies {
+        decoded,  // each attachment's data holds its content, transfer encoding undone
+        // data stays empty and the bodies stay as they are in the part tree:
+        // for callers that need an attachment's name and kind, not its bytes
+        encoded,
+    };
+
+    static ParsedMessage parse(std::string_view data, AttachmentBodies bodies = AttachmentBodies::decoded);
     static bool looksValid(std::string_view data);
     static MIMEHeaders headers(std::string_view data);
 
@@ -37,7 +45,8 @@ struct MIMEParser {
     // Pieces are views into body.
     static std::vector<std::string_view> splitMultipart(std::string_view body, std::string_view boundary);
     static void collect(const MIMEPart& part, std::vector<std::string>& text,
-                        std::vector<std::string>& html, std::vector<MailAttachment>& atts);
+                        std::vector<std::string>& html, std::vector<MailAttachment>& atts,
+                        AttachmentBodies bodies = AttachmentBodies::decoded);
 };
 
 } // namespace bx

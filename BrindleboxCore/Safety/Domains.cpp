@@ -4,6 +4,9 @@
 #include <vector>
 
 #include <unicode/uchar.h>
+#include <unicode/bytestream.h>
+#include <unicode/idna.h>
+#include <unicode/uspoof.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
@@ -45,6 +48,85 @@ bool badHostChar(UChar32 c) {
 }  // namespace
 
 std::string Domains::lower(std::string_view s) { return lowercased(s); }
+
+namespace {
+
+const icu::IDNA& uts46() {
+    static const icu::IDNA* idna = [] {
+        UErrorCode st = U_ZERO_ERROR;
+        return icu::IDNA::createUTS46Instance(UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_NONTRANSITIONAL_TO_UNICODE, st);
+    }();
+    return *idna;
+}
+
+// The host through one direction of UTS #46, or nothing when it is not a
+// valid international host name.
+template <typename Convert>
+std::optional<std::string> idnaConvert(std::string_view host, Convert convert) {
+    if (host.empty()) return std::nullopt;
+    std::string out;
+    icu::StringByteSink<std::string> sink(&out);
+    icu::IDNAInfo info;
+    UErrorCode st = U_ZERO_ERROR;
+    convert(uts46(), icu::StringPiece(host.data(), static_cast<int32_t>(host.size())), sink, info, st);
+    if (U_FAILURE(st) || info.hasErrors()) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+std::string Domains::ace(std::string_view host) {
+    auto out = idnaConvert(host, [](const icu::IDNA& idna, icu::StringPiece in, icu::ByteSink& sink, icu::IDNAInfo& info,
+                                    UErrorCode& st) { idna.nameToASCII_UTF8(in, sink, info, st); });
+    return out ? lower(*out) : lower(host);
+}
+
+std::string Domains::unicode(std::string_view host) {
+    auto out = idnaConvert(host, [](const icu::IDNA& idna, icu::StringPiece in, icu::ByteSink& sink,
+                                    icu::IDNAInfo& info, UErrorCode& st) { idna.nameToUnicodeUTF8(in, sink, info, st); });
+    return out ? lower(*out) : lower(host);
+}
+
+bool Domains::isLookalike(std::string_view host) {
+    const std::string name = unicode(host);
+    if (isASCII(name)) return false;
+
+    UErrorCode st = U_ZERO_ERROR;
+    USpoofChecker* checker = uspoof_open(&st);
+    if (U_FAILURE(st)) return true;
+    uspoof_setChecks(checker, USPOOF_RESTRICTION_LEVEL | USPOOF_MIXED_NUMBERS, &st);
+    uspoof_setRestrictionLevel(checker, USPOOF_HIGHLY_RESTRICTIVE);
+    bool lookalike = false;
+    std::string_view rest = name;
+    while (!lookalike && !rest.empty()) {
+        const size_t dot = rest.find('.');
+        const std::string_view label = rest.substr(0, dot);
+        rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
+        if (label.empty() || isASCII(label)) continue;
+        st = U_ZERO_ERROR;
+        const int32_t found =
+            uspoof_checkUTF8(checker, label.data(), static_cast<int32_t>(label.size()), nullptr, &st);
+        if (U_FAILURE(st) || found != 0) {
+            lookalike = true;
+            break;
+        }
+        // Every letter stands for a plain ASCII one: a whole-script imitation.
+        std::string skeleton(label.size() * 4 + 16, '\0');
+        st = U_ZERO_ERROR;
+        int32_t n = uspoof_getSkeletonUTF8(checker, 0, label.data(), static_cast<int32_t>(label.size()),
+                                           skeleton.data(), static_cast<int32_t>(skeleton.size()), &st);
+        if (st == U_BUFFER_OVERFLOW_ERROR) {
+            skeleton.assign(static_cast<size_t>(n) + 1, '\0');
+            st = U_ZERO_ERROR;
+            n = uspoof_getSkeletonUTF8(checker, 0, label.data(), static_cast<int32_t>(label.size()), skeleton.data(),
+                                       static_cast<int32_t>(skeleton.size()), &st);
+        }
+        if (U_SUCCESS(st) && n > 0 && isASCII(std::string_view(skeleton.data(), static_cast<size_t>(n))))
+            lookalike = true;
+    }
+    uspoof_close(checker);
+    return lookalike;
+}
 
 std::optional<std::string> Domains::host(std::string_view url) {
     std::string_view s = trimWhiteSpaceAndNewlines(url);

@@ -22,6 +22,23 @@ struct Domains {
     // when it has none.
     static std::string firstLabel(std::string_view domain);
 
+    // The host in its ASCII form (UTS #46, "xn--" labels for international
+    // ones), lower-cased: a browser reaches the same site whichever form a
+    // link is written in. Text that is no valid host name comes back
+    // lower-cased as given.
+    static std::string ace(std::string_view host);
+
+    // The host in its Unicode form (UTS #46), lower-cased; text that is no
+    // valid host name comes back lower-cased as given.
+    static std::string unicode(std::string_view host);
+
+    // Whether the host, in either form, is written in international letters
+    // that imitate another name: a label mixing scripts ("pаypal" with a
+    // Cyrillic "а"), or a name whose every letter has a plain ASCII
+    // look-alike ("аррӏе"). Ordinary international names ("bücher.de") are
+    // not look-alikes.
+    static bool isLookalike(std::string_view host);
+
     // Unicode-aware lower case (root locale).
     static std::string lower(std::string_view s);
 };

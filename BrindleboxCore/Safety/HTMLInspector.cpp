@@ -292,6 +292,17 @@ std::vector<LinkWarning> linkWarningsIn(const icu::UnicodeString& text) {
             if (shown.empty()) return true;
             if (shown.size() > 199 && characterCount(shown) > 199) return true;
 
+            // A look-alike host that the text names reads as the site it
+            // imitates ("аррӏе.com" for apple.com): the text shows one site,
+            // the link opens another.
+            if (Domains::isLookalike(*host)) {
+                const std::string named = Domains::registrable(Domains::unicode(*host));
+                if (Domains::lower(shown).find(named) != std::string::npos) {
+                    out.push_back({shown, named, *host, href->second});
+                    return true;
+                }
+            }
+
             std::string shownDomain;
             RegexBudget small;
             if (!domainInTextRegex().firstMatch(R::toUnicode(shown), small, [&](const icu::RegexMatcher& dm) {
@@ -310,7 +321,10 @@ std::vector<LinkWarning> linkWarningsIn(const icu::UnicodeString& text) {
                 if (c < 0 || !u_isalpha(c)) return true;
             }
             if (std::find(extensions.begin(), extensions.end(), tld) != extensions.end()) return true;
-            if (Domains::registrable(shownDomain) == Domains::registrable(*host)) return true;
+            // Compared as the browser resolves them: one site written in its
+            // international and its "xn--" form is one site.
+            if (Domains::registrable(Domains::ace(shownDomain)) == Domains::registrable(Domains::ace(*host)))
+                return true;
             out.push_back({shown, shownDomain, *host, href->second});
             return true;
         },

@@ -71,12 +71,13 @@ timespec toTimespec(Date when) {
 }
 
 // Writes data to a new temp file in `dir` and returns its name; the caller moves it.
-std::string writeTemp(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime,
+std::string writeTemp(int dir, const std::string& name, const PieceWriter& produce, std::optional<Date> mtime,
                       bool flush, const fs::path& shown) {
     std::string tmp;
     const int fd = openTemp(dir, name, tmp, shown);
     try {
-        writeAll(fd, data, shown, flush);
+        produce([&](std::string_view piece) { writeAll(fd, piece, shown, false); });
+        if (flush && ::fsync(fd) != 0) throwErrno("cannot sync " + shown.string(), errno);
         if (mtime) {
             const timespec ts[2] = {toTimespec(*mtime), toTimespec(*mtime)};
             if (::futimens(fd, ts) != 0) throwErrno("cannot set the date of " + shown.string(), errno);
@@ -92,6 +93,12 @@ std::string writeTemp(int dir, const std::string& name, std::string_view data, s
         throwErrno("cannot write " + shown.string(), err);
     }
     return tmp;
+}
+
+std::string writeTemp(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime,
+                      bool flush, const fs::path& shown) {
+    return writeTemp(
+        dir, name, [&](const std::function<void(std::string_view)>& write) { write(data); }, mtime, flush, shown);
 }
 
 // Temp files of `name` that an earlier writer left behind when it was killed
@@ -158,7 +165,12 @@ Created createUnnamedThenLink(int dir, const std::string& name, std::string_view
 }  // namespace
 
 void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view data, const fs::path& shown) {
-    const std::string tmp = writeTemp(dir, name, data, std::nullopt, true, shown);
+    writeFileAtomicallyAt(
+        dir, name, [&](const std::function<void(std::string_view)>& write) { write(data); }, shown);
+}
+
+void writeFileAtomicallyAt(int dir, const std::string& name, const PieceWriter& produce, const fs::path& shown) {
+    const std::string tmp = writeTemp(dir, name, produce, std::nullopt, true, shown);
     if (::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
         const int err = errno;
         ::unlinkat(dir, tmp.c_str(), 0);

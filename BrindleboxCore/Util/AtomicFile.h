@@ -1,6 +1,7 @@
 #pragma once
 // File writes that never leave a half-written file under the final name.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,11 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view dat
 // The same for the file `name` in the open folder `dir`; `shown` names the
 // file in error texts.
 void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view data,
+                           const std::filesystem::path& shown);
+// The same with the bytes produced in pieces: `produce` calls the function it
+// is given once per piece, so a large file need not be held whole.
+using PieceWriter = std::function<void(const std::function<void(std::string_view)>&)>;
+void writeFileAtomicallyAt(int dir, const std::string& name, const PieceWriter& produce,
                            const std::filesystem::path& shown);
 
 // Creates `path` with `data` only if no file of that name exists. The bytes go

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -14,7 +15,9 @@
 #include "Util/AtomicFile.h"
 #include "Util/FileHandle.h"
 #include "Util/Json.h"
+#include "Util/Unicode.h"
 #include "Vault/MailAccount.h"
+#include "Vault/SyncStateCodec.h"
 
 namespace bx {
 
@@ -100,16 +103,24 @@ fs::path ArchiveLayout::syncJournalURL(const UUID& accountID) const {
 }
 
 AccountSyncState ArchiveLayout::loadSync(const UUID& accountID) const {
-    AccountSyncState state;
-    if (const auto text = readFile(syncURL(accountID))) {
+    return AccountSyncState::from(loadSyncFolders(accountID));
+}
+
+SyncFolders ArchiveLayout::loadSyncFolders(const UUID& accountID) const {
+    SyncFolders folders;
+    // Read through a buffer rather than whole: the decoded state is much
+    // smaller than its text, and a large account's text need not sit beside it.
+    std::ifstream in(syncURL(accountID), std::ios::binary);
+    if (in) {
         try {
-            state = AccountSyncState::fromJSON(*text);
+            folders = decodeSyncFile(in);
         } catch (const JSONDecodeError&) {
+            folders.clear();
         }
     }
     const FileHandle meta(::open(metaDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (meta) state.applyJournal(readCompleteLines(meta.get(), syncJournalURL(accountID).filename().string()));
-    return state;
+    if (meta) applySyncJournal(folders, readCompleteLines(meta.get(), syncJournalURL(accountID).filename().string()));
+    return folders;
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const MailAccount& account) const {
@@ -117,21 +128,28 @@ void ArchiveLayout::saveSync(const AccountSyncState& state, const MailAccount& a
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const UUID& accountID) const {
-    saveSyncText(state.toJSON(), accountID);
+    saveSync(state.compact(), accountID);
 }
 
-void ArchiveLayout::saveSyncText(std::string_view json, const MailAccount& account) const {
-    saveSyncText(json, account.id);
-}
-
-void ArchiveLayout::saveSyncText(std::string_view json, const UUID& accountID) const {
+void ArchiveLayout::saveSync(const SyncFolders& folders, const UUID& accountID) const {
     const FileHandle meta = openStateFolder();
-    writeFileAtomicallyAt(meta.get(), syncURL(accountID).filename().string(), json, syncURL(accountID));
+    writeFileAtomicallyAt(
+        meta.get(), syncURL(accountID).filename().string(),
+        [&](const std::function<void(std::string_view)>& write) { writeSyncFile(folders, write); },
+        syncURL(accountID));
     // The saved file holds everything the journal did. Removed only after the
     // rename: a kill in between leaves a journal whose lines apply again
     // without changing anything.
     const std::string journal = syncJournalURL(accountID).filename().string();
     if (::unlinkat(meta.get(), journal.c_str(), 0) == 0) ::fsync(meta.get());
+}
+
+void ArchiveLayout::appendSyncJournal(const SyncFolder& batch, const UUID& accountID) const {
+    std::string line;
+    appendSyncFolder(line, batch);
+    line += '\n';
+    const FileHandle meta = openStateFolder();
+    appendLines(meta.get(), syncJournalURL(accountID).filename().string(), line, true, syncJournalURL(accountID));
 }
 
 void ArchiveLayout::appendSyncJournal(std::string_view lines, const MailAccount& account) const {
@@ -213,6 +231,89 @@ std::string ArchiveLayout::write(std::string_view data, std::string_view relativ
         candidate = stem + " (" + std::to_string(counter) + ").eml";
         ++counter;
     }
+}
+
+namespace {
+
+struct MessageFile {
+    fs::path path;
+    std::uintmax_t size;
+};
+
+// The plain .eml files below `folder`, links left out.
+std::vector<MessageFile> messageFiles(const fs::path& folder) {
+    std::vector<MessageFile> files;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+    if (ec) return files;
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        const auto& entry = *it;
+        if (!asciiEqualsIgnoringCase(entry.path().extension().string(), ".eml")) continue;
+        std::error_code sec;
+        const auto status = entry.symlink_status(sec);
+        if (sec || !fs::is_regular_file(status)) continue;
+        const auto size = entry.file_size(sec);
+        if (sec) continue;
+        files.push_back({entry.path(), size});
+    }
+    return files;
+}
+
+}  // namespace
+
+std::map<std::int64_t, std::vector<std::string>> ArchiveLayout::filesBySize(const std::string& directory) const {
+    std::map<std::int64_t, std::vector<std::string>> map;
+    const auto folder = resolve(directory);
+    if (!folder) return map;
+    for (const auto& file : messageFiles(*folder))
+        map[static_cast<std::int64_t>(file.size)].push_back(directory + "/" +
+                                                             file.path.lexically_relative(*folder).generic_string());
+    return map;
+}
+
+std::map<std::uint32_t, std::string> ArchiveLayout::filesByUID(const std::string& directory) const {
+    std::map<std::uint32_t, std::string> result;
+    const auto folder = resolve(directory);
+    if (!folder) return result;
+    auto files = messageFiles(*folder);
+    std::sort(files.begin(), files.end(), [](const MessageFile& a, const MessageFile& b) { return a.path < b.path; });
+    for (const auto& file : files) {
+        const std::string stem = file.path.stem().string();
+        std::string_view last;
+        std::size_t pos = 0;
+        while (pos < stem.size()) {
+            std::size_t space = stem.find(' ', pos);
+            if (space == std::string::npos) space = stem.size();
+            if (space > pos) last = std::string_view(stem).substr(pos, space - pos);
+            pos = space + 1;
+        }
+        const auto uid = parseDecimal<std::uint32_t>(last);
+        if (!uid || result.count(*uid)) continue;
+        result.emplace(*uid, directory + "/" + file.path.lexically_relative(*folder).generic_string());
+    }
+    return result;
+}
+
+std::string ArchiveLayout::accountFolder(const MailAccount& account) const {
+    const std::string base = account.directoryName();
+    const std::string own = syncURL(account).filename().string();
+    bool claimed = false;
+    std::error_code ec;
+    for (fs::directory_iterator it(metaDirectory(), ec), end; !ec && !claimed && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == own || name.rfind("sync-", 0) != 0 || it->path().extension() != ".json") continue;
+        std::ifstream in(it->path(), std::ios::binary);
+        if (!in) continue;
+        try {
+            for (const auto& [mailbox, state] : decodeSyncFile(in)) {
+                const std::string& directory = state.directory;
+                if (directory.substr(0, directory.find('/')) == base) claimed = true;
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    return claimed ? base + " (" + account.id.string().substr(0, 8) + ")" : base;
 }
 
 void ArchiveLayout::syncFiles(const std::vector<std::string>& relatives) const {

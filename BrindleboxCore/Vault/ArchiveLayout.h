@@ -1,7 +1,9 @@
 #pragma once
 // Where everything in the vault lives, and the one way message files get
 // written into it.
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -46,23 +48,25 @@ struct ArchiveLayout {
     void ensure() const;
 
     // Where the backup appends each batch's entries between two saves of the
-    // sync file (AccountSyncState::applyJournal). Every save of the sync file
-    // removes it; every load applies what a kill left in it.
+    // sync file (applySyncJournal). Every save of the sync file removes it;
+    // every load applies what a kill left in it.
     std::filesystem::path syncJournalURL(const UUID& accountID) const;
 
     // Never fails: a missing, unreadable or undecodable file is the empty state
     // (with what the journal holds applied).
     AccountSyncState loadSync(const MailAccount& account) const;
     AccountSyncState loadSync(const UUID& accountID) const;
+    // The same in the compact form the backup works on.
+    SyncFolders loadSyncFolders(const UUID& accountID) const;
 
     // Written to a temp file beside it, synced, then renamed. Throws std::system_error.
     void saveSync(const AccountSyncState& state, const MailAccount& account) const;
     void saveSync(const AccountSyncState& state, const UUID& accountID) const;
-    // The same with the state already rendered (AccountSyncState::toJSON form).
-    void saveSyncText(std::string_view json, const MailAccount& account) const;
-    void saveSyncText(std::string_view json, const UUID& accountID) const;
-    // Appends journal lines (each a FolderState JSON object and "\n") and
-    // syncs them. Throws std::system_error.
+    void saveSync(const SyncFolders& folders, const UUID& accountID) const;
+    // Appends one journal line per folder state (each holding one batch's
+    // entries) and syncs them. Throws std::system_error.
+    void appendSyncJournal(const SyncFolder& batch, const UUID& accountID) const;
+    // The same with the lines already rendered (each ending in "\n").
     void appendSyncJournal(std::string_view lines, const MailAccount& account) const;
 
     // True when `relative` is a non-empty "/"-separated path whose components
@@ -98,6 +102,23 @@ struct ArchiveLayout {
     // Flushes the data of these vault files and the folders that name them.
     // Throws std::system_error when the disk reports a failure.
     void syncFiles(const std::vector<std::string>& relatives) const;
+
+    // The .eml files (extension in any case) below the vault folder
+    // `directory`, only plain files: a link is never taken for a message, as
+    // it could name anything outside the vault. Both are empty for a missing
+    // folder or a path that would leave the vault.
+    // Byte length -> vault-relative paths.
+    std::map<std::int64_t, std::vector<std::string>> filesBySize(const std::string& directory) const;
+    // By the UID that ends their name ("2024-03-07 Subject 4711.eml"), as
+    // vault-relative paths; files are visited in path order and the first
+    // file for a UID wins.
+    std::map<std::uint32_t, std::string> filesByUID(const std::string& directory) const;
+
+    // The account's folder for mailboxes it has no state for yet: normally its
+    // directoryName; when another account's sync state already files mail
+    // under that name (two accounts with the same label), one of its own,
+    // marked with the start of its id.
+    std::string accountFolder(const MailAccount& account) const;
 
     // The state folder, made when missing, reached without following links.
     // Throws std::system_error.

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "Util/AtomicFile.h"
-#include "Vault/Importer.h"
+#include "Engines/Importer.h"
 #include "common/BenchPeers.h"
 
 namespace fs = std::filesystem;

@@ -8,4 +8,19 @@ namespace bx::test {
 // EADDRINUSE. Also good as "a port where nothing listens" for refusal tests.
 uint16_t freeLoopbackPort();
 
+// A port on 127.0.0.1 that takes connections (the kernel completes them) and
+// never says a word: for time limits and cancellation of waits.
+class SilentPort {
+public:
+    SilentPort();
+    ~SilentPort();
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
 }  // namespace bx::test

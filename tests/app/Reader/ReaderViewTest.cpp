@@ -4,11 +4,15 @@
 #include "AppTestSupport.h"
 #include "Platform/PreviewDialog.h"
 #include "Reader/AttachmentFiles.h"
+#include "Safety/HTMLInspector.h"
 #include "Reader/MailWebView.h"
 #include "Reader/MessageReader.h"
+#include "Reader/ReaderMotion.h"
 #include "Reader/ReaderPieces.h"
 #include "ReaderFixtures.h"
 #include "ReaderTestSupport.h"
+#include "Platform/Appearance.h"
+#include "Platform/ReduceMotion.h"
 #include "Store/AppStore.h"
 #include "Theme/Theme.h"
 #include "Views/SafetyNote.h"
@@ -18,6 +22,9 @@
 #include "Views/VaultEmpty.h"
 
 #include <QApplication>
+#include <QBoxLayout>
+#include <QClipboard>
+#include <QGraphicsOpacityEffect>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -74,7 +81,7 @@ TEST_F(ReaderViewTest, EmptyStateWithoutVisibleMessagesHasNoButton) {
 TEST_F(ReaderViewTest, HeaderShowsMarkupLiterallyAndTheRightLines) {
   auto* reader = open(sampleMessage());
   ASSERT_NE(reader, nullptr);
-  EXPECT_EQ(named<TextBlock>("subject")->text(), "Quarterly <b>report</b> & figures");
+  EXPECT_EQ(named<QLabel>("subject")->text(), "Quarterly <b>report</b> & figures");
   auto* name = named<QLabel>("senderName");
   EXPECT_EQ(name->text(), "Ada <Lovelace>");
   EXPECT_EQ(name->textFormat(), Qt::PlainText);
@@ -105,7 +112,7 @@ TEST_F(ReaderViewTest, HeaderShowsMarkupLiterallyAndTheRightLines) {
     open(m);
     EXPECT_EQ(named<QLabel>("senderName")->text(), c.senderName);
     EXPECT_EQ(named<QLabel>("senderEmail") != nullptr, c.emailLine);
-    if (!c.subject.isEmpty()) EXPECT_EQ(named<TextBlock>("subject")->text(), c.subject);
+    if (!c.subject.isEmpty()) EXPECT_EQ(named<QLabel>("subject")->text(), c.subject);
   }
 }
 
@@ -245,6 +252,158 @@ TEST_F(ReaderViewTest, SavingToastsOnlyAfterTheFileIsWritten) {
   AttachmentFiles::setChooser(nullptr);
 }
 
+// A link whose text names its own look-alike host: the inspector's warning
+// reaches the card, and the list names the host in its "xn--" form.
+TEST_F(ReaderViewTest, LookalikeHostNamedInItsTextIsWarnedInASCII) {
+  OpenMessage m = sampleMessage();
+  m.parsed.htmlBody = "<p><a href=\"https://www.p\xd0\xb0ypal.com/login\">www.p\xd0\xb0ypal.com</a></p>";
+  m.report = HTMLInspector::inspect(*m.parsed.htmlBody);
+  ASSERT_EQ(m.report.linkWarnings.size(), 1u);
+  auto* reader = open(m);
+  ASSERT_NE(reader->note("linksNote"), nullptr);
+  EXPECT_EQ(reader->note("linksNote")->titleBlock()->text(), "1 link doesn’t go where it says");
+  reader->setShowLinks(true);
+  ASSERT_NE(reader->linkList(), nullptr);
+  QStringList texts;
+  for (auto* label : reader->linkList()->findChildren<QLabel*>())
+    if (!label->text().isEmpty()) texts << label->text();
+  EXPECT_EQ(texts, (QStringList{QStringLiteral("p\u0430ypal.com"), "www.xn--pypal-4ve.com"}));
+  // Clicks on it meet the same warning.
+  EXPECT_TRUE(waitUntil([&] { return reader->webView()->warnings() == m.report.linkWarnings; }, 5000));
+}
+
+// Transitions run for real here: animations on, Reduce Motion both ways.
+TEST_F(ReaderViewTest, PaneTransitionsSlideOrFadeByReduceMotion) {
+  open(sampleMessage());
+  Motion::setInstant(false);
+  struct Case {
+    const char* what;
+    bool reduce;
+    int offset;
+    Animation animation;
+  };
+  const std::vector<Case> cases = {
+      {"motion", false, 6, Animation::spring(0.22, 1.0)},
+      {"reduce motion", true, 0, Motion::fade},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ReduceMotion::shared().setOverride(c.reduce);
+    auto* reader = open(sampleMessage("Work/INBOX/2026/t" + std::to_string(n++) + ".eml"));
+    PaneTransition* t = view_->transition();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->transition().offset, c.offset);
+    EXPECT_EQ(t->transition().animation, c.animation);
+    EXPECT_TRUE(t->testAttribute(Qt::WA_TransparentForMouseEvents));
+    // The new reader starts below its place (or in it, when fading only).
+    auto* layout = qobject_cast<QBoxLayout*>(view_->layout());
+    EXPECT_EQ(layout->contentsMargins().top(), c.offset);
+    ASSERT_TRUE(waitUntil([&] { return view_->transition() == nullptr; }, 3000));
+    EXPECT_EQ(layout->contentsMargins().top(), 0);
+    EXPECT_EQ(reader->geometry().top(), 0);
+
+    // The links list comes and goes with the same rule.
+    reader->setShowLinks(true);
+    ASSERT_NE(reader->linkList(), nullptr);
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(reader->linkList()->graphicsEffect());
+    ASSERT_NE(effect, nullptr);
+    EXPECT_LT(effect->opacity(), 0.5);
+    EXPECT_EQ(reader->linkList()->layout()->contentsMargins().top(), c.reduce ? 0 : 8);
+    ASSERT_TRUE(waitUntil([&] { return reader->linkList()->graphicsEffect() == nullptr; }, 3000));
+    EXPECT_EQ(reader->linkList()->layout()->contentsMargins().top(), 0);
+    reader->setShowLinks(false);
+    EXPECT_EQ(reader->notes()[1]->actionButton()->text(), "Show");
+    ASSERT_TRUE(waitUntil([&] { return reader->linkList() == nullptr; }, 3000));
+  }
+
+  // Back to the empty state: a fade, never a slide.
+  ReduceMotion::shared().setOverride(false);
+  view_->present(std::nullopt);
+  ASSERT_NE(view_->transition(), nullptr);
+  EXPECT_EQ(view_->transition()->transition().offset, 0);
+  ASSERT_TRUE(waitUntil([&] { return view_->transition() == nullptr; }, 3000));
+  Motion::setInstant(true);
+}
+
+TEST_F(ReaderViewTest, TheImagesButtonFadesOutBeforeTheCardsSettle) {
+  auto* reader = open(sampleMessage());
+  Motion::setInstant(false);
+  VaultButton* button = reader->notes()[2]->actionButton();
+  ASSERT_NE(button, nullptr);
+  button->click();
+  ASSERT_TRUE(waitUntil([&] { return button->graphicsEffect() != nullptr; }, 2000));
+  EXPECT_EQ(reader->notes().size(), 3);
+  ASSERT_TRUE(waitUntil([&] { return reader->notes().size() == 3 && !reader->notes()[2]->actionButton(); }, 3000));
+  EXPECT_EQ(reader->notes()[2]->titleBlock()->text(), "3 trackers blocked");
+  Motion::setInstant(true);
+}
+
+TEST_F(ReaderViewTest, ChipFillEasesBetweenRaisedAndHover) {
+  auto* reader = open(sampleMessage());
+  AttachmentChip* chip = reader->chips()[0];
+  auto fillAt = [&] { return chip->grab().toImage().pixelColor(chip->width() / 2, chip->height() - 3); };
+  const QColor raised = fillAt();
+  QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  Motion::setInstant(false);
+  QApplication::sendEvent(chip, &enter);
+  EXPECT_TRUE(chip->isHovered());
+  EXPECT_LT(chip->hoverFill(), 1.0);  // on its way, not there at once
+  ASSERT_TRUE(waitUntil([&] { return chip->hoverFill() == 1.0; }, 2000));
+  const QColor hovered = fillAt();
+  EXPECT_NE(hovered, raised);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(chip, &leave);
+  ASSERT_TRUE(waitUntil([&] { return chip->hoverFill() == 0.0; }, 2000));
+  EXPECT_EQ(fillAt(), raised);
+  Motion::setInstant(true);
+}
+
+TEST_F(ReaderViewTest, SubjectIsSelectableAndCutToThreeLines) {
+  OpenMessage m = sampleMessage();
+  auto* reader = open(m);
+  auto* subject = named<QLabel>("subject");
+  ASSERT_NE(subject, nullptr);
+  EXPECT_TRUE(subject->textInteractionFlags() & Qt::TextSelectableByMouse);
+  EXPECT_TRUE(subject->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+  EXPECT_EQ(subject->textFormat(), Qt::PlainText);
+  subject->setSelection(0, int(subject->text().size()));
+  EXPECT_EQ(subject->selectedText(), "Quarterly <b>report</b> & figures");
+
+  QString words;
+  for (int i = 0; i < 80; ++i) words += QStringLiteral("word%1 ").arg(i);
+  m.record.path = "Work/INBOX/2026/long.eml";
+  m.parsed.subject = words.trimmed().toStdString();
+  reader = open(m);
+  subject = named<QLabel>("subject");
+  const int line = QFontMetrics(subject->font()).lineSpacing();
+  EXPECT_EQ(subject->height(), 3 * line);
+  EXPECT_EQ(subject->text().count('\n'), 2);
+  EXPECT_TRUE(subject->text().endsWith(QStringLiteral("…")));
+}
+
+TEST_F(ReaderViewTest, PopoverArrowPointsAtTheTrustLine) {
+  auto* reader = open(sampleMessage());
+  view_->move(100, 400);
+  QApplication::processEvents();
+  TrustLine* line = reader->trustLine();
+  line->click();
+  auto* pop = qobject_cast<AuthPopover*>(line->popover());
+  ASSERT_NE(pop, nullptr);
+  const QPoint lineCentre = line->mapToGlobal(QPoint(line->width() / 2, 0));
+  const QPoint tip = pop->mapToGlobal(pop->arrowTip());
+  if (pop->arrowEdge() == Qt::BottomEdge) {
+    EXPECT_EQ(tip.y(), lineCentre.y());  // sits right above the line
+  } else {
+    EXPECT_EQ(tip.y(), line->mapToGlobal(QPoint(0, line->height())).y());
+  }
+  EXPECT_NEAR(tip.x(), lineCentre.x(), 1);
+  // The card's corner outside the arrow is cut away, the arrow's tip kept.
+  EXPECT_TRUE(pop->mask().contains(pop->arrowTip() + QPoint(0, pop->arrowEdge() == Qt::BottomEdge ? -2 : 2)));
+  EXPECT_FALSE(pop->mask().contains(QPoint(1, pop->arrowEdge() == Qt::BottomEdge ? pop->height() - 2 : 1)));
+  line->setShowAuth(false);
+}
+
 TEST_F(ReaderViewTest, Screenshots) {
   const QString dir = qEnvironmentVariable("BX_READER_SHOTS");
   if (dir.isEmpty()) GTEST_SKIP() << "BX_READER_SHOTS not set";
@@ -268,6 +427,13 @@ TEST_F(ReaderViewTest, Screenshots) {
         reader->trustLine()->popover()->grab().save(QString(name).replace(".png", "-popover.png"));
       reader->trustLine()->setShowAuth(false);
     }
+    // Halfway through a change of message.
+    Motion::setInstant(false);
+    open(sampleMessage("Work/INBOX/2026/next.eml"));
+    waitUntil([&] { return view_->transition() && view_->transition()->progress() > 0.4; }, 2000);
+    view_->grab().save(QStringLiteral("%1/reader-transition-%2.png").arg(dir, scheme == ColorScheme::Light ? "light" : "dark"));
+    waitUntil([&] { return view_->transition() == nullptr; }, 3000);
+    Motion::setInstant(true);
     view_.reset();
     view_ = std::make_unique<ReaderView>(store_.get());
     view_->resize(760, 820);

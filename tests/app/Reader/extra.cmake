@@ -8,3 +8,9 @@ file(MAKE_DIRECTORY ${reader_home}/tmp)
 list(APPEND BX_AREA_ENV "HOME=${reader_home}" "XDG_CONFIG_HOME=${reader_home}/config"
   "XDG_CACHE_HOME=${reader_home}/cache" "TMPDIR=${reader_home}/tmp"
   "BX_READER_SHOTS=${PROJECT_BINARY_DIR}/reader-shots")
+# The preview dialog's helper process.
+add_dependencies(${BX_AREA_TARGET} brindlebox-preview)
+list(APPEND BX_AREA_ENV "BRINDLEBOX_PREVIEW_HELPER=${PROJECT_BINARY_DIR}/Brindlebox/brindlebox-preview")
+# The preview tests build a decompression bomb with zlib.
+find_package(ZLIB REQUIRED)
+target_link_libraries(${BX_AREA_TARGET} PRIVATE ZLIB::ZLIB)

@@ -4,7 +4,7 @@
 #include "LongWorkSupport.h"
 
 #include "Theme/Theme.h"
-#include "Vault/Importer.h"
+#include "Engines/Importer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The backup engine's batch plan and its scan of existing files.
+// The backup engine's batch plan.
 #include <gtest/gtest.h>
 
 #include "Engines/BackupRunner.h"
@@ -56,21 +56,4 @@ TEST(BackupPlan, BatchesAreBoundedByCountAndBytes) {
     EXPECT_TRUE(BackupRunner::planBatches({}, {}, 6000000, 40).empty());
     const auto plan = BackupRunner::planBatches({7, 3, 9}, {}, 6000000, 2);
     EXPECT_EQ(plan, (std::vector<std::vector<std::uint32_t>>{{7, 3}, {9}}));  // order kept
-}
-
-TEST(BackupPlan, FilesBySizeListsTheFolder) {
-    test::TempDir dir;
-    ArchiveLayout layout(dir.path());
-    dir.write("A/INBOX/2024/one.eml", "12345");
-    dir.write("A/INBOX/2023/two.EML", "abcde");
-    dir.write("A/INBOX/.hidden/three.eml", "xyz");
-    dir.write("A/INBOX/notes.txt", "12345");
-    dir.write("A/Other/four.eml", "12345");
-    std::filesystem::create_symlink(dir / "A/Other/four.eml", dir / "A/INBOX/link.eml");
-    auto map = BackupRunner::filesBySize(layout, "A/INBOX");
-    for (auto& [size, paths] : map) std::sort(paths.begin(), paths.end());
-    EXPECT_EQ(map, (std::map<std::int64_t, std::vector<std::string>>{
-                       {5, {"A/INBOX/2023/two.EML", "A/INBOX/2024/one.eml"}}, {3, {"A/INBOX/.hidden/three.eml"}}}));
-    EXPECT_TRUE(BackupRunner::filesBySize(layout, "A/None").empty());
-    EXPECT_TRUE(BackupRunner::filesBySize(layout, "../A").empty());
 }

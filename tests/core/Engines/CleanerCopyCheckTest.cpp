@@ -135,41 +135,5 @@ TEST(CleanerCopyCheck, RecordedDigestCatchesACopyChangedInPlace) {
     EXPECT_EQ(Cleaner::verify(item(older), layout), S::unreadable());
 }
 
-TEST(CleanerFolderScan, FindsFilesByTheUIDThatEndsTheirName) {
-    test::TempDir dir;
-    ArchiveLayout layout(dir / "vault");
-    const std::string folder = "Acct/INBOX";
-    auto put = [&](const std::string& rel) { dir.write("vault/" + folder + "/" + rel, kMail); };
-    put("2019/2019-01-02 Hello 4711.eml");
-    put("2020/2020-05-06 Upper 12.EML");
-    put("2020/2020-05-06 Two  spaces   13 .eml");
-    put("2020/2020-05-06 Not a number abc.eml");
-    put("2020/2020-05-06 Too big 4294967296.eml");
-    put("2020/2020-05-06 Signed +14.eml");
-    put("2020/2020-05-06 Text 15.txt");
-    put(".hidden/2018-01-01 Hidden 16.eml");
-    put("2021/2021-01-01 First 20.eml");
-    put("2022/2022-01-01 Second 20.eml");
-    put("2023/2023-01-01 Collision 21 (2).eml");  // last word is "(2)"
-    dir.write("vault/Acct/Other/2019-01-01 Elsewhere 30.eml", kMail);
-
-    auto found = Cleaner::filesByUID(layout, folder);
-    const std::map<std::uint32_t, std::string> expected = {
-        {4711, "Acct/INBOX/2019/2019-01-02 Hello 4711.eml"},
-        {12, "Acct/INBOX/2020/2020-05-06 Upper 12.EML"},
-        {13, "Acct/INBOX/2020/2020-05-06 Two  spaces   13 .eml"},
-        {16, "Acct/INBOX/.hidden/2018-01-01 Hidden 16.eml"},
-        {20, "Acct/INBOX/2021/2021-01-01 First 20.eml"},
-    };
-    EXPECT_EQ(found, expected);
-
-    // The root may be given with dot segments or a trailing slash.
-    ArchiveLayout dotted(dir / "vault" / "." / "Acct" / ".." / "");
-    EXPECT_EQ(Cleaner::filesByUID(dotted, folder), expected);
-
-    EXPECT_TRUE(Cleaner::filesByUID(layout, "Acct/Missing").empty());
-    EXPECT_TRUE(Cleaner::filesByUID(layout, "../vault/Acct/INBOX").empty());
-}
-
 }  // namespace
 }  // namespace bx

@@ -1,22 +1,13 @@
 // The free-up engine against a real Dovecot: survey, release, and the faults a
 // release must survive. Faults Dovecot cannot produce on its own (a refused
 // STORE, a connection that drops right after EXPUNGE, a READ-ONLY answer) are
-// injected by a small proxy between the engine and the real server, so the
+// injected by the fault proxy between the engine and the real server, so the
 // server's state afterwards is still the real thing.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <stop_token>
@@ -28,6 +19,7 @@
 #include "Imap/IMAPError.h"
 #include "Util/AtomicFile.h"
 #include "support/DovecotFixture.h"
+#include "support/FaultProxy.h"
 #include "support/TempDir.h"
 
 namespace bx {
@@ -37,232 +29,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using S = CleanupItem::Status;
 using Clock = std::chrono::system_clock;
-
-// ------------------------------------------------------------ fault proxy
-
-// Forwards IMAP between the engine and Dovecot, one command line at a time,
-// and lets a test decide what happens to each line.
-class FaultProxy {
-public:
-    enum class Action {
-        forward,
-        answerNo,          // not forwarded; the client gets "<tag> NO <text>"
-        forwardThenDrop,   // forwarded; once the server has answered, both sides are closed
-                           // and the answer never reaches the client
-        dropBeforeForward  // both sides closed, the line never reaches the server
-    };
-    struct Decision {
-        Action action = Action::forward;
-        std::string text;
-    };
-    using Rule = std::function<Decision(const std::string& line)>;
-    using ReplyFilter = std::function<void(std::string& response)>;
-
-    FaultProxy(std::uint16_t upstream, Rule rule, ReplyFilter filter = nullptr)
-        : upstream_(upstream), rule_(std::move(rule)), filter_(std::move(filter)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_, 16) != 0)
-            throw std::runtime_error("proxy: cannot listen");
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        acceptor_ = std::thread([this] { acceptLoop(); });
-    }
-
-    ~FaultProxy() {
-        stopping_ = true;
-        acceptor_.join();
-        std::lock_guard lock(mutex_);
-        for (auto& s : sessions_) {
-            ::shutdown(s->client, SHUT_RDWR);
-            ::shutdown(s->server, SHUT_RDWR);
-        }
-        for (auto& s : sessions_) {
-            if (s->reader.joinable()) s->reader.join();
-            if (s->pump.joinable()) s->pump.join();
-            ::close(s->client);
-            ::close(s->server);
-        }
-    }
-
-    std::uint16_t port() const { return port_; }
-
-    // Every command line the client sent, without its tag, over all connections.
-    std::vector<std::string> commands() const {
-        std::lock_guard lock(mutex_);
-        return commands_;
-    }
-    int connections() const {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(sessions_.size());
-    }
-    // From now on connections are refused.
-    void refuseNewConnections() {
-        refuse_ = true;
-        while (!listenerClosed_) std::this_thread::sleep_for(1ms);
-    }
-
-private:
-    struct Session {
-        int client = -1;
-        int server = -1;
-        std::mutex writeMutex;
-        std::string dropOnTag;
-        std::mutex tagMutex;
-        std::thread reader, pump;
-    };
-
-    static bool sendAll(int fd, std::string_view data) {
-        while (!data.empty()) {
-            ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            data.remove_prefix(static_cast<size_t>(n));
-        }
-        return true;
-    }
-
-    static bool readMore(int fd, std::string& buffer) {
-        char chunk[65536];
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) return false;
-        buffer.append(chunk, static_cast<size_t>(n));
-        return true;
-    }
-
-    // One whole server response (a line plus any literals it announces).
-    static std::optional<std::string> cutResponse(std::string& buffer) {
-        size_t pos = 0;
-        for (;;) {
-            size_t eol = buffer.find("\r\n", pos);
-            if (eol == std::string::npos) return std::nullopt;
-            size_t literal = 0;
-            if (eol > 0 && buffer[eol - 1] == '}') {
-                size_t open = buffer.rfind('{', eol);
-                if (open != std::string::npos && open >= pos)
-                    literal = std::strtoull(buffer.c_str() + open + 1, nullptr, 10);
-            }
-            if (literal == 0) {
-                std::string out = buffer.substr(0, eol + 2);
-                buffer.erase(0, eol + 2);
-                return out;
-            }
-            if (buffer.size() < eol + 2 + literal) return std::nullopt;
-            pos = eol + 2 + literal;
-        }
-    }
-
-    void acceptLoop() {
-        while (!stopping_) {
-            if (refuse_) break;
-            pollfd p{listen_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
-            int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            addr.sin_port = htons(upstream_);
-            int one = 1;
-            ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-                ::close(client);
-                ::close(server);
-                continue;
-            }
-            auto s = std::make_unique<Session>();
-            s->client = client;
-            s->server = server;
-            Session* raw = s.get();
-            std::lock_guard lock(mutex_);
-            sessions_.push_back(std::move(s));
-            raw->pump = std::thread([this, raw] { pumpLoop(*raw); });
-            raw->reader = std::thread([this, raw] { readLoop(*raw); });
-        }
-        ::close(listen_);
-        listenerClosed_ = true;
-    }
-
-    void closeBoth(Session& s) {
-        ::shutdown(s.client, SHUT_RDWR);
-        ::shutdown(s.server, SHUT_RDWR);
-    }
-
-    void pumpLoop(Session& s) {
-        std::string buffer;
-        while (readMore(s.server, buffer)) {
-            while (auto response = cutResponse(buffer)) {
-                {
-                    std::lock_guard lock(s.tagMutex);
-                    if (!s.dropOnTag.empty() && response->rfind(s.dropOnTag + " ", 0) == 0) {
-                        closeBoth(s);
-                        return;
-                    }
-                }
-                if (filter_) filter_(*response);
-                std::lock_guard lock(s.writeMutex);
-                if (!sendAll(s.client, *response)) return;
-            }
-        }
-        ::shutdown(s.client, SHUT_RDWR);
-    }
-
-    void readLoop(Session& s) {
-        std::string buffer;
-        while (readMore(s.client, buffer)) {
-            size_t eol;
-            while ((eol = buffer.find("\r\n")) != std::string::npos) {
-                std::string line = buffer.substr(0, eol);
-                buffer.erase(0, eol + 2);
-                const size_t space = line.find(' ');
-                const std::string tag = line.substr(0, space);
-                const std::string command = space == std::string::npos ? "" : line.substr(space + 1);
-                {
-                    std::lock_guard lock(mutex_);
-                    commands_.push_back(command);
-                }
-                Decision d = rule_ ? rule_(command) : Decision{};
-                switch (d.action) {
-                case Action::forward:
-                    if (!sendAll(s.server, line + "\r\n")) return;
-                    break;
-                case Action::answerNo: {
-                    std::lock_guard lock(s.writeMutex);
-                    if (!sendAll(s.client, tag + " NO " + d.text + "\r\n")) return;
-                    break;
-                }
-                case Action::forwardThenDrop: {
-                    {
-                        std::lock_guard lock(s.tagMutex);
-                        s.dropOnTag = tag;
-                    }
-                    if (!sendAll(s.server, line + "\r\n")) return;
-                    break;
-                }
-                case Action::dropBeforeForward:
-                    closeBoth(s);
-                    return;
-                }
-            }
-        }
-        ::shutdown(s.server, SHUT_WR);
-    }
-
-    std::uint16_t upstream_;
-    Rule rule_;
-    ReplyFilter filter_;
-    int listen_ = -1;
-    std::uint16_t port_ = 0;
-    std::atomic<bool> stopping_{false}, refuse_{false}, listenerClosed_{false};
-    std::thread acceptor_;
-    mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<Session>> sessions_;
-    std::vector<std::string> commands_;
-};
+using test::FaultProxy;
 
 bool startsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
 

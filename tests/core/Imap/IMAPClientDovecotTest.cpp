@@ -4,10 +4,13 @@
 #include "support/DovecotFixture.h"
 #include "support/Ports.h"
 
+#include <openssl/evp.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -95,6 +98,17 @@ TEST_P(ClientOverTransport, ReadsAMailboxExactly) {
     EXPECT_TRUE(has(meta[0].flags, "\\Seen"));
     EXPECT_FALSE(has(meta[1].flags, "\\Seen"));
     EXPECT_TRUE(has(meta[2].flags, "$Forwarded"));
+
+    // Header sections end at the blank line; an empty request asks nothing.
+    const std::map<std::uint32_t, std::string> headers = client.fetchHeaders({uids[0], uids[2]});
+    ASSERT_EQ(headers.size(), 2u);
+    for (std::size_t i : {0u, 2u}) {
+        const std::string& raw = seed[i].bytes;
+        EXPECT_EQ(headers.at(uids[i]), raw.substr(0, raw.find("\r\n\r\n") + 4)) << i;
+    }
+    const std::int64_t before = client.bytesRead();
+    EXPECT_TRUE(client.fetchHeaders({}).empty());
+    EXPECT_EQ(client.bytesRead(), before);
 
     std::vector<std::uint32_t> delivered;
     client.fetchBodies(uids, [&](IMAPFetchItem&& item) {
@@ -257,6 +271,7 @@ TEST(IMAPClientDovecot, RefusesCertificatesThatDoNotFit) {
             EXPECT_EQ(e.kind(), IMAPError::Kind::connectionFailed);
             EXPECT_NE(e.message().find(c.expect), std::string::npos) << e.message();
             EXPECT_NE(e.message().find("TLS"), std::string::npos) << e.message();
+            EXPECT_EQ(e.cause(), TransportCause::tls);
         }
     }
 }
@@ -277,6 +292,7 @@ TEST(IMAPClientDovecot, TLSByAddressAndTLSAgainstAPlainPort) {
     } catch (const IMAPError& e) {
         EXPECT_EQ(e.kind(), IMAPError::Kind::connectionFailed);
         EXPECT_NE(e.message().find("TLS"), std::string::npos) << e.message();
+        EXPECT_EQ(e.cause(), TransportCause::tls);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
@@ -301,6 +317,7 @@ TEST(IMAPClientDovecot, ConnectFailuresBeforeAnyCommand) {
     } catch (const IMAPError& e) {
         EXPECT_EQ(e.kind(), IMAPError::Kind::connectionFailed);
         EXPECT_NE(e.message().find("refused"), std::string::npos) << e.message();
+        EXPECT_EQ(e.cause(), TransportCause::refused);
     }
     IMAPClient unknown(IMAPServer("no-such-host.invalid", 993, false), 10);
     try {
@@ -309,6 +326,7 @@ TEST(IMAPClientDovecot, ConnectFailuresBeforeAnyCommand) {
     } catch (const IMAPError& e) {
         EXPECT_EQ(e.kind(), IMAPError::Kind::connectionFailed);
         EXPECT_EQ(e.message().rfind("DNS lookup failed: ", 0), 0u) << e.message();
+        EXPECT_EQ(e.cause(), TransportCause::dnsFailure);
     }
     IMAPClient badPort(IMAPServer("127.0.0.1", 0, true), 10);
     try {
@@ -317,6 +335,7 @@ TEST(IMAPClientDovecot, ConnectFailuresBeforeAnyCommand) {
     } catch (const IMAPError& e) {
         EXPECT_EQ(e.kind(), IMAPError::Kind::connectionFailed);
         EXPECT_EQ(e.message(), "bad port");
+        EXPECT_EQ(e.cause(), TransportCause::unknown);
     }
 }
 
@@ -373,6 +392,63 @@ TEST(IMAPClientDovecot, SelectAnsweredReadOnlyIsReadOnly) {
     EXPECT_EQ(info.exists, 1);
     EXPECT_FALSE(client.select("INBOX", false).readOnly);
     client.logout();
+}
+
+}  // namespace
+}  // namespace bx
+
+namespace bx {
+namespace {
+
+// The wire log sees the conversation byte for byte, except credentials: a
+// quoted password, a password sent as a literal, and a SASL response.
+TEST(IMAPClientDovecot, WireLogHidesCredentials) {
+    test::trustTestCA();
+    DovecotFixture dovecot;
+    struct Case {
+        const char* name;
+        test::TestUser user;
+        bool sasl;
+        const char* expectedLine;  // in the sent log
+    };
+    const Case cases[] = {
+        {"quoted password", users::alice, false, "B0001 LOGIN \"alice\" <redacted>\r\n"},
+        {"literal password", users::dana, false, "B0001 LOGIN \"dana\" <redacted>\r\n"},
+        {"AUTHENTICATE PLAIN", users::bob, true, "B0001 AUTHENTICATE PLAIN <redacted>\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string sent;
+        std::string received;
+        IMAPClient client(IMAPServer("localhost", dovecot.imapsPort(), false), 10);
+        client.setWireLog([&](IMAPClient::WireDirection d, std::string_view bytes) {
+            (d == IMAPClient::WireDirection::sent ? sent : received).append(bytes);
+        });
+        client.connect();
+        std::string saslResponse;
+        if (c.sasl) {
+            const std::string plain = std::string(1, '\0') + c.user.name + '\0' + c.user.password;
+            std::string encoded(4 * ((plain.size() + 2) / 3) + 1, '\0');
+            encoded.resize(static_cast<std::size_t>(
+                EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()))));
+            saslResponse = encoded;
+            client.run("AUTHENTICATE", {IMAPClient::Arg::raw("PLAIN"), IMAPClient::Arg::raw(encoded)});
+        } else {
+            client.login(c.user.name, c.user.password);
+        }
+        client.select("INBOX", true);
+        client.logout();
+
+        EXPECT_NE(sent.find(c.expectedLine), std::string::npos) << sent;
+        EXPECT_EQ(sent.find(c.user.password), std::string::npos) << sent;
+        if (c.sasl) EXPECT_EQ(sent.find(saslResponse), std::string::npos) << sent;
+        EXPECT_NE(sent.find(" EXAMINE \"INBOX\"\r\n"), std::string::npos) << sent;
+        EXPECT_NE(sent.find(" LOGOUT\r\n"), std::string::npos) << sent;
+        // Every byte that arrived was shown, greeting first.
+        EXPECT_EQ(static_cast<std::int64_t>(received.size()), client.bytesRead());
+        EXPECT_EQ(received.rfind("* OK", 0), 0u) << received;
+    }
 }
 
 }  // namespace

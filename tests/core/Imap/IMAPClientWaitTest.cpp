@@ -2,12 +2,10 @@
 // accepts connections (the kernel completes them) but never says anything.
 #include "Imap/IMAPClient.h"
 
+#include "support/Ports.h"
 #include "support/TestCerts.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <stop_token>
@@ -18,27 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-class SilentPort {
-public:
-    SilentPort() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        EXPECT_EQ(::listen(fd_, 8), 0);
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-    }
-    ~SilentPort() { ::close(fd_); }
-    std::uint16_t port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    std::uint16_t port_ = 0;
-};
+using test::SilentPort;
 
 struct WaitCase {
     const char* name;
@@ -66,6 +44,7 @@ TEST_P(ClientWaits, ASilentServerTimesOut) {
     } catch (const IMAPError& e) {
         EXPECT_EQ(e.kind(), IMAPError::Kind::timeout);
         EXPECT_EQ(e.description(), "The server stopped responding.");
+        EXPECT_EQ(e.cause(), TransportCause::timeout);
     }
     auto took = Clock::now() - started;
     EXPECT_GE(took, 290ms);

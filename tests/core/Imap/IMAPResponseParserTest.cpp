@@ -119,33 +119,44 @@ TEST(IMAPResponseParser, QuotedStringsKeepRawBytes) {
     EXPECT_EQ(r.values[5], S("\xff"));  // bytes stay raw
 }
 
+// The offset is where reading gave up, counted from the response's first byte.
 TEST(IMAPResponseParser, Errors) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "empty response"},
-        {" A1 OK", "empty response"},
-        {"B0001 FOO bar", "bad tagged response: B0001 FOO bar"},
-        {"B0001", "bad tagged response: B0001"},
-        {"B0001 ", "bad tagged response: B0001 "},
-        {"A1 " + std::string(100, 'x'), "bad tagged response: A1 " + std::string(77, 'x')},
-        {"* 1 FETCH (FLAGS (\\Seen)", "unterminated list"},
-        {"* X (", "unterminated list"},
-        {"* X \"abc", "unterminated string"},
-        {"* X \"abc\\", "unterminated string"},
-        {"* FLAGS foo)", "unexpected character )"},
-        {"* X \r", "unexpected character \r"},
-        {"* X {", "bad literal"},
-        {"* X {}", "bad literal"},
-        {"* X {abc}", "bad literal"},
-        {"* X {99999999999999999999}\r\n", "bad literal"},
-        {"* X {12", "bad literal close"},
-        {"* X {12+x", "bad literal close"},
-        {"* 1 FETCH (X {5} Y)", "short literal"},
-        {"* X {9223372036854775807}\r\nabc", "short literal"},
-        {"* X {3}\r\nab", "short literal"},
+    struct Case {
+        std::string raw;
+        std::string description;
+        std::size_t offset;
     };
-    for (const auto& [raw, expected] : cases) {
-        SCOPED_TRACE(raw);
-        EXPECT_EQ(parseError(raw), expected);
+    const Case cases[] = {
+        {"", "empty response", 0},
+        {" A1 OK", "empty response", 0},
+        {"B0001 FOO bar", "bad tagged response: B0001 FOO bar", 6},
+        {"B0001", "bad tagged response: B0001", 5},
+        {"B0001 ", "bad tagged response: B0001 ", 6},
+        {"A1 " + std::string(100, 'x'), "bad tagged response: A1 " + std::string(77, 'x'), 3},
+        {"* 1 FETCH (FLAGS (\\Seen)", "unterminated list", 24},
+        {"* X (", "unterminated list", 5},
+        {"* X \"abc", "unterminated string", 8},
+        {"* X \"abc\\", "unterminated string", 9},
+        {"* FLAGS foo)", "unexpected character )", 11},
+        {"* X \r", "unexpected character \r", 4},
+        {"* X {", "bad literal", 5},
+        {"* X {}", "bad literal", 5},
+        {"* X {abc}", "bad literal", 5},
+        {"* X {99999999999999999999}\r\n", "bad literal", 25},
+        {"* X {12", "bad literal close", 7},
+        {"* X {12+x", "bad literal close", 8},
+        {"* 1 FETCH (X {5} Y)", "short literal", 16},
+        {"* X {9223372036854775807}\r\nabc", "short literal", 27},
+        {"* X {3}\r\nab", "short literal", 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw);
+        EXPECT_EQ(parseError(c.raw), c.description);
+        try {
+            IMAPResponseParser::parse(c.raw);
+        } catch (const IMAPParseError& e) {
+            EXPECT_EQ(e.offset(), c.offset);
+        }
     }
 }
 
@@ -289,7 +300,12 @@ TEST(IMAPResponseReader, ParseErrorLeavesReaderOnNextResponse) {
     } catch (const IMAPParseError& e) {
         EXPECT_EQ(e.description(), "short literal");
     }
-    EXPECT_THROW(r.next(), IMAPParseError);
+    try {
+        r.next();
+        FAIL() << "no error";
+    } catch (const IMAPParseError& e) {
+        EXPECT_EQ(e.offset(), 11u);  // in this response, not in the stream
+    }
     EXPECT_EQ(*r.next(), IMAPResponse::tagged("A1", IMAPStatus::ok, std::nullopt, "fine"));
     EXPECT_FALSE(r.next());
 }
@@ -342,6 +358,7 @@ TEST(IMAPResponseReader, LimitsAreProtocolErrors) {
             FAIL() << "no error";
         } catch (const IMAPParseError& e) {
             EXPECT_EQ(e.description(), "literal too large: 536870913 bytes");
+            EXPECT_EQ(e.offset(), 16u);  // the announcing line's LF
         }
     }
     {
@@ -362,6 +379,7 @@ TEST(IMAPResponseReader, LimitsAreProtocolErrors) {
                 r.nextRawResponse();
             } catch (const IMAPParseError& e) {
                 EXPECT_EQ(e.description(), "response line too long");
+                EXPECT_EQ(e.offset(), IMAPResponseReader::maxLineLength);
                 threw = true;
             }
         }

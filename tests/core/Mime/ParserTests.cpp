@@ -258,6 +258,37 @@ TEST(MIMEParser, LeafClassificationAndAttachmentFields) {
     EXPECT_EQ(m.fileAttachmentCount(), files.size());
 }
 
+// Indexing parses with attachment bodies left encoded: everything else it
+// reads (names, kinds, inline parts shown by the HTML, bodies) must be what
+// a full parse gives.
+TEST(MIMEParser, AttachmentBodiesLeftEncoded) {
+    const std::string raw =
+        "Subject: report\nContent-Type: multipart/mixed; boundary=m\n\n"
+        "--m\nContent-Type: multipart/related; boundary=r\n\n"
+        "--r\nContent-Type: text/html\n\n<p>hi</p><img src=\"cid:logo1\">\n"
+        "--r\nContent-Type: image/png\nContent-ID: <logo1>\nContent-Transfer-Encoding: base64\n\nUE5H\n--r--\n"
+        "--m\nContent-Type: application/pdf; name=\"r.pdf\"\nContent-Transfer-Encoding: base64\n\nJVBERi0x\n"
+        "--m\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: base64\n\naGVsbG8=\n"
+        "--m\nContent-Type: message/rfc822\n\nSubject: inner\n\nx\n--m--\n";
+    const ParsedMessage full = MIMEParser::parse(raw);
+    const ParsedMessage lean = MIMEParser::parse(raw, MIMEParser::AttachmentBodies::encoded);
+    ASSERT_EQ(full.attachments.size(), 3u);
+    EXPECT_EQ(full.attachments[1].data, "%PDF-1");
+
+    ASSERT_EQ(lean.attachments.size(), full.attachments.size());
+    for (size_t i = 0; i < full.attachments.size(); ++i) {
+        MailAttachment expected = full.attachments[i];
+        expected.data.clear();
+        EXPECT_EQ(lean.attachments[i], expected) << i;
+    }
+    EXPECT_EQ(lean.fileAttachmentCount(), 2u);
+    EXPECT_EQ(lean.textBody, "hello");
+    EXPECT_EQ(lean.htmlBody, full.htmlBody);
+    EXPECT_EQ(lean.subject, "report");
+    EXPECT_EQ(lean.root, full.root);
+    EXPECT_EQ(lean.root.children[1].body, "JVBERi0x");
+}
+
 TEST(ParsedMessage, PlainTextFallsBackToHTML) {
     ParsedMessage m;
     EXPECT_EQ(m.plainText(), "");

@@ -83,3 +83,29 @@ TEST(ReplyToCheck, Mismatch) {
     ASSERT_TRUE(first);
     EXPECT_EQ(first->email, "a@evil.example");
 }
+
+TEST(Domains, ASCIIFormAndLookalikes) {
+    struct Case {
+        const char* host;
+        const char* ace;
+        bool lookalike;
+    } cases[] = {
+        {"example.com", "example.com", false},
+        {"Example.COM", "example.com", false},
+        {"bücher.de", "xn--bcher-kva.de", false},
+        {"xn--bcher-kva.de", "xn--bcher-kva.de", false},
+        {"例え.jp", "xn--r8jz45g.jp", false},
+        // Latin with one Cyrillic "а": mixed scripts.
+        {"p\xd0\xb0ypal.com", "xn--pypal-4ve.com", true},
+        {"xn--pypal-4ve.com", "xn--pypal-4ve.com", true},
+        // All Cyrillic letters that read as "apple".
+        {"\xd0\xb0\xd1\x80\xd1\x80\xd3\x8f\xd0\xb5.com", "xn--80ak6aa92e.com", true},
+        {"xn--80ak6aa92e.com", "xn--80ak6aa92e.com", true},
+        // Not a valid international name: kept as written, lower-cased.
+        {"A_B.example", "a_b.example", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Domains::ace(c.host), c.ace) << c.host;
+        EXPECT_EQ(Domains::isLookalike(c.host), c.lookalike) << c.host;
+    }
+}

@@ -118,6 +118,28 @@ TEST(HTMLInspector, LinkWarnings) {
     EXPECT_EQ(HTMLInspector::linkWarnings("<a href=\"https://evil.example\">" + longText + " bank.com</a>").size(), 1u);
     EXPECT_TRUE(
         HTMLInspector::linkWarnings("<a href=\"https://evil.example\">" + std::string(196, 'x') + " bank.com</a>").empty());
+    // One site in its international and its ASCII form is one site; a
+    // look-alike host is never the site its text imitates, in either form.
+    const std::string paypal = "p\xd0\xb0ypal.com", apple = "\xd0\xb0\xd1\x80\xd1\x80\xd3\x8f\xd0\xb5.com";
+    struct IDNCase {
+        std::string html;
+        std::optional<std::string> shownDomain;  // nothing: no warning
+    } idn[] = {
+        {"<a href='https://bücher.de/'>xn--bcher-kva.de</a>", std::nullopt},
+        {"<a href='https://www.xn--bcher-kva.de/'>Visit www.xn--bcher-kva.de</a>", std::nullopt},
+        {"<a href='https://xn--pypal-4ve.com/'>" + paypal + "</a>", paypal},
+        {"<a href='https://" + paypal + "/login'>https://" + paypal + "/login</a>", paypal},
+        {"<a href='https://xn--80ak6aa92e.com/'>" + apple + "</a>", apple},
+        {"<a href='https://www.xn--80ak6aa92e.com/'>Sign in at www." + apple + "</a>", apple},
+        {"<a href='https://xn--pypal-4ve.com/'>paypal.com</a>", "paypal.com"},
+        // A look-alike host the text does not name is left to the other checks.
+        {"<a href='https://xn--80ak6aa92e.com/'>Click here</a>", std::nullopt},
+    };
+    for (const auto& c : idn) {
+        const auto found = HTMLInspector::linkWarnings(c.html);
+        ASSERT_EQ(found.size(), c.shownDomain ? 1u : 0u) << c.html;
+        if (c.shownDomain) EXPECT_EQ(found[0].shownDomain, *c.shownDomain) << c.html;
+    }
     // The same pair is reported once per link.
     EXPECT_EQ(HTMLInspector::linkWarnings("<a href='http://e.example'>a.com</a><a href='http://e.example'>a.com</a>").size(),
               2u);

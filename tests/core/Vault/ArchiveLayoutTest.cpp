@@ -223,3 +223,60 @@ TEST(ArchiveLayout, NextSaveRemovesTempFilesAKillLeft) {
     EXPECT_TRUE(fs::exists(similar));
     EXPECT_EQ(layout.loadSync(id).folders.size(), 0u);
 }
+
+namespace {
+const std::string kScanMail = "From: a@example.com\r\nSubject: Hello\r\n\r\nBody.\r\n";
+}  // namespace
+
+TEST(ArchiveLayoutScan, FilesByTheUIDThatEndsTheirName) {
+    bx::test::TempDir dir;
+    bx::ArchiveLayout layout(dir / "vault");
+    const std::string folder = "Acct/INBOX";
+    auto put = [&](const std::string& rel) { dir.write("vault/" + folder + "/" + rel, kScanMail); };
+    put("2019/2019-01-02 Hello 4711.eml");
+    put("2020/2020-05-06 Upper 12.EML");
+    put("2020/2020-05-06 Two  spaces   13 .eml");
+    put("2020/2020-05-06 Not a number abc.eml");
+    put("2020/2020-05-06 Too big 4294967296.eml");
+    put("2020/2020-05-06 Signed +14.eml");
+    put("2020/2020-05-06 Text 15.txt");
+    put(".hidden/2018-01-01 Hidden 16.eml");
+    put("2021/2021-01-01 First 20.eml");
+    put("2022/2022-01-01 Second 20.eml");
+    put("2023/2023-01-01 Collision 21 (2).eml");  // last word is "(2)"
+    dir.write("vault/Acct/Other/2019-01-01 Elsewhere 30.eml", kScanMail);
+
+    auto found = layout.filesByUID(folder);
+    const std::map<std::uint32_t, std::string> expected = {
+        {4711, "Acct/INBOX/2019/2019-01-02 Hello 4711.eml"},
+        {12, "Acct/INBOX/2020/2020-05-06 Upper 12.EML"},
+        {13, "Acct/INBOX/2020/2020-05-06 Two  spaces   13 .eml"},
+        {16, "Acct/INBOX/.hidden/2018-01-01 Hidden 16.eml"},
+        {20, "Acct/INBOX/2021/2021-01-01 First 20.eml"},
+    };
+    EXPECT_EQ(found, expected);
+
+    // The root may be given with dot segments or a trailing slash.
+    bx::ArchiveLayout dotted(dir / "vault" / "." / "Acct" / ".." / "");
+    EXPECT_EQ(dotted.filesByUID(folder), expected);
+
+    EXPECT_TRUE(layout.filesByUID("Acct/Missing").empty());
+    EXPECT_TRUE(layout.filesByUID("../vault/Acct/INBOX").empty());
+}
+
+TEST(ArchiveLayoutScan, FilesBySizeListsTheFolder) {
+    bx::test::TempDir dir;
+    bx::ArchiveLayout layout(dir.path());
+    dir.write("A/INBOX/2024/one.eml", "12345");
+    dir.write("A/INBOX/2023/two.EML", "abcde");
+    dir.write("A/INBOX/.hidden/three.eml", "xyz");
+    dir.write("A/INBOX/notes.txt", "12345");
+    dir.write("A/Other/four.eml", "12345");
+    std::filesystem::create_symlink(dir / "A/Other/four.eml", dir / "A/INBOX/link.eml");
+    auto map = layout.filesBySize("A/INBOX");
+    for (auto& [size, paths] : map) std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(map, (std::map<std::int64_t, std::vector<std::string>>{
+                       {5, {"A/INBOX/2023/two.EML", "A/INBOX/2024/one.eml"}}, {3, {"A/INBOX/.hidden/three.eml"}}}));
+    EXPECT_TRUE(layout.filesBySize("A/None").empty());
+    EXPECT_TRUE(layout.filesBySize("../A").empty());
+}

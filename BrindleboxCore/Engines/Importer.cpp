@@ -1,4 +1,4 @@
-#include "Vault/Importer.h"
+#include "Engines/Importer.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -8,8 +8,8 @@
 
 #include "Mime/MIMEParser.h"
 #include "Util/Date.h"
+#include "Engines/Importer.h"
 #include "Vault/FileNames.h"
-#include "Vault/Importer.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 

@@ -1,0 +1,44 @@
+#pragma once
+// The one reader and writer of sync state text: the sync file
+// ({"folders":{"<mailbox>":{...},...}}) and the lines of its journal (one
+// folder state each). One field table of the folder record drives both.
+//
+// Reading is strict and needs no document tree (a rerun of a large account
+// reads the file before anything else): required keys present and not null,
+// whole numbers in range, ISO-8601 dates; null for an optional key is
+// absence; unknown keys are ignored; a key given twice counts the last time.
+// Folder states whose directory, and paths, that would leave the vault
+// (empty, "." or ".." components, absolute paths) are dropped: a tampered
+// file must never make a backup write, or anything read, outside the vault.
+#include <functional>
+#include <istream>
+#include <string>
+#include <string_view>
+
+#include "Vault/SyncFolder.h"
+
+namespace bx {
+
+// Throws JSONDecodeError.
+SyncFolders decodeSyncFile(std::string_view text);
+SyncFolders decodeSyncFile(std::istream& in);
+
+// One journal line's folder state; throws JSONDecodeError. Unlike the file,
+// a line whose directory would leave the vault is refused as a whole.
+SyncFolder decodeSyncFolder(std::string_view text);
+
+// Appends the compact JSON text of one folder state.
+void appendSyncFolder(std::string& out, const SyncFolder& folder);
+
+// The sync file's text, handed to `write` in pieces of about 64 KB so that
+// a large state is never rendered whole.
+void writeSyncFile(const SyncFolders& folders, const std::function<void(std::string_view)>& write);
+
+// Applies journal lines: each complete line is one folder state holding only
+// the entries one batch added. Its mailbox, directory and UIDVALIDITY replace
+// the folder's (a different UIDVALIDITY starts the folder afresh), its
+// highest UID and last run count when later, and its files and sizes are
+// added. Lines that do not decode are skipped.
+void applySyncJournal(SyncFolders& folders, std::string_view lines);
+
+}  // namespace bx
