@@ -143,6 +143,9 @@ void MessageList::reloadGroups() {
   if (row >= 0) scrollToRowAtTop(row);
   else verticalScrollBar()->setValue(0);
   reporting_ = was;
+  // Staying at the top scrolls nothing, so nothing else tells the spine
+  // which month is now at the top.
+  if (atTop) reportTopMonth();
 }
 
 void MessageList::syncSelection() {

@@ -13,6 +13,7 @@
 
 #include "Async/Task.h"
 #include "Engines/CleanupPlan.h"
+#include "Store/StoreTypes.h"
 
 class QWidget;
 
@@ -58,6 +59,11 @@ struct DemoMode {
     static QRectF demoFrame(const QRectF& visible);
     // Lays out the window's whole tree so every anchor reports where it is.
     static void refreshAnchors(QWidget* window);
+    // Drags the recorder's cursor down the window's timeline spine from
+    // `from` (a press there first; without it from the list's current
+    // month) to `to`, scrubbing the list to the month under it at each step.
+    static orrery::Task<> scrubSpine(orrery::DemoRecorder& rec, QWidget* window, std::optional<MonthKey> from,
+                                     MonthKey to, double duration);
     // Recorded windows draw with the active palette even when not active.
     static void drawAsActive(QWidget* window);
 

@@ -77,12 +77,15 @@ orrery::Task<> moveOn(orrery::DemoRecorder& rec, QString anchor, double duration
   co_await t;
 }
 
+} // namespace
+
 // The spine drag: the cursor travels down the spine while the list follows.
 // Points go through the window, from the layout and frame the spine last
 // kept, so the cursor aims where the spine was drawn, not where a later
 // layout might put it.
-orrery::Task<> scrubSpine(orrery::DemoRecorder& rec, QWidget* window, std::optional<MonthKey> from, MonthKey to,
-                          double duration) {
+orrery::Task<> DemoMode::scrubSpine(orrery::DemoRecorder& rec, QWidget* window, std::optional<MonthKey> from,
+                                    MonthKey to, double duration) {
+  if (!AppStore::shared()) co_return;
   AppStore& store = *AppStore::shared();
   const QPointer<QWidget> alive(window);
   auto* spine = window ? window->findChild<TimelineSpine*>() : nullptr;
@@ -140,8 +143,6 @@ orrery::Task<> scrubSpine(orrery::DemoRecorder& rec, QWidget* window, std::optio
     if (!store.timeline().currentMonth() || !(*store.timeline().currentMonth() == month)) store.scrub(month);
   }
 }
-
-} // namespace
 
 QRectF DemoMode::demoFrame(const QRectF& v) {
   const double width = std::min(v.width() - 48, 1600.0);

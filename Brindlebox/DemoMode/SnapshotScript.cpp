@@ -67,6 +67,13 @@ orrery::Task<> Snapshotter::run() {
     store.setSelectedPath(r ? std::optional<QString>(QString::fromStdString(r->path)) : std::nullopt);
     auto t = pause(2.2);
     co_await t;
+    // A busy machine can take longer to open a message; a shot of the reader
+    // before it shows the message would be of the wrong one.
+    const std::string path = r ? r->path : std::string();
+    for (int i = 0; r && i < 100 && !(store.openMessage() && store.openMessage()->record.path == path); ++i) {
+      auto more = pause(0.1);
+      co_await more;
+    }
   };
   auto sleep = [](double s) { return pause(s); };
 

@@ -20,7 +20,9 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QMainWindow>
+#include <QElapsedTimer>
 #include <QPainter>
+#include <QUrl>
 #include <QPointer>
 #include <QScreen>
 #include <QTabWidget>
@@ -28,7 +30,9 @@
 #include <QWebEngineView>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 #include <functional>
 #include <memory>
 
@@ -99,8 +103,11 @@ QList<QWebEngineView*> shownWebViews(QWidget* window) {
 // load and a grab before then shows an empty or half-drawn page. Gives up
 // after some seconds rather than stall a shot.
 orrery::Task<> untilPainted(QPointer<QWebEngineView> web) {
-  // The first page of a run also waits for the engine to start.
-  for (int i = 0; i < 300 && web && web->page() && web->page()->isLoading(); ++i) co_await orrery::pause(50);
+  // The first page of a run also waits for the engine to start, and a view
+  // whose document is still being made has no address yet.
+  auto pending = [&] { return web && web->page() && (web->page()->isLoading() || web->url().isEmpty()); };
+  for (int i = 0; i < 300 && pending(); ++i) co_await orrery::pause(50);
+  co_await orrery::pause(150);
   QImage last;
   for (int i = 0; i < 25 && web; ++i) {
     const QImage now = web->grab().toImage();
@@ -112,14 +119,35 @@ orrery::Task<> untilPainted(QPointer<QWebEngineView> web) {
 
 } // namespace
 
-QImage Snapshotter::render(QWidget* window) {
+QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs) {
   // The window's grab leaves web views empty; each view's own grab is its
   // page's last composited frame, whatever covers the window on screen.
   QImage image = window->grab().toImage();
   const QList<QWebEngineView*> webs = shownWebViews(window);
   if (webs.isEmpty() || image.isNull()) return image;
+  struct Kept {
+    QPointer<QWebEngineView> web;
+    QUrl url;
+    QSize size;
+    QElapsedTimer age;
+    QPixmap pixels;
+  };
+  static std::vector<Kept> kept;
+  std::erase_if(kept, [](const Kept& k) { return !k.web; });
   QPainter p(&image);
-  for (QWebEngineView* web : webs) p.drawPixmap(QRect(web->mapTo(window, QPoint(0, 0)), web->size()), web->grab());
+  for (QWebEngineView* web : webs) {
+    auto it = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) { return k.web == web; });
+    const bool fresh = it != kept.end() && pageMaxAgeMs > 0 && it->url == web->url() && it->size == web->size() &&
+                       it->age.isValid() && it->age.elapsed() < pageMaxAgeMs;
+    if (!fresh) {
+      if (it == kept.end()) it = kept.insert(kept.end(), Kept{web, {}, {}, {}, {}});
+      it->pixels = web->grab();
+      it->url = web->url();
+      it->size = web->size();
+      it->age.start();
+    }
+    p.drawPixmap(QRect(web->mapTo(window, QPoint(0, 0)), web->size()), it->pixels);
+  }
   return image;
 }
 

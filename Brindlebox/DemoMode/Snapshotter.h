@@ -24,7 +24,10 @@ struct Snapshotter {
   // The first visible plain window whose object name is empty or holds "main".
   static QWidget* mainWindow();
   // The window's pixels, its web views' live content drawn in their place.
-  static QImage render(QWidget* window);
+  // With `pageMaxAgeMs` above 0 a page grabbed that recently (same view,
+  // size and document) is reused: reading a page back costs more than a
+  // movie frame may take, and a page seldom changes between frames.
+  static QImage render(QWidget* window, int pageMaxAgeMs = 0);
   static orrery::Task<> capture(QWidget* window, QString name);
   static orrery::Task<> shotSheet(QString name);
   static orrery::Task<> settingsShots(AppStore& store);

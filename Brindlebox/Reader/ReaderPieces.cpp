@@ -283,7 +283,7 @@ CatalogueLabel::CatalogueLabel(AppStore* store, const OpenMessage& message, QWid
   const auto look = ReaderText::copySeal(message.copy);
   seal_ = new Seal(look.text, 11, look.tint, look.symbol, this);
   seal_->setToolTip(look.tooltip.toHtmlEscaped());
-  if (message.copy.kind == CopyStatus::Kind::verified) seal_->setProperty("demoAnchor", QStringLiteral("verifiedSeal"));
+  seal_->setProperty("demoAnchor", QStringLiteral("verifiedSeal"));
   h->addWidget(seal_);
 
   reveal_ = new VaultButton(QString(), VaultButtonStyle::Kind::Quiet, true, this);

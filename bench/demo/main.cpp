@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 using namespace bx;
@@ -125,9 +126,19 @@ void recorderFigures(const QSize& windowSize, const QRectF& region, const char* 
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  // "vault" or "recorder" runs only that half.
+  // "vault" or "recorder" runs only that half; "prepare" only writes the
+  // vault a few times.
   const char* only = argc > 1 ? argv[1] : "";
   QElapsedTimer t;
+  if (std::strcmp(only, "prepare") == 0) {
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+    for (int i = 0; i < runs; ++i) {
+      t.restart();
+      DemoMode::prepareArchive();
+      std::printf("prepareArchive: %.1f ms\n", ms(t));
+    }
+    return 0;
+  }
   if (std::strcmp(only, "recorder") != 0) {
   t.start();
   const auto root = DemoMode::prepareArchive();

@@ -241,6 +241,22 @@ TEST_F(MessageListViewTest, ARegroupKeepsTheTopItemAndANewSelectionStartsAtTheTo
   EXPECT_EQ(list->topAnchor(), MonthListModel::monthAnchor(MonthKey(2024, 6).index()));
 }
 
+TEST_F(MessageListViewTest, AListNobodyMovedStaysAtTheTopWhenNewerMonthsArrive) {
+  // A scan delivers older months before newer ones: the list must end at
+  // the newest month, not at the first batch's top row.
+  openWith(12, 10);
+  int serial = 1000;
+  test::writeMonths(root(), QDate(2025, 6, 1), 6, 10, &serial);
+  store->reloadArchive();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !store->indexing().has_value(); }, 30000));
+  store->refreshVisible();
+  QTest::qWait(20);
+  EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+  EXPECT_EQ(list->topAnchor(), MonthListModel::monthAnchor(MonthKey(2025, 6).index()));
+  EXPECT_EQ(currentMonth(), MonthKey(2025, 6).index());
+  EXPECT_EQ(spine->currentMonth(), MonthKey(2025, 6).index());
+}
+
 TEST_F(MessageListViewTest, TitleSubtitleSearchAndResultsHeader) {
   openWith(3, 5);
   EXPECT_EQ(view->windowTitle(), QStringLiteral("Everything"));

@@ -284,3 +284,37 @@ TEST(DemoVault, NeverFollowsALinkAtTheDemoPathAndAlwaysReturns) {
     EXPECT_TRUE(fs::exists(canary));
     EXPECT_FALSE(fs::exists(fs::path(outside.path().toStdString()) / "Brindlebox-demo-archive"));
 }
+
+TEST(DemoVault, ASecondRunRestoresEveryFileAndNeverWritesThroughALink) {
+    TempHome tmp;
+    const fs::path root = DemoMode::prepareArchive(kNow);
+    const auto inbox = foldersOf(root, DemoMode::personalID).at("INBOX");
+    const fs::path linked = root / inbox.files.at("101");
+    const fs::path edited = root / inbox.files.at("104");
+    const fs::path folderLink = root / "Studio" / "Sent";
+    const std::string original = *bx::readFile(edited);
+
+    QTemporaryDir outside;
+    const fs::path canary = fs::path(outside.path().toStdString()) / "canary.eml";
+    std::ofstream(canary) << "keep me";
+    fs::remove(linked);
+    fs::create_symlink(canary, linked);
+    std::ofstream(edited, std::ios::trunc) << "changed by someone";
+    fs::remove_all(folderLink);
+    fs::create_directory_symlink(outside.path().toStdString(), folderLink);
+
+    EXPECT_EQ(DemoMode::prepareArchive(kNow), root);
+    EXPECT_EQ(*bx::readFile(canary), "keep me");
+    EXPECT_EQ(fs::directory_iterator(outside.path().toStdString())->path(), canary);
+    EXPECT_FALSE(fs::is_symlink(linked));
+    EXPECT_FALSE(fs::is_symlink(folderLink));
+    EXPECT_EQ(*bx::readFile(edited), original);
+    for (const auto* id : {DemoMode::personalID, DemoMode::studioID})
+        for (const auto& [mailbox, state] : foldersOf(root, id))
+            for (const auto& [uid, rel] : state.files)
+                ASSERT_EQ(fs::file_size(root / rel), static_cast<uintmax_t>(state.sizes->at(uid))) << rel;
+    // Re-dated as the first run left them.
+    struct stat st {};
+    ASSERT_EQ(::stat(linked.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, bx::secondsSince1970(*bx::MIMEParser::parse(*bx::readFile(linked)).date));
+}

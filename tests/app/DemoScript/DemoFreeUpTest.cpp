@@ -2,6 +2,9 @@
 // with the scripted confirmation, over a small real vault and a real store.
 #include "DemoMode/DemoMode.h"
 #include "DemoMode/DemoTyping.h"
+#include "Browser/SpineBinding.h"
+#include "Browser/TimelineSpine.h"
+#include "Demo/DemoRecorder.h"
 #include "Sheets/FreeUpSpaceSheet.h"
 #include "Sheets/AppSheetStore.h"
 #include "Views/VaultButton.h"
@@ -11,6 +14,9 @@
 #include "Vault/ArchiveLayout.h"
 
 #include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
 #include <QSignalSpy>
 
 #include <cstdio>
@@ -196,4 +202,46 @@ TEST_F(DemoFreeUpTest, SheetFollowingScriptedTypingNeverReleases) {
   DemoTyping::shared().setText(QString());
   delete sheet;
   qunsetenv("BRINDLEBOX_SNAPSHOT_DIR");
+}
+
+// The spine drag aims through the window at the rows the spine laid out: the
+// cursor ends on the target month's row, the list is scrubbed there, and only
+// a drag with a start month presses first.
+TEST_F(DemoFreeUpTest, SpineDragEndsOnTheTargetRowAndScrubsTheList) {
+  AppStore& store = vaultWith(4, 3);
+  AppStore::setShared(&store);
+  QWidget window;
+  window.setObjectName("main");
+  auto* box = new QVBoxLayout(&window);
+  box->setContentsMargins(30, 40, 0, 0);  // the spine is not at the window's corner
+  auto* spine = new TimelineSpine(&window);
+  bindSpine(*spine, store);
+  box->addWidget(spine);
+  window.setGeometry(200, 120, 300, 600);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_FALSE(spine->geometryNow().isEmpty());
+
+  QTemporaryDir dir;
+  orrery::DemoRecorder rec(dir.path(), QRectF(window.geometry()), 30, {});
+  auto rowCentre = [&](const MonthKey& m) {
+    const SpineGeometry& g = spine->geometryNow();
+    return QPointF(spine->mapToGlobal(QPointF(TimelineSpine::labelWidth + 14, g.top(m.index()) + g.rowHeight / 2)));
+  };
+  auto run = [](orrery::Task<> t) { ASSERT_TRUE(QTest::qWaitFor([&] { return t.done(); }, 10000)); };
+
+  run(DemoMode::scrubSpine(rec, &window, MonthKey(2025, 3), MonthKey(2010, 3), 0.3));
+  EXPECT_EQ(rec.clicks().size(), 1u);
+  EXPECT_LT(QLineF(rec.cursor(), rowCentre(MonthKey(2010, 3))).length(), 0.5);
+  EXPECT_EQ(store.timeline().probe(), MonthKey(2010, 3));
+  EXPECT_EQ(store.timeline().currentMonth(), MonthKey(2010, 3));
+
+  // From the current month; a month past the oldest aims at the oldest row.
+  run(DemoMode::scrubSpine(rec, &window, std::nullopt, MonthKey(2025, 3), 0.3));
+  EXPECT_EQ(rec.clicks().size(), 1u);
+  EXPECT_LT(QLineF(rec.cursor(), rowCentre(MonthKey(2025, 3))).length(), 0.5);
+  EXPECT_EQ(store.timeline().currentMonth(), MonthKey(2025, 3));
+  run(DemoMode::scrubSpine(rec, &window, std::nullopt, MonthKey(2001, 1), 0.3));
+  EXPECT_LT(QLineF(rec.cursor(), rowCentre(MonthKey(2010, 3))).length(), 0.5);
+  AppStore::setShared(nullptr);
 }

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QTest>
+#include <QWebEngineView>
 
 #include <gtest/gtest.h>
 
@@ -117,4 +118,28 @@ TEST(DemoFrame, CentredAndBounded) {
       {{0, 0, 1920, 1200}, {160, 100, 1600, 1000}},
   };
   for (const Case& c : cases) EXPECT_EQ(DemoMode::demoFrame(c.visible), c.frame);
+}
+
+// A shot taken while a page is still loading waits for it and shows the
+// page, not the empty surface a web view shows before its first frame.
+TEST(Snapshotter, ShotOfAWebViewWaitsForThePage) {
+  bx::test::TempDir dir("bx-shots");
+  EnvGuard env;
+  env.set("BRINDLEBOX_SNAPSHOT_DIR", dir.path().c_str());
+  env.set("BRINDLEBOX_SNAPSHOT_APPEARANCE", nullptr);
+  QWidget window;
+  window.setObjectName("main");
+  window.resize(400, 300);
+  auto* web = new QWebEngineView(&window);
+  web->setGeometry(100, 50, 200, 200);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  web->setHtml(QStringLiteral("<html><body style='margin:0;background:#1a8f3c'></body></html>"));
+  auto shot = Snapshotter::capture(&window, QStringLiteral("web"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shot.done(); }, 30000));
+  const QImage png(QString::fromStdString(Snapshotter::fileFor(QStringLiteral("web")).string()));
+  ASSERT_FALSE(png.isNull());
+  const double k = png.width() / 400.0;
+  EXPECT_EQ(QColor(png.pixel(int(200 * k), int(150 * k))), QColor(0x1a, 0x8f, 0x3c));
+  EXPECT_NE(QColor(png.pixel(int(20 * k), int(20 * k))), QColor(0x1a, 0x8f, 0x3c));
 }

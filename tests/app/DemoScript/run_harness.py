@@ -45,6 +45,8 @@ def demo_run(root):
     check(p.returncode == 0, "demo exits 0 (got %d)" % p.returncode)
     line = next((l for l in p.stdout.splitlines() if l.startswith("demo window ")), "")
     check(line.startswith("demo window (160.0, 100.0, 1600.0, 1000.0) visible "), "demo window line: " + line)
+    missing = [l for l in p.stdout.splitlines() if "no anchor" in l]
+    check(not missing, "every anchor the script aims at is on screen: %s" % missing)
     files = sorted(os.listdir(out)) if os.path.isdir(out) else []
     check(files == ["captions.json", "events.json", "project.json", "raw.mov"], "four files: %s" % files)
     if "captions.json" in files:
