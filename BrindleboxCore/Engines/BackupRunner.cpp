@@ -157,8 +157,7 @@ private:
         const std::string& name = entry.name;
         // Worked on in place in the working map.
         auto [slot, isNew] = sync_.try_emplace(name);
-        if (isNew)
-            slot->second = SyncFolder(name, accountFolder() + "/" + FileNames::folderDirectory(entry), 0);
+        if (isNew) slot->second = SyncFolder(name, accountFolder() + "/" + FileNames::folderDirectory(entry), 0);
         SyncFolder& state = slot->second;
 
         BackupProgress base;
@@ -451,7 +450,7 @@ BackupRunner::BackupRunner(ArchiveLayout layout, MailAccount account, std::strin
     : layout(std::move(layout)), account(std::move(account)), password(std::move(password)) {}
 
 std::map<std::int64_t, std::vector<std::string>> BackupRunner::filesBySize(const ArchiveLayout& layout,
-                                                                          const std::string& directory) {
+                                                                           const std::string& directory) {
     return layout.filesBySize(directory);
 }
 

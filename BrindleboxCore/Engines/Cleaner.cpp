@@ -20,8 +20,8 @@
 #include "Imap/UIDSet.h"
 #include "Mime/MIMEParser.h"
 #include "Util/AtomicFile.h"
-#include "Util/Unicode.h"
 #include "Util/FileHandle.h"
+#include "Util/Unicode.h"
 #include "Vault/MessageDigests.h"
 
 namespace bx {
@@ -31,8 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Number of distinct UIDs of `flagged` that are not in `ours`.
-std::int64_t countForeign(const std::vector<std::uint32_t>& flagged,
-                          const std::set<std::uint32_t>& ours) {
+std::int64_t countForeign(const std::vector<std::uint32_t>& flagged, const std::set<std::uint32_t>& ours) {
     std::set<std::uint32_t> foreign;
     for (auto uid : flagged)
         if (!ours.count(uid)) foreign.insert(uid);
@@ -61,8 +60,8 @@ bool fileStartsWith(const fs::path& file, const std::string& prefix) {
 }  // namespace
 
 struct Cleaner::RunOutcome {
-    bool known = false;       // the server could be asked what is left of the run
-    std::int64_t gone = 0;    // the run's messages no longer on the server
+    bool known = false;                   // the server could be asked what is left of the run
+    std::int64_t gone = 0;                // the run's messages no longer on the server
     std::vector<std::uint32_t> goneUIDs;  // which ones
 };
 
@@ -91,8 +90,7 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
     for (const auto& run : chunked(old, metaRunSize)) {
         if (stop.stop_requested()) throw CancellationError();
         auto items = client.fetchMeta(run);
-        fetched.insert(fetched.end(), std::make_move_iterator(items.begin()),
-                       std::make_move_iterator(items.end()));
+        fetched.insert(fetched.end(), std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
     }
 
     // UID -> local copy. Paths recorded by the backup are trusted; a path
@@ -104,8 +102,7 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
     const AccountSyncState sync = layout.loadSync(account);
     auto state = sync.folders.find(mailbox);
     // A server that reports no UIDVALIDITY gives UIDs no lasting meaning.
-    if (state != sync.folders.end() && info.uidValidity != 0 &&
-        state->second.uidValidity == info.uidValidity) {
+    if (state != sync.folders.end() && info.uidValidity != 0 && state->second.uidValidity == info.uidValidity) {
         for (const auto& [key, path] : state->second.files)
             if (auto uid = parseDecimal<std::uint32_t>(key)) paths.emplace(*uid, path);
         bool missing = false;
@@ -128,8 +125,8 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
         for (auto uid : run) {
             auto header = headers.find(uid);
             auto file = layout.resolve(paths[uid]);
-            const bool same = header != headers.end() && !header->second.empty() && file &&
-                              fileStartsWith(*file, header->second);
+            const bool same =
+                header != headers.end() && !header->second.empty() && file && fileStartsWith(*file, header->second);
             if (!same) paths.erase(uid);
         }
     }
@@ -210,8 +207,7 @@ CleanupItem::Status Cleaner::verify(const CleanupItem& item, const ArchiveLayout
     const FileHandle root(::open(layout.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root) return CleanupItem::Status::notBackedUp();
     const FileHandle file = openRegularFileBeneath(root.get(), *item.localPath);
-    return checkOpenFile(file, item.serverSize,
-                         [&] { return MessageDigests::lookup(layout, *item.localPath); });
+    return checkOpenFile(file, item.serverSize, [&] { return MessageDigests::lookup(layout, *item.localPath); });
 }
 
 CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSize) {
@@ -219,8 +215,7 @@ CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSiz
     return checkOpenFile(handle, serverSize, nullptr);
 }
 
-std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout,
-                                                         const std::string& directory) {
+std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout, const std::string& directory) {
     return layout.filesByUID(directory);
 }
 
@@ -233,8 +228,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
     const std::vector<CleanupItem> candidates = plan.verified();
     std::vector<std::uint32_t> recheck;
     for (const auto& item : candidates)
-        if (item.localPath && verify(item, layout) == CleanupItem::Status::verified())
-            recheck.push_back(item.uid);
+        if (item.localPath && verify(item, layout) == CleanupItem::Status::verified()) recheck.push_back(item.uid);
     if (recheck.empty()) throw CleanupError::nothingVerified();
     const std::set<std::uint32_t> recheckSet(recheck.begin(), recheck.end());
 
@@ -352,8 +346,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
                     if (outcome.known) {
                         gone = outcome.gone;
                         if (releasedUIDs)
-                            releasedUIDs->insert(releasedUIDs->end(), outcome.goneUIDs.begin(),
-                                                 outcome.goneUIDs.end());
+                            releasedUIDs->insert(releasedUIDs->end(), outcome.goneUIDs.begin(), outcome.goneUIDs.end());
                     } else {
                         unknown = static_cast<std::int64_t>(run.size());
                     }

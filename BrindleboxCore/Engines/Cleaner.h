@@ -63,8 +63,8 @@ public:
     // UIDs known to have left the server, also when the release ends early
     // (a re-check may keep some verified messages, so the count alone does
     // not say which ones went).
-    std::int64_t execute(const CleanupPlan& plan, const Progress& progress = nullptr,
-                         std::stop_token stop = {}, std::vector<std::uint32_t>* releasedUIDs = nullptr);
+    std::int64_t execute(const CleanupPlan& plan, const Progress& progress = nullptr, std::stop_token stop = {},
+                         std::vector<std::uint32_t>* releasedUIDs = nullptr);
 
     // The copy check. Never throws.
     static CleanupItem::Status verify(const CleanupItem& item, const ArchiveLayout& layout);
@@ -73,8 +73,7 @@ public:
     // The .eml files below root/directory by the UID that ends their name
     // ("2024-03-07 Subject 4711.eml"), as vault-relative paths. Files are
     // visited in path order; the first file for a UID wins.
-    static std::map<std::uint32_t, std::string> filesByUID(const ArchiveLayout& layout,
-                                                           const std::string& directory);
+    static std::map<std::uint32_t, std::string> filesByUID(const ArchiveLayout& layout, const std::string& directory);
 
 private:
     struct RunOutcome;

@@ -18,17 +18,16 @@ public:
     // `unknown` counts messages whose fate could not be established (the
     // connection broke while they were being removed and no later check
     // succeeded); they are neither counted as released nor as untouched.
-    static CleanupError stopped(std::int64_t released, std::int64_t total,
-                                std::optional<std::string> problem,
+    static CleanupError stopped(std::int64_t released, std::int64_t total, std::optional<std::string> problem,
                                 std::int64_t unknown = 0);
     static CleanupError uidValidityChanged();
     static CleanupError nothingVerified();
 
     Kind kind() const { return kind_; }
-    std::int64_t otherDeleted() const { return count_; }  // otherDeletedMessages
-    std::int64_t released() const { return released_; }   // stopped
-    std::int64_t total() const { return total_; }         // stopped
-    std::int64_t unknown() const { return unknown_; }     // stopped
+    std::int64_t otherDeleted() const { return count_; }                    // otherDeletedMessages
+    std::int64_t released() const { return released_; }                     // stopped
+    std::int64_t total() const { return total_; }                           // stopped
+    std::int64_t unknown() const { return unknown_; }                       // stopped
     const std::optional<std::string>& problem() const { return problem_; }  // stopped
 
     // The one-sentence text shown to the user; what() returns the same text.

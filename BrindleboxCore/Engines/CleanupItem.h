@@ -51,12 +51,11 @@ struct CleanupItem {
     CleanupItem() = default;
     CleanupItem(std::uint32_t uid, std::int64_t serverSize, std::optional<Date> date,
                 std::optional<std::string> localPath, Status status)
-        : uid(uid), serverSize(serverSize), date(date), localPath(std::move(localPath)),
-          status(status) {}
+        : uid(uid), serverSize(serverSize), date(date), localPath(std::move(localPath)), status(status) {}
 
-    std::uint32_t uid = 0;            // valid under the plan's uidValidity
-    std::int64_t serverSize = 0;      // RFC822.SIZE at survey time
-    std::optional<Date> date;         // INTERNALDATE
+    std::uint32_t uid = 0;                 // valid under the plan's uidValidity
+    std::int64_t serverSize = 0;           // RFC822.SIZE at survey time
+    std::optional<Date> date;              // INTERNALDATE
     std::optional<std::string> localPath;  // vault-relative, "/" separated
     Status status;
 

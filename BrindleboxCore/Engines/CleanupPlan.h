@@ -12,14 +12,17 @@ namespace bx {
 
 struct CleanupPlan {
     CleanupPlan() = default;
-    CleanupPlan(std::string mailbox, std::string displayName, Date before,
-                std::uint32_t uidValidity, std::vector<CleanupItem> items)
-        : mailbox(std::move(mailbox)), displayName(std::move(displayName)), before(before),
-          uidValidity(uidValidity), items(std::move(items)) {}
+    CleanupPlan(std::string mailbox, std::string displayName, Date before, std::uint32_t uidValidity,
+                std::vector<CleanupItem> items)
+        : mailbox(std::move(mailbox)),
+          displayName(std::move(displayName)),
+          before(before),
+          uidValidity(uidValidity),
+          items(std::move(items)) {}
 
-    std::string mailbox;       // raw name, as sent in commands
+    std::string mailbox;  // raw name, as sent in commands
     std::string displayName;
-    Date before{};             // only messages older than this were surveyed
+    Date before{};  // only messages older than this were surveyed
     std::uint32_t uidValidity = 0;
     std::vector<CleanupItem> items;  // ascending UID
     // Messages of the folder already flagged \Deleted that are not among items.

@@ -77,8 +77,7 @@ FriendlyError::Message describeIMAP(const IMAPError& e, const std::optional<std:
                 case ConnectionRow::insecure:
                     return {"A secure connection couldn\u2019t be made",
                             capitalisedHostText(host) + " didn\u2019t offer a valid TLS certificate on this port."};
-                case ConnectionRow::other:
-                    break;
+                case ConnectionRow::other: break;
             }
             return {"Couldn\u2019t connect to " + hostText(host), e.message()};
         }
@@ -131,8 +130,7 @@ std::optional<FriendlyError::Message> describeSystem(const std::system_error& e)
         case EROFS:
             return FriendlyError::Message{"Brindlebox can\u2019t write to the vault folder",
                                           "Choose a folder you own in Settings \u203A General."};
-        default:
-            return std::nullopt;
+        default: return std::nullopt;
     }
 }
 

@@ -14,8 +14,7 @@ IMAPSession::IMAPSession(IMAPServer server, std::string username, std::string pa
       password_(std::move(password)),
       stop_(std::move(stop)) {}
 
-IMAPSession::IMAPSession(const MailAccount& account, std::string password, double timeoutSeconds,
-                         std::stop_token stop)
+IMAPSession::IMAPSession(const MailAccount& account, std::string password, double timeoutSeconds, std::stop_token stop)
     : IMAPSession(account.server, account.username, std::move(password), timeoutSeconds, std::move(stop)) {}
 
 IMAPSession::~IMAPSession() {

@@ -19,7 +19,9 @@ namespace bx {
 
 namespace {
 
-bool startsWithFrom(std::string_view line) { return line.size() >= 5 && line.substr(0, 5) == "From "; }
+bool startsWithFrom(std::string_view line) {
+    return line.size() >= 5 && line.substr(0, 5) == "From ";
+}
 
 // The bytes after a separator line up to the next one, as a message: trailing
 // line ends replaced by one CR LF, >From lines un-escaped. Empty bytes give
@@ -77,7 +79,8 @@ std::vector<std::string> Importer::splitMbox(std::string_view data) {
         const size_t limit = i + 1 < separators.size() ? separators[i + 1] : data.size();
         const size_t lf = data.find('\n', separators[i]);
         if (lf == std::string_view::npos || lf >= limit) continue;  // separator without a line end
-        if (auto message = finishMessage(data.substr(lf + 1, limit - (lf + 1)))) messages.push_back(std::move(*message));
+        if (auto message = finishMessage(data.substr(lf + 1, limit - (lf + 1))))
+            messages.push_back(std::move(*message));
     }
     return messages;
 }

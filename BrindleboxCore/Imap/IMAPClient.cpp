@@ -55,10 +55,10 @@ struct IMAPClient::Wakeup {
         if (fd < 0) throw IMAPError::connectionFailed(std::string("eventfd: ") + std::strerror(errno));
         int f = fd;
         callback.emplace(stop, std::function<void()>([f] {
-            std::uint64_t one = 1;
-            ssize_t ignored = ::write(f, &one, sizeof one);
-            (void)ignored;
-        }));
+                             std::uint64_t one = 1;
+                             ssize_t ignored = ::write(f, &one, sizeof one);
+                             (void)ignored;
+                         }));
     }
     ~Wakeup() {
         callback.reset();  // waits for a callback that is running right now
@@ -81,10 +81,10 @@ namespace {
 
 [[noreturn]] void rethrowTransport(const TransportError& e) {
     switch (e.kind()) {
-    case TransportError::Kind::connectionFailed: throw IMAPError::connectionFailed(e.what(), e.cause());
-    case TransportError::Kind::timeout: throw IMAPError::timeout();
-    case TransportError::Kind::closed: throw IMAPError::closed();
-    case TransportError::Kind::cancelled: throw CancellationError();
+        case TransportError::Kind::connectionFailed: throw IMAPError::connectionFailed(e.what(), e.cause());
+        case TransportError::Kind::timeout: throw IMAPError::timeout();
+        case TransportError::Kind::closed: throw IMAPError::closed();
+        case TransportError::Kind::cancelled: throw CancellationError();
     }
     throw IMAPError::connectionFailed(e.what(), e.cause());
 }
@@ -103,8 +103,7 @@ void IMAPClient::connect() {
     }
 
     IMAPResponse greeting = readResponse();
-    if (greeting.isUntaggedStatus() &&
-        (greeting.status == IMAPStatus::ok || greeting.status == IMAPStatus::preauth)) {
+    if (greeting.isUntaggedStatus() && (greeting.status == IMAPStatus::ok || greeting.status == IMAPStatus::preauth)) {
         if (greeting.code && startsWithCapability(*greeting.code)) parseCapabilities(*greeting.code);
         return;
     }
@@ -143,7 +142,8 @@ std::size_t IMAPClient::receiveChunk() {
     try {
         const std::size_t n = connection_->receive(receiveBuffer_.data(), maxReceive, timeout_, cancelFd());
         if (wireLog_)
-            wireLog_(WireDirection::received, std::string_view(reinterpret_cast<const char*>(receiveBuffer_.data()), n));
+            wireLog_(WireDirection::received,
+                     std::string_view(reinterpret_cast<const char*>(receiveBuffer_.data()), n));
         return n;
     } catch (const TransportError& e) {
         if (e.kind() == TransportError::Kind::timeout) connection_->cancel();
@@ -331,16 +331,20 @@ SelectInfo IMAPClient::select(const std::string& mailbox, bool readOnly) {
             std::vector<std::string> parts = splitSpaces(*r.code);
             if (parts.size() < 2) return;
             std::string key = asciiUppercased(parts[0]);
-            if (key == "UIDVALIDITY") info.uidValidity = parseDecimal<std::uint32_t>(parts[1]).value_or(0);
-            else if (key == "UIDNEXT") info.uidNext = parseDecimal<std::uint32_t>(parts[1]);
+            if (key == "UIDVALIDITY")
+                info.uidValidity = parseDecimal<std::uint32_t>(parts[1]).value_or(0);
+            else if (key == "UIDNEXT")
+                info.uidNext = parseDecimal<std::uint32_t>(parts[1]);
         }
     });
     if (done.code) {
         std::string code = asciiUppercased(*done.code);
         // A server may open a mailbox read-only although SELECT asked for
         // write access; callers that want to change it must know.
-        if (code == "READ-WRITE") info.readOnly = false;
-        else if (code == "READ-ONLY") info.readOnly = true;
+        if (code == "READ-WRITE")
+            info.readOnly = false;
+        else if (code == "READ-ONLY")
+            info.readOnly = true;
     }
     return info;
 }

@@ -189,8 +189,7 @@ public:
     // reply is still arriving; items without a UID or body are skipped. An
     // error thrown by onMessage ends the command with it. An empty list sends
     // nothing.
-    void fetchBodies(const std::vector<std::uint32_t>& uids,
-                     const std::function<void(IMAPFetchItem&&)>& onMessage);
+    void fetchBodies(const std::vector<std::uint32_t>& uids, const std::function<void(IMAPFetchItem&&)>& onMessage);
     // fetchBodies() in two halves (see begin() and finish()): the first
     // writes the command (nothing for an empty list), the second reads the
     // reply and delivers the messages as fetchBodies() does.

@@ -42,10 +42,10 @@ std::string errnoText(int err) {
 // wrong address or a firewall as it is being offline.
 TransportCause causeOfErrno(int err) {
     switch (err) {
-    case ECONNREFUSED: return TransportCause::refused;
-    case ENETUNREACH:
-    case ENETDOWN: return TransportCause::unreachable;
-    default: return TransportCause::unknown;
+        case ECONNREFUSED: return TransportCause::refused;
+        case ENETUNREACH:
+        case ENETDOWN: return TransportCause::unreachable;
+        default: return TransportCause::unknown;
     }
 }
 
@@ -86,9 +86,9 @@ Wait waitFor(int fd, short events, Clock::time_point deadline, int cancelFd) {
 
 void checkWait(Wait w) {
     switch (w) {
-    case Wait::ready: return;
-    case Wait::timeout: fail(TransportError::Kind::timeout, "timed out");
-    case Wait::cancelled: fail(TransportError::Kind::cancelled, "cancelled");
+        case Wait::ready: return;
+        case Wait::timeout: fail(TransportError::Kind::timeout, "timed out");
+        case Wait::cancelled: fail(TransportError::Kind::cancelled, "cancelled");
     }
 }
 
@@ -282,8 +282,7 @@ void IMAPConnection::handshake(const std::string& host, Deadline deadline, int c
         long verify = SSL_get_verify_result(ssl_);
         if (verify != X509_V_OK)
             failTLS(std::string("TLS certificate check failed: ") + X509_verify_cert_error_string(verify));
-        if (err == SSL_ERROR_SYSCALL && errno != 0)
-            failTLS("TLS handshake failed: " + errnoText(errno));
+        if (err == SSL_ERROR_SYSCALL && errno != 0) failTLS("TLS handshake failed: " + errnoText(errno));
         if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL) || isUnexpectedEOF())
             failTLS("TLS handshake failed: the server closed the connection");
         failTLS("TLS handshake failed: " + lastSSLErrorText());

@@ -50,8 +50,8 @@ public:
     // Resolves `host`, connects to the first address that accepts, and (with
     // `tls`) completes the TLS handshake, all within `timeoutSeconds`.
     // `cancelFd` is polled beside the socket; -1 means "not cancellable".
-    static std::unique_ptr<IMAPConnection> open(const std::string& host, uint16_t port, bool tls,
-                                                double timeoutSeconds, int cancelFd);
+    static std::unique_ptr<IMAPConnection> open(const std::string& host, uint16_t port, bool tls, double timeoutSeconds,
+                                                int cancelFd);
 
     ~IMAPConnection();
     IMAPConnection(const IMAPConnection&) = delete;

@@ -47,27 +47,21 @@ IMAPError IMAPError::insecureNotAllowed() {
 
 void IMAPError::describe() {
     switch (kind_) {
-    case Kind::connectionFailed:
-        description_ = "Couldn\u2019t connect: " + message_;
-        break;
-    case Kind::commandFailed: {
-        const std::string status(rawValue(status_));
-        if (command_ == "LOGIN") description_ = "Sign-in was refused (" + status + "): " + text_;
-        else description_ = command_ + " failed (" + status + "): " + text_;
-        break;
-    }
-    case Kind::protocolError:
-        description_ = "Unexpected server reply: " + message_;
-        break;
-    case Kind::timeout:
-        description_ = "The server stopped responding.";
-        break;
-    case Kind::closed:
-        description_ = "The server closed the connection.";
-        break;
-    case Kind::insecureNotAllowed:
-        description_ = "Unencrypted connections are only allowed to 127.0.0.1 in developer mode.";
-        break;
+        case Kind::connectionFailed: description_ = "Couldn\u2019t connect: " + message_; break;
+        case Kind::commandFailed: {
+            const std::string status(rawValue(status_));
+            if (command_ == "LOGIN")
+                description_ = "Sign-in was refused (" + status + "): " + text_;
+            else
+                description_ = command_ + " failed (" + status + "): " + text_;
+            break;
+        }
+        case Kind::protocolError: description_ = "Unexpected server reply: " + message_; break;
+        case Kind::timeout: description_ = "The server stopped responding."; break;
+        case Kind::closed: description_ = "The server closed the connection."; break;
+        case Kind::insecureNotAllowed:
+            description_ = "Unencrypted connections are only allowed to 127.0.0.1 in developer mode.";
+            break;
     }
 }
 

@@ -37,8 +37,8 @@ public:
     const char* what() const noexcept override { return description_.c_str(); }
 
     friend bool operator==(const IMAPError& a, const IMAPError& b) {
-        return a.kind_ == b.kind_ && a.cause_ == b.cause_ && a.message_ == b.message_ && a.command_ == b.command_ && a.status_ == b.status_ &&
-               a.text_ == b.text_;
+        return a.kind_ == b.kind_ && a.cause_ == b.cause_ && a.message_ == b.message_ && a.command_ == b.command_ &&
+               a.status_ == b.status_ && a.text_ == b.text_;
     }
 
 private:

@@ -38,8 +38,10 @@ std::optional<IMAPFetchItem> build(Values& values, bool moveBody) {
             for (const IMAPValue& f : value.items())
                 if (auto t = f.text()) item.flags.push_back(std::move(*t));
         } else if (key == "RFC822" || key.rfind("BODY[", 0) == 0) {
-            if (moveBody) item.body = const_cast<IMAPValue&>(value).takeData();
-            else item.body = value.data();
+            if (moveBody)
+                item.body = const_cast<IMAPValue&>(value).takeData();
+            else
+                item.body = value.data();
         }
     }
     return item;

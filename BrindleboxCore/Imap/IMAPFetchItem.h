@@ -16,7 +16,7 @@ struct IMAPFetchItem {
     std::optional<std::uint32_t> uid;
     std::optional<std::int64_t> size;  // RFC822.SIZE
     std::optional<std::chrono::system_clock::time_point> internalDate;
-    std::vector<std::string> flags;      // as sent, in the server's order
+    std::vector<std::string> flags;                 // as sent, in the server's order
     std::optional<std::vector<std::uint8_t>> body;  // BODY[...] or RFC822
 
     // From the values of an untagged response, e.g. those of

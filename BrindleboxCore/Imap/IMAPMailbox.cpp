@@ -1,8 +1,7 @@
 #include "Imap/IMAPMailbox.h"
 
-#include "Util/Unicode.h"
 #include "Imap/ModifiedUTF7.h"
-
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -60,9 +59,13 @@ json JSONCodec<IMAPMailbox>::encode(const IMAPMailbox& mailbox) {
     return j;
 }
 
-void to_json(nlohmann::json& j, const IMAPMailbox& mailbox) { j = JSONCodec<IMAPMailbox>::encode(mailbox); }
+void to_json(nlohmann::json& j, const IMAPMailbox& mailbox) {
+    j = JSONCodec<IMAPMailbox>::encode(mailbox);
+}
 
-void from_json(const nlohmann::json& j, IMAPMailbox& mailbox) { mailbox = JSONCodec<IMAPMailbox>::decode(j, "$"); }
+void from_json(const nlohmann::json& j, IMAPMailbox& mailbox) {
+    mailbox = JSONCodec<IMAPMailbox>::decode(j, "$");
+}
 
 }  // namespace bx
 

@@ -14,15 +14,17 @@ namespace bx {
 
 // One entry of a LIST reply.
 struct IMAPMailbox {
-    std::string name;         // as the server sent it (modified UTF-7); used unchanged in commands
-    std::string displayName;  // name decoded for showing
+    std::string name;                      // as the server sent it (modified UTF-7); used unchanged in commands
+    std::string displayName;               // name decoded for showing
     std::optional<std::string> delimiter;  // absent when the server sent NIL
     std::vector<std::string> attributes;   // as sent, in the server's order
 
     IMAPMailbox() = default;
     IMAPMailbox(std::string name, std::string displayName, std::optional<std::string> delimiter = std::nullopt,
                 std::vector<std::string> attributes = {})
-        : name(std::move(name)), displayName(std::move(displayName)), delimiter(std::move(delimiter)),
+        : name(std::move(name)),
+          displayName(std::move(displayName)),
+          delimiter(std::move(delimiter)),
           attributes(std::move(attributes)) {}
 
     // From the values of an untagged response, e.g. those of

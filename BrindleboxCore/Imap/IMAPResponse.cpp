@@ -2,7 +2,8 @@
 
 namespace bx {
 
-IMAPResponse IMAPResponse::tagged(std::string tag, IMAPStatus status, std::optional<std::string> code, std::string text) {
+IMAPResponse IMAPResponse::tagged(std::string tag, IMAPStatus status, std::optional<std::string> code,
+                                  std::string text) {
     IMAPResponse r;
     r.kind = Kind::tagged;
     r.tag = std::move(tag);

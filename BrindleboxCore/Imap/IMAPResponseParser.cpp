@@ -18,7 +18,9 @@ std::string decode(std::span<const std::uint8_t> bytes, std::size_t from, std::s
 }
 
 // The byte taken as a code point, written as UTF-8.
-std::string characterOf(std::uint8_t byte) { return imaptext::latin1ToUTF8(&byte, 1); }
+std::string characterOf(std::uint8_t byte) {
+    return imaptext::latin1ToUTF8(&byte, 1);
+}
 
 }  // namespace
 
@@ -69,15 +71,17 @@ IMAPResponseParser::Scanner::CodeAndText IMAPResponseParser::Scanner::readCodeAn
     return out;
 }
 
-IMAPValue IMAPResponseParser::Scanner::readValue() { return readValue(0); }
+IMAPValue IMAPResponseParser::Scanner::readValue() {
+    return readValue(0);
+}
 
 IMAPValue IMAPResponseParser::Scanner::readValue(int depth) {
     if (pos_ >= bytes_.size()) fail("unexpected end", pos_);
     switch (bytes_[pos_]) {
-    case '"': return readQuoted();
-    case '(': return readList(depth + 1);
-    case '{': return readLiteral();
-    default: return readAtom();
+        case '"': return readQuoted();
+        case '(': return readList(depth + 1);
+        case '{': return readLiteral();
+        default: return readAtom();
     }
 }
 
@@ -122,8 +126,10 @@ IMAPValue IMAPResponseParser::Scanner::readLiteral() {
     bool overflow = false;
     while (pos_ < bytes_.size() && bytes_[pos_] >= '0' && bytes_[pos_] <= '9') {
         const int d = bytes_[pos_] - '0';
-        if (n > (std::numeric_limits<std::int64_t>::max() - d) / 10) overflow = true;
-        else n = n * 10 + d;
+        if (n > (std::numeric_limits<std::int64_t>::max() - d) / 10)
+            overflow = true;
+        else
+            n = n * 10 + d;
         ++pos_;
     }
     if (pos_ == digitsStart || overflow) fail("bad literal", pos_);
@@ -135,7 +141,8 @@ IMAPValue IMAPResponseParser::Scanner::readLiteral() {
     // Compared against what remains, never as pos + n, which could overflow.
     const std::size_t remaining = bytes_.size() - pos_;
     if (std::uint64_t(n) > remaining) fail("short literal", pos_);
-    IMAPValue::Bytes data(bytes_.begin() + std::ptrdiff_t(pos_), bytes_.begin() + std::ptrdiff_t(pos_ + std::size_t(n)));
+    IMAPValue::Bytes data(bytes_.begin() + std::ptrdiff_t(pos_),
+                          bytes_.begin() + std::ptrdiff_t(pos_ + std::size_t(n)));
     pos_ += std::size_t(n);
     return IMAPValue::string(std::move(data));
 }
@@ -146,8 +153,10 @@ IMAPValue IMAPResponseParser::Scanner::readAtom() {
     while (pos_ < bytes_.size()) {
         const std::uint8_t b = bytes_[pos_];
         if (brackets == 0 && (b == SP || b == '(' || b == ')' || b == CR || b == LF)) break;
-        if (b == '[') ++brackets;
-        else if (b == ']') --brackets;
+        if (b == '[')
+            ++brackets;
+        else if (b == ']')
+            --brackets;
         ++pos_;
     }
     if (pos_ == from) {

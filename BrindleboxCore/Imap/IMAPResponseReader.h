@@ -20,7 +20,7 @@ public:
     // Limits against a hostile or broken server. Exceeding one makes
     // nextRawResponse()/next() throw IMAPParseError; the stream cannot be
     // resynchronised after that, so the connection should be dropped.
-    static constexpr std::int64_t maxLiteralLength = std::int64_t(512) << 20;   // 512 MiB
+    static constexpr std::int64_t maxLiteralLength = std::int64_t(512) << 20;  // 512 MiB
     static constexpr std::size_t maxLineLength = std::size_t(64) << 20;        // one line, literals excluded
     static constexpr std::size_t maxResponseLength = std::size_t(1) << 30;     // 1 GiB, literals included
     // Consumed bytes are dropped once more than this many have piled up (and
@@ -55,7 +55,7 @@ public:
 
 private:
     struct Cut {
-        std::size_t end;      // end of the last line's content
+        std::size_t end;        // end of the last line's content
         std::size_t nextStart;  // just after the last LF
     };
     std::optional<Cut> findCut();

@@ -1,6 +1,5 @@
 #include "Imap/IMAPServer.h"
 
-
 namespace bx {
 
 IMAPServer JSONCodec<IMAPServer>::decode(const json& v, const std::string& path) {
@@ -19,9 +18,13 @@ json JSONCodec<IMAPServer>::encode(const IMAPServer& server) {
     return j;
 }
 
-void to_json(nlohmann::json& j, const IMAPServer& server) { j = JSONCodec<IMAPServer>::encode(server); }
+void to_json(nlohmann::json& j, const IMAPServer& server) {
+    j = JSONCodec<IMAPServer>::encode(server);
+}
 
-void from_json(const nlohmann::json& j, IMAPServer& server) { server = JSONCodec<IMAPServer>::decode(j, "$"); }
+void from_json(const nlohmann::json& j, IMAPServer& server) {
+    server = JSONCodec<IMAPServer>::decode(j, "$");
+}
 
 }  // namespace bx
 

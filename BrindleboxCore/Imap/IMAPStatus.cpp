@@ -4,11 +4,11 @@ namespace bx {
 
 std::string_view rawValue(IMAPStatus status) {
     switch (status) {
-    case IMAPStatus::ok: return "OK";
-    case IMAPStatus::no: return "NO";
-    case IMAPStatus::bad: return "BAD";
-    case IMAPStatus::preauth: return "PREAUTH";
-    case IMAPStatus::bye: return "BYE";
+        case IMAPStatus::ok: return "OK";
+        case IMAPStatus::no: return "NO";
+        case IMAPStatus::bad: return "BAD";
+        case IMAPStatus::preauth: return "PREAUTH";
+        case IMAPStatus::bye: return "BYE";
     }
     return "OK";
 }

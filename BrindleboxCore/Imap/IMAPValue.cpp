@@ -5,9 +5,13 @@
 
 namespace bx {
 
-IMAPValue IMAPValue::atom(std::string text) { return IMAPValue(Storage(std::in_place_index<0>, std::move(text))); }
+IMAPValue IMAPValue::atom(std::string text) {
+    return IMAPValue(Storage(std::in_place_index<0>, std::move(text)));
+}
 
-IMAPValue IMAPValue::string(Bytes bytes) { return IMAPValue(Storage(std::in_place_index<1>, std::move(bytes))); }
+IMAPValue IMAPValue::string(Bytes bytes) {
+    return IMAPValue(Storage(std::in_place_index<1>, std::move(bytes)));
+}
 
 IMAPValue IMAPValue::string(std::string_view bytes) {
     return IMAPValue(Storage(std::in_place_index<1>, Bytes(bytes.begin(), bytes.end())));
@@ -17,14 +21,16 @@ IMAPValue IMAPValue::list(std::vector<IMAPValue> items) {
     return IMAPValue(Storage(std::in_place_index<2>, std::move(items)));
 }
 
-IMAPValue IMAPValue::nil() { return IMAPValue(); }
+IMAPValue IMAPValue::nil() {
+    return IMAPValue();
+}
 
 IMAPValue::Kind IMAPValue::kind() const {
     switch (v_.index()) {
-    case 0: return Kind::atom;
-    case 1: return Kind::string;
-    case 2: return Kind::list;
-    default: return Kind::nil;
+        case 0: return Kind::atom;
+        case 1: return Kind::string;
+        case 2: return Kind::list;
+        default: return Kind::nil;
     }
 }
 

@@ -96,8 +96,10 @@ std::string ModifiedUTF7::decode(std::string_view name) {
             while (b64.size() % 4 != 0) b64 += '=';
             std::optional<std::string> text;
             if (auto bytes = base64Decode(b64)) text = utf16BEDecode(*bytes);
-            if (text) out += *text;
-            else out.append(name.substr(i, dash - i + 1));
+            if (text)
+                out += *text;
+            else
+                out.append(name.substr(i, dash - i + 1));
         }
         i = dash + 1;
     }

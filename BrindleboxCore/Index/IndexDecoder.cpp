@@ -36,7 +36,7 @@ public:
     explicit FileSource(const std::filesystem::path& file) {
         fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return;
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
         size_ = static_cast<size_t>(st.st_size);
         // Whole pieces, and never empty, so every piece can be moved alone.
@@ -103,7 +103,7 @@ private:
     char* base_ = nullptr;
     size_t mapped_ = 0;
     size_t size_ = 0;
-    size_t recycled_ = 0;  // pieces below this were moved in ahead of the reader
+    size_t recycled_ = 0;      // pieces below this were moved in ahead of the reader
     std::vector<bool> owned_;  // per piece: still mapped by us
     size_t filled_ = 0;
     size_t released_ = 0;
@@ -120,7 +120,11 @@ public:
         : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), h_(h) {}
     // Reads from a source that fills its buffer as the reader advances.
     Reader(FileSource& source, IndexDecoder& h)
-        : begin_(source.data()), p_(source.data()), end_(source.data()), h_(h), source_(&source),
+        : begin_(source.data()),
+          p_(source.data()),
+          end_(source.data()),
+          h_(h),
+          source_(&source),
           nextRelease_(source.data()) {}
 
     bool document() {
@@ -232,7 +236,8 @@ private:
         x <<= 8 * (8 - len);  // the digits to the top, zeros (leading zero digits) below
         x = x * 10 + (x >> 8);
         x = (((x & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
-             (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >> 32;
+             (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+            32;
         p_ += len;
         return h_.posting(x);
     }
@@ -278,8 +283,10 @@ private:
         double d;
         auto r = std::from_chars(start, p_, d);
         if (r.ptr != p_) return false;
-        if (r.ec == std::errc::result_out_of_range) d = *start == '-' ? -HUGE_VAL : HUGE_VAL;
-        else if (r.ec != std::errc()) return false;
+        if (r.ec == std::errc::result_out_of_range)
+            d = *start == '-' ? -HUGE_VAL : HUGE_VAL;
+        else if (r.ec != std::errc())
+            return false;
         std::string raw;
         return h_.number_float(d, raw);
     }
@@ -318,8 +325,8 @@ private:
                     uint64_t w;
                     std::memcpy(&w, p_, 8);
                     const uint64_t quote = w ^ (ones * '"'), backslash = w ^ (ones * '\\');
-                    const uint64_t special = ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) |
-                                             (w - ones * 0x20) | w;
+                    const uint64_t special =
+                        ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) | (w - ones * 0x20) | w;
                     if (special & highs) break;
                     p_ += 8;
                 }

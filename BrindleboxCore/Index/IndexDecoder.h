@@ -129,8 +129,8 @@ public:
         if (skipping()) return true;
         switch (state_) {
             case State::top:
-                topKey_ = k == "version" ? TopKey::version
-                          : k == "records" ? TopKey::records
+                topKey_ = k == "version"    ? TopKey::version
+                          : k == "records"  ? TopKey::records
                           : k == "postings" ? TopKey::postings
                                             : TopKey::other;
                 return true;

@@ -24,6 +24,8 @@ void JSONWriter::number(double v) {
     out_.append(buf, r.ptr);
 }
 
-void JSONWriter::writeString(std::string_view s) { appendJSONString(out_, s, /*escapeSlash=*/true); }
+void JSONWriter::writeString(std::string_view s) {
+    appendJSONString(out_, s, /*escapeSlash=*/true);
+}
 
 }  // namespace bx

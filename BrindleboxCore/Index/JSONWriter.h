@@ -12,10 +12,24 @@ class JSONWriter {
 public:
     explicit JSONWriter(std::string& out) : out_(out) {}
 
-    void beginObject() { separate(); out_ += '{'; first_ = true; }
-    void endObject() { out_ += '}'; first_ = false; }
-    void beginArray() { separate(); out_ += '['; first_ = true; }
-    void endArray() { out_ += ']'; first_ = false; }
+    void beginObject() {
+        separate();
+        out_ += '{';
+        first_ = true;
+    }
+    void endObject() {
+        out_ += '}';
+        first_ = false;
+    }
+    void beginArray() {
+        separate();
+        out_ += '[';
+        first_ = true;
+    }
+    void endArray() {
+        out_ += ']';
+        first_ = false;
+    }
 
     void key(std::string_view k) {
         separate();
@@ -23,13 +37,22 @@ public:
         out_ += ':';
         first_ = true;  // the value follows without a comma
     }
-    void string(std::string_view s) { separate(); writeString(s); }
+    void string(std::string_view s) {
+        separate();
+        writeString(s);
+    }
     void integer(int64_t v);
     // Shortest text that reads back as the same number. Throws
     // std::invalid_argument for NaN and infinities, which JSON cannot hold.
     void number(double v);
-    void boolean(bool b) { separate(); out_ += b ? "true" : "false"; }
-    void null() { separate(); out_ += "null"; }
+    void boolean(bool b) {
+        separate();
+        out_ += b ? "true" : "false";
+    }
+    void null() {
+        separate();
+        out_ += "null";
+    }
 
 private:
     void separate() {

@@ -23,7 +23,9 @@ Date clampedDate(long long seconds) {
     return bx::dateFromSeconds(seconds);
 }
 
-size_t hashCombine(size_t h, size_t v) { return h ^ (v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2)); }
+size_t hashCombine(size_t h, size_t v) {
+    return h ^ (v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+}
 
 }  // namespace
 
@@ -44,7 +46,9 @@ Date MessageRecord::dateFromSeconds(double seconds) {
     return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
 }
 
-std::string MessageRecord::encodeDate(Date d) { return formatISO8601(d); }
+std::string MessageRecord::encodeDate(Date d) {
+    return formatISO8601(d);
+}
 
 std::optional<Date> MessageRecord::decodeDate(std::string_view s) {
     if (s.size() < 20 || s.size() > 25) return std::nullopt;
@@ -114,12 +118,30 @@ void MessageRecord::writeJSON(JSONWriter& w) const {
     w.beginObject();
     for (const Field& f : fields) {
         std::visit(Overloaded{
-                       [&](int64_t MessageRecord::*m) { w.key(f.name); w.integer(this->*m); },
-                       [&](std::string MessageRecord::*m) { w.key(f.name); w.string(this->*m); },
-                       [&](bool MessageRecord::*m) { w.key(f.name); w.boolean(this->*m); },
-                       [&](double MessageRecord::*m) { w.key(f.name); w.number(this->*m); },
-                       [&](Date MessageRecord::*m) { w.key(f.name); w.string(encodeDate(this->*m)); },
-                       [&](SenderTrust MessageRecord::*m) { w.key(f.name); w.string((this->*m).rawValue()); },
+                       [&](int64_t MessageRecord::*m) {
+                           w.key(f.name);
+                           w.integer(this->*m);
+                       },
+                       [&](std::string MessageRecord::*m) {
+                           w.key(f.name);
+                           w.string(this->*m);
+                       },
+                       [&](bool MessageRecord::*m) {
+                           w.key(f.name);
+                           w.boolean(this->*m);
+                       },
+                       [&](double MessageRecord::*m) {
+                           w.key(f.name);
+                           w.number(this->*m);
+                       },
+                       [&](Date MessageRecord::*m) {
+                           w.key(f.name);
+                           w.string(encodeDate(this->*m));
+                       },
+                       [&](SenderTrust MessageRecord::*m) {
+                           w.key(f.name);
+                           w.string((this->*m).rawValue());
+                       },
                        [&](std::optional<std::string> MessageRecord::*m) {
                            if (!(this->*m)) return;  // left out when there is none
                            w.key(f.name);
@@ -142,8 +164,7 @@ size_t std::hash<bx::MessageRecord>::operator()(const bx::MessageRecord& r) cons
     h = bx::hashCombine(h, std::hash<int64_t>{}(r.date.time_since_epoch().count()));
     h = bx::hashCombine(h, std::hash<int64_t>{}(r.size));
     h = bx::hashCombine(h, hs(r.snippet));
-    for (int64_t v : {r.attachments, r.trackers, r.remoteImages})
-        h = bx::hashCombine(h, std::hash<int64_t>{}(v));
+    for (int64_t v : {r.attachments, r.trackers, r.remoteImages}) h = bx::hashCombine(h, std::hash<int64_t>{}(v));
     h = bx::hashCombine(h, std::hash<int>{}(static_cast<int>(r.trust)));
     h = bx::hashCombine(h, std::hash<bool>{}(r.replyToMismatch));
     h = bx::hashCombine(h, std::hash<int64_t>{}(r.linkWarnings));

@@ -15,24 +15,24 @@
 namespace bx {
 
 struct MessageRecord {
-    int64_t id = 0;            // slot in the search index
-    std::string path;          // vault-relative, "/" between components
-    std::string account;       // first path component
-    std::string folder;        // second path component, or ""
+    int64_t id = 0;       // slot in the search index
+    std::string path;     // vault-relative, "/" between components
+    std::string account;  // first path component
+    std::string folder;   // second path component, or ""
     std::string subject;
     std::string fromName;
     std::string fromEmail;
-    std::string to;            // To then Cc, formatted, joined with ", "
-    Date date{};               // message date, else the file's modification time
-    int64_t size = 0;          // bytes of the file
-    std::string snippet;       // white space collapsed, at most 180 characters
+    std::string to;       // To then Cc, formatted, joined with ", "
+    Date date{};          // message date, else the file's modification time
+    int64_t size = 0;     // bytes of the file
+    std::string snippet;  // white space collapsed, at most 180 characters
     int64_t attachments = 0;
     int64_t trackers = 0;
     int64_t remoteImages = 0;
     SenderTrust trust = SenderTrust::unknown;
     bool replyToMismatch = false;
     int64_t linkWarnings = 0;
-    double mtime = 0;          // seconds since 1970 as the caller gave them
+    double mtime = 0;                       // seconds since 1970 as the caller gave them
     std::optional<std::string> senderFlag;  // summary of the first sender warning
 
     // fromName, else fromEmail, else "(unknown sender)".

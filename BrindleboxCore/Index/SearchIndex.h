@@ -83,8 +83,7 @@ public:
 
     static std::vector<std::string> tokenize(std::string_view text);
     // The record of one message file and the text to index for it. Never fails.
-    static std::pair<MessageRecord, std::string> makeRecord(std::string_view data, std::string_view path,
-                                                            double mtime);
+    static std::pair<MessageRecord, std::string> makeRecord(std::string_view data, std::string_view path, double mtime);
 
     // The contiguous run of sorted tokens that begin with prefix.
     std::vector<std::string_view> tokensWithPrefix(std::string_view prefix) const;

@@ -21,8 +21,7 @@ bool isASCIIAlnum(unsigned char c) {
 }
 
 bool isWordCodePoint(UChar32 c) {
-    return u_hasBinaryProperty(c, UCHAR_ALPHABETIC) ||
-           u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+    return u_hasBinaryProperty(c, UCHAR_ALPHABETIC) || u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
 const icu::Normalizer2& nfd() {
@@ -57,8 +56,8 @@ void emitASCII(std::string_view word, Emit& emit) {
 // follows it belongs to its character, not to the next word.
 template <class Emit>
 void tokenizeUnicode(std::string_view context, std::string_view stretch, Emit& emit) {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(context.data(), static_cast<int32_t>(context.size())));
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(context.data(), static_cast<int32_t>(context.size())));
     u.append(icu::UnicodeString::fromUTF8(icu::StringPiece(stretch.data(), static_cast<int32_t>(stretch.size()))));
     u.foldCase(U_FOLD_CASE_DEFAULT);
     UErrorCode status = U_ZERO_ERROR;

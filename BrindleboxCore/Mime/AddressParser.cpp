@@ -21,34 +21,37 @@ std::vector<MailAddress> AddressParser::parse(std::string_view value) {
             continue;
         }
         switch (c) {
-        case '"':
-            if (comment == 0) inQuote = true;
-            break;
-        case '<': ++angle; break;
-        case '>': {
-            const bool closes = angle > 0;
-            if (closes) --angle;
-            // A list that lost its comma ("A <a@x> B <b@y>") splits after the
-            // closing ">" when more than a comment or a separator follows it.
-            if (closes && angle == 0 && comment == 0) {
-                std::size_t next = value.find_first_not_of(" \t\r\n", i + 1);
-                if (next != std::string_view::npos && value[next] != ',' && value[next] != ';' && value[next] != '(') {
-                    emit(i + 1);
+            case '"':
+                if (comment == 0) inQuote = true;
+                break;
+            case '<': ++angle; break;
+            case '>': {
+                const bool closes = angle > 0;
+                if (closes) --angle;
+                // A list that lost its comma ("A <a@x> B <b@y>") splits after the
+                // closing ">" when more than a comment or a separator follows it.
+                if (closes && angle == 0 && comment == 0) {
+                    std::size_t next = value.find_first_not_of(" \t\r\n", i + 1);
+                    if (next != std::string_view::npos && value[next] != ',' && value[next] != ';' &&
+                        value[next] != '(') {
+                        emit(i + 1);
+                        pieceStart = i + 1;
+                    }
+                }
+                break;
+            }
+            case '(': ++comment; break;
+            case ')':
+                if (comment > 0) --comment;
+                break;
+            case ',':
+            case ';':
+                if (angle == 0 && comment == 0) {
+                    emit(i);
                     pieceStart = i + 1;
                 }
-            }
-            break;
-        }
-        case '(': ++comment; break;
-        case ')': if (comment > 0) --comment; break;
-        case ',':
-        case ';':
-            if (angle == 0 && comment == 0) {
-                emit(i);
-                pieceStart = i + 1;
-            }
-            break;
-        default: break;
+                break;
+            default: break;
         }
     }
     emit(value.size());
@@ -94,4 +97,4 @@ std::optional<MailAddress> AddressParser::one(std::string_view input) {
     return std::nullopt;
 }
 
-} // namespace bx
+}  // namespace bx

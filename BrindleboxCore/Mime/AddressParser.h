@@ -14,4 +14,4 @@ struct AddressParser {
     static std::optional<MailAddress> one(std::string_view text);
 };
 
-} // namespace bx
+}  // namespace bx

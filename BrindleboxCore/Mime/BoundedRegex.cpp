@@ -46,4 +46,4 @@ bool BoundedRegex::search(std::string_view text) const {
     return regex_.firstMatch(BudgetedRegex::toUnicode(text), budget, [](const icu::RegexMatcher&) {});
 }
 
-} // namespace bx
+}  // namespace bx

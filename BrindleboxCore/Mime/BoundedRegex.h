@@ -13,10 +13,9 @@ namespace bx {
 
 // A fixed ICU regular expression whose searches have bounded work. Each search
 // gets its own work budget (in RegexBudget ticks; 0: none) and a
-// backtracking-stack limit; a search that hits either counts as "no match", and a replace stops at that point, keeping the
-// rest of the text as it is. Build instances once (function-local statics); a
-// pattern that does not compile stops the program. Safe to share between
-// threads: each search makes its own matcher.
+// backtracking-stack limit; a search that hits either counts as "no match", and a replace stops at that point, keeping
+// the rest of the text as it is. Build instances once (function-local statics); a pattern that does not compile stops
+// the program. Safe to share between threads: each search makes its own matcher.
 class BoundedRegex {
 public:
     // In ticks of about ten thousand matching steps (RegexBudget): generous for
@@ -24,8 +23,8 @@ public:
     static constexpr int32_t defaultTimeLimit = 500;
     static constexpr int32_t defaultStackLimit = 8 << 20;  // bytes
 
-    explicit BoundedRegex(std::string_view pattern, uint32_t flags = 0,
-                          int32_t timeLimit = defaultTimeLimit, int32_t stackLimit = defaultStackLimit);
+    explicit BoundedRegex(std::string_view pattern, uint32_t flags = 0, int32_t timeLimit = defaultTimeLimit,
+                          int32_t stackLimit = defaultStackLimit);
 
     // Replaces every match by what fn returns for it.
     icu::UnicodeString replaceAll(const icu::UnicodeString& text,
@@ -43,4 +42,4 @@ private:
     int32_t timeLimit_;
 };
 
-} // namespace bx
+}  // namespace bx

@@ -19,10 +19,9 @@ namespace {
 
 // Windows-1252 0x80-0x9F; the five undefined bytes map to their C1 controls.
 constexpr char16_t kCP1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 void appendWindows1252(std::string& out, unsigned char c) {
@@ -112,7 +111,6 @@ std::optional<std::string> decodeWithICU(std::string_view data, const std::strin
     return out;
 }
 
-
 struct LookupCache {
     std::unordered_map<std::string, std::optional<Charsets::Encoding>> map;
 };
@@ -172,7 +170,7 @@ std::optional<Charsets::Encoding> lookup(const std::string& name) {
     return Charsets::Encoding{Charsets::Encoding::Kind::icu, icuName};
 }
 
-} // namespace
+}  // namespace
 
 const Charsets::Encoding& Charsets::utf8() {
     static const Encoding e{Encoding::Kind::utf8, "UTF-8"};
@@ -199,9 +197,13 @@ std::optional<Charsets::Encoding> Charsets::encoding(std::optional<std::string_v
     return r;
 }
 
-bool Charsets::isValidUTF8(std::string_view data) { return bx::isValidUTF8(data); }
+bool Charsets::isValidUTF8(std::string_view data) {
+    return bx::isValidUTF8(data);
+}
 
-std::string Charsets::lossyUTF8(std::string_view data) { return bx::lossyUTF8(data); }
+std::string Charsets::lossyUTF8(std::string_view data) {
+    return bx::lossyUTF8(data);
+}
 
 std::string Charsets::fromWindows1252(std::string_view data) {
     std::string out;
@@ -212,25 +214,20 @@ std::string Charsets::fromWindows1252(std::string_view data) {
 
 std::optional<std::string> Charsets::decode(std::string_view data, const Encoding& enc) {
     switch (enc.kind) {
-    case Encoding::Kind::utf8:
-        if (!isValidUTF8(data)) return std::nullopt;
-        return std::string(data);
-    case Encoding::Kind::windows1252:
-        return fromWindows1252(data);
-    case Encoding::Kind::icu:
-        break;
+        case Encoding::Kind::utf8:
+            if (!isValidUTF8(data)) return std::nullopt;
+            return std::string(data);
+        case Encoding::Kind::windows1252: return fromWindows1252(data);
+        case Encoding::Kind::icu: break;
     }
     return decodeWithICU(data, enc.name, false);
 }
 
 std::string Charsets::decodeRepairing(std::string_view data, const Encoding& enc) {
     switch (enc.kind) {
-    case Encoding::Kind::utf8:
-        return repairedUTF8(data);
-    case Encoding::Kind::windows1252:
-        return fromWindows1252(data);
-    case Encoding::Kind::icu:
-        break;
+        case Encoding::Kind::utf8: return repairedUTF8(data);
+        case Encoding::Kind::windows1252: return fromWindows1252(data);
+        case Encoding::Kind::icu: break;
     }
     if (auto s = decodeWithICU(data, enc.name, true)) return std::move(*s);
     return repairedUTF8(data);
@@ -265,11 +262,12 @@ std::string Charsets::string(std::string_view data, std::optional<std::string_vi
     if (enc && enc->kind == Encoding::Kind::icu) {
         // 8-bit text that is valid UTF-8 was most likely mislabelled. 7-bit
         // data says nothing either way (UTF-7, ISO-2022) and stays in its charset.
-        const bool eightBit = std::any_of(data.begin(), data.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        const bool eightBit =
+            std::any_of(data.begin(), data.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
         if (eightBit && isValidUTF8(data)) return std::string(data);
         return decodeRepairing(data, *enc);
     }
     return repairedUTF8(data);
 }
 
-} // namespace bx
+}  // namespace bx

@@ -53,4 +53,4 @@ struct Charsets {
     static std::string fromWindows1252(std::string_view data);
 };
 
-} // namespace bx
+}  // namespace bx

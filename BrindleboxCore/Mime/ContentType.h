@@ -20,4 +20,4 @@ struct ContentType {
     bool operator==(const ContentType&) const = default;
 };
 
-} // namespace bx
+}  // namespace bx

@@ -2,8 +2,8 @@
 
 #include "Mime/Charsets.h"
 #include "Mime/MimeText.h"
-#include "Util/Unicode.h"
 #include "Mime/TransferDecoding.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -17,8 +17,7 @@ class ForwardFinder {
 public:
     ForwardFinder(std::string_view hay, std::string_view needle) : hay_(hay), needle_(needle) {}
     std::size_t find(std::size_t from) {
-        if (valid_ && from >= lastFrom_ && (result_ == std::string_view::npos || from <= result_))
-            return result_;
+        if (valid_ && from >= lastFrom_ && (result_ == std::string_view::npos || from <= result_)) return result_;
         lastFrom_ = from;
         result_ = hay_.find(needle_, from);
         valid_ = true;
@@ -37,7 +36,7 @@ struct Word {
     std::size_t end = 0;  // index just past "?="
 };
 
-} // namespace
+}  // namespace
 
 std::string EncodedWords::decode(std::string_view value) {
     if (value.find("=?") == std::string_view::npos) return std::string(value);
@@ -126,4 +125,4 @@ std::string EncodedWords::decode(std::string_view value) {
     return out;
 }
 
-} // namespace bx
+}  // namespace bx

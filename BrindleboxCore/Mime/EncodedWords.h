@@ -9,4 +9,4 @@ struct EncodedWords {
     static std::string decode(std::string_view value);
 };
 
-} // namespace bx
+}  // namespace bx

@@ -174,13 +174,11 @@ struct NamedRef {
     std::string_view text;
 };
 constexpr NamedRef kNamedRefs[] = {
-    {"&nbsp;", " "},          {"&amp;", "&"},           {"&lt;", "<"},
-    {"&gt;", ">"},            {"&quot;", "\""},         {"&#39;", "'"},
-    {"&apos;", "'"},          {"&mdash;", "\u2014"},    {"&ndash;", "\u2013"},
-    {"&hellip;", "\u2026"},   {"&rsquo;", "\u2019"},    {"&lsquo;", "\u2018"},
-    {"&rdquo;", "\u201D"},    {"&ldquo;", "\u201C"},    {"&copy;", "\u00A9"},
-    {"&reg;", "\u00AE"},      {"&trade;", "\u2122"},    {"&zwnj;", ""},
-    {"&zwj;", ""},            {"&euro;", "\u20AC"},     {"&bull;", "\u2022"},
+    {"&nbsp;", " "},       {"&amp;", "&"},        {"&lt;", "<"},         {"&gt;", ">"},         {"&quot;", "\""},
+    {"&#39;", "'"},        {"&apos;", "'"},       {"&mdash;", "\u2014"}, {"&ndash;", "\u2013"}, {"&hellip;", "\u2026"},
+    {"&rsquo;", "\u2019"}, {"&lsquo;", "\u2018"}, {"&rdquo;", "\u201D"}, {"&ldquo;", "\u201C"}, {"&copy;", "\u00A9"},
+    {"&reg;", "\u00AE"},   {"&trade;", "\u2122"}, {"&zwnj;", ""},        {"&zwj;", ""},         {"&euro;", "\u20AC"},
+    {"&bull;", "\u2022"},
 };
 
 const BoundedRegex& numericRefRegex() {
@@ -196,7 +194,7 @@ const BoundedRegex& blankLinesRegex() {
     return r;
 }
 
-} // namespace
+}  // namespace
 
 std::string HTMLText::decodeEntities(std::string_view text) {
     if (text.find('&') == std::string_view::npos) return std::string(text);
@@ -264,14 +262,14 @@ std::string HTMLText::escape(std::string_view text) {
     out.reserve(text.size() + text.size() / 8);
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out.push_back(c);
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out.push_back(c);
         }
     }
     return out;
 }
 
-} // namespace bx
+}  // namespace bx

@@ -14,4 +14,4 @@ struct HTMLText {
     static std::string escape(std::string_view text);
 };
 
-} // namespace bx
+}  // namespace bx

@@ -6,8 +6,8 @@
 
 #include "Mime/Charsets.h"
 #include "Mime/MimeText.h"
-#include "Util/Unicode.h"
 #include "Mime/PercentDecode.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -19,9 +19,11 @@ struct Section {
     bool extended;
 };
 
-std::string_view trimParam(std::string_view s) { return trimWhitespaceNewlines(s); }
+std::string_view trimParam(std::string_view s) {
+    return trimWhitespaceNewlines(s);
+}
 
-} // namespace
+}  // namespace
 
 HeaderParams::Bytes2231 HeaderParams::decode2231Bytes(std::string_view text, bool first) {
     Bytes2231 r;
@@ -94,13 +96,15 @@ HeaderParams::Parsed HeaderParams::parse(std::string_view value) {
                 std::string base = name.substr(0, star);
                 auto [slot, added] = continuedIndex.try_emplace(base, continued.size());
                 if (added) continued.emplace_back(base, std::vector<Section>{});
-                continued[slot->second].second.push_back(Section{std::stoull(std::string(digits)), std::string(v), extended});
+                continued[slot->second].second.push_back(
+                    Section{std::stoull(std::string(digits)), std::string(v), extended});
                 continue;
             }
         }
         if (extended) {
             auto b = decode2231Bytes(v, true);
-            result.params[name] = Charsets::string(b.data, b.charset ? std::string_view(*b.charset) : std::string_view("utf-8"));
+            result.params[name] =
+                Charsets::string(b.data, b.charset ? std::string_view(*b.charset) : std::string_view("utf-8"));
         } else {
             result.params[name] = std::string(v);
         }
@@ -131,4 +135,4 @@ HeaderParams::Parsed HeaderParams::parse(std::string_view value) {
     return result;
 }
 
-} // namespace bx
+}  // namespace bx

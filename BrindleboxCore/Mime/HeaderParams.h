@@ -26,4 +26,4 @@ struct HeaderParams {
     static Bytes2231 decode2231Bytes(std::string_view text, bool first);
 };
 
-} // namespace bx
+}  // namespace bx

@@ -32,4 +32,4 @@ struct MIMEHeaders {
     bool operator==(const MIMEHeaders&) const = default;
 };
 
-} // namespace bx
+}  // namespace bx

@@ -8,8 +8,8 @@
 #include "Mime/HeaderParams.h"
 #include "Mime/MailDate.h"
 #include "Mime/MimeText.h"
-#include "Util/Unicode.h"
 #include "Mime/MimeTypes.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -23,7 +23,7 @@ void decodeField(std::string& name, std::string& value) {
     value = Charsets::fromWindows1252(value);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -44,7 +44,7 @@ std::string_view lineAt(std::string_view bytes, std::size_t start, std::size_t& 
     return line;
 }
 
-} // namespace
+}  // namespace
 
 // The header ends at a blank line, or at a line that is neither a field nor a
 // continuation: mail whose body follows the fields without a blank line, or a
@@ -142,7 +142,7 @@ std::vector<std::string_view> MIMEParser::splitMultipart(std::string_view body, 
         return body.substr(from, to - from);
     };
 
-    bool open = false;       // a delimiter line has been seen
+    bool open = false;  // a delimiter line has been seen
     std::size_t partStart = 0;
     std::size_t lineStart = 0;
     while (lineStart < n) {
@@ -192,7 +192,8 @@ MIMEPart MIMEParser::parsePart(std::string_view bytes, int depth, const ContentT
             if (slash != std::string_view::npos && slash + 1 < sv.size()) {
                 std::string_view first = trimSpacesTabs(sv.substr(0, slash));
                 std::string_view second = trimSpacesTabs(sv.substr(slash + 1));
-                if (!first.empty()) part.contentType = ContentType{std::string(first), std::string(second), std::move(parsed.params)};
+                if (!first.empty())
+                    part.contentType = ContentType{std::string(first), std::string(second), std::move(parsed.params)};
             }
         }
     }
@@ -203,7 +204,8 @@ MIMEPart MIMEParser::parsePart(std::string_view bytes, int depth, const ContentT
     if (part.contentType.type == "multipart" && boundary != params.end() && !boundary->second.empty() &&
         depth <= maxSplitDepth) {
         static const ContentType digestChild{"message", "rfc822", {}};
-        const ContentType& childDefault = part.contentType.subtype == "digest" ? digestChild : ContentType::defaultText();
+        const ContentType& childDefault =
+            part.contentType.subtype == "digest" ? digestChild : ContentType::defaultText();
         for (std::string_view piece : splitMultipart(body, boundary->second))
             part.children.push_back(parsePart(piece, depth + 1, childDefault));
     } else {
@@ -274,7 +276,8 @@ MIMEHeaders MIMEParser::headers(std::string_view data) {
 
 bool MIMEParser::looksValid(std::string_view data) {
     if (data.empty()) return false;
-    static constexpr std::string_view known[] = {"from", "date", "subject", "message-id", "to", "received", "return-path"};
+    static constexpr std::string_view known[] = {"from", "date",     "subject",    "message-id",
+                                                 "to",   "received", "return-path"};
     for (const auto& f : headers(data).fields) {
         std::string n = lowercased(f.name);
         for (auto k : known)
@@ -315,4 +318,4 @@ ParsedMessage MIMEParser::parse(std::string_view data, AttachmentBodies bodies) 
     return m;
 }
 
-} // namespace bx
+}  // namespace bx

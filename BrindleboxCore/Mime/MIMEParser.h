@@ -44,9 +44,8 @@ struct MIMEParser {
     static MIMEPart parsePart(std::string_view bytes, int depth, const ContentType& defaultType);
     // Pieces are views into body.
     static std::vector<std::string_view> splitMultipart(std::string_view body, std::string_view boundary);
-    static void collect(const MIMEPart& part, std::vector<std::string>& text,
-                        std::vector<std::string>& html, std::vector<MailAttachment>& atts,
-                        AttachmentBodies bodies = AttachmentBodies::decoded);
+    static void collect(const MIMEPart& part, std::vector<std::string>& text, std::vector<std::string>& html,
+                        std::vector<MailAttachment>& atts, AttachmentBodies bodies = AttachmentBodies::decoded);
 };
 
-} // namespace bx
+}  // namespace bx

@@ -12,17 +12,17 @@ namespace bx {
 // Bytes are held in std::string throughout the MIME code; no encoding is implied.
 
 struct ContentDisposition {
-    std::string value;                           // lower case
-    std::map<std::string, std::string> params;   // keys lower case
+    std::string value;                          // lower case
+    std::map<std::string, std::string> params;  // keys lower case
     bool operator==(const ContentDisposition&) const = default;
 };
 
 // One node of the MIME tree.
 struct MIMEPart {
-    MIMEHeaders headers;        // for the root part, the message's own header
+    MIMEHeaders headers;  // for the root part, the message's own header
     ContentType contentType;
-    std::string body;           // raw bytes after the header block, still transfer-encoded;
-                                // empty for a multipart whose children were split out
+    std::string body;  // raw bytes after the header block, still transfer-encoded;
+                       // empty for a multipart whose children were split out
     std::vector<MIMEPart> children;
 
     // First Content-Transfer-Encoding, trimmed of spaces/tabs, lower case; "7bit" when absent.
@@ -42,4 +42,4 @@ struct MIMEPart {
     bool operator==(const MIMEPart&) const = default;
 };
 
-} // namespace bx
+}  // namespace bx

@@ -33,7 +33,7 @@ struct JSONCodec<MailAddress> {
     static json encode(const MailAddress& a);
 };
 
-} // namespace bx
+}  // namespace bx
 
 template <>
 struct std::hash<bx::MailAddress> {

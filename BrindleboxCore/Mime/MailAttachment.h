@@ -16,4 +16,4 @@ struct MailAttachment {
     bool operator==(const MailAttachment&) const = default;
 };
 
-} // namespace bx
+}  // namespace bx

@@ -20,8 +20,8 @@ using Formatters = std::vector<std::unique_ptr<icu::SimpleDateFormat>>;
 
 std::unique_ptr<icu::SimpleDateFormat> makeFormatter(const std::string& pattern, bool utc) {
     UErrorCode err = U_ZERO_ERROR;
-    auto f = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
-                                                     icu::Locale("en_US_POSIX"), err);
+    auto f =
+        std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern), icu::Locale("en_US_POSIX"), err);
     if (U_FAILURE(err)) std::abort();  // a fixed pattern that does not build is a programming error
     if (utc) f->adoptTimeZone(icu::TimeZone::createTimeZone("UTC"));
     f->setLenient(false);
@@ -39,17 +39,12 @@ const Formatters& threadFormatters() {
     return list;
 }
 
-} // namespace
+}  // namespace
 
 const std::vector<std::string>& MailDate::patterns() {
     static const std::vector<std::string> p = {
-        "EEE, d MMM yyyy HH:mm:ss Z",
-        "d MMM yyyy HH:mm:ss Z",
-        "EEE, d MMM yyyy HH:mm Z",
-        "d MMM yyyy HH:mm Z",
-        "EEE, d MMM yy HH:mm:ss Z",
-        "EEE, d MMM yyyy HH:mm:ss zzz",
-        "d MMM yyyy HH:mm:ss zzz",
+        "EEE, d MMM yyyy HH:mm:ss Z", "d MMM yyyy HH:mm:ss Z",        "EEE, d MMM yyyy HH:mm Z", "d MMM yyyy HH:mm Z",
+        "EEE, d MMM yy HH:mm:ss Z",   "EEE, d MMM yyyy HH:mm:ss zzz", "d MMM yyyy HH:mm:ss zzz",
     };
     return p;
 }
@@ -68,7 +63,8 @@ void widenThreeDigitYear(std::string& s) {
         const bool isMonth = prev.size() == 3 && std::isalpha(static_cast<unsigned char>(prev[0])) &&
                              std::isalpha(static_cast<unsigned char>(prev[1])) &&
                              std::isalpha(static_cast<unsigned char>(prev[2]));
-        if (isMonth && tok.size() == 3 && std::all_of(tok.begin(), tok.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (isMonth && tok.size() == 3 &&
+            std::all_of(tok.begin(), tok.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             const int year = 1900 + std::stoi(std::string(tok));
             s.replace(start, 3, std::to_string(year));
             return;
@@ -102,7 +98,7 @@ std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s) {
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<MailDate::TimePoint> MailDate::parse(std::string_view value) {
     std::string_view t = trimWhitespaceNewlines(value);
@@ -139,4 +135,4 @@ std::string MailDate::rfc5322(TimePoint date) {
     return s;
 }
 
-} // namespace bx
+}  // namespace bx

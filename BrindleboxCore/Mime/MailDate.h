@@ -20,4 +20,4 @@ struct MailDate {
     static std::string rfc5322(TimePoint date);
 };
 
-} // namespace bx
+}  // namespace bx

@@ -25,4 +25,4 @@ bool isQuotedString(std::string_view s) {
     return firstEnd == 1 && lastStart == static_cast<std::int64_t>(s.size()) - 1 && lastStart >= firstEnd;
 }
 
-} // namespace bx::mimetext
+}  // namespace bx::mimetext

@@ -22,4 +22,4 @@ inline int hexValue(unsigned char c) {
 // mark or a prepended sign joins to its neighbour is another character).
 bool isQuotedString(std::string_view s);
 
-} // namespace bx::mimetext
+}  // namespace bx::mimetext

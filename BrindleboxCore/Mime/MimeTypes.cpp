@@ -36,4 +36,4 @@ std::string MimeTypes::ext(std::string_view mimeType) {
     return it == m.end() ? std::string() : it->second;
 }
 
-} // namespace bx
+}  // namespace bx

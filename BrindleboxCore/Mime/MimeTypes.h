@@ -12,4 +12,4 @@ struct MimeTypes {
     static std::string ext(std::string_view mimeType);
 };
 
-} // namespace bx
+}  // namespace bx

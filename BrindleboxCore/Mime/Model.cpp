@@ -10,9 +10,9 @@
 #include "Mime/MIMEPart.h"
 #include "Mime/MailAddress.h"
 #include "Mime/MimeText.h"
-#include "Util/Unicode.h"
 #include "Mime/ParsedMessage.h"
 #include "Mime/TransferDecoding.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -94,7 +94,9 @@ std::string MIMEPart::decodedText() const {
 
 // MailAddress
 
-std::string MailAddress::display() const { return name.empty() ? email : name; }
+std::string MailAddress::display() const {
+    return name.empty() ? email : name;
+}
 
 std::string MailAddress::domain() const {
     std::size_t end = email.size();
@@ -105,9 +107,13 @@ std::string MailAddress::domain() const {
     return lowercased(std::string_view(email).substr(start, end - start));
 }
 
-std::string MailAddress::formatted() const { return name.empty() ? email : name + " <" + email + ">"; }
+std::string MailAddress::formatted() const {
+    return name.empty() ? email : name + " <" + email + ">";
+}
 
-void to_json(nlohmann::json& j, const MailAddress& a) { j = nlohmann::json{{"name", a.name}, {"email", a.email}}; }
+void to_json(nlohmann::json& j, const MailAddress& a) {
+    j = nlohmann::json{{"name", a.name}, {"email", a.email}};
+}
 
 void from_json(const nlohmann::json& j, MailAddress& a) {
     if (!j.is_object()) throw nlohmann::json::type_error::create(302, "MailAddress must be an object", &j);
@@ -123,7 +129,9 @@ MailAddress JSONCodec<MailAddress>::decode(const json& v, const std::string& pat
     return MailAddress{requiredKey<std::string>(v, "name", path), requiredKey<std::string>(v, "email", path)};
 }
 
-json JSONCodec<MailAddress>::encode(const MailAddress& a) { return json{{"name", a.name}, {"email", a.email}}; }
+json JSONCodec<MailAddress>::encode(const MailAddress& a) {
+    return json{{"name", a.name}, {"email", a.email}};
+}
 
 // ParsedMessage
 
@@ -151,4 +159,4 @@ std::string ParsedMessage::plainText() const {
     return "";
 }
 
-} // namespace bx
+}  // namespace bx

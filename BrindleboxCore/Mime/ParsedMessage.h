@@ -14,9 +14,9 @@ namespace bx {
 
 // The parsed form of one .eml; MIMEParser::parse is its only producer.
 struct ParsedMessage {
-    MIMEHeaders headers;   // the root part's header
+    MIMEHeaders headers;  // the root part's header
     MIMEPart root;
-    std::string subject;   // decoded and trimmed; empty when absent
+    std::string subject;  // decoded and trimmed; empty when absent
     std::vector<MailAddress> from, to, cc, replyTo;
     std::optional<Date> date;
     std::optional<std::string> messageID;  // without <, >, spaces and tabs at the ends
@@ -34,4 +34,4 @@ struct ParsedMessage {
     std::string plainText() const;
 };
 
-} // namespace bx
+}  // namespace bx

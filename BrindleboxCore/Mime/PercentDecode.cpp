@@ -24,4 +24,4 @@ std::string PercentDecode::bytes(std::string_view text) {
     return out;
 }
 
-} // namespace bx
+}  // namespace bx

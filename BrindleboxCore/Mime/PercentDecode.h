@@ -9,4 +9,4 @@ struct PercentDecode {
     static std::string bytes(std::string_view text);
 };
 
-} // namespace bx
+}  // namespace bx

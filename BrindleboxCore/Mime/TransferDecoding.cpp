@@ -20,7 +20,7 @@ constexpr std::array<int8_t, 256> makeBase64Table() {
     return t;
 }
 constexpr auto kBase64 = makeBase64Table();
-} // namespace
+}  // namespace
 
 std::string TransferDecoding::base64(std::string_view data) {
     // Everything outside the alphabet (padding, line ends, junk) is skipped; a
@@ -95,4 +95,4 @@ std::string TransferDecoding::decode(std::string_view data, std::string_view enc
     return std::string(data);
 }
 
-} // namespace bx
+}  // namespace bx

@@ -13,4 +13,4 @@ struct TransferDecoding {
     static std::string decode(std::string_view data, std::string_view encoding);
 };
 
-} // namespace bx
+}  // namespace bx

@@ -3,15 +3,15 @@
 #include <array>
 #include <vector>
 
-#include <unicode/uchar.h>
 #include <unicode/bytestream.h>
 #include <unicode/idna.h>
-#include <unicode/uspoof.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/uspoof.h>
 #include <unicode/utf8.h>
 
-#include "Util/Unicode.h"
 #include "Util/BudgetedRegex.h"
+#include "Util/Unicode.h"
 
 namespace bx {
 
@@ -21,14 +21,18 @@ namespace {
 
 // Second-level labels under which registrations happen one level deeper.
 constexpr std::array<std::string_view, 18> twoLevelSuffixes = {
-    "co.uk", "org.uk", "ac.uk", "gov.uk", "com.au", "net.au", "org.au", "co.nz", "co.jp",
-    "co.in", "co.kr", "co.za", "com.br", "com.cn", "com.mx", "com.sg", "com.tr", "com.hk",
+    "co.uk", "org.uk", "ac.uk", "gov.uk", "com.au", "net.au", "org.au", "co.nz",  "co.jp",
+    "co.in", "co.kr",  "co.za", "com.br", "com.cn", "com.mx", "com.sg", "com.tr", "com.hk",
 };
 
 // Trims Unicode white space (line breaks included) from both ends.
-std::string_view trimWhiteSpaceAndNewlines(std::string_view s) { return trimCodePoints(s, isUnicodeWhiteSpace); }
+std::string_view trimWhiteSpaceAndNewlines(std::string_view s) {
+    return trimCodePoints(s, isUnicodeWhiteSpace);
+}
 
-bool isSchemeStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isSchemeStart(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 bool isSchemeChar(char c) {
     return isSchemeStart(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
@@ -37,17 +41,30 @@ bool isSchemeChar(char c) {
 bool badHostChar(UChar32 c) {
     if (c < 0x21 || c == 0x7F) return true;
     switch (c) {
-        case '<': case '>': case '"': case '{': case '}': case '|': case '^': case '`':
-        case '\\': case '/': case '?': case '#': case '@': case '[': case ']':
-            return true;
-        default:
-            return isUnicodeWhiteSpace(static_cast<char32_t>(c)) || u_iscntrl(c);
+        case '<':
+        case '>':
+        case '"':
+        case '{':
+        case '}':
+        case '|':
+        case '^':
+        case '`':
+        case '\\':
+        case '/':
+        case '?':
+        case '#':
+        case '@':
+        case '[':
+        case ']': return true;
+        default: return isUnicodeWhiteSpace(static_cast<char32_t>(c)) || u_iscntrl(c);
     }
 }
 
 }  // namespace
 
-std::string Domains::lower(std::string_view s) { return lowercased(s); }
+std::string Domains::lower(std::string_view s) {
+    return lowercased(s);
+}
 
 namespace {
 
@@ -76,14 +93,16 @@ std::optional<std::string> idnaConvert(std::string_view host, Convert convert) {
 }  // namespace
 
 std::string Domains::ace(std::string_view host) {
-    auto out = idnaConvert(host, [](const icu::IDNA& idna, icu::StringPiece in, icu::ByteSink& sink, icu::IDNAInfo& info,
-                                    UErrorCode& st) { idna.nameToASCII_UTF8(in, sink, info, st); });
+    auto out =
+        idnaConvert(host, [](const icu::IDNA& idna, icu::StringPiece in, icu::ByteSink& sink, icu::IDNAInfo& info,
+                             UErrorCode& st) { idna.nameToASCII_UTF8(in, sink, info, st); });
     return out ? lower(*out) : lower(host);
 }
 
 std::string Domains::unicode(std::string_view host) {
-    auto out = idnaConvert(host, [](const icu::IDNA& idna, icu::StringPiece in, icu::ByteSink& sink,
-                                    icu::IDNAInfo& info, UErrorCode& st) { idna.nameToUnicodeUTF8(in, sink, info, st); });
+    auto out =
+        idnaConvert(host, [](const icu::IDNA& idna, icu::StringPiece in, icu::ByteSink& sink, icu::IDNAInfo& info,
+                             UErrorCode& st) { idna.nameToUnicodeUTF8(in, sink, info, st); });
     return out ? lower(*out) : lower(host);
 }
 
@@ -111,8 +130,7 @@ bool Domains::isLookalike(std::string_view host) {
         rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
         if (label.empty() || isASCII(label)) continue;
         st = U_ZERO_ERROR;
-        const int32_t found =
-            uspoof_checkUTF8(checker, label.data(), static_cast<int32_t>(label.size()), nullptr, &st);
+        const int32_t found = uspoof_checkUTF8(checker, label.data(), static_cast<int32_t>(label.size()), nullptr, &st);
         if (U_FAILURE(st) || found != 0) {
             lookalike = true;
             break;
@@ -165,8 +183,7 @@ std::optional<std::string> Domains::host(std::string_view url) {
     std::string_view authority = s.substr(pos, end - pos);
 
     // User information ("user:password@") comes before the last "@".
-    if (const size_t at = authority.rfind('@'); at != std::string_view::npos)
-        authority = authority.substr(at + 1);
+    if (const size_t at = authority.rfind('@'); at != std::string_view::npos) authority = authority.substr(at + 1);
 
     std::string_view hostPart;
     std::string_view portPart;
@@ -182,8 +199,8 @@ std::optional<std::string> Domains::host(std::string_view url) {
         }
         if (hostPart.empty()) return std::nullopt;
         for (char c : hostPart) {
-            const bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
-                            c == ':' || c == '.';
+            const bool ok =
+                (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
             if (!ok) return std::nullopt;
         }
     } else {

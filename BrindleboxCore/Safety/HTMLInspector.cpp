@@ -8,8 +8,8 @@
 #include <unicode/utf8.h>
 
 #include "Mime/HTMLText.h"
-#include "Util/BudgetedRegex.h"
 #include "Safety/Domains.h"
+#include "Util/BudgetedRegex.h"
 #include "Util/Unicode.h"
 
 namespace bx {
@@ -32,7 +32,7 @@ const BudgetedRegex& anchorRegex() {
 }
 const BudgetedRegex& domainInTextRegex() {
     static const BudgetedRegex re("(?:https?://)?((?:[a-z0-9-]+\\.)+[a-z]{2,24})(?:[/:?#]\\S*)?",
-                                 UREGEX_CASE_INSENSITIVE);
+                                  UREGEX_CASE_INSENSITIVE);
     return re;
 }
 const BudgetedRegex& urlInTextRegex() {
@@ -40,7 +40,9 @@ const BudgetedRegex& urlInTextRegex() {
     return re;
 }
 
-UChar lowerASCII(UChar c) { return (c >= 'A' && c <= 'Z') ? static_cast<UChar>(c + 32) : c; }
+UChar lowerASCII(UChar c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<UChar>(c + 32) : c;
+}
 
 // No image tag can match after the last ">", so the scan stops there: without
 // this, every unclosed "<img" would search to the end of the text.
@@ -64,11 +66,17 @@ int32_t anchorRegionEnd(const icu::UnicodeString& s) {
     return 0;
 }
 
-std::string lowerString(std::string_view s) { return Domains::lower(s); }
+std::string lowerString(std::string_view s) {
+    return Domains::lower(s);
+}
 
-bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool startsWith(std::string_view s, std::string_view p) {
+    return s.substr(0, p.size()) == p;
+}
 
-std::string_view trimWhiteSpaceAndNewlines(std::string_view s) { return trimCodePoints(s, isUnicodeWhiteSpace); }
+std::string_view trimWhiteSpaceAndNewlines(std::string_view s) {
+    return trimCodePoints(s, isUnicodeWhiteSpace);
+}
 
 // Reads the text as a decimal number (sign, digits, fraction, exponent).
 bool readNumber(std::string_view s, double& out) {
@@ -310,8 +318,8 @@ std::vector<LinkWarning> linkWarningsIn(const icu::UnicodeString& text) {
                 }))
                 return true;
             const size_t dot = shownDomain.rfind('.');
-            const std::string_view tld =
-                dot == std::string::npos ? std::string_view(shownDomain) : std::string_view(shownDomain).substr(dot + 1);
+            const std::string_view tld = dot == std::string::npos ? std::string_view(shownDomain)
+                                                                  : std::string_view(shownDomain).substr(dot + 1);
             if (tld.size() < 2) return true;
             const auto* p = reinterpret_cast<const uint8_t*>(tld.data());
             const int32_t n = static_cast<int32_t>(tld.size());
@@ -336,17 +344,21 @@ std::vector<LinkWarning> linkWarningsIn(const icu::UnicodeString& text) {
 
 const std::vector<std::string_view>& HTMLInspector::trackerDomains() {
     static const std::vector<std::string_view> rows = {
-        "list-manage.com",   "mailchimp.com",    "mandrillapp.com",      "sendgrid.net",
-        "sparkpostmail.com", "mailgun.org",      "mailjet.com",          "exct.net",
-        "exacttarget.com",   "pardot.com",       "hubspot.com",          "hubspotemail.net",
-        "mktoresp.com",      "en25.com",         "eloqua.com",           "responsys.net",
-        "rs6.net",           "constantcontact.com", "createsend.com",    "cmail19.com",
-        "cmail20.com",       "klaviyo.com",      "sailthru.com",         "braze.com",
-        "customeriomail.com", "intercom.io",     "intercom-mail.com",    "sendinblue.com",
-        "brevo.com",         "mailerlite.com",   "mlsend.com",           "getresponse.com",
-        "aweber.com",        "activehosted.com", "convertkit.com",       "omnisend.com",
-        "awstrack.me",       "pstmrk.it",        "emltrk.com",           "mailtrack.io",
-        "yesware.com",       "mixmax.com",       "google-analytics.com", "doubleclick.net",
+        "list-manage.com",      "mailchimp.com",     "mandrillapp.com",
+        "sendgrid.net",         "sparkpostmail.com", "mailgun.org",
+        "mailjet.com",          "exct.net",          "exacttarget.com",
+        "pardot.com",           "hubspot.com",       "hubspotemail.net",
+        "mktoresp.com",         "en25.com",          "eloqua.com",
+        "responsys.net",        "rs6.net",           "constantcontact.com",
+        "createsend.com",       "cmail19.com",       "cmail20.com",
+        "klaviyo.com",          "sailthru.com",      "braze.com",
+        "customeriomail.com",   "intercom.io",       "intercom-mail.com",
+        "sendinblue.com",       "brevo.com",         "mailerlite.com",
+        "mlsend.com",           "getresponse.com",   "aweber.com",
+        "activehosted.com",     "convertkit.com",    "omnisend.com",
+        "awstrack.me",          "pstmrk.it",         "emltrk.com",
+        "mailtrack.io",         "yesware.com",       "mixmax.com",
+        "google-analytics.com", "doubleclick.net",
     };
     return rows;
 }
@@ -410,8 +422,8 @@ bool HTMLInspector::isTracker(const Attributes& a) {
 
     std::string style;
     if (auto it = a.find("style"); it != a.end()) style = removeAll(lowerString(it->second), " ");
-    for (std::string_view hidden : {"display:none", "visibility:hidden", "opacity:0", "width:1px", "height:1px",
-                                    "width:0", "height:0"})
+    for (std::string_view hidden :
+         {"display:none", "visibility:hidden", "opacity:0", "width:1px", "height:1px", "width:0", "height:0"})
         if (style.find(hidden) != std::string::npos) return true;
 
     if (a.count("hidden")) return true;

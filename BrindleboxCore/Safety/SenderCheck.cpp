@@ -6,8 +6,8 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include "Util/BudgetedRegex.h"
 #include "Safety/Domains.h"
+#include "Util/BudgetedRegex.h"
 #include "Util/Unicode.h"
 
 namespace bx {
@@ -70,8 +70,7 @@ std::vector<std::string> nameWords(std::string_view lowered) {
         const int32_t start = i;
         UChar32 c;
         U8_NEXT(p, i, n, c);
-        const bool word = c >= 0 && (u_isalpha(c) || u_isdigit(c) ||
-                                     (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0 ||
+        const bool word = c >= 0 && (u_isalpha(c) || u_isdigit(c) || (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0 ||
                                      u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE);
         if (word) {
             cur.append(lowered.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
@@ -122,11 +121,13 @@ const std::vector<SenderCheck::Brand>& SenderCheck::brands() {
     static const std::vector<Brand> table = {
         {"paypal", {"paypal.com", "paypal.me", "paypal.co.uk", "paypal.de"}},
         {"apple", {"apple.com", "icloud.com", "me.com", "mac.com"}},
-        {"microsoft", {"microsoft.com", "outlook.com", "live.com", "hotmail.com", "office.com",
-                       "microsoftonline.com", "office365.com"}},
+        {"microsoft",
+         {"microsoft.com", "outlook.com", "live.com", "hotmail.com", "office.com", "microsoftonline.com",
+          "office365.com"}},
         {"google", {"google.com", "gmail.com", "youtube.com", "googlemail.com", "google.co.uk"}},
-        {"amazon", {"amazon.com", "amazon.co.uk", "amazon.de", "amazon.fr", "amazon.it", "amazon.ca",
-                    "amazon.co.jp", "amazon.in"}},
+        {"amazon",
+         {"amazon.com", "amazon.co.uk", "amazon.de", "amazon.fr", "amazon.it", "amazon.ca", "amazon.co.jp",
+          "amazon.in"}},
         {"facebook", {"facebook.com", "facebookmail.com", "fb.com", "meta.com"}},
         {"instagram", {"instagram.com"}},
         {"linkedin", {"linkedin.com"}},
@@ -173,19 +174,29 @@ const std::set<std::string_view>& SenderCheck::shortBrands() {
 
 const std::set<std::string_view>& SenderCheck::genericWords() {
     static const std::set<std::string_view> set = {
-        "support", "team", "service", "services", "security", "account", "accounts", "online",
-        "bank", "billing", "customer", "care", "help", "helpdesk", "alert", "alerts",
-        "notification", "notifications", "no", "reply", "noreply", "id", "mail", "inc", "the",
-        "official", "center", "centre", "delivery", "express", "verification", "verify", "update",
-        "updates", "info", "admin", "desk", "store", "pay",
+        "support",      "team",          "service",  "services", "security", "account",  "accounts",     "online",
+        "bank",         "billing",       "customer", "care",     "help",     "helpdesk", "alert",        "alerts",
+        "notification", "notifications", "no",       "reply",    "noreply",  "id",       "mail",         "inc",
+        "the",          "official",      "center",   "centre",   "delivery", "express",  "verification", "verify",
+        "update",       "updates",       "info",     "admin",    "desk",     "store",    "pay",
     };
     return set;
 }
 
 std::string SenderCheck::skeleton(std::string_view s) {
     static constexpr std::array<std::pair<std::string_view, std::string_view>, 12> pairs = {{
-        {"rn", "m"}, {"vv", "w"}, {"cl", "d"}, {"0", "o"}, {"1", "l"}, {"3", "e"},
-        {"5", "s"}, {"4", "a"}, {"7", "t"}, {"8", "b"}, {"-", ""}, {"_", ""},
+        {"rn", "m"},
+        {"vv", "w"},
+        {"cl", "d"},
+        {"0", "o"},
+        {"1", "l"},
+        {"3", "e"},
+        {"5", "s"},
+        {"4", "a"},
+        {"7", "t"},
+        {"8", "b"},
+        {"-", ""},
+        {"_", ""},
     }};
     std::string out = Domains::lower(s);
     for (const auto& [from, to] : pairs) replaceAll(out, from, to);
@@ -303,13 +314,13 @@ std::vector<SenderFlag> SenderCheck::check(const std::optional<MailAddress>& fro
         const Brand& brand = brands()[i];
         const auto& [brandLabel, brandSkel, oneEditCounts] = labels[i];
         const bool imitates = (brandSkel == skel && brandLabel != senderLabel) ||
-                              (oneEditCounts && distance(skel, brandSkel) == 1) ||
-                              partsContain(brandLabel) || partsContain(brand.key);
+                              (oneEditCounts && distance(skel, brandSkel) == 1) || partsContain(brandLabel) ||
+                              partsContain(brand.key);
         if (imitates) {
             const std::string p(brand.domains.front());
-            flags.push_back({SenderFlag::Kind::lookalike, reg + " imitates " + p,
-                             reg + " looks like " + p +
-                                 " but isn\u2019t. Look-alike domains are a common phishing trick."});
+            flags.push_back(
+                {SenderFlag::Kind::lookalike, reg + " imitates " + p,
+                 reg + " looks like " + p + " but isn\u2019t. Look-alike domains are a common phishing trick."});
             return flags;
         }
     }
@@ -322,8 +333,7 @@ std::vector<SenderFlag> SenderCheck::check(const std::optional<MailAddress>& fro
         if (knownLength < 4) continue;
         const std::string knownSkel = skeleton(knownLabel);
         const bool imitates = (knownSkel == skel && knownLabel != senderLabel) ||
-                              (knownLength >= 6 && distance(skel, knownSkel) == 1) ||
-                              partsContain(knownLabel);
+                              (knownLength >= 6 && distance(skel, knownSkel) == 1) || partsContain(knownLabel);
         if (imitates) {
             flags.push_back({SenderFlag::Kind::lookalike, reg + " imitates " + known,
                              reg + " looks like " + known +

@@ -18,8 +18,8 @@ namespace bx {
 
 struct SenderCheck {
     struct Brand {
-        std::string_view key;                    // lower-case brand name, one word
-        std::vector<std::string_view> domains;   // registrable domains, primary first
+        std::string_view key;                   // lower-case brand name, one word
+        std::vector<std::string_view> domains;  // registrable domains, primary first
     };
 
     // Widely imitated companies and services with their own domains, in the

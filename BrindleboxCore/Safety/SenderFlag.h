@@ -39,8 +39,7 @@ template <>
 struct std::hash<bx::SenderFlag> {
     size_t operator()(const bx::SenderFlag& f) const noexcept {
         size_t h = std::hash<int>{}(static_cast<int>(f.kind));
-        for (const auto* s : {&f.summary, &f.detail})
-            h = h * 1099511628211ull ^ std::hash<std::string>{}(*s);
+        for (const auto* s : {&f.summary, &f.detail}) h = h * 1099511628211ull ^ std::hash<std::string>{}(*s);
         return h;
     }
 };

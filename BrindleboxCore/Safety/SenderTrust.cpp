@@ -1,7 +1,7 @@
 #include "Safety/SenderTrust.h"
 
-#include "Util/BudgetedRegex.h"
 #include "Safety/Domains.h"
+#include "Util/BudgetedRegex.h"
 
 namespace bx {
 

@@ -30,7 +30,9 @@ std::string randomSuffix() {
     return s;
 }
 
-std::string tempPrefix(const std::string& name) { return "." + name.substr(0, 80) + ".tmp-"; }
+std::string tempPrefix(const std::string& name) {
+    return "." + name.substr(0, 80) + ".tmp-";
+}
 
 // Opens a fresh temp file in `dir` for the file `name`; fills tmpName.
 int openTemp(int dir, const std::string& name, std::string& tmpName, const fs::path& shown) {
@@ -95,8 +97,8 @@ std::string writeTemp(int dir, const std::string& name, const PieceWriter& produ
     return tmp;
 }
 
-std::string writeTemp(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime,
-                      bool flush, const fs::path& shown) {
+std::string writeTemp(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime, bool flush,
+                      const fs::path& shown) {
     return writeTemp(
         dir, name, [&](const std::function<void(std::string_view)>& write) { write(data); }, mtime, flush, shown);
 }
@@ -294,8 +296,7 @@ std::optional<std::string> readAll(int fd) {
 
 void setModificationTime(const fs::path& path, Date when) {
     const timespec ts[2] = {toTimespec(when), toTimespec(when)};
-    if (::utimensat(AT_FDCWD, path.c_str(), ts, 0) != 0)
-        throwErrno("cannot set the date of " + path.string(), errno);
+    if (::utimensat(AT_FDCWD, path.c_str(), ts, 0) != 0) throwErrno("cannot set the date of " + path.string(), errno);
 }
 
 fs::path privateTempDirectory() {

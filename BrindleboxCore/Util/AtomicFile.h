@@ -17,8 +17,7 @@ namespace bx {
 void writeFileAtomically(const std::filesystem::path& path, std::string_view data);
 // The same for the file `name` in the open folder `dir`; `shown` names the
 // file in error texts.
-void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view data,
-                           const std::filesystem::path& shown);
+void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view data, const std::filesystem::path& shown);
 // The same with the bytes produced in pieces: `produce` calls the function it
 // is given once per piece, so a large file need not be held whole.
 using PieceWriter = std::function<void(const std::function<void(std::string_view)>&)>;

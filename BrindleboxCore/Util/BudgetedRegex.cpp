@@ -15,14 +15,13 @@ UBool countTick(const void* context, int32_t) {
 
 }  // namespace
 
-BudgetedRegex::BudgetedRegex(std::string_view pattern, uint32_t flags, int32_t stackLimit)
-    : stackLimit_(stackLimit) {
+BudgetedRegex::BudgetedRegex(std::string_view pattern, uint32_t flags, int32_t stackLimit) : stackLimit_(stackLimit) {
     UErrorCode status = U_ZERO_ERROR;
     UParseError pe;
     pattern_.reset(icu::RegexPattern::compile(toUnicode(pattern), flags, pe, status));
     if (U_FAILURE(status) || !pattern_) {
-        std::fprintf(stderr, "fixed regular expression does not compile: %.*s (%s)\n",
-                     static_cast<int>(pattern.size()), pattern.data(), u_errorName(status));
+        std::fprintf(stderr, "fixed regular expression does not compile: %.*s (%s)\n", static_cast<int>(pattern.size()),
+                     pattern.data(), u_errorName(status));
         std::abort();
     }
 }
@@ -32,8 +31,8 @@ BudgetedRegex::BudgetedRegex(BudgetedRegex&&) noexcept = default;
 BudgetedRegex& BudgetedRegex::operator=(BudgetedRegex&&) noexcept = default;
 
 void BudgetedRegex::forEachMatch(const icu::UnicodeString& text, RegexBudget& budget,
-                                const std::function<bool(const icu::RegexMatcher&)>& f,
-                                int32_t regionStart, int32_t regionEnd) const {
+                                 const std::function<bool(const icu::RegexMatcher&)>& f, int32_t regionStart,
+                                 int32_t regionEnd) const {
     if (budget.exhausted()) return;
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> m(pattern_->matcher(text, status));
@@ -55,7 +54,7 @@ void BudgetedRegex::forEachMatch(const icu::UnicodeString& text, RegexBudget& bu
 }
 
 bool BudgetedRegex::firstMatch(const icu::UnicodeString& text, RegexBudget& budget,
-                              const std::function<void(const icu::RegexMatcher&)>& f) const {
+                               const std::function<void(const icu::RegexMatcher&)>& f) const {
     bool found = false;
     forEachMatch(text, budget, [&](const icu::RegexMatcher& m) {
         found = true;

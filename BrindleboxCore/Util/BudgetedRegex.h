@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include <unicode/regex.h>
 #include <unicode/locid.h>
+#include <unicode/regex.h>
 #include <unicode/unistr.h>
 
 namespace bx {
@@ -42,8 +42,8 @@ public:
     // runs out (or the backtracking stack would outgrow its limit). regionEnd < 0
     // means the end of the text.
     void forEachMatch(const icu::UnicodeString& text, RegexBudget& budget,
-                      const std::function<bool(const icu::RegexMatcher&)>& f,
-                      int32_t regionStart = 0, int32_t regionEnd = -1) const;
+                      const std::function<bool(const icu::RegexMatcher&)>& f, int32_t regionStart = 0,
+                      int32_t regionEnd = -1) const;
 
     // The first match, or false.
     bool firstMatch(const icu::UnicodeString& text, RegexBudget& budget,

@@ -29,7 +29,9 @@ void civilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
     y += m <= 2;
 }
 
-bool isLeap(long long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(long long y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned daysInMonth(long long y, unsigned m) {
     static const unsigned table[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -70,17 +72,16 @@ std::string formatISO8601(Date d) {
     unsigned m, dd;
     civilFromDays(days, y, m, dd);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", y, m, dd, rem / 3600,
-                  (rem / 60) % 60, rem % 60);
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", y, m, dd, rem / 3600, (rem / 60) % 60,
+                  rem % 60);
     return buf;
 }
 
 std::optional<Date> parseISO8601(std::string_view s) {
     int y, mo, d, h, mi, se;
-    if (!readDigits(s, 0, 4, y) || s.size() < 20 || s[4] != '-' || !readDigits(s, 5, 2, mo) ||
-        s[7] != '-' || !readDigits(s, 8, 2, d) || (s[10] != 'T' && s[10] != 't') ||
-        !readDigits(s, 11, 2, h) || s[13] != ':' || !readDigits(s, 14, 2, mi) || s[16] != ':' ||
-        !readDigits(s, 17, 2, se))
+    if (!readDigits(s, 0, 4, y) || s.size() < 20 || s[4] != '-' || !readDigits(s, 5, 2, mo) || s[7] != '-' ||
+        !readDigits(s, 8, 2, d) || (s[10] != 'T' && s[10] != 't') || !readDigits(s, 11, 2, h) || s[13] != ':' ||
+        !readDigits(s, 14, 2, mi) || s[16] != ':' || !readDigits(s, 17, 2, se))
         return std::nullopt;
     size_t pos = 19;
     if (pos < s.size() && s[pos] == '.') {
@@ -105,8 +106,7 @@ std::optional<Date> parseISO8601(std::string_view s) {
         return std::nullopt;
     }
     if (pos != s.size()) return std::nullopt;
-    if (mo < 1 || mo > 12 || d < 1 || static_cast<unsigned>(d) > daysInMonth(y, mo) || h > 23 ||
-        mi > 59 || se > 59)
+    if (mo < 1 || mo > 12 || d < 1 || static_cast<unsigned>(d) > daysInMonth(y, mo) || h > 23 || mi > 59 || se > 59)
         return std::nullopt;
     const long long secs = daysFromCivil(y, mo, d) * 86400LL + h * 3600LL + mi * 60LL + se - offset;
     return dateFromSeconds(secs);

@@ -35,8 +35,7 @@ private:
 // std::system_error naming the path (`shownBase` + the components so far): a
 // component that is a symbolic link or not a folder is an error (ENOTDIR), as
 // is a missing one without `create` (ENOENT).
-FileHandle openFolderBeneath(int base, std::string_view relative, bool create,
-                             const std::filesystem::path& shownBase);
+FileHandle openFolderBeneath(int base, std::string_view relative, bool create, const std::filesystem::path& shownBase);
 
 // The regular file `relative` below the open folder `base`, reached without
 // following any link, opened for reading; an empty handle when it is missing,

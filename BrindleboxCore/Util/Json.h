@@ -99,8 +99,7 @@ struct JSONCodec<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T,
         }
         if (v.is_number_float()) {
             const double d = v.get<double>();
-            if (!std::isfinite(d) || std::trunc(d) != d)
-                throw JSONDecodeError(path + ": expected a whole number");
+            if (!std::isfinite(d) || std::trunc(d) != d) throw JSONDecodeError(path + ": expected a whole number");
             if (d < static_cast<double>(std::numeric_limits<T>::min()) ||
                 d > static_cast<double>(std::numeric_limits<T>::max()))
                 throw JSONDecodeError(path + ": number out of range");

@@ -169,8 +169,7 @@ bool isValidUTF8(std::string_view s) {
     while (i < s.size()) {
         // ASCII runs eight bytes at a time.
         std::uint64_t word;
-        while (i + 8 <= s.size() && (std::memcpy(&word, s.data() + i, 8), (word & 0x8080808080808080ULL) == 0))
-            i += 8;
+        while (i + 8 <= s.size() && (std::memcpy(&word, s.data() + i, 8), (word & 0x8080808080808080ULL) == 0)) i += 8;
         if (i == s.size()) break;
         if (static_cast<unsigned char>(s[i]) < 0x80) {
             ++i;
@@ -193,8 +192,10 @@ std::string lossyUTF8(std::string_view s) {
         if (i == s.size()) break;
         const size_t start = i;
         // An ill-formed sequence is replaced as a whole (its maximal subpart).
-        if (detail::codePointAfter(s, i) < 0) appendUTF8(out, 0xFFFD);
-        else out.append(s.data() + start, i - start);
+        if (detail::codePointAfter(s, i) < 0)
+            appendUTF8(out, 0xFFFD);
+        else
+            out.append(s.data() + start, i - start);
     }
     return out;
 }
@@ -218,7 +219,9 @@ bool isWhitespaceOrNewline(char32_t c) {
     return isSeparatorChar(c);
 }
 
-bool isUnicodeWhiteSpace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
+bool isUnicodeWhiteSpace(char32_t c) {
+    return u_isUWhiteSpace(static_cast<UChar32>(c));
+}
 
 bool isRegexSpace(char32_t c) {
     if (c < 0x80) return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
@@ -232,7 +235,9 @@ std::string_view trimSpacesTabs(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-std::string_view trimWhitespaceNewlines(std::string_view s) { return trimCodePoints(s, isWhitespaceOrNewline); }
+std::string_view trimWhitespaceNewlines(std::string_view s) {
+    return trimCodePoints(s, isWhitespaceOrNewline);
+}
 
 bool isASCII(std::string_view s) {
     size_t i = 0;
@@ -247,8 +252,12 @@ bool isASCII(std::string_view s) {
 
 namespace {
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 icu::UnicodeString toUnicode(std::string_view s) {
     return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));

@@ -33,7 +33,9 @@ std::string trimWhitespace(std::string_view utf8);
 
 // The other whitespace classes the parsers name:
 // ' ' and '\t' only, as header syntax uses them;
-inline bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+inline bool isSpaceOrTab(char c) {
+    return c == ' ' || c == '\t';
+}
 // the Unicode separators (Zs, Zl, Zp), without tab or control line breaks;
 bool isSeparatorChar(char32_t c);
 // separators plus tab and the line breaks LF, VT, FF, CR and U+0085;
@@ -76,7 +78,8 @@ template <typename T>
 std::optional<T> parseSignedDecimal(std::string_view s);
 
 // Calls f(character) for each user-perceived character, in order, until f
-// returns false (a callback returning nothing sees every character). Safe to nest: f may itself use any function of this header.
+// returns false (a callback returning nothing sees every character). Safe to nest: f may itself use any function of
+// this header.
 template <class F>
 void forEachCharacter(std::string_view utf8, F&& f);
 

@@ -10,7 +10,9 @@ std::string AccountSyncState::toJSON() const {
     return out;
 }
 
-AccountSyncState AccountSyncState::fromJSON(std::string_view text) { return from(decodeSyncFile(text)); }
+AccountSyncState AccountSyncState::fromJSON(std::string_view text) {
+    return from(decodeSyncFile(text));
+}
 
 AccountSyncState AccountSyncState::from(const SyncFolders& folders) {
     AccountSyncState state;

@@ -83,20 +83,26 @@ fs::path ArchiveLayout::defaultRoot() {
     return docs / "Brindlebox";
 }
 
-fs::path ArchiveLayout::syncURL(const MailAccount& account) const { return syncURL(account.id); }
+fs::path ArchiveLayout::syncURL(const MailAccount& account) const {
+    return syncURL(account.id);
+}
 
 fs::path ArchiveLayout::syncURL(const UUID& accountID) const {
     return metaDirectory() / ("sync-" + accountID.string() + ".json");
 }
 
-void ArchiveLayout::ensure() const { openStateFolder(); }
+void ArchiveLayout::ensure() const {
+    openStateFolder();
+}
 
 FileHandle ArchiveLayout::openStateFolder() const {
     const FileHandle top = openRoot(root, true);
     return openFolderBeneath(top.get(), metaDirectory().filename().string(), true, root);
 }
 
-AccountSyncState ArchiveLayout::loadSync(const MailAccount& account) const { return loadSync(account.id); }
+AccountSyncState ArchiveLayout::loadSync(const MailAccount& account) const {
+    return loadSync(account.id);
+}
 
 fs::path ArchiveLayout::syncJournalURL(const UUID& accountID) const {
     return metaDirectory() / ("sync-" + accountID.string() + ".journal");
@@ -135,8 +141,7 @@ void ArchiveLayout::saveSync(const SyncFolders& folders, const UUID& accountID) 
     const FileHandle meta = openStateFolder();
     writeFileAtomicallyAt(
         meta.get(), syncURL(accountID).filename().string(),
-        [&](const std::function<void(std::string_view)>& write) { writeSyncFile(folders, write); },
-        syncURL(accountID));
+        [&](const std::function<void(std::string_view)>& write) { writeSyncFile(folders, write); }, syncURL(accountID));
     // The saved file holds everything the journal did. Removed only after the
     // rename: a kill in between leaves a journal whose lines apply again
     // without changing anything.
@@ -154,8 +159,7 @@ void ArchiveLayout::appendSyncJournal(const SyncFolder& batch, const UUID& accou
 
 void ArchiveLayout::appendSyncJournal(std::string_view lines, const MailAccount& account) const {
     const FileHandle meta = openStateFolder();
-    appendLines(meta.get(), syncJournalURL(account.id).filename().string(), lines, true,
-                syncJournalURL(account.id));
+    appendLines(meta.get(), syncJournalURL(account.id).filename().string(), lines, true, syncJournalURL(account.id));
 }
 
 bool ArchiveLayout::isSafeRelativePath(std::string_view relative) {
@@ -274,7 +278,7 @@ std::map<std::int64_t, std::vector<std::string>> ArchiveLayout::filesBySize(cons
     if (!folder) return map;
     for (const auto& file : messageFiles(*folder))
         map[static_cast<std::int64_t>(file.size)].push_back(directory + "/" +
-                                                             file.path.lexically_relative(*folder).generic_string());
+                                                            file.path.lexically_relative(*folder).generic_string());
     return map;
 }
 

@@ -20,11 +20,16 @@ bool isLineBreak(UChar32 c) {
 bool isForbiddenInName(std::string_view ch) {
     if (ch.size() != 1) return false;
     switch (ch[0]) {
-        case '/': case '\\': case ':': case '*': case '?':
-        case '"': case '<': case '>': case '|':
-            return true;
-        default:
-            return false;
+        case '/':
+        case '\\':
+        case ':':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|': return true;
+        default: return false;
     }
 }
 
@@ -117,9 +122,13 @@ std::string FileNames::truncateUTF8(std::string_view text, int bytes) {
     return truncateUTF8Bytes(text, bytes < 0 ? 0 : static_cast<size_t>(bytes));
 }
 
-std::string FileNames::formatDay(Date date) { return format(dayFormatter(), date); }
+std::string FileNames::formatDay(Date date) {
+    return format(dayFormatter(), date);
+}
 
-std::string FileNames::formatYear(Date date) { return format(yearFormatter(), date); }
+std::string FileNames::formatYear(Date date) {
+    return format(yearFormatter(), date);
+}
 
 std::string FileNames::messagePath(Date date, std::string_view subject, std::string_view id) {
     std::string part = sanitize(subject, 80, 150);

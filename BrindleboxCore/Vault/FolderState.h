@@ -14,7 +14,7 @@ struct FolderState {
     std::string mailbox;    // raw mailbox name on the server
     std::string directory;  // vault-relative: account folder "/" mail folder
     std::uint32_t uidValidity = 0;
-    std::uint32_t highestUID = 0;  // every new UID up to this one is stored
+    std::uint32_t highestUID = 0;              // every new UID up to this one is stored
     std::map<std::string, std::string> files;  // decimal UID -> vault-relative .eml path
     std::optional<Date> lastRun;
     std::optional<std::map<std::string, std::int64_t>> sizes;  // decimal UID -> recorded size

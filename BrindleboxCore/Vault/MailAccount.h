@@ -29,8 +29,13 @@ struct MailAccount {
     MailAccount(UUID id, std::string label, std::string username, IMAPServer server, std::string provider,
                 std::vector<std::string> folders, std::vector<IMAPMailbox> knownFolders,
                 std::optional<Date> lastBackup = std::nullopt)
-        : id(id), label(std::move(label)), username(std::move(username)), server(std::move(server)),
-          provider(std::move(provider)), folders(std::move(folders)), knownFolders(std::move(knownFolders)),
+        : id(id),
+          label(std::move(label)),
+          username(std::move(username)),
+          server(std::move(server)),
+          provider(std::move(provider)),
+          folders(std::move(folders)),
+          knownFolders(std::move(knownFolders)),
           lastBackup(lastBackup) {}
 
     // The account's folder in the vault, made from the label (at most 60

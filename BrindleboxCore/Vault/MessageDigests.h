@@ -3,10 +3,9 @@
 // check can tell a local copy that changed in place at the same size.
 //
 // One append-only file per vault folder (account folder "/" mail folder: the
-// first two components of a message's path) in the state folder, named "digests-<hash of the folder>.txt". Each complete
-// line is "<64 hex digits> <vault-relative path>"; for a path named twice the
-// last line counts. A line cut short by a kill has no line end and is not
-// read. Files backed up before digests were kept have none; the sync files
+// first two components of a message's path) in the state folder, named "digests-<hash of the folder>.txt". Each
+// complete line is "<64 hex digits> <vault-relative path>"; for a path named twice the last line counts. A line cut
+// short by a kill has no line end and is not read. Files backed up before digests were kept have none; the sync files
 // are untouched by all this.
 #include <optional>
 #include <string>
@@ -30,8 +29,7 @@ struct MessageDigests {
     // (ArchiveLayout::syncFiles). Paths with fewer than three components are
     // not recorded. Throws std::system_error.
     static void append(const ArchiveLayout& layout,
-                       const std::vector<std::pair<std::string, std::string>>& pathsAndDigests,
-                       bool flush = true);
+                       const std::vector<std::pair<std::string, std::string>>& pathsAndDigests, bool flush = true);
 
     // The digest last recorded for the vault-relative `path` of a backed-up
     // message (its first two components name the folder). Never throws.

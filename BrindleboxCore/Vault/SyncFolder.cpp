@@ -50,7 +50,9 @@ void SyncEntries::storePath(Entry& e, std::string_view path) {
     e.flags |= kPath;
 }
 
-void SyncEntries::setPath(std::uint32_t uid, std::string_view path) { storePath(slot(uid), path); }
+void SyncEntries::setPath(std::uint32_t uid, std::string_view path) {
+    storePath(slot(uid), path);
+}
 
 void SyncEntries::setSize(std::uint32_t uid, std::int64_t size) {
     Entry& e = slot(uid);
@@ -98,7 +100,8 @@ void SyncEntries::clear() {
 
 void SyncEntries::dropUnsafePaths() {
     for (auto& e : entries_)
-        if ((e.flags & kPath) && !ArchiveLayout::isSafeRelativePath(text(e))) e.flags &= static_cast<std::uint8_t>(~kPath);
+        if ((e.flags & kPath) && !ArchiveLayout::isSafeRelativePath(text(e)))
+            e.flags &= static_cast<std::uint8_t>(~kPath);
     for (auto& [key, o] : other_)
         if (o.path && !ArchiveLayout::isSafeRelativePath(*o.path)) o.path.reset();
 }

@@ -32,7 +32,9 @@ const Field kFolderFields[] = {
     {"sizes", Kind::sizes, false},
 };
 constexpr int kFieldCount = static_cast<int>(std::size(kFolderFields));
-constexpr unsigned bitOf(int index) { return 1u << index; }
+constexpr unsigned bitOf(int index) {
+    return 1u << index;
+}
 
 // Text handed to a writer in pieces of about this size.
 constexpr std::size_t kPiece = 65536;
@@ -196,8 +198,14 @@ public:
     bool key(string_t& k) override {
         if (skip_ > 0) return true;
         switch (at_) {
-            case At::top: key_ = k; at_ = At::topValue; return true;
-            case At::folders: folderName_ = k; at_ = At::folderValue; return true;
+            case At::top:
+                key_ = k;
+                at_ = At::topValue;
+                return true;
+            case At::folders:
+                folderName_ = k;
+                at_ = At::folderValue;
+                return true;
             case At::folder:
                 key_ = k;
                 field_ = fieldIndex(k);
@@ -242,8 +250,10 @@ private:
     }
     // A whole member value was read (or skipped): back to the enclosing object.
     void afterValue() {
-        if (at_ == At::topValue) at_ = At::top;
-        else if (at_ == At::fieldValue) at_ = At::folder;
+        if (at_ == At::topValue)
+            at_ = At::top;
+        else if (at_ == At::fieldValue)
+            at_ = At::folder;
     }
 
     bool value(Value kind) {
@@ -372,7 +382,9 @@ SyncFolder decodeSyncFolder(std::string_view text) {
     return std::move(handler.single);
 }
 
-void appendSyncFolder(std::string& out, const SyncFolder& s) { appendSyncFolder(out, s, nullptr); }
+void appendSyncFolder(std::string& out, const SyncFolder& s) {
+    appendSyncFolder(out, s, nullptr);
+}
 
 void appendSyncFolder(std::string& out, const SyncFolder& s, const std::function<void(std::string&)>* drain) {
     out += '{';
@@ -463,10 +475,12 @@ void applySyncJournal(SyncFolders& folders, std::string_view lines) {
         folder.directory = entry.directory;
         folder.highestUID = std::max(folder.highestUID, entry.highestUID);
         if (entry.lastRun && (!folder.lastRun || *folder.lastRun < *entry.lastRun)) folder.lastRun = entry.lastRun;
-        entry.entries.forEachPath([&](std::string_view key, std::string_view path) { folder.entries.setPath(key, path); });
+        entry.entries.forEachPath(
+            [&](std::string_view key, std::string_view path) { folder.entries.setPath(key, path); });
         if (entry.hasSizes) {
             folder.hasSizes = true;
-            entry.entries.forEachSize([&](std::string_view key, std::int64_t size) { folder.entries.setSize(key, size); });
+            entry.entries.forEachSize(
+                [&](std::string_view key, std::int64_t size) { folder.entries.setSize(key, size); });
         }
     }
 }
