@@ -4,6 +4,7 @@
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
 #include "Views/Leader.h"
+#include "Views/CountText.h"
 #include "Views/TextBlock.h"
 
 #include "Theme/Motion.h"
@@ -66,30 +67,11 @@ void RollingCount::paintEvent(QPaintEvent*) {
   p.setPen(color_.resolved());
   const QFontMetricsF fm(font_);
   const double t = roll_.value();
-  const double base = fm.ascent();
-  const double travel = fm.height() * 0.8 * (up_ ? 1 : -1);
-  // Digits line up from the right, so a number that grows a digit rolls
-  // only where it changed.
-  const qsizetype n = t >= 1 ? text_.size() : std::max(text_.size(), old_.size());
-  double x = width();
-  for (qsizetype i = 0; i < n; ++i) {
-    const QChar now = i < text_.size() ? text_[text_.size() - 1 - i] : QChar();
-    const QChar was = i < old_.size() ? old_[old_.size() - 1 - i] : QChar();
-    x -= fm.horizontalAdvance(now.isNull() ? was : now);
-    if (t >= 1 || now == was) {
-      p.setOpacity(1);
-      if (!now.isNull()) p.drawText(QPointF(x, base), QString(now));
-      continue;
-    }
-    if (!was.isNull()) {
-      p.setOpacity(std::clamp(1 - t, 0.0, 1.0));
-      p.drawText(QPointF(x, base - travel * t), QString(was));
-    }
-    if (!now.isNull()) {
-      p.setOpacity(std::clamp(t, 0.0, 1.0));
-      p.drawText(QPointF(x, base + travel * (1 - t)), QString(now));
-    }
-  }
+  const QString& from = t >= 1 ? text_ : old_;
+  // Right-aligned, so a number that keeps its length rolls only the digits
+  // that changed.
+  const qreal wide = std::max(fm.horizontalAdvance(from), fm.horizontalAdvance(text_));
+  CountText::paintRoll(p, QPointF(width() - wide, fm.ascent()), from, text_, std::min(t, 1.0), !up_, true);
 }
 
 // ---------------------------------------------------------------- spinner
