@@ -22,36 +22,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include "common/BlockMeter.h"
 
 using namespace bx;
 
 namespace {
 
-// Longest gap between ticks of a 1 ms timer: how long the GUI thread was busy.
-struct BlockMeter {
-  QTimer timer;
-  QElapsedTimer clock;
-  qint64 last = 0, longest = 0;
-  BlockMeter() {
-    timer.setInterval(1);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      const qint64 now = clock.elapsed();
-      longest = std::max(longest, now - last);
-      last = now;
-    });
-  }
-  void start() {
-    clock.start();
-    last = 0;
-    longest = 0;
-    timer.start();
-  }
-  qint64 stop() {
-    timer.stop();
-    return std::max(longest, clock.elapsed() - last);
-  }
-};
+using bx::bench::BlockMeter;
 
 long rssKiB(long pid) {
   QFile f(QStringLiteral("/proc/%1/status").arg(pid));
@@ -116,7 +93,7 @@ void firstPaint(ReaderView& view, const char* name, const OpenMessage& m) {
   waitFor([&] { return loaded; }, 120000);
   QCoreApplication::processEvents();
   const qint64 ms = t.elapsed();
-  std::printf("first_paint %-28s %6lld ms   longest GUI block %5lld ms%s\n", name, ms, meter.stop(),
+  std::printf("first_paint %-28s %6lld ms   longest GUI block %5.0f ms%s\n", name, ms, meter.stopMs(),
               loaded ? "" : "  (did not finish)");
 }
 
@@ -177,7 +154,7 @@ int main(int argc, char** argv) {
     t.start();
     view.reader()->previewAttachment(view.reader()->message().parsed.attachments.front());
     QCoreApplication::processEvents();
-    std::printf("preview 100 MB attachment      %6lld ms   longest GUI block %5lld ms\n", t.elapsed(), meter.stop());
+    std::printf("preview 100 MB attachment      %6lld ms   longest GUI block %5.0f ms\n", t.elapsed(), meter.stopMs());
     if (view.reader()->preview()) view.reader()->preview()->close();
   }
 
@@ -208,8 +185,8 @@ int main(int argc, char** argv) {
     if (auto* preview = view.reader()->preview())
       QObject::connect(preview, &PreviewDialog::ready, [&] { ready = true; });
     waitFor([&] { return ready; }, 60000);
-    std::printf("preview %4.1f MB PNG 6000x4000     %6lld ms   longest GUI block %5lld ms%s\n", png.size() / 1e6,
-                t.elapsed(), meter.stop(), ready ? "" : "  (did not finish)");
+    std::printf("preview %4.1f MB PNG 6000x4000     %6lld ms   longest GUI block %5.0f ms%s\n", png.size() / 1e6,
+                t.elapsed(), meter.stopMs(), ready ? "" : "  (did not finish)");
     if (view.reader()->preview()) view.reader()->preview()->close();
   }
 

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#include "common/BlockMeter.h"
 
 namespace fs = std::filesystem;
 using namespace bx;
@@ -42,30 +43,7 @@ long currentRssMB() {
   return resident * 4096 / (1024 * 1024);
 }
 
-// The longest gap between ticks of a 1 ms timer on the GUI thread.
-struct BlockMeter {
-  QTimer timer;
-  QElapsedTimer clock;
-  qint64 last = 0, longest = 0;
-  BlockMeter() {
-    timer.setInterval(1);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      const qint64 now = clock.nsecsElapsed();
-      longest = std::max(longest, now - last);
-      last = now;
-    });
-  }
-  void start() {
-    clock.start();
-    last = 0;
-    longest = 0;
-    timer.start();
-  }
-  double stopMs() {
-    timer.stop();
-    return double(longest) / 1e6;
-  }
-};
+using bx::bench::BlockMeter;
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer t;
@@ -146,7 +124,7 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     QElapsedTimer t;
     t.start();
-    bench::generateVault(dir, count, 7);
+    ::bench::generateVault(dir, count, 7);
     writeFileAtomically(vault / (".generated-" + std::to_string(count)), "");
     std::printf("generated %d messages in %.1f s\n", count, double(t.elapsed()) / 1000);
   }
