@@ -77,6 +77,11 @@ protected:
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     ASSERT_TRUE(vault.isValid());
     qputenv("BRINDLEBOX_ARCHIVE_DIR", vault.path().toUtf8());
+    // ctest runs the cases as parallel processes: a settings file of their
+    // own keeps one case's schedule out of another's strip.
+    ASSERT_TRUE(settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     QSettings().clear();
   }
   void TearDown() override {
@@ -95,6 +100,7 @@ protected:
   QString root() const { return vault.path(); }
 
   QTemporaryDir vault;
+  QTemporaryDir settingsDir;
   std::unique_ptr<AppStore> store;
 };
 
