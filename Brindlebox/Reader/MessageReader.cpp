@@ -37,16 +37,6 @@ namespace {
 
 QFont mono(qreal px, QFont::Weight w = QFont::Normal) { return Theme::Font::system(px, w, true); }
 
-QLabel* plainLabel(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setTextFormat(Qt::PlainText);
-  label->setFont(font);
-  QPalette pal = label->palette();
-  pal.setColor(QPalette::WindowText, color.resolved());
-  label->setPalette(pal);
-  return label;
-}
-
 // Name and address side by side when they fit, else the address under the
 // name.
 class SenderLines : public QWidget {
@@ -96,8 +86,7 @@ public:
     probe_.setTextInteractionFlags(textInteractionFlags());
     probe_.setText(full_);
     QLabel::setText(full_);
-    applyColor();
-    connect(&Appearance::shared(), &Appearance::changed, this, [this] { applyColor(); });
+    followColor(this, Theme::ink);
   }
   QString fullText() const { return full_; }
 
@@ -124,13 +113,6 @@ protected:
 
 private:
   static constexpr int kMaxLines = 3;
-  void applyColor() {
-    QPalette pal = palette();
-    const QColor ink = Theme::ink.resolved();
-    pal.setColor(QPalette::WindowText, ink);
-    pal.setColor(QPalette::Text, ink);
-    setPalette(pal);
-  }
   QString full_;
   QLabel probe_;
 };
@@ -253,14 +235,14 @@ void MessageReader::build() {
                  0, Qt::AlignTop);
   auto* who = new QVBoxLayout;
   who->setSpacing(2);
-  auto* name = plainLabel(from ? ReaderText::display(*from) : QStringLiteral("(unknown sender)"),
-                          Theme::Font::headline(), Theme::ink, header_);
+  auto* name = themedLabel(from ? ReaderText::display(*from) : QStringLiteral("(unknown sender)"),
+                           Theme::Font::headline(), Theme::ink, header_);
   name->setObjectName(QStringLiteral("senderName"));
   name->setTextInteractionFlags(Qt::TextSelectableByMouse);
   QLabel* email = nullptr;
   if (from && !from->name.empty()) {
-    email = plainLabel(QString::fromStdString(from->email), mono(11),
-                       m.senderFlags.empty() ? Theme::ink2 : Theme::caution, header_);
+    email = themedLabel(QString::fromStdString(from->email), mono(11),
+                        m.senderFlags.empty() ? Theme::ink2 : Theme::caution, header_);
     email->setObjectName(QStringLiteral("senderEmail"));
     email->setTextInteractionFlags(Qt::TextSelectableByMouse);
   }
@@ -282,7 +264,7 @@ void MessageReader::build() {
   row->addSpacing(8);
   auto* right = new QVBoxLayout;
   right->setSpacing(4);
-  auto* date = plainLabel(ReaderText::headerDate(m), mono(11), Theme::ink2, header_);
+  auto* date = themedLabel(ReaderText::headerDate(m), mono(11), Theme::ink2, header_);
   date->setObjectName(QStringLiteral("date"));
   right->addWidget(date, 0, Qt::AlignRight);
   trust_ = new TrustLine(m, header_);
@@ -386,16 +368,19 @@ void MessageReader::rebuildNotes() {
       for (const auto& w : warnings) {
         auto* line = new QHBoxLayout;
         line->setSpacing(6);
-        auto* shown = plainLabel(QString::fromStdString(w.shownDomain), mono(11), Theme::ink3, linkList_);
+        auto* shown = themedLabel(QString::fromStdString(w.shownDomain), mono(11), Theme::ink3, linkList_);
         QFont struck = shown->font();
         struck.setStrikeOut(true);
         shown->setFont(struck);
         line->addWidget(shown);
         auto* arrow = new QLabel(linkList_);
-        arrow->setPixmap(Icons::pixmap(QStringLiteral("arrow.right"), 11, Theme::ink3.resolved(), devicePixelRatioF()));
+        followAppearance(arrow, [arrow] {
+          arrow->setPixmap(
+              Icons::pixmap(QStringLiteral("arrow.right"), 11, Theme::ink3.resolved(), arrow->devicePixelRatioF()));
+        });
         line->addWidget(arrow);
-        line->addWidget(plainLabel(MailWebView::displayHost(w.actualHost), mono(11, QFont::DemiBold), Theme::danger,
-                                   linkList_));
+        line->addWidget(themedLabel(MailWebView::displayHost(w.actualHost), mono(11, QFont::DemiBold), Theme::danger,
+                                    linkList_));
         line->addStretch();
         list->addLayout(line);
       }

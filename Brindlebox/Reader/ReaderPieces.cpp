@@ -1,5 +1,6 @@
 #include "Reader/ReaderPieces.h"
 
+#include "Platform/Appearance.h"
 #include "Platform/PlatformText.h"
 #include "Reader/ReaderText.h"
 #include "Store/AppStore.h"
@@ -32,22 +33,29 @@ namespace {
 
 QFont mono(qreal px, QFont::Weight w = QFont::Normal) { return Theme::Font::system(px, w, true); }
 
-void setColor(QWidget* w, const ThemeColor& c) {
-  QPalette pal = w->palette();
-  pal.setColor(QPalette::WindowText, c.resolved());
-  pal.setColor(QPalette::Text, c.resolved());
-  w->setPalette(pal);
+}  // namespace
+
+void followAppearance(QObject* owner, std::function<void()> apply) {
+  apply();
+  QObject::connect(&Appearance::shared(), &Appearance::changed, owner, [apply = std::move(apply)] { apply(); });
 }
 
-QLabel* plainLabel(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent) {
+void followColor(QWidget* widget, const ThemeColor& color, std::initializer_list<QPalette::ColorRole> roles) {
+  followAppearance(widget, [widget, color, roles = QList<QPalette::ColorRole>(roles)] {
+    QPalette pal = widget->palette();
+    const QColor c = color.resolved();
+    for (auto role : roles) pal.setColor(role, c);
+    widget->setPalette(pal);
+  });
+}
+
+QLabel* themedLabel(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setTextFormat(Qt::PlainText);
   label->setFont(font);
-  setColor(label, color);
+  followColor(label, color);
   return label;
 }
-
-}  // namespace
 
 DemoShowLinks& DemoShowLinks::shared() {
   static DemoShowLinks* instance = new DemoShowLinks;
@@ -246,22 +254,20 @@ CatalogueLabel::CatalogueLabel(AppStore* store, const OpenMessage& message, QWid
   h->setSpacing(8);
   QFont label = Theme::Font::label();
   label.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
-  h->addWidget(plainLabel(QString::fromStdString(message.record.account), label, Theme::ink2, this));
-  h->addWidget(plainLabel(QStringLiteral("›"), label, Theme::ink3, this));
-  h->addWidget(plainLabel(QString::fromStdString(message.record.folder), label, Theme::ink2, this));
+  h->addWidget(themedLabel(QString::fromStdString(message.record.account), label, Theme::ink2, this));
+  h->addWidget(themedLabel(QStringLiteral("›"), label, Theme::ink3, this));
+  h->addWidget(themedLabel(QString::fromStdString(message.record.folder), label, Theme::ink2, this));
   auto* rule = new QWidget(this);
   rule->setFixedSize(1, 12);
   rule->setAutoFillBackground(true);
-  QPalette rp = rule->palette();
-  rp.setColor(QPalette::Window, Theme::rule.resolved());
-  rule->setPalette(rp);
+  followColor(rule, Theme::rule, {QPalette::Window});
   h->addWidget(rule);
 
   const QString relative = ReaderText::relativeName(QString::fromStdString(message.record.path));
   name_ = new QLabel(this);
   name_->setTextFormat(Qt::PlainText);
   name_->setFont(mono(10));
-  setColor(name_, Theme::ink3);
+  followColor(name_, Theme::ink3);
   name_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   name_->setProperty("fullText", relative);
   name_->setMinimumWidth(20);
@@ -279,7 +285,7 @@ CatalogueLabel::CatalogueLabel(AppStore* store, const OpenMessage& message, QWid
   name_->installEventFilter(this);
   h->addWidget(name_, 1);
 
-  h->addWidget(plainLabel(ReaderText::fileBytes(message.fileSize), mono(10), Theme::ink3, this));
+  h->addWidget(themedLabel(ReaderText::fileBytes(message.fileSize), mono(10), Theme::ink3, this));
   const auto look = ReaderText::copySeal(message.copy);
   seal_ = new Seal(look.text, 11, look.tint, look.symbol, this);
   seal_->setToolTip(look.tooltip.toHtmlEscaped());
@@ -342,17 +348,20 @@ AttachmentChip::AttachmentChip(const MailAttachment& attachment, std::function<v
   h->setContentsMargins(8, 5, 2, 5);
   h->setSpacing(8);
   auto* iconLabel = new QLabel(this);
-  iconLabel->setPixmap(icon(attachment.filename).pixmap(22, 22));
+  followAppearance(iconLabel, [iconLabel, filename = attachment.filename] {
+    iconLabel->setPixmap(icon(filename).pixmap(22, 22));
+  });
   iconLabel->setFixedSize(22, 22);
   h->addWidget(iconLabel);
   auto* v = new QVBoxLayout;
   v->setSpacing(0);
   QFont nameFont = Theme::Font::weighted(Theme::Font::callout(), QFont::Medium);
-  auto* nameLabel = plainLabel(QFontMetrics(nameFont).elidedText(name, Qt::ElideMiddle, 170), nameFont, Theme::ink, this);
+  auto* nameLabel =
+      themedLabel(QFontMetrics(nameFont).elidedText(name, Qt::ElideMiddle, 170), nameFont, Theme::ink, this);
   nameLabel->setObjectName(QStringLiteral("chipName"));
   nameLabel->setMaximumWidth(170);
   v->addWidget(nameLabel);
-  v->addWidget(plainLabel(ReaderText::fileBytes(int64_t(attachment.size())), mono(9.5), Theme::ink3, this));
+  v->addWidget(themedLabel(ReaderText::fileBytes(int64_t(attachment.size())), mono(9.5), Theme::ink3, this));
   h->addLayout(v);
   save_ = new VaultButton(QString(), VaultButtonStyle::Kind::Quiet, true, this);
   save_->setSymbol(QStringLiteral("arrow.down.to.line"), 11);

@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPainterPath>
+#include <QPalette>
 #include <QPointer>
 
 #include <functional>
@@ -19,6 +20,17 @@ namespace bx {
 class AppStore;
 class VaultButton;
 class Seal;
+
+// Sets `roles` of `widget`'s palette to `color` and keeps them in step with
+// the appearance: a palette holds resolved colours, so without this a label
+// would keep the old ones until it is built again.
+void followColor(QWidget* widget, const ThemeColor& color,
+                 std::initializer_list<QPalette::ColorRole> roles = {QPalette::WindowText, QPalette::Text});
+// Calls `apply` now and after every change of the appearance, for as long as
+// `owner` lives: for what is drawn once into a pixmap.
+void followAppearance(QObject* owner, std::function<void()> apply);
+// A plain-text label whose text follows the appearance.
+QLabel* themedLabel(const QString& text, const QFont& font, const ThemeColor& color, QWidget* parent);
 
 // The notification "brindlebox.demo.showLinks": the demo and screenshot
 // scripts post it, every open reader expands its list of deceptive links.

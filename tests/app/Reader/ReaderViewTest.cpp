@@ -415,6 +415,48 @@ TEST_F(ReaderViewTest, PopoverArrowPointsAtTheTrustLine) {
   line->setShowAuth(false);
 }
 
+TEST_F(ReaderViewTest, LabelsFollowALiveAppearanceSwitch) {
+  auto* reader = open(sampleMessage());
+  ASSERT_NE(reader, nullptr);
+  reader->setShowLinks(true);
+  QApplication::processEvents();
+  Appearance::shared().setOverride(ColorScheme::Dark);
+  QApplication::processEvents();
+
+  struct Case {
+    const char* name;
+    ThemeColor color;
+  };
+  for (const Case& c : {Case{"subject", Theme::ink}, Case{"senderName", Theme::ink},
+                        Case{"senderEmail", Theme::caution}, Case{"date", Theme::ink2}, Case{"chipName", Theme::ink}}) {
+    SCOPED_TRACE(c.name);
+    auto* label = named<QLabel>(c.name);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), c.color.resolve(ColorScheme::Dark));
+  }
+
+  // Every other label and drawn icon ends up as a reader built in the dark
+  // would draw it.
+  MessageReader fresh(store_.get(), std::make_shared<const OpenMessage>(reader->message()));
+  fresh.setShowLinks(true);
+  QApplication::processEvents();
+  const auto switched = reader->findChildren<QLabel*>();
+  const auto built = fresh.findChildren<QLabel*>();
+  ASSERT_EQ(switched.size(), built.size());
+  for (qsizetype i = 0; i < switched.size(); ++i) {
+    SCOPED_TRACE(switched[i]->text().toStdString() + " #" + std::to_string(i));
+    EXPECT_EQ(switched[i]->palette().color(QPalette::WindowText), built[i]->palette().color(QPalette::WindowText));
+    EXPECT_EQ(switched[i]->pixmap().toImage(), built[i]->pixmap().toImage());
+  }
+  auto rule = [](MessageReader* r) {
+    for (auto* w : r->catalogueLabel()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (w->autoFillBackground()) return w;
+    return static_cast<QWidget*>(nullptr);
+  };
+  ASSERT_NE(rule(reader), nullptr);
+  EXPECT_EQ(rule(reader)->palette().color(QPalette::Window), Theme::rule.resolve(ColorScheme::Dark));
+}
+
 TEST_F(ReaderViewTest, Screenshots) {
   const QString dir = qEnvironmentVariable("BX_READER_SHOTS");
   if (dir.isEmpty()) GTEST_SKIP() << "BX_READER_SHOTS not set";
