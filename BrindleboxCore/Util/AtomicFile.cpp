@@ -97,10 +97,9 @@ std::string writeTemp(int dir, const std::string& name, const PieceWriter& produ
     return tmp;
 }
 
-std::string writeTemp(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime, bool flush,
-                      const fs::path& shown) {
-    return writeTemp(
-        dir, name, [&](const std::function<void(std::string_view)>& write) { write(data); }, mtime, flush, shown);
+// `data` as the one piece of a PieceWriter.
+PieceWriter whole(std::string_view data) {
+    return [data](const std::function<void(std::string_view)>& write) { write(data); };
 }
 
 // Temp files of `name` that an earlier writer left behind when it was killed
@@ -167,8 +166,7 @@ Created createUnnamedThenLink(int dir, const std::string& name, std::string_view
 }  // namespace
 
 void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view data, const fs::path& shown) {
-    writeFileAtomicallyAt(
-        dir, name, [&](const std::function<void(std::string_view)>& write) { write(data); }, shown);
+    writeFileAtomicallyAt(dir, name, whole(data), shown);
 }
 
 void writeFileAtomicallyAt(int dir, const std::string& name, const PieceWriter& produce, const fs::path& shown) {
@@ -197,7 +195,7 @@ bool createFileExclusiveAt(int dir, const std::string& name, std::string_view da
         case Created::nameTaken: return false;
         case Created::unsupported: break;
     }
-    const std::string tmp = writeTemp(dir, name, data, modificationTime, flush, shown);
+    const std::string tmp = writeTemp(dir, name, whole(data), modificationTime, flush, shown);
     if (::linkat(dir, tmp.c_str(), dir, name.c_str(), 0) != 0) {
         const int err = errno;
         ::unlinkat(dir, tmp.c_str(), 0);
