@@ -117,36 +117,17 @@ void MessageRecord::writeJSON(JSONWriter& w) const {
     using namespace recordfields;
     w.beginObject();
     for (const Field& f : fields) {
+        // The optional field is left out when there is none.
+        if (auto m = std::get_if<std::optional<std::string> MessageRecord::*>(&f.member); m && !(this->**m)) continue;
+        w.key(f.name);
         std::visit(Overloaded{
-                       [&](int64_t MessageRecord::*m) {
-                           w.key(f.name);
-                           w.integer(this->*m);
-                       },
-                       [&](std::string MessageRecord::*m) {
-                           w.key(f.name);
-                           w.string(this->*m);
-                       },
-                       [&](bool MessageRecord::*m) {
-                           w.key(f.name);
-                           w.boolean(this->*m);
-                       },
-                       [&](double MessageRecord::*m) {
-                           w.key(f.name);
-                           w.number(this->*m);
-                       },
-                       [&](Date MessageRecord::*m) {
-                           w.key(f.name);
-                           w.string(encodeDate(this->*m));
-                       },
-                       [&](SenderTrust MessageRecord::*m) {
-                           w.key(f.name);
-                           w.string((this->*m).rawValue());
-                       },
-                       [&](std::optional<std::string> MessageRecord::*m) {
-                           if (!(this->*m)) return;  // left out when there is none
-                           w.key(f.name);
-                           w.string(*(this->*m));
-                       },
+                       [&](int64_t MessageRecord::*m) { w.integer(this->*m); },
+                       [&](std::string MessageRecord::*m) { w.string(this->*m); },
+                       [&](bool MessageRecord::*m) { w.boolean(this->*m); },
+                       [&](double MessageRecord::*m) { w.number(this->*m); },
+                       [&](Date MessageRecord::*m) { w.string(encodeDate(this->*m)); },
+                       [&](SenderTrust MessageRecord::*m) { w.string((this->*m).rawValue()); },
+                       [&](std::optional<std::string> MessageRecord::*m) { w.string(*(this->*m)); },
                    },
                    f.member);
     }
