@@ -45,7 +45,7 @@ struct MIMEParser {
     // Pieces are views into body.
     static std::vector<std::string_view> splitMultipart(std::string_view body, std::string_view boundary);
     static void collect(const MIMEPart& part, std::vector<std::string>& text, std::vector<std::string>& html,
-                        std::vector<MailAttachment>& atts, AttachmentBodies bodies = AttachmentBodies::decoded);
+                        std::vector<MailAttachment>& atts, AttachmentBodies bodies);
 };
 
 }  // namespace bx
