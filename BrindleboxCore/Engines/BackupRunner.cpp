@@ -447,11 +447,6 @@ private:
 BackupRunner::BackupRunner(ArchiveLayout layout, MailAccount account, std::string password)
     : layout(std::move(layout)), account(std::move(account)), password(std::move(password)) {}
 
-std::map<std::int64_t, std::vector<std::string>> BackupRunner::filesBySize(const ArchiveLayout& layout,
-                                                                           const std::string& directory) {
-    return layout.filesBySize(directory);
-}
-
 std::vector<std::vector<std::uint32_t>> BackupRunner::planBatches(const std::vector<std::uint32_t>& uids,
                                                                   const std::map<std::uint32_t, IMAPFetchItem>& meta,
                                                                   std::int64_t bytes, std::int64_t count) {
