@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "Engines/Chunked.h"
 #include "Engines/IMAPSession.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPClient.h"
@@ -253,13 +254,10 @@ private:
     std::int64_t measure() {
         sizes_.clear();
         sizes_.reserve(newUIDs_.size());
-        const std::span<const std::uint32_t> all(newUIDs_);
-        for (std::size_t at = 0; at < all.size(); at += kMetaChunk) {
-            const auto chunk = all.subspan(at, std::min(kMetaChunk, all.size() - at));
-            const std::vector<std::uint32_t> asked(chunk.begin(), chunk.end());
+        for (const auto& asked : chunked(newUIDs_, kMetaChunk)) {
             const std::size_t before = sizes_.size();
             for (const auto& item : client_->fetchMeta(asked))
-                if (item.uid && std::binary_search(chunk.begin(), chunk.end(), *item.uid))
+                if (item.uid && std::binary_search(asked.begin(), asked.end(), *item.uid))
                     sizes_.push_back({*item.uid, item.size});
             // The first answer for a UID counts.
             std::stable_sort(sizes_.begin() + static_cast<std::ptrdiff_t>(before), sizes_.end(),
@@ -448,11 +446,6 @@ private:
 
 BackupRunner::BackupRunner(ArchiveLayout layout, MailAccount account, std::string password)
     : layout(std::move(layout)), account(std::move(account)), password(std::move(password)) {}
-
-std::map<std::int64_t, std::vector<std::string>> BackupRunner::filesBySize(const ArchiveLayout& layout,
-                                                                           const std::string& directory) {
-    return layout.filesBySize(directory);
-}
 
 std::vector<std::vector<std::uint32_t>> BackupRunner::planBatches(const std::vector<std::uint32_t>& uids,
                                                                   const std::map<std::uint32_t, IMAPFetchItem>& meta,

@@ -61,11 +61,6 @@ public:
     // closed.
     BackupSummary run(const ProgressHandler& progress = nullptr, std::stop_token stop = {});
 
-    // Byte length -> vault-relative paths of the .eml files below `directory`
-    // (ArchiveLayout::filesBySize).
-    static std::map<std::int64_t, std::vector<std::string>> filesBySize(const ArchiveLayout& layout,
-                                                                        const std::string& directory);
-
     // The batch plan: UIDs in order, a batch closed before it would exceed
     // `count` UIDs or `bytes` estimated bytes (a UID without a reported size
     // counts 50,000); a single oversized message travels alone.

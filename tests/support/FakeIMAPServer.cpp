@@ -1,4 +1,5 @@
 #include "FakeIMAPServer.h"
+#include "Ports.h"
 #include "TestCerts.h"
 
 #include <arpa/inet.h>
@@ -475,18 +476,7 @@ FakeIMAPServer::FakeIMAPServer(Options options) : impl_(std::make_unique<Impl>()
     if (::pipe2(impl_->stopPipe, O_CLOEXEC) != 0 || ::pipe2(impl_->readerWake, O_CLOEXEC) != 0) {
         throw std::runtime_error("FakeIMAPServer: pipe");
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0) ::close(fd);
-        throw std::runtime_error(std::string("FakeIMAPServer: listen: ") + std::strerror(errno));
-    }
-    impl_->listenFd = fd;
-    impl_->port = ntohs(a.sin_port);
+    impl_->listenFd = listenOnLoopback(impl_->port, 8, "FakeIMAPServer");
 }
 
 FakeIMAPServer::~FakeIMAPServer()

@@ -1,5 +1,7 @@
 #include "FaultProxy.h"
 
+#include "Ports.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -76,15 +78,7 @@ void closeBoth(int client, int server) {
 
 FaultProxy::FaultProxy(std::uint16_t upstream, Rule rule, ReplyFilter filter)
     : upstream_(upstream), rule_(std::move(rule)), filter_(std::move(filter)) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_, 16) != 0)
-        throw std::runtime_error("proxy: cannot listen");
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listen_ = listenOnLoopback(port_, 16, "proxy");
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 

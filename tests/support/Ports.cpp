@@ -31,21 +31,27 @@ uint16_t freeLoopbackPort()
     return ntohs(a.sin_port);
 }
 
-SilentPort::SilentPort()
+int listenOnLoopback(uint16_t& port, int backlog, const char* who)
 {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error(std::string(who) + ": socket: " + std::strerror(errno));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
         int e = errno;
-        ::close(fd_);
-        throw std::runtime_error(std::string("silent port: ") + std::strerror(e));
+        ::close(fd);
+        throw std::runtime_error(std::string(who) + ": listen: " + std::strerror(e));
     }
-    port_ = ntohs(a.sin_port);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+SilentPort::SilentPort()
+{
+    fd_ = listenOnLoopback(port_, 8, "silent port");
 }
 
 SilentPort::~SilentPort()

@@ -8,6 +8,10 @@ namespace bx::test {
 // EADDRINUSE. Also good as "a port where nothing listens" for refusal tests.
 uint16_t freeLoopbackPort();
 
+// A listening socket on 127.0.0.1 at a port the kernel picks; its port goes
+// to `port`. Throws std::runtime_error naming `who`.
+int listenOnLoopback(uint16_t& port, int backlog, const char* who);
+
 // A port on 127.0.0.1 that takes connections (the kernel completes them) and
 // never says a word: for time limits and cancellation of waits.
 class SilentPort {
