@@ -257,8 +257,9 @@ void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
         p->drawText(QRect(content.right() - w, r.top(), w + 1, r.height()), Qt::AlignRight | Qt::AlignVCenter, text);
       }
       right = content.right() - w - 8;
-    } else {
-      rolls_.remove(key);
+    } else if (const auto it = rolls_.find(key); it != rolls_.end()) {
+      delete it->progress;
+      rolls_.erase(it);
     }
     const int x = content.left() + 16 + 8;
     const QFontMetrics fm(rowFont());

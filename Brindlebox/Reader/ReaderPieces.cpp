@@ -379,11 +379,7 @@ QSize AttachmentChip::sizeHint() const { return layout()->sizeHint(); }
 void AttachmentChip::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  const QColor from = Theme::raised.resolved(), to = Theme::hover.resolved();
-  const double t = hoverFill_.value();
-  auto mix = [t](float a, float b) { return float(a + (b - a) * t); };
-  const QColor fill = QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()),
-                                       mix(from.blueF(), to.blueF()), mix(from.alphaF(), to.alphaF()));
+  const QColor fill = mixColors(Theme::raised.resolved(), Theme::hover.resolved(), hoverFill_.value());
   VaultCard::paint(p, QRectF(rect()), 8, ThemeColor::fixed(fill));
   if (hasFocus()) {
     p.setPen(QPen(Theme::focus.resolved(), 1.5));
