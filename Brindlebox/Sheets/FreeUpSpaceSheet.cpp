@@ -625,12 +625,13 @@ void FreeUpSpaceSheet::refresh() {
 
   header_->setTitle(title());
   header_->setSubtitle(subtitle());
-  rail_->setIndex(stageIndex());
-  if (stages_->currentIndex() != stageIndex()) {
+  const int stage = int(s.stage);
+  rail_->setIndex(stage);
+  if (stages_->currentIndex() != stage) {
     const Animation animation = motion(Motion::spring);
     transitionOutPicture(stages_->currentWidget(), stages_, stageTransition(stages_->currentIndex()), animation);
-    stages_->setCurrentIndex(stageIndex());
-    transitionIn(stages_->currentWidget(), stageTransition(stageIndex()), animation);
+    stages_->setCurrentIndex(stage);
+    transitionIn(stages_->currentWidget(), stageTransition(stage), animation);
     if (s.stage == FreeUpStage::done) bounceSymbol(doneShield_);
   }
   refreshChoose(s);
@@ -747,7 +748,7 @@ void FreeUpSpaceSheet::refreshRelease(const FreeUpState& s) {
     if (progressShown_) transitionIn(progressBox_, t, motion(Motion::spring));
     else progressBox_->hide();
   }
-  const QString ph = phrase();
+  const QString ph = FreeUpText::phrase(count);
   confirmText_->setText("Releasing permanently deletes these " + FreeUpText::grouped(count).toHtmlEscaped() +
                         " messages from the server (your provider may keep them in Trash for a while). Type <b>" +
                         ph.toHtmlEscaped() + "</b> to confirm.");
@@ -756,8 +757,8 @@ void FreeUpSpaceSheet::refreshRelease(const FreeUpState& s) {
   confirmText_->setPalette(lp);
   confirmField_->setPlaceholderText(ph);
   if (confirmField_->text() != confirmation_) confirmField_->setText(confirmation_);
-  if (matches() != checkShown_) {
-    checkShown_ = matches();
+  if (const bool match = FreeUpText::matches(confirmation_, ph); match != checkShown_) {
+    checkShown_ = match;
     const Transition t = Transition::scaled(0.92).unlessReduced();
     if (checkShown_) transitionIn(check_, t, motion(Motion::snappy));
     else transitionOut(check_, t, motion(Motion::snappy));

@@ -265,16 +265,22 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
   x += 70 + 12;
 
   const QRectF mark(x, y + (h - 12) / 2.0, 12, 12);
-  // A symbol that has just appeared fades in from slightly smaller.
-  const auto coming = [&] {
+  // The row's symbol; one that has just appeared fades in from slightly
+  // smaller.
+  const auto paintMark = [&](const char* symbol, const QColor& color) {
+    p->save();
     const double shown = motion_ ? motion_->entering.value(it->uid, 1.0) : 1.0;
-    if (shown >= 1) return;
-    p->setOpacity(std::clamp(shown, 0.0, 1.0));
-    if (motion_->reduce) return;
-    const double k = 0.92 + 0.08 * shown;
-    p->translate(mark.center());
-    p->scale(k, k);
-    p->translate(-mark.center());
+    if (shown < 1) {
+      p->setOpacity(std::clamp(shown, 0.0, 1.0));
+      if (!motion_->reduce) {
+        const double k = 0.92 + 0.08 * shown;
+        p->translate(mark.center());
+        p->scale(k, k);
+        p->translate(-mark.center());
+      }
+    }
+    Icons::paint(*p, mark, symbol, color);
+    p->restore();
   };
   const int textX = x + 12 + 6;
   const int textW = std::max(0, r.right() - 12 - textX);
@@ -295,10 +301,7 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
     break;
   }
   case Kind::verified: {
-    p->save();
-    coming();
-    Icons::paint(*p, mark, "checkmark.shield.fill", Theme::seal.resolved());
-    p->restore();
+    paintMark("checkmark.shield.fill", Theme::seal.resolved());
     p->setFont(small);
     p->setPen(Theme::ink2.resolved());
     p->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
@@ -307,10 +310,7 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
   }
   default: {
     const QColor c = Theme::caution.resolved();
-    p->save();
-    coming();
-    Icons::paint(*p, mark, "arrow.uturn.backward.circle.fill", c);
-    p->restore();
+    paintMark("arrow.uturn.backward.circle.fill", c);
     const QFont cap = Theme::Font::caption();
     p->setFont(cap);
     p->setPen(c);
