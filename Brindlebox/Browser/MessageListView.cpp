@@ -3,11 +3,13 @@
 #include "Browser/BrowserText.h"
 #include "Browser/MessageList.h"
 #include "Platform/PlatformText.h"
+#include "Platform/ReduceMotion.h"
 #include "Store/AppStore.h"
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
 #include "Views/ProgressLine.h"
 #include "Views/SmallCaps.h"
+#include "Theme/AnimatedValue.h"
 #include "Theme/Motion.h"
 #include "Views/CountText.h"
 #include "Views/TextBlock.h"
@@ -16,6 +18,8 @@
 
 #include "Demo/DemoAnchors.h"
 
+#include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QMainWindow>
 #include <QTimer>
@@ -24,6 +28,9 @@
 #include <QPainter>
 #include <QStackedLayout>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace bx {
 
@@ -82,8 +89,15 @@ MessageListView::MessageListView(AppStore& store, QWidget* parent) : ThemedWidge
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
-  results_ = new ResultsHeader(store_, this);
-  outer->addWidget(results_);
+  resultsSlot_ = new QWidget(this);
+  resultsSlot_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  resultsSlot_->installEventFilter(this);
+  results_ = new ResultsHeader(store_, resultsSlot_);
+  outer->addWidget(resultsSlot_);
+  resultsWanted_ = !BrowserText::trimmed(store_.query()).isEmpty();
+  resultsShown_ = new AnimatedValue(resultsWanted_ ? 1 : 0, this);
+  connect(resultsShown_, &AnimatedValue::changed, this, &MessageListView::placeResults);
+  placeResults();
   auto* stackHost = new QWidget(this);
   stack_ = new QStackedLayout(stackHost);
   list_ = new MessageList(store_, stackHost);
@@ -172,8 +186,9 @@ void MessageListView::refresh() {
   if (search_->text() != store_.query()) search_->setText(store_.query());
   updateTitle();
   const QString typed = BrowserText::trimmed(store_.query());
-  results_->setVisible(!typed.isEmpty());
+  // While it leaves, the header keeps the last results it showed.
   if (!typed.isEmpty()) results_->setResults(int(store_.visible().size()), typed);
+  showResults(!typed.isEmpty());
 
   if (!store_.visible().empty()) {
     stack_->setCurrentWidget(list_);
@@ -181,6 +196,49 @@ void MessageListView::refresh() {
   }
   rebuildEmptyState();
   stack_->setCurrentWidget(emptyHost_);
+}
+
+void MessageListView::showResults(bool on) {
+  if (on == resultsWanted_) return;
+  resultsWanted_ = on;
+  // Read as the header comes or goes: under Reduce Motion it only fades.
+  const bool reduce = ReduceMotion::isOn();
+  resultsMove_ = !reduce;
+  resultsShown_->animateTo(on ? 1 : 0, MotionAnimation{reduce, Motion::snappy}.effective());
+  placeResults();
+}
+
+void MessageListView::placeResults() {
+  const double shown = resultsShown_->value();
+  const bool gone = !resultsWanted_ && shown == resultsShown_->target();
+  resultsSlot_->setVisible(!gone);
+  results_->setVisible(!gone);
+  if (gone) {
+    results_->setGraphicsEffect(nullptr);
+    return;
+  }
+  const int h = results_->sizeHint().height();
+  const double part = std::clamp(shown, 0.0, 1.0);
+  // Sliding, the header hangs from the top edge by the part that is in.
+  const int slot = resultsMove_ ? int(std::lround(h * part)) : h;
+  resultsSlot_->setFixedHeight(slot);
+  results_->setGeometry(0, slot - h, resultsSlot_->width(), h);
+  if (part >= 1) {
+    results_->setGraphicsEffect(nullptr);
+    return;
+  }
+  auto* fade = qobject_cast<QGraphicsOpacityEffect*>(results_->graphicsEffect());
+  if (!fade) {
+    fade = new QGraphicsOpacityEffect(results_);
+    results_->setGraphicsEffect(fade);
+  }
+  fade->setOpacity(part);
+}
+
+bool MessageListView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == resultsSlot_ && event->type() == QEvent::Resize)
+    results_->setGeometry(0, resultsSlot_->height() - results_->height(), resultsSlot_->width(), results_->height());
+  return ThemedWidget::eventFilter(watched, event);
 }
 
 void MessageListView::rebuildEmptyState() {

@@ -11,6 +11,7 @@ class QStackedLayout;
 
 namespace bx {
 
+class AnimatedValue;
 class AppStore;
 class MessageList;
 class ResultsHeader;
@@ -45,10 +46,13 @@ signals:
 protected:
   void paintEvent(QPaintEvent*) override;
   void showEvent(QShowEvent*) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void placeInToolbar();
   void refresh();
+  void showResults(bool on);
+  void placeResults();
   void rebuildEmptyState();
   void updateTitle();
 
@@ -56,6 +60,12 @@ private:
   QLineEdit* search_;
   TextBlock* subtitle_;
   ResultsHeader* results_;
+  // The header's slot over the list: as tall as the part of the header that
+  // has come in, so the list below moves with it.
+  QWidget* resultsSlot_;
+  AnimatedValue* resultsShown_;  // 0 = gone, 1 = in place
+  bool resultsWanted_ = false;
+  bool resultsMove_ = true;  // slides with its fade; false under Reduce Motion
   MessageList* list_;
   QStackedLayout* stack_;
   QWidget* emptyHost_;

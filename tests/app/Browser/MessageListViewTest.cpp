@@ -2,6 +2,7 @@
 // arrow keys, scrubs, the month at the top, titles and empty states.
 
 #include "BrowserFixture.h"
+#include "SteppedClock.h"
 #include "Browser/BrowserText.h"
 #include "Browser/BrowserWiring.h"
 #include "Shell/AppStoreShell.h"
@@ -17,6 +18,7 @@
 #include "Views/VaultButton.h"
 #include "Views/VaultEmpty.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -271,6 +273,71 @@ TEST_F(MessageListViewTest, TitleSubtitleSearchAndResultsHeader) {
   EXPECT_EQ(store->query(), QStringLiteral("Report"));
   EXPECT_TRUE(view->resultsHeader()->isVisibleTo(view));
   EXPECT_EQ(view->resultsHeader()->text(), QStringLiteral("results for “Report”"));
+}
+
+// The results header comes down from the top edge as it fades in and goes
+// back up as it fades out, on the snappy spring, and the list moves with
+// it; under Reduce Motion it stands in its place and only fades. Time is
+// stepped by hand, so the halfway state does not depend on the machine.
+TEST_F(MessageListViewTest, TheResultsHeaderSlidesInAndOutOrOnlyFades) {
+  openWith(3, 5);
+  const struct {
+    const char* name;
+    bool reduce;
+    Animation animation;
+  } cases[] = {{"moving", false, Motion::snappy}, {"Reduce Motion", true, Motion::fade}};
+  ResultsHeader* header = view->resultsHeader();
+  QLineEdit* field = view->searchField();
+  field->setFocus();
+  const int h = header->sizeHint().height();
+  auto headerTop = [&] { return header->mapTo(view, QPoint()).y(); };
+  auto listTop = [&] {
+    view->layout()->activate();
+    return list->mapTo(view, QPoint()).y();
+  };
+  auto opacity = [&] {
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(header->graphicsEffect());
+    return fade ? fade->opacity() : 1.0;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReduceMotion::shared().setOverride(c.reduce);
+    Motion::setInstant(false);
+    test::SteppedClock clock;
+    const int duration = c.animation.durationMs();
+    const int at = duration * 3 / 10;
+    const double done = c.animation.progress(double(at) / duration);
+    ASSERT_GT(done, 0.1);
+    ASSERT_LT(done, 0.9);
+    for (const bool in : {true, false}) {
+      SCOPED_TRACE(in ? "in" : "out");
+      if (in) {
+        QTest::keyClicks(field, QStringLiteral("Report"));
+      } else {
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+      }
+      clock.step(at);
+      const double shown = in ? done : 1 - done;
+      EXPECT_TRUE(header->isVisibleTo(view));
+      EXPECT_NEAR(opacity(), shown, 0.03);
+      if (c.reduce) {
+        EXPECT_EQ(headerTop(), 0) << "no movement";
+        EXPECT_EQ(listTop(), h);
+      } else {
+        EXPECT_NEAR(headerTop(), -(1 - shown) * h, 1.5);
+        EXPECT_NEAR(listTop(), shown * h, 1.5);
+      }
+      clock.run(duration);
+      EXPECT_EQ(header->isVisibleTo(view), in);
+      EXPECT_EQ(header->graphicsEffect(), nullptr) << "drawn as before once still";
+      EXPECT_EQ(listTop(), in ? h : 0);
+      if (in) {
+        EXPECT_EQ(headerTop(), 0);
+      }
+    }
+    EXPECT_EQ(header->text(), QStringLiteral("results for “Report”")) << "left with the results it showed";
+  }
 }
 
 TEST_F(MessageListViewTest, EmptyStates) {
