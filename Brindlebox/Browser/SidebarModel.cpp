@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace bx {
 
 namespace {
@@ -28,6 +30,29 @@ struct Shelf {
   const char* title;
   const char* symbol;
 };
+// A top-level row's identity across rebuilds: its selection key, or its
+// kind and title for the rows that select nothing.
+QString rowIdOf(const QStandardItem* row) {
+  const QString key = row->data(SidebarModel::KeyRole).toString();
+  if (!key.isEmpty()) return key;
+  return QStringLiteral("kind%1:").arg(row->data(SidebarModel::KindRole).toInt()) + row->text();
+}
+
+// What a leaving row shows, without what it stands for: no key, anchor,
+// saved search or folder, so nothing selects or finds it. The directory
+// stays so that an open group leaves open.
+QStandardItem* leavingCopy(const QStandardItem* row) {
+  auto* copy = new QStandardItem(row->text());
+  copy->setEditable(false);
+  for (int role : {int(SidebarModel::KindRole), int(SidebarModel::SymbolRole), int(SidebarModel::TintRole),
+                   int(SidebarModel::CountRole), int(SidebarModel::UsernameRole), int(SidebarModel::DirectoryRole),
+                   int(SidebarModel::RowIdRole), int(Qt::AccessibleTextRole)})
+    copy->setData(row->data(role), role);
+  copy->setData(true, SidebarModel::LeavingRole);
+  for (int r = 0; r < row->rowCount(); ++r) copy->appendRow(leavingCopy(row->child(r)));
+  return copy;
+}
+
 constexpr Shelf shelves[] = {
     {SmartFilter::recent, "Last 30 Days", "clock"},
     {SmartFilter::attachments, "With Attachments", "paperclip"},
@@ -89,43 +114,44 @@ void SidebarModel::setCount(QStandardItem* item, std::optional<int> count) {
   if (item->data(CountRole) != v) item->setData(v, CountRole);
 }
 
-bool SidebarModel::sync() {
+bool SidebarModel::sync(bool keepLeaving) {
+  if (!keepLeaving)
+    while (!leaving_.empty()) dropLeaving(leaving_.front().id);
   const QString key = structureKey();
   const bool rebuilt = key != structure_ || rowCount() == 0;
   if (rebuilt) {
     structure_ = key;
-    rebuild();
+    rebuild(keepLeaving);
   }
   updateValues();
   return rebuilt;
 }
 
-void SidebarModel::rebuild() {
-  clear();
-  QStandardItem* root = invisibleRootItem();
-  root->appendRow(makeRow(Kind::VaultHeader, QString(), QString()));
-  root->appendRow(makeRow(Kind::Section, QStringLiteral("Shelves"), QString()));
+void SidebarModel::rebuild(bool keepLeaving) {
+  std::vector<QStandardItem*> rows;
+  rows.push_back(makeRow(Kind::VaultHeader, QString(), QString()));
+  rows.push_back(makeRow(Kind::Section, QStringLiteral("Shelves"), QString()));
   auto* everything = makeRow(Kind::Everything, QStringLiteral("Everything"), QStringLiteral("archivebox"));
   everything->setData(QStringLiteral("allMessages"), AnchorRole);
   everything->setData(BrowserText::sidebarKey(SidebarItem::makeAll()), KeyRole);
-  root->appendRow(everything);
+  rows.push_back(everything);
   for (const Shelf& s : shelves) {
     auto* item = makeRow(Kind::Shelf, QString::fromUtf8(s.title), QString::fromUtf8(s.symbol));
     item->setData(int(s.filter), ShelfRole);
     item->setData(QStringLiteral("smart-") + SmartFilters::rawValue(s.filter), AnchorRole);
     item->setData(BrowserText::sidebarKey(SidebarItem::makeSmart(s.filter)), KeyRole);
-    root->appendRow(item);
+    rows.push_back(item);
   }
   if (!store_.savedSearches().isEmpty()) {
-    root->appendRow(makeRow(Kind::Section, QStringLiteral("Saved Searches"), QString()));
+    rows.push_back(makeRow(Kind::Section, QStringLiteral("Saved Searches"), QString()));
     for (const auto& s : store_.savedSearches()) {
       auto* item = makeRow(Kind::Saved, s.name, QStringLiteral("text.magnifyingglass"));
       item->setData(s.id.toString(QUuid::WithoutBraces), SavedIdRole);
       item->setData(BrowserText::sidebarKey(SidebarItem::makeSaved(s.id)), KeyRole);
-      root->appendRow(item);
+      rows.push_back(item);
     }
   }
-  root->appendRow(makeRow(Kind::Section, QStringLiteral("Accounts"), QString()));
+  rows.push_back(makeRow(Kind::Section, QStringLiteral("Accounts"), QString()));
   for (const QString& d : uniqueDirectories(store_.archiveAccounts())) {
     const auto accounts = accountsFor(d);
     QString symbol;
@@ -149,15 +175,73 @@ void SidebarModel::rebuild() {
         group->appendRow(row);
       }
     }
-    root->appendRow(group);
+    rows.push_back(group);
   }
-  root->appendRow(makeRow(Kind::AddAccount, QStringLiteral("Add Account…"), QStringLiteral("plus")));
+  rows.push_back(makeRow(Kind::AddAccount, QStringLiteral("Add Account…"), QStringLiteral("plus")));
+
+  QSet<QString> ids;
+  for (QStandardItem* row : rows) {
+    row->setData(rowIdOf(row), RowIdRole);
+    ids.insert(row->data(RowIdRole).toString());
+  }
+  // Compare with the rows that stand now; the first build brings nothing in.
+  changes_ = {};
+  QSet<QString> stood;
+  std::vector<Leaving> kept;
+  for (int r = 0; r < rowCount(); ++r) {
+    QStandardItem* row = item(r);
+    const QString id = row->data(RowIdRole).toString();
+    const bool wasLeaving = row->data(LeavingRole).toBool();
+    if (!wasLeaving) stood.insert(id);
+    // A row back while it was leaving is simply there again.
+    if (!keepLeaving || ids.contains(id)) continue;
+    if (wasLeaving) {
+      const auto it = std::find_if(leaving_.begin(), leaving_.end(), [&](const Leaving& l) { return l.id == id; });
+      if (it != leaving_.end()) kept.push_back(std::move(*it));
+    } else {
+      kept.push_back({id, r > 0 ? item(r - 1)->data(RowIdRole).toString() : QString(),
+                      std::unique_ptr<QStandardItem>(leavingCopy(row))});
+      changes_.leaving << id;
+    }
+  }
+  if (rowCount() > 0)
+    for (QStandardItem* row : rows)
+      if (!stood.contains(row->data(RowIdRole).toString())) changes_.inserted << row->data(RowIdRole).toString();
+
+  clear();
+  for (QStandardItem* row : rows) appendRow(row);
+  leaving_.clear();
+  for (Leaving& l : kept) {
+    const QModelIndex after = indexOfRowId(l.after);
+    // A row whose neighbour has gone for good goes with it.
+    if (!after.isValid()) continue;
+    insertRow(after.row() + 1, leavingCopy(l.copy.get()));
+    leaving_.push_back(std::move(l));
+  }
 }
+
+void SidebarModel::dropLeaving(const QString& rowId) {
+  const auto it = std::find_if(leaving_.begin(), leaving_.end(), [&](const Leaving& l) { return l.id == rowId; });
+  if (it == leaving_.end()) return;
+  leaving_.erase(it);
+  const QModelIndex row = indexOfRowId(rowId);
+  if (row.isValid() && isLeaving(row)) removeRow(row.row());
+}
+
+QModelIndex SidebarModel::indexOfRowId(const QString& rowId) const {
+  if (rowId.isEmpty()) return {};
+  for (int r = 0; r < rowCount(); ++r)
+    if (item(r)->data(RowIdRole).toString() == rowId) return index(r, 0);
+  return {};
+}
+
+bool SidebarModel::isLeaving(const QModelIndex& index) { return index.data(LeavingRole).toBool(); }
 
 void SidebarModel::updateValues() {
   const auto smart = store_.smartCounts();
   for (int r = 0; r < rowCount(); ++r) {
     QStandardItem* it = item(r);
+    if (it->data(LeavingRole).toBool()) continue;
     switch (Kind(it->data(KindRole).toInt())) {
     case Kind::Everything: setCount(it, int(store_.records().size())); break;
     case Kind::Shelf: {
@@ -198,7 +282,7 @@ void SidebarModel::updateValues() {
 }
 
 std::optional<SidebarItem> SidebarModel::tag(const QModelIndex& index) const {
-  if (!index.isValid()) return std::nullopt;
+  if (!index.isValid() || isLeaving(index)) return std::nullopt;
   switch (Kind(index.data(KindRole).toInt())) {
   case Kind::Everything: return SidebarItem::makeAll();
   case Kind::Shelf: return SidebarItem::makeSmart(SmartFilter(index.data(ShelfRole).toInt()));
@@ -226,7 +310,7 @@ QModelIndex SidebarModel::accountIndex(const QString& directory) const {
 }
 
 Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
-  if (!index.isValid()) return Qt::NoItemFlags;
+  if (!index.isValid() || isLeaving(index)) return Qt::NoItemFlags;
   switch (Kind(index.data(KindRole).toInt())) {
   case Kind::VaultHeader:
   case Kind::Section: return Qt::NoItemFlags | Qt::ItemIsEnabled;

@@ -5,6 +5,7 @@
 #include "Browser/VaultStatus.h"
 #include "Demo/DemoAnchors.h"
 #include "Platform/PlatformText.h"
+#include "Platform/ReduceMotion.h"
 #include "Store/AppStore.h"
 #include "Theme/AnimatedValue.h"
 #include "Theme/Icons.h"
@@ -60,6 +61,10 @@ SidebarTree::SidebarTree(QWidget* parent) : QTreeView(parent) {
 
 void SidebarTree::mousePressEvent(QMouseEvent* e) {
   const QModelIndex idx = indexAt(e->position().toPoint());
+  if (idx.isValid() && SidebarModel::isLeaving(idx)) {
+    e->accept();
+    return;
+  }
   if (e->button() != Qt::LeftButton) {
     // Right-click opens the menu (contextMenuEvent) and selects nothing.
     e->accept();
@@ -79,7 +84,7 @@ void SidebarTree::mousePressEvent(QMouseEvent* e) {
 
 void SidebarTree::mouseDoubleClickEvent(QMouseEvent* e) {
   const QModelIndex idx = indexAt(e->position().toPoint());
-  if (idx.isValid() && kindOf(idx) == Kind::Account && e->button() == Qt::LeftButton) {
+  if (idx.isValid() && kindOf(idx) == Kind::Account && !SidebarModel::isLeaving(idx) && e->button() == Qt::LeftButton) {
     setExpanded(idx, !isExpanded(idx));
     return;
   }
@@ -131,6 +136,42 @@ std::optional<QString> SidebarDelegate::rollingFrom(const QString& key) const {
   return it->from;
 }
 
+void SidebarDelegate::animateRow(const QString& rowId, bool in, double offset) {
+  RowMotion& m = motions_[rowId];
+  if (!m.shown) {
+    m.shown = new AnimatedValue(in ? 0 : 1, this);
+    connect(m.shown, &AnimatedValue::changed, this, [this, rowId] { settleRow(rowId); });
+  }
+  m.offset = offset;
+  AnimatedValue* shown = m.shown;
+  shown->animateTo(in ? 1 : 0, motion(Motion::spring));
+  settleRow(rowId);
+}
+
+std::optional<SidebarDelegate::RowShown> SidebarDelegate::rowShown(const QString& rowId) const {
+  const auto it = motions_.find(rowId);
+  if (it == motions_.end()) return std::nullopt;
+  const double v = it->shown->value();
+  return RowShown{std::clamp(v, 0.0, 1.0), it->offset * (1 - v)};
+}
+
+void SidebarDelegate::settleRow(const QString& rowId) {
+  repaint();
+  const auto it = motions_.find(rowId);
+  if (it == motions_.end()) return;
+  AnimatedValue* shown = it->shown;
+  if (shown->value() != shown->target()) return;
+  const bool left = shown->target() == 0;
+  motions_.erase(it);
+  // Possibly inside its own signal.
+  shown->deleteLater();
+  if (left) emit rowLeft(rowId);
+}
+
+void SidebarDelegate::repaint() const {
+  if (auto* view = qobject_cast<QAbstractItemView*>(parent())) view->viewport()->update();
+}
+
 QRect SidebarDelegate::chevronRect(const QRect& item) { return QRect(item.right() - 20, item.top(), 16, item.height()); }
 QRect SidebarDelegate::badgeRect(const QRect& item) { return QRect(item.right() - 40, item.top(), 16, item.height()); }
 
@@ -152,10 +193,17 @@ QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
 void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   p->save();
   p->setRenderHint(QPainter::Antialiasing);
+  // A row coming or going, or one inside such a group.
+  const QModelIndex top = index.parent().isValid() ? index.parent() : index;
+  if (const auto shown = rowShown(top.data(SidebarModel::RowIdRole).toString())) {
+    p->setOpacity(p->opacity() * shown->opacity);
+    p->translate(0, shown->offset);
+  }
   const QRect r = option.rect.adjusted(6, 1, -6, -1);
   const Kind kind = kindOf(index);
+  const bool leaving = SidebarModel::isLeaving(index);
   const bool selected = option.state & QStyle::State_Selected;
-  const bool hover = option.state & QStyle::State_MouseOver;
+  const bool hover = (option.state & QStyle::State_MouseOver) && !leaving;
   if (selected) p->fillPath(Shapes::roundedRect(r, 6), Theme::selection.resolved());
   else if (hover && kind != Kind::Section && kind != Kind::VaultHeader)
     p->fillPath(Shapes::roundedRect(r, 6), Theme::hover.resolved());
@@ -225,8 +273,10 @@ void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     if (count.isValid()) {
       const int n = count.toInt();
       const QString text = QLocale().toString(n);
-      CountRoll& roll = rolls_[key];
-      if (!roll.shown.isEmpty() && roll.shown != text && !Motion::isInstant()) {
+      // A leaving row has no key; its count stands still.
+      CountRoll still;
+      CountRoll& roll = key.isEmpty() ? still : rolls_[key];
+      if (!key.isEmpty() && !roll.shown.isEmpty() && roll.shown != text && !Motion::isInstant()) {
         roll.from = roll.shown;
         roll.down = n < roll.value;
         if (!roll.progress) {
@@ -282,7 +332,8 @@ SidebarView::SidebarView(AppStore& store, QWidget* parent) : ThemedWidget(parent
   model_ = new SidebarModel(store_, this);
   tree_ = new SidebarTree(this);
   tree_->setModel(model_);
-  tree_->setItemDelegate(new SidebarDelegate(tree_));
+  rows_ = new SidebarDelegate(tree_);
+  tree_->setItemDelegate(rows_);
   v->addWidget(tree_, 1);
   auto* stripHost = new QWidget(this);
   auto* sh = new QVBoxLayout(stripHost);
@@ -312,6 +363,7 @@ SidebarView::SidebarView(AppStore& store, QWidget* parent) : ThemedWidget(parent
     set.remove(i.data(SidebarModel::DirectoryRole).toString());
     store_.setExpandedAccounts(set);
   });
+  connect(rows_, &SidebarDelegate::rowLeft, model_, &SidebarModel::dropLeaving);
   connect(tree_, &SidebarTree::addAccountClicked, this, [this] { store_.setShowAddAccount(true); });
   connect(tree_, &SidebarTree::menuRequested, this, [this](const QModelIndex& idx, const QPoint& pos) {
     if (QMenu* m = menuFor(idx)) {
@@ -340,14 +392,28 @@ void SidebarView::installHeader() {
 void SidebarView::sync() {
   const int scroll = tree_->verticalScrollBar()->value();
   syncing_ = true;
-  const bool rebuilt = model_->sync();
+  // While animations run, rows that went stay until they have faded.
+  const bool rebuilt = model_->sync(!Motion::isInstant());
   if (rebuilt) installHeader();
   syncing_ = false;
   if (rebuilt) {
     applyExpansion();
     applySelection();
     tree_->verticalScrollBar()->setValue(scroll);
+    animateRowChanges();
   }
+}
+
+void SidebarView::animateRowChanges() {
+  // Read as the rows come or go: under Reduce Motion they only fade.
+  const bool reduce = ReduceMotion::isOn();
+  const SidebarModel::RowChanges& changes = model_->rowChanges();
+  auto offsetOf = [&](const QString& id) {
+    // Saved searches rise into place; sections and account groups fade.
+    return !reduce && kindOf(model_->indexOfRowId(id)) == Kind::Saved ? 8.0 : 0.0;
+  };
+  for (const QString& id : changes.inserted) rows_->animateRow(id, true, offsetOf(id));
+  for (const QString& id : changes.leaving) rows_->animateRow(id, false, offsetOf(id));
 }
 
 void SidebarView::applySelection() {
@@ -374,7 +440,7 @@ void SidebarView::applyExpansion() {
 bool SidebarView::removalBlocked(const MailAccount& account) const { return store_.accountBusy(account.id); }
 
 QMenu* SidebarView::menuFor(const QModelIndex& index) {
-  if (!index.isValid()) return nullptr;
+  if (!index.isValid() || SidebarModel::isLeaving(index)) return nullptr;
   switch (kindOf(index)) {
   case Kind::Saved: {
     auto* menu = new QMenu(this);

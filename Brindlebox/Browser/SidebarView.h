@@ -55,6 +55,21 @@ public:
   // The count a row (by its key) rolls away from, while it rolls.
   std::optional<QString> rollingFrom(const QString& key) const;
 
+  // Brings a top-level row (by its row id, with what it holds) in or takes
+  // it out with the shared spring, starting from where it stands now. At
+  // the hidden end it stands `offset` px below its place.
+  void animateRow(const QString& rowId, bool in, double offset);
+  struct RowShown {
+    double opacity = 1;
+    double offset = 0;  // px below its place
+  };
+  // How a row is drawn while it comes or goes; nothing once it is in place.
+  std::optional<RowShown> rowShown(const QString& rowId) const;
+
+signals:
+  // A row taken out has finished leaving.
+  void rowLeft(const QString& rowId);
+
 private:
   // Each row's count as last painted; a new one rolls in.
   struct CountRoll {
@@ -65,6 +80,14 @@ private:
     AnimatedValue* progress = nullptr;
   };
   mutable QHash<QString, CountRoll> rolls_;
+
+  void settleRow(const QString& rowId);
+  void repaint() const;
+  struct RowMotion {
+    AnimatedValue* shown = nullptr;  // 0 = hidden, 1 = in place
+    double offset = 0;
+  };
+  QHash<QString, RowMotion> motions_;
 };
 
 // The first column: vault header, shelves with counts, saved searches,
@@ -96,12 +119,14 @@ private:
   void installHeader();
   void applySelection();
   void applyExpansion();
+  void animateRowChanges();
   void removeSavedSearch(const QUuid& id);
   bool removalBlocked(const MailAccount& account) const;
 
   AppStore& store_;
   SidebarModel* model_;
   SidebarTree* tree_;
+  SidebarDelegate* rows_;
   VaultHeader* header_;
   BackupStrip* strip_;
   bool syncing_ = false;

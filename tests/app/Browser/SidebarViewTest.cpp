@@ -1,10 +1,12 @@
 // The sidebar and the backup strip against a real store.
 
 #include "BrowserFixture.h"
+#include "SteppedClock.h"
 #include "Browser/SidebarModel.h"
 #include "Browser/SidebarView.h"
 #include "Browser/VaultStatus.h"
 #include "Theme/Motion.h"
+#include "Theme/Theme.h"
 #include "Views/CountText.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
@@ -12,7 +14,10 @@
 #include <QGraphicsOpacityEffect>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSignalSpy>
+
+#include <functional>
 
 using namespace bx;
 
@@ -41,6 +46,14 @@ protected:
   }
   QModelIndex anchor(const QString& a) const { return window->model()->indexOfAnchor(a); }
   QPoint centre(const QModelIndex& i) const { return window->tree()->visualRect(i).center(); }
+  // The row id of the top-level row titled `title`, or empty.
+  QString rowId(const QString& title) const {
+    const auto* m = window->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+      if (m->index(r, 0).data().toString() == title) return m->index(r, 0).data(SidebarModel::RowIdRole).toString();
+    return {};
+  }
+  SidebarDelegate* rows() const { return qobject_cast<SidebarDelegate*>(window->tree()->itemDelegate()); }
   QStringList titles() const {
     QStringList out;
     const auto* m = window->model();
@@ -50,6 +63,27 @@ protected:
 
   std::unique_ptr<SidebarView> window;
 };
+
+// How much darker than the paper a region is drawn, and the height of the
+// middle of that darkness.
+struct Ink {
+  double amount = 0;
+  double middle = 0;
+};
+Ink inkIn(const QImage& image, const QRect& region) {
+  const int paper = qGray(Theme::paper.resolved().rgb());
+  Ink ink;
+  double weighted = 0;
+  for (int y = region.top(); y <= region.bottom(); ++y)
+    for (int x = region.left(); x <= region.right(); ++x) {
+      const int d = paper - qGray(image.pixel(x, y));
+      if (d <= 0) continue;
+      ink.amount += d;
+      weighted += double(d) * y;
+    }
+  if (ink.amount > 0) ink.middle = weighted / ink.amount;
+  return ink;
+}
 
 QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
   for (QAbstractButton* b : box->buttons())
@@ -200,6 +234,136 @@ TEST_F(SidebarViewTest, AScanKeepsSelectionAndOpenGroups) {
   EXPECT_EQ(changes.count(), 0) << "updates never write the selection back";
   EXPECT_EQ(window->tree()->currentIndex(), after);
   EXPECT_TRUE(window->tree()->isExpanded(window->model()->accountIndex("Work")));
+}
+
+// A saved search's row rises 8 px into place as it fades in, with the
+// section that holds it, and sinks as it fades out, on the shared spring;
+// under Reduce Motion it only fades, and an account group only ever fades.
+// A row on its way out keeps its place and selects nothing, and goes once
+// it has faded. Time is stepped by hand and the rows are checked as drawn.
+TEST_F(SidebarViewTest, RowsComeAndGoWithTheSpringOrOnlyFade) {
+  open();
+  build();
+  const SavedSearch invoices{QUuid::createUuid(), QStringLiteral("Invoices"), QStringLiteral("invoice")};
+  const struct {
+    const char* name;
+    bool reduce;
+    std::function<void()> add, remove;
+    QString title, section;  // the row, and a section that comes and goes with it
+    double offset;           // px below its place at the hidden end
+  } cases[] = {
+      {"saved search", false, [&] { store->setSavedSearches({invoices}); },
+       [&] {
+         std::unique_ptr<QMenu> menu(window->menuFor(window->model()->indexOf(SidebarItem::makeSaved(invoices.id))));
+         menu->actions().front()->trigger();
+       },
+       QStringLiteral("Invoices"), QStringLiteral("Saved Searches"), 8},
+      {"saved search, Reduce Motion", true, [&] { store->setSavedSearches({invoices}); },
+       [&] { store->setSavedSearches({}); }, QStringLiteral("Invoices"), QStringLiteral("Saved Searches"), 0},
+      {"account group", false, [&] { store->setAccounts({account("Home", "me@example.org")}); },
+       [&] { store->setAccounts({}); }, QStringLiteral("Home"), QString(), 0},
+  };
+  SidebarTree* tree = window->tree();
+  QSignalSpy selections(store.get(), &AppStore::sidebarChanged);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReduceMotion::shared().setOverride(c.reduce);
+    Motion::setInstant(false);
+    test::SteppedClock clock;
+    const Animation animation = c.reduce ? Motion::fade : Motion::spring;
+    const int duration = animation.durationMs();
+    const int at = duration * 3 / 10;
+    const double done = animation.progress(double(at) / duration);
+    ASSERT_GT(done, 0.1);
+    ASSERT_LT(done, 0.9);
+    // The row's place, with room below for the offset.
+    auto region = [&] {
+      const QRect r = tree->visualRect(window->model()->indexOfRowId(rowId(c.title)));
+      return QRect(tree->viewport()->mapTo(window.get(), r.topLeft()), r.size()).adjusted(0, 0, 0, int(c.offset));
+    };
+    auto expectShown = [&](const QString& title, double shown, double offset) {
+      SCOPED_TRACE(title.toStdString());
+      const QString id = rowId(title);
+      ASSERT_FALSE(id.isEmpty());
+      const auto drawn = rows()->rowShown(id);
+      ASSERT_TRUE(drawn);
+      EXPECT_NEAR(drawn->opacity, shown, 0.03);
+      EXPECT_NEAR(drawn->offset, offset * (1 - shown), 0.3);
+    };
+
+    c.add();
+    clock.step(at);
+    expectShown(c.title, done, c.offset);
+    if (!c.section.isEmpty()) expectShown(c.section, done, 0);
+    const Ink comingIn = inkIn(window->grab().toImage(), region());
+    clock.run(duration);
+    EXPECT_FALSE(rows()->rowShown(rowId(c.title))) << "in place";
+    const Ink inPlace = inkIn(window->grab().toImage(), region());
+    ASSERT_GT(inPlace.amount, 0);
+    EXPECT_NEAR(comingIn.amount / inPlace.amount, done, 0.12);
+    EXPECT_NEAR(comingIn.middle - inPlace.middle, c.offset * (1 - done), 1.0);
+
+    c.remove();
+    const QModelIndex leaving = window->model()->indexOfRowId(rowId(c.title));
+    ASSERT_TRUE(leaving.isValid()) << "stays while it fades";
+    EXPECT_TRUE(SidebarModel::isLeaving(leaving));
+    EXPECT_EQ(window->model()->flags(leaving), Qt::NoItemFlags);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, centre(leaving));
+    EXPECT_EQ(store->sidebar(), SidebarItem::makeAll()) << "a leaving row selects nothing";
+    clock.step(at);
+    expectShown(c.title, 1 - done, c.offset);
+    if (!c.section.isEmpty()) expectShown(c.section, 1 - done, 0);
+    const Ink goingOut = inkIn(window->grab().toImage(), region());
+    EXPECT_NEAR(goingOut.amount / inPlace.amount, 1 - done, 0.12);
+    EXPECT_NEAR(goingOut.middle - inPlace.middle, c.offset * done, 1.0);
+    clock.run(duration);
+    EXPECT_FALSE(titles().contains(c.title)) << "gone once faded";
+    if (!c.section.isEmpty()) {
+      EXPECT_FALSE(titles().contains(c.section));
+    }
+  }
+  EXPECT_EQ(selections.count(), 0);
+  EXPECT_EQ(tree->currentIndex(), anchor(QStringLiteral("allMessages")));
+}
+
+// Rows coming and going leave the selection, the open groups and the
+// scroll position where they were.
+TEST_F(SidebarViewTest, RowsComingAndGoingKeepSelectionOpenGroupsAndScroll) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 2, 10, &serial);
+  open();
+  build();
+  const SidebarItem sent = SidebarItem::makeFolder("Work", "Sent");
+  window->tree()->expand(window->model()->accountIndex("Work"));
+  QTest::mouseClick(window->tree()->viewport(), Qt::LeftButton, {}, centre(window->model()->indexOf(sent)));
+  ASSERT_EQ(store->sidebar(), sent);
+  window->resize(280, 300);  // short enough to scroll
+  QCoreApplication::processEvents();
+  QScrollBar* scroll = window->tree()->verticalScrollBar();
+  ASSERT_GT(scroll->maximum(), 20);
+  scroll->setValue(20);
+  Motion::setInstant(false);
+  test::SteppedClock clock;
+  QSignalSpy selections(store.get(), &AppStore::sidebarChanged);
+  auto expectKept = [&] {
+    EXPECT_EQ(window->tree()->currentIndex(), window->model()->indexOf(sent));
+    EXPECT_TRUE(window->tree()->selectionModel()->isSelected(window->model()->indexOf(sent)));
+    EXPECT_TRUE(window->tree()->isExpanded(window->model()->accountIndex("Work")));
+    EXPECT_EQ(scroll->value(), 20);
+    EXPECT_EQ(selections.count(), 0);
+  };
+  const SavedSearch a{QUuid::createUuid(), QStringLiteral("Invoices"), QStringLiteral("invoice")};
+  store->setSavedSearches({a});
+  clock.step(100);
+  expectKept();
+  clock.run(1000);
+  expectKept();
+  store->setSavedSearches({});
+  clock.step(100);
+  expectKept();
+  clock.run(1000);
+  ASSERT_FALSE(titles().contains(QStringLiteral("Invoices")));
+  expectKept();
 }
 
 TEST(SidebarModel, FolderSymbols) {
