@@ -41,9 +41,18 @@ public:
         size_ = static_cast<size_t>(st.st_size);
         // Whole pieces, and never empty, so every piece can be moved alone.
         mapped_ = (size_ / piece + 1) * piece;
-        void* m = ::mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        // Aligned to large pages and advised to use them: the pieces are
+        // fresh memory, and a page fault each 4 KB cost more than reading.
+        constexpr size_t large = 2u << 20;
+        void* m = ::mmap(nullptr, mapped_ + large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                         -1, 0);
         if (m == MAP_FAILED) return;
-        base_ = static_cast<char*>(m);
+        const auto raw = reinterpret_cast<uintptr_t>(m);
+        const uintptr_t aligned = (raw + large - 1) & ~(large - 1);
+        if (aligned > raw) ::munmap(m, aligned - raw);
+        if (aligned + mapped_ < raw + mapped_ + large) ::munmap(reinterpret_cast<void*>(aligned + mapped_), raw + large - aligned);
+        base_ = reinterpret_cast<char*>(aligned);
+        ::madvise(base_, mapped_, MADV_HUGEPAGE);
         owned_.assign(mapped_ / piece, true);
         ok_ = true;
     }
@@ -487,6 +496,7 @@ std::unique_ptr<SearchIndex> IndexFileReader::fromDecoded(IndexDecoder& d, std::
     auto index = std::make_unique<SearchIndex>();
     index->records_ = std::move(d.records);
     index->lists_ = std::move(d.postings);
+    index->byPath_.reserve(n);
     for (size_t i = 0; i < n; ++i)
         if (index->records_[i]) index->byPath_.insert(static_cast<SearchIndex::Slot>(i), index->pathLookup());
     return index;

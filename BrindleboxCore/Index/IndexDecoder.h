@@ -36,7 +36,7 @@ public:
             case State::record:
                 if (field_ < 0) return true;
                 if (auto m = member<std::optional<std::string> MessageRecord::*>()) {
-                    (current_.*m).reset();
+                    (current().*m).reset();
                     return mark();
                 }
                 return fail("is null");
@@ -49,7 +49,7 @@ public:
         if (state_ != State::record) return fail("a boolean where none belongs");
         if (field_ < 0) return true;
         if (auto m = member<bool MessageRecord::*>()) {
-            current_.*m = v;
+            current().*m = v;
             return mark();
         }
         return fail("is not a boolean");
@@ -58,7 +58,7 @@ public:
     bool number_unsigned(number_unsigned_t v) override {
         if (!skipping() && state_ == State::record && field_ >= 0)
             if (auto m = member<double MessageRecord::*>()) {
-                current_.*m = static_cast<double>(v);
+                current().*m = static_cast<double>(v);
                 return mark();
             }
         if (v > static_cast<uint64_t>(INT64_MAX)) return integer(0, false);
@@ -68,7 +68,7 @@ public:
         if (skipping()) return true;
         if (state_ == State::record && field_ >= 0)
             if (auto m = member<double MessageRecord::*>()) {
-                current_.*m = v;
+                current().*m = v;
                 return mark();
             }
         // A whole number written with a fraction part still counts as one.
@@ -82,17 +82,17 @@ public:
         if (state_ != State::record) return fail("a string where none belongs");
         if (field_ < 0) return true;
         if (auto m = member<std::string MessageRecord::*>()) {
-            current_.*m = std::move(v);
+            current().*m = std::move(v);
         } else if (auto m = member<std::optional<std::string> MessageRecord::*>()) {
-            current_.*m = std::move(v);
+            current().*m = std::move(v);
         } else if (auto m = member<Date MessageRecord::*>()) {
             auto d = MessageRecord::decodeDate(v);
             if (!d) return fail("is not an ISO-8601 date with whole seconds");
-            current_.*m = *d;
+            current().*m = *d;
         } else if (auto m = member<SenderTrust MessageRecord::*>()) {
             auto t = SenderTrust::fromRawValue(v);
             if (!t) return fail("is not a known verdict");
-            current_.*m = *t;
+            current().*m = *t;
         } else {
             return fail("is a string");
         }
@@ -114,7 +114,9 @@ public:
                 if (topKey_ == TopKey::version) versionBad_ = true;
                 return enterSkip();
             case State::records:
-                current_ = MessageRecord();
+                // Built where it stays: moving a finished record into the
+                // list cost as much as reading its text.
+                records.emplace_back(std::in_place);
                 seen_ = 0;
                 field_ = -1;
                 state_ = State::record;
@@ -148,7 +150,6 @@ public:
                     field_ = -1;
                     return fail("lacks a required field");
                 }
-                records.emplace_back(std::move(current_));
                 state_ = State::records;
                 return true;
             case State::postings: state_ = State::top; return true;
@@ -220,7 +221,7 @@ public:
         if (!error_.empty()) return false;
         switch (state_) {
             case State::record:
-                error_ = "record " + std::to_string(records.size());
+                error_ = "record " + std::to_string(records.size() - 1);
                 if (field_ >= 0) error_ += ": \"" + std::string(recordfields::fields[size_t(field_)].name) + "\"";
                 error_ += " " + why;
                 break;
@@ -239,6 +240,7 @@ private:
         return m ? *m : nullptr;
     }
 
+    MessageRecord& current() { return *records.back(); }
     bool skipping() const { return skipDepth_ > 0; }
     bool enterSkip() {
         ++skipDepth_;
@@ -275,9 +277,9 @@ private:
                 if (field_ < 0) return true;
                 if (!ok) return fail("is not a whole number in range");
                 if (auto m = member<int64_t MessageRecord::*>()) {
-                    current_.*m = v;
+                    current().*m = v;
                 } else if (auto m = member<double MessageRecord::*>()) {
-                    current_.*m = static_cast<double>(v);
+                    current().*m = static_cast<double>(v);
                 } else {
                     return fail("is a number");
                 }
@@ -293,7 +295,6 @@ private:
     TopKey topKey_ = TopKey::other;
     bool versionBad_ = false;
     int skipDepth_ = 0;
-    MessageRecord current_;
     uint32_t seen_ = 0;
     int field_ = -1;
     std::string token_;

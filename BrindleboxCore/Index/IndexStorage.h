@@ -149,6 +149,13 @@ public:
         size_ = 0;
     }
     size_t size() const { return size_; }
+    // Room for `count` entries without growing; only on an empty table.
+    void reserve(size_t count) {
+        if (size_ != 0) return;
+        size_t n = 16;
+        while (n < count * 2) n *= 2;
+        if (n > table_.size()) table_.assign(n, empty);
+    }
 
 private:
     static constexpr Slot empty = UINT32_MAX;
