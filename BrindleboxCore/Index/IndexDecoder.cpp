@@ -8,7 +8,11 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -31,18 +35,18 @@ namespace {
 // system, so loading never holds the whole file beside the index it builds.
 class FileSource {
 public:
-    static constexpr size_t piece = 4 << 20;
-
-    explicit FileSource(const std::filesystem::path& file) {
+    // The bytes [begin, end) of the file; `end` past the file's end means
+    // up to its end.
+    explicit FileSource(const std::filesystem::path& file, size_t begin = 0, size_t end = SIZE_MAX, size_t block = 4u << 20)
+        : block_(block), begin_(begin) {
         fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return;
         struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
-        size_ = static_cast<size_t>(st.st_size);
-        // Whole pieces, and never empty, so every piece can be moved alone.
-        mapped_ = (size_ / piece + 1) * piece;
-        // Aligned to large pages and advised to use them: the pieces are
-        // fresh memory, and a page fault each 4 KB cost more than reading.
+        fileSize_ = static_cast<size_t>(st.st_size);
+        if (begin > fileSize_) return;
+        size_ = std::min(end, fileSize_) - begin;
+        mapped_ = (size_ / block_ + 1) * block_;
         constexpr size_t large = 2u << 20;
         void* m = ::mmap(nullptr, mapped_ + large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                          -1, 0);
@@ -50,16 +54,16 @@ public:
         const auto raw = reinterpret_cast<uintptr_t>(m);
         const uintptr_t aligned = (raw + large - 1) & ~(large - 1);
         if (aligned > raw) ::munmap(m, aligned - raw);
-        if (aligned + mapped_ < raw + mapped_ + large) ::munmap(reinterpret_cast<void*>(aligned + mapped_), raw + large - aligned);
+        ::munmap(reinterpret_cast<void*>(aligned + mapped_), raw + large - aligned);
         base_ = reinterpret_cast<char*>(aligned);
         ::madvise(base_, mapped_, MADV_HUGEPAGE);
-        owned_.assign(mapped_ / piece, true);
+        owned_.assign(mapped_ / block_, true);
         ok_ = true;
     }
     ~FileSource() {
         // Pieces moved away left holes that others may map into since.
         for (size_t i = 0; i < owned_.size(); ++i)
-            if (owned_[i]) ::munmap(base_ + i * piece, piece);
+            if (owned_[i]) ::munmap(base_ + i * block_, block_);
         if (fd_ >= 0) ::close(fd_);
     }
     FileSource(const FileSource&) = delete;
@@ -67,6 +71,7 @@ public:
 
     bool ok() const { return ok_; }
     size_t size() const { return size_; }
+    size_t fileSize() const { return fileSize_; }
     const char* data() const { return base_; }
 
     // Reads on until `want` is inside the filled part or the file ends (a
@@ -75,8 +80,8 @@ public:
     const char* fill(const char* want) {
         const size_t target = std::min(size_, static_cast<size_t>(want - base_));
         while (filled_ < target) {
-            const size_t chunk = std::min(piece, size_ - filled_);
-            const ssize_t n = ::read(fd_, base_ + filled_, chunk);
+            const size_t chunk = std::min(block_, size_ - filled_);
+            const ssize_t n = ::pread(fd_, base_ + filled_, chunk, static_cast<off_t>(begin_ + filled_));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 size_ = filled_;
@@ -88,32 +93,35 @@ public:
     }
 
     // Hands back the whole pieces before `upTo`; returns where the next call
-    // has work. A piece that was read past is moved (page tables only) to
-    // where the next unread piece goes, so reading into it needs no fresh
+    // has work. A block_ that was read past is moved (page tables only) to
+    // where the next unread block_ goes, so reading into it needs no fresh
     // pages; past the end of the file it is simply dropped.
     const char* release(const char* upTo) {
-        const size_t end = static_cast<size_t>(upTo - base_) / piece * piece;
-        for (; released_ < end; released_ += piece) {
+        const size_t end = static_cast<size_t>(upTo - base_) / block_ * block_;
+        for (; released_ < end; released_ += block_) {
             char* from = base_ + released_;
-            const size_t next = std::max(recycled_, (filled_ + piece - 1) / piece * piece);
-            if (next + piece <= mapped_ &&
-                ::mremap(from, piece, piece, MREMAP_MAYMOVE | MREMAP_FIXED, base_ + next) != MAP_FAILED) {
-                owned_[released_ / piece] = false;
-                recycled_ = next + piece;
+            const size_t next = std::max(recycled_, (filled_ + block_ - 1) / block_ * block_);
+            if (next + block_ <= mapped_ &&
+                ::mremap(from, block_, block_, MREMAP_MAYMOVE | MREMAP_FIXED, base_ + next) != MAP_FAILED) {
+                owned_[released_ / block_] = false;
+                recycled_ = next + block_;
                 continue;
             }
-            ::madvise(from, piece, MADV_DONTNEED);
+            ::madvise(from, block_, MADV_DONTNEED);
         }
-        return base_ + released_ + piece;
+        return base_ + released_ + block_;
     }
 
 private:
+    size_t block_;  // a multiple of the page size
     int fd_ = -1;
+    size_t begin_ = 0;
+    size_t fileSize_ = 0;
     char* base_ = nullptr;
     size_t mapped_ = 0;
     size_t size_ = 0;
     size_t recycled_ = 0;      // pieces below this were moved in ahead of the reader
-    std::vector<bool> owned_;  // per piece: still mapped by us
+    std::vector<bool> owned_;  // per block_: still mapped by us
     size_t filled_ = 0;
     size_t released_ = 0;
     bool ok_ = false;
@@ -143,6 +151,44 @@ public:
     }
     // Where reading stopped, from the start of the text.
     size_t offset() const { return static_cast<size_t>(p_ - begin_); }
+
+    enum class Part { records, postings, done };
+    // Reads one piece of a file laid out as the index writes it: from where
+    // a record or a posting list begins (the decoder resumed there) on to
+    // the end of the source, which must fall just after a comma between two
+    // of them or, for the last piece, at the end of the file. `part` says
+    // where the piece starts and, when it returns true, where it stopped.
+    bool piece(Part& part) {
+        while (true) {
+            if (part == Part::records) {
+                if (!value(1)) return false;
+            } else {
+                if (!avail() || *p_ != '"' || !string(buffer_) || !h_.key(buffer_)) return false;
+                if (!avail() || *p_ != ':') return false;
+                ++p_;
+                if (!value(1)) return false;
+            }
+            release();
+            if (!avail()) return false;
+            const char c = *p_++;
+            if (c == ',') {
+                if (!avail()) return true;
+                continue;
+            }
+            if (part == Part::records && c == ']') {
+                std::string key = "postings";
+                if (!h_.end_array() || !literal(R"(,"postings":{)") || !h_.key(key) || !h_.start_object(0)) return false;
+                part = Part::postings;
+                if (avail() && *p_ == '}') return closing(part);
+                continue;
+            }
+            if (part == Part::postings && c == '}') {
+                --p_;
+                return closing(part);
+            }
+            return false;
+        }
+    }
 
 private:
     static constexpr int maxDepth = 512;
@@ -383,6 +429,13 @@ private:
         }
     }
 
+    // The postings' closing brace, then the file's, then nothing.
+    bool closing(Part& part) {
+        if (!literal("}}") || !h_.end_object() || !h_.end_object()) return false;
+        part = Part::done;
+        return !avail();
+    }
+
     bool avail(size_t k = 1) { return static_cast<size_t>(end_ - p_) >= k || more(k); }
     bool more(size_t k) {
         if (!source_) return false;
@@ -430,6 +483,143 @@ void adviseHugePages(void* data, size_t bytes) {
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// ---- reading in pieces ------------------------------------------------------
+//
+// A file laid out as the index writes it (no white space, the records, then
+// the postings) is read by several threads at once, each from a place where
+// a record or a posting list begins. The places are found by their look
+// alone, so each piece must end exactly where the next one starts, in the
+// same part of the file, and the last at the file's end; then together they
+// read what one reader would have. When any piece does not (a file written
+// otherwise, or text that only looks like a boundary), the file is read
+// again the ordinary way, which also says what is wrong with it.
+
+using Part = Reader::Part;
+
+constexpr std::string_view writtenHead = R"({"version":3,"records":[)";
+
+struct Piece {
+    size_t begin = 0;
+    size_t end = 0;
+    size_t fileSize = 0;
+    Part start = Part::records;
+    Part reached = Part::records;
+    IndexDecoder d;
+    bool ok = false;
+};
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The first place in `window` (the file's bytes from `at`) where a record or
+// a posting list begins just after a comma, with its part.
+std::optional<std::pair<size_t, Part>> boundaryIn(std::string_view w, size_t at) {
+    constexpr std::string_view record = R"(},{"id":)";
+    for (size_t i = 0; i + record.size() < w.size(); ++i) {
+        if (w[i] == '}' && w.compare(i, record.size(), record) == 0 && isDigit(w[i + record.size()]))
+            return std::pair{at + i + 2, Part::records};
+        // `],"token":[digit`, the token without escapes.
+        if (w[i] == ']' && w[i + 1] == ',' && w[i + 2] == '"') {
+            const size_t close = w.find_first_of("\\\"", i + 3);
+            if (close != std::string_view::npos && close + 3 < w.size() && w[close] == '"' &&
+                w.compare(close + 1, 2, ":[") == 0 && isDigit(w[close + 3]))
+                return std::pair{at + i + 2, Part::postings};
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<size_t, Part>> boundaryNear(int fd, size_t from) {
+    std::string window(256u << 10, '\0');
+    const ssize_t n = ::pread(fd, window.data(), window.size(), static_cast<off_t>(from));
+    if (n <= 0) return std::nullopt;
+    window.resize(static_cast<size_t>(n));
+    return boundaryIn(window, from);
+}
+
+void readPiece(const std::filesystem::path& file, Piece& piece) {
+    try {
+        // One large page a block: each thread's fresh memory costs faults.
+        FileSource source(file, piece.begin, piece.end, 2u << 20);
+        if (!source.ok()) return;
+        piece.d.resumeIn(piece.start == Part::records ? IndexDecoder::State::records : IndexDecoder::State::postings);
+        if (piece.start == Part::records) {
+            // The first piece gets room for all the records (as a whole file
+            // is reserved for below), so the others' are moved in once; a
+            // stretch of records alone takes more than 512 bytes a record.
+            const bool first = piece.begin == writtenHead.size();
+            piece.d.records.reserve(first ? std::min<size_t>(piece.fileSize / 1024, 2'000'000)
+                                          : (piece.end - piece.begin) / 512 + 16);
+            adviseHugePages(piece.d.records.data(), piece.d.records.capacity() * sizeof(piece.d.records[0]));
+        }
+        Reader reader(source, piece.d);
+        Part part = piece.start;
+        piece.ok = reader.piece(part);
+        piece.reached = part;
+    } catch (const std::exception&) {  // memory exhausted: the ordinary read reports it
+        piece.ok = false;
+    }
+}
+
+// The index read in pieces, or nullptr when the file is not one to split
+// or a piece did not fit; the caller then reads it whole.
+std::unique_ptr<SearchIndex> loadInPieces(const std::filesystem::path& file, unsigned threads, size_t smallest) {
+    std::vector<std::unique_ptr<Piece>> pieces;
+    {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        struct stat st {};
+        std::string head(writtenHead.size(), '\0');
+        const bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                          static_cast<size_t>(st.st_size) >= smallest &&
+                          ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+                          head == writtenHead;
+        const size_t size = static_cast<size_t>(st.st_size);
+        const size_t count = fits ? threads : 0;
+        std::vector<std::pair<size_t, Part>> starts{{writtenHead.size(), Part::records}};
+        for (size_t k = 1; k < count; ++k)
+            if (auto b = boundaryNear(fd, size / count * k); b && b->first > starts.back().first)
+                starts.push_back(*b);
+        ::close(fd);
+        if (starts.size() < 2) return nullptr;
+        for (size_t k = 0; k < starts.size(); ++k) {
+            auto piece = std::make_unique<Piece>();
+            piece->begin = starts[k].first;
+            piece->end = k + 1 < starts.size() ? starts[k + 1].first : size;
+            piece->start = starts[k].second;
+            piece->fileSize = size;
+            pieces.push_back(std::move(piece));
+        }
+    }
+
+    std::vector<std::thread> helpers;
+    try {
+        for (size_t k = 1; k < pieces.size(); ++k) helpers.emplace_back(readPiece, std::cref(file), std::ref(*pieces[k]));
+    } catch (const std::system_error&) {  // no threads to be had: the rest stay unread and fail
+    }
+    readPiece(file, *pieces[0]);
+    for (auto& t : helpers) t.join();
+
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const Part expected = k + 1 < pieces.size() ? pieces[k + 1]->start : Part::done;
+        if (!pieces[k]->ok || pieces[k]->reached != expected) return nullptr;
+    }
+
+    IndexDecoder& whole = pieces[0]->d;
+    whole.version = 3;
+    for (size_t k = 1; k < pieces.size(); ++k) {
+        IndexDecoder& d = pieces[k]->d;
+        whole.havePostings |= d.havePostings;
+        std::move(d.records.begin(), d.records.end(), std::back_inserter(whole.records));
+        std::vector<std::optional<MessageRecord>>().swap(d.records);
+        // A token given twice keeps its last list, as in one reader.
+        if (whole.postings.empty())
+            whole.postings = std::move(d.postings);
+        else
+            for (auto& [token, list] : d.postings) whole.postings.insert_or_assign(token, std::move(list));
+    }
+    return IndexFileReader::fromDecoded(whole);
+}
+
 std::unique_ptr<SearchIndex> refused(const IndexDecoder& d, std::string* error) {
     if (error) *error = d.error();
     return nullptr;
@@ -444,6 +634,15 @@ std::unique_ptr<SearchIndex> SearchIndex::decode(std::string_view text, std::str
 }
 
 std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file, std::string* error) {
+    // Below 8 MB one thread reads a file sooner than several start.
+    return loadIndex(file, error, 0, 8u << 20);
+}
+
+std::unique_ptr<SearchIndex> loadIndex(const std::filesystem::path& file, std::string* error, unsigned threads,
+                                       size_t smallest) {
+    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    if (threads > 1)
+        if (auto index = loadInPieces(file, threads, smallest)) return index;
     FileSource source(file);
     if (!source.ok()) {
         if (error) *error = "cannot be read";

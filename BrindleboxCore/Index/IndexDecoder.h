@@ -5,6 +5,7 @@
 // produces these events can load an index; SearchIndex::load uses its own.
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -209,6 +210,13 @@ public:
     }
 
     bool finished() const { return state_ == State::done; }
+    // For a reader that starts inside the file, where a record (in the
+    // records array) or a posting list (in the postings object) begins.
+    void resumeIn(State s) {
+        state_ = s;
+        haveRecords = s == State::records;
+        havePostings = s == State::postings;
+    }
     bool versionIsThree() const { return !versionBad_ && version && *version == 3; }
 
     // Why the last event was refused, for the caller's log.
@@ -309,5 +317,12 @@ private:
 struct IndexFileReader {
     static std::unique_ptr<SearchIndex> fromDecoded(IndexDecoder& d, std::string* error = nullptr);
 };
+
+// SearchIndex::load with its choices open: a file of at least `smallest`
+// bytes, laid out as the index writes it, is read by up to `threads`
+// threads at once (0: one a core, at most eight); any other file, or one
+// whose pieces don't join up, by one.
+std::unique_ptr<SearchIndex> loadIndex(const std::filesystem::path& file, std::string* error, unsigned threads,
+                                       size_t smallest);
 
 }  // namespace bx

@@ -1,9 +1,10 @@
 // bench_search_index gen DIR COUNT      generate DIR/vault, DIR/maildir, DIR/queries.txt
 // bench_search_index build DIR          index DIR/vault, save DIR/index.json
 // bench_search_index query DIR          load DIR/index.json, run DIR/queries.txt
-// bench_search_index load DIR [--reader R] [--check]
+// bench_search_index load DIR [--reader R] [--threads N] [--check]
 //                                       load DIR/index.json only: time, memory held, peak;
-//                                       R is hand (the index's own), nlohmann or simdjson
+//                                       R is hand (the index's own), nlohmann or simdjson;
+//                                       N caps the index's own reader's threads (default: one a core)
 // Each prints "key value" lines for run.py; every phase runs in its own
 // process so its peak memory is its own.
 #include <algorithm>
@@ -20,6 +21,7 @@
 
 #include "Generator.h"
 #include "Readers.h"
+#include "Index/IndexDecoder.h"
 #include "Index/SearchIndex.h"
 #include "Util/AtomicFile.h"
 
@@ -107,7 +109,7 @@ long minorFaults() {
     return u.ru_minflt;
 }
 
-int load(const fs::path& dir, const std::string& reader, bool check) {
+int load(const fs::path& dir, const std::string& reader, unsigned threads, bool check) {
     if (!bench::haveReader(reader)) {
         std::fprintf(stderr, "no reader %s in this build\n", reader.c_str());
         return 2;
@@ -117,13 +119,15 @@ int load(const fs::path& dir, const std::string& reader, bool check) {
     const double cpu = cpuSeconds();
     const auto t0 = Clock::now();
     std::string error;
-    auto index = bench::loadWithReader(reader, dir / "index.json", error);
+    auto index = reader == "hand" ? bx::loadIndex(dir / "index.json", &error, threads, 8u << 20)
+                                  : bench::loadWithReader(reader, dir / "index.json", error);
     const auto t1 = Clock::now();
     if (!index || index->count() == 0) {
         std::fprintf(stderr, "%s refused index.json: %s\n", reader.c_str(), error.c_str());
         return 1;
     }
     std::printf("reader %s\n", reader.c_str());
+    if (reader == "hand") std::printf("threads %u\n", threads);
     std::printf("load_s %.3f\n", seconds(t0, t1));
     std::printf("load_cpu_s %.3f\n", cpuSeconds() - cpu);
     std::printf("load_minor_faults %ld\n", minorFaults() - faults);
@@ -193,13 +197,15 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "query") return query(argv[2]);
     if (argc >= 3 && std::string(argv[1]) == "load") {
         std::string reader = "hand";
+        unsigned threads = 0;
         bool check = false;
         for (int i = 3; i < argc; ++i) {
             if (std::string(argv[i]) == "--reader" && i + 1 < argc) reader = argv[++i];
+            if (std::string(argv[i]) == "--threads" && i + 1 < argc) threads = unsigned(std::stoul(argv[++i]));
             if (std::string(argv[i]) == "--check") check = true;
         }
-        return load(argv[2], reader, check);
+        return load(argv[2], reader, threads, check);
     }
-    std::fprintf(stderr, "usage: %s gen DIR COUNT [SEED] | build DIR | load DIR [--reader hand|nlohmann|simdjson] [--check] | query DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s gen DIR COUNT [SEED] | build DIR | load DIR [--reader hand|nlohmann|simdjson] [--threads N] [--check] | query DIR\n", argv[0]);
     return 2;
 }

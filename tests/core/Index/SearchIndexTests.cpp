@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Index/IndexDecoder.h"
 #include "Index/SearchIndex.h"
 #include "support/TempDir.h"
 #include "Util/AtomicFile.h"
@@ -478,4 +479,60 @@ TEST(SearchIndex, LargeFileLoadsWhole) {
     // Cut off in a later piece: broken, so empty.
     std::filesystem::resize_file(dir / "index.json", 6u << 20);
     EXPECT_EQ(SearchIndex::load(dir / "index.json")->count(), 0u);
+}
+
+// A large index.json is read by several threads, each starting where a
+// record or posting list seems to begin. Whatever the text, the result must
+// be what one reader makes of it, refusals and their reasons included.
+TEST(SearchIndex, ReadingInPiecesMatchesOneReader) {
+    SearchIndex index;
+    for (int i = 0; i < 400; ++i) {
+        // Subjects that look like the places a piece may start.
+        const std::string subject = i % 3 == 0 ? "x},{\"id\":7 ],\"a\":[1" : "plain " + std::to_string(i);
+        // Many tokens, so that the postings take several pieces too.
+        std::string text = "word" + std::to_string(i % 37) + " every";
+        for (int j = 0; j < 20; ++j) text += " t" + std::to_string(i) + "x" + std::to_string(j);
+        index.add(rec("acct/INBOX/" + std::to_string(i) + ".eml", "2024-01-01T00:00:00Z", subject), text);
+    }
+    for (int i = 0; i < 400; i += 9) index.remove("acct/INBOX/" + std::to_string(i) + ".eml");
+    const std::string good = index.encode();
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string s = good;
+        const size_t at = s.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) s.replace(at, from.size(), to);
+        return s;
+    };
+    const size_t lastRecord = good.rfind("{\"id\":");
+    const std::string middleRecord = "{\"id\":200,";
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"as written", good},
+        // Text that looks like a boundary inside a record.
+        {"record-like object in an unknown field",
+         replaced(middleRecord, middleRecord + "\"u\":[{\"a\":1},{\"id\":5}],")},
+        {"posting-like lists in an unknown field", replaced(middleRecord, middleRecord + "\"u\":[1],\"v\":[2],")},
+        {"token given twice far apart", replaced("\"postings\":{", "\"postings\":{\"word3\":[1],")},
+        {"white space between records", replaced("},{\"id\":101,", "},\n {\"id\":101,")},
+        {"cut off in the postings", good.substr(0, good.size() - 40)},
+        {"cut off in the last record", good.substr(0, lastRecord + 30)},
+        {"damaged record", replaced("\"id\":300,", "\"id\":300,,")},
+        {"posting past the records", replaced("\"every\":[", "\"every\":[9999,")},
+        {"trailing garbage", good + "x"},
+    };
+    bx::test::TempDir dir;
+    for (const auto& [name, text] : cases) {
+        dir.write("index.json", text);
+        std::string oneWhy;
+        const auto one = bx::loadIndex(dir / "index.json", &oneWhy, 1, 0);
+        for (unsigned threads : {2u, 3u, 8u}) {
+            std::string why;
+            const auto many = bx::loadIndex(dir / "index.json", &why, threads, 0);
+            EXPECT_EQ(many->count(), one->count()) << name << ", " << threads << " threads";
+            EXPECT_EQ(many->encode(), one->encode()) << name << ", " << threads << " threads";
+            EXPECT_EQ(why, oneWhy) << name << ", " << threads << " threads";
+        }
+    }
+    // The written file itself reads back to its own bytes.
+    dir.write("index.json", good);
+    EXPECT_EQ(bx::loadIndex(dir / "index.json", nullptr, 8, 0)->encode(), good);
 }
