@@ -640,7 +640,9 @@ std::unique_ptr<SearchIndex> SearchIndex::load(const std::filesystem::path& file
 
 std::unique_ptr<SearchIndex> loadIndex(const std::filesystem::path& file, std::string* error, unsigned threads,
                                        size_t smallest) {
-    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    // Past four, more threads bought little time and kept more memory
+    // (each holds its own allocator arena).
+    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     if (threads > 1)
         if (auto index = loadInPieces(file, threads, smallest)) return index;
     FileSource source(file);

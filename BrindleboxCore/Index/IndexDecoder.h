@@ -320,7 +320,7 @@ struct IndexFileReader {
 
 // SearchIndex::load with its choices open: a file of at least `smallest`
 // bytes, laid out as the index writes it, is read by up to `threads`
-// threads at once (0: one a core, at most eight); any other file, or one
+// threads at once (0: one a core, at most four); any other file, or one
 // whose pieces don't join up, by one.
 std::unique_ptr<SearchIndex> loadIndex(const std::filesystem::path& file, std::string* error, unsigned threads,
                                        size_t smallest);

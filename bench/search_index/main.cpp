@@ -4,7 +4,7 @@
 // bench_search_index load DIR [--reader R] [--threads N] [--check]
 //                                       load DIR/index.json only: time, memory held, peak;
 //                                       R is hand (the index's own), nlohmann or simdjson;
-//                                       N caps the index's own reader's threads (default: one a core)
+//                                       N caps the index's own reader's threads (default: one a core, at most four)
 // Each prints "key value" lines for run.py; every phase runs in its own
 // process so its peak memory is its own.
 #include <algorithm>
