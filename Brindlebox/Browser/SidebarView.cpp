@@ -152,7 +152,8 @@ std::optional<SidebarDelegate::RowShown> SidebarDelegate::rowShown(const QString
   const auto it = motions_.find(rowId);
   if (it == motions_.end()) return std::nullopt;
   const double v = it->shown->value();
-  return RowShown{std::clamp(v, 0.0, 1.0), it->offset * (1 - v)};
+  const double share = std::clamp(v, 0.0, 1.0);
+  return RowShown{share, it->offset * (1 - v), share};
 }
 
 void SidebarDelegate::settleRow(const QString& rowId) {
@@ -160,12 +161,22 @@ void SidebarDelegate::settleRow(const QString& rowId) {
   const auto it = motions_.find(rowId);
   if (it == motions_.end()) return;
   AnimatedValue* shown = it->shown;
-  if (shown->value() != shown->target()) return;
-  const bool left = shown->target() == 0;
-  motions_.erase(it);
-  // Possibly inside its own signal.
-  shown->deleteLater();
-  if (left) emit rowLeft(rowId);
+  const bool settled = shown->value() == shown->target();
+  const bool left = settled && shown->target() == 0;
+  if (settled) {
+    motions_.erase(it);
+    // Possibly inside its own signal.
+    shown->deleteLater();
+  }
+  if (left) {
+    emit rowLeft(rowId);
+    return;
+  }
+  // The room the row takes changed: the view lays the rows below anew.
+  auto* view = qobject_cast<QAbstractItemView*>(parent());
+  auto* model = view ? qobject_cast<SidebarModel*>(view->model()) : nullptr;
+  if (const QModelIndex row = model ? model->indexOfRowId(rowId) : QModelIndex(); row.isValid())
+    emit sizeHintChanged(row);
 }
 
 void SidebarDelegate::repaint() const {
@@ -175,31 +186,44 @@ void SidebarDelegate::repaint() const {
 QRect SidebarDelegate::chevronRect(const QRect& item) { return QRect(item.right() - 20, item.top(), 16, item.height()); }
 QRect SidebarDelegate::badgeRect(const QRect& item) { return QRect(item.right() - 40, item.top(), 16, item.height()); }
 
-QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-  const int w = option.rect.width();
+int SidebarDelegate::fullHeight(const QModelIndex& index) {
   switch (kindOf(index)) {
   case Kind::VaultHeader: {
     // The header widget's own height, recorded on its row.
     const QSize hint = index.data(Qt::SizeHintRole).toSize();
-    return QSize(w, hint.isValid() ? hint.height() : 10);
+    return hint.isValid() ? hint.height() : 10;
   }
-  case Kind::Section: return QSize(w, 28);
-  case Kind::Account:
-    return QSize(w, index.data(SidebarModel::UsernameRole).isValid() ? 38 : 28);
-  default: return QSize(w, 26);
+  case Kind::Section: return 28;
+  case Kind::Account: return index.data(SidebarModel::UsernameRole).isValid() ? 38 : 28;
+  default: return 26;
   }
+}
+
+QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  const int h = fullHeight(index);
+  // A row coming or going (or one inside such a group) opens or closes its
+  // room as it fades, so the rows below slide.
+  const QModelIndex top = index.parent().isValid() ? index.parent() : index;
+  if (const auto shown = rowShown(top.data(SidebarModel::RowIdRole).toString()))
+    return QSize(option.rect.width(), qRound(h * shown->room));
+  return QSize(option.rect.width(), h);
 }
 
 void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   p->save();
   p->setRenderHint(QPainter::Antialiasing);
+  // Laid out at full height from the top of its room: a row part-way open
+  // shows as much of itself as its room holds, and nothing of it spills
+  // onto its neighbours.
+  p->setClipRect(option.rect, Qt::IntersectClip);
+  const QRect row(option.rect.topLeft(), QSize(option.rect.width(), fullHeight(index)));
   // A row coming or going, or one inside such a group.
   const QModelIndex top = index.parent().isValid() ? index.parent() : index;
   if (const auto shown = rowShown(top.data(SidebarModel::RowIdRole).toString())) {
     p->setOpacity(p->opacity() * shown->opacity);
     p->translate(0, shown->offset);
   }
-  const QRect r = option.rect.adjusted(6, 1, -6, -1);
+  const QRect r = row.adjusted(6, 1, -6, -1);
   const Kind kind = kindOf(index);
   const bool leaving = SidebarModel::isLeaving(index);
   const bool selected = option.state & QStyle::State_Selected;
@@ -224,11 +248,11 @@ void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     const bool hasUser = index.data(SidebarModel::UsernameRole).isValid();
     Icons::paint(*p, QRectF(content.left(), r.top(), 16, r.height()), symbol, Theme::ink2.resolved());
     const int x = content.left() + 16 + 8;
-    int right = chevronRect(option.rect).left() - 4;
+    int right = chevronRect(row).left() - 4;
     if (index.data(SidebarModel::ProblemRole).isValid()) {
-      Icons::paint(*p, QRectF(badgeRect(option.rect)), QStringLiteral("exclamationmark.circle"),
+      Icons::paint(*p, QRectF(badgeRect(row)), QStringLiteral("exclamationmark.circle"),
                    Theme::caution.resolved());
-      right = badgeRect(option.rect).left() - 4;
+      right = badgeRect(row).left() - 4;
     }
     const QFontMetrics nm(accountFont()), um(usernameFont());
     const int total = nm.height() + (hasUser ? um.height() : 0);
@@ -247,7 +271,7 @@ void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     // Disclosure chevron: right when closed, down when open.
     const auto* tree = qobject_cast<const QTreeView*>(option.widget);
     const bool open = tree && tree->isExpanded(index);
-    const QRectF c = QRectF(chevronRect(option.rect)).adjusted(3, 0, -3, 0);
+    const QRectF c = QRectF(chevronRect(row)).adjusted(3, 0, -3, 0);
     p->save();
     p->translate(c.center());
     if (open) p->rotate(90);

@@ -57,11 +57,12 @@ public:
 
   // Brings a top-level row (by its row id, with what it holds) in or takes
   // it out with the shared spring, starting from where it stands now. At
-  // the hidden end it stands `offset` px below its place.
+  // the hidden end it stands `offset` px below its place and takes no room.
   void animateRow(const QString& rowId, bool in, double offset);
   struct RowShown {
     double opacity = 1;
     double offset = 0;  // px below its place
+    double room = 1;    // share of its height it takes in the list
   };
   // How a row is drawn while it comes or goes; nothing once it is in place.
   std::optional<RowShown> rowShown(const QString& rowId) const;
@@ -83,6 +84,8 @@ private:
 
   void settleRow(const QString& rowId);
   void repaint() const;
+  // A row's height in place, whatever room it takes now.
+  static int fullHeight(const QModelIndex& index);
   struct RowMotion {
     AnimatedValue* shown = nullptr;  // 0 = hidden, 1 = in place
     double offset = 0;

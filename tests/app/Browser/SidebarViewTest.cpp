@@ -14,8 +14,10 @@
 #include <QGraphicsOpacityEffect>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 
 #include <functional>
 
@@ -60,6 +62,40 @@ protected:
     for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, 0).data().toString();
     return out;
   }
+  // The top-level rows (by row id) where a sidebar lays them out now.
+  using Layout = std::vector<std::pair<QString, QRect>>;
+  static Layout layoutOf(const SidebarView& view) {
+    Layout out;
+    const auto* m = view.model();
+    for (int r = 0; r < m->rowCount(); ++r)
+      out.emplace_back(m->index(r, 0).data(SidebarModel::RowIdRole).toString(),
+                       view.tree()->visualRect(m->index(r, 0)));
+    return out;
+  }
+  // How a sidebar built afresh on the same store lays its rows out.
+  Layout plainLayout() const {
+    SidebarView fresh(*store);
+    fresh.resize(window->size());
+    fresh.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    return layoutOf(fresh);
+  }
+  // A row as its delegate draws it now into a room `room` px high, on paper
+  // taller than any row.
+  static constexpr int paperHeight = 60;
+  QImage drawnRow(const QModelIndex& index, int room) const {
+    SidebarTree* tree = window->tree();
+    QStyleOptionViewItem option;
+    option.initFrom(tree->viewport());
+    option.state &= ~(QStyle::State_MouseOver | QStyle::State_Selected | QStyle::State_HasFocus);
+    option.widget = tree;
+    option.rect = QRect(0, 0, tree->viewport()->width(), room);
+    QImage image(option.rect.width(), paperHeight, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Theme::paper.resolved());
+    QPainter painter(&image);
+    rows()->paint(&painter, option, index);
+    return image;
+  }
 
   std::unique_ptr<SidebarView> window;
 };
@@ -83,6 +119,28 @@ Ink inkIn(const QImage& image, const QRect& region) {
     }
   if (ink.amount > 0) ink.middle = weighted / ink.amount;
   return ink;
+}
+
+// Part-way through, each of the `moving` rows takes about `share` of the
+// height it has in `full`, and every row below them stands higher than in
+// `full` by the room they do not take yet; the others keep their height.
+void expectRoomPartWay(const std::vector<std::pair<QString, QRect>>& now,
+                       const std::vector<std::pair<QString, QRect>>& full, const QStringList& moving, double share) {
+  ASSERT_EQ(now.size(), full.size());
+  int notYet = 0;
+  for (size_t i = 0; i < now.size(); ++i) {
+    const auto& [id, rect] = now[i];
+    SCOPED_TRACE(id.toStdString());
+    ASSERT_EQ(id, full[i].first);
+    EXPECT_EQ(rect.top(), full[i].second.top() - notYet);
+    if (moving.contains(id)) {
+      EXPECT_NEAR(rect.height(), full[i].second.height() * share, 1.0);
+      notYet += full[i].second.height() - rect.height();
+    } else {
+      EXPECT_EQ(rect.height(), full[i].second.height());
+    }
+  }
+  EXPECT_GT(notYet, 0) << "the rows below are still on their way";
 }
 
 QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
@@ -239,8 +297,11 @@ TEST_F(SidebarViewTest, AScanKeepsSelectionAndOpenGroups) {
 // A saved search's row rises 8 px into place as it fades in, with the
 // section that holds it, and sinks as it fades out, on the shared spring;
 // under Reduce Motion it only fades, and an account group only ever fades.
-// A row on its way out keeps its place and selects nothing, and goes once
-// it has faded. Time is stepped by hand and the rows are checked as drawn.
+// The room a row takes opens and closes with its fade, so the rows below
+// slide; a half-open row draws nothing outside its room. A row on its way
+// out selects nothing and goes once it has faded, leaving the rows laid
+// out as a fresh sidebar lays them. Time is stepped by hand and the rows
+// are checked as drawn and as laid out.
 TEST_F(SidebarViewTest, RowsComeAndGoWithTheSpringOrOnlyFade) {
   open();
   build();
@@ -276,10 +337,17 @@ TEST_F(SidebarViewTest, RowsComeAndGoWithTheSpringOrOnlyFade) {
     const double done = animation.progress(double(at) / duration);
     ASSERT_GT(done, 0.1);
     ASSERT_LT(done, 0.9);
-    // The row's place, with room below for the offset.
-    auto region = [&] {
-      const QRect r = tree->visualRect(window->model()->indexOfRowId(rowId(c.title)));
-      return QRect(tree->viewport()->mapTo(window.get(), r.topLeft()), r.size()).adjusted(0, 0, 0, int(c.offset));
+    // The row drawn at full size, with the paper below for the offset.
+    auto drawnInk = [&] {
+      return inkIn(drawnRow(window->model()->indexOfRowId(rowId(c.title)), paperHeight),
+                   QRect(0, 0, tree->viewport()->width(), paperHeight));
+    };
+    // What a row draws below its room, as the list gives it now.
+    auto spilled = [&](const QString& title) {
+      SCOPED_TRACE(title.toStdString());
+      const QModelIndex i = window->model()->indexOfRowId(rowId(title));
+      const int room = tree->visualRect(i).height();
+      return inkIn(drawnRow(i, room), QRect(0, room, tree->viewport()->width(), paperHeight - room)).amount;
     };
     auto expectShown = [&](const QString& title, double shown, double offset) {
       SCOPED_TRACE(title.toStdString());
@@ -292,18 +360,27 @@ TEST_F(SidebarViewTest, RowsComeAndGoWithTheSpringOrOnlyFade) {
     };
 
     c.add();
+    const QStringList entering = window->model()->rowChanges().inserted;
+    ASSERT_EQ(entering.size(), c.section.isEmpty() ? 1 : 2);
     clock.step(at);
     expectShown(c.title, done, c.offset);
     if (!c.section.isEmpty()) expectShown(c.section, done, 0);
-    const Ink comingIn = inkIn(window->grab().toImage(), region());
+    const Ink comingIn = drawnInk();
+    const Layout opening = layoutOf(*window);
+    EXPECT_EQ(spilled(c.title), 0);
     clock.run(duration);
     EXPECT_FALSE(rows()->rowShown(rowId(c.title))) << "in place";
-    const Ink inPlace = inkIn(window->grab().toImage(), region());
+    const Ink inPlace = drawnInk();
     ASSERT_GT(inPlace.amount, 0);
     EXPECT_NEAR(comingIn.amount / inPlace.amount, done, 0.12);
     EXPECT_NEAR(comingIn.middle - inPlace.middle, c.offset * (1 - done), 1.0);
+    const Layout opened = layoutOf(*window);
+    expectRoomPartWay(opening, opened, entering, done);
+    EXPECT_EQ(opened, plainLayout());
 
     c.remove();
+    const QStringList leavingIds = window->model()->rowChanges().leaving;
+    ASSERT_EQ(leavingIds.size(), entering.size());
     const QModelIndex leaving = window->model()->indexOfRowId(rowId(c.title));
     ASSERT_TRUE(leaving.isValid()) << "stays while it fades";
     EXPECT_TRUE(SidebarModel::isLeaving(leaving));
@@ -313,14 +390,17 @@ TEST_F(SidebarViewTest, RowsComeAndGoWithTheSpringOrOnlyFade) {
     clock.step(at);
     expectShown(c.title, 1 - done, c.offset);
     if (!c.section.isEmpty()) expectShown(c.section, 1 - done, 0);
-    const Ink goingOut = inkIn(window->grab().toImage(), region());
+    const Ink goingOut = drawnInk();
     EXPECT_NEAR(goingOut.amount / inPlace.amount, 1 - done, 0.12);
     EXPECT_NEAR(goingOut.middle - inPlace.middle, c.offset * done, 1.0);
+    expectRoomPartWay(layoutOf(*window), opened, leavingIds, 1 - done);
+    EXPECT_EQ(spilled(c.title), 0);
     clock.run(duration);
     EXPECT_FALSE(titles().contains(c.title)) << "gone once faded";
     if (!c.section.isEmpty()) {
       EXPECT_FALSE(titles().contains(c.section));
     }
+    EXPECT_EQ(layoutOf(*window), plainLayout());
   }
   EXPECT_EQ(selections.count(), 0);
   EXPECT_EQ(tree->currentIndex(), anchor(QStringLiteral("allMessages")));
