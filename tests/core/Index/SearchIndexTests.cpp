@@ -23,6 +23,14 @@ MessageRecord rec(const std::string& path, const char* date, const std::string& 
     return r;
 }
 
+// `text` with the first `from` replaced by `to`; a `from` not there fails the test.
+std::string replacedIn(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
 std::vector<std::string> paths(const std::vector<MessageRecord>& records) {
     std::vector<std::string> out;
     for (const auto& r : records) out.push_back(r.path);
@@ -297,13 +305,7 @@ TEST(SearchIndex, LoadNeverFails) {
     const std::string good = index.encode();
     ASSERT_EQ(SearchIndex::decode(good)->count(), 2u);
 
-    auto replaced = [&](const std::string& from, const std::string& to) {
-        std::string s = good;
-        const size_t at = s.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        if (at != std::string::npos) s.replace(at, from.size(), to);
-        return s;
-    };
+    auto replaced = [&](const std::string& from, const std::string& to) { return replacedIn(good, from, to); };
     const std::vector<std::pair<const char*, std::string>> cases = {
         {"empty", ""},
         {"truncated", good.substr(0, good.size() / 2)},
@@ -496,13 +498,7 @@ TEST(SearchIndex, ReadingInPiecesMatchesOneReader) {
     }
     for (int i = 0; i < 400; i += 9) index.remove("acct/INBOX/" + std::to_string(i) + ".eml");
     const std::string good = index.encode();
-    auto replaced = [&](const std::string& from, const std::string& to) {
-        std::string s = good;
-        const size_t at = s.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        if (at != std::string::npos) s.replace(at, from.size(), to);
-        return s;
-    };
+    auto replaced = [&](const std::string& from, const std::string& to) { return replacedIn(good, from, to); };
     const size_t lastRecord = good.rfind("{\"id\":");
     const std::string middleRecord = "{\"id\":200,";
     const std::vector<std::pair<const char*, std::string>> cases = {
