@@ -30,23 +30,27 @@ namespace bx {
 
 namespace {
 
-// index.json read in pieces into one reserved stretch of memory: the reader
-// sees contiguous text, the pieces it has passed are handed back to the
+// index.json read in blocks into one reserved stretch of memory: the reader
+// sees contiguous text, the blocks it has passed are handed back to the
 // system, so loading never holds the whole file beside the index it builds.
 class FileSource {
 public:
     // The bytes [begin, end) of the file; `end` past the file's end means
     // up to its end.
-    explicit FileSource(const std::filesystem::path& file, size_t begin = 0, size_t end = SIZE_MAX, size_t block = 4u << 20)
+    explicit FileSource(const std::filesystem::path& file, size_t begin = 0, size_t end = SIZE_MAX,
+                        size_t block = 4u << 20)
         : block_(block), begin_(begin) {
         fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return;
         struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
-        fileSize_ = static_cast<size_t>(st.st_size);
-        if (begin > fileSize_) return;
-        size_ = std::min(end, fileSize_) - begin;
+        const auto fileSize = static_cast<size_t>(st.st_size);
+        if (begin > fileSize) return;
+        size_ = std::min(end, fileSize) - begin;
+        // Whole blocks, and never empty, so every block can be moved alone.
         mapped_ = (size_ / block_ + 1) * block_;
+        // Aligned to large pages and advised to use them: the blocks are
+        // fresh memory, and a page fault each 4 KB cost more than reading.
         constexpr size_t large = 2u << 20;
         void* m = ::mmap(nullptr, mapped_ + large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                          -1, 0);
@@ -61,7 +65,7 @@ public:
         ok_ = true;
     }
     ~FileSource() {
-        // Pieces moved away left holes that others may map into since.
+        // Blocks moved away left holes that others may map into since.
         for (size_t i = 0; i < owned_.size(); ++i)
             if (owned_[i]) ::munmap(base_ + i * block_, block_);
         if (fd_ >= 0) ::close(fd_);
@@ -71,7 +75,6 @@ public:
 
     bool ok() const { return ok_; }
     size_t size() const { return size_; }
-    size_t fileSize() const { return fileSize_; }
     const char* data() const { return base_; }
 
     // Reads on until `want` is inside the filled part or the file ends (a
@@ -92,9 +95,9 @@ public:
         return base_ + filled_;
     }
 
-    // Hands back the whole pieces before `upTo`; returns where the next call
-    // has work. A block_ that was read past is moved (page tables only) to
-    // where the next unread block_ goes, so reading into it needs no fresh
+    // Hands back the whole blocks before `upTo`; returns where the next call
+    // has work. A block that was read past is moved (page tables only) to
+    // where the next unread block goes, so reading into it needs no fresh
     // pages; past the end of the file it is simply dropped.
     const char* release(const char* upTo) {
         const size_t end = static_cast<size_t>(upTo - base_) / block_ * block_;
@@ -113,15 +116,14 @@ public:
     }
 
 private:
-    size_t block_;  // a multiple of the page size
+    size_t block_;  // a multiple of the large page size
     int fd_ = -1;
     size_t begin_ = 0;
-    size_t fileSize_ = 0;
     char* base_ = nullptr;
     size_t mapped_ = 0;
     size_t size_ = 0;
     size_t recycled_ = 0;      // pieces below this were moved in ahead of the reader
-    std::vector<bool> owned_;  // per block_: still mapped by us
+    std::vector<bool> owned_;  // per block: still mapped by us
     size_t filled_ = 0;
     size_t released_ = 0;
     bool ok_ = false;
@@ -177,7 +179,8 @@ public:
             }
             if (part == Part::records && c == ']') {
                 std::string key = "postings";
-                if (!h_.end_array() || !literal(R"(,"postings":{)") || !h_.key(key) || !h_.start_object(0)) return false;
+                if (!h_.end_array() || !literal(R"(,"postings":{)") || !h_.key(key) || !h_.start_object(0))
+                    return false;
                 part = Part::postings;
                 if (avail() && *p_ == '}') return closing(part);
                 continue;
@@ -508,7 +511,9 @@ struct Piece {
     bool ok = false;
 };
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The first place in `window` (the file's bytes from `at`) where a record or
 // a posting list begins just after a comma, with its part.
@@ -569,16 +574,14 @@ std::unique_ptr<SearchIndex> loadInPieces(const std::filesystem::path& file, uns
         if (fd < 0) return nullptr;
         struct stat st {};
         std::string head(writtenHead.size(), '\0');
-        const bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                          static_cast<size_t>(st.st_size) >= smallest &&
+        const bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) >= smallest &&
                           ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
                           head == writtenHead;
         const size_t size = static_cast<size_t>(st.st_size);
         const size_t count = fits ? threads : 0;
         std::vector<std::pair<size_t, Part>> starts{{writtenHead.size(), Part::records}};
         for (size_t k = 1; k < count; ++k)
-            if (auto b = boundaryNear(fd, size / count * k); b && b->first > starts.back().first)
-                starts.push_back(*b);
+            if (auto b = boundaryNear(fd, size / count * k); b && b->first > starts.back().first) starts.push_back(*b);
         ::close(fd);
         if (starts.size() < 2) return nullptr;
         for (size_t k = 0; k < starts.size(); ++k) {
@@ -593,7 +596,8 @@ std::unique_ptr<SearchIndex> loadInPieces(const std::filesystem::path& file, uns
 
     std::vector<std::thread> helpers;
     try {
-        for (size_t k = 1; k < pieces.size(); ++k) helpers.emplace_back(readPiece, std::cref(file), std::ref(*pieces[k]));
+        for (size_t k = 1; k < pieces.size(); ++k)
+            helpers.emplace_back(readPiece, std::cref(file), std::ref(*pieces[k]));
     } catch (const std::system_error&) {  // no threads to be had: the rest stay unread and fail
     }
     readPiece(file, *pieces[0]);
