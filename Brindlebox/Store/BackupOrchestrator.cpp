@@ -147,14 +147,7 @@ void BackupOrchestrator::onAccountDone(quint64 runId, std::optional<BackupSummar
         host_.recordBackup(account.id, now);
         host_.reloadArchive();
     } else {
-        bool cancelled = false;
-        try {
-            std::rethrow_exception(error);
-        } catch (const CancellationError&) {
-            cancelled = true;
-        } catch (...) {
-        }
-        if (cancelled) {
+        if (isCancellation(error)) {
             // The engine noticed the stop: nothing to record, the rest of
             // the accounts are skipped.
             run.cancelled = true;

@@ -189,14 +189,7 @@ void CleanupModel::check(const MailAccount& account, const std::string& mailbox,
                 });
                 return;
             }
-            bool cancelled = false;
-            try {
-                std::rethrow_exception(error);
-            } catch (const CancellationError&) {
-                cancelled = true;
-            } catch (...) {
-            }
-            if (!cancelled) setError(FriendlyError::describe(error, account.server.host));
+            if (!isCancellation(error)) setError(FriendlyError::describe(error, account.server.host));
             setBusy(false);
         });
     });

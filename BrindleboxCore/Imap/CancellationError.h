@@ -11,4 +11,16 @@ public:
     const char* what() const noexcept override { return "cancelled"; }
 };
 
+// Whether `error` is a CancellationError; false for no error at all.
+inline bool isCancellation(const std::exception_ptr& error) {
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const CancellationError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace bx
