@@ -1,7 +1,9 @@
 // Screenshots of the main window's browser columns over a generated vault:
 //   bx_browser_gallery <output folder>
 // Writes browser-<light|dark>-<1280x800|1100x620>.png, and the same with
-// "-allclear" for an empty shelf. Runs under QT_QPA_PLATFORM=offscreen.
+// "-allclear" for an empty shelf, "-search" for a search with results (the
+// results header) and "-nomatch" for one without. Runs under
+// QT_QPA_PLATFORM=offscreen.
 
 #include "Browser/BrowserWiring.h"
 #include "Platform/Appearance.h"
@@ -108,7 +110,8 @@ int main(int argc, char** argv) {
 
   QTemporaryDir vault;
   fill(vault.path());
-  for (const bool empty : {false, true}) {
+  const QStringList variants{QString(), "allclear", "search", "nomatch"};
+  for (const QString& variant : variants) {
     qputenv("BRINDLEBOX_ARCHIVE_DIR", vault.path().toUtf8());
     for (const ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
       Appearance::shared().setOverride(scheme);
@@ -122,7 +125,9 @@ int main(int argc, char** argv) {
         // The scan may not have begun yet: wait for its records too.
         QTest::qWaitFor([&] { return !store.indexing().has_value() && !store.records().empty(); }, 30000);
         store.refreshVisible();
-        if (empty) store.setSidebar(SidebarItem::makeSmart(SmartFilter::suspicious));
+        if (variant == "allclear") store.setSidebar(SidebarItem::makeSmart(SmartFilter::suspicious));
+        if (variant == "search") store.setQuery(QStringLiteral("invoice"));
+        if (variant == "nomatch") store.setQuery(QStringLiteral("zebra"));
         if (!store.visible().empty()) {
           store.setSelectedPath(QString::fromStdString(store.visible()[1]->path));
           store.timeline().setProbe(MonthKey(2024, 3));
@@ -137,7 +142,7 @@ int main(int argc, char** argv) {
                                  .arg(out, scheme == ColorScheme::Dark ? "dark" : "light")
                                  .arg(size.width())
                                  .arg(size.height())
-                                 .arg(empty ? "-allclear" : "");
+                                 .arg(variant.isEmpty() ? QString() : "-" + variant);
         window.grab().save(name);
         QTextStream(stdout) << name << "\n";
       }
