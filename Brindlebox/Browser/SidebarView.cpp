@@ -152,8 +152,7 @@ std::optional<SidebarDelegate::RowShown> SidebarDelegate::rowShown(const QString
   const auto it = motions_.find(rowId);
   if (it == motions_.end()) return std::nullopt;
   const double v = it->shown->value();
-  const double share = std::clamp(v, 0.0, 1.0);
-  return RowShown{share, it->offset * (1 - v), share};
+  return RowShown{std::clamp(v, 0.0, 1.0), it->offset * (1 - v)};
 }
 
 void SidebarDelegate::settleRow(const QString& rowId) {
@@ -205,7 +204,7 @@ QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
   // room as it fades, so the rows below slide.
   const QModelIndex top = index.parent().isValid() ? index.parent() : index;
   if (const auto shown = rowShown(top.data(SidebarModel::RowIdRole).toString()))
-    return QSize(option.rect.width(), qRound(h * shown->room));
+    return QSize(option.rect.width(), qRound(h * shown->opacity));
   return QSize(option.rect.width(), h);
 }
 

@@ -60,9 +60,10 @@ public:
   // the hidden end it stands `offset` px below its place and takes no room.
   void animateRow(const QString& rowId, bool in, double offset);
   struct RowShown {
+    // How much of the row is in: its opacity, and the share of its height
+    // it takes in the list.
     double opacity = 1;
     double offset = 0;  // px below its place
-    double room = 1;    // share of its height it takes in the list
   };
   // How a row is drawn while it comes or goes; nothing once it is in place.
   std::optional<RowShown> rowShown(const QString& rowId) const;

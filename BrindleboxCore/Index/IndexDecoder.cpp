@@ -486,6 +486,15 @@ void adviseHugePages(void* data, size_t bytes) {
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// A generous guess at the records in a file of `bytes`: one written by the
+// index holds more than a kilobyte per message (record and postings).
+size_t recordsIn(size_t bytes) { return std::min<size_t>(bytes / 1024, 2'000'000); }
+
+void reserveRecords(IndexDecoder& d, size_t count) {
+    d.records.reserve(count);
+    adviseHugePages(d.records.data(), d.records.capacity() * sizeof(d.records[0]));
+}
+
 // ---- reading in pieces ------------------------------------------------------
 //
 // A file laid out as the index writes it (no white space, the records, then
@@ -552,9 +561,7 @@ void readPiece(const std::filesystem::path& file, Piece& piece) {
             // is reserved for below), so the others' are moved in once; a
             // stretch of records alone takes more than 512 bytes a record.
             const bool first = piece.begin == writtenHead.size();
-            piece.d.records.reserve(first ? std::min<size_t>(piece.fileSize / 1024, 2'000'000)
-                                          : (piece.end - piece.begin) / 512 + 16);
-            adviseHugePages(piece.d.records.data(), piece.d.records.capacity() * sizeof(piece.d.records[0]));
+            reserveRecords(piece.d, first ? recordsIn(piece.fileSize) : (piece.end - piece.begin) / 512 + 16);
         }
         Reader reader(source, piece.d);
         Part part = piece.start;
@@ -656,12 +663,10 @@ std::unique_ptr<SearchIndex> loadIndex(const std::filesystem::path& file, std::s
     }
     IndexDecoder d;
     // Room for the records up front: growing a vector of this size moves
-    // every record and faults in fresh pages each time. A file written by
-    // the index holds more than a kilobyte per message (record and postings);
-    // a guess too large costs only address space, too small one more growth.
+    // every record and faults in fresh pages each time. A guess too large
+    // costs only address space, too small one more growth.
     try {
-        d.records.reserve(std::min<size_t>(source.size() / 1024, 2'000'000));
-        adviseHugePages(d.records.data(), d.records.capacity() * sizeof(d.records[0]));
+        reserveRecords(d, recordsIn(source.size()));
     } catch (const std::bad_alloc&) {  // then it grows as it goes
     }
     std::unique_ptr<SearchIndex> index;
