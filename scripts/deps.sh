@@ -7,7 +7,7 @@ PACKAGES=(
   # build
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev ccache
   # core
-  libicu-dev libssl-dev nlohmann-json3-dev openssl ca-certificates
+  libicu-dev libssl-dev nlohmann-json3-dev openssl ca-certificates libgumbo-dev
   # application and kit
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libqt6svg6 qt6-pdf-dev libsecret-1-dev
   bootstrap-icons
