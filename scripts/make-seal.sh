@@ -6,6 +6,10 @@
 # Writes FOLDER's code seal (after the app-info is final), zips FOLDER as the
 # archive's top entry and prints the feed's "download" object. The tool is
 # orrery-seal from the build tree (ORRERY_SEAL overrides where it is).
+#
+# In the feed document, "minimumSystemVersion" is compared with the version
+# of the GNU C library on the user's system (`ldd --version`: 2.36 on
+# Debian 12), not with a distribution or kernel version.
 set -eu
 [ $# -ge 3 ] || { echo "usage: $0 KEYFILE FOLDER.app OUT.zip [DOWNLOAD-URL]" >&2; exit 2; }
 key=$1 folder=$2 out=$3 url=${4:-https://example.invalid/update.zip}

@@ -13,6 +13,10 @@ const std::pair<const char16_t*, const char16_t*> kPhrases[] = {
     {u"Already in Apple Mail? Mailbox \u203A Export Mailbox\u2026 gives you an .mbox to import here.",
      u"Already in Evolution? Select the messages, then File \u203A Save as mbox\u2026 gives you an .mbox to "
      u"import here."},
+    // The update window's hint when the install folder cannot be replaced:
+    // there is no Applications folder here, only folders one may write to.
+    {u" to your Applications folder to get updates automatically.",
+     u" to a folder you can write to, such as one in your home folder, to get updates automatically."},
     {u"this Mac\u2019s Keychain", u"your keyring"},
     {u"your Mac\u2019s Keychain", u"your keyring"},
     {u"the login keychain", u"your keyring"},

@@ -2,10 +2,13 @@
 
 #include "Demo/DemoAnchors.h"
 #include "Orrery/Orrery.h"
+#include "Platform/PlatformText.h"
 #include "Shell/AppIcon.h"
 #include "Shell/AppPalette.h"
 #include "Shell/AppStoreShell.h"
 #include "Shell/MainWindow.h"
+#include "Shell/Quitting.h"
+#include "Shell/TerminationSignals.h"
 #include "Shell/Wiring.h"
 #include "Store/AppStore.h"
 
@@ -48,6 +51,8 @@ void AppSession::configureApplication() {
   QApplication::setOrganizationName(QStringLiteral("Brindlebox"));
   QApplication::setDesktopFileName(QStringLiteral("app.brindlebox.Brindlebox"));
   QApplication::setWindowIcon(appIcon());
+  orrery::Orrery::setLocalizer([](const QString& text) { return PlatformText::localize(text); });
+  TerminationSignals::install([] { Quitting::begin(); });
   AppPalette::install();
 }
 

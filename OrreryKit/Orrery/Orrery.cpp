@@ -52,6 +52,17 @@ QString Orrery::appName() {
 
 QList<QColor> Orrery::brand() { return brandColors(); }
 
+namespace {
+std::function<QString(const QString&)>& localizer() {
+  static std::function<QString(const QString&)> f;
+  return f;
+}
+} // namespace
+
+void Orrery::setLocalizer(std::function<QString(const QString&)> localize) { localizer() = std::move(localize); }
+
+QString Orrery::localize(const QString& text) { return localizer() ? localizer()(text) : text; }
+
 QList<QColor> BrandStore::colors() { return brandColors(); }
 
 void BrandStore::store(const QList<QColor>& brand) {

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace orrery {
 
 class Updater;
@@ -20,6 +22,10 @@ struct Orrery {
   // "CFBundleName" of the running install, else "App".
   static QString appName();
   static QList<QColor> brand();
+  // Kit texts that name a place of another desktop go through the
+  // application's text table, set once at start; unchanged until then.
+  static void setLocalizer(std::function<QString(const QString&)> localize);
+  static QString localize(const QString& text);
 };
 
 // The brand colours the kit's views use: two accent colours until start().

@@ -15,10 +15,17 @@ std::optional<QString> Bundle::string(const QString& key) const {
   return it->toString();
 }
 
+bool Bundle::isInnerPath(const QString& path) {
+  if (path.isEmpty()) return false;
+  for (const QStringView part : QStringView(path).split(u'/'))
+    if (part.isEmpty() || part == u"." || part == u"..") return false;
+  return true;
+}
+
 QString Bundle::launcher(const QString& fallback) const {
   const auto name = string(QStringLiteral("CFBundleExecutable"));
-  if (name && !name->isEmpty() && !name->contains(u'/') && *name != u"." && *name != u"..") return *name;
-  return fallback;
+  if (name && isInnerPath(*name)) return *name;
+  return isInnerPath(fallback) ? fallback : QString();
 }
 
 std::optional<Bundle> Bundle::open(const QString& folder) {

@@ -21,9 +21,14 @@ struct Bundle {
   std::optional<QString> string(const QString& key) const;
   std::optional<QString> identifier() const { return string(QStringLiteral("CFBundleIdentifier")); }
   std::optional<QString> shortVersion() const { return string(QStringLiteral("CFBundleShortVersionString")); }
-  // The file that starts the application: "CFBundleExecutable" when it is a
-  // plain file name, else `fallback`.
+  // The file that starts the application, relative to the folder:
+  // "CFBundleExecutable" when it is a path that stays inside the folder
+  // ("brindlebox", "bin/brindlebox"), else `fallback` when that one does,
+  // else empty.
   QString launcher(const QString& fallback) const;
+  // Whether `path` is relative and names something below the folder: no
+  // empty, "." or ".." part.
+  static bool isInnerPath(const QString& path);
 
   // Reads the app-info at the folder's top; nullopt when the folder has no
   // readable app-info object.

@@ -22,13 +22,14 @@ case $DEST in */|*/.|*/..) exit 0 ;; esac
 case $STAGING in /*/OrreryUpdate) ;; *) exit 0 ;; esac
 case $SRC in "$STAGING"/*/*) ;; *) exit 0 ;; esac
 case ${SRC#"$STAGING"/} in */*/*|../*|./*|*/..|*/.) exit 0 ;; esac
-case $LAUNCHER in ''|*/*|.|..) LAUNCHER= ;; esac
+case /$LAUNCHER/ in //|*//*|*/./*|*/../*) LAUNCHER= ;; esac
 i=0
 while kill -0 "$PID" 2>/dev/null && [ "$i" -lt 600 ]; do
   /bin/sleep 0.1
   i=$((i + 1))
 done
 if kill -0 "$PID" 2>/dev/null; then
+  : > "$STAGING/still-running"
   exit 0
 fi
 NEW=$DEST.orrery-new
@@ -45,7 +46,7 @@ if /bin/cp -a -- "$SRC" "$NEW"; then
 fi
 /bin/rm -rf -- "$NEW"
 /bin/rm -rf -- "${SRC%/*}"
-if [ "$RELAUNCH" = 1 ] && [ -n "$LAUNCHER" ]; then
+if [ "$RELAUNCH" = 1 ] && [ -n "$LAUNCHER" ] && [ -f "$DEST/$LAUNCHER" ] && [ -x "$DEST/$LAUNCHER" ]; then
   "$DEST/$LAUNCHER" </dev/null >/dev/null 2>&1 &
 fi
 exit 0

@@ -31,8 +31,24 @@ inline const QString sealDamaged = QStringLiteral("The downloaded app\u2019s cod
 inline const QString otherPrefix = QStringLiteral("The update couldn\u2019t be downloaded. ");
 inline const QString checkFailed =
     QStringLiteral("Couldn\u2019t check for updates. Check your internet connection and try again.");
-// The unpacker runs in-process; its refusals read like a failed tool run.
-inline const QString unpackFailed = QStringLiteral("libarchive failed");
+// A user-initiated check of a copy built without a feed.
+inline QString noFeed(const QString& appName) {
+  return QStringLiteral("This copy of ") + appName +
+         QStringLiteral(" doesn\u2019t get updates: it was built without an update feed.");
+}
+// A feed whose version cannot name a folder (a path, a key, a script
+// argument): the network was fine, the feed is not.
+inline QString unusableVersion(const QString& version) {
+  QString shown = version.left(80);
+  for (QChar& c : shown)
+    if (!c.isPrint()) c = u'?';
+  return QStringLiteral("The update feed names the version \u201C") + shown +
+         QStringLiteral("\u201D, which can\u2019t be used as a version number.");
+}
+// The unpacker's refusals: this prefix, then what the archive holds and why
+// it was refused ("its archive holds the link …, which points outside the
+// update.").
+inline const QString unpackRefused = QStringLiteral("The update wasn\u2019t installed: ");
 } // namespace UpdateMessages
 
 } // namespace orrery

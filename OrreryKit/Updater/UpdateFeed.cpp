@@ -38,7 +38,7 @@ bool wholeNumber(const QJsonValue& v, qint64& out) {
 
 } // namespace
 
-std::optional<UpdateFeed> UpdateFeed::decode(const QByteArray& json) {
+std::optional<UpdateFeed> UpdateFeed::decode(const QByteArray& json, QString* unusableVersion) {
   QJsonParseError err{};
   const QJsonDocument doc = QJsonDocument::fromJson(json, &err);
   if (err.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
@@ -60,7 +60,10 @@ std::optional<UpdateFeed> UpdateFeed::decode(const QByteArray& json) {
   // The version names a staging folder, a settings key and an install
   // script argument, and nothing in the feed is signed: refuse anything but
   // a plain version text.
-  if (!UpdateLogic::isSafeName(feed.version)) return std::nullopt;
+  if (!UpdateLogic::isSafeName(feed.version)) {
+    if (unusableVersion) *unusableVersion = feed.version;
+    return std::nullopt;
+  }
   return feed;
 }
 

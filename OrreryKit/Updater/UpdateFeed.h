@@ -28,8 +28,10 @@ struct UpdateFeed {
   bool operator==(const UpdateFeed&) const = default;
 
   // Strict decode of the feed document; nullopt when anything required is
-  // missing or mistyped, or the version cannot safely name a folder.
-  static std::optional<UpdateFeed> decode(const QByteArray& json);
+  // missing or mistyped, or the version cannot safely name a folder (then,
+  // for a document that is otherwise sound, `unusableVersion` gets the
+  // version as the feed wrote it).
+  static std::optional<UpdateFeed> decode(const QByteArray& json, QString* unusableVersion = nullptr);
   QByteArray encode() const;
 };
 

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace orrery {
@@ -68,6 +69,16 @@ UpdateView::UpdateView(Updater& updater, QWidget* parent) : QWidget(parent), upd
   buttonLayout_->setContentsMargins(0, 0, 0, 0);
   stack->addWidget(buttons_, 0, Qt::AlignHCenter);
 
+  // A kit window is no dialog, so Qt gives its default button no key of its
+  // own: Return and Enter press it here.
+  for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* shortcut = new QShortcut(QKeySequence(key), this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      if (defaultButton_ && defaultButton_->isVisible()) defaultButton_->click();
+    });
+  }
+
   connect(&updater_, &Updater::phaseChanged, this, &UpdateView::refresh);
   refresh();
 }
@@ -93,6 +104,7 @@ void UpdateView::addButton(const QString& text, bool isDefault, const std::funct
   auto* button = new QPushButton(text, buttons_);
   button->setDefault(isDefault);
   button->setAutoDefault(isDefault);
+  if (isDefault) defaultButton_ = button;
   connect(button, &QPushButton::clicked, this, action);
   buttonLayout_->addWidget(button);
 }
@@ -105,6 +117,7 @@ void UpdateView::refresh() {
   const QString v = phase.feed ? phase.feed->version : QString();
   clear(detailLayout_);
   clear(buttonLayout_);
+  defaultButton_ = nullptr;
 
   auto closeWindow = [] { WindowHost::close(QLatin1String(windowId)); };
   auto notes = [&] {
@@ -131,7 +144,8 @@ void UpdateView::refresh() {
     title_->setText(n + u' ' + v + QStringLiteral(" is available"));
     addText(notes(), 12, secondary(this), "notes");
     if (!updater_.canInstallInPlace())
-      addText(QStringLiteral("Move ") + n + QStringLiteral(" to your Applications folder to get updates automatically."),
+      addText(Orrery::localize(QStringLiteral("Move ") + n +
+                               QStringLiteral(" to your Applications folder to get updates automatically.")),
               10, QColor(255, 149, 0), "hint");
     break;
   case Kind::Downloading: {
@@ -148,6 +162,10 @@ void UpdateView::refresh() {
   case Kind::Ready:
     title_->setText(n + u' ' + v + QStringLiteral(" is ready"));
     addText(notes(), 12, secondary(this), "notes");
+    if (updater_.installWasInterrupted())
+      addText(QStringLiteral("It wasn\u2019t installed when you last quit ") + n + QStringLiteral(", because ") + n +
+                  QStringLiteral(" was still running a minute later."),
+              12, secondary(this), "interrupted");
     addText(QStringLiteral("It installs automatically the next time you quit ") + n + u'.', 12, secondary(this),
             "readyNote");
     break;
@@ -162,7 +180,8 @@ void UpdateView::refresh() {
     addButton(QStringLiteral("Later"), false, closeWindow);
     const UpdateFeed feed = *phase.feed;
     if (feed.download && updater_.canInstallInPlace() && updater_.publicKey()) {
-      addButton(QStringLiteral("Download & Install"), true, [this, feed] { updater_.download(feed); });
+      // "&&": a single "&" would mark the next letter as a shortcut.
+      addButton(QStringLiteral("Download && Install"), true, [this, feed] { updater_.download(feed); });
     } else {
       addButton(QStringLiteral("Open Download Page"), true, [feed, closeWindow] {
         // Only a web page: a file: or custom-scheme address could start a program.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
 
 class QLabel;
+class QPushButton;
 class QVBoxLayout;
 class QHBoxLayout;
 
@@ -33,6 +35,8 @@ private:
   QVBoxLayout* detailLayout_ = nullptr;
   QWidget* buttons_ = nullptr;
   QHBoxLayout* buttonLayout_ = nullptr;
+  // The button that Return presses, wherever the focus is in the window.
+  QPointer<QPushButton> defaultButton_;
 };
 
 } // namespace orrery

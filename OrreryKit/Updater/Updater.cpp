@@ -13,6 +13,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QThreadPool>
 #include <QTimer>
@@ -33,6 +35,11 @@ const QString announcedPrefix = QStringLiteral("OrreryAnnounced-");
 // Used when the app-info names no usable identifier.
 const QString fallbackIdentifier = QStringLiteral("app.orrery.kit");
 constexpr qint64 progressStep = 262144;
+// In the staging folder: the feed of the staged update, so a later run can
+// still install it, and the install script's note that it gave up because
+// the application had not ended.
+const QString stagedRecord = QStringLiteral("/staged.json");
+const QString stillRunningNote = QStringLiteral("/still-running");
 
 bool readBool(const QVariant& v, bool absent) {
   if (v.typeId() == QMetaType::Bool) return v.toBool();
@@ -57,19 +64,71 @@ void makePrivateFolder(const QString& path) {
   ::chmod(QFile::encodeName(path).constData(), 0700);
 }
 
+// Empties and removes a staging folder of ours. A link in its place (or in
+// place of its parent) is refused before anything is removed: removing
+// through it would empty whatever folder it points at.
+void removeStagingFolder(const QString& path) {
+  for (const QString& p : {QFileInfo(path).absolutePath(), path}) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(p).constData(), &st) != 0) {
+      if (errno == ENOENT) return;
+      throw std::runtime_error(errnoText(QStringLiteral("Couldn\u2019t read %1").arg(p)).toStdString());
+    }
+    if (!S_ISDIR(st.st_mode)) throw std::runtime_error(QStringLiteral("%1 is not a folder.").arg(p).toStdString());
+  }
+  // Links inside are removed, never followed.
+  QDir(path).removeRecursively();
+}
+
 struct StageResult {
   QString app;
   QString launcher;
   QString error; // empty on success
 };
 
+// The app at the top of the version folder, with its launcher, when it is
+// this app at `version` under an intact seal; throws the matching
+// UpdateError otherwise.
+StageResult findValidApp(const QString& versionFolder, const QString& version, const std::optional<QString>& identifier,
+                         const QString& fallbackLauncher) {
+  const QDir dir(versionFolder);
+  QString app;
+  for (const QFileInfo& entry : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                                  QDir::Unsorted)) {
+    if (entry.suffix() == u"app") {
+      app = entry.absoluteFilePath();
+      break;
+    }
+  }
+  if (app.isEmpty()) throw UpdateError(UpdateMessages::noApp);
+
+  struct stat st {};
+  const bool isFolder = ::lstat(QFile::encodeName(app).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+  const auto bundle = isFolder ? Bundle::open(app) : std::nullopt;
+  if (!bundle || bundle->identifier() != identifier || bundle->shortVersion() != version)
+    throw UpdateError(UpdateMessages::mismatch);
+  if (!CodeSeal::verify(app)) throw UpdateError(UpdateMessages::sealDamaged);
+  return {app, bundle->launcher(fallbackLauncher), {}};
+}
+
+// Runs one staging step; its failure becomes the result's message.
+template <typename F>
+StageResult guarded(F&& step) {
+  try {
+    return step();
+  } catch (const UpdateError& e) {
+    return {{}, {}, e.message};
+  } catch (const std::exception& e) {
+    return {{}, {}, UpdateMessages::otherPrefix + QString::fromUtf8(e.what())};
+  }
+}
+
 // Off the GUI thread: write, unpack, find the app, check it is this app at
 // the announced version under an intact seal.
 StageResult stageAndValidate(const QByteArray& zip, const QString& version, const QString& staging,
                              const std::optional<QString>& identifier, const QString& fallbackLauncher) {
-  StageResult result;
-  try {
-    QDir(staging).removeRecursively();
+  return guarded([&] {
+    removeStagingFolder(staging);
     const QString parent = QFileInfo(staging).absolutePath();
     QDir().mkpath(QFileInfo(parent).absolutePath());
     makePrivateFolder(parent);
@@ -87,32 +146,8 @@ StageResult stageAndValidate(const QByteArray& zip, const QString& version, cons
     }
     unpackZip(zipPath, versionFolder);
     QFile::remove(zipPath);
-
-    const QDir dir(versionFolder);
-    QString app;
-    for (const QFileInfo& entry : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                                    QDir::Unsorted)) {
-      if (entry.suffix() == u"app") {
-        app = entry.absoluteFilePath();
-        break;
-      }
-    }
-    if (app.isEmpty()) throw UpdateError(UpdateMessages::noApp);
-
-    struct stat st {};
-    const bool isFolder = ::lstat(QFile::encodeName(app).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-    const auto bundle = isFolder ? Bundle::open(app) : std::nullopt;
-    if (!bundle || bundle->identifier() != identifier || bundle->shortVersion() != version)
-      throw UpdateError(UpdateMessages::mismatch);
-    if (!CodeSeal::verify(app)) throw UpdateError(UpdateMessages::sealDamaged);
-    result.app = app;
-    result.launcher = bundle->launcher(fallbackLauncher);
-  } catch (const UpdateError& e) {
-    result.error = e.message;
-  } catch (const std::exception& e) {
-    result.error = UpdateMessages::otherPrefix + QString::fromUtf8(e.what());
-  }
-  return result;
+    return findValidApp(versionFolder, version, identifier, fallbackLauncher);
+  });
 }
 
 } // namespace
@@ -130,12 +165,39 @@ Updater::Updater(const Bundle& bundle, QObject* parent) : QObject(parent) {
   appName_ = bundle.string(QStringLiteral("CFBundleName")).value_or(QStringLiteral("App"));
   bundlePath_ = bundle.path;
   identifier_ = bundle.identifier();
-  launcher_ = bundle.launcher(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+  // The running program, as a path inside the install folder (bin/ in the
+  // installed layout).
+  launcher_ = bundle.launcher(QDir(bundle.path).relativeFilePath(QCoreApplication::applicationFilePath()));
   automaticallyDownloads_ = readBool(QSettings().value(autoUpdateKey), true);
   system_ = UpdateLogic::runningSystem();
 }
 
 Updater::~Updater() = default;
+
+QNetworkAccessManager& Updater::network() {
+  if (!network_) {
+    network_ = new QNetworkAccessManager(this);
+    network_->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+  }
+  return *network_;
+}
+
+QNetworkRequest Updater::makeRequest(const QUrl& url) {
+  QNetworkRequest request(url);
+  // The feed and the download also trust the certificates in the file
+  // SSL_CERT_FILE names, as OpenSSL does for the application's mail
+  // connections: one setting covers the whole application.
+  static const QList<QSslCertificate> named = [] {
+    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
+    return file.isEmpty() ? QList<QSslCertificate>() : QSslCertificate::fromPath(file, QSsl::Pem);
+  }();
+  if (!named.isEmpty()) {
+    QSslConfiguration conf = request.sslConfiguration();
+    conf.addCaCertificates(named);
+    request.setSslConfiguration(conf);
+  }
+  return request;
+}
 
 QString Updater::stagingFolder() const {
   QString id = identifier_.value_or(fallbackIdentifier);
@@ -164,9 +226,49 @@ void Updater::start() {
   timer_->setInterval(6 * 60 * 60 * 1000);
   connect(timer_, &QTimer::timeout, this, [this] { check(false); });
   timer_->start();
+  recoverStaged();
+}
+
+void Updater::recoverStaged() {
+  const QString staging = stagingFolder();
+  QFile record(staging + stagedRecord);
+  if (!record.open(QIODevice::ReadOnly)) return;
+  const auto feed = UpdateFeed::decode(record.read(maxFeedBytes));
+  // Installed meanwhile (or older than what runs): nothing to keep.
+  if (!feed || !UpdateLogic::isNewer(feed->version, currentVersion_)) return;
+  const bool interrupted = QFile::exists(staging + stillRunningNote);
+  QPointer<Updater> self(this);
+  const auto identifier = identifier_;
+  const QString launcher = launcher_;
+  // The seal is checked again, off the GUI thread: the folder sat in the
+  // caches while nothing ran.
+  QThreadPool::globalInstance()->start([self, feed = *feed, staging, identifier, launcher, interrupted] {
+    const StageResult r =
+        guarded([&] { return findValidApp(staging + u'/' + feed.version, feed.version, identifier, launcher); });
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, r, feed, staging, interrupted] {
+          if (!self || !r.error.isEmpty()) return;
+          if (self->phase_.kind == Phase::Kind::Downloading || self->phase_.kind == Phase::Kind::Ready) return;
+          QFile::remove(staging + stillRunningNote);
+          self->installInterrupted_ = interrupted;
+          self->stagedApp_ = r.app;
+          self->stagedLauncher_ = r.launcher;
+          self->setPhase(Phase::ready(feed));
+          if (interrupted) emit self->windowRequested();
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void Updater::check(bool userInitiated) {
+  if (!feedURL_ && userInitiated) {
+    // Asked by the user: say why nothing happens rather than nothing.
+    setPhase(Phase::failed(UpdateMessages::noFeed(appName_)));
+    emit windowRequested();
+    emit checkFinished();
+    return;
+  }
   if (!feedURL_ || phase_.kind == Phase::Kind::Downloading) {
     emit checkFinished();
     return;
@@ -179,15 +281,11 @@ void Updater::check(bool userInitiated) {
   setPhase(Phase::checking());
   if (userInitiated) emit windowRequested();
 
-  if (!network_) {
-    network_ = new QNetworkAccessManager(this);
-    network_->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-  }
-  QNetworkRequest request(*feedURL_);
+  QNetworkRequest request = makeRequest(*feedURL_);
   request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
   request.setTransferTimeout(20000);
   request.setHeader(QNetworkRequest::UserAgentHeader, appName_ + u'/' + currentVersion_);
-  QNetworkReply* reply = network_->get(request);
+  QNetworkReply* reply = network().get(request);
   auto body = std::make_shared<QByteArray>();
   auto overCap = std::make_shared<bool>(false);
   connect(reply, &QNetworkReply::readyRead, this, [reply, body, overCap] {
@@ -214,10 +312,13 @@ void Updater::feedAnswered(QNetworkReply* reply, bool userInitiated, bool overCa
   }
   const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
   std::optional<UpdateFeed> feed;
+  QString unusableVersion;
   if (!overCap && reply->error() == QNetworkReply::NoError && status.isValid() && status.toInt() == 200)
-    feed = UpdateFeed::decode(body);
+    feed = UpdateFeed::decode(body, &unusableVersion);
   if (!feed) {
-    setPhase(userInitiated ? Phase::failed(UpdateMessages::checkFailed) : Phase::idle());
+    const QString message =
+        unusableVersion.isEmpty() ? UpdateMessages::checkFailed : UpdateMessages::unusableVersion(unusableVersion);
+    setPhase(userInitiated ? Phase::failed(message) : Phase::idle());
     emit checkFinished();
     return;
   }
@@ -264,13 +365,8 @@ void Updater::download(const UpdateFeed& feed) {
 }
 
 void Updater::fetch(const UpdateFeed& feed) {
-  if (!network_) {
-    network_ = new QNetworkAccessManager(this);
-    network_->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-  }
   const qint64 expected = feed.download->length;
-  QNetworkRequest request(*httpsURL(feed.download->url));
-  QNetworkReply* reply = network_->get(request);
+  QNetworkReply* reply = network().get(makeRequest(*httpsURL(feed.download->url)));
   // Keep Qt's own buffer small: the bytes live in one buffer of ours.
   reply->setReadBufferSize(1 << 18);
 
@@ -392,6 +488,9 @@ void Updater::downloadFailed(const QString& message) {
 void Updater::staged(const UpdateFeed& feed, const QString& app, const QString& launcher) {
   stagedApp_ = app;
   stagedLauncher_ = launcher;
+  installInterrupted_ = false;
+  QFile record(stagingFolder() + stagedRecord);
+  if (record.open(QIODevice::WriteOnly | QIODevice::Truncate)) record.write(feed.encode());
   setPhase(Phase::ready(feed));
   if (announce(feed.version)) emit windowRequested();
   emit downloadFinished();

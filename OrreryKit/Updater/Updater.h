@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
+#include <QNetworkRequest>
 #include <QUrl>
 
 #include <functional>
@@ -49,7 +50,8 @@ public:
   ~Updater() override;
 
   // Arms the schedule (first check 8 s later, then every 6 hours) and the
-  // install on quit. Does nothing without a feed.
+  // install on quit, and takes up an update staged by an earlier run that
+  // was not installed. Does nothing without a feed.
   void start();
   // One check of the feed; emits checkFinished() when it (and any download
   // it started) is over.
@@ -73,6 +75,9 @@ public:
   // $XDG_CACHE_HOME/<identifier>/OrreryUpdate
   QString stagingFolder() const;
   std::optional<QString> stagedApp() const { return stagedApp_; }
+  // The staged update was found again at start because the install script
+  // gave up at the last quit (the application was still running).
+  bool installWasInterrupted() const { return installInterrupted_; }
 
   // Idle time after which a stalled archive transfer is given up (60 s).
   void setIdleTimeout(int ms) { idleTimeoutMs_ = ms; }
@@ -96,11 +101,14 @@ signals:
 
 private:
   void setPhase(Phase p);
+  QNetworkAccessManager& network();
+  static QNetworkRequest makeRequest(const QUrl& url);
   void feedAnswered(QNetworkReply* reply, bool userInitiated, bool overCap, const QByteArray& body);
   bool announce(const QString& version);
   void fetch(const UpdateFeed& feed);
   void downloadFailed(const QString& message);
   void staged(const UpdateFeed& feed, const QString& app, const QString& launcher);
+  void recoverStaged();
 
   Phase phase_;
   bool automaticallyDownloads_ = true;
@@ -115,6 +123,7 @@ private:
   std::optional<QString> stagedApp_;
   QString stagedLauncher_;
   bool relaunchAfterInstall_ = false;
+  bool installInterrupted_ = false;
   bool armed_ = false;
   int idleTimeoutMs_ = 60000;
   SystemVersion system_;

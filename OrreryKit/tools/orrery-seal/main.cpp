@@ -28,11 +28,29 @@
 
 namespace {
 
+const char* const usageLine = "usage: orrery-seal keygen KEY | public KEY | seal KEY FOLDER | verify FOLDER |"
+                              " zip FOLDER OUT.zip | sign KEY FILE\n";
+
 int usage() {
-  std::fputs("usage: orrery-seal keygen KEY | public KEY | seal KEY FOLDER | verify FOLDER |"
-             " zip FOLDER OUT.zip | sign KEY FILE\n",
-             stderr);
+  std::fputs(usageLine, stderr);
   return 2;
+}
+
+int help() {
+  std::fputs(usageLine, stdout);
+  std::fputs("\n"
+             "  keygen KEY          new private key (base64, mode 0600); prints the public key\n"
+             "  public KEY          prints the public key for the app-info (OrreryUpdatePublicKey)\n"
+             "  seal KEY FOLDER     writes FOLDER's code seal; seal after the app-info is final\n"
+             "  verify FOLDER       exit 0 when FOLDER is intact under its seal\n"
+             "  zip FOLDER OUT.zip  zips FOLDER (as its top entry, named NAME.app) keeping modes and links\n"
+             "  sign KEY FILE       prints the Ed25519 signature of FILE for the feed's \"edSignature\"\n"
+             "\n"
+             "The feed's \"minimumSystemVersion\" is compared with the version of the GNU C library\n"
+             "on the user's system (as `ldd --version` prints it, for example 2.36 on Debian 12),\n"
+             "not with a distribution or kernel version. Leave it out when any system will do.\n",
+             stdout);
+  return 0;
 }
 
 int fail(const QString& text) {
@@ -94,6 +112,7 @@ int main(int argc, char** argv) {
   const QStringList args = app.arguments().mid(1);
   if (args.isEmpty()) return usage();
   const QString cmd = args[0];
+  if (cmd == u"--help" || cmd == u"-h" || cmd == u"help") return help();
   using namespace orrery;
   if (cmd == u"keygen" && args.size() == 2) {
     const QByteArray key = CodeSeal::newPrivateKey();

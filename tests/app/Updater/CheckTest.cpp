@@ -4,11 +4,14 @@
 
 #include "Updater/CodeSeal.h"
 #include "Updater/UpdateError.h"
+#include "Updater/UpdateView.h"
 #include "Updater/Updater.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSignalSpy>
@@ -165,7 +168,7 @@ TEST_F(UpdaterNet, OnlyHttpsIsFetched) {
     writeAppInfo(QString::fromStdString(install.string()), appInfo("1.0", feed));
     Updater u(*Bundle::open(QString::fromStdString(install.string())));
     EXPECT_FALSE(u.feedURL());
-    EXPECT_EQ(check(u, true), 0);
+    EXPECT_EQ(check(u, false), 0);
     EXPECT_EQ(u.phase().kind, Kind::Idle);
   }
   // A download address that is not https is only announced.
@@ -175,11 +178,17 @@ TEST_F(UpdaterNet, OnlyHttpsIsFetched) {
   server->route("/feed.json", r);
   check(*u, false);
   EXPECT_EQ(u->phase().kind, Kind::Available);
-  // A version that could name another folder fails the decode.
+  // A version that could name another folder fails the decode, and the
+  // user is told it is the feed, not the connection.
   r.body = feedFor("1.1/../../x", server->url("/v.zip"), zip);
   server->route("/feed.json", r);
   check(*u, true);
   EXPECT_EQ(u->phase().kind, Kind::Failed);
+  EXPECT_EQ(u->phase().message, UpdateMessages::unusableVersion("1.1/../../x"));
+  EXPECT_EQ(u->phase().message,
+            "The update feed names the version \u201C1.1/../../x\u201D, which can\u2019t be used as a version number.");
+  check(*u, false);
+  EXPECT_EQ(u->phase().kind, Kind::Idle);
   // A redirect may not leave https.
   server->route("/feed.json", Route{302, {}, 0, 0, -1, server->url("/other.json").replace("https:", "http:")});
   check(*u, true);
@@ -247,7 +256,7 @@ TEST_F(UpdaterNet, ProgressPointsDoNotDependOnChunking) {
     check(*u, false);
     EXPECT_EQ(points, expected) << "chunk " << chunk;
     // Not a zip: the download itself was fine.
-    EXPECT_EQ(u->phase().message, UpdateMessages::unpackFailed);
+    EXPECT_EQ(u->phase().message, UpdateMessages::unpackRefused + "its archive couldn\u2019t be read as a zip file.");
   }
 }
 
@@ -390,13 +399,18 @@ TEST_F(UpdaterNet, ACopyThatCannotBeReplacedIsOnlyAnnounced) {
   EXPECT_EQ(server->count("/v.zip"), 0);
 }
 
-TEST_F(UpdaterNet, InertWithoutFeedAndAnnouncedWithoutKey) {
+TEST_F(UpdaterNet, WithoutFeedOnlyTheUserHearsWhyAndWithoutKeyItIsAnnounced) {
   writeAppInfo(QString::fromStdString(install.string()), appInfo("1.0"));
   Updater inert(*Bundle::open(QString::fromStdString(install.string())));
   QSignalSpy phases(&inert, &Updater::phaseChanged);
   inert.start();
-  EXPECT_EQ(check(inert, true), 0);
+  EXPECT_EQ(check(inert, false), 0);
   EXPECT_EQ(phases.count(), 0);
+  // Asked by the user, a copy without a feed says so in the update window.
+  EXPECT_EQ(check(inert, true), 1);
+  EXPECT_EQ(inert.phase(),
+            Updater::Phase::failed("This copy of Vault doesn\u2019t get updates: it was built without an update feed."));
+  EXPECT_TRUE(server->requests().isEmpty());
 
   const QByteArray zip = sealedAppZip(work, "1.1");
   auto u = make("1.0", {{"OrreryUpdatePublicKey", QVariant()}});
@@ -407,4 +421,86 @@ TEST_F(UpdaterNet, InertWithoutFeedAndAnnouncedWithoutKey) {
   u->download(*u->phase().feed);
   EXPECT_EQ(u->phase().kind, Kind::Available);
   EXPECT_EQ(server->count("/v.zip"), 0);
+}
+
+TEST_F(UpdaterNet, AStagingFolderThatIsALinkIsRefusedBeforeAnythingIsRemoved) {
+  const QByteArray zip = sealedAppZip(work, "1.1");
+  // The staging folder itself, or the identifier folder above it, replaced
+  // by a link to a folder of the user's.
+  for (const bool parent : {false, true}) {
+    SetUp();
+    auto u = make();
+    bx::test::TempDir victim{"victim"};
+    victim.write("keep/precious.txt", "mine");
+    victim.write("keep/OrreryUpdate/also.txt", "mine too");
+    const QString staging = u->stagingFolder();
+    const QString linkAt = parent ? QFileInfo(staging).absolutePath() : staging;
+    QDir().mkpath(QFileInfo(linkAt).absolutePath());
+    ASSERT_TRUE(QFile::link(QString::fromStdString((victim / "keep").string()), linkAt));
+    serveUpdate("1.1", zip);
+    check(*u, false);
+    EXPECT_EQ(u->phase().kind, Kind::Failed) << parent;
+    EXPECT_TRUE(u->phase().message.endsWith(linkAt + " is not a folder.")) << u->phase().message.toStdString();
+    EXPECT_EQ(victim.read("keep/precious.txt"), "mine") << parent;
+    EXPECT_EQ(victim.read("keep/OrreryUpdate/also.txt"), "mine too") << parent;
+    QFile::remove(linkAt);
+  }
+}
+
+TEST_F(UpdaterNet, AnUpdateLeftStagedIsTakenUpAtTheNextStart) {
+  const QByteArray zip = sealedAppZip(work, "1.1");
+  struct Case {
+    const char* what;
+    bool note;          // the install script gave up: the app was still running
+    bool tamper;        // a staged file changed while nothing ran
+    QString running;    // the version that starts next
+    bool taken;
+  } cases[] = {
+      {"script gave up", true, false, "1.0", true},
+      {"app ended without installing", false, false, "1.0", true},
+      {"staged copy changed", true, true, "1.0", false},
+      {"installed meanwhile", true, false, "1.1", false},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    QString staging, app;
+    {
+      auto first = make();
+      serveUpdate("1.1", zip);
+      check(*first, false);
+      ASSERT_EQ(first->phase().kind, Kind::Ready) << first->phase().message.toStdString();
+      staging = first->stagingFolder();
+      app = *first->stagedApp();
+    }
+    if (c.note) QFile(staging + "/still-running").open(QIODevice::WriteOnly);
+    if (c.tamper) {
+      QFile f(app + "/lib/data.txt");
+      ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+      f.write("X");
+    }
+    auto next = make(c.running);
+    QSignalSpy windows(next.get(), &Updater::windowRequested);
+    next->start();
+    if (c.taken) {
+      ASSERT_TRUE(waitUntil([&] { return next->phase().kind == Kind::Ready; }, 10000)) << c.what;
+      EXPECT_EQ(next->stagedApp(), app) << c.what;
+      EXPECT_EQ(next->phase().feed->version, "1.1") << c.what;
+      EXPECT_EQ(next->installWasInterrupted(), c.note) << c.what;
+      // Only the user who quit and saw nothing happen is told, once.
+      EXPECT_EQ(windows.count(), c.note ? 1 : 0) << c.what;
+      EXPECT_FALSE(QFile::exists(staging + "/still-running")) << c.what;
+      UpdateView view(*next);
+      auto* said = view.findChild<QLabel*>("interrupted");
+      EXPECT_EQ(said ? said->text() : QString(),
+                // The window names the running app (a test build: App).
+                c.note ? "It wasn\u2019t installed when you last quit App, because App was still running a minute "
+                         "later."
+                       : QString())
+          << c.what;
+    } else {
+      waitUntil([] { return false; }, 1500);
+      EXPECT_EQ(next->phase().kind, Kind::Idle) << c.what;
+      EXPECT_FALSE(next->stagedApp()) << c.what;
+    }
+  }
 }

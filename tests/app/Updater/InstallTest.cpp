@@ -39,11 +39,14 @@ const QFile::Permissions exec = QFile::ReadOwner | QFile::WriteOwner | QFile::Ex
 
 // An install folder of "Vault" at `version`: the app-info, a launcher that
 // records its version in $ORRERY_TEST_MARKER, a payload, the seal.
-void makeApp(const QString& folder, const QString& version, const QString& feedURL, bool withHost) {
+// `launcher` is where the launcher sits inside the folder.
+void makeApp(const QString& folder, const QString& version, const QString& feedURL, bool withHost,
+             const QString& launcher = "launch.sh") {
   QVariantMap info = appInfo(version, feedURL);
-  info.insert("CFBundleExecutable", "launch.sh");
+  info.insert("CFBundleExecutable", launcher);
   writeAppInfo(folder, info);
-  writeFile(folder + "/launch.sh", "#!/bin/sh\necho " + version.toUtf8() + " > \"$ORRERY_TEST_MARKER\"\n", exec);
+  QDir().mkpath(QFileInfo(folder + "/" + launcher).absolutePath());
+  writeFile(folder + "/" + launcher, "#!/bin/sh\necho " + version.toUtf8() + " > \"$ORRERY_TEST_MARKER\"\n", exec);
   writeFile(folder + "/payload.bin", QByteArray(256 * 1024, 'p'), QFile::ReadOwner | QFile::WriteOwner);
   if (withHost) ASSERT_TRUE(QFile::copy(ORRERY_TESTHOST, folder + "/orrery_testhost"));
   ASSERT_TRUE(CodeSeal::write(folder, privateKey()));
@@ -53,13 +56,14 @@ class UpdaterInstall : public WithFeedServer {
 public:
 
   // Installs 1.0 under `parentName`, serves 1.1, runs the host in `mode`.
-  void run(const QString& parentName, const QString& mode, const QStringList& extraArgs = {}) {
+  void run(const QString& parentName, const QString& mode, const QStringList& extraArgs = {},
+           const QString& launcher = "launch.sh") {
     server->clear();
     dest = str(dir / parentName.toStdString() / "Vault");
     QDir().mkpath(dest);
-    makeApp(dest, "1.0", server->url("/feed.json"), true);
+    makeApp(dest, "1.0", server->url("/feed.json"), true, launcher);
     const QString pack = str(dir / "pack/Vault.app");
-    makeApp(pack, "1.1", server->url("/feed.json"), false);
+    makeApp(pack, "1.1", server->url("/feed.json"), false, launcher);
     const QString zipPath = str(dir / "pack/update.zip");
     const auto zipped = bx::test::runCommand(
         {BX_BINARY_DIR "/OrreryKit/tools/orrery-seal/orrery-seal", "zip", pack.toStdString(), zipPath.toStdString()});
@@ -119,6 +123,13 @@ TEST_F(UpdaterInstall, RestartNowReopensTheNewVersion) {
   EXPECT_EQ(besideDest(), QStringList{"Vault"});
 }
 
+TEST_F(UpdaterInstall, RestartNowReopensALauncherInBin) {
+  // The installed layout: the program in bin/, the app-info above it.
+  run("Apps", "restart", {}, "bin/launch.sh");
+  EXPECT_EQ(installedVersion(), "1.1");
+  ASSERT_TRUE(waitUntil([&] { return markerText() == "1.1"; }, 10000)) << "not reopened";
+}
+
 TEST_F(UpdaterInstall, AFailedCopyLeavesTheOldVersionRunnable) {
   // The copy of the 256 KiB payload hits the file-size limit the install
   // script inherits from the quitting app.
@@ -170,4 +181,30 @@ TEST(InstallScript, RefusesArgumentsItCannotTrust) {
     EXPECT_EQ(dir.read("Vault/old"), "old") << c.what;
     EXPECT_EQ(dir.read("cache/OrreryUpdate/1.1/Vault.app/new"), "new") << c.what;
   }
+}
+
+TEST(InstallScript, GivesUpOnAnAppThatDoesNotEndAndLeavesANote) {
+  // The wait is cut from a minute to half a second; the rest is the script
+  // as the updater runs it.
+  QString script = QString::fromUtf8(installScript);
+  ASSERT_TRUE(script.contains("-lt 600"));
+  script.replace("-lt 600", "-lt 5");
+  bx::test::TempDir dir;
+  const QString staging = str(dir / "cache/OrreryUpdate");
+  const QString src = staging + "/1.1/Vault.app";
+  const QString dest = str(dir / "Vault");
+  dir.write("cache/OrreryUpdate/1.1/Vault.app/new", "new");
+  dir.write("Vault/old", "old");
+  QProcess alive;
+  alive.start("sleep", {"30"});
+  ASSERT_TRUE(alive.waitForStarted());
+  QProcess sh;
+  sh.start("/bin/sh", {"-c", script, "orrery-update", QString::number(alive.processId()), src, dest, "1", "old",
+                       staging});
+  ASSERT_TRUE(sh.waitForFinished(10000));
+  alive.kill();
+  alive.waitForFinished();
+  EXPECT_EQ(dir.read("Vault/old"), "old");
+  EXPECT_EQ(dir.read("cache/OrreryUpdate/1.1/Vault.app/new"), "new") << "the staged update was dropped";
+  EXPECT_TRUE(QFile::exists(staging + "/still-running"));
 }

@@ -8,6 +8,7 @@
 #include "Updater/UpdateError.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -54,29 +55,66 @@ TEST(Unpack, KeepsTreeModesAndLinks) {
   EXPECT_EQ(dir.read("stage/into/Vault.app/lib/up"), "#!/bin/sh\n");
 }
 
-TEST(Unpack, RefusesHostileEntriesAndLeavesTheOutsideAlone) {
+TEST(Unpack, RefusesHostileEntriesSaysWhyAndLeavesTheOutsideAlone) {
   bx::test::TempDir dir;
   dir.write("canary", "untouched");
   const QString canary = str(dir / "canary");
   struct Case {
     const char* what;
     QByteArray zip;
+    QString why; // what the message says after the common opening
   } cases[] = {
-      {"../ climbs out", ZipMaker().file("Vault.app/run", "x").file("../../canary", "owned").bytes()},
-      {"../ inside a path", ZipMaker().file("Vault.app/../../../canary", "owned").bytes()},
-      {"absolute path", ZipMaker().file(canary, "owned").bytes()},
-      {"link out of the folder", ZipMaker().link("Vault.app/out", "../../../canary").bytes()},
-      {"absolute link", ZipMaker().link("Vault.app/out", canary).bytes()},
-      {"file through a link", ZipMaker().dir("Vault.app/lib").link("Vault.app/in", "lib").file("Vault.app/in/x", "x").bytes()},
+      {"../ climbs out", ZipMaker().file("Vault.app/run", "x").file("../../canary", "owned").bytes(),
+       "its archive holds \u201C../../canary\u201D, a path that leads outside the update."},
+      {"../ inside a path", ZipMaker().file("Vault.app/../../../canary", "owned").bytes(), "a path that leads outside"},
+      {"absolute path", ZipMaker().file(canary, "owned").bytes(), "a path that leads outside"},
+      {"link out of the folder", ZipMaker().link("Vault.app/out", "../../../canary").bytes(),
+       "its archive holds the link \u201CVault.app/out\u201D, which points outside the update."},
+      {"absolute link", ZipMaker().link("Vault.app/out", canary).bytes(), "which points outside the update"},
+      {"file through a link", ZipMaker().dir("Vault.app/lib").link("Vault.app/in", "lib").file("Vault.app/in/x", "x").bytes(),
+       "\u201CVault.app/in/x\u201D, which would be written through a link."},
       {"file through an escaping link",
-       ZipMaker().link("Vault.app/out", "../..").file("Vault.app/out/canary", "owned").bytes()},
+       ZipMaker().link("Vault.app/out", "../..").file("Vault.app/out/canary", "owned").bytes(),
+       "which points outside the update"},
+      // Each link reads as inside on its own; through the first, the second
+      // resolves two folders above the unpack folder.
+      {"a chain through an earlier link",
+       ZipMaker().link("Vault.app/s", "..").link("Vault.app/t", "s/../..").bytes(),
+       "the link \u201CVault.app/t\u201D, which leads to or through another link."},
+      {"a chain made in the other order",
+       ZipMaker().link("Vault.app/t", "s/../..").link("Vault.app/s", "..").bytes(),
+       "the link \u201CVault.app/s\u201D, which leads to or through another link."},
+      {"a link to a link", ZipMaker().link("Vault.app/a", "b").link("Vault.app/b", "../../..").bytes(),
+       "which leads to or through another link"},
   };
   for (const auto& c : cases) {
     std::filesystem::remove_all(dir / "stage");
-    EXPECT_EQ(unpack(dir, c.zip), UpdateMessages::unpackFailed) << c.what;
+    const QString message = unpack(dir, c.zip);
+    EXPECT_TRUE(message.startsWith(UpdateMessages::unpackRefused) && message.contains(c.why))
+        << c.what << ": " << message.toStdString();
     EXPECT_EQ(dir.read("canary"), "untouched") << c.what;
     EXPECT_FALSE(QFileInfo::exists(str(dir / "stage/into/Vault.app/in/x"))) << c.what;
+    // Whatever was unpacked before the refusal resolves inside, or nowhere.
+    const QString into = QFileInfo(str(dir / "stage/into")).canonicalFilePath();
+    QDirIterator it(into, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      const QFileInfo entry(it.next());
+      const QString resolved = entry.canonicalFilePath();
+      EXPECT_TRUE(resolved.isEmpty() || resolved == into || resolved.startsWith(into + "/"))
+          << c.what << ": " << entry.filePath().toStdString() << " -> " << resolved.toStdString();
+    }
   }
+  // Links that point at files and folders stay allowed however they are
+  // written.
+  std::filesystem::remove_all(dir / "stage");
+  EXPECT_EQ(unpack(dir, ZipMaker()
+                            .dir("Vault.app/lib")
+                            .file("Vault.app/lib/x", "x")
+                            .link("Vault.app/a", "./lib/../lib/x")
+                            .link("Vault.app/lib/b", "../lib")
+                            .bytes()),
+            QString());
 }
 
 TEST(Unpack, NoSetIdBitsAndCapsOnEntriesAndBytes) {
@@ -88,12 +126,13 @@ TEST(Unpack, NoSetIdBitsAndCapsOnEntriesAndBytes) {
 
   std::filesystem::remove_all(dir / "stage");
   EXPECT_EQ(unpack(dir, ZipMaker().file("a", "1").file("b", "2").file("c", "3").bytes(), {2, 1 << 20}),
-            UpdateMessages::unpackFailed);
+            UpdateMessages::unpackRefused + "its archive holds more than 2 entries.");
   std::filesystem::remove_all(dir / "stage");
   EXPECT_EQ(unpack(dir, ZipMaker().file("a", QByteArray(600, 'a')).file("b", QByteArray(600, 'b')).bytes(), {10, 1000}),
-            UpdateMessages::unpackFailed);
+            UpdateMessages::unpackRefused + "its archive unpacks to more than 1000 bytes.");
   std::filesystem::remove_all(dir / "stage");
-  EXPECT_EQ(unpack(dir, "PK\x03\x04 not really a zip"), UpdateMessages::unpackFailed);
+  EXPECT_EQ(unpack(dir, "PK\x03\x04 not really a zip"),
+            UpdateMessages::unpackRefused + "its archive couldn\u2019t be read as a zip file.");
 }
 
 TEST(CodeSeal, NoticesEveryChange) {

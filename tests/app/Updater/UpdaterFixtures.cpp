@@ -64,7 +64,8 @@ FeedServer::FeedServer() {
                                 dir_.string()},
                                dir_ / "server.log");
   const QString portFile = QString::fromStdString((dir_ / "port").string());
-  for (int i = 0; i < 200 && !QFile::exists(portFile); ++i) QThread::msleep(25);
+  // Python and its TLS set-up start slowly on a busy machine.
+  for (int i = 0; i < 1200 && !QFile::exists(portFile); ++i) QThread::msleep(25);
   QFile f(portFile);
   if (f.open(QIODevice::ReadOnly)) port_ = f.readAll().toInt();
   if (port_ == 0) ADD_FAILURE() << "feed server did not start: " << dir_.read("server.log");

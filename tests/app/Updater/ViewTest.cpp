@@ -4,19 +4,23 @@
 #include "UpdaterFixtures.h"
 
 #include "Orrery/Orrery.h"
+#include "Platform/PlatformText.h"
 #include "Orrery/OrreryCommands.h"
 #include "Orrery/WindowHost.h"
+#include "Updater/UpdateError.h"
 #include "Updater/UpdateSettingsView.h"
 #include "Updater/UpdateView.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTest>
 #include <QTimeZone>
 #include <QCoreApplication>
 
@@ -53,8 +57,13 @@ Seen read(UpdateView& view) {
     if (l->objectName() == "hint") s.orangeHint = l->palette().color(QPalette::WindowText) == QColor(255, 149, 0);
   }
   for (QPushButton* b : view.findChild<QWidget*>("buttons")->findChildren<QPushButton*>()) {
-    s.buttons << b->text();
-    if (b->isDefault()) s.defaultButton = b->text();
+    // As drawn: "&&" shows one ampersand, a single "&" marks a shortcut
+    // letter and is not shown.
+    QString shown = b->text();
+    shown.replace("&&", QChar(1)).remove(u'&').replace(QChar(1), u'&');
+    EXPECT_TRUE(QKeySequence::mnemonic(b->text()).isEmpty()) << b->text().toStdString();
+    s.buttons << shown;
+    if (b->isDefault()) s.defaultButton = shown;
   }
   s.spinner = view.findChild<QProgressBar*>("spinner") != nullptr;
   if (auto* bar = view.findChild<QProgressBar*>("progress")) s.progress = bar->value();
@@ -113,6 +122,15 @@ TEST_F(UpdateViews, UpdateViewPerPhase) {
     auto u = make(c.withKey, c.inPlace);
     UpdateView view(*u);
     u->setPhaseForPreview(c.phase);
+    if (c.expected.orangeHint) {
+      // Here the hint reads through the application's text table.
+      Orrery::setLocalizer(&bx::PlatformText::localize);
+      u->setPhaseForPreview(c.phase);
+      EXPECT_EQ(read(view).texts.value(1), "Move App to a folder you can write to, such as one in your home folder, "
+                                           "to get updates automatically.");
+      Orrery::setLocalizer(nullptr);
+      u->setPhaseForPreview(c.phase);
+    }
     const Seen s = read(view);
     EXPECT_EQ(s.title, c.expected.title) << c.what;
     EXPECT_EQ(s.texts, c.expected.texts) << c.what;
@@ -163,6 +181,25 @@ TEST_F(UpdateViews, OpenDownloadPageOpensOnlyWebPages) {
     EXPECT_FALSE(window->isVisible()) << "the window closes either way";
   }
   for (const char* scheme : {"https", "http", "file", "vault"}) QDesktopServices::unsetUrlHandler(scheme);
+}
+
+TEST_F(UpdateViews, ReturnPressesTheDefaultButtonWhereverTheFocusIs) {
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("https", &catcher, "open");
+  auto u = make(true, true);
+  u->setPhaseForPreview(Phase::available(feed(std::nullopt, false)));
+  WindowHost::show("update", "Software Update", 420, [&] { return new UpdateView(*u); });
+  QWidget* window = WindowHost::window("update");
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  QPushButton* later = nullptr;
+  for (auto* b : window->findChildren<QPushButton*>())
+    if (b->text() == "Later") later = b;
+  ASSERT_TRUE(later);
+  later->setFocus();
+  QTest::keyClick(later, Qt::Key_Return);
+  EXPECT_EQ(catcher.opened, QList<QUrl>{QUrl("https://example.com/v")}) << "Open Download Page was not pressed";
+  EXPECT_FALSE(window->isVisible());
+  QDesktopServices::unsetUrlHandler("https");
 }
 
 TEST(UpdateSettingsStatus, LinePerPhase) {
@@ -234,13 +271,18 @@ TEST(OrreryStart, OnceOnlyAndInertWithoutFeed) {
   Orrery::start({QColor(30, 60, 114), QColor(42, 157, 143)});
   Orrery::start({Qt::red});
   EXPECT_EQ(Orrery::brand(), (QList<QColor>{QColor(30, 60, 114), QColor(42, 157, 143)}));
-  // A test build names no feed: its updater does nothing.
+  // A test build names no feed: its updater checks nothing, and says so
+  // when asked.
   EXPECT_FALSE(Orrery::updater().feedURL());
   EXPECT_EQ(Orrery::appName(), "App");
   Orrery::checkForUpdates();
   QCoreApplication::processEvents();
-  EXPECT_EQ(Orrery::updater().phase().kind, Updater::Phase::Kind::Idle);
-  EXPECT_EQ(WindowHost::window("update"), WindowHost::window("update"));
+  EXPECT_EQ(Orrery::updater().phase(), Updater::Phase::failed(UpdateMessages::noFeed("App")));
+  QWidget* window = WindowHost::window("update");
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->findChild<QLabel*>("message")->text(), UpdateMessages::noFeed("App"));
+  WindowHost::close("update");
 }
 
 TEST(WindowHost, OneWindowPerIdKeptAfterClose) {

@@ -4,6 +4,7 @@
 //   orrery_gallery OUTDIR
 
 #include "Orrery/WindowHost.h"
+#include "Updater/UpdateError.h"
 #include "Updater/UpdateSettingsView.h"
 #include "Updater/UpdateView.h"
 #include "Updater/Updater.h"
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
       {"downloading", Phase::downloading(feed, 0.42)},
       {"ready", Phase::ready(feed)},
       {"failed", Phase::failed(QStringLiteral("The update couldn\u2019t be downloaded. The server stopped sending data."))},
+      {"nofeed", Phase::failed(UpdateMessages::noFeed(QStringLiteral("Brindlebox")))},
+      {"refused", Phase::failed(UpdateMessages::unpackRefused +
+                                QStringLiteral("its archive holds the link \u201CBrindlebox.app/t\u201D, which leads "
+                                               "to or through another link."))},
   };
   for (const auto& [look, palette] : {std::pair{"light", light}, std::pair{"dark", darkPalette()}}) {
     QApplication::setPalette(palette);
