@@ -15,6 +15,8 @@ PACKAGES=(
   # tests
   libgtest-dev libgmock-dev libbenchmark-dev dovecot-imapd dovecot-core
   xvfb xauth gnome-keyring dbus dbus-x11 ffmpeg python3 libpython3.11-testsuite
+  # key presses into the real application under Xvfb (the update end-to-end test)
+  xdotool
   # fonts the views draw with under Xvfb: without a monospace face that has
   # Latin glyphs, monospaced fields (the release confirmation) draw boxes
   fonts-dejavu-core fonts-noto-mono
