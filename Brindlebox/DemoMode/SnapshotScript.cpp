@@ -62,6 +62,12 @@ orrery::Task<> Snapshotter::run() {
   AppStore* storePtr = AppStore::shared();
   if (!storePtr) co_return;
   AppStore& store = *storePtr;
+  // Sheets opened from here on show the scripted phrase; once the script
+  // ends (BRINDLEBOX_SNAPSHOT_KEEP) the app is an ordinary one again.
+  DemoTyping::setScriptRunning(true);
+  struct ModeEnd {
+    ~ModeEnd() { DemoTyping::setScriptRunning(false); }
+  } modeEnd;
 
   auto select = [&store](const MessageRecord* r) -> orrery::Task<> {
     store.setSelectedPath(r ? std::optional<QString>(QString::fromStdString(r->path)) : std::nullopt);
