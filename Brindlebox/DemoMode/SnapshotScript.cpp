@@ -9,6 +9,7 @@
 #include "Sheets/AddAccountSheet.h"
 #include "Shell/Onboarding.h"
 #include "Store/AppStore.h"
+#include "Store/BackupRules.h"
 #include "Store/CleanupModel.h"
 #include "Store/ProviderPreset.h"
 #include "Theme/Theme.h"
@@ -251,7 +252,7 @@ orrery::Task<> Snapshotter::run() {
       const auto message = FriendlyError::describe(
           IMAPError::commandFailed("LOGIN", IMAPStatus::no, "[AUTHENTICATIONFAILED] Invalid credentials"));
       QMap<QString, FriendlyError::Message> problems;
-      problems.insert(QString::fromStdString(store.accounts().back().label), message);
+      problems.insert(BackupRules::problemKey(store.accounts().back()), message);
       store.setBackupProblems(problems);
     }
   }
