@@ -188,12 +188,14 @@ def shots_run(root, vault, appearance):
         problem = os.path.join(out, prefix + "9a-sidebar-problem.png")
         calm = os.path.join(out, prefix + "8-sidebar-progress.png")
         if os.path.exists(problem) and os.path.exists(calm):
-            # The account rows, above the backup strip at the sidebar's foot.
+            # The right half of the sidebar above the backup strip at its foot,
+            # where the account rows end (the shelves' caution icon sits left).
             def badge(path):
                 w, h = png_size(path)
-                return count_near(rgb_crop(path, 0, 0, int(w * 0.2), int(h * 0.75)), [CAUTION[appearance]], 30)
+                return count_near(rgb_crop(path, int(w * 0.1), 0, int(w * 0.1), int(h * 0.75)),
+                                  [CAUTION[appearance]], 30)
             got, before = badge(problem), badge(calm)
-            check(got >= 20 and before < 5,
+            check(got >= 10 and before < 3,
                   "9a shows the account's caution badge (%d caution pixels, %d before the problem)" % (got, before))
         news = os.path.join(out, prefix + "1-reader-newsletter.png")
         if os.path.exists(news):
