@@ -181,6 +181,8 @@ void DemoMode::drawAsActive(QWidget* window) {
 orrery::Task<> DemoMode::run() {
   if (!qEnvironmentVariableIsSet("BRINDLEBOX_DEMO_DIR")) co_return;
   const QString folder = qEnvironmentVariable("BRINDLEBOX_DEMO_DIR");
+  // The recording never hands control back: the mode lasts until the exit.
+  DemoTyping::setScriptRunning(true);
   AppStore* storePtr = AppStore::shared();
   if (!storePtr) { leave(1); co_return; }
   AppStore& store = *storePtr;

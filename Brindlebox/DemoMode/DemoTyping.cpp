@@ -11,10 +11,6 @@ DemoTyping& DemoTyping::shared() {
   return *typing;
 }
 
-bool DemoTyping::followedByViews() {
-  return qEnvironmentVariableIsSet("BRINDLEBOX_DEMO_DIR") || qEnvironmentVariableIsSet("BRINDLEBOX_SNAPSHOT_DIR");
-}
-
 void demoShowLinks() { DemoShowLinks::shared().post(); }
 
 } // namespace bx

@@ -9,6 +9,7 @@
 #include "Sheets/AddAccountSheet.h"
 #include "Shell/Onboarding.h"
 #include "Store/AppStore.h"
+#include "Store/BackupRules.h"
 #include "Store/CleanupModel.h"
 #include "Store/ProviderPreset.h"
 #include "Theme/Theme.h"
@@ -62,6 +63,12 @@ orrery::Task<> Snapshotter::run() {
   AppStore* storePtr = AppStore::shared();
   if (!storePtr) co_return;
   AppStore& store = *storePtr;
+  // Sheets opened from here on show the scripted phrase; once the script
+  // ends (BRINDLEBOX_SNAPSHOT_KEEP) the app is an ordinary one again.
+  DemoTyping::setScriptRunning(true);
+  struct ModeEnd {
+    ~ModeEnd() { DemoTyping::setScriptRunning(false); }
+  } modeEnd;
 
   auto select = [&store](const MessageRecord* r) -> orrery::Task<> {
     store.setSelectedPath(r ? std::optional<QString>(QString::fromStdString(r->path)) : std::nullopt);
@@ -245,7 +252,7 @@ orrery::Task<> Snapshotter::run() {
       const auto message = FriendlyError::describe(
           IMAPError::commandFailed("LOGIN", IMAPStatus::no, "[AUTHENTICATIONFAILED] Invalid credentials"));
       QMap<QString, FriendlyError::Message> problems;
-      problems.insert(QString::fromStdString(store.accounts().back().label), message);
+      problems.insert(BackupRules::problemKey(store.accounts().back()), message);
       store.setBackupProblems(problems);
     }
   }

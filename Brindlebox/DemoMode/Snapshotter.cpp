@@ -14,6 +14,7 @@
 #include "Store/ProviderPreset.h"
 #include "Theme/Theme.h"
 #include "Util/AtomicFile.h"
+#include "Demo/DemoRecorder.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -119,10 +120,43 @@ orrery::Task<> untilPainted(QPointer<QWebEngineView> web) {
 
 } // namespace
 
-QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs) {
-  // The window's grab leaves web views empty; each view's own grab is its
-  // page's last composited frame, whatever covers the window on screen.
-  QImage image = window->grab().toImage();
+namespace {
+
+// The part of `w` that its ancestors up to `window` leave visible, in the
+// window's coordinates.
+QRect visibleInWindow(QWidget* w, QWidget* window) {
+  QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+  for (QWidget* a = w->parentWidget(); a && a != window; a = a->parentWidget())
+    r &= QRect(a->mapTo(window, QPoint(0, 0)), a->size());
+  return r & window->rect();
+}
+
+// Draws again, inside `area`, every widget the window stacks above `web`:
+// a later sibling of the web view or of one of its ancestors is painted
+// after it, so on screen it covers the page (toasts, popovers, overlays).
+void drawAbove(QPainter& p, QWidget* window, QWidget* web, const QRect& area) {
+  for (QWidget* child = web; child && child != window; child = child->parentWidget()) {
+    QWidget* parent = child->parentWidget();
+    if (!parent) break;
+    const QObjectList& siblings = parent->children();
+    for (qsizetype i = siblings.indexOf(child) + 1; i < siblings.size(); ++i) {
+      auto* w = qobject_cast<QWidget*>(siblings[i]);
+      if (!w || w->isWindow() || !w->isVisible()) continue;
+      const QRect shown = visibleInWindow(w, window) & area;
+      if (shown.isEmpty()) continue;
+      const QPoint at = w->mapTo(window, QPoint(0, 0));
+      // Without the window background: a translucent overlay stays so.
+      w->render(&p, at, QRegion(shown.translated(-at)), QWidget::DrawChildren);
+    }
+  }
+}
+
+} // namespace
+
+QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs, Source source) {
+  // The window's own pixels leave web views empty; each view's own grab is
+  // its page's last composited frame, whatever covers the window on screen.
+  QImage image = source == Source::screen ? orrery::DemoRecorder::screenPixels(window) : window->grab().toImage();
   const QList<QWebEngineView*> webs = shownWebViews(window);
   if (webs.isEmpty() || image.isNull()) return image;
   struct Kept {
@@ -146,7 +180,14 @@ QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs) {
       it->size = web->size();
       it->age.start();
     }
-    p.drawPixmap(QRect(web->mapTo(window, QPoint(0, 0)), web->size()), it->pixels);
+    const QRect area = visibleInWindow(web, window);
+    if (area.isEmpty()) continue;
+    const QPoint at = web->mapTo(window, QPoint(0, 0));
+    p.save();
+    p.setClipRect(area);
+    p.drawPixmap(QRect(at, web->size()), it->pixels);
+    p.restore();
+    drawAbove(p, window, web, area);
   }
   return image;
 }

@@ -23,11 +23,20 @@ struct Snapshotter {
   static bool dark();
   // The first visible plain window whose object name is empty or holds "main".
   static QWidget* mainWindow();
-  // The window's pixels, its web views' live content drawn in their place.
-  // With `pageMaxAgeMs` above 0 a page grabbed that recently (same view,
-  // size and document) is reused: reading a page back costs more than a
-  // movie frame may take, and a page seldom changes between frames.
-  static QImage render(QWidget* window, int pageMaxAgeMs = 0);
+  // Where a window's own pixels come from: drawn afresh (shots), or what
+  // it last put on screen (movie frames: drawing a whole window again costs
+  // more than a frame may take).
+  enum class Source { redraw, screen };
+  // The window as it looks on screen: its pixels, each web view's live page
+  // in its place, and what the window stacks above a page (toasts, sheets'
+  // overlays, popovers) over it. With `pageMaxAgeMs` above 0 a page grabbed
+  // that recently (same view, size and document) is reused: reading a page
+  // back costs more than a movie frame may take, and a page seldom changes
+  // between frames.
+  static QImage render(QWidget* window, int pageMaxAgeMs = 0, Source source = Source::redraw);
+  // A movie frame's picture of the window: what it last put on screen, with
+  // pages grabbed at most a quarter of a second ago.
+  static QImage movieFrame(QWidget* window) { return render(window, 250, Source::screen); }
   static orrery::Task<> capture(QWidget* window, QString name);
   static orrery::Task<> shotSheet(QString name);
   static orrery::Task<> settingsShots(AppStore& store);

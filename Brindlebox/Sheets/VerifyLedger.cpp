@@ -352,8 +352,16 @@ VerifyLedger::VerifyLedger(const CleanupPlan& plan, std::int64_t checked, bool s
   setAutoFillBackground(false);
   setProperty("demoAnchor", "verifyLedger");
   connect(this, &QListView::clicked, this, [this](const QModelIndex& ix) {
-    if (model_->kind(ix.row()) == VerifyLedgerModel::RowKind::KeptHeader) emit showKeptToggled(!model_->showKept());
+    if (model_->kind(ix.row()) != VerifyLedgerModel::RowKind::KeptHeader) return;
+    following_.reset();
+    emit showKeptToggled(!model_->showKept());
   });
+  // Kept rows come and go above the item rows and move them.
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &VerifyLedger::keepFollowing);
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, &VerifyLedger::keepFollowing);
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { following_.reset(); });
+  // The user's own scrolling (wheel, bar, keys) ends the following.
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { following_.reset(); });
 }
 
 void VerifyLedger::setPlan(const CleanupPlan& plan) {
@@ -413,8 +421,25 @@ bool VerifyLedger::follows(std::int64_t n, std::size_t items) {
 void VerifyLedger::setChecked(std::int64_t checked) {
   if (checked == checked_) return;
   checked_ = checked;
-  if (!follows(checked, model_->plan().items.size())) return;
-  scrollTo(model_->index(model_->itemRow(std::size_t(checked))), QAbstractItemView::PositionAtBottom);
+  const std::size_t items = model_->plan().items.size();
+  if (follows(checked, items)) {
+    following_ = std::size_t(checked);
+    keepFollowing();
+  } else if (checked < std::int64_t(items)) {
+    following_.reset();
+  }
+  // With every item checked there is no next row: the last one followed
+  // stays at the bottom.
+}
+
+void VerifyLedger::keepFollowing() {
+  if (!following_ || *following_ >= model_->plan().items.size()) return;
+  scrollTo(model_->index(model_->itemRow(*following_)), QAbstractItemView::PositionAtBottom);
+}
+
+void VerifyLedger::resizeEvent(QResizeEvent* e) {
+  QListView::resizeEvent(e);
+  keepFollowing();
 }
 
 void VerifyLedger::paintEvent(QPaintEvent* e) {

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace bx {
@@ -99,6 +100,12 @@ public:
   // The follow rule: after a change of `checked` to n, the row of item n is
   // brought to the bottom when 11 <= n < 400 and n < items.
   static bool follows(std::int64_t n, std::size_t items);
+  // The item whose row is kept at the bottom: the last one followed, until
+  // the user scrolls or folds, or the check leaves the follow range. A
+  // later layout (the ledger first sized, rows of kept items inserted above,
+  // the sheet's parts around it changing) brings it back there, so the row
+  // being checked never ends hidden below the edge.
+  std::optional<std::size_t> following() const { return following_; }
 
   const VerifyLedgerMotion& motion() const { return motion_; }
 
@@ -108,12 +115,15 @@ signals:
 
 protected:
   void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
 
 private:
   void tick();
+  void keepFollowing();
 
   VerifyLedgerModel* model_;
   std::int64_t checked_;
+  std::optional<std::size_t> following_;
   VerifyLedgerMotion motion_;
   AnimatedValue chevron_;
   // Symbols coming in: when each started, on one clock and one frame timer.

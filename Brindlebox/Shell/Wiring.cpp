@@ -43,7 +43,7 @@ void install() {
   HarnessHooks::shared().demoRun = [] { return DemoMode::run(); };
   HarnessHooks::shared().snapshotRun = [] { return Snapshotter::run(); };
   // The recorder's frames carry the readers' live web content.
-  orrery::DemoRecorder::windowGrabber() = [](QWidget* w) { return QPixmap::fromImage(Snapshotter::render(w, 250)); };
+  orrery::DemoRecorder::windowGrabber() = &Snapshotter::movieFrame;
 }
 
 } // namespace bx::Wiring

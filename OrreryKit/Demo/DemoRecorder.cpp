@@ -1,6 +1,7 @@
 #include "Demo/DemoRecorder.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -82,6 +83,20 @@ DemoRecorder::DemoRecorder(const QString& folder, const QRectF& region, int fps,
     encoder_ = std::make_unique<MovieWriter>(QDir(folder).filePath("raw.mov").toStdString());
     encoder_->open(pixelSize_, fps_, presetFor(pixelSize_));
     cursor_ = QRectF(region_).center();
+
+    backdropImage_ = QImage(pixelSize_, QImage::Format_ARGB32_Premultiplied);
+    backdropImage_.fill(Qt::transparent);
+    if (!backdrop_.isEmpty()) {
+        QPainter p(&backdropImage_);
+        QLinearGradient g(0, 0, 0, backdropImage_.height());
+        if (backdrop_.size() == 1) {
+            g.setColorAt(0, backdrop_[0]);
+            g.setColorAt(1, backdrop_[0]);
+        } else {
+            for (int i = 0; i < backdrop_.size(); ++i) g.setColorAt(double(i) / (backdrop_.size() - 1), backdrop_[i]);
+        }
+        p.fillRect(backdropImage_.rect(), g);
+    }
 }
 
 DemoRecorder::~DemoRecorder() {
@@ -111,38 +126,93 @@ void DemoRecorder::setRegion(const QRectF& rect) {
     region_ = r;
 }
 
-QImage DemoRecorder::composite() const {
-    QImage image(pixelSize_, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    if (!backdrop_.isEmpty()) {
-        QLinearGradient g(0, 0, 0, image.height());
-        if (backdrop_.size() == 1) {
-            g.setColorAt(0, backdrop_[0]);
-            g.setColorAt(1, backdrop_[0]);
-        } else {
-            for (int i = 0; i < backdrop_.size(); ++i) g.setColorAt(double(i) / (backdrop_.size() - 1), backdrop_[i]);
+namespace {
+
+// How a sheet looks over its window: the window dimmed, a soft shadow
+// falling mostly below the sheet, and a hairline edge.
+constexpr double kDim = 0.18;
+constexpr int kShadowBlur = 18;
+constexpr int kShadowDrop = 6;
+const QColor kEdge(0, 0, 0, 56);
+
+}  // namespace
+
+void DemoRecorder::drawSheetSurroundings(QPainter& p, const QRectF& parent, const QRectF& sheet) const {
+    p.fillRect(parent, QColor::fromRgbF(0, 0, 0, kDim));
+    const QSize size = sheet.size().toSize();
+    if (shadowFor_ != size) {
+        // Rings of falling strength stand in for a blur; made once per size.
+        const int m = kShadowBlur;
+        shadow_ = QImage(size + QSize(2 * m, 2 * m), QImage::Format_ARGB32_Premultiplied);
+        shadow_.fill(Qt::transparent);
+        QPainter s(&shadow_);
+        s.setRenderHint(QPainter::Antialiasing);
+        s.setPen(Qt::NoPen);
+        for (int i = m; i > 0; --i) {
+            const double k = 1.0 - double(i) / (m + 1);
+            s.setBrush(QColor::fromRgbF(0, 0, 0, 0.035 * k * k));
+            s.drawRoundedRect(QRectF(m - i, m - i, size.width() + 2 * i, size.height() + 2 * i), i, i);
         }
-        p.fillRect(image.rect(), g);
+        shadowFor_ = size;
     }
+    p.drawImage(QPointF(sheet.x() - kShadowBlur, sheet.y() - kShadowBlur + kShadowDrop), shadow_);
+}
+
+QImage DemoRecorder::composite() const {
+    // A copy of the backdrop: drawing on it detaches it from the kept one.
+    QImage image = backdropImage_;
+    QPainter p(&image);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const double fx = double(pixelSize_.width()) / region_.width();
     const double fy = double(pixelSize_.height()) / region_.height();
-    for (QWidget* w : recordedWindows()) {
-        const QPixmap pix = grabWindow(w);
-        if (pix.isNull()) continue;
+    const QList<QWidget*> windows = recordedWindows();
+    auto placed = [&](QWidget* w) {
         const QPoint at = w->mapToGlobal(QPoint(0, 0)) - region_.topLeft();
-        p.drawPixmap(QRectF(at.x() * fx, at.y() * fy, w->width() * fx, w->height() * fy), pix, QRectF(pix.rect()));
+        return QRectF(at.x() * fx, at.y() * fy, w->width() * fx, w->height() * fy);
+    };
+    for (QWidget* w : windows) {
+        const QImage pix = grabWindow(w);
+        if (pix.isNull()) continue;
+        const QRectF target = placed(w);
+        QWidget* parent = sheetParent(w);
+        const bool sheet = parent && windows.contains(parent);
+        if (sheet) drawSheetSurroundings(p, placed(parent), target);
+        p.drawImage(target, pix, QRectF(pix.rect()));
+        if (sheet) {
+            p.setPen(QPen(kEdge, 1));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(target.adjusted(0, 0, -1, -1));
+        }
     }
     return image;
 }
 
-std::function<QPixmap(QWidget*)>& DemoRecorder::windowGrabber() {
-    static std::function<QPixmap(QWidget*)> grabber = [](QWidget* w) { return w->grab(); };
+std::function<QImage(QWidget*)>& DemoRecorder::windowGrabber() {
+    static std::function<QImage(QWidget*)> grabber = [](QWidget* w) { return screenPixels(w); };
     return grabber;
 }
 
-QPixmap DemoRecorder::grabWindow(QWidget* window) { return windowGrabber()(window); }
+QImage DemoRecorder::grabWindow(QWidget* window) { return windowGrabber()(window); }
+
+QImage DemoRecorder::screenPixels(QWidget* window) {
+    const qreal dpr = window->devicePixelRatioF();
+    const QSize size = (QSizeF(window->size()) * dpr).toSize();
+    if (QBackingStore* store = window->backingStore()) {
+        // Raster platforms keep the window's last drawing in an image.
+        const auto* image = dynamic_cast<const QImage*>(store->paintDevice());
+        if (image && !image->isNull() && image->width() >= size.width() && image->height() >= size.height()) {
+            QImage copy = image->copy(QRect(QPoint(0, 0), size));
+            copy.setDevicePixelRatio(dpr);
+            return copy;
+        }
+    }
+    return window->grab().toImage();
+}
+
+QWidget* DemoRecorder::sheetParent(QWidget* w) {
+    if (!w->isWindow() || w->windowModality() != Qt::WindowModal || !w->parentWidget()) return nullptr;
+    return w->parentWidget()->window();
+}
 
 QList<QWidget*> DemoRecorder::recordedWindows() {
     // Bottom to top: plain windows, then sheets and dialogs above their
@@ -167,7 +237,14 @@ void DemoRecorder::captureFrame() {
     const double now = elapsed();
     if (now - lastFrameTime_ < 0.5 / fps_) return;
     const QList<QWidget*> windows = recordedWindows();
-    if (windows.isEmpty()) return;
+    if (windows.isEmpty()) {
+        lastTickTime_ = -1;
+        return;
+    }
+    // Ticks that passed while the GUI thread was busy elsewhere come as one
+    // late tick; the frames they stood for are missing from the movie.
+    if (lastTickTime_ >= 0) droppedFrames_ += std::max(0L, std::lround((now - lastTickTime_) * fps_) - 1);
+    lastTickTime_ = now;
     QImage frame = composite();
     if (frame.isNull()) {
         ++failedCaptures_;

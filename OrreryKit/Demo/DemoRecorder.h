@@ -8,12 +8,14 @@
 // Coordinates are Qt's global logical pixels, origin top-left. Frames are
 // grabbed and composited on the GUI thread; conversion and encoding run on a
 // worker behind a queue of two frames, and a frame that finds the queue full
-// is dropped (counted in droppedFrames()) instead of building a backlog.
+// is dropped instead of building a backlog. droppedFrames() counts those and
+// every timer tick that passed without a frame because the GUI thread was
+// busy past it: each is a frame the movie lacks.
 #include <QColor>
+#include <QPainter>
 #include <QImage>
 #include <QList>
 #include <QObject>
-#include <QPixmap>
 #include <QPointF>
 #include <QRect>
 #include <QSize>
@@ -104,17 +106,26 @@ public:
     static double scaleFor(const QRectF& region);
     static QSize pixelSizeFor(const QRect& region, double scale);
 
-    // The picture of the app's visible windows over the backdrop, at pixelSize.
+    // The picture of the app's visible windows over the backdrop, at
+    // pixelSize, drawn as they look on screen: a sheet (a window-modal
+    // dialog) dims the window it belongs to and has an edge and a shadow.
     QImage composite() const;
     // The app's visible top-level windows, bottom to top.
     static QList<QWidget*> recordedWindows();
-    // How a window becomes pixels; the application replaces it where a plain
-    // grab misses content (web views).
-    static std::function<QPixmap(QWidget*)>& windowGrabber();
-    static QPixmap grabWindow(QWidget* window);
+    // The window it is attached to when `w` is a sheet, else null.
+    static QWidget* sheetParent(QWidget* w);
+    // How a window becomes pixels; the application replaces it where these
+    // miss content (web views).
+    static std::function<QImage(QWidget*)>& windowGrabber();
+    static QImage grabWindow(QWidget* window);
+    // What the window last put on screen, read from its backing store (a
+    // copy, where grab() would draw every widget again); grab() when the
+    // backing store holds no image of the window's size.
+    static QImage screenPixels(QWidget* window);
 
 private:
     void logSample(std::vector<std::array<double, 3>>& into);
+    void drawSheetSurroundings(QPainter& p, const QRectF& parent, const QRectF& sheet) const;
     void closeCaption();
 
     QString folder_;
@@ -122,11 +133,15 @@ private:
     int fps_;
     double scale_ = 1;
     QList<QColor> backdrop_;
+    QImage backdropImage_;  // the backdrop at pixelSize, made once
+    mutable QImage shadow_;  // a sheet's shadow, made again for another size
+    mutable QSize shadowFor_;
     QSize pixelSize_;
     QElapsedTimer clock_;
     bool started_ = false;
     QTimer* timer_ = nullptr;
     double lastFrameTime_ = -1;
+    double lastTickTime_ = -1;  // the last tick that made a frame, written or not
     int failedCaptures_ = 0;
     int framesWritten_ = 0;
     int droppedFrames_ = 0;

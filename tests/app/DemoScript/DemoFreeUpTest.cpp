@@ -168,26 +168,34 @@ TEST_F(DemoFreeUpTest, ReleaseWithoutPlanChangesNothing) {
   EXPECT_FALSE(s.cleanup().released());
 }
 
-// A scripted phrase is never a user's consent: the sheet shows it, and its
-// release action does not reach the engine.
-TEST_F(DemoFreeUpTest, SheetFollowingScriptedTypingNeverReleases) {
-  qputenv("BRINDLEBOX_SNAPSHOT_DIR", QByteArray::fromStdString((dir / "shots").string()));
+// A scripted phrase is never a user's consent: while a script runs the
+// sheet shows it, and its release action does not reach the engine. The
+// mode decides, not the environment: a harness variable alone (a self-test
+// that names a snapshot folder for its shots) leaves the sheet the user's.
+TEST_F(DemoFreeUpTest, OnlyASheetOpenedWhileAScriptRunsFollowsTheTypingAndNeverReleases) {
   AppStore& s = vaultWith(13, 0);
   CleanupPlan plan = *DemoMode::demoPlan(s, 5, kNow);
   for (auto& item : plan.items)
     if (item.localPath) item.status = CleanupItem::Status::verified();
   s.cleanup().setPlan(plan);
   s.cleanup().setStage(CleanupStage::release);
-  {
-    qunsetenv("BRINDLEBOX_SNAPSHOT_DIR");
+  const QString phrase = QStringLiteral("RELEASE %1").arg(plan.verified().size());
+  for (const char* variable : {"BRINDLEBOX_SNAPSHOT_DIR", "BRINDLEBOX_DEMO_DIR"}) {
+    SCOPED_TRACE(variable);
+    qputenv(variable, QByteArray::fromStdString((dir / "shots").string()));
     auto* plain = new FreeUpSpaceSheet(AppSheetStore::of(s));
+    DemoTyping::shared().setText(phrase);
     EXPECT_FALSE(plain->followsDemoTyping());
+    EXPECT_TRUE(plain->confirmationField()->text().isEmpty());
+    DemoTyping::shared().setText(QString());
     delete plain;
-    qputenv("BRINDLEBOX_SNAPSHOT_DIR", QByteArray::fromStdString((dir / "shots").string()));
+    qunsetenv(variable);
   }
+
+  DemoTyping::setScriptRunning(true);
   SheetStore* host = AppSheetStore::of(s);
   auto* sheet = new FreeUpSpaceSheet(host);
-  DemoTyping::shared().setText(QStringLiteral("RELEASE %1").arg(plan.verified().size()));
+  DemoTyping::shared().setText(phrase);
   EXPECT_EQ(sheet->confirmationField()->text(), DemoTyping::shared().text());
   EXPECT_TRUE(sheet->matches());
   EXPECT_TRUE(sheet->followsDemoTyping());
@@ -201,7 +209,7 @@ TEST_F(DemoFreeUpTest, SheetFollowingScriptedTypingNeverReleases) {
   EXPECT_EQ(s.cleanup().stage(), CleanupStage::release);
   DemoTyping::shared().setText(QString());
   delete sheet;
-  qunsetenv("BRINDLEBOX_SNAPSHOT_DIR");
+  DemoTyping::setScriptRunning(false);
 }
 
 // The spine drag aims through the window at the rows the spine laid out: the

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QMainWindow>
+#include <QPainter>
 #include <QTest>
 #include <QWebEngineView>
 
@@ -142,4 +143,58 @@ TEST(Snapshotter, ShotOfAWebViewWaitsForThePage) {
   const double k = png.width() / 400.0;
   EXPECT_EQ(QColor(png.pixel(int(200 * k), int(150 * k))), QColor(0x1a, 0x8f, 0x3c));
   EXPECT_NE(QColor(png.pixel(int(20 * k), int(20 * k))), QColor(0x1a, 0x8f, 0x3c));
+}
+
+namespace {
+
+// A banner over part of the page, translucent around it, as a toast is.
+class Banner : public QWidget {
+public:
+  using QWidget::QWidget;
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect().adjusted(10, 10, -10, -10), QColor(0xc0, 0x39, 0x2b));
+  }
+};
+
+} // namespace
+
+// What the window stacks above a page (a toast, an overlay) is drawn over
+// the page in shots and in movie frames, and only its own pixels: the page
+// shows through around it.
+TEST(Snapshotter, OverlaysAboveAPageStayAboveIt) {
+  bx::test::TempDir dir("bx-shots");
+  EnvGuard env;
+  env.set("BRINDLEBOX_SNAPSHOT_DIR", dir.path().c_str());
+  env.set("BRINDLEBOX_SNAPSHOT_APPEARANCE", nullptr);
+  QWidget window;
+  window.setObjectName("main");
+  window.resize(400, 300);
+  auto* pane = new QWidget(&window);
+  pane->setGeometry(0, 0, 400, 300);
+  auto* web = new QWebEngineView(pane);
+  web->setGeometry(100, 50, 200, 200);
+  auto* toast = new Banner(&window);  // a later sibling of the page's pane
+  toast->setGeometry(120, 180, 160, 60);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  web->setHtml(QStringLiteral("<html><body style='margin:0;background:#1a8f3c'></body></html>"));
+  auto shot = Snapshotter::capture(&window, QStringLiteral("toast"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shot.done(); }, 30000));
+  const QImage png(QString::fromStdString(Snapshotter::fileFor(QStringLiteral("toast")).string()));
+  ASSERT_FALSE(png.isNull());
+  const QColor page(0x1a, 0x8f, 0x3c), banner(0xc0, 0x39, 0x2b);
+  const double k = png.width() / 400.0;
+  auto at = [&](const QImage& img, int x, int y) { return QColor(img.pixel(int(x * k), int(y * k))); };
+  EXPECT_EQ(at(png, 200, 100), page);
+  EXPECT_EQ(at(png, 200, 210), banner);
+  EXPECT_EQ(at(png, 124, 184), page);  // the banner's clear margin
+
+  const QImage frame = Snapshotter::movieFrame(&window);
+  ASSERT_FALSE(frame.isNull());
+  EXPECT_EQ(at(frame, 200, 100), page);
+  EXPECT_EQ(at(frame, 200, 210), banner);
+  EXPECT_EQ(at(frame, 124, 184), page);
 }

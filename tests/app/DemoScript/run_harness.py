@@ -67,6 +67,15 @@ def demo_run(root):
         frames = int(s.get("nb_read_frames", 0))
         print("BENCH demo frames written %d over %.2f s of movie (%.0f expected at 30 fps), process %.1f s" %
               (frames, dur, dur * 30, elapsed), flush=True)
+        # The release's success toast, over the dimmed window while the sheet
+        # is still up and on its own once the sheet has closed.
+        closing = [c for c in json.load(open(os.path.join(out, "captions.json")))
+                   if c["text"].startswith("Your mail")] if "captions.json" in files else []
+        if closing:
+            start = closing[0]["start"]
+            bars = [toast_bar(os.path.join(out, "raw.mov"), 1600, 1000, 96, "light", at, dimmed=True)
+                    for at in (start - 0.5, start + 0.6)]
+            check(max(bars) >= 24, "a movie frame shows the release's toast (accent bars %s px)" % bars)
     for l in p.stderr.splitlines():
         if l.startswith("demo frames"):
             print("BENCH " + l, flush=True)
@@ -87,6 +96,51 @@ EXPECTED = {
                        "12c-free-up-verified", "12d-free-up-release", "12e-free-up-releasing", "12f-free-up-done",
                        "14-minimum-window"] + SETTINGS,
 }
+
+
+SEAL = {"light": (0x23, 0x87, 0x7B), "dark": (0x45, 0xC2, 0xB1)}
+CAUTION = {"light": (0xA8, 0x6A, 0x12), "dark": (0xE2, 0xAE, 0x55)}
+
+
+def rgb_crop(source, x, y, w, h, at=None):
+    """Pixels of a crop of a PNG, or of a movie's frame at `at` seconds, as
+    rows of (r, g, b)."""
+    cmd = ["ffmpeg", "-v", "error"] + (["-ss", "%.3f" % at] if at is not None else []) + [
+        "-i", source, "-frames:v", "1", "-vf", "crop=%d:%d:%d:%d" % (w, h, x, y), "-f", "rawvideo",
+        "-pix_fmt", "rgb24", "-"]
+    raw = subprocess.run(cmd, capture_output=True).stdout
+    px = [tuple(raw[i:i + 3]) for i in range(0, len(raw) - 2, 3)]
+    return [px[r * w:(r + 1) * w] for r in range(len(px) // w)] if len(px) >= w else []
+
+
+def near(p, colours, tolerance):
+    return any(all(abs(a - b) <= tolerance for a, b in zip(p, c)) for c in colours)
+
+
+def longest_run(rows, colours, tolerance):
+    """The longest vertical run of pixels near one of the colours, in any
+    column: a toast's accent bar, not a few stray pixels of an icon."""
+    best = 0
+    for x in range(len(rows[0]) if rows else 0):
+        run = 0
+        for row in rows:
+            run = run + 1 if near(row[x], colours, tolerance) else 0
+            best = max(best, run)
+    return best
+
+
+def count_near(rows, colours, tolerance):
+    return sum(1 for row in rows for p in row if near(p, colours, tolerance))
+
+
+def toast_bar(source, width, height, bottom_gap, appearance, at=None, dimmed=False):
+    """Height of the tallest seal-coloured bar in the band where a toast
+    settles, over the reader's side of the window."""
+    seal = SEAL[appearance]
+    colours = [seal] + ([tuple(int(c * 0.82) for c in seal)] if dimmed else [])
+    band = 90
+    rows = rgb_crop(source, int(width * 0.35), height - bottom_gap - band, int(width * 0.65), band, at)
+    return longest_run(rows, colours, 36)
 
 
 def reader_area_varied(path):
@@ -126,6 +180,23 @@ def shots_run(root, vault, appearance):
         main = os.path.join(out, prefix + "01-no-selection.png")
         if os.path.exists(main):
             check(png_size(main)[0] >= 1360 and png_size(main)[1] >= 840, "main window size %s" % (png_size(main),))
+        toast = os.path.join(out, prefix + "7-plain-toast.png")
+        if os.path.exists(toast):
+            w, h = png_size(toast)
+            bar = toast_bar(toast, w, h, 10, appearance)
+            check(bar >= 24, "%s shows the toast over the reader (accent bar %d px)" % (os.path.basename(toast), bar))
+        problem = os.path.join(out, prefix + "9a-sidebar-problem.png")
+        calm = os.path.join(out, prefix + "8-sidebar-progress.png")
+        if os.path.exists(problem) and os.path.exists(calm):
+            # The right half of the sidebar above the backup strip at its foot,
+            # where the account rows end (the shelves' caution icon sits left).
+            def badge(path):
+                w, h = png_size(path)
+                return count_near(rgb_crop(path, int(w * 0.1), 0, int(w * 0.1), int(h * 0.75)),
+                                  [CAUTION[appearance]], 30)
+            got, before = badge(problem), badge(calm)
+            check(got >= 10 and before < 3,
+                  "9a shows the account's caution badge (%d caution pixels, %d before the problem)" % (got, before))
         news = os.path.join(out, prefix + "1-reader-newsletter.png")
         if os.path.exists(news):
             check(reader_area_varied(news), "reader area not blank in " + os.path.basename(news))

@@ -50,6 +50,52 @@ TEST_F(VerifyLedgerTest, FollowsTheNextRowOnlyBetween11And399) {
   }
 }
 
+// The row being checked stays at the bottom through later layouts: the
+// ledger getting its real size after the scroll (a sheet that has just put
+// it in place), and rows of kept items appearing above it after the last
+// check, which today push the last row below the edge.
+TEST_F(VerifyLedgerTest, TheFollowedRowStaysAtTheBottomThroughLaterLayouts) {
+  auto atBottom = [](VerifyLedger& ledger, std::size_t item) {
+    QCoreApplication::processEvents();
+    const auto* m = ledger.ledgerModel();
+    return ledger.visualRect(m->index(m->itemRow(item))).bottom() == ledger.viewport()->height() - 1;
+  };
+  {
+    SCOPED_TRACE("sized after the scroll");
+    VerifyLedger ledger(pendingPlan(200), 0, true);
+    ledger.resize(600, 90);
+    ledger.setAttribute(Qt::WA_DontShowOnScreen);
+    ledger.show();
+    QCoreApplication::processEvents();
+    ledger.setChecked(80);
+    ledger.resize(600, 420);
+    EXPECT_TRUE(atBottom(ledger, 80));
+  }
+  {
+    SCOPED_TRACE("kept rows inserted after the last check");
+    CleanupPlan plan = pendingPlan(40);
+    VerifyLedger ledger(plan, 0, true);
+    ledger.resize(600, 300);
+    ledger.setAttribute(Qt::WA_DontShowOnScreen);
+    ledger.show();
+    QCoreApplication::processEvents();
+    for (std::size_t i = 0; i < 39; ++i) plan.items[i].status = S::verified();
+    ledger.setPlan(plan);
+    ledger.setChecked(39);
+    ASSERT_TRUE(atBottom(ledger, 39));
+    plan.items[39].status = S::notBackedUp();
+    ledger.setPlan(plan);
+    ledger.setChecked(40);
+    EXPECT_TRUE(atBottom(ledger, 39));
+    // Once the user scrolls, the ledger leaves the rows where they are.
+    ledger.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_FALSE(ledger.following());
+    ledger.resize(600, 200);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ledger.verticalScrollBar()->value(), 0);
+  }
+}
+
 TEST_F(VerifyLedgerTest, FirstDisplayDoesNotScroll) {
   VerifyLedger ledger(pendingPlan(1000), 200, true);
   ledger.resize(600, 300);

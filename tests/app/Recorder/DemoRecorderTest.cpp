@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -204,4 +205,57 @@ TEST(DemoRecorder, TicksCloserThanHalfAnIntervalWriteOneFrame) {
     EXPECT_EQ(rec.framesWritten(), first);
     auto done = rec.finish("pacing");
     run(done);
+}
+
+// Ticks that pass while the GUI thread is busy arrive as one late tick; the
+// frames they stood for are missing from the movie and count as dropped.
+TEST(DemoRecorder, TicksMissedWhileBusyCountAsDropped) {
+    QTemporaryDir dir;
+    QWidget window;
+    window.setGeometry(0, 0, 100, 100);
+    window.show();
+    spinFor(50);
+    DemoRecorder rec(dir.path(), QRectF(0, 0, 100, 100), 2, {Qt::black});  // a tick every 0.5 s
+    rec.start();
+    QThread::msleep(500);
+    rec.captureFrame();  // on time
+    EXPECT_EQ(rec.droppedFrames(), 0);
+    const int written = rec.framesWritten();
+    QThread::msleep(1600);  // the ticks at 1.0 s and 1.5 s pass unseen
+    rec.captureFrame();
+    EXPECT_EQ(rec.framesWritten(), written + 1);
+    EXPECT_GE(rec.droppedFrames(), 2);
+    EXPECT_LE(rec.droppedFrames(), 3);  // a slow machine may sleep a little longer
+    auto done = rec.finish("busy");
+    run(done);
+}
+
+// A sheet is drawn as it looks on screen: the window it belongs to dimmed,
+// an edge around the sheet and a shadow below it, where a plain window
+// beside it gets none of these.
+TEST(DemoRecorder, ASheetDimsItsWindowAndHasAnEdgeAndAShadow) {
+    QTemporaryDir dir;
+    QWidget window;
+    window.setGeometry(0, 0, 400, 300);
+    window.setStyleSheet("background: #ffffff");
+    QWidget sheet(&window, Qt::Dialog);
+    sheet.setWindowModality(Qt::WindowModal);
+    sheet.setStyleSheet("background: #ffffff");
+    window.show();
+    sheet.setGeometry(100, 60, 200, 150);
+    sheet.show();
+    spinFor(100);
+    DemoRecorder rec(dir.path(), QRectF(0, 0, 400, 300), 30, {Qt::black});
+    EXPECT_EQ(DemoRecorder::sheetParent(&sheet), &window);
+    EXPECT_EQ(DemoRecorder::sheetParent(&window), nullptr);
+    const QImage frame = rec.composite();
+    auto grey = [&](int x, int y) { return qGray(frame.pixel(x, y)); };
+    EXPECT_EQ(grey(200, 130), 255);                  // the sheet itself
+    EXPECT_LT(grey(20, 20), 230);                    // its window, dimmed
+    EXPECT_LT(grey(100, 130), grey(102, 130));       // the edge
+    EXPECT_LT(grey(200, 60 + 150 + 4), grey(20, 20));  // the shadow below
+
+    sheet.hide();
+    spinFor(50);
+    EXPECT_EQ(qGray(rec.composite().pixel(20, 20)), 255);
 }
