@@ -29,6 +29,9 @@ constexpr std::size_t kMetaChunk = 500;
 // "/" + FileNames::messagePath: year, day, a subject of at most 150 bytes,
 // the UID and ".eml", with their separators.
 constexpr std::size_t kLongestMessagePath = 1 + 5 + 11 + 150 + 1 + 10 + 4;
+// A folder with nothing new is recorded by a journal line, not by rewriting
+// the whole sync file; the journal is folded into the file once it is this long.
+constexpr std::uint64_t kFoldJournalAt = 256 * 1024;
 
 // Sizes come from the server and may be anything up to 2^63 - 1; sums of
 // them stop at the largest value rather than wrapping.
@@ -120,6 +123,7 @@ public:
             if (entry == mailboxes_.end() || !entry->isSelectable()) continue;
             backUpMailbox(*entry);
         }
+        if (journaled_ && r_.layout.syncJournalBytes(r_.account.id) > kFoldJournalAt) save();
 
         BackupProgress done = last_;
         done.account = r_.account.label;
@@ -170,11 +174,15 @@ private:
         report(base);
 
         const SelectInfo info = session_->open(name, true);
+        const bool sameValidity = !isNew && state.uidValidity == info.uidValidity;
         const bool startsAfresh = checkValidity(state, info) || isNew;
         findNewUIDs(state, info);
 
         if (newUIDs_.empty()) {
-            finishMailbox(state, 0);
+            if (sameValidity)
+                finishUnchangedMailbox(state);
+            else
+                finishMailbox(state, 0);
             return;
         }
 
@@ -425,6 +433,21 @@ private:
         summary_.folders += 1;
     }
 
+    // A folder that kept its UIDVALIDITY and got nothing new changes only its
+    // last run (and perhaps its mark): one journal line says so, where
+    // rewriting the sync file would cost as much as the account is large.
+    void finishUnchangedMailbox(SyncFolder& state) {
+        completed_[state.mailbox] = 0;
+        state.lastRun = std::chrono::system_clock::now();
+        SyncFolder line(state.mailbox, state.directory, state.uidValidity);
+        line.hasSizes = state.hasSizes;
+        line.highestUID = state.highestUID;
+        line.lastRun = state.lastRun;
+        r_.layout.appendSyncJournal(line, r_.account.id);
+        journaled_ = true;
+        summary_.folders += 1;
+    }
+
     const BackupRunner& r_;
     const BackupRunner::ProgressHandler& progress_;
     std::stop_token stop_;
@@ -436,6 +459,7 @@ private:
     std::map<std::string, std::int64_t> completed_;
     BackupProgress last_;  // the last report sent
     std::optional<std::string> accountFolder_;
+    bool journaled_ = false;  // a folder was recorded in the journal alone
 
     // Of the mailbox being worked on.
     std::map<std::int64_t, std::vector<std::string>> reuse_;

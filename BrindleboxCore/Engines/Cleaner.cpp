@@ -169,17 +169,41 @@ CleanupPlan Cleaner::plan(const std::string& mailbox, Date before, std::stop_tok
 
 namespace {
 
-// The copy check on a file opened without following links. `digest`, when the
+// The whole of a file whose size is known: one read when it has that size
+// (asking for a byte more tells its end), more when it has grown since.
+std::optional<std::string> readSized(int fd, std::int64_t size) {
+    std::string out(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == out.size()) out.resize(out.size() * 2);
+        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        used += static_cast<std::size_t>(n);
+        // A read short of the byte asked for beyond the size ends the file there.
+        if (used == static_cast<std::size_t>(size)) break;
+    }
+    out.resize(used);
+    return out;
+}
+
+// The copy check on a file opened without following links, with its
+// attributes when the opening already asked for them. `digest`, when the
 // backup recorded one, must match the bytes too: a copy changed in place at
 // the same size (bit rot, an editor) would otherwise still pass.
-CleanupItem::Status checkOpenFile(const FileHandle& file, std::int64_t serverSize,
+CleanupItem::Status checkOpenFile(const FileHandle& file, const struct stat* known, std::int64_t serverSize,
                                   const std::function<std::optional<std::string>()>& digest) {
     try {
         struct stat st {};
-        if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return CleanupItem::Status::notBackedUp();
+        if (known) st = *known;
+        if (!file || (!known && ::fstat(file.get(), &st) != 0) || !S_ISREG(st.st_mode))
+            return CleanupItem::Status::notBackedUp();
         const std::int64_t size = st.st_size;
         if (size != serverSize) return CleanupItem::Status::sizeMismatch(size, serverSize);
-        std::optional<std::string> data = readAll(file.get());
+        std::optional<std::string> data = readSized(file.get(), size);
         if (!data) return CleanupItem::Status::unreadable();
         if (static_cast<std::int64_t>(data->size()) != serverSize) return CleanupItem::Status::unreadable();
         // The header field looksValid found is also a field of the whole
@@ -204,15 +228,15 @@ CleanupItem::Status Cleaner::verify(const CleanupItem& item, const ArchiveLayout
         return CleanupItem::Status::notBackedUp();
     // Reached from the vault's root without following a link: a link inside
     // the vault to a file elsewhere is no backed-up copy.
-    const FileHandle root(::open(layout.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) return CleanupItem::Status::notBackedUp();
-    const FileHandle file = openRegularFileBeneath(root.get(), *item.localPath);
-    return checkOpenFile(file, item.serverSize, [&] { return MessageDigests::lookup(layout, *item.localPath); });
+    struct stat st {};
+    const FileHandle file = openRegularFileBelow(layout.root, *item.localPath, &st);
+    return checkOpenFile(file, file ? &st : nullptr, item.serverSize,
+                         [&] { return MessageDigests::lookup(layout, *item.localPath); });
 }
 
 CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSize) {
     const FileHandle handle(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    return checkOpenFile(handle, serverSize, nullptr);
+    return checkOpenFile(handle, nullptr, serverSize, nullptr);
 }
 
 std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout, const std::string& directory) {

@@ -53,7 +53,9 @@ std::string makeSnippet(std::string_view plain) {
         size_t cut = window;
         while (cut > 0 && (static_cast<unsigned char>(plain[cut]) & 0xC0) == 0x80) --cut;
         const std::string head = collapseWhiteSpace(plain.substr(0, cut));
-        if (characterCount(head) > snippetCharacters + 1) return prefixCharacters(head, snippetCharacters);
+        // More than snippetCharacters + 1 characters, found without counting them all.
+        if (prefixCharacters(head, snippetCharacters + 1).size() < head.size())
+            return prefixCharacters(head, snippetCharacters);
     }
     return prefixCharacters(collapseWhiteSpace(plain), snippetCharacters);
 }
@@ -234,16 +236,23 @@ void SearchIndex::changed() {
 }
 
 void SearchIndex::add(MessageRecord record, std::string_view text) {
+    addTokenized(std::move(record), distinctTokens(text));
+}
+
+std::vector<std::string> SearchIndex::distinctTokens(std::string_view text) {
+    auto tokens = tokenize(text);
+    std::sort(tokens.begin(), tokens.end());
+    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    return tokens;
+}
+
+void SearchIndex::addTokenized(MessageRecord record, std::vector<std::string> tokens) {
     thicken();
     remove(record.path);
     const auto slot = static_cast<Slot>(records_.size());
     record.id = slot;
     records_.push_back(std::move(record));
     byPath_.insert(slot, pathLookup());
-
-    auto tokens = tokenize(text);
-    std::sort(tokens.begin(), tokens.end());
-    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
     // The new slot is the highest, so every list stays ascending.
     for (auto& t : tokens) lists_[std::move(t)].append(slot);
     changed();

@@ -73,6 +73,11 @@ public:
     size_t tokenCount() const { return lists_.size(); }
 
     void add(MessageRecord record, std::string_view text);
+    // add() in two steps, so that the costly one can run on other threads:
+    // distinctTokens (thread-safe) gives each token of the text once, in
+    // order; addTokenized stores the record under them.
+    static std::vector<std::string> distinctTokens(std::string_view text);
+    void addTokenized(MessageRecord record, std::vector<std::string> tokens);
     void remove(std::string_view path);
     void compact();
 

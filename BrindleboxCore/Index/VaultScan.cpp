@@ -4,7 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <system_error>
+#include <thread>
 
 #include "Index/SearchIndex.h"
 #include "Util/AtomicFile.h"
@@ -27,6 +33,104 @@ double modificationTime(const std::filesystem::path& p) {
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0) return 0;
     return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
+}
+
+// Makes items 0 to count - 1 on worker threads, at most `window` ahead of
+// the one taken last, and hands them to the calling thread in order; with no
+// worker the calling thread makes each one as it is taken. Whatever the
+// workers, the consumer sees the same items in the same order.
+template <class T>
+class InOrder {
+public:
+    InOrder(size_t count, unsigned workers, size_t window, std::function<T(size_t)> make)
+        : count_(count), window_(std::max<size_t>(window, 1)), make_(std::move(make)) {
+        if (workers == 0) return;
+        cells_.resize(window_);
+        for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { work(); });
+    }
+    ~InOrder() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        room_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+    InOrder(const InOrder&) = delete;
+    InOrder& operator=(const InOrder&) = delete;
+
+    // Item i; called for 0, 1, 2, ... in turn. Rethrows what making it threw.
+    T take(size_t i) {
+        if (threads_.empty()) return make_(i);
+        Cell cell;
+        {
+            std::unique_lock lock(mutex_);
+            Cell& slot = cells_[i % window_];
+            ready_.wait(lock, [&] { return slot.ready; });
+            cell = std::move(slot);
+            slot = Cell();
+            taken_ = i + 1;
+        }
+        room_.notify_all();
+        if (cell.error) std::rethrow_exception(cell.error);
+        return std::move(*cell.value);
+    }
+
+private:
+    struct Cell {
+        std::optional<T> value;
+        std::exception_ptr error;
+        bool ready = false;
+    };
+
+    void work() {
+        for (;;) {
+            size_t i = 0;
+            {
+                std::unique_lock lock(mutex_);
+                room_.wait(lock, [&] { return stopping_ || next_ >= count_ || next_ < taken_ + window_; });
+                if (stopping_ || next_ >= count_) return;
+                i = next_++;
+            }
+            Cell cell;
+            try {
+                cell.value.emplace(make_(i));
+            } catch (...) {
+                cell.error = std::current_exception();
+            }
+            cell.ready = true;
+            {
+                std::lock_guard lock(mutex_);
+                cells_[i % window_] = std::move(cell);
+            }
+            ready_.notify_all();
+        }
+    }
+
+    const size_t count_, window_;
+    const std::function<T(size_t)> make_;
+    std::vector<Cell> cells_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    size_t next_ = 0, taken_ = 0;
+    bool stopping_ = false;
+};
+
+// One file made ready for the index: its record and its distinct tokens.
+struct Prepared {
+    MessageRecord record;
+    std::vector<std::string> tokens;
+};
+
+// Reading and parsing a file and tokenizing its text is nearly all the work
+// of indexing, and each file's is independent of the others': a few threads
+// do it, while the calling thread adds the results in the order of the
+// paths. A caller's own reader is called on the calling thread alone.
+unsigned indexingWorkers(const VaultScan::Events& events) {
+    if (events.read) return 0;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::min(4u, cores - 1);
 }
 
 }  // namespace
@@ -99,16 +203,24 @@ VaultScan::Result VaultScan::run(SearchIndex& index, const ArchiveLayout& layout
     if (events.planned) events.planned(toAdd.size());
 
     std::vector<MessageRecord> batch;
+    const unsigned workers = indexingWorkers(events);
+    InOrder<std::optional<Prepared>> prepared(
+        toAdd.size(), workers, 64 * size_t(workers), [&](size_t k) -> std::optional<Prepared> {
+            const std::string& path = toAdd[k];
+            const auto file = layout.resolve(path);
+            if (!file) return std::nullopt;
+            std::optional<std::string> data = events.read ? events.read(*file) : readFile(*file);
+            if (!data) return std::nullopt;
+            auto [record, text] = SearchIndex::makeRecord(*data, path, onDisk.at(path));
+            return Prepared{std::move(record), SearchIndex::distinctTokens(text)};
+        });
     size_t i = 0;
     for (const auto& path : toAdd) {
         ++i;
         if (stop.stop_requested()) return result;
-        const auto file = layout.resolve(path);
-        if (!file) continue;
-        std::optional<std::string> data = events.read ? events.read(*file) : readFile(*file);
-        if (!data) continue;
-        auto [record, text] = SearchIndex::makeRecord(*data, path, onDisk.at(path));
-        index.add(record, text);
+        std::optional<Prepared> ready = prepared.take(i - 1);
+        if (!ready) continue;
+        index.addTokenized(std::move(ready->record), std::move(ready->tokens));
         result.changed = true;
         ++result.indexed;
         if (events.batch) {

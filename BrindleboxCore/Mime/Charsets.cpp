@@ -69,9 +69,100 @@ void substituteReplacementCharacter(const void*, UConverterToUnicodeArgs* args, 
     ucnv_cbToUWriteUChars(args, &fffd, 1, 0, err);
 }
 
+// A single-byte charset read through a table of its 256 bytes, built once per
+// thread from ICU's own converter: what ICU gives byte by byte, without a
+// call into it and a trip through UTF-16 for every text. Bytes that the
+// charset leaves unmapped are left to ICU, which judges them.
+struct ByteTable {
+    static constexpr char32_t kUnmapped = 0xFFFFFFFF;
+    char32_t codePoint[256];
+};
+
+// The table of a stateless one-byte converter; nothing for any other kind.
+std::unique_ptr<ByteTable> makeByteTable(UConverter* conv) {
+    const UConverterType type = ucnv_getType(conv);
+    if (type != UCNV_SBCS && type != UCNV_LATIN_1 && type != UCNV_US_ASCII) return nullptr;
+    auto table = std::make_unique<ByteTable>();
+    UErrorCode cbErr = U_ZERO_ERROR;
+    ucnv_setToUCallBack(conv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &cbErr);
+    std::string mapped;
+    std::u32string expected;
+    for (int b = 0; b < 256; ++b) {
+        ucnv_reset(conv);
+        const char byte = static_cast<char>(b);
+        const char* src = &byte;
+        UChar out[4];
+        UChar* tgt = out;
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_toUnicode(conv, &tgt, out + 4, &src, &byte + 1, nullptr, true, &err);
+        const auto n = tgt - out;
+        table->codePoint[b] = ByteTable::kUnmapped;
+        if (U_FAILURE(err)) continue;
+        if (n != 1 || (out[0] >= 0xD800 && out[0] <= 0xDFFF)) return nullptr;  // not one character: no table
+        table->codePoint[b] = out[0];
+        mapped.push_back(byte);
+        expected.push_back(out[0]);
+    }
+    // Read together, the mapped bytes must give what they give one by one.
+    ucnv_reset(conv);
+    std::u16string all(mapped.size() + 16, u'\0');
+    const char* src = mapped.data();
+    UChar* tgt = reinterpret_cast<UChar*>(all.data());
+    UErrorCode err = U_ZERO_ERROR;
+    ucnv_toUnicode(conv, &tgt, tgt + all.size(), &src, mapped.data() + mapped.size(), nullptr, true, &err);
+    ucnv_reset(conv);
+    if (U_FAILURE(err) || static_cast<std::size_t>(tgt - reinterpret_cast<UChar*>(all.data())) != expected.size())
+        return nullptr;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (all[i] != expected[i]) return nullptr;
+    return table;
+}
+
+struct ByteTableCache {
+    std::unordered_map<std::string, std::unique_ptr<ByteTable>> map;  // null: no table for that name
+};
+thread_local ByteTableCache tByteTables;
+
+// The text in UTF-8, or nothing when a byte is unmapped.
+std::optional<std::string> decodeWithTable(std::string_view data, const ByteTable& table) {
+    std::string out;
+    out.resize(data.size() * 3);
+    char* o = out.data();
+    for (unsigned char b : data) {
+        const char32_t c = table.codePoint[b];
+        if (c < 0x80) {
+            *o++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (c >> 6));
+            *o++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c != ByteTable::kUnmapped) {
+            *o++ = static_cast<char>(0xE0 | (c >> 12));
+            *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            return std::nullopt;
+        }
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+    return out;
+}
+
 std::optional<std::string> decodeWithICU(std::string_view data, const std::string& name, bool substitute) {
     UConverter* conv = tConverters.get(name);
     if (!conv) return std::nullopt;
+    auto [table, isNew] = tByteTables.map.try_emplace(name);
+    if (isNew) {
+        if (tByteTables.map.size() > 64) {
+            tByteTables.map.clear();
+            table = tByteTables.map.try_emplace(name).first;
+        }
+        table->second = makeByteTable(conv);
+        ucnv_reset(conv);
+    }
+    if (table->second) {
+        if (auto text = decodeWithTable(data, *table->second)) return text;
+        if (!substitute) return std::nullopt;  // ICU would stop at the same byte
+    }
     UErrorCode cbErr = U_ZERO_ERROR;
     ucnv_setToUCallBack(conv, substitute ? substituteReplacementCharacter : UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr,
                         nullptr, &cbErr);

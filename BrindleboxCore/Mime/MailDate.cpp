@@ -1,5 +1,7 @@
 #include "Mime/MailDate.h"
 
+#include "Mime/MailDateForms.h"
+
 #include <algorithm>
 #include <cctype>
 #include <memory>
@@ -74,7 +76,72 @@ void widenThreeDigitYear(std::string& s) {
     }
 }
 
-std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s) {
+}  // namespace
+
+namespace maildate {
+
+namespace {
+
+int digits(std::string_view t, std::size_t at, std::size_t count) {
+    int v = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (i >= t.size() || t[i] < '0' || t[i] > '9') return -1;
+        v = v * 10 + (t[i] - '0');
+    }
+    return v;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+long long daysFromCivil(int y, int m, int d) {
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<long long>(era) * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+std::optional<MailDate::TimePoint> readCommonForm(std::string_view t) {
+    static constexpr std::string_view kDays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // from 1970-01-01
+    static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    int weekday = -1;
+    if (t.size() > 5 && t[3] == ',' && t[4] == ' ') {
+        for (int i = 0; i < 7; ++i)
+            if (t.substr(0, 3) == kDays[i]) weekday = i;
+        if (weekday < 0) return std::nullopt;
+        t.remove_prefix(5);
+    }
+    // d MMM yyyy HH:mm:ss +hhmm, the day in one or two digits.
+    const std::size_t dayDigits = t.size() > 1 && t[1] == ' ' ? 1 : 2;
+    if (t.size() != dayDigits + 24) return std::nullopt;
+    const int day = digits(t, 0, dayDigits);
+    t.remove_prefix(dayDigits);
+    if (t[0] != ' ' || t[4] != ' ' || t[9] != ' ' || t[12] != ':' || t[15] != ':' || t[18] != ' ') return std::nullopt;
+    int month = 0;
+    for (int i = 0; i < 12; ++i)
+        if (t.substr(1, 3) == kMonths[i]) month = i + 1;
+    const int year = digits(t, 5, 4), hour = digits(t, 10, 2), minute = digits(t, 13, 2), second = digits(t, 16, 2);
+    const char sign = t[19];
+    const int zoneHours = digits(t, 20, 2), zoneMinutes = digits(t, 22, 2);
+    if (month == 0 || year < 1900 || year > 2199 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59 || (sign != '+' && sign != '-') || zoneHours < 0 || zoneHours > 23 ||
+        zoneMinutes < 0 || zoneMinutes > 59)
+        return std::nullopt;
+    static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int length = kLengths[month - 1] + (month == 2 && leap ? 1 : 0);
+    if (day < 1 || day > length) return std::nullopt;
+    const long long days = daysFromCivil(year, month, day);
+    if (weekday >= 0 && ((days % 7) + 7) % 7 != weekday) return std::nullopt;
+    const long long offset = (zoneHours * 60LL + zoneMinutes) * 60 * (sign == '-' ? -1 : 1);
+    const long long seconds = days * 86400 + hour * 3600LL + minute * 60LL + second - offset;
+    return MailDate::TimePoint(std::chrono::seconds(seconds));
+}
+
+std::optional<MailDate::TimePoint> readWithICU(const std::string& s) {
     const icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
     // ICU reads a two-digit year under "yyyy" literally ("24" is the year 24),
     // which would leave the two-digit pattern unreachable and date such mail
@@ -96,6 +163,16 @@ std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s) {
         return MailDate::TimePoint(std::chrono::duration_cast<MailDate::TimePoint::duration>(ms));
     }
     return std::nullopt;
+}
+
+}  // namespace maildate
+
+namespace {
+
+// Nearly every Date field has the common form; the patterns are for the rest.
+std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s) {
+    if (auto d = maildate::readCommonForm(s)) return d;
+    return maildate::readWithICU(s);
 }
 
 }  // namespace

@@ -25,28 +25,47 @@ constexpr auto kBase64 = makeBase64Table();
 std::string TransferDecoding::base64(std::string_view data) {
     // Everything outside the alphabet (padding, line ends, junk) is skipped; a
     // lone trailing sextet cannot make a byte and is dropped.
-    std::string out;
-    out.reserve(data.size() / 4 * 3 + 3);
+    std::string out(data.size() / 4 * 3 + 3, '\0');
+    char* o = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    const std::size_t size = data.size();
     uint32_t acc = 0;
     int n = 0;
-    for (unsigned char c : data) {
-        int8_t v = kBase64[c];
+    std::size_t i = 0;
+    while (i < size) {
+        // Whole groups of four in one step, as most of a body is.
+        if (n == 0) {
+            while (i + 4 <= size) {
+                const int32_t a = kBase64[p[i]], b = kBase64[p[i + 1]], c = kBase64[p[i + 2]], d = kBase64[p[i + 3]];
+                if ((a | b | c | d) < 0) break;
+                const uint32_t v = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
+                o[0] = static_cast<char>(v >> 16);
+                o[1] = static_cast<char>((v >> 8) & 0xFF);
+                o[2] = static_cast<char>(v & 0xFF);
+                o += 3;
+                i += 4;
+            }
+            if (i >= size) break;
+        }
+        const int8_t v = kBase64[p[i++]];
         if (v < 0) continue;
         acc = (acc << 6) | static_cast<uint32_t>(v);
         if (++n == 4) {
-            out.push_back(static_cast<char>((acc >> 16) & 0xFF));
-            out.push_back(static_cast<char>((acc >> 8) & 0xFF));
-            out.push_back(static_cast<char>(acc & 0xFF));
+            o[0] = static_cast<char>((acc >> 16) & 0xFF);
+            o[1] = static_cast<char>((acc >> 8) & 0xFF);
+            o[2] = static_cast<char>(acc & 0xFF);
+            o += 3;
             acc = 0;
             n = 0;
         }
     }
     if (n == 2) {
-        out.push_back(static_cast<char>((acc >> 4) & 0xFF));
+        *o++ = static_cast<char>((acc >> 4) & 0xFF);
     } else if (n == 3) {
-        out.push_back(static_cast<char>((acc >> 10) & 0xFF));
-        out.push_back(static_cast<char>((acc >> 2) & 0xFF));
+        *o++ = static_cast<char>((acc >> 10) & 0xFF);
+        *o++ = static_cast<char>((acc >> 2) & 0xFF);
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 

@@ -276,19 +276,26 @@ std::string readFileOrThrow(const fs::path& path) {
 }
 
 std::optional<std::string> readAll(int fd) {
+    // Read straight into the result, sized by the file (plus one byte, so
+    // that a file of the size it claims ends with one read and the end),
+    // growing it should the file be longer than it said.
     std::string out;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
+    size_t room = 65536;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) room = static_cast<size_t>(st.st_size) + 1;
+    out.resize(room);
+    size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (used == out.size()) out.resize(out.size() * 2);
+        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
         }
         if (n == 0) break;
-        out.append(buf, static_cast<size_t>(n));
+        used += static_cast<size_t>(n);
     }
+    out.resize(used);
     return out;
 }
 

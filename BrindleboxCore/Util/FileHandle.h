@@ -1,6 +1,8 @@
 #pragma once
 // Open files and folders held by descriptor, and the walk down a folder tree
 // that never follows a symbolic link.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string_view>
 
@@ -41,5 +43,11 @@ FileHandle openFolderBeneath(int base, std::string_view relative, bool create, c
 // following any link, opened for reading; an empty handle when it is missing,
 // not a regular file, or anything on the way is a link.
 FileHandle openRegularFileBeneath(int base, std::string_view relative);
+// The same, with the file's attributes in `info` (when not null) once it is open.
+FileHandle openRegularFileBeneath(int base, std::string_view relative, struct stat* info);
+
+// The same below the folder `root`, which is reached as its path says, links
+// and all.
+FileHandle openRegularFileBelow(const std::filesystem::path& root, std::string_view relative, struct stat* info);
 
 }  // namespace bx

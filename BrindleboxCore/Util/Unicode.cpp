@@ -132,9 +132,23 @@ void forEachBoundary(std::string_view s, F&& f) {
         if (!f(static_cast<size_t>(p))) break;
 }
 
+// Every ASCII character but a CR before an LF is a character of its own, and
+// an ASCII character after it starts a new one. So when the first n + 1 bytes
+// (all of them, if fewer) are ASCII without a CR, the first n characters are
+// the first n bytes. Most text that is cut or counted is like that.
+bool asciiWithoutCR(std::string_view s, size_t n) {
+    const size_t stop = std::min(s.size(), n == std::string_view::npos ? n : n + 1);
+    for (size_t i = 0; i < stop; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80 || c == '\r') return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 size_t characterCount(std::string_view s) {
+    if (asciiWithoutCR(s, std::string_view::npos)) return s.size();
     size_t n = 0;
     forEachBoundary(s, [&](size_t) {
         ++n;
@@ -145,6 +159,7 @@ size_t characterCount(std::string_view s) {
 
 std::string prefixCharacters(std::string_view s, size_t n) {
     if (n == 0) return {};
+    if (asciiWithoutCR(s, n)) return std::string(s.substr(0, n));
     size_t count = 0, end = 0;
     forEachBoundary(s, [&](size_t p) {
         end = p;

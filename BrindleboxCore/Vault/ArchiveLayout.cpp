@@ -108,6 +108,12 @@ fs::path ArchiveLayout::syncJournalURL(const UUID& accountID) const {
     return metaDirectory() / ("sync-" + accountID.string() + ".journal");
 }
 
+std::uint64_t ArchiveLayout::syncJournalBytes(const UUID& accountID) const {
+    struct stat st {};
+    if (::stat(syncJournalURL(accountID).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 AccountSyncState ArchiveLayout::loadSync(const UUID& accountID) const {
     return AccountSyncState::from(loadSyncFolders(accountID));
 }

@@ -51,6 +51,8 @@ struct ArchiveLayout {
     // sync file (applySyncJournal). Every save of the sync file removes it;
     // every load applies what a kill left in it.
     std::filesystem::path syncJournalURL(const UUID& accountID) const;
+    // The journal's length in bytes; 0 when there is none.
+    std::uint64_t syncJournalBytes(const UUID& accountID) const;
 
     // Never fails: a missing, unreadable or undecodable file is the empty state
     // (with what the journal holds applied).

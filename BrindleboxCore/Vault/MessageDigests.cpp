@@ -79,6 +79,15 @@ Cache& cache() {
     return c;
 }
 
+// Whether `file` is still the one the cache holds, told by its identity,
+// size and modification time without opening it: a copy check asks once per
+// message, mostly of one folder, and the file seldom changes meanwhile.
+bool unchangedSinceRead(const Cache& c, const fs::path& file) {
+    struct stat st {};
+    return c.file.native() == file.native() && ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && c.size == st.st_size &&
+           c.inode == st.st_ino && c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 std::string MessageDigests::sha256(std::string_view data) {
@@ -124,18 +133,16 @@ std::optional<std::string> MessageDigests::lookup(const ArchiveLayout& layout, s
         const auto folder = folderOf(path);
         if (!folder) return std::nullopt;
         const fs::path file = fileFor(layout, *folder);
-        const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         Cache& c = cache();
         std::lock_guard lock(c.mutex);
-        if (!in) {
-            c.file.clear();
-            return std::nullopt;
-        }
-        struct stat st {};
-        if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-        const bool same = c.file == file && c.size == st.st_size && c.inode == st.st_ino &&
-                          c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
-        if (!same) {
+        if (!unchangedSinceRead(c, file)) {
+            const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            if (!in) {
+                c.file.clear();
+                return std::nullopt;
+            }
+            struct stat st {};
+            if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
             const auto text = readAll(in.get());
             if (!text) return std::nullopt;
             c.digests = parse(*text);

@@ -2,6 +2,8 @@
 """Search index benchmark beside notmuch on the same messages.
 
 usage: run.py BENCH_BINARY [COUNT ...]   (default counts: 20000 100000)
+       BX_BENCH_CHECK=1 also checks that the threaded build writes the
+       same index.json as one thread does.
 
 For each count: generates a vault (and the same files as a Maildir), builds
 the index, saves and loads index.json, runs the 1,000 prefix queries; times
@@ -55,7 +57,7 @@ def bench(binary, count, work):
     os.makedirs(d)
     run([binary, "gen", d, str(count)])
     r = {}
-    r.update(kv(run([binary, "build", d])))
+    r.update(kv(run([binary, "build", d] + (["--check"] if os.environ.get("BX_BENCH_CHECK") else []))))
     r.update(kv(run([binary, "load", d])))
     r.update(kv(run([binary, "query", d])))
 
@@ -80,6 +82,7 @@ def bench(binary, count, work):
         run(["notmuch", "new", "--quiet"], env=env)
         elapsed = time.perf_counter() - t
         r["notmuch_new_s"] = f"{elapsed:.3f}"
+        r["ratio_build_to_notmuch"] = f"{float(r['build_s']) / elapsed:.3f}"
         r["notmuch_new_msgs_per_s"] = f"{count / elapsed:.0f}"
         r["notmuch_peak_rss_mb"] = f"{max(before, child_peak_mb()):.0f}"
         xapian = os.path.join(d, "maildir", ".notmuch", "xapian")
@@ -101,6 +104,7 @@ def bench(binary, count, work):
         r["notmuch_startup_ms"] = f"{statistics.median(start):.1f}"
         r["notmuch_search_p50_ms"] = f"{pct(times, 0.5):.1f}"
         r["notmuch_search_p99_ms"] = f"{pct(times, 0.99):.1f}"
+    r["load_average"] = " ".join(open("/proc/loadavg").read().split()[:3]).replace(" ", "/")
     shutil.rmtree(d)
     return r
 

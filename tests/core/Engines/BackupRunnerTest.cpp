@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 #include "BackupTestSupport.h"
 #include "Engines/BackupRunner.h"
@@ -216,6 +217,53 @@ TEST(BackupRunner, WrongPasswordFailsWithTheLoginError) {
 // A renumbered mailbox (recreated with the same messages in another order,
 // so every UID and the UIDVALIDITY differ) costs no second copy: each message
 // is matched to its existing file by size and bytes.
+// A rerun that finds nothing new costs what the folders cost, not what the
+// account holds: each folder's new last run goes to the journal and the sync
+// file stays as it was. The next folder with something new folds it in.
+TEST(BackupRunner, NothingNewLeavesTheSyncFileAlone) {
+    trustTestCA();
+    DovecotFixture dovecot(quickDovecot());
+    TempDir vault;
+    dovecot.append(users::alice, "INBOX", makeSeed(12));
+    dovecot.append(users::alice, "Work", makeSeed(5, 12));
+    dovecot.createMailbox(users::alice, "Empty");
+    const auto account = testAccount(dovecot, {"INBOX", "Work", "Empty"});
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, users::alice.password);
+    ASSERT_EQ(runner.run().newMessages, 17);
+    const auto first = layout.loadSync(account);
+    const std::string fileBefore = vault.read(layout.syncURL(account));
+    struct stat st {};
+    ASSERT_EQ(::stat(layout.syncURL(account).c_str(), &st), 0);
+    const ino_t inodeBefore = st.st_ino;
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a later last run, in whole seconds
+    const auto again = runner.run();
+    EXPECT_EQ(again.newMessages, 0);
+    EXPECT_EQ(again.folders, 3);
+    ASSERT_EQ(::stat(layout.syncURL(account).c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, inodeBefore);
+    EXPECT_EQ(vault.read(layout.syncURL(account)), fileBefore);
+    auto second = layout.loadSync(account);
+    for (auto& [name, state] : second.folders) {
+        ASSERT_TRUE(state.lastRun && first.folders.at(name).lastRun) << name;
+        EXPECT_GT(*state.lastRun, *first.folders.at(name).lastRun) << name;
+        state.lastRun = first.folders.at(name).lastRun;
+    }
+    EXPECT_EQ(second, first);
+
+    // New mail in one folder: the file is written whole again, with what the
+    // journal held.
+    dovecot.append(users::alice, "Work", makeSeed(2, 40));
+    EXPECT_EQ(runner.run().newMessages, 2);
+    ASSERT_NE(vault.read(layout.syncURL(account)), fileBefore);
+    const auto third = AccountSyncState::fromJSON(vault.read(layout.syncURL(account)));
+    EXPECT_EQ(third.folders.at("Work"), layout.loadSync(account).folders.at("Work"));
+    EXPECT_EQ(third.folders.at("Work").files.size(), 7u);
+    EXPECT_EQ(third.folders.at("INBOX").files, first.folders.at("INBOX").files);
+    EXPECT_GT(*third.folders.at("INBOX").lastRun, *first.folders.at("INBOX").lastRun);
+}
+
 TEST(BackupRunner, UidValidityChangeReusesExistingFiles) {
     trustTestCA();
     DovecotFixture dovecot;

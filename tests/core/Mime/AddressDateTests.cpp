@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 
 #include <nlohmann/json.hpp>
 
 #include "Mime/AddressParser.h"
 #include "Mime/MailAddress.h"
 #include "Mime/MailDate.h"
+#include "Mime/MailDateForms.h"
 
 using namespace bx;
 
@@ -147,6 +149,71 @@ TEST(MailDate, YearsAndZonesAtTheEdges) {
         ASSERT_TRUE(d) << c.in;
         EXPECT_EQ(epoch(d), *c.secs) << c.in;
     }
+}
+
+// The hand reader of the common form must give what the ICU patterns give,
+// and leave alone whatever they might judge differently.
+TEST(MailDate, CommonFormReadsAsThePatternsDo) {
+    struct Case {
+        const char* in;
+        bool common;  // read by hand
+    };
+    const Case cases[] = {
+        {"Tue, 5 Mar 2024 09:15:00 +0100", true},
+        {"5 Mar 2024 09:15:00 +0100", true},
+        {"Tue, 05 Mar 2024 09:15:00 -0830", true},
+        {"Thu, 29 Feb 2024 23:59:59 +2359", true},
+        {"Sat, 1 Jan 2000 00:00:00 -0000", true},
+        {"Tue, 31 Dec 2199 12:00:00 +0000", true},
+        {"Thu, 1 Jan 1970 00:00:00 +0000", true},
+        {"Wed, 5 Mar 2024 09:15:00 +0100", false},   // the wrong weekday
+        {"Thu, 29 Feb 2023 10:00:00 +0000", false},  // no such day
+        {"Thu, 31 Apr 2024 10:00:00 +0000", false},
+        {"Tue, 5 Mar 2024 24:00:00 +0000", false},
+        {"Tue, 5 Mar 2024 09:60:00 +0000", false},
+        {"Tue, 5 Mar 2024 09:15:60 +0000", false},
+        {"Tue, 5 Mar 2024 09:15:00 +2400", false},
+        {"Tue, 5 Mar 2024 09:15:00 +0160", false},
+        {"Tue, 5 mar 2024 09:15:00 +0100", false},  // other spellings go to the patterns
+        {"tue, 5 Mar 2024 09:15:00 +0100", false},
+        {"Tue, 5 Mar 24 09:15:00 +0100", false},
+        {"Tue, 5 Mar 2024 09:15 +0100", false},
+        {"Tue, 5 Mar 2024 09:15:00 GMT", false},
+        {"Tue, 5 Mar 2024 09:15:00 +01:00", false},
+        {"Tue,  5 Mar 2024 09:15:00 +0100", false},
+        {"Tue, 5 Mar 1899 09:15:00 +0100", false},
+        {"Tue, 5 Mar 2024 09:15:00 +0100 ", false},
+        {"Tue, 005 Mar 2024 09:15:00 +0100", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        const auto hand = maildate::readCommonForm(c.in);
+        EXPECT_EQ(hand.has_value(), c.common) << c.in;
+        if (hand) EXPECT_EQ(hand, maildate::readWithICU(c.in)) << c.in;
+    }
+
+    // Many dates of the form, right and wrong weekdays and days included.
+    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::mt19937 rng(5322);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    int read = 0;
+    for (int i = 0; i < 20000; ++i) {
+        char text[64];
+        const int day = pick(1, 31), zone = pick(0, 23) * 100 + pick(0, 59);
+        std::snprintf(text, sizeof text, "%s%s%d %s %d %02d:%02d:%02d %c%04d",
+                      pick(0, 3) ? days[pick(0, 6)] : "", "", day, months[pick(0, 11)], pick(1900, 2199),
+                      pick(0, 23), pick(0, 59), pick(0, 59), pick(0, 1) ? '+' : '-', zone);
+        std::string s = text;
+        if (s[0] >= 'A' && s[0] <= 'Z') s.insert(3, ", ");
+        if (pick(0, 9) == 0 && day < 10) s.insert(s.find(' ') + 1, "0");
+        const auto hand = maildate::readCommonForm(s);
+        if (!hand) continue;
+        ++read;
+        ASSERT_EQ(hand, maildate::readWithICU(s)) << s;
+    }
+    EXPECT_GT(read, 5000);
 }
 
 TEST(MailDate, RFC5322UsesLocalZone) {

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include <unicode/ucnv.h>
+#include <unicode/unistr.h>
+
 #include "Mime/Charsets.h"
 #include "Mime/EncodedWords.h"
 #include "Mime/HeaderParams.h"
@@ -23,6 +28,38 @@ TEST(TransferDecoding, Base64) {
         {"/+8=", std::string("\xFF\xEF", 2)},
     };
     for (const auto& c : cases) EXPECT_EQ(TransferDecoding::base64(c.in), c.out) << c.in;
+}
+
+// Whole groups of four are decoded in one step; text with line ends, junk
+// and padding anywhere must still decode as one sextet at a time does.
+TEST(TransferDecoding, Base64InGroupsIsBase64BySextets) {
+    auto bySextets = [](const std::string& in) {
+        static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        std::string out;
+        uint32_t acc = 0;
+        int n = 0;
+        for (char ch : in) {
+            const auto v = alphabet.find(ch);
+            if (v == std::string::npos) continue;
+            acc = (acc << 6) | static_cast<uint32_t>(v);
+            if (++n == 4) {
+                out += {static_cast<char>(acc >> 16), static_cast<char>(acc >> 8), static_cast<char>(acc)};
+                acc = 0;
+                n = 0;
+            }
+        }
+        if (n == 2) out += static_cast<char>(acc >> 4);
+        if (n == 3) out += {static_cast<char>(acc >> 10), static_cast<char>(acc >> 2)};
+        return out;
+    };
+    static const char pool[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=\r\n \t*";
+    std::mt19937 rng(64);
+    for (int i = 0; i < 2000; ++i) {
+        std::string in(static_cast<std::size_t>(rng() % 200), 'A');
+        const bool clean = i % 2 == 0;  // mostly the alphabet, now and then a line end
+        for (auto& ch : in) ch = pool[rng() % (clean && rng() % 20 ? 64 : sizeof pool - 1)];
+        ASSERT_EQ(TransferDecoding::base64(in), bySextets(in)) << in;
+    }
 }
 
 TEST(TransferDecoding, QuotedPrintable) {
@@ -135,6 +172,50 @@ TEST(Charsets, BadSequencesAreRepairedWhereTheyAre) {
     for (const auto& c : cases)
         EXPECT_EQ(Charsets::string(c.bytes, c.charset ? std::optional<std::string_view>(*c.charset) : std::nullopt), c.text)
             << c.bytes << " / " << c.charset.value_or("nil");
+}
+
+// Single-byte charsets are read through a table built from ICU's converter;
+// every byte, and text of every byte, must come out as ICU reads it, and a
+// byte the charset leaves unmapped must still fail a strict decode.
+TEST(Charsets, SingleByteCharsetsReadAsICUReadsThem) {
+    auto icuRead = [](const std::string& bytes, const char* name) -> std::optional<std::string> {
+        UErrorCode err = U_ZERO_ERROR;
+        UConverter* c = ucnv_open(name, &err);
+        ucnv_setToUCallBack(c, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
+        std::u16string out(bytes.size() * 2 + 8, u'\0');
+        err = U_ZERO_ERROR;
+        const int32_t n = ucnv_toUChars(c, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+                                        bytes.data(), static_cast<int32_t>(bytes.size()), &err);
+        ucnv_close(c);
+        if (U_FAILURE(err)) return std::nullopt;
+        std::string utf8;
+        icu::UnicodeString(reinterpret_cast<const UChar*>(out.data()), n).toUTF8String(utf8);
+        return utf8;
+    };
+    std::mt19937 rng(8859);
+    std::uniform_int_distribution<int> byte(0, 255);
+    int unmapped = 0;
+    for (const char* name : {"iso-8859-1", "iso-8859-2", "iso-8859-5", "iso-8859-7", "iso-8859-8", "iso-8859-15",
+                             "koi8-r", "koi8-u", "windows-1250", "windows-1251", "windows-1253", "windows-1255",
+                             "ibm866", "macintosh"}) {
+        const auto enc = Charsets::encoding(name);
+        ASSERT_TRUE(enc) << name;
+        for (int b = 0; b < 256; ++b) {
+            const std::string one(1, static_cast<char>(b));
+            const auto ours = Charsets::decode(one, *enc);
+            EXPECT_EQ(ours, icuRead(one, name)) << name << " byte " << b;
+            if (!ours) {
+                ++unmapped;
+                EXPECT_EQ(Charsets::string("a" + one + "b", name).find("\xEF\xBF\xBD"), 1u) << name << " byte " << b;
+            }
+        }
+        for (int i = 0; i < 50; ++i) {
+            std::string text(static_cast<std::size_t>(byte(rng)), '\0');
+            for (auto& ch : text) ch = static_cast<char>(byte(rng) < 128 ? byte(rng) & 0x7F : byte(rng));
+            EXPECT_EQ(Charsets::decode(text, *enc), icuRead(text, name)) << name;
+        }
+    }
+    EXPECT_GT(unmapped, 0);  // some of these charsets leave bytes unmapped
 }
 
 TEST(Charsets, UndefinedWindows1252BytesBecomeC1Controls) {
