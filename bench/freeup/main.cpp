@@ -171,8 +171,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Setting up (re-check, re-measure, and any server comparison) ends
+    // where the first progress report comes, before anything is flagged.
+    double setupSeconds = 0;
     t = Clock::now();
-    const auto released = cleaner.execute(plan);
+    const auto released = cleaner.execute(plan, [&](std::int64_t done, std::int64_t) {
+        if (done == 0) setupSeconds = since(t);
+    });
     const double releaseSeconds = since(t);
 
     // The same release on bob's mailbox, over plain IMAP through a counting proxy.
@@ -193,10 +198,13 @@ int main(int argc, char** argv) {
     std::filesystem::remove(bx::MessageDigests::fileFor(layout, "Carol/INBOX"));
     bx::Cleaner carolCleaner(layout, carol, bx::test::users::carol.password);
     bx::CleanupPlan carolPlan = carolCleaner.plan("INBOX", before);
+    double unrecordedSetupSeconds = 0;
     t = Clock::now();
-    const auto carolReleased = carolCleaner.execute(carolPlan);
+    const auto carolReleased = carolCleaner.execute(carolPlan, [&](std::int64_t done, std::int64_t) {
+        if (done == 0) unrecordedSetupSeconds = since(t);
+    });
     const double unrecordedSeconds = since(t);
-    const double compareSeconds = unrecordedSeconds - releaseSeconds;
+    const double compareSeconds = unrecordedSetupSeconds - setupSeconds;
 
     std::printf("\nfree-up of %d messages\n", count);
     std::printf("%-44s %12.3f s\n", "survey (EXAMINE, SEARCH, metadata)", surveySeconds);
@@ -205,13 +213,15 @@ int main(int argc, char** argv) {
     std::printf("%-44s %12.1f MB/s\n", "copy check rate", bytes / 1e6 / verifySeconds);
     std::printf("%-44s %12lld\n", "released (TLS)", static_cast<long long>(released));
     std::printf("%-44s %12.3f s\n", "release wall time (TLS)", releaseSeconds);
+    std::printf("%-44s %12.3f s\n", "  of which setting up, before any flag", setupSeconds);
     std::printf("%-44s %12.0f msgs/s\n", "release rate (TLS)", released / releaseSeconds);
     std::printf("%-44s %12lld\n", "released (plain, via counting proxy)", static_cast<long long>(bobReleased));
     std::printf("%-44s %12.3f s\n", "release wall time (plain, proxied)", plainSeconds);
     std::printf("%-44s %12ld\n", "release commands = round trips", releaseProxy.commands());
     std::printf("%-44s %12lld\n", "released, no digests (TLS)", static_cast<long long>(carolReleased));
     std::printf("%-44s %12.3f s\n", "release wall time, no digests (TLS)", unrecordedSeconds);
-    std::printf("%-44s %12.3f s\n", "  of which comparing with the server", compareSeconds);
+    std::printf("%-44s %12.3f s\n", "  of which setting up, before any flag", unrecordedSetupSeconds);
+    std::printf("%-44s %12.3f s\n", "comparing with the server (the difference)", compareSeconds);
     std::printf("%-44s %12.1f MB/s\n", "server comparison rate", bytes / 1e6 / compareSeconds);
     std::printf("%-44s %12.3f s\n", "backup of the same mail (TLS)", backupSeconds);
     std::printf("%-44s %12.1f MB/s\n", "backup rate", bytes / 1e6 / backupSeconds);
