@@ -240,7 +240,7 @@ void MessageReader::build() {
   name->setObjectName(QStringLiteral("senderName"));
   name->setTextInteractionFlags(Qt::TextSelectableByMouse);
   QLabel* email = nullptr;
-  if (from && !from->name.empty()) {
+  if (from && !from->name.empty() && !from->email.empty()) {
     email = themedLabel(QString::fromStdString(from->email), mono(11),
                         m.senderFlags.empty() ? Theme::ink2 : Theme::caution, header_);
     email->setObjectName(QStringLiteral("senderEmail"));

@@ -9,9 +9,12 @@
 #include <system_error>
 
 #include "Engines/Chunked.h"
+#include "Engines/FriendlyError.h"
 #include "Engines/IMAPSession.h"
+#include "Engines/ReleaseJournal.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPClient.h"
+#include "Imap/IMAPError.h"
 #include "Mime/EncodedWords.h"
 #include "Mime/MIMEParser.h"
 #include "Mime/MailDate.h"
@@ -173,7 +176,19 @@ private:
         base.phase = "Checking";
         report(base);
 
-        const SelectInfo info = session_->open(name, true);
+        unflagReleaseLeftovers(entry);
+        SelectInfo info;
+        try {
+            info = session_->open(name, true);
+        } catch (const IMAPError& e) {
+            // A folder the server will not open (gone, no right to read it)
+            // is that folder's failure; the others are still backed up.
+            if (e.kind() != IMAPError::Kind::commandFailed) throw;
+            const FriendlyError::Message why = FriendlyError::describe(e, r_.account.server.host);
+            summary_.refused.push_back({name, entry.displayName, why.title, why.advice});
+            if (isNew) sync_.erase(slot);
+            return;
+        }
         const bool sameValidity = !isNew && state.uidValidity == info.uidValidity;
         const bool startsAfresh = checkValidity(state, info) || isNew;
         findNewUIDs(state, info);
@@ -188,7 +203,9 @@ private:
 
         base.phase = "Measuring";
         report(base);
-        const std::int64_t bytesTotal = measure();
+        measure();
+        skipOversized(entry);
+        const std::int64_t bytesTotal = announcedTotal();
 
         BackupProgress downloading = base;
         downloading.phase = "Downloading";
@@ -210,10 +227,30 @@ private:
         finishMailbox(state, stored);
     }
 
+    // A release killed between flagging and expunging left messages of this
+    // folder flagged \Deleted, where another mail program's expunge would
+    // take them. Their flag comes off before the backup reads the folder,
+    // which is the one change a backup makes on the server. A server that
+    // refuses it leaves the note for next time; the backup goes on.
+    void unflagReleaseLeftovers(const IMAPMailbox& entry) {
+        const auto note = ReleaseJournal::read(r_.layout, r_.account.id);
+        if (!note || note->mailbox != entry.name) return;
+        try {
+            const SelectInfo writable = session_->open(entry.name, false);
+            if (writable.readOnly) return;
+            const std::int64_t unflagged =
+                ReleaseJournal::unflagLeftovers(*client_, r_.layout, r_.account.id, entry.name, writable.uidValidity);
+            if (unflagged > 0) summary_.unflagged.push_back({entry.name, entry.displayName, unflagged});
+        } catch (const IMAPError& e) {
+            if (e.kind() != IMAPError::Kind::commandFailed) throw;
+        }
+    }
+
     // A renumbered mailbox (another UIDVALIDITY) starts afresh; files already
     // in its folder are reused where the bytes match. True when it does.
     bool checkValidity(SyncFolder& state, const SelectInfo& info) {
         reuse_.clear();
+        recordedDigests_.reset();
         bool renumbered = false;
         if (state.uidValidity != 0 && state.uidValidity != info.uidValidity) {
             renumbered = true;
@@ -221,6 +258,9 @@ private:
             state.entries.clear();
             state.hasSizes = true;
             reuse_ = r_.layout.filesBySize(state.directory);
+            // The files found again keep their digest records; they are not
+            // written a second time.
+            recordedDigests_ = MessageDigests::recorded(r_.layout, state.directory);
         }
         state.uidValidity = info.uidValidity;
         return renumbered;
@@ -256,10 +296,9 @@ private:
         }
     }
 
-    // The announced sizes of the new UIDs; returns their sum. Only answers
-    // for UIDs asked for count: a server may volunteer FETCH replies for
-    // other messages.
-    std::int64_t measure() {
+    // The announced sizes of the new UIDs. Only answers for UIDs asked for
+    // count: a server may volunteer FETCH replies for other messages.
+    void measure() {
         sizes_.clear();
         sizes_.reserve(newUIDs_.size());
         for (const auto& asked : chunked(newUIDs_, kMetaChunk)) {
@@ -274,9 +313,38 @@ private:
                                      [](const AnnouncedSize& a, const AnnouncedSize& b) { return a.uid == b.uid; }),
                          sizes_.end());
         }
+    }
+
+    // The announced sizes of the UIDs still to fetch, summed.
+    std::int64_t announcedTotal() const {
         std::int64_t total = 0;
         for (const auto& s : sizes_) total = addClamped(total, std::max<std::int64_t>(s.size.value_or(0), 0));
         return total;
+    }
+
+    // A message announced larger than a reply can be received would end
+    // every run at its FETCH. It is left on the server and reported by
+    // subject; the rest of the folder is backed up. The mark stays below it,
+    // so a later run finds it again.
+    void skipOversized(const IMAPMailbox& entry) {
+        std::vector<std::uint32_t> oversized;
+        for (const auto& s : sizes_)
+            if (s.size && *s.size > IMAPResponseReader::maxLiteralLength) oversized.push_back(s.uid);
+        if (oversized.empty()) return;
+        const std::map<std::uint32_t, std::string> headers = client_->fetchHeaders(oversized);
+        for (const auto uid : oversized) {
+            std::string subject;
+            if (const auto header = headers.find(uid); header != headers.end())
+                subject = std::string(trimWhitespaceNewlines(
+                    EncodedWords::decode(MIMEParser::headers(header->second)["Subject"].value_or(""))));
+            summary_.skipped.push_back(
+                {entry.name, entry.displayName, std::move(subject), uid, *announced(sizes_, uid)});
+        }
+        const auto isOversized = [&](std::uint32_t uid) {
+            return std::binary_search(oversized.begin(), oversized.end(), uid);
+        };
+        std::erase_if(newUIDs_, isOversized);
+        std::erase_if(sizes_, [&](const AnnouncedSize& s) { return isOversized(s.uid); });
     }
 
     // Batch k+1 is asked for as soon as batch k's reply is complete, so the
@@ -404,8 +472,13 @@ private:
             summary_.bytes = addClamped(summary_.bytes, record.length);
             summary_.files.push_back(record.path);
             batchReport.newFiles.push_back(record.path);
-            digests.emplace_back(record.path, record.digest);
             arrived.push_back(record.uid);
+            if (recordedDigests_) {
+                auto [known, added] = recordedDigests_->try_emplace(record.path, record.digest);
+                if (!added && known->second == record.digest) continue;
+                known->second = record.digest;
+            }
+            digests.emplace_back(record.path, record.digest);
         }
         std::sort(arrived.begin(), arrived.end());
         for (const auto uid : batch)
@@ -463,6 +536,9 @@ private:
 
     // Of the mailbox being worked on.
     std::map<std::int64_t, std::vector<std::string>> reuse_;
+    // The folder's digest records, kept only while a renumbered mailbox is
+    // fetched again.
+    std::optional<std::map<std::string, std::string, std::less<>>> recordedDigests_;
     std::vector<std::uint32_t> found_, newUIDs_;
     std::size_t markAt_ = 0;
     AnnouncedSizes sizes_;

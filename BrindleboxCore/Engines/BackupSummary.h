@@ -62,6 +62,36 @@ private:
     std::vector<std::size_t> ends_;
 };
 
+// A new message left on the server because the server announced it larger
+// than a reply can be received (IMAPResponseReader::maxLiteralLength). The
+// rest of its folder is backed up; the next run finds it again.
+struct SkippedMessage {
+    std::string mailbox;  // raw name
+    std::string folder;   // display name
+    std::string subject;  // decoded; empty when it has none
+    std::uint32_t uid = 0;
+    std::int64_t size = 0;  // RFC822.SIZE
+    friend bool operator==(const SkippedMessage&, const SkippedMessage&) = default;
+};
+
+// A chosen folder the server refused to open; the run went on with the others.
+struct RefusedFolder {
+    std::string mailbox;      // raw name
+    std::string folder;       // display name
+    std::string title;        // the refusal in the words of FriendlyError::describe
+    std::string advice;
+    friend bool operator==(const RefusedFolder&, const RefusedFolder&) = default;
+};
+
+// Messages an interrupted release had left flagged \Deleted in a folder,
+// whose flag the backup took off.
+struct UnflaggedLeftovers {
+    std::string mailbox;  // raw name
+    std::string folder;   // display name
+    std::int64_t count = 0;
+    friend bool operator==(const UnflaggedLeftovers&, const UnflaggedLeftovers&) = default;
+};
+
 struct BackupSummary {
     std::int64_t newMessages = 0;  // stored in this run, written or recognised as present
     std::int64_t bytes = 0;        // their byte lengths, summed
@@ -70,6 +100,10 @@ struct BackupSummary {
     // Requested messages the server did not deliver. They are not given up on:
     // the next run asks for them again. The caller may tell the user.
     std::int64_t missing = 0;
+    // What this run left out; each is a failure of its folder only.
+    std::vector<SkippedMessage> skipped;
+    std::vector<RefusedFolder> refused;
+    std::vector<UnflaggedLeftovers> unflagged;
 };
 
 }  // namespace bx

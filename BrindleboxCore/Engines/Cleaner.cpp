@@ -11,8 +11,10 @@
 #include <set>
 #include <system_error>
 
+#include "Engines/BackupRunner.h"
 #include "Engines/Chunked.h"
 #include "Engines/IMAPSession.h"
+#include "Engines/ReleaseJournal.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPClient.h"
 #include "Imap/IMAPDate.h"
@@ -154,7 +156,13 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
     }
 
     CleanupPlan plan(mailbox, displayName, before, info.uidValidity, std::move(items));
-    plan.otherDeletedOnServer = countForeign(deleted, std::set<std::uint32_t>(old.begin(), old.end()));
+    std::set<std::uint32_t> ours(old.begin(), old.end());
+    // Messages an interrupted release left flagged are unflagged before the
+    // next release flags anything: they are no other messages.
+    if (auto note = ReleaseJournal::read(layout, account.id);
+        note && note->mailbox == mailbox && note->uidValidity == info.uidValidity)
+        ours.insert(note->uids.begin(), note->uids.end());
+    plan.otherDeletedOnServer = countForeign(deleted, ours);
     plan.serverSupportsUIDPlus = uidPlus;
     return plan;
 }
@@ -248,6 +256,7 @@ std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& la
 std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress, std::stop_token stop,
                               std::vector<std::uint32_t>* releasedUIDs) {
     if (releasedUIDs) releasedUIDs->clear();
+    leftoversUnflagged = 0;
     // The copy check again, just before anything happens.
     const std::vector<CleanupItem> candidates = plan.verified();
     std::vector<std::uint32_t> recheck;
@@ -273,6 +282,8 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
             client.logout();
             throw CleanupError::stopped(0, total, std::string("The folder can only be opened read-only"));
         }
+        leftoversUnflagged =
+            ReleaseJournal::unflagLeftovers(client, layout, account.id, plan.mailbox, info.uidValidity);
         uidPlus = client.capabilities().count("UIDPLUS") > 0;
         if (!uidPlus) {
             const std::int64_t others = countForeign(client.uidSearch("DELETED"), recheckSet);
@@ -295,12 +306,13 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
             auto e = expected.find(*m.uid);
             if (e != expected.end() && e->second == *m.size) confirmed.push_back(*m.uid);
         }
+        std::sort(confirmed.begin(), confirmed.end());
+        confirmed.erase(std::unique(confirmed.begin(), confirmed.end()), confirmed.end());
+        confirmed = confirmBytes(client, candidates, confirmed, expected);
     } catch (const CancellationError&) {
         client.logout();
         throw CleanupError::stopped(0, total, std::nullopt);
     }
-    std::sort(confirmed.begin(), confirmed.end());
-    confirmed.erase(std::unique(confirmed.begin(), confirmed.end()), confirmed.end());
     if (confirmed.empty()) throw CleanupError::nothingVerified();
 
     total = static_cast<std::int64_t>(confirmed.size());
@@ -325,10 +337,14 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
                     throw CleanupError::otherDeletedMessages(others);
                 }
             }
+            // Noted before the flags are set: a release killed before its
+            // expunge or undo leaves a note for the next one to act on.
+            ReleaseJournal::write(layout, account.id, {plan.mailbox, plan.uidValidity, run});
             step = Step::flag;
             client.markDeleted(run);
             step = Step::expunge;
             client.expunge(run);
+            ReleaseJournal::clear(layout, account.id);
         } catch (const std::exception& e) {
             problem = e.what();
             if (auto imap = dynamic_cast<const IMAPError*>(&e))
@@ -341,6 +357,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
             std::int64_t gone = 0;
             std::int64_t unknown = 0;
             bool unflagged = false;
+            bool settled = step == Step::guard;  // no flag of the run is left on the server
             if (answered) {
                 try {
                     client.unmarkDeleted(run);
@@ -359,6 +376,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
                     }
                 }
                 if (left) {
+                    settled = true;
                     gone = static_cast<std::int64_t>(run.size() - left->size());
                     if (releasedUIDs) {
                         std::sort(left->begin(), left->end());
@@ -367,6 +385,7 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
                     }
                 } else {
                     RunOutcome outcome = settleRun(plan, run);
+                    settled = outcome.known;
                     if (outcome.known) {
                         gone = outcome.gone;
                         if (releasedUIDs)
@@ -378,12 +397,14 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
             } else if (step == Step::flag && !unflagged) {
                 // The flags may have been set before the connection broke.
                 RunOutcome outcome = settleRun(plan, run);
+                settled = outcome.known;
                 if (outcome.known) {
                     gone = outcome.gone;
                     if (releasedUIDs)
                         releasedUIDs->insert(releasedUIDs->end(), outcome.goneUIDs.begin(), outcome.goneUIDs.end());
                 }
             }
+            if (settled || unflagged) ReleaseJournal::clear(layout, account.id);
             client.logout();
             throw CleanupError::stopped(released + gone, total, problem, unknown);
         }
@@ -396,6 +417,62 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
     client.logout();
     if (released >= total) return released;
     throw CleanupError::stopped(released, total, std::nullopt);
+}
+
+// The copy check trusts a copy's size and form, and its digest where one is
+// recorded. Copies backed up before digests were kept, or whose records were
+// lost with a deleted or cut-short digests file, have none: a copy changed in
+// place at the same size would pass. Those are compared with the server's
+// bytes here, batch by batch, before anything is flagged; a copy that differs
+// stays on the server. A failure of the fetch ends the release before any
+// flag, like any other failure while setting up.
+std::vector<std::uint32_t> Cleaner::confirmBytes(IMAPClient& client, const std::vector<CleanupItem>& candidates,
+                                                 const std::vector<std::uint32_t>& confirmed,
+                                                 const std::map<std::uint32_t, std::int64_t>& sizes) const {
+    std::map<std::uint32_t, std::string> pathOf;
+    for (const auto& item : candidates)
+        if (item.localPath) pathOf.emplace(item.uid, *item.localPath);
+    std::vector<std::uint32_t> kept, unrecorded;
+    for (auto uid : confirmed) {
+        auto path = pathOf.find(uid);
+        if (path == pathOf.end()) continue;
+        if (MessageDigests::lookup(layout, path->second))
+            kept.push_back(uid);
+        else
+            unrecorded.push_back(uid);
+    }
+    if (unrecorded.empty()) return kept;
+
+    // Batches bounded like the backup's, so memory stays bounded too.
+    std::map<std::uint32_t, IMAPFetchItem> meta;
+    for (auto uid : unrecorded) {
+        IMAPFetchItem item;
+        item.uid = uid;
+        if (auto size = sizes.find(uid); size != sizes.end()) item.size = size->second;
+        meta.emplace(uid, std::move(item));
+    }
+    constexpr std::int64_t batchBytes = 6000000, batchCount = 40;
+    for (const auto& batch : BackupRunner::planBatches(unrecorded, meta, batchBytes, batchCount)) {
+        std::set<std::uint32_t> pending(batch.begin(), batch.end());
+        std::vector<std::pair<std::string, std::string>> digests;
+        client.fetchBodies(batch, [&](IMAPFetchItem&& item) {
+            // Only the first answer for a UID asked for counts.
+            if (!item.uid || !item.body || !pending.erase(*item.uid)) return;
+            const std::string& path = pathOf.at(*item.uid);
+            const std::optional<std::string> local = layout.readRegularFile(path);
+            const std::string_view server(reinterpret_cast<const char*>(item.body->data()), item.body->size());
+            if (!local || *local != server) return;
+            kept.push_back(*item.uid);
+            digests.emplace_back(path, MessageDigests::sha256(server));
+        });
+        try {
+            MessageDigests::append(layout, digests);
+        } catch (const std::exception&) {
+            // Unrecorded, the next check compares with the server again.
+        }
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
 }
 
 // On a fresh connection, after the one that ran `run` failed: which of the

@@ -47,6 +47,10 @@ public:
     std::string password;
     std::int64_t chunkSize = 200;  // UIDs flagged and expunged per run; below 1 acts as 1
     double timeout = 60.0;         // seconds, for every IMAPClient the engine makes
+    // Set by execute: messages of the folder that an earlier, interrupted
+    // release had left flagged \Deleted, whose flag it took off before
+    // flagging anything itself (those it releases now are flagged again).
+    std::int64_t leftoversUnflagged = 0;
 
     // Read-only survey of `mailbox` for messages older than `before` (a day
     // in the local time zone, as IMAP SEARCH BEFORE reads it). Every item is
@@ -77,6 +81,13 @@ public:
 
 private:
     struct RunOutcome;
+    // Of the confirmed UIDs, those whose copy has a recorded digest, and
+    // those without one whose bytes equal what the server holds (their digest
+    // is recorded then). Reads the server's bytes on the open connection and
+    // keeps none of them.
+    std::vector<std::uint32_t> confirmBytes(IMAPClient& client, const std::vector<CleanupItem>& candidates,
+                                            const std::vector<std::uint32_t>& confirmed,
+                                            const std::map<std::uint32_t, std::int64_t>& sizes) const;
     RunOutcome settleRun(const CleanupPlan& plan, const std::vector<std::uint32_t>& run) const;
 };
 

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <system_error>
+#include <vector>
 
+#include "Engines/BackupSummary.h"
 #include "Engines/CleanupError.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPError.h"
@@ -156,6 +158,49 @@ FriendlyError::Message FriendlyError::describe(std::exception_ptr error, const s
     } catch (...) {
         return {"Something went wrong", "An unknown error occurred."};
     }
+}
+
+namespace {
+
+std::string megabytes(std::int64_t bytes) {
+    return std::to_string((bytes + 500000) / 1000000) + " MB";
+}
+
+}  // namespace
+
+std::optional<FriendlyError::Message> FriendlyError::describe(const BackupSummary& summary) {
+    std::vector<std::string> lines;
+    std::string title;
+    for (const auto& folder : summary.refused) {
+        if (title.empty()) title = folder.title;
+        std::string line = "\u201C" + folder.folder + "\u201D wasn\u2019t backed up. " + folder.advice;
+        // The advice may end in the server's own words; the next line starts
+        // a sentence of its own.
+        if (line.back() != '.' && line.back() != '!' && line.back() != '?') line += '.';
+        lines.push_back(std::move(line));
+    }
+    for (const auto& message : summary.skipped) {
+        if (title.empty()) title = "A message is too large to back up";
+        const std::string subject = message.subject.empty() ? std::string("(no subject)") : message.subject;
+        lines.push_back("\u201C" + subject + "\u201D in " + message.folder + " is " + megabytes(message.size) +
+                        "; messages over 512 MB stay on the server.");
+    }
+    const bool leftOut = !lines.empty();
+    for (const auto& folder : summary.unflagged) {
+        if (title.empty()) title = "Marks for deletion were taken off";
+        lines.push_back(std::to_string(folder.count) + (folder.count == 1 ? " message" : " messages") + " in " +
+                        folder.folder + (folder.count == 1 ? " was" : " were") +
+                        " still marked for deletion by an interrupted Free Up Space; the mark" +
+                        (folder.count == 1 ? " was" : "s were") + " taken off.");
+    }
+    if (lines.empty()) return std::nullopt;
+    // A few are named; a long list would bury the advice.
+    constexpr std::size_t named = 3;
+    std::string advice;
+    for (std::size_t i = 0; i < lines.size() && i < named; ++i) advice += (advice.empty() ? "" : " ") + lines[i];
+    if (lines.size() > named) advice += " And " + std::to_string(lines.size() - named) + " more.";
+    if (leftOut) advice += " Everything else was backed up.";
+    return Message{title, advice};
 }
 
 }  // namespace bx

@@ -6,6 +6,8 @@
 
 namespace bx {
 
+struct BackupSummary;
+
 struct FriendlyError {
     struct Message {
         std::string title;   // a short headline without a final period
@@ -25,6 +27,12 @@ struct FriendlyError {
     static Message describe(const std::exception& error, const std::optional<std::string>& host = std::nullopt);
     // The same for whatever was thrown, also non-std exceptions.
     static Message describe(std::exception_ptr error, const std::optional<std::string>& host = std::nullopt);
+
+    // What a finished backup left out (messages too large to receive,
+    // folders the server refused), by folder and subject, and the deletion
+    // marks of an interrupted release it took off, as one message for the
+    // account; absent when there is nothing to tell.
+    static std::optional<Message> describe(const BackupSummary& summary);
 };
 
 }  // namespace bx

@@ -97,4 +97,16 @@ std::optional<MailAddress> AddressParser::one(std::string_view input) {
     return std::nullopt;
 }
 
+std::vector<MailAddress> AddressParser::senders(std::string_view value) {
+    std::vector<MailAddress> out = parse(value);
+    if (!out.empty()) return out;
+    const std::string_view raw = trimWhitespaceNewlines(value);
+    if (raw.find('@') != std::string_view::npos) return out;
+    const std::string name(trimWhitespaceNewlines(EncodedWords::decode(raw)));
+    // Only a name that was encoded: a bare word there is more likely a
+    // broken address than a name.
+    if (!name.empty() && name != raw) out.push_back(MailAddress{name, ""});
+    return out;
+}
+
 }  // namespace bx

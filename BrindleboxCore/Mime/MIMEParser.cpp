@@ -295,7 +295,7 @@ ParsedMessage MIMEParser::parse(std::string_view data, AttachmentBodies bodies) 
     const MIMEHeaders& h = m.headers;
 
     m.subject = std::string(trimWhitespaceNewlines(EncodedWords::decode(h["Subject"].value_or(""))));
-    m.from = AddressParser::parse(h["From"].value_or(""));
+    m.from = AddressParser::senders(h["From"].value_or(""));
     m.to = AddressParser::parse(h["To"].value_or(""));
     m.cc = AddressParser::parse(h["Cc"].value_or(""));
     m.replyTo = AddressParser::parse(h["Reply-To"].value_or(""));

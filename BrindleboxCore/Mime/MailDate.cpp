@@ -30,14 +30,21 @@ std::unique_ptr<icu::SimpleDateFormat> makeFormatter(const std::string& pattern,
     return f;
 }
 
+Formatters makeFormatters(const std::vector<std::string>& patterns) {
+    Formatters l;
+    for (const auto& p : patterns) l.push_back(makeFormatter(p, true));
+    return l;
+}
+
 // ICU formatters are not safe for concurrent use: each thread builds its own
-// set once, on first use, from the shared pattern list.
+// set once, on first use, from the shared pattern lists.
 const Formatters& threadFormatters() {
-    thread_local const Formatters list = [] {
-        Formatters l;
-        for (const auto& p : MailDate::patterns()) l.push_back(makeFormatter(p, true));
-        return l;
-    }();
+    thread_local const Formatters list = makeFormatters(MailDate::patterns());
+    return list;
+}
+
+const Formatters& threadLongFormatters() {
+    thread_local const Formatters list = makeFormatters(MailDate::longPatterns());
     return list;
 }
 
@@ -47,6 +54,16 @@ const std::vector<std::string>& MailDate::patterns() {
     static const std::vector<std::string> p = {
         "EEE, d MMM yyyy HH:mm:ss Z", "d MMM yyyy HH:mm:ss Z",        "EEE, d MMM yyyy HH:mm Z", "d MMM yyyy HH:mm Z",
         "EEE, d MMM yy HH:mm:ss Z",   "EEE, d MMM yyyy HH:mm:ss zzz", "d MMM yyyy HH:mm:ss zzz",
+    };
+    return p;
+}
+
+const std::vector<std::string>& MailDate::longPatterns() {
+    // Each ends in a zone; a text without one gets "+0000" like any other.
+    static const std::vector<std::string> p = {
+        "EEEE, MMMM d, yyyy h:mm a Z", "EEEE, MMMM d, yyyy h:mm:ss a Z", "MMMM d, yyyy h:mm a Z",
+        "MMMM d, yyyy h:mm:ss a Z",    "EEEE, d MMMM yyyy HH:mm:ss Z",   "EEEE, d MMMM yyyy HH:mm Z",
+        "d MMMM yyyy HH:mm:ss Z",      "EEEE, d MMMM yyyy h:mm a Z",
     };
     return p;
 }
@@ -141,7 +158,10 @@ std::optional<MailDate::TimePoint> readCommonForm(std::string_view t) {
     return MailDate::TimePoint(std::chrono::seconds(seconds));
 }
 
-std::optional<MailDate::TimePoint> readWithICU(const std::string& s) {
+namespace {
+
+std::optional<MailDate::TimePoint> readWithFormatters(const std::string& s, const Formatters& formatters,
+                                                      const std::vector<std::string>& patterns) {
     const icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
     // ICU reads a two-digit year under "yyyy" literally ("24" is the year 24),
     // which would leave the two-digit pattern unreachable and date such mail
@@ -151,13 +171,12 @@ std::optional<MailDate::TimePoint> readWithICU(const std::string& s) {
     // A time point counts nanoseconds in 64 bits (about 1677 to 2262); a date
     // outside that cannot be held and is no date rather than a wrapped one.
     constexpr UDate limit = 9223372036854.0;  // milliseconds in 2^63 ns
-    const auto& formatters = threadFormatters();
     for (std::size_t i = 0; i < formatters.size(); ++i) {
         const auto& f = formatters[i];
         icu::ParsePosition pos(0);
         UDate d = f->parse(u, pos);
         if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length()) continue;
-        if (d < year100 && MailDate::patterns()[i].find("yyyy") != std::string::npos) continue;
+        if (d < year100 && patterns[i].find("yyyy") != std::string::npos) continue;
         if (!(d > -limit && d < limit)) return std::nullopt;
         auto ms = std::chrono::milliseconds(static_cast<long long>(d));
         return MailDate::TimePoint(std::chrono::duration_cast<MailDate::TimePoint::duration>(ms));
@@ -165,14 +184,21 @@ std::optional<MailDate::TimePoint> readWithICU(const std::string& s) {
     return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<MailDate::TimePoint> readWithICU(const std::string& s) {
+    return readWithFormatters(s, threadFormatters(), MailDate::patterns());
+}
+
 }  // namespace maildate
 
 namespace {
 
 // Nearly every Date field has the common form; the patterns are for the rest.
-std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s) {
+std::optional<MailDate::TimePoint> readWithPatterns(const std::string& s, const Formatters& formatters,
+                                                    const std::vector<std::string>& patterns) {
     if (auto d = maildate::readCommonForm(s)) return d;
-    return maildate::readWithICU(s);
+    return maildate::readWithFormatters(s, formatters, patterns);
 }
 
 }  // namespace
@@ -193,13 +219,17 @@ std::optional<MailDate::TimePoint> MailDate::parse(std::string_view value) {
         }
     }
     widenThreeDigitYear(s);
-    if (auto d = readWithPatterns(s)) return d;
+    if (s.empty()) return std::nullopt;
     // A date written without a zone is read as UTC, the zone the rest of the
     // system shows such times in, rather than dropped (a message without a
     // date would be filed under the day it was imported).
-    if (s.empty()) return std::nullopt;
-    s += " +0000";
-    return readWithPatterns(s);
+    const std::string utc = s + " +0000";
+    for (const auto& [list, names] :
+         {std::pair{&threadFormatters(), &patterns()}, std::pair{&threadLongFormatters(), &longPatterns()}}) {
+        if (auto d = readWithPatterns(s, *list, *names)) return d;
+        if (auto d = readWithPatterns(utc, *list, *names)) return d;
+    }
+    return std::nullopt;
 }
 
 std::string MailDate::rfc5322(TimePoint date) {

@@ -17,6 +17,9 @@ struct MailDate {
     static std::optional<TimePoint> parse(std::string_view value);
     // The patterns of the formatters, in the order they are tried.
     static const std::vector<std::string>& patterns();
+    // Tried after those: long weekday and month names, the 12-hour clock
+    // ("Wednesday, April 03, 2002 5:56 AM"), as some mail programs write.
+    static const std::vector<std::string>& longPatterns();
     static std::string rfc5322(TimePoint date);
 };
 

@@ -20,6 +20,31 @@ constexpr std::array<int8_t, 256> makeBase64Table() {
     return t;
 }
 constexpr auto kBase64 = makeBase64Table();
+
+// Whether a body labelled base64 is really base64. Senders do label plain
+// text that way; decoding words, spaces and punctuation gives binary garbage.
+// Line breaks, padding and blanks at either end of a line are what real
+// base64 carries besides its alphabet. More than a few other bytes, and
+// enough of them that they are no stray footer after a large encoded body,
+// mean the body was never encoded.
+bool looksLikeBase64(std::string_view data) {
+    std::size_t stray = 0, total = 0;
+    std::size_t start = 0;
+    while (start < data.size()) {
+        std::size_t end = data.find('\n', start);
+        if (end == std::string_view::npos) end = data.size();
+        std::string_view line = data.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        total += line.size();
+        for (unsigned char c : line)
+            if (kBase64[c] < 0 && c != '=') ++stray;
+    }
+    constexpr std::size_t aFew = 4;
+    return stray <= aFew || stray * 50 <= total;
+}
 }  // namespace
 
 std::string TransferDecoding::base64(std::string_view data) {
@@ -109,7 +134,7 @@ std::string TransferDecoding::quotedPrintable(std::string_view data, bool /*head
 }
 
 std::string TransferDecoding::decode(std::string_view data, std::string_view encoding) {
-    if (encoding == "base64") return base64(data);
+    if (encoding == "base64") return looksLikeBase64(data) ? base64(data) : std::string(data);
     if (encoding == "quoted-printable") return quotedPrintable(data, false);
     return std::string(data);
 }

@@ -22,12 +22,15 @@ public:
     static std::optional<SenderTrust> fromRawValue(std::string_view raw);
     std::string_view rawValue() const;
 
-    // Results that count as failures: "fail", "softfail", "permerror".
+    // Results that count as failures: "fail", "softfail", "permerror", "hardfail".
     static bool isFailingResult(std::string_view result);
 
     // The verdict and the per-method results ("spf", "dkim", "dmarc" to the
     // lower-cased result word) from the first Authentication-Results field,
     // or the first ARC-Authentication-Results field when there is none.
+    // Without a DMARC pass, SPF and DKIM passing make `verified` only when
+    // both name the From address's registrable domain (SPF smtp.mailfrom,
+    // DKIM header.d or header.i); otherwise the verdict is `partial`.
     static std::pair<SenderTrust, std::map<std::string, std::string>> from(const MIMEHeaders& headers);
 
 private:

@@ -159,4 +159,17 @@ std::optional<std::string> MessageDigests::lookup(const ArchiveLayout& layout, s
     }
 }
 
+std::map<std::string, std::string, std::less<>> MessageDigests::recorded(const ArchiveLayout& layout,
+                                                                         std::string_view directory) {
+    try {
+        const fs::path file = fileFor(layout, directory);
+        const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!in) return {};
+        const auto text = readAll(in.get());
+        return text ? parse(*text) : std::map<std::string, std::string, std::less<>>{};
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace bx

@@ -7,6 +7,8 @@
 // complete line is "<64 hex digits> <vault-relative path>"; for a path named twice the last line counts. A line cut
 // short by a kill has no line end and is not read. Files backed up before digests were kept have none; the sync files
 // are untouched by all this.
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +36,12 @@ struct MessageDigests {
     // The digest last recorded for the vault-relative `path` of a backed-up
     // message (its first two components name the folder). Never throws.
     static std::optional<std::string> lookup(const ArchiveLayout& layout, std::string_view path);
+
+    // Every digest recorded for the files below the vault folder `directory`
+    // (account folder "/" mail folder), by vault-relative path; empty when
+    // the file is missing or unreadable. Never throws.
+    static std::map<std::string, std::string, std::less<>> recorded(const ArchiveLayout& layout,
+                                                                   std::string_view directory);
 };
 
 }  // namespace bx

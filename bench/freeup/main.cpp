@@ -4,7 +4,10 @@
 //     after the survey, one item after another;
 //   - the release of N verified messages: wall time, and the commands sent
 //     (each one a round trip), counted by a forwarding proxy on a second,
-//     identical mailbox.
+//     identical mailbox;
+//   - the release of N copies without recorded digests (a vault backed up
+//     before they were kept), each compared with the server's bytes first,
+//     on a third identical mailbox; beside it the backup of the same mail.
 //
 //   bench_freeup [--messages N] [--size BYTES]      (10,000 and about 4 KB)
 #include <arpa/inet.h>
@@ -27,6 +30,7 @@
 
 #include "Engines/BackupRunner.h"
 #include "Engines/Cleaner.h"
+#include "Vault/MessageDigests.h"
 #include "common/BenchPeers.h"
 #include "support/DovecotFixture.h"
 #include "support/TempDir.h"
@@ -118,7 +122,7 @@ int main(int argc, char** argv) {
     const auto old = std::chrono::system_clock::now() - std::chrono::hours(24 * 1500);
     std::mt19937 rng(7);
     auto t = Clock::now();
-    for (const auto* user : {&bx::test::users::alice, &bx::test::users::bob}) {
+    for (const auto* user : {&bx::test::users::alice, &bx::test::users::bob, &bx::test::users::carol}) {
         std::vector<bx::test::SeedMessage> batch;
         for (int i = 0; i < count; ++i) {
             batch.push_back({bx::test::makeMessage("Message " + std::to_string(i), bx::bench::bodyOfSize(size, rng)),
@@ -129,7 +133,7 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::printf("seeded 2 x %d messages of ~%zu bytes in %.1f s\n", count, size, since(t));
+    std::printf("seeded 3 x %d messages of ~%zu bytes in %.1f s\n", count, size, since(t));
 
     auto accountFor = [&](const bx::test::TestUser& user, const char* label) {
         bx::MailAccount account;
@@ -142,11 +146,14 @@ int main(int argc, char** argv) {
     bx::ArchiveLayout layout(shm.path());
     bx::MailAccount alice = accountFor(bx::test::users::alice, "Alice");
     bx::MailAccount bob = accountFor(bx::test::users::bob, "Bob");
+    bx::MailAccount carol = accountFor(bx::test::users::carol, "Carol");
 
     t = Clock::now();
     bx::BackupRunner(layout, alice, bx::test::users::alice.password).run();
+    const double backupSeconds = since(t);
     bx::BackupRunner(layout, bob, bx::test::users::bob.password).run();
-    std::printf("backed up both in %.1f s\n", since(t));
+    bx::BackupRunner(layout, carol, bx::test::users::carol.password).run();
+    std::printf("backed up alice in %.1f s, bob and carol after\n", backupSeconds);
 
     const auto before = std::chrono::system_clock::now() - std::chrono::hours(24 * 730);
     bx::Cleaner cleaner(layout, alice, bx::test::users::alice.password);
@@ -164,8 +171,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Setting up (re-check, re-measure, and any server comparison) ends
+    // where the first progress report comes, before anything is flagged.
+    double setupSeconds = 0;
     t = Clock::now();
-    const auto released = cleaner.execute(plan);
+    const auto released = cleaner.execute(plan, [&](std::int64_t done, std::int64_t) {
+        if (done == 0) setupSeconds = since(t);
+    });
     const double releaseSeconds = since(t);
 
     // The same release on bob's mailbox, over plain IMAP through a counting proxy.
@@ -181,6 +193,19 @@ int main(int argc, char** argv) {
     const auto bobReleased = bobRelease.execute(bobPlan);
     const double plainSeconds = since(t);
 
+    // Carol's copies lose their digests, as in a vault from before they were
+    // kept: the release compares each with the server before flagging it.
+    std::filesystem::remove(bx::MessageDigests::fileFor(layout, "Carol/INBOX"));
+    bx::Cleaner carolCleaner(layout, carol, bx::test::users::carol.password);
+    bx::CleanupPlan carolPlan = carolCleaner.plan("INBOX", before);
+    double unrecordedSetupSeconds = 0;
+    t = Clock::now();
+    const auto carolReleased = carolCleaner.execute(carolPlan, [&](std::int64_t done, std::int64_t) {
+        if (done == 0) unrecordedSetupSeconds = since(t);
+    });
+    const double unrecordedSeconds = since(t);
+    const double compareSeconds = unrecordedSetupSeconds - setupSeconds;
+
     std::printf("\nfree-up of %d messages\n", count);
     std::printf("%-44s %12.3f s\n", "survey (EXAMINE, SEARCH, metadata)", surveySeconds);
     std::printf("%-44s %12.3f s\n", "copy check, all local copies", verifySeconds);
@@ -188,9 +213,17 @@ int main(int argc, char** argv) {
     std::printf("%-44s %12.1f MB/s\n", "copy check rate", bytes / 1e6 / verifySeconds);
     std::printf("%-44s %12lld\n", "released (TLS)", static_cast<long long>(released));
     std::printf("%-44s %12.3f s\n", "release wall time (TLS)", releaseSeconds);
+    std::printf("%-44s %12.3f s\n", "  of which setting up, before any flag", setupSeconds);
     std::printf("%-44s %12.0f msgs/s\n", "release rate (TLS)", released / releaseSeconds);
     std::printf("%-44s %12lld\n", "released (plain, via counting proxy)", static_cast<long long>(bobReleased));
     std::printf("%-44s %12.3f s\n", "release wall time (plain, proxied)", plainSeconds);
     std::printf("%-44s %12ld\n", "release commands = round trips", releaseProxy.commands());
-    return released == count && bobReleased == count ? 0 : 1;
+    std::printf("%-44s %12lld\n", "released, no digests (TLS)", static_cast<long long>(carolReleased));
+    std::printf("%-44s %12.3f s\n", "release wall time, no digests (TLS)", unrecordedSeconds);
+    std::printf("%-44s %12.3f s\n", "  of which setting up, before any flag", unrecordedSetupSeconds);
+    std::printf("%-44s %12.3f s\n", "comparing with the server (the difference)", compareSeconds);
+    std::printf("%-44s %12.1f MB/s\n", "server comparison rate", bytes / 1e6 / compareSeconds);
+    std::printf("%-44s %12.3f s\n", "backup of the same mail (TLS)", backupSeconds);
+    std::printf("%-44s %12.1f MB/s\n", "backup rate", bytes / 1e6 / backupSeconds);
+    return released == count && bobReleased == count && carolReleased == count ? 0 : 1;
 }

@@ -142,7 +142,9 @@ TEST(BackupFaults, ErrorEndsTheRunWithoutLogout) {
     FakeIMAPServer fake;
     scriptSignInAndList(fake)
         .expect("{tag} EXAMINE *")
-        .send("{tag} NO [NONEXISTENT] Mailbox does not exist\r\n")
+        .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} UID SEARCH UID 1:*")
+        .send("{tag} NO [LIMIT] too many searches\r\n")
         .expectClose();
     fake.start();
     TempDir vault;
@@ -154,13 +156,129 @@ TEST(BackupFaults, ErrorEndsTheRunWithoutLogout) {
         runner.run([&](const BackupProgress& p) { phases.push_back(p.phase); });
         FAIL() << "expected the refusal";
     } catch (const IMAPError& e) {
-        EXPECT_EQ(e.command(), "EXAMINE");
-        EXPECT_EQ(FriendlyError::describe(e, "127.0.0.1").title, "That folder is gone");
+        EXPECT_EQ(e.command(), "UID SEARCH");
+        EXPECT_EQ(FriendlyError::describe(e, "127.0.0.1").title, "The server asked us to slow down");
     }
     EXPECT_EQ(phases, std::vector<std::string>{"Checking"});
     EXPECT_TRUE(fake.waitDone());
     EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
     EXPECT_EQ(fake.received().find("LOGOUT"), std::string::npos);
+}
+
+// A folder the server will not open is that folder's failure: it is
+// reported, and the folders after it are still backed up.
+TEST(BackupFaults, RefusedFolderIsReportedAndTheOthersBackedUp) {
+    const std::string m1 = "Subject: one\r\n\r\nHello.\r\n";
+    FakeIMAPServer fake;
+    fake.send("* OK [CAPABILITY IMAP4rev1] fake ready\r\n")
+        .expect("{tag} LOGIN *")
+        .send("{tag} OK logged in\r\n")
+        .expect("{tag} LIST \"\" \"*\"")
+        .send("* LIST (\\HasNoChildren) \"/\" Private\r\n* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
+        .expect("{tag} EXAMINE \"Private\"")
+        .send("{tag} NO [NOPERM] Permission denied\r\n")
+        .expect("{tag} EXAMINE \"INBOX\"")
+        .send("* 1 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} UID SEARCH UID 1:*")
+        .send("* SEARCH 1\r\n{tag} OK searched\r\n")
+        .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS)")
+        .send(fetchReply(1, 1, m1, false) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
+        .send(fetchReply(1, 1, m1, true) + "{tag} OK fetched\r\n")
+        .expect("{tag} LOGOUT")
+        .send("* BYE bye\r\n{tag} OK logged out\r\n");
+    fake.start();
+    TempDir vault;
+    const MailAccount account(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
+                              {"Private", "INBOX"}, {});
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, "secret");
+    BackupProgress done;
+    const BackupSummary summary = runner.run([&](const BackupProgress& p) { done = p; });
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+
+    EXPECT_EQ(summary.newMessages, 1);
+    EXPECT_EQ(summary.folders, 1);
+    ASSERT_EQ(summary.refused.size(), 1u);
+    EXPECT_EQ(summary.refused[0].mailbox, "Private");
+    EXPECT_EQ(summary.refused[0].folder, "Private");
+    EXPECT_EQ(summary.refused[0].title, "The server said no");
+    EXPECT_EQ(done.completed, (std::map<std::string, std::int64_t>{{"INBOX", 1}}));
+    // No state for the folder that was never opened.
+    const auto sync = layout.loadSync(account);
+    EXPECT_EQ(sync.folders.count("Private"), 0u);
+    EXPECT_EQ(sync.folders.at("INBOX").highestUID, 1u);
+
+    const auto problem = FriendlyError::describe(summary);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->title, "The server said no");
+    EXPECT_EQ(problem->advice,
+              "\u201CPrivate\u201D wasn\u2019t backed up. EXAMINE was refused: Permission denied. "
+              "Everything else was backed up.");
+    EXPECT_FALSE(FriendlyError::describe(BackupSummary()));
+}
+
+// A message announced larger than a reply can be received is left on the
+// server and named by folder and subject; the rest of its folder is backed
+// up, and the mark stays below it so a later run finds it again.
+TEST(BackupFaults, MessageOverTheLiteralLimitIsSkippedAndNamed) {
+    const std::string m1 = "Subject: one\r\n\r\nHello.\r\n";
+    const std::string m3 = "Subject: three\r\n\r\nHello again.\r\n";
+    const std::string header = "Subject: =?utf-8?q?Holiday_video?=\r\nFrom: a@b\r\n\r\n";
+    const std::string huge = "* 2 FETCH (UID 2 RFC822.SIZE 600000000 INTERNALDATE \"07-Mar-2024 09:15:02 +0000\" "
+                             "FLAGS (\\Seen))\r\n";
+    FakeIMAPServer fake;
+    scriptSignInAndList(fake)
+        .expect("{tag} EXAMINE \"INBOX\"")
+        .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
+        .expect("{tag} UID SEARCH UID 1:*")
+        .send("* SEARCH 1 2 3\r\n{tag} OK searched\r\n")
+        .expect("{tag} UID FETCH 1:3 (UID RFC822.SIZE INTERNALDATE FLAGS)")
+        .send(fetchReply(1, 1, m1, false) + huge + fetchReply(3, 3, m3, false) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 2 (UID BODY.PEEK[HEADER])")
+        .send("* 2 FETCH (UID 2 BODY[HEADER] {" + std::to_string(header.size()) + "}\r\n" + header +
+              ")\r\n{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 1,3 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
+        .send(fetchReply(1, 1, m1, true) + fetchReply(3, 3, m3, true) + "{tag} OK fetched\r\n")
+        .expect("{tag} LOGOUT")
+        .send("* BYE bye\r\n{tag} OK logged out\r\n");
+    fake.start();
+    TempDir vault;
+    const MailAccount account(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
+                              {"INBOX"}, {});
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, "secret");
+    std::int64_t total = -1, bytesTotal = -1;
+    const BackupSummary summary = runner.run([&](const BackupProgress& p) {
+        if (p.phase == "Downloading" && p.newFiles.empty()) {
+            total = p.messagesTotal;
+            bytesTotal = p.bytesTotal;
+        }
+    });
+    EXPECT_TRUE(fake.waitDone());
+    EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
+
+    EXPECT_EQ(summary.newMessages, 2);
+    EXPECT_EQ(total, 2);
+    EXPECT_EQ(bytesTotal, static_cast<std::int64_t>(m1.size() + m3.size()));
+    ASSERT_EQ(summary.skipped.size(), 1u);
+    const SkippedMessage& skipped = summary.skipped[0];
+    EXPECT_EQ(skipped.mailbox, "INBOX");
+    EXPECT_EQ(skipped.subject, "Holiday video");
+    EXPECT_EQ(skipped.uid, 2u);
+    EXPECT_EQ(skipped.size, 600000000);
+    const auto state = layout.loadSync(account).folders.at("INBOX");
+    EXPECT_EQ(state.highestUID, 1u);
+    EXPECT_EQ(state.files.size(), 2u);
+    EXPECT_EQ(state.files.count("2"), 0u);
+
+    const auto problem = FriendlyError::describe(summary);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->title, "A message is too large to back up");
+    EXPECT_EQ(problem->advice, "\u201CHoliday video\u201D in " + skipped.folder +
+                                   " is 600 MB; messages over 512 MB stay on the server. Everything else was "
+                                   "backed up.");
 }
 
 TEST(BackupFaults, FullDiskGivesAClearErrorAndNothingHalfWritten) {
@@ -288,7 +406,7 @@ TEST(BackupFaults, OnlyTheRequestedUIDsAreStoredEachOnce) {
 // Numbers from the server: a SEARCH that names UIDs twice, and a size near
 // 2^63 that would overflow the sums.
 TEST(BackupFaults, DuplicateSearchAnswersAndHugeSizes) {
-    const std::string m1 = makeMessage("one"), m2 = makeMessage("two");
+    const std::string m1 = makeMessage("one");
     FakeIMAPServer fake;
     scriptSignInAndList(fake)
         .expect("{tag} EXAMINE *")
@@ -296,12 +414,12 @@ TEST(BackupFaults, DuplicateSearchAnswersAndHugeSizes) {
         .expect("{tag} UID SEARCH UID 1:*")
         .send("* SEARCH 2 1 2 1\r\n{tag} OK searched\r\n")
         .expect("{tag} UID FETCH 1:2 (UID RFC822.SIZE INTERNALDATE FLAGS)")
-        .send(fetchReplySized(1, 1, "9223372036854775807", nullptr) +
+        .send(fetchReplySized(1, 1, std::to_string(m1.size()), nullptr) +
               fetchReplySized(2, 2, "9223372036854775806", nullptr) + "{tag} OK fetched\r\n")
+        .expect("{tag} UID FETCH 2 (UID BODY.PEEK[HEADER])")
+        .send("{tag} OK fetched\r\n")
         .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
-        .send(fetchReplySized(1, 1, "9223372036854775807", &m1) + "{tag} OK fetched\r\n")
-        .expect("{tag} UID FETCH 2 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
-        .send(fetchReplySized(2, 2, "9223372036854775806", &m2) + "{tag} OK fetched\r\n")
+        .send(fetchReplySized(1, 1, std::to_string(m1.size()), &m1) + "{tag} OK fetched\r\n")
         .expect("{tag} LOGOUT")
         .send("* BYE bye\r\n{tag} OK logged out\r\n");
     fake.start();
@@ -314,10 +432,13 @@ TEST(BackupFaults, DuplicateSearchAnswersAndHugeSizes) {
     });
     EXPECT_TRUE(fake.waitDone());
     EXPECT_TRUE(fake.completed()) << fake.failure() << "\n" << fake.received();
-    EXPECT_EQ(downloading.messagesTotal, 2);
-    EXPECT_EQ(downloading.bytesTotal, std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(summary.newMessages, 2);
+    EXPECT_EQ(downloading.messagesTotal, 1);
+    EXPECT_EQ(downloading.bytesTotal, static_cast<std::int64_t>(m1.size()));
+    EXPECT_EQ(summary.newMessages, 1);
     EXPECT_EQ(summary.missing, 0);
+    ASSERT_EQ(summary.skipped.size(), 1u);  // named once, without a subject the server did not send
+    EXPECT_EQ(summary.skipped[0].size, 9223372036854775806);
+    EXPECT_EQ(summary.skipped[0].subject, "");
 }
 
 // A folder whose mark is the largest UID there is has nothing newer: no

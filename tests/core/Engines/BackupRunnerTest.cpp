@@ -306,6 +306,36 @@ TEST(BackupRunner, UidValidityChangeReusesExistingFiles) {
     EXPECT_EQ(state.sizes->size(), 61u);
 }
 
+// The files a renumbered mailbox finds again keep their one digest record
+// each: the digests file does not grow by a copy of itself.
+TEST(BackupRunner, UidValidityChangeKeepsOneDigestRecordPerFile) {
+    trustTestCA();
+    DovecotFixture dovecot;
+    TempDir vault;
+    const auto seed = makeSeed(3);
+    dovecot.append(users::alice, "Work", seed);
+    const auto account = testAccount(dovecot, {"Work"});
+    ArchiveLayout layout(vault.path());
+    BackupRunner runner(layout, account, users::alice.password);
+    EXPECT_EQ(runner.run().newMessages, 3);
+    const fs::path digests = MessageDigests::fileFor(layout, "Test Account/Work");
+    const std::string records = vault.read(digests);
+    const std::uint32_t validity = layout.loadSync(account).folders.at("Work").uidValidity;
+    {
+        auto s = dovecot.session(users::alice);
+        s.check("DELETE Work");
+    }
+    dovecot.append(users::alice, "Work", seed);
+    dovecot.setUidValidity(users::alice, "Work", validity + 1000);
+
+    EXPECT_EQ(runner.run().newMessages, 3);
+    EXPECT_EQ(vault.read(digests), records);
+    const auto state = layout.loadSync(account).folders.at("Work");
+    ASSERT_EQ(state.files.size(), 3u);
+    for (const auto& [uid, path] : state.files)
+        EXPECT_EQ(MessageDigests::lookup(layout, path), MessageDigests::sha256(vault.read(path))) << path;
+}
+
 // Two accounts with one label keep separate folders; the second is marked
 // with the start of its id.
 TEST(BackupRunner, SameLabelAccountsGetSeparateFolders) {

@@ -15,9 +15,11 @@
 
 #include "Engines/BackupRunner.h"
 #include "Engines/Cleaner.h"
+#include "Engines/ReleaseJournal.h"
 #include "Imap/CancellationError.h"
 #include "Imap/IMAPError.h"
 #include "Util/AtomicFile.h"
+#include "Vault/MessageDigests.h"
 #include "support/DovecotFixture.h"
 #include "support/FaultProxy.h"
 #include "support/TempDir.h"
@@ -450,6 +452,98 @@ TEST(CleanerSurvey, NoUIDValidityMeansNoLocalCopies) {
     EXPECT_EQ(plan.items[0].status, S::notBackedUp());
 }
 
+// A copy with no digest on record (backed up before digests were kept) is
+// compared byte for byte with the server before its message is released: one
+// byte changed at the same size passes the size and form check alone.
+TEST(CleanerRelease, CopiesWithoutDigestAreComparedWithTheServer) {
+    FreeUp f;
+    auto uids = f.seedAges({2000, 1990, 1980});
+    f.backUp(uids);  // files and sync state only: no digests
+    const auto before = f.serverBytes();
+    std::string spoilt = before.at(uids[1]);
+    spoilt[spoilt.find("Line 1") + 3] = 'x';
+    writeFileAtomically(f.file(uids[1]), spoilt);
+
+    Cleaner cleaner = f.cleaner();
+    CleanupPlan plan = cleaner.plan("INBOX", daysAgo(730));
+    ASSERT_EQ(plan.verified().size(), 3u);
+    EXPECT_EQ(cleaner.execute(plan), 2);
+    EXPECT_EQ(f.serverUIDs(), std::vector<std::uint32_t>{uids[1]});
+    EXPECT_EQ(f.serverBytes().at(uids[1]), before.at(uids[1]));
+    EXPECT_TRUE(f.flaggedDeleted().empty());
+    // Copies that matched have their digest now; the spoilt one has none.
+    EXPECT_EQ(MessageDigests::lookup(f.layout, f.relativePath(uids[0])), MessageDigests::sha256(before.at(uids[0])));
+    EXPECT_EQ(MessageDigests::lookup(f.layout, f.relativePath(uids[2])), MessageDigests::sha256(before.at(uids[2])));
+    EXPECT_FALSE(MessageDigests::lookup(f.layout, f.relativePath(uids[1])));
+}
+
+// A digests file cut short loses the records after the cut: those copies
+// are compared with the server like copies that never had one.
+TEST(CleanerRelease, DigestsFileCutShortCountsAsNoDigests) {
+    FreeUp f;
+    auto uids = f.seedAges({2000, 1990, 1980});
+    EXPECT_EQ(BackupRunner(f.layout, f.account, test::users::alice.password).run().newMessages, 3);
+    Cleaner cleaner = f.cleaner();
+    CleanupPlan plan = cleaner.plan("INBOX", daysAgo(730));
+    ASSERT_EQ(plan.verified().size(), 3u);
+    const fs::path digests = MessageDigests::fileFor(f.layout, "Work/INBOX");
+    const std::string records = readFileOrThrow(digests);
+    ASSERT_EQ(std::count(records.begin(), records.end(), '\n'), 3);
+    writeFileAtomically(digests, records.substr(0, records.find('\n') + 40));  // one record and a piece
+    const fs::path third = f.layout.url(*plan.items[2].localPath);
+    std::string spoilt = readFileOrThrow(third);
+    spoilt[spoilt.find("Line 1") + 3] = 'x';
+    writeFileAtomically(third, spoilt);
+
+    EXPECT_EQ(cleaner.execute(plan), 2);
+    EXPECT_EQ(f.serverUIDs(), std::vector<std::uint32_t>{uids[2]});
+}
+
+// A release killed between flagging and expunging leaves its note; the next
+// release of the folder takes the flag off what it does not release now,
+// releases the rest, and says how many it found. Without UIDPLUS those
+// flags would otherwise block every later release.
+TEST(CleanerRelease, LeftoversOfAKilledReleaseAreFinishedOrCleared) {
+    test::DovecotOptions options;
+    options.uidplus = false;
+    FreeUp f(options);
+    auto uids = f.seed({{2000, {"\\Deleted"}}, {1990, {"\\Deleted"}}, {1980}, {10, {"\\Deleted"}}});
+    f.backUp(uids);
+    ReleaseJournal::write(f.layout, f.account.id,
+                          {"INBOX", f.dovecot.uidValidity(test::users::alice, "INBOX"), {uids[0], uids[1], uids[3]}});
+    Cleaner cleaner = f.cleaner();
+    CleanupPlan plan = cleaner.plan("INBOX", daysAgo(730));
+    EXPECT_EQ(plan.otherDeletedOnServer, 0);
+    ASSERT_EQ(plan.verified().size(), 3u);
+
+    EXPECT_EQ(cleaner.execute(plan), 3);
+    EXPECT_EQ(cleaner.leftoversUnflagged, 3);
+    EXPECT_EQ(f.serverUIDs(), std::vector<std::uint32_t>{uids[3]});
+    EXPECT_TRUE(f.flaggedDeleted().empty());
+    EXPECT_FALSE(ReleaseJournal::read(f.layout, f.account.id));
+}
+
+// The next backup of the folder finds them too: it takes the flag off the
+// noted messages (and no other) and says so in its summary.
+TEST(CleanerRelease, LeftoversOfAKilledReleaseAreUnflaggedByTheNextBackup) {
+    FreeUp f;
+    auto uids = f.seed({{2000, {"\\Deleted"}}, {1990, {"\\Deleted"}}, {1980, {"\\Deleted"}}});
+    const std::uint32_t validity = f.dovecot.uidValidity(test::users::alice, "INBOX");
+    ReleaseJournal::write(f.layout, f.account.id, {"Other", validity, {uids[0]}});
+    BackupRunner backup(f.layout, f.account, test::users::alice.password);
+    EXPECT_TRUE(backup.run().unflagged.empty());  // a note of another folder is left alone
+    EXPECT_EQ(f.flaggedDeleted().size(), 3u);
+
+    ReleaseJournal::write(f.layout, f.account.id, {"INBOX", validity, {uids[0], uids[2]}});
+    const BackupSummary summary = backup.run();
+    ASSERT_EQ(summary.unflagged.size(), 1u);
+    EXPECT_EQ(summary.unflagged[0].mailbox, "INBOX");
+    EXPECT_EQ(summary.unflagged[0].count, 2);
+    EXPECT_EQ(f.flaggedDeleted(), std::vector<std::uint32_t>{uids[1]});  // the user's own mark stays
+    EXPECT_FALSE(ReleaseJournal::read(f.layout, f.account.id));
+    EXPECT_EQ(f.serverUIDs(), uids);
+}
+
 // 450 messages, 200 per run.
 class CleanerRuns : public ::testing::Test {
 protected:
@@ -521,6 +615,7 @@ TEST_F(CleanerRuns, StoreRefusedInTheSecondRun) {
     EXPECT_EQ(commands.back(), "LOGOUT");
     EXPECT_EQ(f.serverUIDs(), std::vector<std::uint32_t>(uids.begin() + 200, uids.end()));
     EXPECT_TRUE(f.flaggedDeleted().empty());
+    EXPECT_FALSE(ReleaseJournal::read(f.layout, f.account.id));  // the undo settled the run
 }
 
 TEST_F(CleanerRuns, DropRightAfterExpungeIsSentTellsTheTruth) {
@@ -576,6 +671,10 @@ TEST_F(CleanerRuns, UnknownOutcomeIsNeverCalledUntouched) {
               "Released 200 of 450 messages, then the server reported a problem (" + *e.problem() +
                   "). 200 more may have been removed as well; the other 50 are still on the server, untouched.");
     EXPECT_EQ(f.serverUIDs(), std::vector<std::uint32_t>(uids.begin() + 400, uids.end()));
+    // Nobody could tell what became of run 2: its note stays for the next run.
+    const auto note = ReleaseJournal::read(f.layout, f.account.id);
+    ASSERT_TRUE(note);
+    EXPECT_EQ(note->uids, std::vector<std::uint32_t>(uids.begin() + 200, uids.begin() + 400));
 }
 
 TEST_F(CleanerRuns, StopBeforeTheFirstRun) {

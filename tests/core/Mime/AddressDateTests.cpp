@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Mime/AddressParser.h"
+#include "Mime/MIMEParser.h"
 #include "Mime/MailAddress.h"
 #include "Mime/MailDate.h"
 #include "Mime/MailDateForms.h"
@@ -120,6 +121,52 @@ TEST(MailDate, Parse) {
         EXPECT_EQ(epoch(d), *c.secs) << c.in;
     }
     EXPECT_EQ(MailDate::patterns().size(), 7u);
+}
+
+// Long weekday and month names and the 12-hour clock, as some mail programs
+// write them; a text without a zone is UTC like any other.
+TEST(MailDate, LongFormsAfterTheSevenPatterns) {
+    struct Case { std::string in; std::optional<long long> secs; } cases[] = {
+        {"Wednesday, April 03, 2002 5:56 AM", 1017813360},
+        {"Wednesday, April 3, 2002 5:56 PM", 1017856560},
+        {"Wednesday, April 03, 2002 12:05 AM", 1017792300},
+        {"Wednesday, April 03, 2002 5:56:09 AM -0500", 1017831369},
+        {"April 3, 2002 5:56 AM", 1017813360},
+        {"Wednesday, 3 April 2002 05:56:00 +0000", 1017813360},
+        {"3 April 2002 05:56:00 +0200", 1017806160},
+        {"Wednesday, April 03, 2002 13:56 PM", std::nullopt},
+        {"Someday, April 03, 2002 5:56 AM", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto d = MailDate::parse(c.in);
+        if (!c.secs) {
+            EXPECT_FALSE(d) << c.in;
+            continue;
+        }
+        ASSERT_TRUE(d) << c.in;
+        EXPECT_EQ(epoch(d), *c.secs) << c.in;
+    }
+}
+
+// A From field holding nothing but an encoded display name still names its
+// sender; the other address fields keep skipping what is no address.
+TEST(AddressParser, SenderWithoutAddress) {
+    struct Case { std::string in; std::vector<MailAddress> out; } cases[] = {
+        {"=?utf-8?q?J=C3=B6rg_M=C3=BCller?=", A({{"J\xC3\xB6rg M\xC3\xBCller", ""}})},
+        {"  =?iso-8859-1?b?UGF5UGFs?=\r\n", A({{"PayPal", ""}})},
+        {"Ann <ann@host>", A({{"Ann", "ann@host"}})},
+        {"not an address", {}},
+        {"=?utf-8?q?broken", {}},
+        {"", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(AddressParser::senders(c.in), c.out) << c.in;
+    EXPECT_TRUE(AddressParser::parse("=?utf-8?q?J=C3=B6rg?=").empty());
+
+    const ParsedMessage m = MIMEParser::parse("From: =?utf-8?q?J=C3=B6rg?=\r\nTo: =?utf-8?q?Ann?=\r\n\r\nHi\r\n");
+    ASSERT_EQ(m.from.size(), 1u);
+    EXPECT_EQ(m.from[0].display(), "J\xC3\xB6rg");
+    EXPECT_TRUE(m.from[0].email.empty());
+    EXPECT_TRUE(m.to.empty());
 }
 
 // Years far from today must neither wrap around the 64-bit nanosecond clock

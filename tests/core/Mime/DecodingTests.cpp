@@ -90,6 +90,30 @@ TEST(TransferDecoding, DecodeSelectsByExactLowerCaseName) {
     EXPECT_EQ(TransferDecoding::decode("SGk=", "x-uuencode"), "SGk=");
 }
 
+// Plain text labelled base64 is read as it stands; real base64 with the
+// blanks, padding and stray bytes it carries in the wild still decodes.
+TEST(TransferDecoding, Base64LabelOnPlainText) {
+    std::string bigBody, bigDecoded;
+    for (int i = 0; i < 40; ++i) {
+        bigBody += "SGVsbG8gd29ybGQsIHRoaXMgaXMgYSBsaW5lIG9mIGJhc2U2NCB0ZXh0ISEh\r\n";
+        bigDecoded += "Hello world, this is a line of base64 text!!!";
+    }
+    struct Case { std::string in, out; } cases[] = {
+        {"Hello, this is a plain message.\r\nSee you soon!\r\n", "Hello, this is a plain message.\r\nSee you soon!\r\n"},
+        {"Thanks - see you, Ann\r\n", "Thanks - see you, Ann\r\n"},
+        {"SGVsbG8=", "Hello"},
+        {"SGVs bG8=\r\n", "Hello"},
+        {"  SGVs\t\r\n  bG8h  \r\n", "Hello!"},  // blanks at line ends
+        {"SGVs*bG8h", "Hello!"},                  // a stray byte
+        {bigBody, bigDecoded},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TransferDecoding::decode(c.in, "base64"), c.out) << c.in;
+    // A footer a list appended after a large encoded body is no reason to
+    // show the body undecoded.
+    const std::string footed = TransferDecoding::decode(bigBody + "-- \r\nList footer, see x.example\r\n", "base64");
+    EXPECT_EQ(footed.substr(0, bigDecoded.size()), bigDecoded);
+}
+
 TEST(PercentDecode, Bytes) {
     EXPECT_EQ(PercentDecode::bytes("a%20b"), "a b");
     EXPECT_EQ(PercentDecode::bytes("%E2%82%AC"), "\xE2\x82\xAC");

@@ -41,10 +41,11 @@ TEST(SenderTrust, VerdictTable) {
         {"mx; spf=fail", SenderTrust::failed},
         {"mx; spf=fail; dmarc=pass", SenderTrust::verified},
         {"mx; spf=permerror", SenderTrust::partial},
-        {"mx; spf=pass; dkim=pass; dmarc=none", SenderTrust::verified},
+        {"mx; spf=pass smtp.mailfrom=b.example; dkim=pass header.d=b.example; dmarc=none", SenderTrust::verified},
         {"mx; spf=pass; dmarc=none", SenderTrust::partial},
         {"mx; spf=pass", SenderTrust::partial},
-        {"mx; dmarc=temperror; spf=pass; dkim=pass", SenderTrust::verified},
+        {"mx; dmarc=temperror; spf=pass smtp.mailfrom=x@b.example; dkim=pass header.d=b.example",
+         SenderTrust::verified},
         {"mx; dmarc=softfail; spf=pass; dkim=pass", SenderTrust::failed},
         {"mx; spf=neutral; dkim=none", SenderTrust::partial},
         {"mx; none", SenderTrust::unknown},
@@ -149,7 +150,9 @@ TEST(SenderTrust, ARCOnlyWhenNoAuthenticationResults) {
     EXPECT_EQ(v1, SenderTrust::partial);
     EXPECT_EQ(r1.count("dmarc"), 0u);
 
-    auto arcOnly = headers({{"arc-authentication-results", "i=1; mx.google.com; dkim=pass; spf=pass"}});
+    auto arcOnly = headers({{"From", "x@b.example"},
+                            {"arc-authentication-results",
+                             "i=1; mx.google.com; dkim=pass header.d=b.example; spf=pass smtp.mailfrom=b.example"}});
     EXPECT_EQ(SenderTrust::from(arcOnly).first, SenderTrust::verified);
 
     auto emptyFirst = headers({{"Authentication-Results", ""}, {"ARC-Authentication-Results", "i=1; dmarc=pass"}});
@@ -158,4 +161,52 @@ TEST(SenderTrust, ARCOnlyWhenNoAuthenticationResults) {
     EXPECT_TRUE(r3.empty());
 
     EXPECT_EQ(SenderTrust::from(headers({{"Subject", "hi"}})).first, SenderTrust::unknown);
+}
+
+// Without DMARC, SPF and DKIM passing vouch for the sender only when the
+// domains they checked are the From address's; "hardfail" is a failure.
+TEST(SenderTrust, SPFAndDKIMMustNameTheSendersDomain) {
+    struct Case {
+        const char* from;
+        const char* value;
+        SenderTrust::Value verdict;
+    } cases[] = {
+        {"PayPal <service@paypal.com>", "mx; spf=pass smtp.mailfrom=x@evil.example; dkim=pass header.d=evil.example",
+         SenderTrust::partial},
+        {"PayPal <service@paypal.com>",
+         "mx; spf=pass smtp.mailfrom=bounce@mail.paypal.com; dkim=pass header.d=PayPal.com", SenderTrust::verified},
+        {"service@paypal.com", "mx; spf=pass smtp.mailfrom=x@evil.example; dkim=pass header.d=paypal.com",
+         SenderTrust::partial},
+        {"service@paypal.com", "mx; spf=pass smtp.mailfrom=paypal.com; dkim=pass header.d=evil.example",
+         SenderTrust::partial},
+        // a comment is free text: the domain named there counts for nothing
+        {"service@paypal.com",
+         "mx; spf=pass (smtp.mailfrom=paypal.com) smtp.mailfrom=evil.example; dkim=pass header.d=paypal.com",
+         SenderTrust::partial},
+        // the next entry's properties are not this one's
+        {"service@paypal.com", "mx; spf=pass; dkim=pass header.d=paypal.com; x=y smtp.mailfrom=paypal.com",
+         SenderTrust::partial},
+        {"service@paypal.com", "mx; dkim=pass header.i=@news.paypal.com; spf=pass smtp.mailfrom=\"a@paypal.com\"",
+         SenderTrust::verified},
+        {"service@paypal.com",
+         "mx; dkim=pass header.d=esp.example; dkim=pass header.d=paypal.com; spf=pass smtp.mailfrom=paypal.com",
+         SenderTrust::verified},
+        {"service@paypal.com", "mx; spf=pass smtp.helo=paypal.com; dkim=pass header.d=paypal.com",
+         SenderTrust::partial},
+        {"=?utf-8?q?PayPal?=", "mx; spf=pass smtp.mailfrom=paypal.com; dkim=pass header.d=paypal.com",
+         SenderTrust::partial},
+        {"", "mx; spf=pass smtp.mailfrom=paypal.com; dkim=pass header.d=paypal.com", SenderTrust::partial},
+        // DMARC still decides
+        {"service@paypal.com", "mx; spf=pass smtp.mailfrom=evil.example; dkim=pass header.d=evil.example; dmarc=pass",
+         SenderTrust::verified},
+        {"a@b.example", "mx; spf=hardfail", SenderTrust::failed},
+        {"a@b.example", "mx; dkim=hardfail", SenderTrust::failed},
+        {"a@b.example", "mx; spf=hardfail; dmarc=pass", SenderTrust::verified},
+        {"a@b.example", "mx; dmarc=hardfail; spf=pass; dkim=pass", SenderTrust::failed},
+    };
+    for (const auto& c : cases) {
+        auto h = headers({{"From", c.from}, {"Authentication-Results", c.value}});
+        EXPECT_EQ(SenderTrust::from(h).first, c.verdict) << c.from << " | " << c.value;
+    }
+    EXPECT_TRUE(SenderTrust::isFailingResult("hardfail"));
 }
