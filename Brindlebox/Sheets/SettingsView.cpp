@@ -19,7 +19,6 @@
 
 #include "Orrery/AppIconView.h"
 #include "Orrery/Orrery.h"
-#include "Updater/Bundle.h"
 #include "Updater/UpdateSettingsView.h"
 
 #include <QApplication>
@@ -495,10 +494,9 @@ QWidget* SettingsView::buildAbout() {
   col->addWidget(new orrery::AppIconView(64, page), 0, Qt::AlignLeft);
   col->addWidget(new SmallCaps(QStringLiteral("Brindlebox"), Theme::ink3, page), 0, Qt::AlignLeft);
   col->addWidget(text(QStringLiteral("An archive vault for your email."), Theme::Font::title(), Theme::ink, page));
-  // The app-info of the running copy: the number the updater compares, and
-  // the new one once an update has installed.
-  const QString version = orrery::Bundle::main().shortVersion().value_or(QStringLiteral("1.0"));
-  auto* versionLine = text(QStringLiteral("Version ") + version, mono11(), Theme::ink2, page);
+  const QString version = QCoreApplication::applicationVersion();
+  auto* versionLine = text(QStringLiteral("Version ") + (version.isEmpty() ? QStringLiteral("1.0") : version),
+                           mono11(), Theme::ink2, page);
   versionLine->setObjectName(QStringLiteral("version"));
   col->addWidget(versionLine);
   col->addWidget(text(QStringLiteral("Plain files, offline reading, nothing sent anywhere but your own mail server."),

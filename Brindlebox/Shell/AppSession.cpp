@@ -3,6 +3,7 @@
 #include "Demo/DemoAnchors.h"
 #include "Orrery/Orrery.h"
 #include "Platform/PlatformText.h"
+#include "Updater/Bundle.h"
 #include "Shell/AppIcon.h"
 #include "Shell/AppPalette.h"
 #include "Shell/AppStoreShell.h"
@@ -51,6 +52,10 @@ void AppSession::configureApplication() {
   QApplication::setOrganizationName(QStringLiteral("Brindlebox"));
   QApplication::setDesktopFileName(QStringLiteral("app.brindlebox.Brindlebox"));
   QApplication::setWindowIcon(appIcon());
+  // The version of this copy as its app-info names it (the About tab shows
+  // it): the number the updater compares, and the new one once an update
+  // has installed.
+  if (const auto version = orrery::Bundle::main().shortVersion()) QApplication::setApplicationVersion(*version);
   orrery::Orrery::setLocalizer([](const QString& text) { return PlatformText::localize(text); });
   TerminationSignals::install([] { Quitting::begin(); });
   AppPalette::install();

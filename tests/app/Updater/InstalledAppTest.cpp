@@ -154,6 +154,19 @@ public:
     return pids;
   }
 
+  // Starts the installed program as a user would.
+  void startApp(QProcess& app) const {
+    app.setProcessEnvironment(environment());
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(dest + "/bin/brindlebox");
+    ASSERT_TRUE(app.waitForStarted(20000));
+  }
+
+  // Whether the running app has staged `version`: its record names it.
+  bool staged(const QString& version) const {
+    return readAll(staging + "/staged.json").contains("\"" + version.toUtf8() + "\"");
+  }
+
   QString installedVersion() const { return Bundle::open(dest)->shortVersion().value_or("?"); }
 
   // Waits for the update window, then presses Return in it: its default
@@ -177,6 +190,7 @@ public:
 
   bx::test::TempDir root{"installed-app"};
   QString dest;
+  QString staging = str(root / "env/cache/app.brindlebox.Brindlebox/OrreryUpdate");
   QString display;
   pid_t xvfb = -1;
 };
@@ -202,20 +216,15 @@ TEST_F(InstalledApp, UpdatesOnSigtermAndOnRestartNowInItsOwnFolder) {
   const QString v1 = BX_PROJECT_VERSION;
   const QString v2 = v1 + ".1";
   const QString v3 = v2 + ".1";
-  const QString staging = str(root / "env/cache/app.brindlebox.Brindlebox/OrreryUpdate");
 
   // 1. The first check (8 s after start) downloads and stages v2 and
   //    announces it; SIGTERM then ends the app as Quit does.
   serveVersion(v2);
   QProcess first;
-  first.setProcessEnvironment(environment());
-  first.setProcessChannelMode(QProcess::MergedChannels);
-  first.start(dest + "/bin/brindlebox");
-  ASSERT_TRUE(first.waitForStarted(20000));
-  ASSERT_TRUE(waitUntil([&] { return QFile::exists(staging + "/" + v2 + "/Brindlebox.app"); }, 90000))
+  startApp(first);
+  ASSERT_TRUE(waitUntil([&] { return staged(v2); }, 90000))
       << "nothing staged\n" << server->requests().join('\n').toStdString();
   EXPECT_EQ(server->requests().value(0), "GET /feed.json Brindlebox/" + v1);
-  ASSERT_TRUE(waitUntil([&] { return QFile::exists(staging + "/staged.json"); }, 30000));
   ::kill(pid_t(first.processId()), SIGTERM);
   ASSERT_TRUE(first.waitForFinished(60000));
   EXPECT_EQ(first.exitStatus(), QProcess::NormalExit) << first.readAll().right(2000).toStdString();
@@ -230,12 +239,8 @@ TEST_F(InstalledApp, UpdatesOnSigtermAndOnRestartNowInItsOwnFolder) {
   server->clear();
   serveVersion(v3);
   QProcess second;
-  second.setProcessEnvironment(environment());
-  second.setProcessChannelMode(QProcess::MergedChannels);
-  second.start(dest + "/bin/brindlebox");
-  ASSERT_TRUE(second.waitForStarted(20000));
-  ASSERT_TRUE(waitUntil([&] { return readAll(staging + "/staged.json").contains("\"" + v3.toUtf8() + "\""); }, 90000))
-      << "nothing staged";
+  startApp(second);
+  ASSERT_TRUE(waitUntil([&] { return staged(v3); }, 90000)) << "nothing staged";
   EXPECT_EQ(server->requests().value(0), "GET /feed.json Brindlebox/" + v2);
   pressReturnInUpdateWindow();
   ASSERT_TRUE(second.waitForFinished(60000)) << "Restart Now did not quit";
