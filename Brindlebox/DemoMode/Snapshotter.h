@@ -28,8 +28,8 @@ struct Snapshotter {
   // more than a frame may take).
   enum class Source { redraw, screen };
   // The window as it looks on screen: its pixels, each web view's live page
-  // in its place, and what the window stacks above a page (toasts, sheets'
-  // overlays, popovers) over it. With `pageMaxAgeMs` above 0 a page grabbed
+  // in its place, and what the window stacks above a page (toasts,
+  // popovers, overlays) over it. With `pageMaxAgeMs` above 0 a page grabbed
   // that recently (same view, size and document) is reused: reading a page
   // back costs more than a movie frame may take, and a page seldom changes
   // between frames.

@@ -121,6 +121,17 @@ TEST(DemoFrame, CentredAndBounded) {
   for (const Case& c : cases) EXPECT_EQ(DemoMode::demoFrame(c.visible), c.frame);
 }
 
+// Shows the window, loads a green page into its web view and shoots the
+// window under `name`; the PNG written, or a null image.
+static QImage shotOfGreenPage(QWidget& window, QWebEngineView* web, const QString& name) {
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return {};
+  web->setHtml(QStringLiteral("<html><body style='margin:0;background:#1a8f3c'></body></html>"));
+  auto shot = Snapshotter::capture(&window, name);
+  if (!QTest::qWaitFor([&] { return shot.done(); }, 30000)) return {};
+  return QImage(QString::fromStdString(Snapshotter::fileFor(name).string()));
+}
+
 // A shot taken while a page is still loading waits for it and shows the
 // page, not the empty surface a web view shows before its first frame.
 TEST(Snapshotter, ShotOfAWebViewWaitsForThePage) {
@@ -133,12 +144,7 @@ TEST(Snapshotter, ShotOfAWebViewWaitsForThePage) {
   window.resize(400, 300);
   auto* web = new QWebEngineView(&window);
   web->setGeometry(100, 50, 200, 200);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  web->setHtml(QStringLiteral("<html><body style='margin:0;background:#1a8f3c'></body></html>"));
-  auto shot = Snapshotter::capture(&window, QStringLiteral("web"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return shot.done(); }, 30000));
-  const QImage png(QString::fromStdString(Snapshotter::fileFor(QStringLiteral("web")).string()));
+  const QImage png = shotOfGreenPage(window, web, QStringLiteral("web"));
   ASSERT_FALSE(png.isNull());
   const double k = png.width() / 400.0;
   EXPECT_EQ(QColor(png.pixel(int(200 * k), int(150 * k))), QColor(0x1a, 0x8f, 0x3c));
@@ -178,12 +184,7 @@ TEST(Snapshotter, OverlaysAboveAPageStayAboveIt) {
   web->setGeometry(100, 50, 200, 200);
   auto* toast = new Banner(&window);  // a later sibling of the page's pane
   toast->setGeometry(120, 180, 160, 60);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  web->setHtml(QStringLiteral("<html><body style='margin:0;background:#1a8f3c'></body></html>"));
-  auto shot = Snapshotter::capture(&window, QStringLiteral("toast"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return shot.done(); }, 30000));
-  const QImage png(QString::fromStdString(Snapshotter::fileFor(QStringLiteral("toast")).string()));
+  const QImage png = shotOfGreenPage(window, web, QStringLiteral("toast"));
   ASSERT_FALSE(png.isNull());
   const QColor page(0x1a, 0x8f, 0x3c), banner(0xc0, 0x39, 0x2b);
   const double k = png.width() / 400.0;
