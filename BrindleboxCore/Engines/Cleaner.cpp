@@ -177,27 +177,6 @@ CleanupPlan Cleaner::plan(const std::string& mailbox, Date before, std::stop_tok
 
 namespace {
 
-// The whole of a file whose size is known: one read when it has that size
-// (asking for a byte more tells its end), more when it has grown since.
-std::optional<std::string> readSized(int fd, std::int64_t size) {
-    std::string out(static_cast<std::size_t>(size) + 1, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == out.size()) out.resize(out.size() * 2);
-        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
-        // A read short of the byte asked for beyond the size ends the file there.
-        if (used == static_cast<std::size_t>(size)) break;
-    }
-    out.resize(used);
-    return out;
-}
-
 // The copy check on a file opened without following links, with its
 // attributes when the opening already asked for them. `digest`, when the
 // backup recorded one, must match the bytes too: a copy changed in place at
@@ -211,7 +190,7 @@ CleanupItem::Status checkOpenFile(const FileHandle& file, const struct stat* kno
             return CleanupItem::Status::notBackedUp();
         const std::int64_t size = st.st_size;
         if (size != serverSize) return CleanupItem::Status::sizeMismatch(size, serverSize);
-        std::optional<std::string> data = readSized(file.get(), size);
+        std::optional<std::string> data = readAll(file.get(), static_cast<size_t>(size));
         if (!data) return CleanupItem::Status::unreadable();
         if (static_cast<std::int64_t>(data->size()) != serverSize) return CleanupItem::Status::unreadable();
         // The header field looksValid found is also a field of the whole

@@ -275,15 +275,14 @@ std::string readFileOrThrow(const fs::path& path) {
     return std::move(*out);
 }
 
-std::optional<std::string> readAll(int fd) {
-    // Read straight into the result, sized by the file (plus one byte, so
-    // that a file of the size it claims ends with one read and the end),
-    // growing it should the file be longer than it said.
-    std::string out;
-    struct stat st;
-    size_t room = 65536;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) room = static_cast<size_t>(st.st_size) + 1;
-    out.resize(room);
+namespace {
+
+// Reads to the end straight into the result, starting with `room` bytes.
+// With the file's `size`, room is one byte more: a read that stops short of
+// it at the size is the end of the file, so a file of the size it had takes
+// one read. One that grew meanwhile is read on.
+std::optional<std::string> readToEnd(int fd, size_t room, std::optional<size_t> size) {
+    std::string out(room, '\0');
     size_t used = 0;
     for (;;) {
         if (used == out.size()) out.resize(out.size() * 2);
@@ -294,9 +293,23 @@ std::optional<std::string> readAll(int fd) {
         }
         if (n == 0) break;
         used += static_cast<size_t>(n);
+        if (size && used == *size) break;
     }
     out.resize(used);
     return out;
+}
+
+}  // namespace
+
+std::optional<std::string> readAll(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        return readAll(fd, static_cast<size_t>(st.st_size));
+    return readToEnd(fd, 65536, std::nullopt);
+}
+
+std::optional<std::string> readAll(int fd, size_t size) {
+    return readToEnd(fd, size + 1, size);
 }
 
 void setModificationTime(const fs::path& path, Date when) {

@@ -57,6 +57,8 @@ std::string readFileOrThrow(const std::filesystem::path& path);
 // What the open file `fd` holds from its position on; nullopt (errno set)
 // when reading fails.
 std::optional<std::string> readAll(int fd);
+// The same for a regular file known to be `size` bytes long.
+std::optional<std::string> readAll(int fd, size_t size);
 
 // Sets access and modification time. Throws std::system_error.
 void setModificationTime(const std::filesystem::path& path, Date when);
