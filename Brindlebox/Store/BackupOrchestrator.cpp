@@ -145,6 +145,12 @@ void BackupOrchestrator::onAccountDone(quint64 runId, std::optional<BackupSummar
     if (summary) {
         run.newMessages += summary->newMessages;
         host_.recordBackup(account.id, now);
+        // Folders refused and messages too large are failures of their own
+        // folders only; the account's note names them.
+        if (auto note = FriendlyError::describe(*summary)) {
+            if (!summary->refused.empty() || !summary->skipped.empty()) ++run.problems;
+            recordProblem(account, *note);
+        }
         host_.reloadArchive();
     } else {
         if (isCancellation(error)) {

@@ -102,6 +102,8 @@ TEST_F(ReaderViewTest, HeaderShowsMarkupLiterallyAndTheRightLines) {
       {"no From", [](OpenMessage& m) { m.parsed.from.clear(); }, "(unknown sender)", false, {}},
       {"From without name", [](OpenMessage& m) { m.parsed.from = {MailAddress{"", "solo@example.com"}}; },
        "solo@example.com", false, {}},
+      {"From with a name and no address", [](OpenMessage& m) { m.parsed.from = {MailAddress{"J\u00f6rg", ""}}; },
+       QStringLiteral("J\u00f6rg"), false, {}},
       {"empty subject", [](OpenMessage& m) { m.parsed.subject.clear(); }, "Ada <Lovelace>", true, "(no subject)"},
   };
   int n = 0;

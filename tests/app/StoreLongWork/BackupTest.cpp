@@ -304,6 +304,57 @@ TEST(BackupRun, OutcomePrecedence) {
     }
 }
 
+// What a finished run left out (a folder the server refused, a message too
+// large to receive) is a failure of those folders: the account's note names
+// it while the rest counts as backed up. Deletion marks it took off are told
+// in the note without counting as a failure.
+TEST(BackupRun, WhatARunLeftOutIsTheAccountsNote) {
+    struct Case {
+        const char* name;
+        bool refused, skipped, unflagged;
+        const char* title;
+        const char* toast;
+    } cases[] = {
+        {"refused and too large", true, true, false, "The server said no",
+         "Backup finished — 1 account needs attention"},
+        {"too large", false, true, false, "A message is too large to back up",
+         "Backup finished — 1 account needs attention"},
+        {"marks taken off", false, false, true, "Marks for deletion were taken off", "3 new messages saved"},
+        {"nothing left out", false, false, false, nullptr, "3 new messages saved"},
+    };
+    for (const auto& c : cases) {
+        FakeBackupStore store;
+        auto work = makeAccount("Work", {"INBOX", "Private"});
+        store.accounts = {work};
+        store.passwords = {{"Work", "pw"}};
+        auto eng = [&](const ArchiveLayout&, const MailAccount&, const std::string&,
+                       const BackupRunner::ProgressHandler&, std::stop_token) -> BackupSummary {
+            BackupSummary s;
+            s.newMessages = 3;
+            if (c.refused) s.refused.push_back({"Private", "Private", "The server said no", "EXAMINE was refused: no."});
+            if (c.skipped) s.skipped.push_back({"INBOX", "Inbox", "Holiday video", 7, 600000000});
+            if (c.unflagged) s.unflagged.push_back({"INBOX", "Inbox", 2});
+            return s;
+        };
+        BackupOrchestrator backups(store.host(eng));
+        backups.backUpNow(std::nullopt);
+        ASSERT_TRUE(spinUntil([&] { return !store.status.running; })) << c.name;
+        ASSERT_EQ(store.toasts.size(), 1u) << c.name;
+        EXPECT_EQ(store.toasts[0].text, QString::fromUtf8(c.toast)) << c.name;
+        EXPECT_EQ(store.accounts[0].lastBackup, store.now) << c.name;
+        const QString key = BackupRules::problemKey(work);
+        if (!c.title) {
+            EXPECT_FALSE(store.problems.contains(key)) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(store.problems.contains(key)) << c.name;
+        EXPECT_EQ(store.problems[key].title, c.title) << c.name;
+        if (c.skipped)
+            EXPECT_NE(store.problems[key].advice.find("\u201CHoliday video\u201D in Inbox is 600 MB"), std::string::npos)
+                << c.name;
+    }
+}
+
 // Reports that reach the GUI thread after their run has ended are dropped,
 // also while a newer run is going: no line may be marked running by a run
 // that has finished.

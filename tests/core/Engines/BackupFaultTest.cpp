@@ -29,19 +29,30 @@ std::string fetchReply(std::uint32_t seq, std::uint32_t uid, const std::string& 
     return r + ")\r\n";
 }
 
-void scriptSession(FakeIMAPServer& fake, const std::string& searchFrom, const std::string& searchReply,
-                   const std::string& set, const std::string& metaReplies, const std::string& bodyReplies) {
-    scriptSignInAndList(fake)
-        .expect("{tag} EXAMINE *")
+// One folder from its EXAMINE to its bodies.
+FakeIMAPServer& scriptFolder(FakeIMAPServer& fake, const std::string& searchFrom, const std::string& searchReply,
+                             const std::string& set, const std::string& metaReplies, const std::string& bodyReplies) {
+    return fake.expect("{tag} EXAMINE *")
         .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
         .expect("{tag} UID SEARCH UID " + searchFrom + ":*")
         .send("* SEARCH " + searchReply + "\r\n{tag} OK searched\r\n")
         .expect("{tag} UID FETCH " + set + " (UID RFC822.SIZE INTERNALDATE FLAGS)")
         .send(metaReplies + "{tag} OK fetched\r\n")
         .expect("{tag} UID FETCH " + set + " (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
-        .send(bodyReplies + "{tag} OK fetched\r\n")
+        .send(bodyReplies + "{tag} OK fetched\r\n");
+}
+
+void scriptSession(FakeIMAPServer& fake, const std::string& searchFrom, const std::string& searchReply,
+                   const std::string& set, const std::string& metaReplies, const std::string& bodyReplies) {
+    scriptSignInAndList(fake);
+    scriptFolder(fake, searchFrom, searchReply, set, metaReplies, bodyReplies)
         .expect("{tag} LOGOUT")
         .send("* BYE bye\r\n{tag} OK logged out\r\n");
+}
+
+MailAccount fakeAccount(const FakeIMAPServer& fake) {
+    return MailAccount(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
+                       {"INBOX"}, {});
 }
 
 // A tmpfs mounted over a folder of the test's temp dir, unmounted at the end.
@@ -176,21 +187,14 @@ TEST(BackupFaults, RefusedFolderIsReportedAndTheOthersBackedUp) {
         .expect("{tag} LIST \"\" \"*\"")
         .send("* LIST (\\HasNoChildren) \"/\" Private\r\n* LIST (\\HasNoChildren) \"/\" INBOX\r\n{tag} OK listed\r\n")
         .expect("{tag} EXAMINE \"Private\"")
-        .send("{tag} NO [NOPERM] Permission denied\r\n")
-        .expect("{tag} EXAMINE \"INBOX\"")
-        .send("* 1 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n{tag} OK [READ-ONLY] examined\r\n")
-        .expect("{tag} UID SEARCH UID 1:*")
-        .send("* SEARCH 1\r\n{tag} OK searched\r\n")
-        .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS)")
-        .send(fetchReply(1, 1, m1, false) + "{tag} OK fetched\r\n")
-        .expect("{tag} UID FETCH 1 (UID RFC822.SIZE INTERNALDATE FLAGS BODY.PEEK[])")
-        .send(fetchReply(1, 1, m1, true) + "{tag} OK fetched\r\n")
+        .send("{tag} NO [NOPERM] Permission denied\r\n");
+    scriptFolder(fake, "1", "1", "1", fetchReply(1, 1, m1, false), fetchReply(1, 1, m1, true))
         .expect("{tag} LOGOUT")
         .send("* BYE bye\r\n{tag} OK logged out\r\n");
     fake.start();
     TempDir vault;
-    const MailAccount account(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
-                              {"Private", "INBOX"}, {});
+    MailAccount account = fakeAccount(fake);
+    account.folders = {"Private", "INBOX"};
     ArchiveLayout layout(vault.path());
     BackupRunner runner(layout, account, "secret");
     BackupProgress done;
@@ -245,8 +249,7 @@ TEST(BackupFaults, MessageOverTheLiteralLimitIsSkippedAndNamed) {
         .send("* BYE bye\r\n{tag} OK logged out\r\n");
     fake.start();
     TempDir vault;
-    const MailAccount account(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
-                              {"INBOX"}, {});
+    const MailAccount account = fakeAccount(fake);
     ArchiveLayout layout(vault.path());
     BackupRunner runner(layout, account, "secret");
     std::int64_t total = -1, bytesTotal = -1;
@@ -345,11 +348,6 @@ std::string fetchReplySized(std::uint32_t seq, std::uint32_t uid, const std::str
                     " INTERNALDATE \"07-Mar-2024 09:15:02 +0000\" FLAGS (\\Seen)";
     if (body) r += " BODY[] {" + std::to_string(body->size()) + "}\r\n" + *body;
     return r + ")\r\n";
-}
-
-MailAccount fakeAccount(const FakeIMAPServer& fake) {
-    return MailAccount(UUID::random(), "Fake", "alice", IMAPServer("127.0.0.1", fake.port(), true), "custom",
-                       {"INBOX"}, {});
 }
 
 // Every .eml below the vault, by path, with its bytes.

@@ -22,6 +22,24 @@ std::vector<MailAddress> A(std::initializer_list<std::pair<const char*, const ch
 long long epoch(std::optional<MailDate::TimePoint> t) {
     return std::chrono::duration_cast<std::chrono::seconds>(t->time_since_epoch()).count();
 }
+
+// Each text parses to its time in seconds, or (nullopt) gives no date.
+struct DateCase {
+    std::string in;
+    std::optional<long long> secs;
+};
+template <std::size_t N>
+void expectDates(const DateCase (&cases)[N]) {
+    for (const auto& c : cases) {
+        auto d = MailDate::parse(c.in);
+        if (!c.secs) {
+            EXPECT_FALSE(d) << c.in << " read as " << (d ? epoch(d) : 0);
+            continue;
+        }
+        ASSERT_TRUE(d) << c.in;
+        EXPECT_EQ(epoch(d), *c.secs) << c.in;
+    }
+}
 } // namespace
 
 TEST(AddressParser, Parse) {
@@ -90,7 +108,7 @@ TEST(MailAddress, JSON) {
 TEST(MailDate, Parse) {
     // 2024-03-05 09:15:00 +0100 = 08:15:00Z
     const long long t = 1709626500;
-    struct Case { std::string in; std::optional<long long> secs; } cases[] = {
+    const DateCase cases[] = {
         {"Tue, 5 Mar 2024 09:15:00 +0100", t},
         {"Tue, 5 Mar 2024 09:15:00 +0100 (CET)", t},
         {"  Tue, 5 Mar 2024 09:15:00 +0100\r\n", t},
@@ -111,22 +129,14 @@ TEST(MailDate, Parse) {
         {"Tue, 31 Feb 2024 09:15:00 +0100", std::nullopt},
         {std::string(100000, ' ') + "x", std::nullopt},
     };
-    for (const auto& c : cases) {
-        auto d = MailDate::parse(c.in);
-        if (!c.secs) {
-            EXPECT_FALSE(d) << c.in;
-            continue;
-        }
-        ASSERT_TRUE(d) << c.in;
-        EXPECT_EQ(epoch(d), *c.secs) << c.in;
-    }
+    expectDates(cases);
     EXPECT_EQ(MailDate::patterns().size(), 7u);
 }
 
 // Long weekday and month names and the 12-hour clock, as some mail programs
 // write them; a text without a zone is UTC like any other.
 TEST(MailDate, LongFormsAfterTheSevenPatterns) {
-    struct Case { std::string in; std::optional<long long> secs; } cases[] = {
+    const DateCase cases[] = {
         {"Wednesday, April 03, 2002 5:56 AM", 1017813360},
         {"Wednesday, April 3, 2002 5:56 PM", 1017856560},
         {"Wednesday, April 03, 2002 12:05 AM", 1017792300},
@@ -137,15 +147,7 @@ TEST(MailDate, LongFormsAfterTheSevenPatterns) {
         {"Wednesday, April 03, 2002 13:56 PM", std::nullopt},
         {"Someday, April 03, 2002 5:56 AM", std::nullopt},
     };
-    for (const auto& c : cases) {
-        auto d = MailDate::parse(c.in);
-        if (!c.secs) {
-            EXPECT_FALSE(d) << c.in;
-            continue;
-        }
-        ASSERT_TRUE(d) << c.in;
-        EXPECT_EQ(epoch(d), *c.secs) << c.in;
-    }
+    expectDates(cases);
 }
 
 // A From field holding nothing but an encoded display name still names its
@@ -172,7 +174,7 @@ TEST(AddressParser, SenderWithoutAddress) {
 // Years far from today must neither wrap around the 64-bit nanosecond clock
 // nor land in another century; a date without a zone is still a date.
 TEST(MailDate, YearsAndZonesAtTheEdges) {
-    struct Case { std::string in; std::optional<long long> secs; } cases[] = {
+    const DateCase cases[] = {
         {"Mon, 2 Apr 101 10:00:00 +0000", 986205600},   // three digits: 1900 + 101
         {"2 Apr 101 10:00 +0000", 986205600},
         {"2 Apr 1600 10:00:00 +0000", std::nullopt},    // before what the clock holds
@@ -187,15 +189,7 @@ TEST(MailDate, YearsAndZonesAtTheEdges) {
         {"Wed, 3 May 2006", std::nullopt},
         {"Wed, 3 May 2006 00:09:22 +0000 +0000", std::nullopt},
     };
-    for (const auto& c : cases) {
-        auto d = MailDate::parse(c.in);
-        if (!c.secs) {
-            EXPECT_FALSE(d) << c.in << " read as " << (d ? epoch(d) : 0);
-            continue;
-        }
-        ASSERT_TRUE(d) << c.in;
-        EXPECT_EQ(epoch(d), *c.secs) << c.in;
-    }
+    expectDates(cases);
 }
 
 // The hand reader of the common form must give what the ICU patterns give,
