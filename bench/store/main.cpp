@@ -10,6 +10,7 @@
 
 #include "Browser/MessageListView.h"
 #include "Index/VaultScan.h"
+#include "Reader/MailContent.h"
 #include "Shell/AppSession.h"
 #include "Shell/MainWindow.h"
 #include "Store/AppStore.h"
@@ -195,6 +196,8 @@ int main(int argc, char** argv) {
   qputenv("BRINDLEBOX_CREDENTIALS_FILE", QByteArray::fromStdString((dir / "passwords.json").string()));
 
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // As the application does: the reader's scheme exists before the application.
+  MailContent::registerScheme();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   AppSession::configureApplication();
