@@ -129,10 +129,17 @@ void MessageList::reloadGroups() {
 
   const bool was = reporting_;
   reporting_ = false;
+  if (!model_->setGroups(store_.groups(), store_.groupsVersion())) {
+    // The same rows: nothing moves unless the list starts over.
+    syncSelection();
+    if (startOver) verticalScrollBar()->setValue(0);
+    reporting_ = was;
+    if (atTop) reportTopMonth();
+    return;
+  }
   // Rows are numbered anew.
   hoverFades_->clear();
   selectFades_->clear();
-  model_->setGroups(store_.groups(), store_.groupsVersion());
   syncSelection();
   executeDelayedItemsLayout();
   int row = -1;

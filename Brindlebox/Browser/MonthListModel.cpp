@@ -1,10 +1,25 @@
 #include "Browser/MonthListModel.h"
 
+#include <algorithm>
+
 namespace bx {
 
 MonthListModel::MonthListModel(QObject* parent) : QAbstractListModel(parent) {}
 
-void MonthListModel::setGroups(const std::vector<MonthGroup>& groups, int version) {
+bool MonthListModel::setGroups(const std::vector<MonthGroup>& groups, int version) {
+  // A rescan that changed nothing, or a key that did not change what a
+  // search finds, regroups into the same rows: laying out a list of the
+  // whole vault again would cost a frame many times over.
+  const bool same = groups.size() == groups_.size() &&
+                    std::equal(groups.begin(), groups.end(), groups_.begin(), [](const MonthGroup& a, const MonthGroup& b) {
+                      return a.key == b.key && a.records == b.records;
+                    });
+  if (same) {
+    version_ = version;
+    byPath_.clear();
+    if (!items_.empty()) emit dataChanged(index(0), index(int(items_.size()) - 1));
+    return false;
+  }
   beginResetModel();
   groups_ = groups;
   version_ = version;
@@ -22,6 +37,7 @@ void MonthListModel::setGroups(const std::vector<MonthGroup>& groups, int versio
     for (int r = 0; r < n; ++r) items_.push_back({gi, r});
   }
   endResetModel();
+  return true;
 }
 
 int MonthListModel::rowCount(const QModelIndex& parent) const {

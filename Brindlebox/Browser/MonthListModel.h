@@ -26,8 +26,10 @@ public:
 
   explicit MonthListModel(QObject* parent = nullptr);
 
-  // Replaces the whole list (a reset).
-  void setGroups(const std::vector<MonthGroup>& groups, int version);
+  // Replaces the whole list (a reset) and returns true; when the groups
+  // hold the same rows as now, only their contents are announced as changed
+  // and it returns false: the list keeps its layout.
+  bool setGroups(const std::vector<MonthGroup>& groups, int version);
   int version() const { return version_; }
 
   int rowCount(const QModelIndex& parent = {}) const override;

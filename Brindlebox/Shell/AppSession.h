@@ -28,7 +28,8 @@ public:
   AppStore& store() { return *store_; }
   MainWindow& window() { return *window_; }
 
-  // Sets up the application object: names, desktop entry, icon, palette.
+  // Sets up the application object: names, desktop entry, icon, palette;
+  // and bounds the allocator's per-thread arenas.
   static void configureApplication();
 
 private:

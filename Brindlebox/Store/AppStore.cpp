@@ -19,6 +19,7 @@
 #include <QCollator>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSettings>
 #include <QTextBoundaryFinder>
@@ -32,6 +33,8 @@
 #include <cstdlib>
 #include <thread>
 #include <unordered_set>
+
+#include <sys/stat.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -431,24 +434,70 @@ QString AppStore::vaultSummary() const {
 
 // ---- Vault scan -------------------------------------------------------------------
 
+std::optional<AppStore::FileStamp> AppStore::stampOf(const std::filesystem::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+  return FileStamp{int64_t(st.st_size), int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                   uint64_t(st.st_ino)};
+}
+
 void AppStore::reloadArchive() {
   if (scanStop_) scanStop_->request_stop();
   auto stop = std::make_shared<std::stop_source>();
   scanStop_ = stop;
   const uint64_t run = ++scanRun_;
   const ArchiveLayout layout = layout_;
+  const std::vector<MailAccount> accounts = accounts_;
+  // The records and index of the last complete scan, when they still stand
+  // for index.json: an unchanged vault is then checked against them without
+  // reading the index again.
+  std::shared_ptr<const std::vector<MessageRecord>> previous = indexStamp_ ? records_ : nullptr;
+  const std::shared_ptr<SearchIndex> previousIndex = index_;
+  const std::optional<FileStamp> previousStamp = indexStamp_;
   setIndexing(IndexingProgress{0, 0});
 
   QPointer<AppStore> self(this);
-  QThreadPool::globalInstance()->start([self, stop, run, layout] {
+  QThreadPool::globalInstance()->start([self, stop, run, layout, accounts, previous, previousIndex,
+                                        previousStamp]() mutable {
+    // The store hands its memory back after every scan, complete or not:
+    // what a scan freed on this worker stays with the allocator otherwise.
+    struct Trim {
+      ~Trim() {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+      }
+    } trim;
+    auto onDisk = VaultScan::walk(layout.root);
+    if (stop->stop_requested()) return;
+    if (previous && stampOf(layout.indexURL()) == previousStamp && VaultScan::matches(onDisk, *previous)) {
+      // Nothing to add or remove and nothing to save: the index in use is
+      // the scanned one, and the list is published again as it is.
+      auto derived = derive(previous);
+      auto sizes = std::make_shared<std::unordered_map<std::string, int64_t>>(serverSizesOf(layout, accounts));
+      onGuiThread(self, [run, derived, sizes, previousIndex, previousStamp](AppStore& s) {
+        if (run != s.scanRun_) return;
+        s.setIndexing(std::nullopt);
+        if (s.index_ != previousIndex) {
+          s.index_ = previousIndex;
+          s.slotRecordsStale_ = true;
+        }
+        s.serverSizes_ = std::move(*sizes);
+        s.publishDerived(derived);
+        s.indexStamp_ = previousStamp;
+        s.setIndexing(std::nullopt);
+      });
+      return;
+    }
+    // The old list stays only as long as the window shows it.
+    previous.reset();
     // Loaded here rather than on the GUI thread: a large index.json takes
     // long enough to read that the window would stall.
     std::shared_ptr<SearchIndex> index(SearchIndex::load(layout.indexURL()).release());
     if (!index) index = std::make_shared<SearchIndex>();
-    // The list as published so far, newest first; each batch is merged into
+    // The list as last published, newest first; each batch is merged into
     // it rather than sorting everything again.
-    std::vector<MessageRecord> shown;
-    bool haveShown = false;
+    std::shared_ptr<const std::vector<MessageRecord>> shown;
     VaultScan::Events events;
     events.planned = [&](size_t total) {
       onGuiThread(self, [run, total](AppStore& s) {
@@ -456,21 +505,26 @@ void AppStore::reloadArchive() {
         s.setIndexing(total ? std::optional(IndexingProgress{0, int(total)}) : std::nullopt);
       });
     };
-    // A new list goes to the GUI only once it has taken the previous one:
-    // while it is busy, batches pile up here and are merged together, so a
-    // large first scan never queues a backlog of whole-list copies.
+    // A new list goes to the GUI only once it has taken the previous one,
+    // and no more often than its making can afford: each list copies every
+    // record so far, so a large first scan spends a bounded share of its
+    // time on them rather than one copy per batch. Batches pile up here
+    // meanwhile and are merged together.
     auto guiBusy = std::make_shared<std::atomic<bool>>(false);
     std::vector<MessageRecord> pending;
+    QElapsedTimer sinceList;
+    sinceList.start();
+    qint64 listCost = 0;
     events.batch = [&](size_t done, size_t total, std::vector<MessageRecord> added) {
       pending.insert(pending.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
-      std::shared_ptr<const std::vector<MessageRecord>> snapshot;
-      if (!guiBusy->load()) {
-        if (!haveShown) {
-          // Live records before this scan's additions; those it replaced or
-          // added are dropped below and merged in again from `pending`.
-          shown = index->liveRecords();
-          haveShown = true;
-        }
+      std::shared_ptr<Derived> derived;
+      const bool due = !shown || sinceList.elapsed() >= std::max<qint64>(250, 10 * listCost);
+      if (due && !guiBusy->load()) {
+        QElapsedTimer cost;
+        cost.start();
+        // Live records before this scan's additions; those it replaced or
+        // added are dropped below and merged in again from `pending`.
+        if (!shown) shown = sortedNewestFirst(index->liveRecords());
         std::unordered_set<std::string_view> addedPaths;
         for (const auto& r : pending) addedPaths.insert(r.path);
         // Later additions of one path win: keep the last of each.
@@ -482,63 +536,61 @@ void AppStore::reloadArchive() {
           std::reverse(fresh.begin(), fresh.end());
         }
         std::stable_sort(fresh.begin(), fresh.end(), newerFirst);
-        std::vector<MessageRecord> kept;
-        kept.reserve(shown.size());
-        for (auto& r : shown)
-          if (!addedPaths.count(r.path)) kept.push_back(std::move(r));
-        if (!std::is_sorted(kept.begin(), kept.end(), newerFirst))
-          std::stable_sort(kept.begin(), kept.end(), newerFirst);
-        std::vector<MessageRecord> merged;
-        merged.reserve(kept.size() + fresh.size());
-        std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
-                   std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()),
-                   std::back_inserter(merged), newerFirst);
-        shown = std::move(merged);
+        std::vector<const MessageRecord*> kept;
+        kept.reserve(shown->size());
+        for (const MessageRecord& r : *shown)
+          if (!addedPaths.count(r.path)) kept.push_back(&r);
+        auto merged = std::make_shared<std::vector<MessageRecord>>();
+        merged->reserve(kept.size() + fresh.size());
+        auto k = kept.begin();
+        for (MessageRecord& r : fresh) {
+          while (k != kept.end() && !newerFirst(r, **k)) merged->push_back(**k++);
+          merged->push_back(std::move(r));
+        }
+        while (k != kept.end()) merged->push_back(**k++);
         pending.clear();
-        snapshot = std::make_shared<const std::vector<MessageRecord>>(shown);
+        shown = merged;
+        derived = derive(std::move(merged));
         guiBusy->store(true);
+        listCost = cost.elapsed();
+        sinceList.restart();
       }
-      onGuiThread(self, [run, done, total, snapshot, guiBusy](AppStore& s) {
+      onGuiThread(self, [run, done, total, derived, guiBusy](AppStore& s) {
         if (run != s.scanRun_) return;
         s.setIndexing(IndexingProgress{int(done), int(total)});
-        if (snapshot) {
-          s.publishSortedRecords(snapshot);
+        if (derived) {
+          s.publishDerived(derived);
           guiBusy->store(false);
         }
       });
     };
-    const VaultScan::Result result = VaultScan::run(*index, layout, stop->get_token(), events);
+    const VaultScan::Result result = VaultScan::run(*index, layout, std::move(onDisk), stop->get_token(), events);
     if (!result.completed || stop->stop_requested()) return;
-    std::vector<MessageRecord>().swap(shown);
+    shown.reset();
     std::vector<MessageRecord>().swap(pending);
+    const std::optional<FileStamp> stamp = stampOf(layout.indexURL());
     // The index stays only to answer searches: the list takes its records
     // rather than a copy of them, so they are not kept twice.
-    auto final = sortedNewestFirst(index->takeLiveRecords());
-#ifdef __GLIBC__
-    if (result.indexed > 0) {
-      // Indexing left this thread's heap full of freed list copies and parse
-      // buffers that the allocator would keep for good. They are handed back
-      // here, before the GUI gets the new list: once it has taken the last
-      // one it touches this heap no more, so the trim's lock stalls nobody.
-      for (int i = 0; guiBusy->load() && i < 2000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      malloc_trim(0);
-    }
-#endif
-    onGuiThread(self, [run, index, final](AppStore& s) {
+    auto derived = derive(sortedNewestFirst(index->takeLiveRecords()));
+    // The first search after the scan finds its records ready.
+    derived->slotRecords = slotRecordsOf(*index, *derived->records);
+    auto sizes = std::make_shared<std::unordered_map<std::string, int64_t>>(serverSizesOf(layout, accounts));
+    onGuiThread(self, [run, index, derived, sizes, stamp](AppStore& s) {
       if (run != s.scanRun_) return;
       s.index_ = index;
-      s.slotRecordsStale_ = true;
-      s.loadServerSizes();
-      s.publishSortedRecords(final);
+      s.serverSizes_ = std::move(*sizes);
+      s.publishDerived(derived);
+      s.indexStamp_ = stamp;
       s.setIndexing(std::nullopt);
     });
   });
 }
 
-void AppStore::loadServerSizes() {
+std::unordered_map<std::string, int64_t> AppStore::serverSizesOf(const ArchiveLayout& layout,
+                                                                const std::vector<MailAccount>& accounts) {
   std::unordered_map<std::string, int64_t> map;
-  for (const MailAccount& account : accounts_) {
-    const AccountSyncState state = layout_.loadSync(account);
+  for (const MailAccount& account : accounts) {
+    const AccountSyncState state = layout.loadSync(account);
     for (const auto& [mailbox, folder] : state.folders) {
       if (!folder.sizes || folder.sizes->empty()) continue;
       for (const auto& [uid, path] : folder.files) {
@@ -547,71 +599,112 @@ void AppStore::loadServerSizes() {
       }
     }
   }
-  serverSizes_ = std::move(map);
+  return map;
 }
+
+void AppStore::loadServerSizes() { serverSizes_ = serverSizesOf(layout_, accounts_); }
 
 void AppStore::publishRecords(std::shared_ptr<const std::vector<MessageRecord>> records) {
   publishSortedRecords(sortedNewestFirst(*records));
 }
 
 void AppStore::publishSortedRecords(std::shared_ptr<const std::vector<MessageRecord>> sorted) {
+  publishDerived(derive(std::move(sorted)));
+}
+
+std::shared_ptr<AppStore::Derived> AppStore::derive(std::shared_ptr<const std::vector<MessageRecord>> sorted) {
+  auto d = std::make_shared<Derived>();
+  d->records = std::move(sorted);
+  d->byPath.reserve(d->records->size());
+  for (const MessageRecord& r : *d->records) d->byPath.emplace(r.path, &r);
+  refreshCaches(*d);
+  learnSenders(*d);
+  return d;
+}
+
+void AppStore::publishDerived(std::shared_ptr<Derived> d) {
   // visible_ and groups_ point into records_: both are rebuilt before any
   // signal goes out.
-  records_ = std::move(sorted);
-  byPath_.clear();
-  byPath_.reserve(records_->size());
-  for (const MessageRecord& r : *records_) byPath_.emplace(r.path, &r);
-  slotRecordsStale_ = true;
+  if (d->slotRecords) {
+    slotRecords_ = std::move(*d->slotRecords);
+    slotRecordsStale_ = false;
+  } else if (d->records != records_) {
+    slotRecordsStale_ = true;
+  }
+  auto old = std::make_shared<Derived>();
+  old->records = std::exchange(records_, std::move(d->records));
+  old->byPath = std::exchange(byPath_, std::move(d->byPath));
+  old->folders = std::exchange(folders_, std::move(d->folders));
+  smartCounts_ = std::move(d->smartCounts);
+  recordAccounts_ = std::move(d->recordAccounts);
+  totalBytes_ = d->totalBytes;
+  old->knownDomains = std::exchange(knownDomains_, std::move(d->knownDomains));
+  old->knownNames = std::exchange(knownNames_, std::move(d->knownNames));
+  indexStamp_.reset();
   visible_.clear();
   groups_.clear();
-  refreshCaches();
-  learnSenders();
   emit recordsChanged();
   emit foldersChanged();
   emit cachesChanged();
   refreshVisible();
+  // The list and maps it replaced are freed on a worker once the views hold
+  // the new ones: a vault's worth of records takes longer to free than a
+  // frame lasts.
+  QThreadPool::globalInstance()->start([old = std::move(old)]() mutable {
+    old.reset();
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+  });
 }
 
 void AppStore::rebuildSlotRecords() {
-  slotRecords_.assign(index_->slotCount(), nullptr);
-  for (const MessageRecord& r : *records_) {
+  slotRecords_ = slotRecordsOf(*index_, *records_);
+  slotRecordsStale_ = false;
+}
+
+std::vector<const MessageRecord*> AppStore::slotRecordsOf(const SearchIndex& index,
+                                                           const std::vector<MessageRecord>& records) {
+  std::vector<const MessageRecord*> slotRecords(index.slotCount(), nullptr);
+  for (const MessageRecord& r : records) {
     // A record published from the index in use carries its slot; one from a
     // scan still running was numbered by that scan's index instead.
     std::optional<SearchIndex::Slot> slot;
     const auto id = uint64_t(r.id);
-    if (r.id >= 0 && id < slotRecords_.size() && index_->pathAt(SearchIndex::Slot(id)) == std::string_view(r.path))
+    if (r.id >= 0 && id < slotRecords.size() && index.pathAt(SearchIndex::Slot(id)) == std::string_view(r.path))
       slot = SearchIndex::Slot(id);
     else
-      slot = index_->slot(r.path);
+      slot = index.slot(r.path);
     // The first record of a path, as byPath_ keeps it.
-    if (slot && *slot < slotRecords_.size() && !slotRecords_[*slot]) slotRecords_[*slot] = &r;
+    if (slot && *slot < slotRecords.size() && !slotRecords[*slot]) slotRecords[*slot] = &r;
   }
-  slotRecordsStale_ = false;
+  return slotRecords;
 }
 
-void AppStore::refreshCaches() {
-  folders_ = computeFolders();
-  smartCounts_.clear();
+void AppStore::refreshCaches(Derived& d) {
+  const std::vector<MessageRecord>& records = *d.records;
+  d.folders = computeFolders(records);
+  d.smartCounts.clear();
   const double now = nowSeconds();
   for (SmartFilter f : SmartFilters::allCases) {
     int n = 0;
-    for (const MessageRecord& r : *records_)
+    for (const MessageRecord& r : records)
       if (SmartFilters::contains(f, r, now)) ++n;
-    smartCounts_[f] = n;
+    d.smartCounts[f] = n;
   }
   std::set<std::string> accounts;
   int64_t total = 0;
-  for (const MessageRecord& r : *records_) {
+  for (const MessageRecord& r : records) {
     accounts.insert(r.account);
     total += r.size;
   }
-  recordAccounts_.assign(accounts.begin(), accounts.end());
-  totalBytes_ = total;
+  d.recordAccounts.assign(accounts.begin(), accounts.end());
+  d.totalBytes = total;
 }
 
-std::map<QString, std::vector<FolderSummary>> AppStore::computeFolders() const {
+std::map<QString, std::vector<FolderSummary>> AppStore::computeFolders(const std::vector<MessageRecord>& records) {
   std::map<std::pair<std::string, std::string>, int> counts;
-  for (const MessageRecord& r : *records_) ++counts[{r.account, r.folder}];
+  for (const MessageRecord& r : records) ++counts[{r.account, r.folder}];
   std::map<QString, std::vector<FolderSummary>> out;
   for (const auto& [key, n] : counts)
     out[QString::fromStdString(key.first)].push_back(
@@ -629,10 +722,10 @@ std::map<QString, std::vector<FolderSummary>> AppStore::computeFolders() const {
   return out;
 }
 
-void AppStore::learnSenders() {
+void AppStore::learnSenders(Derived& d) {
   std::map<std::string, int> domainCounts;
   std::map<std::string, std::map<std::string, int>> nameDomains;
-  for (const MessageRecord& r : *records_) {
+  for (const MessageRecord& r : *d.records) {
     if (r.trust != SenderTrust::verified) continue;
     // The last non-empty piece after splitting at "@".
     std::string_view email = r.fromEmail;
@@ -650,12 +743,12 @@ void AppStore::learnSenders() {
     ++domainCounts[domain];
     if (!r.fromName.empty()) ++nameDomains[QString::fromStdString(r.fromName).toLower().toStdString()][domain];
   }
-  knownDomains_.clear();
-  for (const auto& [d, n] : domainCounts)
-    if (n >= 2) knownDomains_.insert(d);
-  knownNames_.clear();
+  d.knownDomains.clear();
+  for (const auto& [domain, n] : domainCounts)
+    if (n >= 2) d.knownDomains.insert(domain);
+  d.knownNames.clear();
   for (const auto& [name, domains] : nameDomains)
-    if (domains.size() == 1 && domains.begin()->second >= 2) knownNames_[name] = domains.begin()->first;
+    if (domains.size() == 1 && domains.begin()->second >= 2) d.knownNames[name] = domains.begin()->first;
 }
 
 // ---- Browsing ----------------------------------------------------------------------

@@ -254,11 +254,31 @@ private:
   void writeAccounts(const std::vector<MailAccount>& accounts);
   bool readFilters();
   void saveFilters();
+  // A list of records, newest first, with everything the store derives
+  // from it. Made off the GUI thread for a list of the vault's size, so that
+  // publishing it there only swaps it in.
+  struct Derived {
+    std::shared_ptr<const std::vector<MessageRecord>> records;
+    // Path -> record of records.
+    std::unordered_map<std::string_view, const MessageRecord*> byPath;
+    std::map<QString, std::vector<FolderSummary>> folders;
+    std::map<SmartFilter, int> smartCounts;
+    std::vector<std::string> recordAccounts;
+    int64_t totalBytes = 0;
+    std::set<std::string> knownDomains;
+    std::map<std::string, std::string> knownNames;
+    // Slot of the index that goes with the list -> its record, when made.
+    std::optional<std::vector<const MessageRecord*>> slotRecords;
+  };
+  static std::shared_ptr<Derived> derive(std::shared_ptr<const std::vector<MessageRecord>> sorted);
+  static void refreshCaches(Derived& d);
+  static void learnSenders(Derived& d);
+  static std::map<QString, std::vector<FolderSummary>> computeFolders(const std::vector<MessageRecord>& records);
+  static std::unordered_map<std::string, int64_t> serverSizesOf(const ArchiveLayout& layout,
+                                                                const std::vector<MailAccount>& accounts);
   void publishRecords(std::shared_ptr<const std::vector<MessageRecord>> records);
   void publishSortedRecords(std::shared_ptr<const std::vector<MessageRecord>> sorted);
-  void refreshCaches();
-  void learnSenders();
-  std::map<QString, std::vector<FolderSummary>> computeFolders() const;
+  void publishDerived(std::shared_ptr<Derived> derived);
   void setIndexing(std::optional<IndexingProgress> p);
   void setOpenMessage(std::optional<OpenMessage> m);
 
@@ -300,12 +320,24 @@ private:
   int scrubToken_ = 0;
   // Path -> record of records_, rebuilt with it.
   std::unordered_map<std::string_view, const MessageRecord*> byPath_;
+  // What index.json looked like when index_ and records_ were made from it
+  // by a complete scan; empty when they were not. A rescan that finds the
+  // same file and the same message files has nothing to read.
+  struct FileStamp {
+    int64_t size = 0, mtimeNs = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  static std::optional<FileStamp> stampOf(const std::filesystem::path& file);
+  std::optional<FileStamp> indexStamp_;
   // Slot of index_ -> record of records_ with the same path (null when
   // none), so that a search turns its hits into records without a lookup by
   // path each. Built on the first search after records_ or index_ changed.
   std::vector<const MessageRecord*> slotRecords_;
   bool slotRecordsStale_ = true;
   void rebuildSlotRecords();
+  static std::vector<const MessageRecord*> slotRecordsOf(const SearchIndex& index,
+                                                         const std::vector<MessageRecord>& records);
 
   // Runs: each long job keeps its stop source; a result is applied only
   // while its run number is still the latest of its kind.

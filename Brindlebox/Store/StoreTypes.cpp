@@ -13,6 +13,9 @@
 
 #include <cmath>
 #include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
 #include <memory>
 
 namespace bx {
@@ -31,19 +34,41 @@ QString fromICU(const icu::UnicodeString& s) {
   return QString(reinterpret_cast<const QChar*>(s.getBuffer()), s.length());
 }
 
+// Making an ICU pattern generator and formatter costs a hundred times more
+// than formatting one date, and the message list formats two dates per row
+// on every paint: each thread keeps the formatters it made, per default
+// locale, since a formatter is not safe to share between threads.
+icu::DateFormat* cachedFormat(const char* key, const std::function<icu::DateFormat*(const icu::Locale&)>& make) {
+  struct Entry {
+    std::string locale, key;
+    std::unique_ptr<icu::DateFormat> format;
+  };
+  thread_local std::vector<Entry> cache;
+  const icu::Locale& locale = icu::Locale::getDefault();
+  const char* name = locale.getName();
+  for (Entry& e : cache)
+    if (e.key == key && e.locale == name) return e.format.get();
+  std::unique_ptr<icu::DateFormat> made(make(locale));
+  if (!made) return nullptr;
+  cache.push_back(Entry{name, key, std::move(made)});
+  return cache.back().format.get();
+}
+
 // A date in the user's locale and time zone with an ICU skeleton, as the
 // platform's format styles do.
 QString formatSkeleton(Date d, const char* skeleton) {
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Locale& locale = icu::Locale::getDefault();
-  std::unique_ptr<icu::DateTimePatternGenerator> gen(icu::DateTimePatternGenerator::createInstance(locale, status));
-  if (U_FAILURE(status)) return {};
-  const icu::UnicodeString pattern = gen->getBestPattern(icu::UnicodeString(skeleton), status);
-  if (U_FAILURE(status)) return {};
-  icu::SimpleDateFormat fmt(pattern, locale, status);
-  if (U_FAILURE(status)) return {};
+  icu::DateFormat* fmt = cachedFormat(skeleton, [skeleton](const icu::Locale& locale) -> icu::DateFormat* {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::DateTimePatternGenerator> gen(icu::DateTimePatternGenerator::createInstance(locale, status));
+    if (U_FAILURE(status)) return nullptr;
+    const icu::UnicodeString pattern = gen->getBestPattern(icu::UnicodeString(skeleton), status);
+    if (U_FAILURE(status)) return nullptr;
+    auto made = std::make_unique<icu::SimpleDateFormat>(pattern, locale, status);
+    return U_FAILURE(status) ? nullptr : made.release();
+  });
+  if (!fmt) return {};
   icu::UnicodeString out;
-  fmt.format(seconds(d) * 1000.0, out);
+  fmt->format(seconds(d) * 1000.0, out);
   return fromICU(out);
 }
 
@@ -185,13 +210,12 @@ QString Fmt::ago(Date date, Date now) {
   if (e < 86'400) return QString::number(static_cast<long long>(e / 3'600)) + QStringLiteral(" h ago");
   if (e < 5'184'000) return QString::number(static_cast<long long>(e / 86'400)) + QStringLiteral(" d ago");
   // The medium date style: abbreviated month, day and year in the locale's order.
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::DateFormat> fmt(
-      icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, icu::Locale::getDefault()));
+  icu::DateFormat* fmt = cachedFormat("medium", [](const icu::Locale& locale) {
+    return icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, locale);
+  });
   if (!fmt) return {};
   icu::UnicodeString out;
   fmt->format(seconds(date) * 1000.0, out);
-  (void)status;
   return fromICU(out);
 }
 

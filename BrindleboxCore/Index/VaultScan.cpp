@@ -1,6 +1,9 @@
 #include "Index/VaultScan.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,8 +12,10 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "Index/SearchIndex.h"
 #include "Util/AtomicFile.h"
@@ -20,19 +25,51 @@ namespace bx {
 
 namespace {
 
-bool isHidden(const std::filesystem::path& p) {
-    const std::string name = p.filename().string();
-    return !name.empty() && name[0] == '.';
+bool hasEmlExtension(std::string_view name) {
+    return name.size() > 4 && asciiEqualsIgnoringCase(name.substr(name.size() - 4), ".eml");
 }
 
-bool hasEmlExtension(const std::filesystem::path& p) {
-    return asciiEqualsIgnoringCase(p.extension().string(), ".eml");
-}
+double seconds(const struct timespec& t) { return double(t.tv_sec) + double(t.tv_nsec) / 1e9; }
 
-double modificationTime(const std::filesystem::path& p) {
-    struct stat st {};
-    if (::stat(p.c_str(), &st) != 0) return 0;
-    return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
+// One directory, opened relative to its parent: the walk costs one stat per
+// message file (its time) and none per folder, and builds each relative path
+// by appending to the parent's rather than from path components.
+void walkDirectory(int fd, std::string& prefix, std::vector<std::pair<std::string, double>>& out) {
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        // Hidden files and folders (and "." and "..") are never visited.
+        if (name[0] == '.') continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            // A folder that cannot be opened (no permission) is passed over.
+            const int child = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0) continue;
+            const size_t length = prefix.size();
+            prefix += name;
+            prefix += '/';
+            walkDirectory(child, prefix, out);
+            prefix.resize(length);
+            continue;
+        }
+        // A link counts when it leads to a regular file; folders behind
+        // links are not followed.
+        if ((type != DT_REG && type != DT_LNK) || !hasEmlExtension(name)) continue;
+        struct stat st {};
+        const bool known = ::fstatat(::dirfd(dir), name, &st, 0) == 0;
+        if (known ? !S_ISREG(st.st_mode) : type != DT_REG) continue;
+        out.emplace_back(prefix + name, known ? seconds(st.st_mtim) : 0.0);
+    }
+    ::closedir(dir);
 }
 
 // Makes items 0 to count - 1 on worker threads, at most `window` ahead of
@@ -155,50 +192,64 @@ std::string VaultScan::relativePath(const std::filesystem::path& root, const std
     return out;
 }
 
-std::map<std::string, double> VaultScan::walk(const std::filesystem::path& root) {
-    std::map<std::string, double> out;
-    std::error_code ec;
-    std::filesystem::recursive_directory_iterator it(root, std::filesystem::directory_options::skip_permission_denied,
-                                                     ec);
-    if (ec) return out;
-    const std::filesystem::recursive_directory_iterator end;
-    while (it != end) {
-        const std::filesystem::directory_entry& entry = *it;
-        if (isHidden(entry.path())) {
-            if (entry.is_directory(ec)) it.disable_recursion_pending();
-        } else if (hasEmlExtension(entry.path()) && entry.is_regular_file(ec)) {
-            std::string rel = relativePath(root, entry.path());
-            if (!rel.empty()) out[std::move(rel)] = modificationTime(entry.path());
-        }
-        it.increment(ec);
-        if (ec) break;
-    }
+std::vector<std::pair<std::string, double>> VaultScan::walk(const std::filesystem::path& root) {
+    std::vector<std::pair<std::string, double>> out;
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return out;
+    std::string prefix;
+    walkDirectory(fd, prefix, out);
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return out;
+}
+
+bool VaultScan::matches(const std::vector<std::pair<std::string, double>>& onDisk,
+                        const std::vector<MessageRecord>& records) {
+    if (onDisk.size() != records.size()) return false;
+    std::unordered_map<std::string_view, double> times;
+    times.reserve(records.size());
+    for (const MessageRecord& r : records) times.emplace(r.path, r.mtime);
+    if (times.size() != onDisk.size()) return false;
+    for (const auto& [path, mtime] : onDisk) {
+        const auto it = times.find(path);
+        if (it == times.end() || std::fabs(it->second - mtime) > mtimeTolerance) return false;
+    }
+    return true;
 }
 
 VaultScan::Result VaultScan::run(SearchIndex& index, const ArchiveLayout& layout, std::stop_token stop,
                                  const Events& events) {
+    return run(index, layout, walk(layout.root), std::move(stop), events);
+}
+
+VaultScan::Result VaultScan::run(SearchIndex& index, const ArchiveLayout& layout,
+                                 std::vector<std::pair<std::string, double>> onDisk, std::stop_token stop,
+                                 const Events& events) {
     Result result;
-    const std::map<std::string, double> onDisk = walk(layout.root);
+    auto onDiskAt = [&](std::string_view path) {
+        const auto it = std::lower_bound(onDisk.begin(), onDisk.end(), path,
+                                         [](const auto& entry, std::string_view p) { return entry.first < p; });
+        return it != onDisk.end() && it->first == path ? &*it : nullptr;
+    };
 
     std::vector<std::string> removed;
     for (const auto& slot : index.records()) {
-        if (slot && !onDisk.count(slot->path)) removed.push_back(slot->path);
+        if (slot && !onDiskAt(slot->path)) removed.push_back(slot->path);
     }
     for (const auto& path : removed) index.remove(path);
     if (!removed.empty()) result.changed = true;
 
-    std::vector<std::string> toAdd;
-    for (const auto& [path, mtime] : onDisk) {
+    std::vector<const std::pair<std::string, double>*> toAdd;
+    for (const auto& entry : onDisk) {
+        const auto& [path, mtime] = entry;
         const auto slot = index.slot(path);
         if (!slot) {
-            toAdd.push_back(path);
+            toAdd.push_back(&entry);
             continue;
         }
         const auto& rec = index.records()[*slot];
-        if (!rec || std::fabs(rec->mtime - mtime) > mtimeTolerance) toAdd.push_back(path);
+        if (!rec || std::fabs(rec->mtime - mtime) > mtimeTolerance) toAdd.push_back(&entry);
     }
-    // std::map iterates in ascending byte order already.
+    // The walk sorted its paths in ascending byte order already.
     if (events.removed && !removed.empty()) events.removed(std::move(removed));
     if (events.planned) events.planned(toAdd.size());
 
@@ -206,16 +257,17 @@ VaultScan::Result VaultScan::run(SearchIndex& index, const ArchiveLayout& layout
     const unsigned workers = indexingWorkers(events);
     InOrder<std::optional<Prepared>> prepared(
         toAdd.size(), workers, 64 * size_t(workers), [&](size_t k) -> std::optional<Prepared> {
-            const std::string& path = toAdd[k];
+            const auto& [path, mtime] = *toAdd[k];
             const auto file = layout.resolve(path);
             if (!file) return std::nullopt;
             std::optional<std::string> data = events.read ? events.read(*file) : readFile(*file);
             if (!data) return std::nullopt;
-            auto [record, text] = SearchIndex::makeRecord(*data, path, onDisk.at(path));
+            auto [record, text] = SearchIndex::makeRecord(*data, path, mtime);
             return Prepared{std::move(record), SearchIndex::distinctTokens(text)};
         });
     size_t i = 0;
-    for (const auto& path : toAdd) {
+    for (const auto* entry : toAdd) {
+        const std::string& path = entry->first;
         ++i;
         if (stop.stop_requested()) return result;
         std::optional<Prepared> ready = prepared.take(i - 1);

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Index/MessageRecord.h"
@@ -19,11 +19,18 @@ namespace bx {
 class SearchIndex;
 
 struct VaultScan {
-    // Vault-relative path ("/" between components) -> modification time in
+    // Vault-relative path ("/" between components) and modification time in
     // seconds since 1970 (0 when unreadable) of every *.eml file (extension
-    // in any case) below root, skipping hidden files and folders. A root
-    // that cannot be walked gives an empty map.
-    static std::map<std::string, double> walk(const std::filesystem::path& root);
+    // in any case) below root, skipping hidden files and folders, in
+    // ascending byte order of the paths. A root that cannot be walked gives
+    // nothing.
+    static std::vector<std::pair<std::string, double>> walk(const std::filesystem::path& root);
+
+    // The walk found exactly the files of `records` (one record per path),
+    // each within the tolerance of its record's time: a scan would change
+    // nothing.
+    static bool matches(const std::vector<std::pair<std::string, double>>& onDisk,
+                        const std::vector<MessageRecord>& records);
 
     // The path of `file` below `root`, by path components; empty when `file`
     // is not below `root`.
@@ -51,6 +58,10 @@ struct VaultScan {
     static constexpr double mtimeTolerance = 1.0;
 
     static Result run(SearchIndex& index, const ArchiveLayout& layout, std::stop_token stop, const Events& events);
+    // The same with the walk of layout.root already done.
+    static Result run(SearchIndex& index, const ArchiveLayout& layout,
+                      std::vector<std::pair<std::string, double>> onDisk, std::stop_token stop,
+                      const Events& events);
 };
 
 }  // namespace bx

@@ -25,6 +25,38 @@ MessageRecord record(const std::string& path, const std::string& subject = "Hell
   return r;
 }
 
+// A regroup into the same rows (an unchanged rescan, a key that found the
+// same messages) must not reset the model: the list would lay out every row
+// of the vault again. Other rows do reset it.
+TEST(MonthListModel, TheSameRowsAgainKeepTheModelAndOthersResetIt) {
+  std::vector<MessageRecord> recs{record("Work/INBOX/a.eml"), record("Work/INBOX/b.eml")};
+  std::vector<MonthGroup> groups(1);
+  groups[0].key = MonthKey(2024, 3);
+  groups[0].records = {&recs[0], &recs[1]};
+  MonthListModel m;
+  m.setGroups(groups, 1);
+  int resets = 0, changes = 0;
+  QObject::connect(&m, &QAbstractItemModel::modelReset, [&] { ++resets; });
+  QObject::connect(&m, &QAbstractItemModel::dataChanged, [&] { ++changes; });
+
+  EXPECT_FALSE(m.setGroups(groups, 2));
+  EXPECT_EQ(resets, 0);
+  EXPECT_EQ(changes, 1) << "the rows' contents are read again";
+  EXPECT_EQ(m.version(), 2);
+  EXPECT_EQ(m.rowOfPath(QStringLiteral("Work/INBOX/b.eml")), 2);
+
+  auto fewer = groups;
+  fewer[0].records.pop_back();
+  auto otherMonth = groups;
+  otherMonth[0].key = MonthKey(2024, 2);
+  for (const auto& other : {fewer, otherMonth}) {
+    EXPECT_TRUE(m.setGroups(other, 3));
+    EXPECT_TRUE(m.setGroups(groups, 4));
+  }
+  EXPECT_EQ(resets, 4);
+  EXPECT_EQ(m.rowCount(), 3);
+}
+
 TEST(MonthListModel, FlattensHeadersAndRowsAndFindsThemBack) {
   std::vector<MessageRecord> recs{record("Work/INBOX/a.eml"), record("Work/INBOX/b.eml"), record("Work/INBOX/c.eml")};
   std::vector<MonthGroup> groups(2);

@@ -27,6 +27,26 @@ TEST_F(StoreTest, ScanIndexesMessagesAndSkipsHiddenFolders) {
   EXPECT_TRUE(std::filesystem::exists(vault / ".brindlebox/index.json"));
 }
 
+// Links: one that leads to a message file counts under its own name; a
+// broken one, one to a folder named like a message and a folder behind a
+// link do not.
+TEST_F(StoreTest, WalkFollowsLinksToFilesButNotToFolders) {
+  put("Work/INBOX/a.eml", eml("alpha"));
+  put("Outside/b.eml", eml("beta"));
+  namespace fs = std::filesystem;
+  fs::create_symlink(vault / "Outside/b.eml", vault / "Work/INBOX/linked.eml");
+  fs::create_symlink(vault / "Outside/missing.eml", vault / "Work/INBOX/broken.eml");
+  fs::create_directory_symlink(vault / "Outside", vault / "Work/INBOX/folder.eml");
+  fs::create_directory_symlink(vault / "Outside", vault / "Work/Linked");
+  std::vector<std::string> found;
+  for (const auto& [path, mtime] : VaultScan::walk(vault)) {
+    found.push_back(path);
+    EXPECT_GT(mtime, 0) << path;
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{"Outside/b.eml", "Work/INBOX/a.eml", "Work/INBOX/linked.eml"}));
+  EXPECT_TRUE(VaultScan::walk(vault / "no such folder").empty());
+}
+
 TEST_F(StoreTest, UnchangedVaultIsNotReadOrWrittenAgain) {
   put("Work/INBOX/a.eml", eml("alpha"));
   {
