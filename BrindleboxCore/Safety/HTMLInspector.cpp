@@ -647,10 +647,18 @@ private:
         }
     }
 
+    // A template's content is inert: it shows nothing and loads nothing.
+    static bool insideTemplate(const GumboNode* n) {
+        for (const GumboNode* p = n->parent; p; p = p->parent)
+            if (p->type == GUMBO_NODE_TEMPLATE) return true;
+        return false;
+    }
+
     // Judges one element and writes its start tag; false when it is left out.
     bool element(const GumboNode* n) {
         const GumboElement& e = n->v.element;
-        if (isHTML(n, GUMBO_TAG_IMG)) {
+        const bool judged = (isHTML(n, GUMBO_TAG_IMG) || linkAddress(n)) && !insideTemplate(n);
+        if (judged && isHTML(n, GUMBO_TAG_IMG)) {
             if (auto src = remoteSource(attribute(n, "src"))) {
                 HTMLInspector::Attributes a = attributesOf(n);
                 a["src"] = *src;
@@ -664,7 +672,7 @@ private:
                 images.push_back(std::move(*src));
             }
         }
-        if (const char* href = linkAddress(n)) {
+        if (const char* href = judged ? linkAddress(n) : nullptr) {
             links.push_back(linkOf(n, href));
             if (auto w = HTMLInspector::linkWarning(href, links.back().text)) report.linkWarnings.push_back(std::move(*w));
         }
