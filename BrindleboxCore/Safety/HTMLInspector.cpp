@@ -249,25 +249,48 @@ bool mayNestDeeperThan(std::string_view s, int limit) {
 }
 
 // Gumbo's nodes live in one arena that is dropped whole: freeing them node
-// by node recurses as deep as the markup nests.
+// by node recurses as deep as the markup nests. The parser frees many small
+// buffers while it runs; those are reused by size, so the arena grows with
+// the tree, not with the work.
 class Arena {
 public:
     static void* allocate(void* self, size_t n) { return static_cast<Arena*>(self)->take(n); }
-    static void release(void*, void*) {}
+    static void release(void* self, void* p) { static_cast<Arena*>(self)->give(p); }
 
 private:
+    static constexpr size_t header = 16, classes = 64;  // reused sizes: up to 1 KiB, in steps of 16
+
     void* take(size_t n) {
         n = (n + 15) & ~size_t(15);
-        if (blocks_.empty() || used_ + n > size_) {
-            size_ = std::max<size_t>(n, 1 << 20);
-            blocks_.push_back(std::make_unique<std::max_align_t[]>(size_ / sizeof(std::max_align_t) + 1));
+        const size_t cls = n / 16;
+        if (cls < classes && free_[cls]) {
+            void* p = free_[cls];
+            free_[cls] = *static_cast<void**>(p);
+            return p;
+        }
+        const size_t need = n + header;
+        if (blocks_.empty() || used_ + need > size_) {
+            size_ = std::max<size_t>(need, 1 << 20);
+            // Not zeroed: the parser writes what it reads.
+            blocks_.emplace_back(new std::max_align_t[size_ / sizeof(std::max_align_t) + 1]);
             used_ = 0;
         }
-        void* p = reinterpret_cast<char*>(blocks_.back().get()) + used_;
-        used_ += n;
-        return p;
+        char* p = reinterpret_cast<char*>(blocks_.back().get()) + used_;
+        used_ += need;
+        *reinterpret_cast<size_t*>(p) = n;
+        return p + header;
     }
+    void give(void* p) {
+        if (!p) return;
+        const size_t n = *reinterpret_cast<size_t*>(static_cast<char*>(p) - header);
+        const size_t cls = n / 16;
+        if (cls >= classes) return;
+        *static_cast<void**>(p) = free_[cls];
+        free_[cls] = p;
+    }
+
     std::vector<std::unique_ptr<std::max_align_t[]>> blocks_;
+    void* free_[classes] = {};
     size_t used_ = 0, size_ = 0;
 };
 
