@@ -1,9 +1,8 @@
 #include "Reader/ReaderPieces.h"
 
-#include "Reader/AttachmentFiles.h"
-
 #include "Platform/Appearance.h"
 #include "Platform/PlatformText.h"
+#include "Reader/AttachmentFiles.h"
 #include "Reader/ReaderText.h"
 #include "Store/AppStore.h"
 #include "Theme/HoverHighlight.h"

@@ -18,12 +18,6 @@ using namespace bx::test;
 
 namespace {
 
-// The scheme must be known before the QApplication exists.
-const bool schemeRegistered = [] {
-  MailContent::registerScheme();
-  return true;
-}();
-
 std::string hostile(const QString& b) {
   const QString html = QStringLiteral(R"(<!doctype html><html><head>
 <base href="BASE/base/">

@@ -22,11 +22,6 @@ using namespace bx::test;
 
 namespace {
 
-const bool schemeRegistered = [] {
-  MailContent::registerScheme();
-  return true;
-}();
-
 // Links (target and text, read as the inspector reads them) and image
 // addresses of the live DOM, in document order.
 const char* const readDom = R"JS((function () {
