@@ -8,6 +8,7 @@
 #include "ReaderTestSupport.h"
 #include "Safety/HTMLInspector.h"
 
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -206,6 +207,10 @@ TEST_F(MailWebViewTest, LinkClicksFollowThePolicy) {
       EXPECT_EQ(alert->text().toStdString(), "This link doesn’t go to " + shownDomain);
       EXPECT_EQ(alert->informativeText(), "It opens " + c.alertHost + ". Only continue if you trust that site.");
       ASSERT_EQ(alert->buttons().size(), 2);
+      if (const QString shots = qEnvironmentVariable("BX_READER_SHOTS"); !shots.isEmpty() && c.row == 9) {
+        QDir().mkpath(shots);
+        alert->grab().save(shots + "/link-confirmation.png");
+      }
       EXPECT_EQ(alert->defaultButton()->text(), "Cancel");
       // Escape closes it and nothing opens.
       QTest::keyClick(alert, Qt::Key_Escape);
