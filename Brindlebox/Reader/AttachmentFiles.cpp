@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -86,11 +88,32 @@ bool processAlive(long pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || e
 } // namespace
 
 QString AttachmentFiles::cleanName(const std::string& filename) {
-  QString name = QString::fromStdString(FileNames::sanitize(filename, 120, 150));
+  QString name = QString::fromStdString(FileNames::sanitize(filename, -1, std::numeric_limits<int>::max()));
   // Direction controls make "gpj.exe" read as "exe.jpg".
-  name.remove(QRegularExpression(QStringLiteral("[\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]")));
-  name = QString::fromStdString(FileNames::sanitize(name.toStdString(), 120, 150));
-  return name.isEmpty() ? QStringLiteral("attachment") : name;
+  name.remove(QRegularExpression(QStringLiteral("[\\x{200E}\\x{200F}\\x{061C}\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]")));
+  name = QString::fromStdString(FileNames::sanitize(name.toStdString(), -1, std::numeric_limits<int>::max()));
+  if (name.isEmpty()) return QStringLiteral("attachment");
+
+  // A long name loses its middle, never its end: the extension says what
+  // the file is.
+  constexpr int maxCharacters = 120, maxBytes = 150;
+  QStringList chars;
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, name);
+  for (qsizetype at = 0, next; (next = finder.toNextBoundary()) > 0; at = next) chars << name.mid(at, next - at);
+  auto bytes = [](const QString& s) { return s.toUtf8().size(); };
+  if (chars.size() <= maxCharacters && bytes(name) <= maxBytes) return name;
+  const int dot = int(chars.lastIndexOf(QStringLiteral(".")));
+  const int extLength = dot > 0 && chars.size() - dot <= 16 ? int(chars.size()) - dot : 0;
+  const QString ext = extLength ? QStringList(chars.mid(dot)).join(QString()) : QString();
+  const QStringList stem = chars.mid(0, chars.size() - extLength);
+  qsizetype keep = std::min<qsizetype>(stem.size(), maxCharacters - extLength - 1);
+  for (; keep > 1; --keep) {
+    const qsizetype tail = keep / 2, head = keep - tail;
+    const QString cut = QStringList(stem.mid(0, head)).join(QString()).trimmed() + QStringLiteral("…") +
+                        QStringList(stem.mid(stem.size() - tail)).join(QString()).trimmed() + ext;
+    if (bytes(cut) <= maxBytes) return cut;
+  }
+  return QString::fromStdString(FileNames::sanitize(name.toStdString(), maxCharacters, maxBytes));
 }
 
 fs::path AttachmentFiles::attachmentsRoot() {
@@ -166,7 +189,7 @@ std::optional<QString> AttachmentFiles::save(const MailAttachment& attachment, Q
     writeFileAtomically(chosen->toStdString(), attachment.data);
   } catch (const std::system_error& error) {
     auto* box = new QMessageBox(QMessageBox::Warning, QString(),
-                                QStringLiteral("Couldn’t save “") + QString::fromStdString(attachment.filename) +
+                                QStringLiteral("Couldn’t save “") + cleanName(attachment.filename) +
                                     QStringLiteral("”"),
                                 QMessageBox::Ok, parent ? parent->window() : nullptr);
     box->setTextFormat(Qt::PlainText);

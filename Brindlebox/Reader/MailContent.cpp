@@ -136,7 +136,16 @@ bool MailContent::isPublished(const QUrl& url) const {
 }
 
 QString MailContent::imageKey(const QUrl& url) {
-  return url.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+  // Decoded, so that the engine's spelling of an address and the one read
+  // from the document meet however each encodes it.
+  return QUrl::fromPercentEncoding(
+      url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments).toString(QUrl::FullyEncoded).toUtf8());
+}
+
+void MailContent::allowImages(const QUrl& document, QSet<QString> images) {
+  if (document.scheme() != QLatin1String(scheme)) return;
+  auto it = documents_.find(document.host());
+  if (it != documents_.end()) it->remoteImages = std::move(images);
 }
 
 bool MailContent::allows(const QUrl& request, const QUrl& firstParty,

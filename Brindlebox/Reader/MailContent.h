@@ -45,6 +45,8 @@ public:
 
   // Makes `html` available once under a fresh address and returns it.
   QUrl publish(QByteArray html, RuleListPtr rules, QSet<QString> remoteImages);
+  // Replaces the images a published document may load.
+  void allowImages(const QUrl& document, QSet<QString> images);
   // Forgets a document: its later requests are refused.
   void revoke(const QUrl& url);
   bool isPublished(const QUrl& url) const;
@@ -66,8 +68,8 @@ public:
   // Number of documents waiting or shown (leak checks).
   int documentCount() const { return documents_.size(); }
 
-  // The engine's http(s) image addresses as the inspector's sources read:
-  // resolved, fully encoded.
+  // An http(s) image address as both the engine's requests and the
+  // inspector's sources read: resolved, without fragment, percent-decoded.
   static QString imageKey(const QUrl& url);
 
 private:

@@ -1,27 +1,32 @@
 #pragma once
 
+#include "Safety/HTMLInspector.h"
+
+#include <QHash>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 
-#include <string>
 #include <string_view>
+#include <vector>
 
 namespace bx {
 
-// What the reader does to a prepared body before the engine sees it.
+// What a document shown in the reader can reach, read from exactly the text
+// the engine is given, by the same parser the checks use.
 struct MailDocument {
-  // The addresses of the http(s) images the inspector counts as remote
-  // images (not tracking pixels), in the form the engine asks for them.
-  static QSet<QString> remoteImageSources(std::string_view html);
+  // The http(s) images the inspector judged visible, as image keys
+  // (MailContent::imageKey).
+  QSet<QString> images;
+  // Every link of the document by its target's key (linkKey).
+  QHash<QString, std::vector<HTMLInspector::Link>> links;
 
-  // The absolute targets of the document's <a href> links, in the form the
-  // engine reports them.
-  static QSet<QString> linkTargets(std::string_view html);
+  static MailDocument read(std::string_view document);
 
-  // Removes <link> hints that would open connections outside any request
-  // (preconnect, dns-prefetch, prefetch, preload, prerender) and asks the
-  // engine not to resolve host names ahead.
-  static std::string neutraliseHints(std::string_view html);
+  // A link target as the engine reports a click on it: without fragment,
+  // dot segments resolved, percent-decoded so that the engine's and our
+  // spelling of one address meet.
+  static QString linkKey(const QUrl& url);
 };
 
 } // namespace bx

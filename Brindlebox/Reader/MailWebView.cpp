@@ -21,6 +21,9 @@
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineNewWindowRequest>
+#include <QWebEngineScript>
+
+#include <utility>
 
 namespace bx {
 
@@ -77,6 +80,7 @@ MailWebView::MailWebView(QWidget* parent) : QWebEngineView(parent) {
   connect(page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
     // No way back into another message's body.
     page()->history()->clear();
+    if (ok) measureImages();
     emit documentLoaded(ok);
   });
 }
@@ -111,25 +115,26 @@ void MailWebView::update(const std::string& html, bool allowRemote, bool transpa
     QThreadPool::globalInstance()->start([self, generation, html, allowRemote, chosen] {
       struct Ready {
         QByteArray document;
-        QSet<QString> images;
-        QSet<QString> targets;
+        MailDocument facts;
       };
       auto ready = std::make_shared<Ready>();
-      if (chosen) {
-        if (allowRemote) ready->images = MailDocument::remoteImageSources(html);
-        ready->document = QByteArray::fromStdString(MailDocument::neutraliseHints(html));
-      } else {
-        // Without a rule list nothing remote may load: the text alone.
-        ready->document = QByteArray::fromStdString(HTMLInspector::plainTextDocument(HTMLText::toPlain(html)));
-      }
-      ready->targets = MailDocument::linkTargets(html);
-      QMetaObject::invokeMethod(qApp, [self, generation, chosen, ready] {
+      // Without a rule list nothing remote may load: the text alone.
+      ready->document = chosen ? QByteArray::fromStdString(html)
+                               : QByteArray::fromStdString(HTMLInspector::plainTextDocument(HTMLText::toPlain(html)));
+      // What the engine is given is what is read: links and images come
+      // from a parse of exactly this text.
+      ready->facts = MailDocument::read(std::string_view(ready->document.constData(), size_t(ready->document.size())));
+      QMetaObject::invokeMethod(qApp, [self, generation, chosen, allowRemote, ready] {
         if (!self || generation != self->generation_) return;
         auto& content = MailContent::shared();
         if (!self->documentUrl_.isEmpty()) content.revoke(self->documentUrl_);
         self->ruleList_ = chosen ? chosen->identifier() : QString();
-        self->linkTargets_ = std::move(ready->targets);
-        self->documentUrl_ = content.publish(std::move(ready->document), chosen, std::move(ready->images));
+        self->links_ = std::move(ready->facts.links);
+        // Images wait until the engine has laid the page out and shown
+        // which of them a person could see.
+        self->visibleImages_.clear();
+        self->pendingImages_ = allowRemote && chosen ? std::move(ready->facts.images) : QSet<QString>();
+        self->documentUrl_ = content.publish(std::move(ready->document), chosen, {});
         ++self->loadsStarted_;
         self->page()->load(self->documentUrl_);
       }, Qt::QueuedConnection);
@@ -137,14 +142,116 @@ void MailWebView::update(const std::string& html, bool allowRemote, bool transpa
   });
 }
 
+namespace {
+
+// Runs in a world of its own, apart from the page (whose scripts are off
+// anyway): every http(s) image is taken off the network and given a box of
+// 100 x 100 that only the page's own rules can shrink or hide; what the
+// layout then makes of it says whether a person could see it. The images
+// stay parked until the second script puts back the visible ones.
+const char* const measureScript = R"JS((function () {
+  var out = [], parked = [];
+  var imgs = Array.prototype.slice.call(document.images);
+  imgs.forEach(function (el) {
+    if (el.getAttribute('src') === null || !/^https?:/i.test(el.src)) return;
+    el.__bx = { src: el.getAttribute('src'), srcset: el.getAttribute('srcset'),
+                width: el.getAttribute('width'), height: el.getAttribute('height'), url: el.src };
+    el.removeAttribute('srcset');
+    el.removeAttribute('src');
+    el.setAttribute('width', '100');
+    el.setAttribute('height', '100');
+    parked.push(el);
+  });
+  parked.forEach(function (el) {
+    var r = el.getBoundingClientRect(), visible = el.getClientRects().length > 0 && r.width > 2 && r.height > 2;
+    if (r.right + window.scrollX <= 0 || r.bottom + window.scrollY <= 0) visible = false;
+    for (var p = el; visible && p && p.nodeType === 1; p = p.parentElement) {
+      var s = getComputedStyle(p);
+      if (parseFloat(s.opacity) === 0) visible = false;
+      if (p === el) {
+        if (s.visibility !== 'visible') visible = false;
+      } else if (s.overflowX !== 'visible' || s.overflowY !== 'visible') {
+        var pr = p.getBoundingClientRect();
+        if (pr.width <= 2 || pr.height <= 2) visible = false;
+      }
+    }
+    el.__bx.visible = visible;
+    out.push([el.__bx.url, visible]);
+  });
+  return out;
+})())JS";
+
+const char* const restoreScript = R"JS((function () {
+  Array.prototype.slice.call(document.images).forEach(function (el) {
+    var b = el.__bx;
+    if (!b) return;
+    delete el.__bx;
+    if (b.width === null) el.removeAttribute('width'); else el.setAttribute('width', b.width);
+    if (b.height === null) el.removeAttribute('height'); else el.setAttribute('height', b.height);
+    if (!b.visible) return;
+    if (b.srcset !== null) el.setAttribute('srcset', b.srcset);
+    el.setAttribute('src', b.src);
+  });
+  return true;
+})())JS";
+
+} // namespace
+
+void MailWebView::measureImages() {
+  if (pendingImages_.isEmpty()) return;
+  const QSet<QString> counted = std::exchange(pendingImages_, {});
+  const QUrl document = documentUrl_;
+  QPointer<MailWebView> self(this);
+  page()->runJavaScript(QString::fromLatin1(measureScript), QWebEngineScript::ApplicationWorld,
+                        [self, counted, document](const QVariant& result) {
+    if (!self || self->documentUrl_ != document) return;
+    QSet<QString> visible;
+    for (const QVariant& entry : result.toList()) {
+      const QVariantList pair = entry.toList();
+      if (pair.size() != 2 || !pair[1].toBool()) continue;
+      const QString key = MailContent::imageKey(QUrl(pair[0].toString()));
+      if (counted.contains(key)) visible.insert(key);
+    }
+    self->visibleImages_ = visible;
+    MailContent::shared().allowImages(document, std::move(visible));
+    self->page()->runJavaScript(QString::fromLatin1(restoreScript), QWebEngineScript::ApplicationWorld,
+                                [self, document](const QVariant&) {
+      if (self && self->documentUrl_ == document) emit self->imagesMeasured();
+    });
+  });
+}
+
 bool MailWebView::isLinkTarget(const QUrl& url) const {
-  return linkTargets_.contains(url.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded));
+  return links_.contains(MailDocument::linkKey(url));
+}
+
+std::optional<LinkWarning> MailWebView::warningForClick(const QUrl& url) const {
+  const auto it = links_.constFind(MailDocument::linkKey(url));
+  if (it == links_.constEnd()) return std::nullopt;
+  // Decided from the clicked link's own text, now; any link to this target
+  // whose text names another site is reason enough.
+  for (const auto& link : *it)
+    if (auto w = HTMLInspector::linkWarning(link.href, link.text)) return w;
+  return matchingWarning(warnings_, url);
 }
 
 QString MailWebView::displayHost(const std::string& host) {
   const QString h = QString::fromStdString(host);
   const QString a = ace(h);
   return a.startsWith(QLatin1String("xn--")) || a.contains(QLatin1String(".xn--")) ? a : h;
+}
+
+QString MailWebView::confirmationSite(const std::string& host) {
+  const QString full = displayHost(host);
+  const QString site = QString::fromStdString(Domains::registrable(full.toStdString()));
+  if (full == site || !full.endsWith(QLatin1Char('.') + site)) return full;
+  // The registrable domain is who runs the site; what comes before it is
+  // theirs to choose ("bank.example.login.evil.example"), so it comes second
+  // and a long one loses its middle.
+  QString sub = full.left(full.size() - site.size() - 1);
+  constexpr int keep = 14;
+  if (sub.size() > 2 * keep + 1) sub = sub.left(keep) + QStringLiteral("…") + sub.right(keep);
+  return site + QStringLiteral(" (") + sub + QLatin1Char('.') + site + QLatin1Char(')');
 }
 
 std::optional<LinkWarning> MailWebView::matchingWarning(const std::vector<LinkWarning>& warnings, const QUrl& url) {
@@ -178,19 +285,23 @@ QUrl MailWebView::sanitizedMailto(const QUrl& url) {
 void MailWebView::activateLink(const QUrl& url) {
   const QString scheme = url.scheme().toLower();
   if (scheme != QLatin1String("http") && scheme != QLatin1String("https") && scheme != QLatin1String("mailto")) return;
+  // Only the document's own links go anywhere: an address that none of them
+  // holds is not something the person was shown.
+  if (!isLinkTarget(url)) return;
   const QUrl target = scheme == QLatin1String("mailto") ? sanitizedMailto(url) : url;
-  const auto warning = matchingWarning(warnings_, url);
+  const auto warning = warningForClick(url);
   if (!warning) {
     openExternally(target);
     return;
   }
   if (alert_) alert_->close();
-  const QString host = displayHost(warning->actualHost);
+  const QString site = confirmationSite(warning->actualHost);
+  const QString host = QString::fromStdString(Domains::registrable(displayHost(warning->actualHost).toStdString()));
   auto* box = new QMessageBox(QMessageBox::Warning, QString(),
                               QStringLiteral("This link doesn’t go to ") + QString::fromStdString(warning->shownDomain),
                               QMessageBox::NoButton, window());
   box->setTextFormat(Qt::PlainText);
-  box->setInformativeText(QStringLiteral("It opens ") + host + QStringLiteral(". Only continue if you trust that site."));
+  box->setInformativeText(QStringLiteral("It opens ") + site + QStringLiteral(". Only continue if you trust that site."));
   // The informative text is shown as plain text as well.
   for (auto* label : box->findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "Safety/HTMLInspector.h"
 #include "Safety/LinkWarning.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QSet>
 #include <QUrl>
@@ -68,9 +70,19 @@ public:
   static QUrl sanitizedMailto(const QUrl& url);
   // A host as the alert names it: ACE when it is an internationalised name.
   static QString displayHost(const std::string& host);
+  // The site a confirmation names: the registrable domain first, then the
+  // whole host in brackets with a long beginning cut in the middle.
+  static QString confirmationSite(const std::string& host);
 
-  // Whether `url` is the target of one of the document's links.
+  // Whether `url` is the target of one of the shown document's links.
   bool isLinkTarget(const QUrl& url) const;
+  // The warning a click on `url` gets: from the text of the document's own
+  // link to it, else the Part's match on the message's warnings; nothing
+  // for an address that is no link of the document.
+  std::optional<LinkWarning> warningForClick(const QUrl& url) const;
+  // The images a person could see once laid out, that now may load (keys
+  // of MailContent::imageKey); empty until measured.
+  const QSet<QString>& visibleImages() const { return visibleImages_; }
 
   // The open alert for a deceptive link, if one is showing (tests).
   QMessageBox* linkAlert() const { return alert_; }
@@ -81,13 +93,16 @@ public:
 
 signals:
   void documentLoaded(bool ok);
+  // The images of a document shown with images allowed were measured and
+  // the visible ones asked for.
+  void imagesMeasured();
 
 protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
   friend class MailPage;
-  void startLoad(const std::string& html, bool allowRemote);
+  void measureImages();
 
   std::vector<LinkWarning> warnings_;
   QString loadedKey_;
@@ -96,7 +111,9 @@ private:
   int loadsStarted_ = 0;
   quint64 generation_ = 0;
   QPointer<QMessageBox> alert_;
-  QSet<QString> linkTargets_;
+  QHash<QString, std::vector<HTMLInspector::Link>> links_;
+  QSet<QString> pendingImages_;
+  QSet<QString> visibleImages_;
 };
 
 } // namespace bx

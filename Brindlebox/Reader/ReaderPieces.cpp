@@ -2,6 +2,7 @@
 
 #include "Platform/Appearance.h"
 #include "Platform/PlatformText.h"
+#include "Reader/AttachmentFiles.h"
 #include "Reader/ReaderText.h"
 #include "Store/AppStore.h"
 #include "Theme/HoverHighlight.h"
@@ -341,14 +342,16 @@ AttachmentChip::AttachmentChip(const MailAttachment& attachment, std::function<v
   setCursor(Qt::PointingHandCursor);
   setAttribute(Qt::WA_Hover);
   connect(&hoverFill_, &AnimatedValue::changed, this, qOverload<>(&QWidget::update));
-  const QString name = QString::fromStdString(attachment.filename);
+  // The name as it is written to disk and offered for saving: no direction
+  // controls or line breaks, a long one cut in the middle.
+  const QString name = AttachmentFiles::cleanName(attachment.filename);
   setToolTip(PlatformText::localize(QStringLiteral("Click to preview with Quick Look")).toHtmlEscaped());
   setAccessibleName(name);
   auto* h = new QHBoxLayout(this);
   h->setContentsMargins(8, 5, 2, 5);
   h->setSpacing(8);
   auto* iconLabel = new QLabel(this);
-  followAppearance(iconLabel, [iconLabel, filename = attachment.filename] {
+  followAppearance(iconLabel, [iconLabel, filename = name.toStdString()] {
     iconLabel->setPixmap(icon(filename).pixmap(22, 22));
   });
   iconLabel->setFixedSize(22, 22);

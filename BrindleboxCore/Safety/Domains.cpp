@@ -1,6 +1,9 @@
 #include "Safety/Domains.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
+#include <cstdint>
 #include <vector>
 
 #include <unicode/bytestream.h>
@@ -252,6 +255,7 @@ std::string Domains::registrable(std::string_view domain) {
     while (b < e && (d[b] == '.' || d[b] == ' ')) ++b;
     while (e > b && (d[e - 1] == '.' || d[e - 1] == ' ')) --e;
     d = d.substr(b, e - b);
+    if (isIPAddress(d)) return d;
 
     std::vector<std::string_view> labels;
     std::string_view v = d;
@@ -268,6 +272,173 @@ std::string Domains::registrable(std::string_view domain) {
     for (auto suffix : twoLevelSuffixes)
         if (suffix == lastTwo) return std::string(labels[n - 3]) + "." + lastTwo;
     return lastTwo;
+}
+
+bool Domains::isIPAddress(std::string_view host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.find(':') != std::string_view::npos) {
+        for (char c : host)
+            if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.'))
+                return false;
+        return true;
+    }
+    int labels = 0;
+    size_t start = 0;
+    while (start <= host.size()) {
+        size_t dot = host.find('.', start);
+        if (dot == std::string_view::npos) dot = host.size();
+        const std::string_view label = host.substr(start, dot - start);
+        if (label.empty() || label.size() > 3) return false;
+        for (char c : label)
+            if (c < '0' || c > '9') return false;
+        ++labels;
+        start = dot + 1;
+    }
+    return labels == 4;
+}
+
+namespace {
+
+// One part of an IPv4 address as a browser reads it: decimal, "0x" hex or
+// leading-zero octal. nullopt when it is not a number.
+std::optional<uint64_t> ipv4Part(std::string_view s) {
+    if (s.empty()) return std::nullopt;
+    int base = 10;
+    if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        s.remove_prefix(2);
+        if (s.empty()) return 0;
+    } else if (s.size() >= 2 && s[0] == '0') {
+        base = 8;
+        s.remove_prefix(1);
+    }
+    uint64_t v = 0;
+    for (char c : s) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
+        if (d >= base) return std::nullopt;
+        v = v * base + d;
+        if (v > 0xFFFFFFFFull) return uint64_t(1) << 40;  // too large: rejected below
+    }
+    return v;
+}
+
+bool endsInNumber(std::string_view host) {
+    if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+    const size_t dot = host.rfind('.');
+    const std::string_view last = dot == std::string_view::npos ? host : host.substr(dot + 1);
+    if (last.empty()) return false;
+    bool digits = true;
+    for (char c : last) digits = digits && c >= '0' && c <= '9';
+    return digits || ((last.size() >= 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X')) &&
+                      std::all_of(last.begin() + 2, last.end(), [](char c) { return std::isxdigit(uint8_t(c)); }));
+}
+
+// A host that ends in a number is an IPv4 address to a browser, in dotted
+// decimal from then on; nullopt when it cannot be one.
+std::optional<std::string> ipv4(std::string_view host) {
+    if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+    std::vector<uint64_t> parts;
+    size_t start = 0;
+    while (start <= host.size()) {
+        size_t dot = host.find('.', start);
+        if (dot == std::string_view::npos) dot = host.size();
+        const auto v = ipv4Part(host.substr(start, dot - start));
+        if (!v) return std::nullopt;
+        parts.push_back(*v);
+        start = dot + 1;
+    }
+    if (parts.empty() || parts.size() > 4) return std::nullopt;
+    for (size_t i = 0; i + 1 < parts.size(); ++i)
+        if (parts[i] > 255) return std::nullopt;
+    const unsigned lastBytes = 5 - static_cast<unsigned>(parts.size());
+    if (parts.back() >= (uint64_t(1) << (8 * lastBytes))) return std::nullopt;
+    uint64_t address = parts.back();
+    for (size_t i = 0; i + 1 < parts.size(); ++i) address += parts[i] << (8 * (3 - i));
+    return std::to_string((address >> 24) & 255) + "." + std::to_string((address >> 16) & 255) + "." +
+           std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);
+}
+
+}  // namespace
+
+std::optional<std::string> Domains::webURL(std::string_view url) {
+    size_t b = 0, e = url.size();
+    while (b < e && static_cast<unsigned char>(url[b]) <= 0x20) ++b;
+    while (e > b && static_cast<unsigned char>(url[e - 1]) <= 0x20) --e;
+    std::string s;
+    s.reserve(e - b);
+    for (size_t i = b; i < e; ++i)
+        if (url[i] != '\t' && url[i] != '\n' && url[i] != '\r') s += url[i];
+    if (s.empty() || !isSchemeStart(s[0])) return std::nullopt;
+    size_t i = 1;
+    while (i < s.size() && isSchemeChar(s[i])) ++i;
+    if (i >= s.size() || s[i] != ':') return std::nullopt;
+    std::string scheme = s.substr(0, i);
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string_view rest = std::string_view(s).substr(i + 1);
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 5> special = {{
+        {"http", "80"}, {"https", "443"}, {"ws", "80"}, {"wss", "443"}, {"ftp", "21"},
+    }};
+    const auto sp = std::find_if(special.begin(), special.end(), [&](const auto& p) { return p.first == scheme; });
+    if (sp == special.end()) return scheme + ":" + std::string(rest);
+
+    size_t p = 0;
+    while (p < rest.size() && (rest[p] == '/' || rest[p] == '\\')) ++p;
+    size_t end = p;
+    while (end < rest.size() && rest[end] != '/' && rest[end] != '\\' && rest[end] != '?' && rest[end] != '#') ++end;
+    std::string_view authority = rest.substr(p, end - p);
+    std::string_view userinfo;
+    if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        userinfo = authority.substr(0, at);
+        authority = authority.substr(at + 1);
+    }
+    std::string_view hostPart = authority, portPart;
+    bool bracketed = false;
+    if (!authority.empty() && authority[0] == '[') {
+        const size_t close = authority.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        hostPart = authority.substr(0, close + 1);
+        const std::string_view after = authority.substr(close + 1);
+        if (!after.empty() && after[0] != ':') return std::nullopt;
+        if (!after.empty()) portPart = after.substr(1);
+        bracketed = true;
+    } else if (const size_t colon = authority.rfind(':'); colon != std::string_view::npos) {
+        hostPart = authority.substr(0, colon);
+        portPart = authority.substr(colon + 1);
+    }
+    for (char c : portPart)
+        if (c < '0' || c > '9') return std::nullopt;
+    while (portPart.size() > 1 && portPart[0] == '0') portPart.remove_prefix(1);
+    if (portPart == sp->second) portPart = {};
+
+    std::string hostName;
+    if (bracketed) {
+        hostName = lower(hostPart);
+    } else {
+        // The whole authority with a user part is needed to find the host;
+        // Domains::host reads that, and reads a percent-encoded name.
+        const auto h = host("http://" + std::string(hostPart) + "/");
+        if (!h || h->empty()) return std::nullopt;
+        hostName = endsInNumber(*h) ? ipv4(*h).value_or(std::string()) : ace(*h);
+        if (hostName.empty()) return std::nullopt;
+    }
+
+    std::string out = scheme + "://";
+    if (!userinfo.empty()) out.append(userinfo).append("@");
+    out += hostName;
+    if (!portPart.empty()) out.append(":").append(portPart);
+    std::string_view tail = rest.substr(end);
+    if (tail.empty() || tail[0] == '?' || tail[0] == '#') out += '/';
+    const size_t pathEnd = std::min(tail.find('?'), tail.find('#'));
+    for (size_t k = 0; k < tail.size(); ++k) out += (k < pathEnd && tail[k] == '\\') ? '/' : tail[k];
+    return out;
 }
 
 std::string Domains::firstLabel(std::string_view domain) {

@@ -15,8 +15,24 @@ struct Domains {
 
     // The registrable domain: the last two labels, or the last three under
     // one of the known two-level public suffixes ("co.uk", "com.au" ...).
-    // Fewer than three labels come back as given (lower-cased, trimmed).
+    // Fewer than three labels come back as given (lower-cased, trimmed), and
+    // so does an IP address: its last labels name no one.
     static std::string registrable(std::string_view domain);
+
+    // Whether the host is an IPv4 address in dotted decimal or an IPv6 one.
+    static bool isIPAddress(std::string_view host);
+
+    // An address in a page read the way a browser reads it when the page's
+    // own address is of another scheme (as the reader's documents are): C0
+    // controls and spaces trimmed from both ends, tabs and line breaks
+    // dropped, the scheme lower-cased. For web schemes any run of "/" and
+    // "\" after the colon is skipped ("https:evil.example",
+    // "https:\\evil.example"), "\" counts as "/", the host is lower-cased
+    // in its ASCII form, an IPv4 address in any of its spellings becomes
+    // dotted decimal and a default port is dropped. Other schemes come back
+    // otherwise as written. nullopt for a relative address, or a web address
+    // without a usable host.
+    static std::optional<std::string> webURL(std::string_view url);
 
     // The first "."-separated label (empty pieces skipped), or the whole text
     // when it has none.

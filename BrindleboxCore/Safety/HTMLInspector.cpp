@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <unordered_set>
 
+#include <gumbo.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -18,18 +21,6 @@ using R = BudgetedRegex;
 
 namespace {
 
-const BudgetedRegex& imgRegex() {
-    static const BudgetedRegex re("<img\\b[^>]*>", UREGEX_CASE_INSENSITIVE);
-    return re;
-}
-const BudgetedRegex& attrRegex() {
-    static const BudgetedRegex re("([a-zA-Z-]+)\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)", 0);
-    return re;
-}
-const BudgetedRegex& anchorRegex() {
-    static const BudgetedRegex re("<a\\b([^>]*)>([\\s\\S]*?)</a\\s*>", UREGEX_CASE_INSENSITIVE);
-    return re;
-}
 const BudgetedRegex& domainInTextRegex() {
     static const BudgetedRegex re("(?:https?://)?((?:[a-z0-9-]+\\.)+[a-z]{2,24})(?:[/:?#]\\S*)?",
                                   UREGEX_CASE_INSENSITIVE);
@@ -40,34 +31,15 @@ const BudgetedRegex& urlInTextRegex() {
     return re;
 }
 
-UChar lowerASCII(UChar c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<UChar>(c + 32) : c;
-}
-
-// No image tag can match after the last ">", so the scan stops there: without
-// this, every unclosed "<img" would search to the end of the text.
-int32_t imgRegionEnd(const icu::UnicodeString& s) {
-    const int32_t gt = s.lastIndexOf(static_cast<UChar>('>'));
-    return gt < 0 ? 0 : gt + 1;
-}
-
-// Every link must end with the last "</a\s*>" of the text; searching beyond
-// it is wasted work that grows with the square of the text on hostile input.
-int32_t anchorRegionEnd(const icu::UnicodeString& s) {
-    const int32_t n = s.length();
-    for (int32_t i = s.lastIndexOf(static_cast<UChar>('<')); i >= 0;
-         i = i > 0 ? s.lastIndexOf(static_cast<UChar>('<'), 0, i) : -1) {
-        if (i + 2 < n && s[i + 1] == '/' && lowerASCII(s[i + 2]) == 'a') {
-            int32_t j = i + 3;
-            while (j < n && isRegexSpace(s[j])) ++j;
-            if (j < n && s[j] == '>') return j + 1;
-        }
-    }
-    return 0;
-}
-
 std::string lowerString(std::string_view s) {
     return Domains::lower(s);
+}
+
+std::string lowerASCII(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
 }
 
 bool startsWith(std::string_view s, std::string_view p) {
@@ -76,36 +48,6 @@ bool startsWith(std::string_view s, std::string_view p) {
 
 std::string_view trimWhiteSpaceAndNewlines(std::string_view s) {
     return trimCodePoints(s, isUnicodeWhiteSpace);
-}
-
-// Reads the text as a decimal number (sign, digits, fraction, exponent).
-bool readNumber(std::string_view s, double& out) {
-    if (s.empty()) return false;
-    size_t i = 0;
-    if (s[i] == '+' || s[i] == '-') ++i;
-    size_t digits = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-        size_t exp = 0;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++exp;
-        if (exp == 0) return false;
-    }
-    if (i != s.size()) return false;
-    out = std::strtod(std::string(s).c_str(), nullptr);
-    return true;
-}
-
-std::string removeAll(std::string s, std::string_view what) {
-    size_t pos;
-    while ((pos = s.find(what)) != std::string::npos) s.erase(pos, what.size());
-    return s;
 }
 
 std::string base64(std::string_view data) {
@@ -145,48 +87,6 @@ void replaceAll(std::string& s, std::string_view from, std::string_view to) {
     s.swap(out);
 }
 
-HTMLInspector::Attributes attributesOf(const icu::UnicodeString& tag, RegexBudget& budget) {
-    HTMLInspector::Attributes map;
-    icu::UnicodeString rest;
-    int32_t last = 0;
-    attrRegex().forEachMatch(tag, budget, [&](const icu::RegexMatcher& m) {
-        UErrorCode st = U_ZERO_ERROR;
-        const int32_t s = m.start(st), e = m.end(st);
-        rest.append(tag, last, s - last);
-        rest.append(static_cast<UChar>(' '));
-        last = e;
-        std::string name = lowerString(R::groupUTF8(m, 1));
-        const int32_t vs = m.start(2, st), ve = m.end(2, st);
-        icu::UnicodeString value(tag, vs, ve - vs);
-        if (value.length() > 0 && (value[0] == '"' || value[0] == '\'')) {
-            value = value.length() >= 2 ? icu::UnicodeString(value, 1, value.length() - 2) : icu::UnicodeString();
-        }
-        map[std::move(name)] = HTMLText::decodeEntities(R::toUTF8(value));
-        return true;
-    });
-    rest.append(tag, last, tag.length() - last);
-    rest.toLower(icu::Locale::getRoot());
-
-    std::string bare;
-    std::string word;
-    const std::string restUTF8 = R::toUTF8(rest);
-    auto flush = [&] {
-        if (word.empty()) return;
-        if (!bare.empty()) bare += ' ';
-        bare += word;
-        word.clear();
-    };
-    for (char c : restUTF8) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '<' || c == '>' || c == '/')
-            flush();
-        else
-            word += c;
-    }
-    flush();
-    if (!bare.empty()) map["__bare"] = std::move(bare);
-    return map;
-}
-
 bool hasWord(std::string_view words, std::string_view w) {
     size_t start = 0;
     while (start <= words.size()) {
@@ -209,136 +109,641 @@ bool hostIsListedTracker(const std::string& host) {
     return false;
 }
 
-// Where the display head goes: right after the document's own <head> start
-// tag when that tag opens the document (only white space, comments, a
-// doctype and the <html> tag before it). Anywhere else a browser has already
-// started the body, and a Content-Security-Policy there would be ignored.
-// Returns npos when the document has no such head.
-size_t headInsertionPoint(std::string_view s) {
-    const size_t n = s.size();
+// ---- Sizes ---------------------------------------------------------------
+
+// The leading number of a text (digits with an optional fraction, or a bare
+// fraction such as ".5"); `used` is how many characters it took.
+std::optional<double> leadingNumber(std::string_view s, size_t& used) {
     size_t i = 0;
-    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; };
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    auto tagNamed = [&](size_t at, std::string_view name) {
-        if (at + 1 + name.size() > n || s[at] != '<') return false;
-        for (size_t k = 0; k < name.size(); ++k)
-            if (lower(s[at + 1 + k]) != name[k]) return false;
-        const size_t after = at + 1 + name.size();
-        return after == n || isSpace(s[after]) || s[after] == '>' || s[after] == '/';
-    };
-    // End of a start tag, reading quoted attribute values as a browser does,
-    // so a ">" inside quotes does not end it. npos when it never ends.
-    auto tagEnd = [&](size_t at) -> size_t {
-        size_t k = at + 1;
-        while (k < n && !isSpace(s[k]) && s[k] != '>' && s[k] != '/') ++k;
-        while (k < n) {
-            const char c = s[k];
-            if (c == '>') return k + 1;
-            if (c == '=') {
-                ++k;
-                while (k < n && isSpace(s[k])) ++k;
-                if (k < n && (s[k] == '"' || s[k] == '\'')) {
-                    const size_t close = s.find(s[k], k + 1);
-                    if (close == std::string_view::npos) return std::string_view::npos;
-                    k = close + 1;
-                }
-                continue;
-            }
-            ++k;
-        }
-        return std::string_view::npos;
-    };
-    if (startsWith(s, "\xEF\xBB\xBF")) i = 3;
-    bool seenHTML = false;
-    while (i < n) {
-        if (isSpace(s[i])) {
-            ++i;
-        } else if (startsWith(s.substr(i), "<!--")) {
-            const size_t close = s.find("-->", i + 4);
-            if (close == std::string_view::npos) return std::string_view::npos;
-            i = close + 3;
-        } else if (!seenHTML && (startsWith(s.substr(i), "<!") || startsWith(s.substr(i), "<?"))) {
-            const size_t close = s.find('>', i + 2);
-            if (close == std::string_view::npos) return std::string_view::npos;
-            i = close + 1;
-        } else if (!seenHTML && tagNamed(i, "html")) {
-            const size_t end = tagEnd(i);
-            if (end == std::string_view::npos) return std::string_view::npos;
-            i = end;
-            seenHTML = true;
-        } else if (tagNamed(i, "head")) {
-            return tagEnd(i);
-        } else {
-            return std::string_view::npos;
-        }
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t digits = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < s.size() && s[i] == '.') {
+        size_t j = i + 1, frac = 0;
+        while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j, ++frac;
+        if (frac > 0) i = j, digits += frac;
     }
-    return std::string_view::npos;
+    if (digits == 0) return std::nullopt;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+        size_t exp = 0;
+        while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j, ++exp;
+        if (exp > 0) i = j;
+    }
+    used = i;
+    return std::strtod(std::string(s.substr(0, i)).c_str(), nullptr);
 }
 
-// The body in UTF-16, as inspect already holds it for the image scan.
-std::vector<LinkWarning> linkWarningsIn(const icu::UnicodeString& text) {
-    std::vector<LinkWarning> out;
-    RegexBudget budget;
-    const auto& extensions = HTMLInspector::fileExtensions();
-    anchorRegex().forEachMatch(
-        text, budget,
-        [&](const icu::RegexMatcher& m) {
-            UErrorCode st = U_ZERO_ERROR;
-            const int32_t as = m.start(1, st), ae = m.end(1, st);
-            icu::UnicodeString tag("<a ");
-            tag.append(text, as, ae - as);
-            tag.append(static_cast<UChar>('>'));
-            const HTMLInspector::Attributes a = attributesOf(tag, budget);
-            auto href = a.find("href");
-            if (href == a.end() || !startsWith(lowerString(href->second), "http")) return true;
-            const auto host = Domains::host(href->second);
-            if (!host) return true;
+bool isHTMLSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
 
-            const std::string inner = R::groupUTF8(m, 2);
-            const std::string plain = HTMLText::toPlain(inner);
-            const std::string shown(trimWhiteSpaceAndNewlines(plain));
-            if (shown.empty()) return true;
-            if (shown.size() > 199 && characterCount(shown) > 199) return true;
+// A width or height attribute as the engine reads it: the leading number,
+// whatever follows ("1;", "2em" and "1px" are all that many pixels); a
+// percentage decides nothing.
+std::optional<double> attributePixels(std::string_view v) {
+    size_t i = 0;
+    while (i < v.size() && isHTMLSpace(v[i])) ++i;
+    size_t used = 0;
+    const auto n = leadingNumber(v.substr(i), used);
+    if (!n) return std::nullopt;
+    if (i + used < v.size() && v[i + used] == '%') return std::nullopt;
+    return n;
+}
 
-            // A look-alike host that the text names reads as the site it
-            // imitates ("аррӏе.com" for apple.com): the text shows one site,
-            // the link opens another.
-            if (Domains::isLookalike(*host)) {
-                const std::string named = Domains::registrable(Domains::unicode(*host));
-                if (Domains::lower(shown).find(named) != std::string::npos) {
-                    out.push_back({shown, named, *host, href->second});
-                    return true;
-                }
-            }
+// A CSS length in pixels; nothing for a length relative to the page (%,
+// viewport units) or anything that is not a plain length.
+std::optional<double> cssPixels(std::string_view v) {
+    size_t used = 0;
+    const auto n = leadingNumber(v, used);
+    if (!n) return std::nullopt;
+    const std::string_view unit = v.substr(used);
+    static constexpr std::pair<std::string_view, double> units[] = {
+        {"", 1},           {"px", 1},        {"em", 16},        {"rem", 16},       {"ex", 8},
+        {"ch", 8},         {"pt", 96.0 / 72}, {"pc", 16},       {"in", 96},        {"cm", 96 / 2.54},
+        {"mm", 96 / 25.4}, {"q", 96 / 101.6},
+    };
+    for (const auto& [name, factor] : units)
+        if (unit == name) return *n * factor;
+    return std::nullopt;
+}
 
-            std::string shownDomain;
-            RegexBudget small;
-            if (!domainInTextRegex().firstMatch(R::toUnicode(shown), small, [&](const icu::RegexMatcher& dm) {
-                    shownDomain = lowerString(R::groupUTF8(dm, 1));
-                }))
-                return true;
-            const size_t dot = shownDomain.rfind('.');
-            const std::string_view tld = dot == std::string::npos ? std::string_view(shownDomain)
-                                                                  : std::string_view(shownDomain).substr(dot + 1);
-            if (tld.size() < 2) return true;
-            const auto* p = reinterpret_cast<const uint8_t*>(tld.data());
-            const int32_t n = static_cast<int32_t>(tld.size());
-            for (int32_t i = 0; i < n;) {
-                UChar32 c;
-                U8_NEXT(p, i, n, c);
-                if (c < 0 || !u_isalpha(c)) return true;
-            }
-            if (std::find(extensions.begin(), extensions.end(), tld) != extensions.end()) return true;
-            // Compared as the browser resolves them: one site written in its
-            // international and its "xn--" form is one site.
-            if (Domains::registrable(Domains::ace(shownDomain)) == Domains::registrable(Domains::ace(*host)))
-                return true;
-            out.push_back({shown, shownDomain, *host, href->second});
-            return true;
-        },
-        0, anchorRegionEnd(text));
+// A style attribute with comments removed, lower-cased, without white space.
+std::string compactStyle(std::string_view style) {
+    std::string out;
+    out.reserve(style.size());
+    for (size_t i = 0; i < style.size(); ++i) {
+        if (style[i] == '/' && i + 1 < style.size() && style[i + 1] == '*') {
+            const size_t close = style.find("*/", i + 2);
+            if (close == std::string_view::npos) break;
+            i = close + 1;
+            continue;
+        }
+        const char c = style[i];
+        if (isHTMLSpace(c)) continue;
+        out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    }
     return out;
 }
+
+// Whether a style gives a box of 2 px or less in any unit and form.
+bool styleIsTiny(const std::string& compact) {
+    size_t start = 0;
+    while (start < compact.size()) {
+        size_t end = compact.find(';', start);
+        if (end == std::string::npos) end = compact.size();
+        const std::string_view decl = std::string_view(compact).substr(start, end - start);
+        start = end + 1;
+        const size_t colon = decl.find(':');
+        if (colon == std::string_view::npos) continue;
+        const std::string_view prop = decl.substr(0, colon);
+        std::string_view value = decl.substr(colon + 1);
+        if (const size_t bang = value.find('!'); bang != std::string_view::npos) value = value.substr(0, bang);
+        if (prop != "width" && prop != "height" && prop != "max-width" && prop != "max-height") continue;
+        if (const auto px = cssPixels(value); px && *px <= 2) return true;
+    }
+    return false;
+}
+
+// ---- The tree --------------------------------------------------------------
+
+// The parser's work grows with the square of the nesting depth (100,000
+// nested <div>s take half a minute), and no real mail nests anywhere near
+// this deep.
+constexpr int maxNesting = 4096;
+
+// Whether the markup may nest deeper than `limit`: start tags minus end tags
+// at their highest, not counting elements that never hold others or that
+// the next of their kind closes. It never says less than the tree's depth.
+bool mayNestDeeperThan(std::string_view s, int limit) {
+    static constexpr std::string_view flat[] = {
+        "area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param", "source", "track",
+        "wbr", "p", "li", "dt", "dd", "tr", "td", "th", "option", "optgroup", "rp", "rt", "tbody", "thead",
+        "tfoot", "colgroup", "html", "head", "body", "basefont", "bgsound", "keygen", "frame", "image",
+    };
+    int depth = 0;
+    const size_t n = s.size();
+    for (size_t i = s.find('<'); i != std::string_view::npos && i + 1 < n; i = s.find('<', i + 1)) {
+        const char c = s[i + 1];
+        if (c == '/') {
+            if (depth > 0) --depth;
+            continue;
+        }
+        if (c == '!' && s.substr(i, 4) == "<!--") {
+            const size_t close = s.find("-->", i + 4);
+            if (close == std::string_view::npos) break;
+            i = close;
+            continue;
+        }
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) continue;
+        size_t e = i + 1;
+        std::string name;
+        while (e < n && name.size() < 10 && ((s[e] >= 'a' && s[e] <= 'z') || (s[e] >= 'A' && s[e] <= 'Z') ||
+                                             (s[e] >= '0' && s[e] <= '9')))
+            name += static_cast<char>(s[e] >= 'A' && s[e] <= 'Z' ? s[e] + 32 : s[e]), ++e;
+        if (std::find(std::begin(flat), std::end(flat), name) != std::end(flat)) continue;
+        if (++depth > limit) return true;
+    }
+    return false;
+}
+
+// Gumbo's nodes live in one arena that is dropped whole: freeing them node
+// by node recurses as deep as the markup nests. The parser frees many small
+// buffers while it runs; those are reused by size, so the arena grows with
+// the tree, not with the work.
+class Arena {
+public:
+    static void* allocate(void* self, size_t n) { return static_cast<Arena*>(self)->take(n); }
+    static void release(void* self, void* p) { static_cast<Arena*>(self)->give(p); }
+
+private:
+    static constexpr size_t header = 16, classes = 64;  // reused sizes: up to 1 KiB, in steps of 16
+
+    void* take(size_t n) {
+        n = (n + 15) & ~size_t(15);
+        const size_t cls = n / 16;
+        if (cls < classes && free_[cls]) {
+            void* p = free_[cls];
+            free_[cls] = *static_cast<void**>(p);
+            return p;
+        }
+        const size_t need = n + header;
+        if (blocks_.empty() || used_ + need > size_) {
+            size_ = std::max<size_t>(need, 1 << 20);
+            // Not zeroed: the parser writes what it reads.
+            blocks_.emplace_back(new std::max_align_t[size_ / sizeof(std::max_align_t) + 1]);
+            used_ = 0;
+        }
+        char* p = reinterpret_cast<char*>(blocks_.back().get()) + used_;
+        used_ += need;
+        *reinterpret_cast<size_t*>(p) = n;
+        return p + header;
+    }
+    void give(void* p) {
+        if (!p) return;
+        const size_t n = *reinterpret_cast<size_t*>(static_cast<char*>(p) - header);
+        const size_t cls = n / 16;
+        if (cls >= classes) return;
+        *static_cast<void**>(p) = free_[cls];
+        free_[cls] = p;
+    }
+
+    std::vector<std::unique_ptr<std::max_align_t[]>> blocks_;
+    void* free_[classes] = {};
+    size_t used_ = 0, size_ = 0;
+};
+
+class Tree {
+public:
+    explicit Tree(std::string_view html) {
+        GumboOptions options = kGumboDefaultOptions;
+        options.allocator = &Arena::allocate;
+        options.deallocator = &Arena::release;
+        options.userdata = &arena_;
+        options.max_errors = 0;
+        output_ = gumbo_parse_with_options(&options, html.data(), html.size());
+    }
+    const GumboNode* document() const { return output_->document; }
+
+private:
+    Arena arena_;
+    GumboOutput* output_;
+};
+
+bool isElement(const GumboNode* n) {
+    return n->type == GUMBO_NODE_ELEMENT || n->type == GUMBO_NODE_TEMPLATE;
+}
+
+bool isHTML(const GumboNode* n, GumboTag tag) {
+    return isElement(n) && n->v.element.tag == tag && n->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
+}
+
+const char* attribute(const GumboNode* n, const char* name) {
+    const GumboAttribute* a = gumbo_get_attribute(&n->v.element.attributes, name);
+    return a ? a->value : nullptr;
+}
+
+std::string tagName(const GumboNode* n) {
+    const GumboElement& e = n->v.element;
+    std::string name;
+    if (e.tag != GUMBO_TAG_UNKNOWN) {
+        name = gumbo_normalized_tagname(e.tag);
+    } else {
+        GumboStringPiece piece = e.original_tag;
+        gumbo_tag_from_original_text(&piece);
+        size_t len = 0;
+        while (len < piece.length && !isHTMLSpace(piece.data[len]) && piece.data[len] != '/' && piece.data[len] != '>')
+            ++len;
+        name = lowerASCII(std::string_view(piece.data, len));
+    }
+    if (e.tag_namespace == GUMBO_NAMESPACE_SVG) {
+        GumboStringPiece piece{name.data(), name.size()};
+        if (const char* fixed = gumbo_normalize_svg_tagname(&piece)) name = fixed;
+    }
+    return name;
+}
+
+std::string attributeName(const GumboAttribute* a) {
+    const std::string name = a->name;
+    if (name.find(':') != std::string::npos) return name;
+    switch (a->attr_namespace) {
+        case GUMBO_ATTR_NAMESPACE_XLINK: return "xlink:" + name;
+        case GUMBO_ATTR_NAMESPACE_XML: return "xml:" + name;
+        case GUMBO_ATTR_NAMESPACE_XMLNS: return name == "xmlns" ? name : "xmlns:" + name;
+        default: return name;
+    }
+}
+
+HTMLInspector::Attributes attributesOf(const GumboNode* n) {
+    HTMLInspector::Attributes map;
+    std::string bare = tagName(n);
+    const GumboVector& attrs = n->v.element.attributes;
+    for (unsigned i = 0; i < attrs.length; ++i) {
+        const auto* a = static_cast<const GumboAttribute*>(attrs.data[i]);
+        const std::string name = attributeName(a);
+        map.emplace(name, a->value);
+        // Gumbo points a value-less attribute's original value at its name.
+        if (a->original_value.length == 0 || a->original_value.data == a->original_name.data) bare += " " + name;
+    }
+    map["__bare"] = std::move(bare);
+    return map;
+}
+
+// Children of a node, for the walks below.
+const GumboVector* childrenOf(const GumboNode* n) {
+    if (n->type == GUMBO_NODE_DOCUMENT) return &n->v.document.children;
+    if (isElement(n)) return &n->v.element.children;
+    return nullptr;
+}
+
+// The text a person sees in a link: its text, white space collapsed.
+std::string visibleText(const GumboNode* root) {
+    std::string out;
+    std::vector<const GumboNode*> stack{root};
+    while (!stack.empty()) {
+        const GumboNode* n = stack.back();
+        stack.pop_back();
+        if (n->type == GUMBO_NODE_TEXT || n->type == GUMBO_NODE_WHITESPACE || n->type == GUMBO_NODE_CDATA) {
+            out += n->v.text.text;
+            continue;
+        }
+        if (!isElement(n)) continue;
+        if (isHTML(n, GUMBO_TAG_SCRIPT) || isHTML(n, GUMBO_TAG_STYLE) || n->type == GUMBO_NODE_TEMPLATE) continue;
+        if (isHTML(n, GUMBO_TAG_BR)) out += ' ';
+        if (isHTML(n, GUMBO_TAG_IMG))
+            if (const char* alt = attribute(n, "alt")) out.append(" ").append(alt).append(" ");
+        const GumboVector& c = n->v.element.children;
+        for (unsigned i = c.length; i-- > 0;) stack.push_back(static_cast<const GumboNode*>(c.data[i]));
+    }
+    std::string collapsed;
+    collapsed.reserve(out.size());
+    bool space = false;
+    for (char c : out) {
+        if (isHTMLSpace(c)) {
+            space = true;
+            continue;
+        }
+        if (space && !collapsed.empty()) collapsed += ' ';
+        space = false;
+        collapsed += c;
+    }
+    return std::string(trimWhiteSpaceAndNewlines(collapsed));
+}
+
+// The address of a navigable element, or null when it has none.
+const char* linkAddress(const GumboNode* n) {
+    if (!isElement(n)) return nullptr;
+    const GumboElement& e = n->v.element;
+    if (e.tag_namespace == GUMBO_NAMESPACE_HTML) {
+        if (e.tag != GUMBO_TAG_A && e.tag != GUMBO_TAG_AREA) return nullptr;
+        return attribute(n, "href");
+    }
+    if (e.tag_namespace == GUMBO_NAMESPACE_SVG && e.tag == GUMBO_TAG_A) {
+        // SVG's own link: "href", else the older "xlink:href".
+        const GumboVector& attrs = e.attributes;
+        const char* xlink = nullptr;
+        for (unsigned i = 0; i < attrs.length; ++i) {
+            const auto* a = static_cast<const GumboAttribute*>(attrs.data[i]);
+            if (std::strcmp(a->name, "href") == 0) {
+                if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_NONE) return a->value;
+                if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) xlink = a->value;
+            } else if (std::strcmp(a->name, "xlink:href") == 0) {
+                xlink = a->value;
+            }
+        }
+        return xlink;
+    }
+    return nullptr;
+}
+
+HTMLInspector::Link linkOf(const GumboNode* n, const char* href) {
+    HTMLInspector::Link link;
+    link.href = href;
+    const auto web = Domains::webURL(href);
+    link.target = web ? *web : std::string(trimWhiteSpaceAndNewlines(href));
+    if (isHTML(n, GUMBO_TAG_AREA)) {
+        const char* alt = attribute(n, "alt");
+        link.text = alt ? std::string(trimWhiteSpaceAndNewlines(alt)) : std::string();
+    } else {
+        link.text = visibleText(n);
+    }
+    return link;
+}
+
+// An image address as the engine will fetch it, when that is http(s).
+std::optional<std::string> remoteSource(const char* src) {
+    if (!src) return std::nullopt;
+    auto web = Domains::webURL(src);
+    if (!web || !(startsWith(*web, "http://") || startsWith(*web, "https://"))) return std::nullopt;
+    return web;
+}
+
+// The name a person reads for a tracker's host: its registrable domain, or
+// an IP address as it is.
+std::string trackerName(const std::string& url) {
+    const auto host = Domains::host(url);
+    return host ? Domains::registrable(*host) : std::string();
+}
+
+bool dropped(const GumboNode* n) {
+    if (!isElement(n) || n->v.element.tag_namespace != GUMBO_NAMESPACE_HTML) return false;
+    switch (n->v.element.tag) {
+        case GUMBO_TAG_BASE:
+        case GUMBO_TAG_LINK:
+        case GUMBO_TAG_IFRAME:
+        case GUMBO_TAG_FRAME:
+        case GUMBO_TAG_FRAMESET:
+        case GUMBO_TAG_EMBED:
+        case GUMBO_TAG_APPLET:
+        case GUMBO_TAG_PARAM: return true;
+        case GUMBO_TAG_META: return attribute(n, "http-equiv") != nullptr;
+        default: return false;
+    }
+}
+
+// Elements kept for their content only: an object's fallback is what shows
+// when the object does not load, and it never will.
+bool unwrapped(const GumboNode* n) {
+    return isHTML(n, GUMBO_TAG_OBJECT);
+}
+
+// Attributes that make a request or a navigation without a click on a link.
+bool droppedAttribute(const GumboNode* n, const char* name) {
+    const GumboTag tag = n->v.element.tag;
+    if (tag == GUMBO_TAG_FORM && std::strcmp(name, "action") == 0) return true;
+    if ((tag == GUMBO_TAG_BUTTON || tag == GUMBO_TAG_INPUT) && std::strcmp(name, "formaction") == 0) return true;
+    return false;
+}
+
+bool isVoid(GumboTag tag) {
+    switch (tag) {
+        case GUMBO_TAG_AREA:
+        case GUMBO_TAG_BASE:
+        case GUMBO_TAG_BASEFONT:
+        case GUMBO_TAG_BGSOUND:
+        case GUMBO_TAG_BR:
+        case GUMBO_TAG_COL:
+        case GUMBO_TAG_EMBED:
+        case GUMBO_TAG_FRAME:
+        case GUMBO_TAG_HR:
+        case GUMBO_TAG_IMG:
+        case GUMBO_TAG_INPUT:
+        case GUMBO_TAG_KEYGEN:
+        case GUMBO_TAG_LINK:
+        case GUMBO_TAG_META:
+        case GUMBO_TAG_PARAM:
+        case GUMBO_TAG_SOURCE:
+        case GUMBO_TAG_TRACK:
+        case GUMBO_TAG_WBR: return true;
+        default: return false;
+    }
+}
+
+bool isRawText(const GumboNode* n) {
+    if (!isElement(n) || n->v.element.tag_namespace != GUMBO_NAMESPACE_HTML) return false;
+    switch (n->v.element.tag) {
+        case GUMBO_TAG_STYLE:
+        case GUMBO_TAG_SCRIPT:
+        case GUMBO_TAG_XMP:
+        case GUMBO_TAG_IFRAME:
+        case GUMBO_TAG_NOEMBED:
+        case GUMBO_TAG_NOFRAMES:
+        case GUMBO_TAG_PLAINTEXT: return true;
+        default: return false;
+    }
+}
+
+void escapeInto(std::string& out, std::string_view text, bool attributeValue) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"':
+                if (attributeValue)
+                    out += "&quot;";
+                else
+                    out += c;
+                break;
+            default:
+                if (c == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0') {
+                    out += "&nbsp;";
+                    ++i;
+                } else {
+                    out += c;
+                }
+        }
+    }
+}
+
+// One walk over the tree: counts and judges what the checks look at, and,
+// when asked, writes out the cleaned document.
+class Walk {
+public:
+    Walk(const std::vector<MailAttachment>* attachments, bool write) : attachments_(attachments), write_(write) {}
+
+    HTMLReport report;
+    std::vector<std::string> images;
+    std::vector<HTMLInspector::Link> links;
+    std::string out;
+
+    void run(const GumboNode* document) {
+        if (write_) {
+            if (attachments_) {
+                for (const auto& att : *attachments_) {
+                    // An empty Content-ID would turn every "cid:" of the page into this part.
+                    if (!att.contentID || att.contentID->empty() || att.data.size() > HTMLInspector::maxInlineBytes)
+                        continue;
+                    inline_.push_back({"cid:" + *att.contentID, &att, std::string()});
+                }
+            }
+            writeDoctype(document);
+        }
+        // Depth-first, children in order; an entry with `close` writes the
+        // end tag once its children are done.
+        struct Step {
+            const GumboNode* node;
+            bool close;
+        };
+        std::vector<Step> stack;
+        const GumboVector& top = document->v.document.children;
+        for (unsigned i = top.length; i-- > 0;) stack.push_back({static_cast<const GumboNode*>(top.data[i]), false});
+        while (!stack.empty()) {
+            const Step step = stack.back();
+            stack.pop_back();
+            const GumboNode* n = step.node;
+            if (step.close) {
+                out += "</" + tagName(n) + ">";
+                continue;
+            }
+            switch (n->type) {
+                case GUMBO_NODE_TEXT:
+                case GUMBO_NODE_WHITESPACE:
+                case GUMBO_NODE_CDATA: text(n); continue;
+                case GUMBO_NODE_COMMENT:
+                case GUMBO_NODE_DOCUMENT: continue;  // comments show nothing; leaving them out leaves no doubt where one ends
+                default: break;
+            }
+            if (dropped(n)) continue;
+            if (!element(n)) continue;
+            const GumboVector& c = n->v.element.children;
+            const bool opened = write_ && !unwrapped(n) && !(n->v.element.tag_namespace == GUMBO_NAMESPACE_HTML &&
+                                                           isVoid(n->v.element.tag));
+            if (opened && !isHTML(n, GUMBO_TAG_PLAINTEXT)) stack.push_back({n, true});
+            for (unsigned i = c.length; i-- > 0;) stack.push_back({static_cast<const GumboNode*>(c.data[i]), false});
+        }
+    }
+
+private:
+    struct Inline {
+        std::string token;
+        const MailAttachment* part;
+        std::string data;  // made on first use
+    };
+
+    void writeDoctype(const GumboNode* document) {
+        const GumboDocument& d = document->v.document;
+        const GumboNode* head = nullptr;
+        for (unsigned i = 0; i < d.children.length && !head; ++i) {
+            const auto* html = static_cast<const GumboNode*>(d.children.data[i]);
+            if (!isHTML(html, GUMBO_TAG_HTML)) continue;
+            for (unsigned k = 0; k < html->v.element.children.length; ++k) {
+                const auto* c = static_cast<const GumboNode*>(html->v.element.children.data[k]);
+                if (isHTML(c, GUMBO_TAG_HEAD)) head = c;
+            }
+        }
+        // The mode the engine lays the page out in is the one the mail
+        // asked for; a fragment without its own head is shown as a
+        // standards-mode page.
+        const bool explicitHead = head && head->v.element.original_tag.length > 0;
+        if (d.has_doctype || !explicitHead) {
+            switch (d.doc_type_quirks_mode) {
+                case GUMBO_DOCTYPE_NO_QUIRKS: out += "<!doctype html>"; break;
+                case GUMBO_DOCTYPE_LIMITED_QUIRKS:
+                    out += "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" \"\">";
+                    break;
+                case GUMBO_DOCTYPE_QUIRKS:
+                    if (!d.has_doctype) out += "<!doctype html>";
+                    break;
+            }
+        }
+    }
+
+    std::string inlined(std::string value) {
+        for (auto& in : inline_) {
+            if (value.find(in.token) == std::string::npos) continue;
+            if (in.data.empty()) in.data = "data:" + in.part->mimeType + ";base64," + base64(in.part->data);
+            replaceAll(value, in.token, in.data);
+        }
+        return value;
+    }
+
+    void text(const GumboNode* n) {
+        if (!write_) return;
+        const GumboNode* parent = n->parent;
+        if (parent && isRawText(parent)) {
+            out += isHTML(parent, GUMBO_TAG_STYLE) && !inline_.empty() ? inlined(n->v.text.text) : n->v.text.text;
+        } else {
+            escapeInto(out, n->v.text.text, false);
+        }
+    }
+
+    // A template's content is inert: it shows nothing and loads nothing.
+    static bool insideTemplate(const GumboNode* n) {
+        for (const GumboNode* p = n->parent; p; p = p->parent)
+            if (p->type == GUMBO_NODE_TEMPLATE) return true;
+        return false;
+    }
+
+    // Judges one element and writes its start tag; false when it is left out.
+    bool element(const GumboNode* n) {
+        const GumboElement& e = n->v.element;
+        const bool judged = (isHTML(n, GUMBO_TAG_IMG) || linkAddress(n)) && !insideTemplate(n);
+        if (judged && isHTML(n, GUMBO_TAG_IMG)) {
+            if (auto src = remoteSource(attribute(n, "src"))) {
+                HTMLInspector::Attributes a = attributesOf(n);
+                a["src"] = *src;
+                if (HTMLInspector::isTracker(a)) {
+                    ++report.trackerCount;
+                    if (auto name = trackerName(*src); !name.empty()) trackerHosts_.push_back(std::move(name));
+                    if (write_) out += "<!-- tracker removed by Brindlebox -->";
+                    return false;
+                }
+                ++report.remoteImageCount;
+                images.push_back(std::move(*src));
+            }
+        }
+        if (const char* href = judged ? linkAddress(n) : nullptr) {
+            links.push_back(linkOf(n, href));
+            if (auto w = HTMLInspector::linkWarning(href, links.back().text)) report.linkWarnings.push_back(std::move(*w));
+        }
+        if (!write_ || unwrapped(n)) return true;
+        out += '<';
+        out += tagName(n);
+        for (unsigned i = 0; i < e.attributes.length; ++i) {
+            const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+            if (e.tag_namespace == GUMBO_NAMESPACE_HTML && droppedAttribute(n, a->name)) continue;
+            out += ' ';
+            out += attributeName(a);
+            out += "=\"";
+            if (inline_.empty())
+                escapeInto(out, a->value, true);
+            else
+                escapeInto(out, inlined(a->value), true);
+            out += '"';
+        }
+        out += '>';
+        if (isHTML(n, GUMBO_TAG_HEAD)) {
+            out += HTMLInspector::displayHead();
+            // Host names are not looked up ahead of a click.
+            out += "\n<meta http-equiv=\"x-dns-prefetch-control\" content=\"off\">";
+        }
+        // The parser drops a line feed right after these start tags; one
+        // written here keeps a leading line feed of the text.
+        if ((isHTML(n, GUMBO_TAG_PRE) || isHTML(n, GUMBO_TAG_TEXTAREA) || isHTML(n, GUMBO_TAG_LISTING)) &&
+            e.children.length > 0) {
+            const auto* first = static_cast<const GumboNode*>(e.children.data[0]);
+            if ((first->type == GUMBO_NODE_TEXT || first->type == GUMBO_NODE_WHITESPACE) && first->v.text.text[0] == '\n')
+                out += '\n';
+        }
+        return true;
+    }
+
+public:
+    void finish() {
+        std::unordered_set<std::string> seen;
+        for (auto& h : trackerHosts_)
+            if (seen.insert(h).second) report.trackerHosts.push_back(std::move(h));
+    }
+
+private:
+    const std::vector<MailAttachment>* attachments_;
+    bool write_;
+    std::vector<Inline> inline_;
+    std::vector<std::string> trackerHosts_;
+};
 
 }  // namespace
 
@@ -400,36 +805,45 @@ const std::string& HTMLInspector::plainTextHead() {
 }
 
 HTMLInspector::Attributes HTMLInspector::attributes(std::string_view tag) {
-    RegexBudget budget;
-    return attributesOf(R::toUnicode(tag), budget);
+    const Tree tree(tag);
+    std::vector<const GumboNode*> stack{tree.document()};
+    while (!stack.empty()) {
+        const GumboNode* n = stack.back();
+        stack.pop_back();
+        // The first element written in the text, not one the parser made up.
+        if (isElement(n) && n->v.element.original_tag.length > 0) return attributesOf(n);
+        if (const GumboVector* c = childrenOf(n))
+            for (unsigned i = c->length; i-- > 0;) stack.push_back(static_cast<const GumboNode*>(c->data[i]));
+    }
+    return {};
 }
 
 bool HTMLInspector::isTracker(const Attributes& a) {
     if (a.empty()) return false;
-    const auto src = a.find("src");
-    if (src == a.end()) return false;
-    const std::string lowerSrc = lowerString(src->second);
-    if (!startsWith(lowerSrc, "http")) return false;
+    const auto srcIt = a.find("src");
+    if (srcIt == a.end()) return false;
+    const auto web = remoteSource(srcIt->second.c_str());
+    if (!web) return false;
+    const std::string lowerSrc = lowerString(*web);
 
     for (const char* key : {"width", "height"}) {
         auto it = a.find(key);
         if (it == a.end()) continue;
-        const std::string v = removeAll(lowerString(it->second), "px");
-        double number;
-        if (readNumber(trimCodePoints(v, [](char32_t c) { return c == ' ' || c == '\t'; }), number) && number <= 2)
-            return true;
+        if (const auto px = attributePixels(it->second); px && *px <= 2) return true;
     }
 
-    std::string style;
-    if (auto it = a.find("style"); it != a.end()) style = removeAll(lowerString(it->second), " ");
-    for (std::string_view hidden :
-         {"display:none", "visibility:hidden", "opacity:0", "width:1px", "height:1px", "width:0", "height:0"})
-        if (style.find(hidden) != std::string::npos) return true;
+    if (auto it = a.find("style"); it != a.end()) {
+        const std::string style = compactStyle(it->second);
+        for (std::string_view hidden : {"display:none", "visibility:hidden", "visibility:collapse", "opacity:0",
+                                        "width:1px", "height:1px", "width:0", "height:0"})
+            if (style.find(hidden) != std::string::npos) return true;
+        if (styleIsTiny(style)) return true;
+    }
 
     if (a.count("hidden")) return true;
     if (auto it = a.find("__bare"); it != a.end() && hasWord(it->second, "hidden")) return true;
 
-    const auto host = Domains::host(src->second);
+    const auto host = Domains::host(*web);
     if (!host || !hostIsListedTracker(*host)) return false;
 
     for (auto hint : trackerPathHints())
@@ -437,82 +851,83 @@ bool HTMLInspector::isTracker(const Attributes& a) {
     return !a.count("width") && !a.count("height");
 }
 
-HTMLReport HTMLInspector::inspect(std::string_view html) {
-    HTMLReport report;
+std::optional<LinkWarning> HTMLInspector::linkWarning(std::string_view href, std::string_view text) {
+    const auto target = Domains::webURL(href);
+    if (!target || !(startsWith(*target, "http://") || startsWith(*target, "https://"))) return std::nullopt;
+    const auto host = Domains::host(*target);
+    if (!host) return std::nullopt;
+
+    std::string shown(trimWhiteSpaceAndNewlines(text));
+    if (shown.empty()) return std::nullopt;
+    // A long text is still read for the first domain it names; the warning
+    // keeps a readable part of it.
+    if (shown.size() > 199 && characterCount(shown) > 199) shown = prefixCharacters(shown, 199) + "…";
+
+    // A look-alike host that the text names reads as the site it imitates
+    // ("аррӏе.com" for apple.com): the text shows one site, the link opens
+    // another.
+    if (Domains::isLookalike(*host)) {
+        const std::string named = Domains::registrable(Domains::unicode(*host));
+        if (Domains::lower(text).find(named) != std::string::npos) return LinkWarning{shown, named, *host, std::string(href)};
+    }
+
+    std::string shownDomain;
     RegexBudget budget;
-    const icu::UnicodeString text = R::toUnicode(html);
-    std::vector<std::string> hosts;
-    imgRegex().forEachMatch(
-        text, budget,
-        [&](const icu::RegexMatcher& m) {
-            UErrorCode st = U_ZERO_ERROR;
-            const int32_t s = m.start(st), e = m.end(st);
-            const Attributes a = attributesOf(icu::UnicodeString(text, s, e - s), budget);
-            auto src = a.find("src");
-            if (src == a.end() || !startsWith(lowerString(src->second), "http")) return true;
-            if (isTracker(a)) {
-                ++report.trackerCount;
-                if (auto h = Domains::host(src->second)) hosts.push_back(Domains::registrable(*h));
-            } else {
-                ++report.remoteImageCount;
-            }
-            return true;
-        },
-        0, imgRegionEnd(text));
-    std::unordered_set<std::string> seen;
-    for (auto& h : hosts)
-        if (seen.insert(h).second) report.trackerHosts.push_back(std::move(h));
-    report.linkWarnings = linkWarningsIn(text);
-    return report;
+    if (!domainInTextRegex().firstMatch(R::toUnicode(text), budget, [&](const icu::RegexMatcher& dm) {
+            shownDomain = lowerString(R::groupUTF8(dm, 1));
+        }))
+        return std::nullopt;
+    const size_t dot = shownDomain.rfind('.');
+    const std::string_view tld =
+        dot == std::string::npos ? std::string_view(shownDomain) : std::string_view(shownDomain).substr(dot + 1);
+    if (tld.size() < 2) return std::nullopt;
+    const auto* p = reinterpret_cast<const uint8_t*>(tld.data());
+    const int32_t n = static_cast<int32_t>(tld.size());
+    for (int32_t i = 0; i < n;) {
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        if (c < 0 || !u_isalpha(c)) return std::nullopt;
+    }
+    const auto& extensions = fileExtensions();
+    if (std::find(extensions.begin(), extensions.end(), tld) != extensions.end()) return std::nullopt;
+    // Compared as the browser resolves them: one site written in its
+    // international and its "xn--" form is one site.
+    if (Domains::registrable(Domains::ace(shownDomain)) == Domains::registrable(Domains::ace(*host)))
+        return std::nullopt;
+    return LinkWarning{shown, shownDomain, *host, std::string(href)};
+}
+
+HTMLReport HTMLInspector::inspect(std::string_view html) {
+    // Markup nested too deep to read is shown as its text alone (see
+    // prepareForDisplay): nothing in it loads or links.
+    if (mayNestDeeperThan(html, maxNesting)) return {};
+    const Tree tree(html);
+    Walk walk(nullptr, false);
+    walk.run(tree.document());
+    walk.finish();
+    return std::move(walk.report);
 }
 
 std::vector<LinkWarning> HTMLInspector::linkWarnings(std::string_view html) {
-    return linkWarningsIn(R::toUnicode(html));
+    return inspect(html).linkWarnings;
 }
 
 std::string HTMLInspector::prepareForDisplay(std::string_view html, const std::vector<MailAttachment>& attachments,
                                              bool /*dark*/) {
-    std::string result(html);
-    for (const auto& att : attachments) {
-        // An empty Content-ID would turn every "cid:" of the page into this part.
-        if (!att.contentID || att.contentID->empty()) continue;
-        const std::string token = "cid:" + *att.contentID;
-        if (att.data.size() > maxInlineBytes || result.find(token) == std::string::npos) continue;
-        replaceAll(result, token, "data:" + att.mimeType + ";base64," + base64(att.data));
-    }
+    if (mayNestDeeperThan(html, maxNesting)) return plainTextDocument(HTMLText::toPlain(html));
+    const Tree tree(html);
+    Walk walk(&attachments, true);
+    walk.out.reserve(html.size() + 512);
+    walk.run(tree.document());
+    return std::move(walk.out);
+}
 
-    {
-        RegexBudget budget;
-        const icu::UnicodeString text = R::toUnicode(result);
-        icu::UnicodeString out;
-        int32_t last = 0;
-        bool removed = false;
-        imgRegex().forEachMatch(
-            text, budget,
-            [&](const icu::RegexMatcher& m) {
-                UErrorCode st = U_ZERO_ERROR;
-                const int32_t s = m.start(st), e = m.end(st);
-                if (isTracker(attributesOf(icu::UnicodeString(text, s, e - s), budget))) {
-                    out.append(text, last, s - last);
-                    out.append(icu::UnicodeString("<!-- tracker removed by Brindlebox -->"));
-                    last = e;
-                    removed = true;
-                }
-                return true;
-            },
-            0, imgRegionEnd(text));
-        if (removed) {
-            out.append(text, last, text.length() - last);
-            result = R::toUTF8(out);
-        }
-    }
-
-    const size_t at = headInsertionPoint(result);
-    if (at != std::string_view::npos) {
-        result.insert(at, displayHead());
-        return result;
-    }
-    return "<!doctype html><html><head>" + displayHead() + "</head><body>" + result + "</body></html>";
+HTMLInspector::Shown HTMLInspector::shown(std::string_view document) {
+    if (mayNestDeeperThan(document, maxNesting)) return {};
+    const Tree tree(document);
+    Walk walk(nullptr, false);
+    walk.run(tree.document());
+    return {std::move(walk.images), std::move(walk.links)};
 }
 
 std::string HTMLInspector::plainTextDocument(std::string_view text) {

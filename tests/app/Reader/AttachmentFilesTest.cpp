@@ -54,12 +54,20 @@ TEST(AttachmentFilesTest, CleanNames) {
       {"invoice\u202Egpj.exe", "invoicegpj.exe"},
       {"a\u2066b\u2069.pdf", "ab.pdf"},
       {"report.pdf", "report.pdf"},
+      {std::string("line\r\nbreak\0nul.pdf", 19), "line break nul.pdf"},
+      {"\u200Fright\u200E\u061Cleft.txt", "rightleft.txt"},
   };
   for (const auto& [raw, clean] : cases) EXPECT_EQ(AttachmentFiles::cleanName(raw), clean) << raw;
-  const QString longName = AttachmentFiles::cleanName(std::string(200, 'a') + ".pdf");
+  // A long name is cut in the middle and keeps its extension, within 120
+  // characters and 150 bytes.
+  const QString longName = AttachmentFiles::cleanName(std::string(150, 'a') + std::string(50, 'z') + ".pdf");
   EXPECT_EQ(longName.size(), 120);
-  const QString wide = AttachmentFiles::cleanName(std::string(100, 'x') + "ééééééééééééééééééééééééééééééééééééé");
+  EXPECT_TRUE(longName.startsWith("aaaa"));
+  EXPECT_TRUE(longName.endsWith("zzzz.pdf")) << longName.toStdString();
+  EXPECT_TRUE(longName.contains(QStringLiteral("…")));
+  const QString wide = AttachmentFiles::cleanName(std::string(100, 'x') + "ééééééééééééééééééééééééééééééééééééé.docx");
   EXPECT_LE(wide.toUtf8().size(), 150);
+  EXPECT_TRUE(wide.endsWith("é.docx"));
 }
 
 TEST(AttachmentFilesTest, PreviewFilesArePrivateAndNeverFollowAPlantedLink) {
@@ -131,10 +139,11 @@ TEST(AttachmentFilesTest, AFailedSaveShowsTheAlertAndKeepsTheOldFile) {
   const QString regular = dir.filePath("plain-file");
   { std::ofstream(regular.toStdString()) << "old"; }
   AttachmentFiles::setChooser([&](const QString&) -> std::optional<QString> { return regular + "/under.bin"; });
-  EXPECT_FALSE(AttachmentFiles::save(attachment("Bill <1>.pdf", "new")));
+  // The alert names the file as the chip and the dialog do.
+  EXPECT_FALSE(AttachmentFiles::save(attachment("Bill <1>\u202Efdp.exe\n.pdf", "new")));
   QMessageBox* alert = saveAlert();
   ASSERT_NE(alert, nullptr);
-  EXPECT_EQ(alert->text(), "Couldn’t save “Bill <1>.pdf”");
+  EXPECT_EQ(alert->text(), "Couldn’t save “Bill 1 fdp.exe .pdf”");
   EXPECT_TRUE(alert->informativeText().endsWith("\n\nTry another folder, such as Downloads or your Desktop."));
   alert->close();
   EXPECT_EQ(readFile(regular.toStdString()), "old");

@@ -2,6 +2,7 @@
 
 #include "Reader/MailContent.h"
 #include "Reader/MailDocument.h"
+#include "Safety/HTMLInspector.h"
 #include "Reader/RuleList.h"
 
 #include <gtest/gtest.h>
@@ -72,18 +73,21 @@ TEST(MailContentTest, RuleListsReadAsTheirTextSays) {
   EXPECT_FALSE(RuleList::compile("x", "[{\"trigger\":{},\"action\":{\"type\":\"block\"}}]"));
 }
 
-TEST(MailContentTest, DocumentPreparation) {
-  const std::string html =
-      "<head><meta charset=\"utf-8\"><link rel=\"preconnect\" href=\"https://a.example\">"
-      "<link REL='DNS-Prefetch' href='//b.example'><link rel=\"stylesheet\" href=\"data:text/css,\"></head>"
-      "<img src=\"https://img.example/a.png\"><img src=\"https://t.example/p.gif\" width=1 height=1>"
-      "<img src=\"/relative.png\"><img src=\"cid:x\">";
-  const std::string shown = MailDocument::neutraliseHints(html);
-  EXPECT_EQ(shown.find("preconnect"), std::string::npos);
-  EXPECT_EQ(shown.find("DNS-Prefetch"), std::string::npos);
-  EXPECT_NE(shown.find("stylesheet"), std::string::npos);
-  EXPECT_NE(shown.find("x-dns-prefetch-control"), std::string::npos);
-  EXPECT_EQ(MailDocument::remoteImageSources(html), (QSet<QString>{"https://img.example/a.png"}));
+TEST(MailContentTest, TheShownDocumentIsReadAsTheEngineReadsIt) {
+  const std::string html = HTMLInspector::prepareForDisplay(
+      "<head><link rel=\"preconnect\" href=\"https://a.example\"></head>"
+      "<img src=\" https://img.example/a b.png\n\"><img src=\"https://t.example/p.gif\" width=1 height=1>"
+      "<img src=\"/relative.png\"><img src=\"cid:x\">"
+      "<a href=\"https:\\\\evil.example\\x\" href=\"https://bank.example/\">bank.example</a>"
+      "<a href=\"mailto:a@b.example\">write</a>",
+      {}, false);
+  EXPECT_EQ(html.find("preconnect"), std::string::npos);
+  const MailDocument shown = MailDocument::read(html);
+  EXPECT_EQ(shown.images, (QSet<QString>{MailContent::imageKey(QUrl("https://img.example/a%20b.png"))}));
+  // Clicks arrive in the engine's spelling of the address.
+  EXPECT_TRUE(shown.links.contains(MailDocument::linkKey(QUrl("https://evil.example/x#top"))));
+  EXPECT_FALSE(shown.links.contains(MailDocument::linkKey(QUrl("https://bank.example/"))));
+  EXPECT_TRUE(shown.links.contains(MailDocument::linkKey(QUrl("mailto:a@b.example"))));
 }
 
 } // namespace

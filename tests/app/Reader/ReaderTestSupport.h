@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Reader/MailContent.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -15,6 +17,13 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 QT_END_NAMESPACE
 
 namespace bx::test {
+
+// The reader's scheme must be known before the QApplication exists; once
+// for the whole test program.
+inline const bool mailSchemeRegistered = [] {
+  MailContent::registerScheme();
+  return true;
+}();
 
 // Spins the event loop until `done` holds or `ms` pass; returns `done()`.
 inline bool waitUntil(const std::function<bool()>& done, int ms = 15000) {

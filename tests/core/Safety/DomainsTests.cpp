@@ -109,3 +109,39 @@ TEST(Domains, ASCIIFormAndLookalikes) {
         EXPECT_EQ(Domains::isLookalike(c.host), c.lookalike) << c.host;
     }
 }
+
+TEST(Domains, WebURLReadsAnAddressAsTheEngineDoes) {
+    struct Case {
+        const char* written;
+        std::optional<std::string> read;
+    } cases[] = {
+        {"https://Evil.Example/a", "https://evil.example/a"},
+        {"\n\t https://evil.example/x \x01", "https://evil.example/x"},
+        {"ht\ttp\ns://evil.example/", "https://evil.example/"},
+        {"https:evil.example/login", "https://evil.example/login"},
+        {"https:\\\\evil.example\\a\\b?q=\\x#\\y", "https://evil.example/a/b?q=\\x#\\y"},
+        {"HTTPS:///evil.example", "https://evil.example/"},
+        {"http://bank.example@evil.example:80/", "http://bank.example@evil.example/"},
+        {"https://evil.example:0443?x", "https://evil.example/?x"},
+        {"https://evil.example:8443/", "https://evil.example:8443/"},
+        {"http://0x7f.1/", "http://127.0.0.1/"},
+        {"http://2130706433/", "http://127.0.0.1/"},
+        {"http://0300.0250.0.1/", "http://192.168.0.1/"},
+        {"http://1.2.3.256/", std::nullopt},
+        {"https://b\xc3\xbc" "cher.de/", "https://xn--bcher-kva.de/"},
+        {"https://%65vil.example/", "https://evil.example/"},
+        {"mailto:a@b.example?subject=x", "mailto:a@b.example?subject=x"},
+        {"JavaScript:alert(1)", "javascript:alert(1)"},
+        {"/relative/path", std::nullopt},
+        {"login.html", std::nullopt},
+        {"https://", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Domains::webURL(c.written), c.read) << c.written;
+}
+
+TEST(Domains, AnIPAddressIsItsOwnRegistrableName) {
+    EXPECT_EQ(Domains::registrable("203.0.113.5"), "203.0.113.5");
+    EXPECT_EQ(Domains::registrable("[2001:db8::1]"), "[2001:db8::1]");
+    EXPECT_NE(Domains::registrable("198.51.113.5"), Domains::registrable("203.0.113.5"));
+    EXPECT_EQ(Domains::registrable("a.b.example.co.uk"), "example.co.uk");
+}
