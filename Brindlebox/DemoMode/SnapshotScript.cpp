@@ -9,6 +9,7 @@
 #include "Sheets/AddAccountSheet.h"
 #include "Shell/Onboarding.h"
 #include "Store/AppStore.h"
+#include "Store/BackupRules.h"
 #include "Store/CleanupModel.h"
 #include "Store/ProviderPreset.h"
 #include "Theme/Theme.h"
@@ -209,6 +210,7 @@ orrery::Task<> Snapshotter::run() {
     b.accountIndex = 0;
     b.accountCount = accounts.empty() ? 1 : int(accounts.size());
     b.progress.account = accounts.empty() ? std::string("Personal") : accounts.front().label;
+    if (!accounts.empty()) b.accountID = accounts.front().id;
     b.progress.folder = "INBOX";
     b.progress.phase = "Downloading";
     b.progress.messagesDone = 1284;
@@ -220,10 +222,9 @@ orrery::Task<> Snapshotter::run() {
     if (!accounts.empty()) {
       const MailAccount& a = accounts.front();
       QMap<QString, LedgerLine> ledger = store.ledger();
-      const QString dirName = QString::fromStdString(a.directoryName());
       for (size_t i = 1; i < a.folders.size(); ++i)
-        ledger[dirName + "/" + QString::fromStdString(a.folders[i])] = LedgerLine{false, 0, 0, true, 3};
-      ledger[dirName + "/INBOX"] = LedgerLine{true, 1284, 3912, false, 0};
+        ledger[BackupRules::ledgerKey(a, a.folders[i])] = LedgerLine{false, 0, 0, true, 3};
+      ledger[BackupRules::ledgerKey(a, "INBOX")] = LedgerLine{true, 1284, 3912, false, 0};
       store.setLedger(ledger);
     }
   }
@@ -245,7 +246,7 @@ orrery::Task<> Snapshotter::run() {
       const auto message = FriendlyError::describe(
           IMAPError::commandFailed("LOGIN", IMAPStatus::no, "[AUTHENTICATIONFAILED] Invalid credentials"));
       QMap<QString, FriendlyError::Message> problems;
-      problems.insert(QString::fromStdString(store.accounts().back().label), message);
+      problems.insert(BackupRules::problemKey(store.accounts().back()), message);
       store.setBackupProblems(problems);
     }
   }

@@ -9,9 +9,15 @@
 #include "Shell/Wiring.h"
 #include "Store/AppStore.h"
 
+#include "Util/AtomicFile.h"
+
 #include <QApplication>
 #include <QColor>
+#include <QFile>
+#include <QStandardPaths>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 namespace bx {
 namespace {
@@ -49,6 +55,23 @@ void AppSession::configureApplication() {
   QApplication::setDesktopFileName(QStringLiteral("app.brindlebox.Brindlebox"));
   QApplication::setWindowIcon(appIcon());
   AppPalette::install();
+  makeOwnFoldersPrivate();
+}
+
+void AppSession::makeOwnFoldersPrivate() {
+  for (const auto location :
+       {QStandardPaths::AppDataLocation, QStandardPaths::CacheLocation, QStandardPaths::AppConfigLocation}) {
+    const QString path = QStandardPaths::writableLocation(location);
+    if (path.isEmpty()) continue;
+    const QByteArray local = QFile::encodeName(path);
+    try {
+      createPrivateDirectories(std::filesystem::path(local.toStdString()));
+    } catch (const std::exception&) {
+      continue;  // nothing can be written there either
+    }
+    // A folder an earlier run left open is this application's own: closed.
+    ::chmod(local.constData(), 0700);
+  }
 }
 
 AppSession::AppSession() {
