@@ -286,8 +286,9 @@ BackupLedgerSheet::BackupLedgerSheet(SheetStore* store, QWidget* parent) : QDial
   body_->setContentsMargins(24, 24, 24, 24);
   body_->setSpacing(18);
 
-  // An account list that cannot be read is said above everything else: the
-  // accounts are only out of sight, and adding them again is not the cure.
+  // An account list or vault folder that cannot be read is said above
+  // everything else: the accounts are only out of sight, and adding them
+  // again is not the cure.
   listProblem_ = new NoteSlot(content);
   body_->addWidget(listProblem_);
 
@@ -380,7 +381,7 @@ void BackupLedgerSheet::rebuildCards() {
     delete c;
   }
   cards_.clear();
-  int at = 1;  // after the account list's problem note
+  int at = 1;  // after the storage problem's note
   for (const auto& a : store_->accounts()) {
     auto* card = new CardFrame(body_->parentWidget());
     auto* cl = new QVBoxLayout(card);

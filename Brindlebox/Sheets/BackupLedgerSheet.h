@@ -106,7 +106,6 @@ public:
   // The header's shield: "checkmark.shield.fill", or the caution one while
   // an account's last run failed.
   QString shieldSymbol() const;
-  NoteSlot* accountListProblem() const { return listProblem_; }
   static QString statusTitle(bool running, const QString& account, const std::optional<QString>& lastMessage);
 
   SheetHeader* header() const { return header_; }
