@@ -81,7 +81,7 @@ QString SidebarModel::folderSymbol(const QString& name) {
 std::vector<const MailAccount*> SidebarModel::accountsFor(const QString& directory) const {
   std::vector<const MailAccount*> out;
   for (const auto& a : store_.accounts())
-    if (qs(a.directoryName()) == directory) out.push_back(&a);
+    if (store_.accountFolder(a) == directory) out.push_back(&a);
   return out;
 }
 

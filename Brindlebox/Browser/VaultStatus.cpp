@@ -234,7 +234,7 @@ BackupStrip::BackupStrip(AppStore& store, QWidget* parent) : ThemedWidget(parent
   stop_->installEventFilter(this);
 
   for (auto signal : {&AppStore::backupChanged, &AppStore::accountsChanged, &AppStore::backupProblemsChanged,
-                      &AppStore::indexingChanged})
+                      &AppStore::indexingChanged, &AppStore::storageProblemChanged})
     connect(&store_, signal, this, &BackupStrip::refresh);
   connect(&ScheduleSettings::shared(), &ScheduleSettings::changed, this, &BackupStrip::refresh);
   armMinute(minute_, this, [this] { refresh(); });
@@ -297,7 +297,10 @@ QString BackupStrip::statusTitle() const {
   const bool ever = store_.backup().lastFinished.has_value() ||
                     std::any_of(store_.accounts().begin(), store_.accounts().end(),
                                 [](const MailAccount& a) { return a.lastBackup.has_value(); });
-  return BrowserText::statusTitle(!store_.backupProblems().isEmpty(), store_.accounts().empty(), ever);
+  // An account list that cannot be read hides accounts: that needs the
+  // user as much as a failed backup does.
+  const bool problems = !store_.backupProblems().isEmpty() || store_.storageProblem();
+  return BrowserText::statusTitle(problems, store_.accounts().empty(), ever);
 }
 
 QString BackupStrip::statusDetail() const {
@@ -318,7 +321,7 @@ void BackupStrip::refresh() {
   idle_->setVisible(!b.running);
   running_->setVisible(b.running);
   if (switching && isVisible()) fadeIn(b.running ? running_ : idle_);
-  const bool problems = !store_.backupProblems().isEmpty();
+  const bool problems = !store_.backupProblems().isEmpty() || store_.storageProblem();
   shield_->setSymbol(problems ? QStringLiteral("exclamationmark.shield.fill") : QStringLiteral("checkmark.shield.fill"));
   shield_->setColor(problems ? Theme::caution : Theme::seal);
   if (b.lastFinished != shownFinish_) {
@@ -340,6 +343,11 @@ void BackupStrip::refresh() {
   indexing_->setVisible(showIndexing);
   if (showIndexing) indexing_->setText(BrowserText::indexingLine(ix->done, ix->total));
   setAccessibleName(b.running ? runningTitle() : statusTitle() + QStringLiteral(", ") + statusDetail());
+  QString tip = PlatformText::localize(QStringLiteral("Double-click for the backup ledger (⇧⌘0)"));
+  if (const auto p = store_.storageProblem())
+    tip = QString::fromStdString(p->title) + QLatin1Char('\n') + QString::fromStdString(p->advice) +
+          QStringLiteral("\n\n") + tip;
+  setToolTip(tip);
 }
 
 void BackupStrip::paintEvent(QPaintEvent*) {

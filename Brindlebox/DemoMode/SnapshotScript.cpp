@@ -216,6 +216,7 @@ orrery::Task<> Snapshotter::run() {
     b.accountIndex = 0;
     b.accountCount = accounts.empty() ? 1 : int(accounts.size());
     b.progress.account = accounts.empty() ? std::string("Personal") : accounts.front().label;
+    if (!accounts.empty()) b.accountID = accounts.front().id;
     b.progress.folder = "INBOX";
     b.progress.phase = "Downloading";
     b.progress.messagesDone = 1284;
@@ -227,10 +228,9 @@ orrery::Task<> Snapshotter::run() {
     if (!accounts.empty()) {
       const MailAccount& a = accounts.front();
       QMap<QString, LedgerLine> ledger = store.ledger();
-      const QString dirName = QString::fromStdString(a.directoryName());
       for (size_t i = 1; i < a.folders.size(); ++i)
-        ledger[dirName + "/" + QString::fromStdString(a.folders[i])] = LedgerLine{false, 0, 0, true, 3};
-      ledger[dirName + "/INBOX"] = LedgerLine{true, 1284, 3912, false, 0};
+        ledger[BackupRules::ledgerKey(a, a.folders[i])] = LedgerLine{false, 0, 0, true, 3};
+      ledger[BackupRules::ledgerKey(a, "INBOX")] = LedgerLine{true, 1284, 3912, false, 0};
       store.setLedger(ledger);
     }
   }

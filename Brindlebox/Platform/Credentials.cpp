@@ -104,6 +104,18 @@ std::string errorText(GError* error) {
   return "Keychain error " + std::to_string(error ? error->code : -1);
 }
 
+// What a failed store says to the user. Failures to reach the keyring at
+// all come from D-Bus in its own words ("Cannot autolaunch D-Bus without
+// X11 $DISPLAY", "Object does not exist at path …/collection/login"), which
+// say nothing to someone adding a mail account.
+std::string saveErrorText(GError* error) {
+  if (error && (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR))
+    return "The desktop keyring is not available, so the password could not be kept. Make sure a keyring "
+           "service (such as GNOME Keyring or KWallet) is running and unlocked, then try again. (" +
+           errorText(error) + ")";
+  return errorText(error);
+}
+
 }  // namespace
 
 std::optional<std::filesystem::path> Credentials::file() {
@@ -204,7 +216,7 @@ void Keychain::save(const QString& password, const MailAccount& account) {
   const gboolean ok = secret_password_storev_sync(schema(), attrs.table, SECRET_COLLECTION_DEFAULT, label.c_str(),
                                                   secret.c_str(), nullptr, &error);
   if (!ok) {
-    const std::string text = errorText(error);
+    const std::string text = saveErrorText(error);
     if (error) g_error_free(error);
     throw CredentialError(text);
   }

@@ -123,4 +123,19 @@ SignInResult runSignIn(const IMAPServer& server, const std::string& user, const 
   return result;
 }
 
+std::optional<MailAccount> AddAccountLogic::sameLogin(const std::vector<MailAccount>& accounts,
+                                                     const IMAPServer& server, const std::string& user) {
+  const std::string host = asciiLowercased(server.host);
+  for (const MailAccount& a : accounts)
+    if (a.username == user && a.server.port == server.port && asciiLowercased(a.server.host) == host) return a;
+  return std::nullopt;
+}
+
+FriendlyError::Message AddAccountLogic::alreadyAdded(const MailAccount& existing) {
+  return {"This account is already in Brindlebox",
+          "\u201C" + existing.label + "\u201D already backs up " + existing.username + " on " + existing.server.host +
+              ". To give it a new password, remove it in Settings and add it again: its messages stay in the vault "
+              "and are not downloaded again."};
+}
+
 } // namespace bx

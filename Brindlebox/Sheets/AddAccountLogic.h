@@ -3,6 +3,7 @@
 #include "Engines/FriendlyError.h"
 #include "Imap/IMAPMailbox.h"
 #include "Imap/IMAPServer.h"
+#include "Vault/MailAccount.h"
 
 #include <QString>
 #include <functional>
@@ -51,6 +52,14 @@ struct AddAccountLogic {
 
   // True when the text is empty or only spaces and tabs.
   static bool isBlank(const QString& text);
+
+  // The account of `accounts` that already signs in as `user` on this
+  // server (host without regard to case, same port), if any: a second one
+  // would store all of its mail twice.
+  static std::optional<MailAccount> sameLogin(const std::vector<MailAccount>& accounts, const IMAPServer& server,
+                                              const std::string& user);
+  // What the wizard says when it refuses such a login.
+  static FriendlyError::Message alreadyAdded(const MailAccount& existing);
 };
 
 // The outcome of one sign-in test.

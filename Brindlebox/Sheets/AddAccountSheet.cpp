@@ -236,10 +236,11 @@ void AddAccountSheet::choose(const ProviderPreset& preset) {
 
 void AddAccountSheet::connectAccount() {
   if (busy_) return;
-  busy_ = true;
   error_.reset();
   const IMAPServer server = this->server();
   const std::string user = AddAccountLogic::signInUser(username_);
+  if (refuseSameLogin(server, user)) return;
+  busy_ = true;
   const std::string password = AddAccountLogic::signInPassword(preset_.id.toStdString(), password_);
   stop_ = std::make_shared<std::stop_source>();
   const int run = ++run_;
@@ -287,10 +288,24 @@ void AddAccountSheet::capturedFieldEdited() {
   refreshFooter();
 }
 
+bool AddAccountSheet::refuseSameLogin(const IMAPServer& server, const std::string& user) {
+  const auto existing = AddAccountLogic::sameLogin(store_->accounts(), server, user);
+  if (!existing) return false;
+  error_ = AddAccountLogic::alreadyAdded(*existing);
+  if (step_ != Step::Credentials)
+    go(Step::Credentials);
+  else
+    refreshCredentials();
+  refreshFooter();
+  return true;
+}
+
 void AddAccountSheet::save() {
   const MailAccount account(UUID::random(), AddAccountLogic::accountLabel(label_, username_),
                             AddAccountLogic::signInUser(username_), server(), preset_.id.toStdString(),
                             AddAccountLogic::chosenFolders(mailboxes_, chosen_), mailboxes_);
+  // Another window may have added the same login since the test.
+  if (refuseSameLogin(account.server, account.username)) return;
   try {
     store_->addAccount(account, password_.toStdString());
   } catch (const AccountSaveError& e) {

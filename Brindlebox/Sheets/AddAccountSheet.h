@@ -106,6 +106,10 @@ protected:
 private:
   struct SignInRun;
 
+  // Shows why when an account already signs in as this user on this
+  // server, on the credentials step; returns whether it did.
+  bool refuseSameLogin(const IMAPServer& server, const std::string& user);
+
   orrery::Task<void> signIn(int run, IMAPServer server, std::string user, std::string password,
                             std::stop_token stop);
   void stopSignIn();

@@ -4,6 +4,7 @@
 #include "Sheets/BackupLedgerSheet.h"
 #include "Sheets/FreeUpSpaceSheet.h"
 #include "Store/AppStore.h"
+#include "Store/BackupRules.h"
 #include "Store/CleanupModel.h"
 #include "Store/ProviderPreset.h"
 
@@ -17,11 +18,12 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 AppSheetStore::AppSheetStore(AppStore* store, QObject* parent)
     : SheetStore(parent), store_(store), wasRunning_(store->backup().running) {
-  connect(store, &AppStore::accountsChanged, this, &SheetStore::accountsChanged);
+  for (auto signal : {&AppStore::accountsChanged, &AppStore::storageProblemChanged})
+    connect(store, signal, this, &SheetStore::accountsChanged);
   for (auto signal : {&AppStore::layoutChanged, &AppStore::recordsChanged, &AppStore::cachesChanged})
     connect(store, signal, this, &SheetStore::vaultChanged);
   for (auto signal : {&AppStore::ledgerChanged, &AppStore::backupProblemsChanged, &AppStore::accountsChanged,
-                      &AppStore::recordsChanged, &AppStore::layoutChanged})
+                      &AppStore::recordsChanged, &AppStore::layoutChanged, &AppStore::storageProblemChanged})
     connect(store, signal, this, &SheetStore::ledgerChanged);
   connect(store, &AppStore::backupChanged, this, [this] {
     if (!store_) return;
@@ -31,10 +33,6 @@ AppSheetStore::AppSheetStore(AppStore* store, QObject* parent)
     emit busyChanged();
     if (ended) emit backupRunEnded();
     emit ledgerChanged();
-    if (running || queued_.empty()) return;
-    auto next = queued_.front();
-    queued_.erase(queued_.begin());
-    store_->backUpNow(next);
   });
   connect(&store->cleanup(), &CleanupModel::busyChanged, this, &SheetStore::busyChanged);
   connect(&store->cleanup(), &CleanupModel::changed, this, &SheetStore::cleanupChanged);
@@ -66,14 +64,7 @@ bool AppSheetStore::accountBusy(const UUID& id) const { return store_->accountBu
 
 // ---------------------------------------------------------------- backups
 
-void AppSheetStore::backUpNow(const std::optional<MailAccount>& only) {
-  if (store_->backup().running) {
-    queued_.push_back(only);
-    store_->setShowBackupActivity(true);
-    return;
-  }
-  store_->backUpNow(only);
-}
+void AppSheetStore::backUpNow(const std::optional<MailAccount>& only) { store_->queueBackup(only); }
 
 void AppSheetStore::stopBackup() { store_->stopBackup(); }
 bool AppSheetStore::backupRunning() const { return store_->backup().running; }
@@ -82,47 +73,29 @@ QString AppSheetStore::phase() const { return qs(store_->backup().progress.phase
 std::optional<QString> AppSheetStore::lastMessage() const { return store_->backup().lastMessage; }
 std::optional<Date> AppSheetStore::lastFinished() const { return store_->backup().lastFinished; }
 
-bool AppSheetStore::labelIsUnique(const MailAccount& account) const {
-  int n = 0;
-  for (const auto& a : store_->accounts()) n += a.label == account.label;
-  return n <= 1;
-}
-
 std::optional<UUID> AppSheetStore::runningAccountID() const {
   if (!store_->backup().running) return std::nullopt;
-  const std::string& label = store_->backup().progress.account;
-  std::optional<UUID> found;
-  for (const auto& a : store_->accounts())
-    if (a.label == label) {
-      // A label two accounts share names neither for sure.
-      if (found) return std::nullopt;
-      found = a.id;
-    }
-  return found;
+  return store_->backup().accountID;
 }
 
 std::optional<FriendlyError::Message> AppSheetStore::problem(const MailAccount& account) const {
-  const auto& problems = store_->backupProblems();
-  auto byID = problems.find(qs(account.id.string()));
-  if (byID != problems.end()) return *byID;
-  if (!labelIsUnique(account)) return std::nullopt;
-  auto byLabel = problems.find(qs(account.label));
-  if (byLabel != problems.end()) return *byLabel;
-  return std::nullopt;
+  return store_->backupProblem(account);
 }
+
+bool AppSheetStore::anyProblem() const { return !store_->backupProblems().isEmpty(); }
+
+std::optional<FriendlyError::Message> AppSheetStore::storageProblem() const { return store_->storageProblem(); }
 
 std::optional<BackupLedgerLine> AppSheetStore::ledgerLine(const MailAccount& account,
                                                           const std::string& mailbox) const {
   const auto& ledger = store_->ledger();
-  auto line = [](const LedgerLine& l) {
-    return BackupLedgerLine{l.running, l.done, l.total, l.finished, l.newMessages};
-  };
-  auto byID = ledger.find(qs(account.id.string() + "/" + mailbox));
-  if (byID != ledger.end()) return line(*byID);
-  if (!labelIsUnique(account)) return std::nullopt;
-  auto byDir = ledger.find(qs(account.directoryName() + "/" + mailbox));
-  if (byDir != ledger.end()) return line(*byDir);
-  return std::nullopt;
+  const auto it = ledger.find(BackupRules::ledgerKey(account, mailbox));
+  if (it == ledger.end()) return std::nullopt;
+  return BackupLedgerLine{it->running, it->done, it->total, it->finished, it->newMessages, it->failed};
+}
+
+std::string AppSheetStore::accountFolder(const MailAccount& account) const {
+  return store_->accountFolder(account).toStdString();
 }
 
 // ---------------------------------------------------------------- the vault

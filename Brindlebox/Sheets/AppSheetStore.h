@@ -26,7 +26,7 @@ public:
   void removeAccount(const MailAccount& account) override;
   bool accountBusy(const UUID& id) const override;
 
-  // A backup asked for while one runs starts when that one ends, so a new
+  // A backup asked for while one runs waits for it in the store, so a new
   // account's first backup is never lost to a busy vault.
   void backUpNow(const std::optional<MailAccount>& only) override;
   void stopBackup() override;
@@ -37,6 +37,9 @@ public:
   std::optional<QString> lastMessage() const override;
   std::optional<Date> lastFinished() const override;
   std::optional<FriendlyError::Message> problem(const MailAccount& account) const override;
+  bool anyProblem() const override;
+  std::optional<FriendlyError::Message> storageProblem() const override;
+  std::string accountFolder(const MailAccount& account) const override;
   std::optional<BackupLedgerLine> ledgerLine(const MailAccount& account, const std::string& mailbox) const override;
 
   std::int64_t count(const std::string& accountDirectory, const std::string& folderDirectory) const override;
@@ -61,14 +64,8 @@ public:
   QString ago(Date date) const override;
   QString providerSymbol(const std::string& provider) const override;
 
-  // Backups asked for during a run, still waiting for it to end.
-  size_t queuedBackups() const { return queued_.size(); }
-
 private:
-  bool labelIsUnique(const MailAccount& account) const;
-
   QPointer<AppStore> store_;
-  std::vector<std::optional<MailAccount>> queued_;
   bool wasRunning_ = false;
 };
 

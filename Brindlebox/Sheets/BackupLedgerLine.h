@@ -11,6 +11,7 @@ struct BackupLedgerLine {
   std::int64_t total = 0;
   bool finished = false;
   std::int64_t newMessages = 0;
+  bool failed = false;  // the account's run failed before this folder was done
   friend bool operator==(const BackupLedgerLine&, const BackupLedgerLine&) = default;
 };
 

@@ -51,6 +51,14 @@ LedgerStatus LedgerStatus::of(const std::optional<BackupLedgerLine>& line, const
     if (line->newMessages > 0) return {"+" + FreeUpText::grouped(line->newMessages) + " new", Theme::seal, true, {}};
     return {"up to date", Theme::seal, true, {}};
   }
+  // The run failed before this folder was done: what it got, and so what
+  // is still missing, rather than an age that reads like success.
+  if (line && line->failed) {
+    if (line->total > 0)
+      return {FreeUpText::grouped(line->done) + " of " + FreeUpText::grouped(line->total) + " saved", Theme::caution,
+              false, {}};
+    return {"not backed up", Theme::caution, false, {}};
+  }
   if (lastRun) return {ago(*lastRun), Theme::ink3, false, {}};
   return {"waiting", Theme::ink3, false, {}};
 }
@@ -182,12 +190,7 @@ std::pair<std::string, std::string> LedgerAccountCard::countKey(const std::strin
   auto own = sync_.folders.find(mailbox);
   if (own != sync_.folders.end() && !own->second.directory.empty()) return split(own->second.directory);
 
-  std::string accountDir = account_.directoryName();
-  for (const auto& [name, state] : sync_.folders)
-    if (!state.directory.empty()) {
-      accountDir = split(state.directory).first;
-      break;
-    }
+  const std::string accountDir = store_->accountFolder(account_);
   std::string folderDir = mailbox;
   for (const auto& k : account_.knownFolders)
     if (k.name == mailbox) {
@@ -283,6 +286,12 @@ BackupLedgerSheet::BackupLedgerSheet(SheetStore* store, QWidget* parent) : QDial
   body_->setContentsMargins(24, 24, 24, 24);
   body_->setSpacing(18);
 
+  // An account list or vault folder that cannot be read is said above
+  // everything else: the accounts are only out of sight, and adding them
+  // again is not the cure.
+  listProblem_ = new NoteSlot(content);
+  body_->addWidget(listProblem_);
+
   addAccount_ = new VaultButton(QString::fromUtf8("Add Account\u2026"), Kind::Primary, false);
   addAccount_->setFocusPolicy(Qt::TabFocus);
   empty_ = new VaultEmpty("person.crop.circle.badge.plus", "No accounts yet",
@@ -372,7 +381,7 @@ void BackupLedgerSheet::rebuildCards() {
     delete c;
   }
   cards_.clear();
-  int at = 0;
+  int at = 1;  // after the storage problem's note
   for (const auto& a : store_->accounts()) {
     auto* card = new CardFrame(body_->parentWidget());
     auto* cl = new QVBoxLayout(card);
@@ -403,6 +412,10 @@ void BackupLedgerSheet::refresh() {
   header_->setSubtitle(store_->vaultSummary());
   spinner_->setVisible(running);
   shield_->setVisible(!running);
+  // A failed account keeps the shield on caution, as it keeps the strip.
+  const bool trouble = store_->anyProblem();
+  shield_->setSymbol(trouble ? "exclamationmark.shield.fill" : "checkmark.shield.fill");
+  shield_->setColor(trouble ? Theme::caution : Theme::seal);
   stop_->setVisible(running);
   backUpAll_->setVisible(!running);
   if (shownRunning_ && *shownRunning_ != running) {
@@ -419,6 +432,10 @@ void BackupLedgerSheet::refresh() {
   }
 
   empty_->setVisible(accounts.empty());
+  if (const auto p = store_->storageProblem())
+    listProblem_->show(SafetyNote::Tone::Caution, "exclamationmark.triangle", qs(p->title), qs(p->advice));
+  else
+    listProblem_->clear();
   imported_->setVisible(store_->hasImported());
   importedCount_->setText(FreeUpText::grouped(store_->importedCount()));
 
@@ -446,6 +463,7 @@ QString BackupLedgerSheet::importedText() const { return importedCount_->text();
 QString BackupLedgerSheet::pathText() const { return path_->toolTip(); }
 VaultButton* BackupLedgerSheet::actionButton() const { return stop_->isHidden() ? backUpAll_ : stop_; }
 bool BackupLedgerSheet::showsSpinner() const { return !spinner_->isHidden(); }
+QString BackupLedgerSheet::shieldSymbol() const { return shield_->symbol(); }
 
 void BackupLedgerSheet::keyPressEvent(QKeyEvent* e) {
   if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {

@@ -103,6 +103,9 @@ public:
   explicit BackupLedgerSheet(SheetStore* store, QWidget* parent = nullptr);
 
   QString statusTitle() const;
+  // The header's shield: "checkmark.shield.fill", or the caution one while
+  // an account's last run failed.
+  QString shieldSymbol() const;
   static QString statusTitle(bool running, const QString& account, const std::optional<QString>& lastMessage);
 
   SheetHeader* header() const { return header_; }
@@ -131,6 +134,7 @@ private:
   std::optional<bool> shownRunning_;
   SheetHeader* header_;
   SmallSpinner* spinner_;
+  NoteSlot* listProblem_ = nullptr;
   SymbolView* shield_;
   QWidget* trailing_;
   QVBoxLayout* body_;

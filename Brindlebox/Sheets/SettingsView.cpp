@@ -11,6 +11,7 @@
 #include "Theme/Icons.h"
 #include "Theme/Theme.h"
 #include "Views/Hairline.h"
+#include "Views/SafetyNote.h"
 #include "Views/SmallCaps.h"
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
@@ -336,6 +337,10 @@ void SettingsView::rebuildAccounts() {
 
   QWidget* page = accountsContent_;
   const auto accounts = store_->accounts();
+  if (const auto problem = store_->storageProblem())
+    accountsColumn_->addWidget(new SafetyNote(SafetyNote::Tone::Caution, QStringLiteral("exclamationmark.triangle"),
+                                              q(problem->title), q(problem->advice), {}, std::nullopt, std::nullopt,
+                                              page));
   if (accounts.empty()) {
     auto empty = section(accountsColumn_, page, std::nullopt);
     auto* e = new VaultEmpty(QStringLiteral("person.crop.circle.badge.plus"), QStringLiteral("No accounts yet"),

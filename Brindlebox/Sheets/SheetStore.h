@@ -43,21 +43,30 @@ public:
 
   // ---- Backups
   // Starts a backup of one account, or of all; while one runs, the new one
-  // starts when it ends.
+  // starts when it ends (and counts for accountBusy meanwhile).
   virtual void backUpNow(const std::optional<MailAccount>& only) = 0;
   virtual void stopBackup() = 0;
   virtual bool backupRunning() const = 0;
   // The account the running backup works on (its label as the engine
-  // reports it, and its id), and the engine's phase text.
+  // reports it, and its id, which alone tells accounts apart), and the
+  // engine's phase text.
   virtual QString runningAccountLabel() const = 0;
   virtual std::optional<UUID> runningAccountID() const = 0;
   virtual QString phase() const = 0;
   virtual std::optional<QString> lastMessage() const = 0;
   virtual std::optional<Date> lastFinished() const = 0;
   virtual std::optional<FriendlyError::Message> problem(const MailAccount& account) const = 0;
+  // Some account's last run failed (the same rule as the backup strip's).
+  virtual bool anyProblem() const = 0;
   virtual std::optional<BackupLedgerLine> ledgerLine(const MailAccount& account, const std::string& mailbox) const = 0;
 
+  // The vault folder or the account list on disk cannot be read: what,
+  // where and what to do.
+  virtual std::optional<FriendlyError::Message> storageProblem() const { return std::nullopt; }
+
   // ---- The vault
+  // The account's folder in the vault, where its mail is.
+  virtual std::string accountFolder(const MailAccount& account) const = 0;
   // Indexed records of one account folder and mail folder of the vault.
   virtual std::int64_t count(const std::string& accountDirectory, const std::string& folderDirectory) const = 0;
   virtual AccountSyncState loadSync(const MailAccount& account) const = 0;

@@ -13,9 +13,15 @@
 #include "Shell/Wiring.h"
 #include "Store/AppStore.h"
 
+#include "Util/AtomicFile.h"
+
 #include <QApplication>
 #include <QColor>
+#include <QFile>
+#include <QStandardPaths>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -69,6 +75,23 @@ void AppSession::configureApplication() {
   orrery::Orrery::setLocalizer([](const QString& text) { return PlatformText::localize(text); });
   TerminationSignals::install([] { Quitting::begin(); });
   AppPalette::install();
+  makeOwnFoldersPrivate();
+}
+
+void AppSession::makeOwnFoldersPrivate() {
+  for (const auto location :
+       {QStandardPaths::AppDataLocation, QStandardPaths::CacheLocation, QStandardPaths::AppConfigLocation}) {
+    const QString path = QStandardPaths::writableLocation(location);
+    if (path.isEmpty()) continue;
+    const QByteArray local = QFile::encodeName(path);
+    try {
+      createPrivateDirectories(std::filesystem::path(local.toStdString()));
+    } catch (const std::exception&) {
+      continue;  // nothing can be written there either
+    }
+    // A folder an earlier run left open is this application's own: closed.
+    ::chmod(local.constData(), 0700);
+  }
 }
 
 AppSession::AppSession() {

@@ -31,6 +31,9 @@ public:
   // Sets up the application object: names, desktop entry, icon, palette;
   // and bounds the allocator's per-thread arenas.
   static void configureApplication();
+  // The application's own data, cache and settings folders, made (or made
+  // again) owner-only: what lands there is nobody else's to read.
+  static void makeOwnFoldersPrivate();
 
 private:
   void launch();

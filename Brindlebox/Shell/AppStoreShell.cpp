@@ -19,7 +19,8 @@ AppStoreShell::AppStoreShell(AppStore& store, QObject* parent) : ShellStore(pare
       emit commandStateChanged();
     });
   }
-  for (auto signal : {&AppStore::accountsChanged, &AppStore::recordsChanged, &AppStore::indexingChanged})
+  for (auto signal : {&AppStore::accountsChanged, &AppStore::recordsChanged, &AppStore::indexingChanged,
+                      &AppStore::storageProblemChanged})
     connect(&store_, signal, this, vault);
   connect(&store_, &AppStore::backupChanged, this, &ShellStore::backupChanged);
   connect(&store_, &AppStore::importMessageChanged, this, &ShellStore::importMessageChanged);
@@ -62,6 +63,7 @@ CommandState AppStoreShell::commandState() const {
 bool AppStoreShell::hasAccounts() const { return !store_.accounts().empty(); }
 int AppStoreShell::accountCount() const { return int(store_.accounts().size()); }
 bool AppStoreShell::hasRecords() const { return !store_.records().empty(); }
+bool AppStoreShell::hasStorageProblem() const { return store_.storageProblem().has_value(); }
 bool AppStoreShell::isIndexing() const { return store_.indexing().has_value(); }
 bool AppStoreShell::backupRunning() const { return store_.backup().running; }
 

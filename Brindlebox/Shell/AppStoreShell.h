@@ -24,6 +24,7 @@ public:
   bool hasAccounts() const override;
   int accountCount() const override;
   bool hasRecords() const override;
+  bool hasStorageProblem() const override;
   bool isIndexing() const override;
   bool backupRunning() const override;
   std::optional<QDateTime> lastFinished() const override;

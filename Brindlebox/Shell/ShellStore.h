@@ -71,7 +71,10 @@ public:
   virtual void shutDown() {}
 
   // The vault is empty: no accounts, no records, no scan adding files.
-  bool isEmptyVault() const { return !hasAccounts() && !hasRecords() && !isIndexing(); }
+  // The account list or the vault folder cannot be read: what is in them
+  // is only out of sight, so the vault is not shown as empty.
+  virtual bool hasStorageProblem() const { return false; }
+  bool isEmptyVault() const { return !hasAccounts() && !hasRecords() && !isIndexing() && !hasStorageProblem(); }
 
 signals:
   // Anything the commands' enabled rules read changed.

@@ -1,6 +1,7 @@
 #include "Store/AppStore.h"
 
 #include "Store/BackupOrchestrator.h"
+#include "Store/BackupRules.h"
 #include "Store/CleanupModel.h"
 #include "Store/OffThread.h"
 #include "Platform/Credentials.h"
@@ -28,6 +29,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <system_error>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -104,14 +106,30 @@ std::shared_ptr<const std::vector<MessageRecord>> sortedNewestFirst(std::vector<
   return std::make_shared<const std::vector<MessageRecord>>(std::move(list));
 }
 
-std::optional<std::vector<MailAccount>> decodeAccounts(const std::filesystem::path& file) {
-  const auto data = readFile(file);
-  if (!data) return std::nullopt;
+// The accounts of accounts.json: none when there is no such file; a
+// problem to show when there is one that cannot be read or decoded (an
+// empty file included), for then the accounts are only out of sight.
+std::vector<MailAccount> decodeAccounts(const std::filesystem::path& file,
+                                        std::optional<FriendlyError::Message>& problem) {
+  problem.reset();
+  std::error_code ec;
+  // Only a file that is not there means no accounts; one that cannot even
+  // be looked for (a state folder without permission) is a problem too.
+  if (!std::filesystem::exists(file, ec) && !ec) return {};
+  std::string why;
   try {
-    return decodeJSON<std::vector<MailAccount>>(parseJSON(*data));
-  } catch (...) {
-    return std::nullopt;
+    return decodeJSON<std::vector<MailAccount>>(parseJSON(readFileOrThrow(file)));
+  } catch (const std::system_error& e) {
+    why = e.code().message();
+  } catch (const std::exception&) {
+    why = "it is not a valid account list";
   }
+  problem = FriendlyError::Message{
+      "The account list can\u2019t be read",
+      file.string() + " could not be read (" + why +
+          "), so no accounts are shown. Brindlebox leaves the file as it is and will not write over it: "
+          "repair it, or move it aside, then open Brindlebox again. The mail in the vault is untouched."};
+  return {};
 }
 
 }  // namespace
@@ -146,9 +164,10 @@ AppStore::AppStore(QObject* parent)
   }
   layout_ = ArchiveLayout(root);
 
+  checkVaultRoot();
   readAccounts();
   readFilters();
-  for (const MailAccount& a : accounts_) expandedAccounts_.insert(QString::fromStdString(a.directoryName()));
+  for (const MailAccount& a : accounts_) expandedAccounts_.insert(accountFolder(a));
 }
 
 AppStore::~AppStore() {
@@ -168,7 +187,34 @@ std::function<std::filesystem::path()>& AppStore::demoArchivePreparer() {
 
 void AppStore::setAccounts(std::vector<MailAccount> accounts) {
   accounts_ = std::move(accounts);
+  refreshAccountFolders();
   emit accountsChanged();
+}
+
+QString AppStore::accountFolder(const MailAccount& account) const {
+  const auto it = accountFolders_.find(QString::fromStdString(account.id.string()));
+  return it != accountFolders_.end() ? *it : QString::fromStdString(account.directoryName());
+}
+
+bool AppStore::refreshAccountFolders() {
+  QHash<QString, QString> folders;
+  for (const MailAccount& a : accounts_)
+    folders.insert(QString::fromStdString(a.id.string()), QString::fromStdString(layout_.accountFolder(a)));
+  if (folders == accountFolders_) return false;
+  // An open group stays open when its account's mail turns out to live in
+  // another folder (a second account of the same label, after its first backup).
+  bool opened = false;
+  for (auto it = folders.cbegin(); it != folders.cend(); ++it) {
+    const auto before = accountFolders_.constFind(it.key());
+    if (before != accountFolders_.cend() && *before != *it && expandedAccounts_.contains(*before) &&
+        !expandedAccounts_.contains(*it)) {
+      expandedAccounts_.insert(*it);
+      opened = true;
+    }
+  }
+  accountFolders_ = std::move(folders);
+  if (opened) emit expandedAccountsChanged();
+  return true;
 }
 
 void AppStore::setSidebar(const SidebarItem& item) {
@@ -260,8 +306,40 @@ void AppStore::setOpenMessage(std::optional<OpenMessage> m) {
 
 // ---- Accounts and saved searches on disk ------------------------------------------
 
+void AppStore::checkVaultRoot() {
+  // A vault not made yet is no problem: the first backup makes it.
+  std::optional<FriendlyError::Message> problem;
+  std::error_code ec;
+  const auto status = std::filesystem::status(layout_.root, ec);
+  std::string why;
+  if (ec && ec != std::errc::no_such_file_or_directory)
+    why = ec.message();
+  else if (!ec && !std::filesystem::is_directory(status))
+    why = "it is not a folder";
+  else if (!ec) {
+    std::filesystem::directory_iterator it(layout_.root, ec);
+    if (ec) why = ec.message();
+  }
+  if (!why.empty())
+    problem = FriendlyError::Message{
+        "The vault folder can\u2019t be read",
+        layout_.root.string() + " could not be opened (" + why +
+            "), so none of its mail is shown. Check that the folder is there and that you may read it, or choose "
+            "another vault folder in Settings. Nothing in it has been changed."};
+  if (problem == vaultProblem_) return;
+  vaultProblem_ = std::move(problem);
+  emit storageProblemChanged();
+}
+
+std::optional<FriendlyError::Message> AppStore::storageProblem() const {
+  return vaultProblem_ ? vaultProblem_ : accountsProblem_;
+}
+
 void AppStore::readAccounts() {
-  accounts_ = decodeAccounts(layout_.accountsURL()).value_or(std::vector<MailAccount>{});
+  const auto before = accountsProblem_;
+  accounts_ = decodeAccounts(layout_.accountsURL(), accountsProblem_);
+  refreshAccountFolders();
+  if (accountsProblem_ != before) emit storageProblemChanged();
 }
 
 bool AppStore::readFilters() {
@@ -281,6 +359,8 @@ void AppStore::saveAccounts() {
 }
 
 void AppStore::writeAccounts(const std::vector<MailAccount>& accounts) {
+  // The user's file stays as it is until they have seen to it.
+  if (accountsProblem_) throw std::runtime_error(accountsProblem_->advice);
   try {
     layout_.ensure();
   } catch (...) {
@@ -302,13 +382,11 @@ void AppStore::saveFilters() {
 }
 
 void AppStore::addAccount(const MailAccount& account, const QString& password) {
-  // Whether the keyring entry was someone's before this call: then it must
-  // outlive a failed save.
-  const std::string key = Credentials::key(account);
-  const bool shared = std::any_of(accounts_.begin(), accounts_.end(),
-                                  [&](const MailAccount& a) { return Credentials::key(a) == key; });
+  // What the keyring held for this login before: a failed save puts it back.
+  const std::optional<QString> previous = Credentials::password(account);
   Credentials::save(password, account);
   std::vector<MailAccount> next = accounts_;
+  const bool isNew = std::none_of(next.begin(), next.end(), [&](const MailAccount& a) { return a.id == account.id; });
   std::erase_if(next, [&](const MailAccount& a) { return a.id == account.id; });
   next.push_back(account);
   // An account missing from accounts.json is gone at the next start: a
@@ -316,16 +394,23 @@ void AppStore::addAccount(const MailAccount& account, const QString& password) {
   try {
     writeAccounts(next);
   } catch (...) {
-    if (!shared) {
-      try {
+    try {
+      if (previous)
+        Credentials::save(*previous, account);
+      else
         Credentials::remove(account);
-      } catch (...) {
-      }
+    } catch (...) {
     }
     throw;
   }
+  if (isNew) {
+    std::vector<UUID> others;
+    for (const MailAccount& a : accounts_) others.push_back(a.id);
+    layout_.adoptSync(account, others);
+  }
   accounts_ = std::move(next);
-  expandedAccounts_.insert(QString::fromStdString(account.directoryName()));
+  refreshAccountFolders();
+  expandedAccounts_.insert(accountFolder(account));
   emit accountsChanged();
   emit expandedAccountsChanged();
 }
@@ -349,7 +434,15 @@ void AppStore::removeAccount(const MailAccount& account) {
     return a.id != account.id && Credentials::key(a) == key;
   });
   if (!shared) Credentials::remove(account);
+  layout_.nameSyncOwner(account);
   std::erase_if(accounts_, [&](const MailAccount& a) { return a.id == account.id; });
+  accountFolders_.remove(QString::fromStdString(account.id.string()));
+  if (backups_) backups_->dropQueued(account.id);
+  // What the ledger and the strip said about it goes with it.
+  if (backupProblems_.remove(BackupRules::problemKey(account)) > 0) emit backupProblemsChanged();
+  Ledger ledger = ledger_;
+  BackupRules::removeLines(ledger, account.id);
+  if (ledger != ledger_) setLedger(ledger);
   emit accountsChanged();
   saveAccounts();
   showToast(QStringLiteral("Removed “") + QString::fromStdString(account.label) +
@@ -376,6 +469,7 @@ bool AppStore::changeArchiveRoot(const std::filesystem::path& root) {
   if (longWorkRunning()) return false;
   QSettings().setValue(QStringLiteral("archiveRoot"), QString::fromStdString(root.string()));
   layout_ = ArchiveLayout(root);
+  checkVaultRoot();
   emit layoutChanged();
   if (scanStop_) scanStop_->request_stop();
   ++scanRun_;
@@ -410,7 +504,8 @@ void AppStore::clearToast() {
 
 QStringList AppStore::archiveAccounts() const {
   QStringList out;
-  for (const MailAccount& a : accounts_) out.append(QString::fromStdString(a.directoryName()));
+  for (const MailAccount& a : accounts_)
+    if (const QString folder = accountFolder(a); !out.contains(folder)) out.append(folder);
   for (const std::string& dir : recordAccounts_) {
     const QString d = QString::fromStdString(dir);
     if (!out.contains(d)) out.append(d);
@@ -442,6 +537,7 @@ std::optional<AppStore::FileStamp> AppStore::stampOf(const std::filesystem::path
 }
 
 void AppStore::reloadArchive() {
+  checkVaultRoot();
   if (scanStop_) scanStop_->request_stop();
   auto stop = std::make_shared<std::stop_source>();
   scanStop_ = stop;

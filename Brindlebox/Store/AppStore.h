@@ -76,6 +76,21 @@ public:
   const std::vector<MailAccount>& accounts() const { return accounts_; }
   // For the backup run, which then calls saveAccounts().
   void setAccounts(std::vector<MailAccount> accounts);
+  // The account's folder in the vault (ArchiveLayout::accountFolder), as
+  // last read: where its mail is, which is not its label's folder when
+  // another account had that name first, or when it took over the state of
+  // an account of the same login. Everything that shows an account's mail
+  // finds it through this.
+  QString accountFolder(const MailAccount& account) const;
+  // accounts.json exists but cannot be read or decoded: what, where and
+  // what to do. While it is set the file is never written.
+  const std::optional<FriendlyError::Message>& accountsProblem() const { return accountsProblem_; }
+  // The vault folder exists but cannot be read (not a folder, no
+  // permission): what, where and what to do. Checked when the vault is
+  // chosen and at every reload.
+  const std::optional<FriendlyError::Message>& vaultProblem() const { return vaultProblem_; }
+  // The vault's problem, else the account list's.
+  std::optional<FriendlyError::Message> storageProblem() const;
 
   // Every live record of the index, newest first.
   const std::vector<MessageRecord>& records() const { return *records_; }
@@ -132,7 +147,7 @@ public:
   TimelineModel& timeline() { return *timeline_; }
   CleanupModel& cleanup() { return *cleanup_; }
 
-  // Keyed by account directory name + "/" + mailbox.
+  // Keyed by account id (upper-case UUID text) + "/" + mailbox.
   const QMap<QString, LedgerLine>& ledger() const { return ledger_; }
   void setLedger(const QMap<QString, LedgerLine>& ledger);
   // Keyed by the account's id (upper-case UUID text), never by label: two
@@ -160,10 +175,13 @@ public:
   // Stores the password, then the account (moved to the end when its id is
   // present). Throws CredentialError when the password cannot be stored, and
   // the write's std::exception when accounts.json cannot be written; either
-  // way the accounts stay as they were and a password no other account uses
-  // is removed again.
+  // way the accounts stay as they were and the password stored for the
+  // login before the call is put back (or removed when there was none). A
+  // new account takes over the sync state that a gone account of the same
+  // login left (ArchiveLayout::adoptSync), so nothing is fetched twice.
   void addAccount(const MailAccount& account, const QString& password);
   void updateAccount(const MailAccount& account);
+  // Also forgets the account's problem, ledger lines and waiting backup.
   void removeAccount(const MailAccount& account);
   // Refused (returns false) while a backup, release or import runs.
   bool changeArchiveRoot(const std::filesystem::path& root);
@@ -175,9 +193,11 @@ public:
   QString vaultSummary() const;
   // A backup, release or import is running.
   bool longWorkRunning() const;
-  // A running backup covers the account, or a free-up works on it: it must
-  // not be removed now.
+  // A running or waiting backup covers the account, or a free-up works on
+  // it: it must not be removed now.
   bool accountBusy(const UUID& id) const;
+  // Backups asked for during a run, still waiting for it to end.
+  std::size_t queuedBackups() const;
 
   // ---- Vault scan -----------------------------------------------------------
   void reloadArchive();
@@ -198,9 +218,13 @@ public:
 
   // ---- Backup and schedule ----------------------------------------------------
   void backUpNow(const std::optional<MailAccount>& only = std::nullopt);
+  // The same, except that while a run is going the new one waits for it
+  // (the add-account flow's first backup is never lost to a busy vault).
+  void queueBackup(const std::optional<MailAccount>& only);
   // Cancels the running backup (menu, strip and ledger stop buttons).
   void stopBackup();
-  void apply(const BackupProgress& progress, const QString& accountDir);
+  // `accountKey` is the account's id text (BackupRules::accountKey).
+  void apply(const BackupProgress& progress, const QString& accountKey);
   void startScheduler();
   void checkSchedule();
 
@@ -247,9 +271,13 @@ signals:
   void foldersChanged();
   // smartCounts, recordAccounts and totalBytes were rebuilt.
   void cachesChanged();
+  // accountsProblem or vaultProblem changed.
+  void storageProblemChanged();
 
 private:
   void readAccounts();
+  // Returns whether any account's folder changed.
+  bool refreshAccountFolders();
   // Throws when accounts.json cannot be written.
   void writeAccounts(const std::vector<MailAccount>& accounts);
   bool readFilters();
@@ -284,6 +312,10 @@ private:
 
   ArchiveLayout layout_;
   std::vector<MailAccount> accounts_;
+  std::optional<FriendlyError::Message> accountsProblem_;
+  std::optional<FriendlyError::Message> vaultProblem_;
+  void checkVaultRoot();
+  QHash<QString, QString> accountFolders_;  // by account id text
   std::shared_ptr<const std::vector<MessageRecord>> records_;
   std::vector<const MessageRecord*> visible_;
   SidebarItem sidebar_;

@@ -52,7 +52,11 @@ BackupOrchestrator& AppStore::backups() {
       return;
     }
   };
-  h.reloadArchive = [this] { reloadArchive(); };
+  h.reloadArchive = [this] {
+    // A first backup settles where a new account's mail goes.
+    if (refreshAccountFolders()) emit accountsChanged();
+    reloadArchive();
+  };
   h.toast = [this](const QString& t, const QString& s, const ThemeColor& c) { showToast(t, s, c); };
   h.showBackupActivity = [this] { setShowBackupActivity(true); };
   h.showAddAccount = [this] { setShowAddAccount(true); };
@@ -74,12 +78,16 @@ std::optional<FriendlyError::Message> AppStore::backupProblem(const MailAccount&
 
 void AppStore::backUpNow(const std::optional<MailAccount>& only) { backups().backUpNow(only); }
 
+void AppStore::queueBackup(const std::optional<MailAccount>& only) { backups().queue(only); }
+
+std::size_t AppStore::queuedBackups() const { return backups_ ? backups_->queuedCount() : 0; }
+
 void AppStore::stopBackup() { backups().cancel(); }
 
-void AppStore::apply(const BackupProgress& progress, const QString& accountDir) {
+void AppStore::apply(const BackupProgress& progress, const QString& accountKey) {
   BackupStatus status = backup_;
   QMap<QString, LedgerLine> ledger = ledger_;
-  BackupRules::apply(status, ledger, progress, accountDir.toStdString());
+  BackupRules::apply(status, ledger, progress, accountKey);
   setBackup(status);
   setLedger(ledger);
 }

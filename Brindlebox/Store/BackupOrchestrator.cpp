@@ -60,10 +60,40 @@ void BackupOrchestrator::backUpNow(const std::optional<MailAccount>& only) {
     });
 }
 
+void BackupOrchestrator::queue(const std::optional<MailAccount>& only) {
+    if (!current_) {
+        backUpNow(only);
+        return;
+    }
+    const std::optional<UUID> id = only ? std::optional<UUID>(only->id) : std::nullopt;
+    if (std::find(queued_.begin(), queued_.end(), id) == queued_.end()) queued_.push_back(id);
+    host_.showBackupActivity();
+}
+
+void BackupOrchestrator::dropQueued(const UUID& id) {
+    std::erase(queued_, std::optional<UUID>(id));
+}
+
+void BackupOrchestrator::startQueued() {
+    while (!current_ && !queued_.empty()) {
+        const std::optional<UUID> id = queued_.front();
+        queued_.erase(queued_.begin());
+        const std::vector<MailAccount> accounts = host_.accounts();
+        if (!id) {
+            if (!accounts.empty()) backUpNow(std::nullopt);
+            continue;
+        }
+        const auto it = std::find_if(accounts.begin(), accounts.end(), [&](const MailAccount& a) { return a.id == *id; });
+        if (it != accounts.end()) backUpNow(*it);
+    }
+}
+
 std::vector<UUID> BackupOrchestrator::runAccounts() const {
     std::vector<UUID> ids;
     if (current_)
         for (const auto& a : current_->accounts) ids.push_back(a.id);
+    for (const auto& id : queued_)
+        if (id) ids.push_back(*id);
     return ids;
 }
 
@@ -77,6 +107,10 @@ void BackupOrchestrator::recordProblem(const MailAccount& account, const Friendl
     BackupProblems problems = host_.problems();
     problems[BackupRules::problemKey(account)] = message;
     host_.setProblems(problems);
+    // Its folders say what is still missing, not how long ago they were done.
+    Ledger ledger = host_.ledger();
+    BackupRules::failUnfinishedLines(ledger, account);
+    host_.setLedger(ledger);
 }
 
 void BackupOrchestrator::next() {
@@ -86,11 +120,12 @@ void BackupOrchestrator::next() {
             finish();
             return;
         }
+        const MailAccount account = run.accounts[run.index];
         BackupStatus status = host_.status();
         status.accountIndex = int(run.index);
+        status.accountID = account.id;
         host_.setStatus(status);
 
-        const MailAccount account = run.accounts[run.index];
         const std::optional<std::string> password = host_.password(account);
         if (!password) {
             ++run.problems;
@@ -101,19 +136,19 @@ void BackupOrchestrator::next() {
         }
 
         const quint64 id = run.id;
-        const std::string accountDir = account.directoryName();
+        const QString accountKey = BackupRules::accountKey(account.id);
         Engine engine = host_.engine;
         const ArchiveLayout layout = run.layout;
         const std::stop_token token = run.stop.get_token();
         // The worker's own stop source is not used: the run's covers every
         // account of the run.
-        workers_.start([this, id, engine, layout, account, pw = *password, accountDir, token](std::stop_token) {
+        workers_.start([this, id, engine, layout, account, pw = *password, accountKey, token](std::stop_token) {
             std::optional<BackupSummary> summary;
             std::exception_ptr error;
             try {
                 summary = engine(layout, account, pw,
-                                 [this, id, accountDir](const BackupProgress& p) {
-                                     postTo(this, [this, id, p, accountDir] { onProgress(id, p, accountDir); });
+                                 [this, id, accountKey](const BackupProgress& p) {
+                                     postTo(this, [this, id, p, accountKey] { onProgress(id, p, accountKey); });
                                  },
                                  token);
             } catch (...) {
@@ -125,11 +160,11 @@ void BackupOrchestrator::next() {
     }
 }
 
-void BackupOrchestrator::onProgress(quint64 run, const BackupProgress& progress, const std::string& accountDir) {
+void BackupOrchestrator::onProgress(quint64 run, const BackupProgress& progress, const QString& accountKey) {
     if (!current_ || current_->id != run) return;  // a report of a finished run
     BackupStatus status = host_.status();
     Ledger ledger = host_.ledger();
-    BackupRules::apply(status, ledger, progress, accountDir);
+    BackupRules::apply(status, ledger, progress, accountKey);
     host_.setStatus(status);
     host_.setLedger(ledger);
 }
@@ -180,10 +215,11 @@ void BackupOrchestrator::finish() {
 
     BackupStatus status = host_.status();
     status.running = false;
+    status.accountID.reset();
     status.lastFinished = host_.now();
     status.lastError = run.problems > 0 ? std::optional<QString>(BackupRules::problemTitles(host_.problems()))
                                         : std::nullopt;
-    const QString outcome = BackupRules::outcomeLine(run.cancelled, run.newMessages);
+    const QString outcome = BackupRules::outcomeLine(run.cancelled, run.newMessages, run.problems);
     status.lastMessage = outcome;
     host_.setStatus(status);
 
@@ -198,6 +234,7 @@ void BackupOrchestrator::finish() {
     }
     host_.reloadArchive();
     emit runFinished(run.id);
+    startQueued();
 }
 
 void BackupOrchestrator::checkSchedule() {

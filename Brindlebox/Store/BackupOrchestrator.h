@@ -68,12 +68,19 @@ public:
 
     // Starts a run of one account, or of all when nil. Returns at once.
     void backUpNow(const std::optional<MailAccount>& only);
+    // The same, but while a run is going the new one waits for it to end
+    // (the ledger opens meanwhile). A waiting run of one account takes that
+    // account as it is when it starts, and is dropped if it is gone by then.
+    void queue(const std::optional<MailAccount>& only);
+    // A removed account's waiting run goes.
+    void dropQueued(const UUID& id);
+    std::size_t queuedCount() const { return queued_.size(); }
     // Stops the running run (the engine notices between folders and batches).
     void cancel();
     // Starts an automatic run of all accounts when one is due.
     void checkSchedule();
-    // The ids of the accounts the running run covers, done or still to come;
-    // empty while none runs.
+    // The ids of the accounts the running run covers, done or still to come,
+    // and of those with a run of their own waiting; empty while none runs.
     std::vector<UUID> runAccounts() const;
 
     bool isRunning() const { return current_.has_value(); }
@@ -102,13 +109,17 @@ private:
     };
 
     void next();
-    void onProgress(quint64 run, const BackupProgress& progress, const std::string& accountDir);
+    void onProgress(quint64 run, const BackupProgress& progress, const QString& accountKey);
+    void startQueued();
     void onAccountDone(quint64 run, std::optional<BackupSummary> summary, std::exception_ptr error);
     void finish();
+    // The account's run failed: its problem, and its unfinished ledger lines marked.
     void recordProblem(const MailAccount& account, const FriendlyError::Message& message);
 
     Host host_;
     std::optional<Run> current_;
+    // Runs asked for while one was going: an account's id, or nil for all.
+    std::vector<std::optional<UUID>> queued_;
     quint64 nextId_ = 0;
     // Per account id: when its last try (successful or not) ended.
     std::map<QString, Date> lastAttempts_;

@@ -5,22 +5,21 @@
 namespace bx {
 
 void BackupRules::resetLines(Ledger& ledger, const MailAccount& account) {
-    const std::string dir = account.directoryName();
-    for (const auto& mailbox : account.folders) ledger[ledgerKey(dir, mailbox)] = LedgerLine{};
+    for (const auto& mailbox : account.folders) ledger[ledgerKey(account, mailbox)] = LedgerLine{};
 }
 
 void BackupRules::apply(BackupStatus& status, Ledger& ledger, const BackupProgress& progress,
-                        const std::string& accountDir) {
+                        const QString& accountKey) {
     status.progress = progress;
     for (const auto& [folder, count] : progress.completed) {
-        const QString key = ledgerKey(accountDir, folder);
+        const QString key = ledgerKey(accountKey, folder);
         if (auto it = ledger.find(key); it != ledger.end() && it->finished) continue;
         ledger[key] = LedgerLine{false, count, count, true, count};
     }
     if (progress.mailbox.empty()) return;
     if (progress.completed.count(progress.mailbox)) return;
     if (progress.phase == "Done") return;
-    ledger[ledgerKey(accountDir, progress.mailbox)] =
+    ledger[ledgerKey(accountKey, progress.mailbox)] =
         LedgerLine{true, progress.messagesDone, progress.messagesTotal, false, 0};
 }
 
@@ -29,14 +28,32 @@ void BackupRules::stopRunningLines(Ledger& ledger) {
         if (it->running) it->running = false;
 }
 
-QString BackupRules::outcomeLine(bool cancelled, std::int64_t newMessages, const QLocale& locale) {
+void BackupRules::failUnfinishedLines(Ledger& ledger, const MailAccount& account) {
+    for (const auto& mailbox : account.folders) {
+        LedgerLine& line = ledger[ledgerKey(account, mailbox)];
+        if (line.finished) continue;
+        line.running = false;
+        line.failed = true;
+    }
+}
+
+void BackupRules::removeLines(Ledger& ledger, const UUID& id) {
+    const QString prefix = accountKey(id) + QLatin1Char('/');
+    for (auto it = ledger.begin(); it != ledger.end();)
+        it = it.key().startsWith(prefix) ? ledger.erase(it) : std::next(it);
+}
+
+QString BackupRules::outcomeLine(bool cancelled, std::int64_t newMessages, int problems, const QLocale& locale) {
     if (cancelled) return QStringLiteral("Stopped");
+    QString saved;
     if (newMessages > 0) {
         QLocale grouped = locale;
         grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
-        return grouped.toString(qlonglong(newMessages)) + QStringLiteral(" new message") +
-               (newMessages == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(" saved");
+        saved = grouped.toString(qlonglong(newMessages)) + QStringLiteral(" new message") +
+                (newMessages == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(" saved");
     }
+    if (problems > 0) return saved.isEmpty() ? attentionLine(problems) : attentionLine(problems) + QStringLiteral(" · ") + saved;
+    if (!saved.isEmpty()) return saved;
     return QStringLiteral("Everything was already in the vault");
 }
 

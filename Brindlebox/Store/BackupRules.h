@@ -21,17 +21,22 @@
 
 namespace bx {
 
-// Ledger key: the account's vault folder, "/", the raw mailbox name.
+// Ledger key: the account's id, "/", the raw mailbox name. Two accounts may
+// share a label and so a folder name; their ids never clash.
 using Ledger = QMap<QString, LedgerLine>;
 // The last problem of each account, by problemKey(account). Two accounts
 // may share a label, so the key is the account's id, never its label.
 using BackupProblems = QMap<QString, FriendlyError::Message>;
 
 struct BackupRules {
-    static QString ledgerKey(const std::string& accountDir, const std::string& mailbox) {
-        return QString::fromStdString(accountDir + "/" + mailbox);
+    static QString accountKey(const UUID& id) { return QString::fromStdString(id.string()); }
+    static QString ledgerKey(const QString& accountKey, const std::string& mailbox) {
+        return accountKey + QLatin1Char('/') + QString::fromStdString(mailbox);
     }
-    static QString problemKey(const MailAccount& account) { return QString::fromStdString(account.id.string()); }
+    static QString ledgerKey(const MailAccount& account, const std::string& mailbox) {
+        return ledgerKey(accountKey(account.id), mailbox);
+    }
+    static QString problemKey(const MailAccount& account) { return accountKey(account.id); }
 
     // A zero line for every chosen folder of the account.
     static void resetLines(Ledger& ledger, const MailAccount& account);
@@ -39,15 +44,22 @@ struct BackupRules {
     // Folds one engine report into the status and the ledger: completed
     // folders are written once per run and never overwritten; the folder
     // being worked on gets a running line unless the report says it is done.
-    static void apply(BackupStatus& status, Ledger& ledger, const BackupProgress& progress,
-                      const std::string& accountDir);
+    static void apply(BackupStatus& status, Ledger& ledger, const BackupProgress& progress, const QString& accountKey);
 
     // Lines still marked running when the run ends stop running.
     static void stopRunningLines(Ledger& ledger);
+    // The account's run failed: every chosen folder it had not finished is
+    // marked failed (and no longer running), keeping what it saved.
+    static void failUnfinishedLines(Ledger& ledger, const MailAccount& account);
+    // Lines of an account that is gone.
+    static void removeLines(Ledger& ledger, const UUID& id);
 
     // "Stopped", "1 new message saved", "1,234 new messages saved" (grouped
     // as `locale` groups digits) or "Everything was already in the vault".
-    static QString outcomeLine(bool cancelled, std::int64_t newMessages, const QLocale& locale = QLocale());
+    // A run in which accounts failed says so first, as attentionLine does,
+    // then what it saved: it never reads as if everything was checked.
+    static QString outcomeLine(bool cancelled, std::int64_t newMessages, int problems = 0,
+                               const QLocale& locale = QLocale());
     // "Backup finished — 1 account needs attention" / "… 3 accounts need attention".
     static QString attentionLine(int problems);
 

@@ -12,6 +12,7 @@
 #include "Safety/SenderFlag.h"
 #include "Safety/SenderTrust.h"
 #include "Util/Date.h"
+#include "Util/UUID.h"
 
 #include <QByteArray>
 #include <QList>
@@ -170,6 +171,9 @@ struct LedgerLine {
   int64_t total = 0;
   bool finished = false;
   int64_t newMessages = 0;
+  // The run of this folder's account failed before the folder was done:
+  // done of total is what it saved, the rest is still missing.
+  bool failed = false;
   friend bool operator==(const LedgerLine&, const LedgerLine&) = default;
 };
 
@@ -179,6 +183,9 @@ struct BackupStatus {
   BackupProgress progress;
   int accountIndex = 0;
   int accountCount = 0;
+  // The account being worked on; progress.account is only its label, which
+  // two accounts may share.
+  std::optional<UUID> accountID;
   std::optional<QString> lastMessage;
   std::optional<QString> lastError;
   std::optional<Date> lastFinished;

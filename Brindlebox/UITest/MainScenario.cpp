@@ -2,6 +2,7 @@
 #include "Imap/IMAPClient.h"
 #include "Platform/Credentials.h"
 #include "Store/AppStore.h"
+#include "Store/BackupRules.h"
 #include "Store/CleanupModel.h"
 #include "UITest/UITest.h"
 #include "UITest/UITestValues.h"
@@ -189,7 +190,7 @@ orrery::Task<> runMain() {
   for (const auto& l : store.ledger())
     if (!l.finished || l.running) allFinished = false;
   check(allFinished, QStringLiteral("every ledger line finished: ") + ledgerText(store.ledger()));
-  const auto inbox = store.ledger().find(QStringLiteral("Fake Server/INBOX"));
+  const auto inbox = store.ledger().find(BackupRules::ledgerKey(fake, "INBOX"));
   check(inbox != store.ledger().end() && inbox->newMessages == 10, QStringLiteral("INBOX ledger shows +10"));
   const int files = vaultFileCount(store.layout().root);
   check(files == 15, QStringLiteral(".eml files on disk: %1").arg(files));

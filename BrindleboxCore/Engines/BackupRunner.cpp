@@ -154,7 +154,7 @@ private:
         if (progress_) progress_(p);
     }
 
-    void save() { r_.layout.saveSync(sync_, r_.account.id); }
+    void save() { r_.layout.saveSync(sync_, r_.account); }
 
     const std::string& accountFolder() {
         if (!accountFolder_) accountFolder_ = r_.layout.accountFolder(r_.account);

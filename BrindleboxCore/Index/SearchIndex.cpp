@@ -464,7 +464,7 @@ std::string SearchIndex::encode() const {
 }
 
 void SearchIndex::save(const std::filesystem::path& file) const {
-    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+    if (file.has_parent_path()) createPrivateDirectories(file.parent_path());
     const std::string bytes = encode();
     writeFileAtomically(file, bytes);
 }

@@ -18,6 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Mail, passwords and account lists are nobody else's business: whatever
+// this program creates is for its user alone.
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr mode_t kPrivateFolderMode = 0700;
+
 [[noreturn]] void throwErrno(const std::string& what, int err) {
     throw std::system_error(err, std::generic_category(), what);
 }
@@ -34,11 +39,12 @@ std::string tempPrefix(const std::string& name) {
     return "." + name.substr(0, 80) + ".tmp-";
 }
 
-// Opens a fresh temp file in `dir` for the file `name`; fills tmpName.
+// Opens a fresh temp file in `dir` for the file `name`, owner-only; fills tmpName.
 int openTemp(int dir, const std::string& name, std::string& tmpName, const fs::path& shown) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tmpName = tempPrefix(name) + randomSuffix();
-        const int fd = ::openat(dir, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const int fd =
+            ::openat(dir, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kPrivateFileMode);
         if (fd >= 0) return fd;
         if (errno != EEXIST) throwErrno("cannot create a temp file for " + shown.string(), errno);
     }
@@ -74,10 +80,11 @@ timespec toTimespec(Date when) {
 
 // Writes data to a new temp file in `dir` and returns its name; the caller moves it.
 std::string writeTemp(int dir, const std::string& name, const PieceWriter& produce, std::optional<Date> mtime,
-                      bool flush, const fs::path& shown) {
+                      bool flush, const fs::path& shown, std::optional<mode_t> mode = std::nullopt) {
     std::string tmp;
     const int fd = openTemp(dir, name, tmp, shown);
     try {
+        if (mode && ::fchmod(fd, *mode) != 0) throwErrno("cannot set the permissions of " + shown.string(), errno);
         produce([&](std::string_view piece) { writeAll(fd, piece, shown, false); });
         if (flush && ::fsync(fd) != 0) throwErrno("cannot sync " + shown.string(), errno);
         if (mtime) {
@@ -141,7 +148,7 @@ enum class Created { yes, nameTaken, unsupported };
 
 Created createUnnamedThenLink(int dir, const std::string& name, std::string_view data, std::optional<Date> mtime,
                               bool flush, const fs::path& shown) {
-    const int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    const int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kPrivateFileMode);
     if (fd < 0) {
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return Created::unsupported;
         throwErrno("cannot create " + shown.string(), errno);
@@ -170,7 +177,12 @@ void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view da
 }
 
 void writeFileAtomicallyAt(int dir, const std::string& name, const PieceWriter& produce, const fs::path& shown) {
-    const std::string tmp = writeTemp(dir, name, produce, std::nullopt, true, shown);
+    // The new copy keeps the permissions of the file it replaces: a file the
+    // user opened up, or closed down, stays that way.
+    std::optional<mode_t> mode;
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+    const std::string tmp = writeTemp(dir, name, produce, std::nullopt, true, shown, mode);
     if (::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
         const int err = errno;
         ::unlinkat(dir, tmp.c_str(), 0);
@@ -232,7 +244,7 @@ void dropIncompleteLine(int fd) {
 
 void appendLines(int dir, const std::string& name, std::string_view lines, bool flush, const fs::path& shown) {
     if (lines.empty()) return;
-    const int fd = ::openat(dir, name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = ::openat(dir, name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
     if (fd < 0) throwErrno("cannot open " + shown.string(), errno);
     FdCloser closer{fd};
     dropIncompleteLine(fd);
@@ -317,11 +329,20 @@ void setModificationTime(const fs::path& path, Date when) {
     if (::utimensat(AT_FDCWD, path.c_str(), ts, 0) != 0) throwErrno("cannot set the date of " + path.string(), errno);
 }
 
+void createPrivateDirectories(const fs::path& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return;
+    if (path.has_parent_path() && path.parent_path() != path) createPrivateDirectories(path.parent_path());
+    if (::mkdir(path.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+        throwErrno("cannot create " + path.string(), errno);
+}
+
 fs::path privateTempDirectory() {
     const char* base = std::getenv("TMPDIR");
     fs::path root = (base && *base) ? fs::path(base) : fs::path("/tmp");
     const fs::path dir = root / ("brindlebox-" + std::to_string(::getuid()));
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throwErrno("cannot create " + dir.string(), errno);
+    if (::mkdir(dir.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+        throwErrno("cannot create " + dir.string(), errno);
     struct stat st;
     if (::lstat(dir.c_str(), &st) != 0) throwErrno("cannot check " + dir.string(), errno);
     // Someone else's folder (or a link planted there) is never used.

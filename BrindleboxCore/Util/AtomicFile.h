@@ -13,7 +13,9 @@ namespace bx {
 // Writes to a temp file in the same folder, fsyncs it, renames it over `path`
 // and fsyncs the folder. Throws std::system_error; on failure the old file,
 // if any, is untouched and no temp file is left behind. Temp files of the same
-// name that a killed writer left are removed after the rename.
+// name that a killed writer left are removed after the rename. A new file is
+// readable by its owner only (0600); a replaced file keeps its permissions.
+// Every file and folder made by the functions here is owner-only.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view data);
 // The same for the file `name` in the open folder `dir`; `shown` names the
 // file in error texts.
@@ -62,6 +64,10 @@ std::optional<std::string> readAll(int fd, size_t size);
 
 // Sets access and modification time. Throws std::system_error.
 void setModificationTime(const std::filesystem::path& path, Date when);
+
+// Makes `path` and its missing parents as owner-only folders (0700);
+// folders that exist are left as they are. Throws std::system_error.
+void createPrivateDirectories(const std::filesystem::path& path);
 
 // A private folder for temporary files of this user (mode 0700), below $TMPDIR
 // or /tmp, created on first use.

@@ -58,7 +58,8 @@ FileHandle openFolderBeneath(int base, std::string_view relative, bool create, c
         shown /= part;
         int fd = ::openat(current.get(), part.c_str(), kFolderFlags);
         if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(current.get(), part.c_str(), 0755) != 0 && errno != EEXIST)
+            // The vault's folders hold the user's mail: owner-only.
+            if (::mkdirat(current.get(), part.c_str(), 0700) != 0 && errno != EEXIST)
                 throwErrno(errno, "cannot create " + shown.string());
             fd = ::openat(current.get(), part.c_str(), kFolderFlags);
         }

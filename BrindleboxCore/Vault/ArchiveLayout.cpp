@@ -58,11 +58,7 @@ std::optional<fs::path> xdgDocuments(const fs::path& home) {
 // and may be reached through links; everything below it is walked without
 // following any (see openFolderBeneath).
 FileHandle openRoot(const fs::path& root, bool create) {
-    if (create) {
-        std::error_code ec;
-        fs::create_directories(root, ec);
-        if (ec) throw std::system_error(ec, "cannot create " + root.string());
-    }
+    if (create) createPrivateDirectories(root);
     FileHandle fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) throwErrno("cannot open " + root.string(), errno);
     return fd;
@@ -136,18 +132,36 @@ SyncFolders ArchiveLayout::loadSyncFolders(const UUID& accountID) const {
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const MailAccount& account) const {
-    saveSync(state, account.id);
+    saveSync(state.compact(), account);
 }
 
 void ArchiveLayout::saveSync(const AccountSyncState& state, const UUID& accountID) const {
     saveSync(state.compact(), accountID);
 }
 
+namespace {
+
+SyncOwner ownerOf(const MailAccount& account) {
+    return SyncOwner{account.server.host, account.server.port, account.username};
+}
+
+}  // namespace
+
+void ArchiveLayout::saveSync(const SyncFolders& folders, const MailAccount& account) const {
+    const SyncOwner owner = ownerOf(account);
+    writeSync(folders, account.id, &owner);
+}
+
 void ArchiveLayout::saveSync(const SyncFolders& folders, const UUID& accountID) const {
+    writeSync(folders, accountID, nullptr);
+}
+
+void ArchiveLayout::writeSync(const SyncFolders& folders, const UUID& accountID, const SyncOwner* owner) const {
     const FileHandle meta = openStateFolder();
     writeFileAtomicallyAt(
         meta.get(), syncURL(accountID).filename().string(),
-        [&](const std::function<void(std::string_view)>& write) { writeSyncFile(folders, write); }, syncURL(accountID));
+        [&](const std::function<void(std::string_view)>& write) { writeSyncFile(folders, write, owner); },
+        syncURL(accountID));
     // The saved file holds everything the journal did. Removed only after the
     // rename: a kill in between leaves a journal whose lines apply again
     // without changing anything.
@@ -311,25 +325,94 @@ std::map<std::uint32_t, std::string> ArchiveLayout::filesByUID(const std::string
     return result;
 }
 
+namespace {
+
+// The account folders a sync state files mail in, with how many of its
+// mailboxes use each.
+std::map<std::string, int> accountFoldersOf(const SyncFolders& folders) {
+    std::map<std::string, int> uses;
+    for (const auto& [mailbox, state] : folders) {
+        const std::string& directory = state.directory;
+        const std::string top = directory.substr(0, directory.find('/'));
+        if (!top.empty()) ++uses[top];
+    }
+    return uses;
+}
+
+// The id in a sync file name "sync-<id>.json".
+std::optional<UUID> syncFileID(const std::string& name) {
+    const std::string prefix = "sync-", suffix = ".json";
+    if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    return UUID::parse(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()));
+}
+
+}  // namespace
+
 std::string ArchiveLayout::accountFolder(const MailAccount& account) const {
+    const auto own = accountFoldersOf(loadSyncFolders(account.id));
+    if (!own.empty())
+        return std::max_element(own.begin(), own.end(), [](const auto& a, const auto& b) { return a.second < b.second; })
+            ->first;
     const std::string base = account.directoryName();
-    const std::string own = syncURL(account).filename().string();
     bool claimed = false;
     std::error_code ec;
     for (fs::directory_iterator it(metaDirectory(), ec), end; !ec && !claimed && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name == own || name.rfind("sync-", 0) != 0 || it->path().extension() != ".json") continue;
+        const auto id = syncFileID(it->path().filename().string());
+        if (!id || *id == account.id) continue;
         std::ifstream in(it->path(), std::ios::binary);
         if (!in) continue;
         try {
-            for (const auto& [mailbox, state] : decodeSyncFile(in)) {
-                const std::string& directory = state.directory;
-                if (directory.substr(0, directory.find('/')) == base) claimed = true;
-            }
+            claimed = accountFoldersOf(decodeSyncFile(in)).count(base) > 0;
         } catch (const std::exception&) {
         }
     }
     return claimed ? base + " (" + account.id.string().substr(0, 8) + ")" : base;
+}
+
+void ArchiveLayout::nameSyncOwner(const MailAccount& account) const {
+    std::ifstream in(syncURL(account), std::ios::binary);
+    if (!in || readSyncOwner(in)) return;
+    try {
+        const SyncFolders folders = loadSyncFolders(account.id);
+        if (!folders.empty()) saveSync(folders, account);
+    } catch (const std::exception&) {
+    }
+}
+
+bool ArchiveLayout::adoptSync(const MailAccount& account, const std::vector<UUID>& current) const {
+    std::error_code ec;
+    if (fs::exists(syncURL(account), ec) || fs::exists(syncJournalURL(account.id), ec)) return false;
+    const SyncOwner wanted = ownerOf(account);
+    std::optional<UUID> chosen;
+    fs::file_time_type newest;
+    for (fs::directory_iterator it(metaDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+        const auto id = syncFileID(it->path().filename().string());
+        if (!id || *id == account.id || std::find(current.begin(), current.end(), *id) != current.end()) continue;
+        std::ifstream in(it->path(), std::ios::binary);
+        const auto owner = in ? readSyncOwner(in) : std::nullopt;
+        if (!owner || !owner->matches(wanted)) continue;
+        std::error_code tec;
+        const auto when = fs::last_write_time(it->path(), tec);
+        if (tec) continue;
+        if (!chosen || when > newest) chosen = id, newest = when;
+    }
+    if (!chosen) return false;
+    try {
+        const FileHandle meta = openStateFolder();
+        // The file first: a journal left behind holds only entries whose
+        // files are in the vault already, which a backup recognises again.
+        const std::string from = syncURL(*chosen).filename().string(), to = syncURL(account).filename().string();
+        if (::renameat(meta.get(), from.c_str(), meta.get(), to.c_str()) != 0) return false;
+        const std::string journalFrom = syncJournalURL(*chosen).filename().string();
+        const std::string journalTo = syncJournalURL(account.id).filename().string();
+        ::renameat(meta.get(), journalFrom.c_str(), meta.get(), journalTo.c_str());
+        ::fsync(meta.get());
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
 }
 
 void ArchiveLayout::syncFiles(const std::vector<std::string>& relatives) const {

@@ -18,6 +18,7 @@
 namespace bx {
 
 struct MailAccount;
+struct SyncOwner;
 
 // A vault-relative path that would leave the vault (absolute, or with an
 // empty, "." or ".." component).
@@ -62,9 +63,24 @@ struct ArchiveLayout {
     SyncFolders loadSyncFolders(const UUID& accountID) const;
 
     // Written to a temp file beside it, synced, then renamed. Throws std::system_error.
+    // Given the account, the file also names its server and login (SyncOwner).
     void saveSync(const AccountSyncState& state, const MailAccount& account) const;
     void saveSync(const AccountSyncState& state, const UUID& accountID) const;
     void saveSync(const SyncFolders& folders, const UUID& accountID) const;
+    void saveSync(const SyncFolders& folders, const MailAccount& account) const;
+
+    // Gives `account` the sync state that a gone account of the same login
+    // left: the newest sync file that names the account's server and login
+    // and whose id is not among `current` becomes the account's own, so its
+    // backups go on in the same folders from where that one stopped. Nothing
+    // happens when the account already has state. Returns whether a file was
+    // taken over. Never throws.
+    bool adoptSync(const MailAccount& account, const std::vector<UUID>& current) const;
+    // Names the account's server and login in its sync file when the file
+    // holds state but names no owner yet (written before files named
+    // theirs), so that adoptSync can find it once the account is gone.
+    // Never throws.
+    void nameSyncOwner(const MailAccount& account) const;
     // Appends one journal line per folder state (each holding one batch's
     // entries) and syncs them. Throws std::system_error.
     void appendSyncJournal(const SyncFolder& batch, const UUID& accountID) const;
@@ -123,15 +139,20 @@ struct ArchiveLayout {
     // file for a UID wins.
     std::map<std::uint32_t, std::string> filesByUID(const std::string& directory) const;
 
-    // The account's folder for mailboxes it has no state for yet: normally its
-    // directoryName; when another account's sync state already files mail
-    // under that name (two accounts with the same label), one of its own,
-    // marked with the start of its id.
+    // The account's folder in the vault: where its sync state files its mail
+    // (the folder most of its mailboxes use); for an account without state,
+    // its directoryName, unless another account's sync state already files
+    // mail there (two accounts with the same label): then one of its own,
+    // marked with the start of its id. Mail of this account is found, and
+    // new mailboxes are filed, only here.
     std::string accountFolder(const MailAccount& account) const;
 
     // The state folder, made when missing, reached without following links.
     // Throws std::system_error.
     FileHandle openStateFolder() const;
+
+private:
+    void writeSync(const SyncFolders& folders, const UUID& accountID, const SyncOwner* owner) const;
 };
 
 struct ArchiveLayout::OpenFolders {

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "Util/Json.h"
+#include "Util/Unicode.h"
 #include "Vault/ArchiveLayout.h"
 
 namespace bx {
@@ -371,6 +372,33 @@ SyncFolders decodeSyncFile(std::istream& in) {
     return finishFile(handler, ok);
 }
 
+bool SyncOwner::matches(const SyncOwner& other) const {
+    return port == other.port && username == other.username && asciiLowercased(host) == asciiLowercased(other.host);
+}
+
+std::optional<SyncOwner> readSyncOwner(std::istream& in) {
+    // The folders may run to megabytes: their values are dropped as they
+    // are read rather than built into a tree.
+    const json::parser_callback_t keepOwnerOnly = [](int depth, json::parse_event_t event, json& parsed) {
+        return !(event == json::parse_event_t::key && depth == 1 && parsed != "account");
+    };
+    json doc;
+    try {
+        doc = json::parse(in, keepOwnerOnly);
+    } catch (const json::exception&) {
+        return std::nullopt;
+    }
+    if (!doc.is_object() || !doc.contains("account")) return std::nullopt;
+    const json& a = doc["account"];
+    if (!a.is_object()) return std::nullopt;
+    const auto host = a.find("host"), port = a.find("port"), user = a.find("username");
+    if (host == a.end() || port == a.end() || user == a.end() || !host->is_string() || !user->is_string() ||
+        !port->is_number_unsigned() || port->get<std::uint64_t>() > 65535)
+        return std::nullopt;
+    return SyncOwner{host->get<std::string>(), static_cast<std::uint16_t>(port->get<std::uint64_t>()),
+                     user->get<std::string>()};
+}
+
 SyncFolder decodeSyncFolder(std::string_view text) {
     Handler handler(false);
     const bool ok = json::sax_parse(text.begin(), text.end(), &handler);
@@ -433,14 +461,25 @@ void appendSyncFolder(std::string& out, const SyncFolder& s, const std::function
     out += '}';
 }
 
-void writeSyncFile(const SyncFolders& folders, const std::function<void(std::string_view)>& write) {
+void writeSyncFile(const SyncFolders& folders, const std::function<void(std::string_view)>& write,
+                   const SyncOwner* owner) {
     std::string out;
     out.reserve(kPiece + 4096);
     const std::function<void(std::string&)> drain = [&](std::string& text) {
         write(text);
         text.clear();
     };
-    out += "{\"folders\":{";
+    out += '{';
+    if (owner) {
+        out += "\"account\":{\"host\":";
+        appendJSONString(out, owner->host);
+        out += ",\"port\":";
+        appendNumber(out, owner->port);
+        out += ",\"username\":";
+        appendJSONString(out, owner->username);
+        out += "},";
+    }
+    out += "\"folders\":{";
     bool first = true;
     for (const auto& [name, folder] : folders) {
         if (!first) out += ',';

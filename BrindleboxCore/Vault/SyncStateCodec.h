@@ -10,7 +10,9 @@
 // Folder states whose directory, and paths, that would leave the vault
 // (empty, "." or ".." components, absolute paths) are dropped: a tampered
 // file must never make a backup write, or anything read, outside the vault.
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -32,9 +34,29 @@ SyncFolder decodeSyncFolder(std::string_view text);
 void appendSyncFolder(std::string& out, const SyncFolder& folder);
 void appendSyncFolder(std::string& out, const SyncFolder& folder, const std::function<void(std::string&)>* drain);
 
+// Whose mail a sync file records: the server and login it was fetched
+// from. Kept beside the folders (key "account", before "folders") so that
+// an account added again for the same login can take the file over when
+// the account that wrote it is gone. Readers of the folders ignore it.
+struct SyncOwner {
+    std::string host;
+    std::uint16_t port = 0;
+    std::string username;
+
+    // Host without regard to case, port and login exactly.
+    bool matches(const SyncOwner& other) const;
+    friend bool operator==(const SyncOwner&, const SyncOwner&) = default;
+};
+
 // The sync file's text, handed to `write` in pieces of about 64 KB so that
-// a large state is never rendered whole.
-void writeSyncFile(const SyncFolders& folders, const std::function<void(std::string_view)>& write);
+// a large state is never rendered whole; with an owner, its "account" member
+// comes first.
+void writeSyncFile(const SyncFolders& folders, const std::function<void(std::string_view)>& write,
+                   const SyncOwner* owner = nullptr);
+
+// The owner a sync file names; nullopt when it names none, or the text is
+// not a sync file. The folders are read past, not kept.
+std::optional<SyncOwner> readSyncOwner(std::istream& in);
 
 // Applies journal lines: each complete line is one folder state holding only
 // the entries one batch added. Its mailbox, directory and UIDVALIDITY replace

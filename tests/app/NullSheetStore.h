@@ -23,10 +23,12 @@ public:
   std::optional<QString> lastMessage() const override { return std::nullopt; }
   std::optional<Date> lastFinished() const override { return std::nullopt; }
   std::optional<FriendlyError::Message> problem(const MailAccount&) const override { return std::nullopt; }
+  bool anyProblem() const override { return false; }
   std::optional<BackupLedgerLine> ledgerLine(const MailAccount&, const std::string&) const override {
     return std::nullopt;
   }
 
+  std::string accountFolder(const MailAccount& a) const override { return a.directoryName(); }
   std::int64_t count(const std::string&, const std::string&) const override { return 0; }
   AccountSyncState loadSync(const MailAccount&) const override { return {}; }
   std::int64_t importedCount() const override { return 0; }

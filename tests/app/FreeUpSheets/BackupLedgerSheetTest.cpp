@@ -113,6 +113,44 @@ TEST_F(BackupLedgerSheetTest, TwoAccountsLabelledWorkShowTheirOwnState) {
   EXPECT_EQ(host.calls, QStringList{"stop"});
 }
 
+TEST_F(BackupLedgerSheetTest, AFailedRunReadsAsAFailure) {
+  MailAccount a = account("Work", "alice", "custom", {"INBOX", "Sent", "Drafts"});
+  host.accountList = {a};
+  AccountSyncState sync;
+  sync.folders["Drafts"] = FolderState("Drafts", "Work/Drafts", 1);
+  sync.folders["Drafts"].lastRun = std::chrono::system_clock::now();
+  host.syncs = {{a.id, sync}};
+  host.last = QString::fromUtf8("Backup finished \u2014 1 account needs attention");
+  host.problems[a.id] = {"Lost the connection", "The server closed the connection."};
+  // Cut off in INBOX after 58 of 300; Sent never reached; Drafts had been done
+  // before.
+  host.lines[{a.id, "INBOX"}] = {false, 58, 300, false, 0, true};
+  host.lines[{a.id, "Sent"}] = {false, 0, 0, false, 0, true};
+  host.lines[{a.id, "Drafts"}] = {false, 4, 4, true, 4, false};
+  open();
+  EXPECT_EQ(sheet->header()->title(), QString::fromUtf8("Backup finished \u2014 1 account needs attention"));
+  EXPECT_EQ(sheet->shieldSymbol(), "exclamationmark.shield.fill");
+  const struct {
+    const char* mailbox;
+    const char* text;
+    ThemeColor color;
+  } lines[] = {
+      {"INBOX", "58 of 300 saved", Theme::caution},
+      {"Sent", "not backed up", Theme::caution},
+      {"Drafts", "+4 new", Theme::seal},
+  };
+  for (const auto& l : lines) {
+    EXPECT_EQ(sheet->card(a.id)->line(l.mailbox)->statusText(), l.text) << l.mailbox;
+    EXPECT_EQ(sheet->card(a.id)->line(l.mailbox)->statusColor(), l.color) << l.mailbox;
+  }
+  EXPECT_TRUE(sheet->card(a.id)->problemNote()->isVisibleTo(sheet));
+
+  // Once nothing is wrong any more the shield is the seal again.
+  host.problems.clear();
+  host.publish();
+  EXPECT_EQ(sheet->shieldSymbol(), "checkmark.shield.fill");
+}
+
 TEST_F(BackupLedgerSheetTest, SyncFilesAreReadWhenBuiltAndWhenARunEndsOnly) {
   host.accountList = {account("Work", "alice")};
   open();

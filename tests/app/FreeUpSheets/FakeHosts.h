@@ -64,6 +64,7 @@ public:
   std::map<std::pair<UUID, std::string>, BackupLedgerLine> lines;
   std::map<std::pair<std::string, std::string>, std::int64_t> counts;
   std::map<UUID, AccountSyncState> syncs;
+  std::map<UUID, std::string> folders;  // account folders other than the label's
   QString summary = "0 messages";
   QString path = "/srv/vault";
   std::int64_t imported = 0;
@@ -82,6 +83,11 @@ public:
     auto it = problems.find(a.id);
     if (it == problems.end()) return std::nullopt;
     return it->second;
+  }
+  bool anyProblem() const override { return !problems.empty(); }
+  std::string accountFolder(const MailAccount& a) const override {
+    auto it = folders.find(a.id);
+    return it == folders.end() ? a.directoryName() : it->second;
   }
   std::optional<BackupLedgerLine> ledgerLine(const MailAccount& a, const std::string& mailbox) const override {
     auto it = lines.find({a.id, mailbox});

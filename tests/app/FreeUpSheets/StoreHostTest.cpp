@@ -7,6 +7,7 @@
 #include "Sheets/FreeUpSpaceSheet.h"
 #include "Sheets/AppSheetStore.h"
 #include "Store/AppStore.h"
+#include "Store/BackupRules.h"
 #include "Store/CleanupModel.h"
 #include "Views/VaultButton.h"
 #include "support/TempDir.h"
@@ -61,36 +62,41 @@ TEST_F(StoreHostTest, LedgerHostNeverMixesUpAccountsThatShareALabel) {
   store->setAccounts({alice, bob, home});
   AppSheetStore& host = *AppSheetStore::of(*store);
 
-  // Problems and lines the store keys by label or folder name are told
-  // apart only where the label is unique.
+  // Problems, lines and the running account go by id; a label or a folder
+  // name never stands for an account.
   store->setBackupProblems({{"Work", {"Sign-in refused", "x"}}, {"Home", {"Offline", "y"}}});
   EXPECT_FALSE(host.problem(alice));
-  EXPECT_FALSE(host.problem(bob));
-  EXPECT_EQ(host.problem(home)->title, "Offline");
+  EXPECT_FALSE(host.problem(home));
   store->setBackupProblems({{QString::fromStdString(bob.id.string()), {"Sign-in refused", "x"}}});
   EXPECT_FALSE(host.problem(alice));
   EXPECT_EQ(host.problem(bob)->title, "Sign-in refused");
 
   store->setLedger({{"Work/INBOX", LedgerLine{true, 1, 2, false, 0}},
-                    {QString::fromStdString(alice.id.string()) + "/INBOX", LedgerLine{false, 4, 4, true, 4}}});
+                    {BackupRules::ledgerKey(alice, "INBOX"), LedgerLine{false, 4, 4, true, 4}}});
   EXPECT_EQ(host.ledgerLine(alice, "INBOX")->newMessages, 4);
   EXPECT_FALSE(host.ledgerLine(bob, "INBOX"));
 
   BackupStatus st;
   st.running = true;
   st.progress.account = "Work";
+  st.accountID = bob.id;
   store->setBackup(st);
-  EXPECT_FALSE(host.runningAccountID());
-  st.progress.account = "Home";
-  store->setBackup(st);
-  EXPECT_EQ(host.runningAccountID(), std::optional<UUID>(home.id));
+  EXPECT_EQ(host.runningAccountID(), std::optional<UUID>(bob.id));
+  EXPECT_EQ(host.runningAccountLabel(), "Work");
 
   QSignalSpy ended(&host, &SheetStore::backupRunEnded);
   st.running = false;
   store->setBackup(st);
+  EXPECT_FALSE(host.runningAccountID());
   EXPECT_EQ(ended.count(), 1);
   store->setBackup(st);
   EXPECT_EQ(ended.count(), 1);
+
+  // Removing an account takes its problem and its lines with it.
+  store->removeAccount(bob);
+  EXPECT_FALSE(host.anyProblem());
+  store->removeAccount(alice);
+  EXPECT_EQ(store->ledger().keys(), QStringList{"Work/INBOX"});
 }
 
 TEST_F(StoreHostTest, AddAccountOpensTheWizardOnlyAfterTheLedgerHasGone) {

@@ -112,6 +112,33 @@ TEST(AddAccountLogic, SavedLabelAndFolders) {
             (std::vector<std::string>{"INBOX", "A", "B"}));
 }
 
+TEST(AddAccountLogic, ALoginIsAnAccountsOnlyOnce) {
+  const MailAccount work(UUID::random(), "Work", "ann@example.com", IMAPServer("imap.example.com", 993, false),
+                         "custom", {"INBOX"}, {});
+  const std::vector<MailAccount> accounts{work};
+  const struct {
+    const char* host;
+    std::uint16_t port;
+    const char* user;
+    bool taken;
+  } cases[] = {
+      {"imap.example.com", 993, "ann@example.com", true},
+      {"IMAP.Example.COM", 993, "ann@example.com", true},  // host names have no case
+      {"imap.example.com", 1993, "ann@example.com", false},
+      {"imap.example.com", 993, "Ann@example.com", false},  // a login is taken as it is
+      {"mail.example.com", 993, "ann@example.com", false},
+  };
+  for (const auto& c : cases) {
+    const auto found = AddAccountLogic::sameLogin(accounts, IMAPServer(c.host, c.port, false), c.user);
+    EXPECT_EQ(found.has_value(), c.taken) << c.host << " " << c.port << " " << c.user;
+  }
+  const auto text = AddAccountLogic::alreadyAdded(work);
+  EXPECT_EQ(text.title, "This account is already in Brindlebox");
+  EXPECT_EQ(text.advice,
+            "\u201CWork\u201D already backs up ann@example.com on imap.example.com. To give it a new password, remove "
+            "it in Settings and add it again: its messages stay in the vault and are not downloaded again.");
+}
+
 TEST(HomePath, OnlyALeadingHomeFolderBecomesTilde) {
   struct Case {
     QString path, home, shown;

@@ -1,6 +1,13 @@
 #include "FakeShellStore.h"
 #include "ShellTestSupport.h"
 #include "Shell/Harness.h"
+#include "Shell/AppSession.h"
+#include "support/TempDir.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
 
 using namespace bx;
 using namespace bx::test;
@@ -111,4 +118,33 @@ TEST_F(LaunchTest, SelfTestWaitEndsWithItsContext) {
   delete context;
   QTest::qWait(1700);
   EXPECT_FALSE(rec.log.contains("uiTest"));
+}
+
+TEST(OwnFolders, DataCacheAndSettingsFoldersAreOwnerOnly) {
+  const test::TempDir home("bx-own-folders");
+  const std::filesystem::path data = home / "data", cache = home / "cache", config = home / "config";
+  const QByteArray saved[] = {qgetenv("XDG_DATA_HOME"), qgetenv("XDG_CACHE_HOME"), qgetenv("XDG_CONFIG_HOME")};
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.string()));
+  qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(cache.string()));
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.string()));
+  // One left open by an earlier run, the others not there yet.
+  const std::string open = QStandardPaths::writableLocation(QStandardPaths::CacheLocation).toStdString();
+  std::filesystem::create_directories(open);
+  ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+  AppSession::makeOwnFoldersPrivate();
+  for (const auto location :
+       {QStandardPaths::AppDataLocation, QStandardPaths::CacheLocation, QStandardPaths::AppConfigLocation}) {
+    const QString path = QStandardPaths::writableLocation(location);
+    EXPECT_TRUE(path.startsWith(QString::fromStdString(home.path().string()))) << path.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+    EXPECT_EQ(st.st_mode & 07777, 0700u) << path.toStdString();
+  }
+  const char* names[] = {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"};
+  for (int i = 0; i < 3; ++i) {
+    if (saved[i].isNull())
+      qunsetenv(names[i]);
+    else
+      qputenv(names[i], saved[i]);
+  }
 }

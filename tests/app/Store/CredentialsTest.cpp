@@ -7,6 +7,8 @@
 
 #include "StoreFixture.h"
 
+#include <gmock/gmock.h>
+
 #include <thread>
 
 namespace bx::test {
@@ -163,6 +165,40 @@ TEST_F(KeyringTest, AnItemOfTheSameIdentityMadeElsewhereIsReplaced) {
   EXPECT_EQ(list[0].secret, "new");
   Credentials::remove(a);
   EXPECT_TRUE(items(a).empty());
+}
+
+}  // namespace
+}  // namespace bx::test
+
+namespace bx::test {
+namespace {
+
+// Where no keyring can be reached, saving says so in words a user can act
+// on, whatever D-Bus said.
+TEST(KeyringUnavailable, SavingSaysTheDesktopKeyringIsNotAvailable) {
+  // A run that has reached a keyring keeps its connection: nothing to see there.
+  if (qEnvironmentVariableIsSet("BX_KEYRING_TESTS")) GTEST_SKIP() << "a keyring is running";
+  for (const char* v : {"BRINDLEBOX_DEMO_DIR", "BRINDLEBOX_SNAPSHOT_DIR", "BRINDLEBOX_CREDENTIALS_FILE"})
+    qunsetenv(v);
+  const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS"), display = qgetenv("DISPLAY");
+  qunsetenv("DISPLAY");
+  const MailAccount a(UUID::random(), "Work", "ann@example.com", IMAPServer("imap.example.com", 993, false), "custom",
+                      {"INBOX"}, {});
+  // No bus named at all, and a bus that is not there.
+  for (const char* address : {static_cast<const char*>(nullptr), "unix:path=/nonexistent/bx-bus"}) {
+    if (address)
+      qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    else
+      qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    try {
+      Credentials::save("pw", a);
+      ADD_FAILURE() << "saved without a keyring";
+    } catch (const CredentialError& e) {
+      EXPECT_THAT(e.what(), ::testing::StartsWith("The desktop keyring is not available")) << e.what();
+    }
+  }
+  if (bus.isNull()) qunsetenv("DBUS_SESSION_BUS_ADDRESS"); else qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+  if (!display.isNull()) qputenv("DISPLAY", display);
 }
 
 }  // namespace

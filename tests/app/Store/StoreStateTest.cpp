@@ -2,6 +2,7 @@
 
 #include "StoreFixture.h"
 
+#include "Shell/AppStoreShell.h"
 #include "Theme/Theme.h"
 #include "Util/AtomicFile.h"
 
@@ -123,23 +124,25 @@ TEST_F(StoreTest, AddAccountReportsAnAccountsFileItCannotWriteAndLeavesNothingBe
   std::filesystem::remove_all(vault / ".brindlebox");
   dir.write(vault / ".brindlebox", "not a folder");
 
+  // What was stored for the login before is what stays: nothing for a new
+  // one, the old password (not the new one) for a login in use.
   struct Case {
     const char* what;
     MailAccount account;
-    bool passwordStays;
+    std::optional<QString> passwordAfter;
   };
   const std::vector<Case> cases{
-      {"a new login", account("Home", "bob@example.com"), false},
-      {"the login another account uses", account("Work copy"), true},
+      {"a new login", account("Home", "bob@example.com"), std::nullopt},
+      {"the login another account uses", account("Work copy"), QStringLiteral("shared")},
   };
   for (const Case& c : cases) {
     QSignalSpy changed(&s, &AppStore::accountsChanged);
-    EXPECT_ANY_THROW(s.addAccount(c.account, QStringLiteral("shared"))) << c.what;
+    EXPECT_ANY_THROW(s.addAccount(c.account, QStringLiteral("new"))) << c.what;
     ASSERT_EQ(s.accounts().size(), 1u) << c.what;
     EXPECT_EQ(s.accounts()[0].id, first.id) << c.what;
     EXPECT_EQ(changed.count(), 0) << c.what;
     EXPECT_FALSE(s.expandedAccounts().contains(QString::fromStdString(c.account.label))) << c.what;
-    EXPECT_EQ(Credentials::password(c.account).has_value(), c.passwordStays) << c.what;
+    EXPECT_EQ(Credentials::password(c.account), c.passwordAfter) << c.what;
   }
   EXPECT_EQ(Credentials::password(first), QStringLiteral("shared"));
 }
@@ -209,6 +212,57 @@ TEST_F(StoreTest, SwitchingVaultsReadsTheNewOneAndForgetsPerMessageState) {
   // The next change writes them into the new vault.
   s.setSavedSearches({});
   EXPECT_EQ(dir.read(other / ".brindlebox/filters.json"), "[]");
+}
+
+TEST_F(StoreTest, AnAccountListThatCannotBeReadIsSaidAndNeverWrittenOver) {
+  const std::string listed = R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","label":"Work"}])";
+  const std::vector<std::pair<const char*, std::string>> cases{
+      {"empty", ""}, {"not JSON", "[{\"id\":"}, {"an element short of keys", listed}};
+  for (const auto& [what, text] : cases) {
+    dir.write(vault / ".brindlebox/accounts.json", text);
+    AppStore& s = makeStore();
+    EXPECT_TRUE(s.accounts().empty()) << what;
+    ASSERT_TRUE(s.accountsProblem()) << what;
+    EXPECT_EQ(s.accountsProblem()->title, "The account list can\u2019t be read") << what;
+    // Where it is and what to do.
+    EXPECT_NE(s.accountsProblem()->advice.find(s.layout().accountsURL().string()), std::string::npos) << what;
+    EXPECT_NE(s.accountsProblem()->advice.find("repair it, or move it aside"), std::string::npos) << what;
+
+    // Adding an account is refused rather than writing over the user's file.
+    EXPECT_ANY_THROW(s.addAccount(account("Home"), QStringLiteral("pw"))) << what;
+    s.saveAccounts();
+    EXPECT_TRUE(s.accounts().empty()) << what;
+    EXPECT_EQ(dir.read(vault / ".brindlebox/accounts.json"), text) << what;
+    EXPECT_FALSE(Credentials::password(account("Home"))) << what;
+  }
+
+  // Mended, it is read as any list; a missing one is no problem at all.
+  dir.write(vault / ".brindlebox/accounts.json", "[]");
+  EXPECT_FALSE(makeStore().accountsProblem());
+  std::filesystem::remove(vault / ".brindlebox/accounts.json");
+  EXPECT_FALSE(makeStore().accountsProblem());
+}
+
+TEST_F(StoreTest, AVaultFolderThatCannotBeReadIsSaidNotShownAsEmpty) {
+  std::filesystem::remove_all(vault);
+  dir.write(vault, "a file where the vault belongs");
+  AppStore& s = makeStore();
+  AppStoreShell shell(s);
+  ASSERT_TRUE(s.vaultProblem());
+  EXPECT_EQ(s.vaultProblem()->title, "The vault folder can\u2019t be read");
+  EXPECT_NE(s.vaultProblem()->advice.find(vault.string() + " could not be opened (it is not a folder)"),
+            std::string::npos)
+      << s.vaultProblem()->advice;
+  EXPECT_EQ(s.storageProblem(), s.vaultProblem());
+  EXPECT_FALSE(shell.isEmptyVault()) << "the welcome page would invite adding the accounts again";
+
+  // Put right, the next reload finds it; a vault not made yet is none of this.
+  std::filesystem::remove(vault);
+  QSignalSpy changed(&s, &AppStore::storageProblemChanged);
+  scan(s);
+  EXPECT_FALSE(s.storageProblem());
+  EXPECT_EQ(changed.count(), 1);
+  EXPECT_TRUE(shell.isEmptyVault());
 }
 
 TEST_F(StoreTest, VaultSummaryAndArchiveAccounts) {

@@ -59,6 +59,19 @@ TEST(BackupRules, ApplyFoldsReportsIntoTheLedger) {
 
     BackupRules::stopRunningLines(ledger);
     EXPECT_EQ(ledger["Work/Sent"], (LedgerLine{false, 1, 2, false, 0}));
+
+    // A failed run keeps what it saved and marks every folder it did not
+    // finish; a removed account's lines go, and only its own.
+    const MailAccount work = makeAccount("Work", {"INBOX", "Sent", "Drafts"});
+    Ledger lines{{BackupRules::ledgerKey(work, "INBOX"), LedgerLine{false, 10, 10, true, 10}},
+                 {BackupRules::ledgerKey(work, "Sent"), LedgerLine{true, 1, 2, false, 0}},
+                 {QStringLiteral("Work/INBOX"), LedgerLine{}}};
+    BackupRules::failUnfinishedLines(lines, work);
+    EXPECT_EQ(lines[BackupRules::ledgerKey(work, "INBOX")], (LedgerLine{false, 10, 10, true, 10}));
+    EXPECT_EQ(lines[BackupRules::ledgerKey(work, "Sent")], (LedgerLine{false, 1, 2, false, 0, true}));
+    EXPECT_EQ(lines[BackupRules::ledgerKey(work, "Drafts")], (LedgerLine{false, 0, 0, false, 0, true}));
+    BackupRules::removeLines(lines, work.id);
+    EXPECT_EQ(lines.keys(), QStringList{QStringLiteral("Work/INBOX")});
 }
 
 TEST(BackupRules, OutcomeAndAttentionTexts) {
@@ -76,7 +89,12 @@ TEST(BackupRules, OutcomeAndAttentionTexts) {
         {true, 0, "Stopped"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(BackupRules::outcomeLine(c.cancelled, c.count, english), QString::fromUtf8(c.text)) << c.count;
+        EXPECT_EQ(BackupRules::outcomeLine(c.cancelled, c.count, 0, english), QString::fromUtf8(c.text)) << c.count;
+    // Failed accounts come first; a stop still reads as a stop.
+    EXPECT_EQ(BackupRules::outcomeLine(false, 0, 1, english), QStringLiteral("Backup finished — 1 account needs attention"));
+    EXPECT_EQ(BackupRules::outcomeLine(false, 1234, 2, english),
+              QStringLiteral("Backup finished — 2 accounts need attention · 1,234 new messages saved"));
+    EXPECT_EQ(BackupRules::outcomeLine(true, 3, 1, english), QStringLiteral("Stopped"));
     EXPECT_EQ(BackupRules::attentionLine(1), QStringLiteral("Backup finished — 1 account needs attention"));
     EXPECT_EQ(BackupRules::attentionLine(3), QStringLiteral("Backup finished — 3 accounts need attention"));
     EXPECT_EQ(BackupRules::attentionLine(1000), QStringLiteral("Backup finished — 1000 accounts need attention"));
@@ -188,16 +206,16 @@ TEST(BackupRun, MissingPasswordCountsAsAProblemWhileTheNextAccountRuns) {
     store.accounts = {noPassword, work};
     store.passwords["Work"] = "pw";
     // Lines and problems of accounts outside the run stay as they were.
-    store.ledger["Other/INBOX"] = LedgerLine{false, 7, 7, true, 7};
+    store.ledger[BackupRules::ledgerKey(other, "INBOX")] = LedgerLine{false, 7, 7, true, 7};
     store.problems[BackupRules::problemKey(other)] = {"Sign-in failed", "Check the password."};
-    store.ledger["Work/INBOX"] = LedgerLine{false, 9, 9, true, 9};
+    store.ledger[BackupRules::ledgerKey(work, "INBOX")] = LedgerLine{false, 9, 9, true, 9};
     engine.steps["Work"].reports = {report("INBOX", "Downloading", 1, 2), report("Sent", "Checking", 0, 3, {{"INBOX", 2}})};
     engine.steps["Work"].newMessages = 2;
 
     BackupOrchestrator backups(store.host(engine.engine()));
     backups.backUpNow(std::nullopt);
     // The run's own lines start from zero.
-    EXPECT_EQ(store.ledger["Work/INBOX"], LedgerLine{});
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(work, "INBOX")], LedgerLine{});
     EXPECT_EQ(store.status.accountCount, 2);
     ASSERT_TRUE(spinUntil([&] { return !store.status.running; }));
 
@@ -205,7 +223,9 @@ TEST(BackupRun, MissingPasswordCountsAsAProblemWhileTheNextAccountRuns) {
     EXPECT_EQ(store.toasts[0].text, QStringLiteral("Backup finished — 1 account needs attention"));
     EXPECT_EQ(store.toasts[0].symbol, QStringLiteral("exclamationmark.triangle.fill"));
     EXPECT_EQ(store.toasts[0].tint, Theme::caution);
-    EXPECT_EQ(store.status.lastMessage, QStringLiteral("2 new messages saved"));
+    // The outcome says first that an account failed, then what was saved.
+    EXPECT_EQ(store.status.lastMessage, QStringLiteral("Backup finished — 1 account needs attention · 2 new messages saved"));
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(noPassword, "INBOX")], (LedgerLine{false, 0, 0, false, 0, true}));
     // Titles of every kept problem, also the other account's.
     ASSERT_TRUE(store.status.lastError);
     EXPECT_TRUE(store.status.lastError->contains(QStringLiteral("No saved password")));
@@ -213,9 +233,9 @@ TEST(BackupRun, MissingPasswordCountsAsAProblemWhileTheNextAccountRuns) {
     EXPECT_EQ(store.problems[BackupRules::problemKey(noPassword)].advice,
               "Remove the account and add it again with a fresh app-specific password.");
 
-    EXPECT_EQ(store.ledger["Work/INBOX"], (LedgerLine{false, 2, 2, true, 2}));
-    EXPECT_EQ(store.ledger["Work/Sent"], (LedgerLine{false, 0, 3, false, 0}));  // no longer running
-    EXPECT_EQ(store.ledger["Other/INBOX"], (LedgerLine{false, 7, 7, true, 7}));
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(work, "INBOX")], (LedgerLine{false, 2, 2, true, 2}));
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(work, "Sent")], (LedgerLine{false, 0, 3, false, 0}));  // no longer running
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(other, "INBOX")], (LedgerLine{false, 7, 7, true, 7}));
     EXPECT_EQ(store.status.lastFinished, store.now);
     EXPECT_EQ(store.accounts[1].lastBackup, store.now);
     EXPECT_FALSE(store.accounts[0].lastBackup);
@@ -287,7 +307,7 @@ TEST(BackupRun, OutcomePrecedence) {
         BackupOrchestrator backups(store.host(eng));
         backups.backUpNow(std::nullopt);
         if (c.cancel) {
-            ASSERT_TRUE(spinUntil([&] { return started.load() && store.ledger["First/INBOX"].running; })) << c.name;
+            ASSERT_TRUE(spinUntil([&] { return started.load() && store.ledger[BackupRules::ledgerKey(store.accounts[0], "INBOX")].running; })) << c.name;
             backups.cancel();
         }
         ASSERT_TRUE(spinUntil([&] { return !store.status.running; })) << c.name;
@@ -297,8 +317,8 @@ TEST(BackupRun, OutcomePrecedence) {
         EXPECT_EQ(store.toasts[0].tint, c.tint) << c.name;
         EXPECT_EQ(store.status.lastMessage, QString::fromUtf8(c.lastMessage)) << c.name;
         if (c.cancel) {
-            EXPECT_FALSE(store.ledger["First/INBOX"].running) << c.name;
-            EXPECT_EQ(store.ledger["Second/INBOX"], LedgerLine{}) << c.name;  // never touched
+            EXPECT_FALSE(store.ledger[BackupRules::ledgerKey(store.accounts[0], "INBOX")].running) << c.name;
+            EXPECT_EQ(store.ledger[BackupRules::ledgerKey(store.accounts[1], "INBOX")], LedgerLine{}) << c.name;  // never touched
             EXPECT_FALSE(store.accounts[1].lastBackup) << c.name;
         }
     }
@@ -391,13 +411,13 @@ TEST(BackupRun, LateReportsOfAFinishedRunAreDropped) {
     };
 
     stray();  // while idle
-    EXPECT_FALSE(store.ledger["Work/INBOX"].running);
+    EXPECT_FALSE(store.ledger[BackupRules::ledgerKey(store.accounts[0], "INBOX")].running);
     EXPECT_EQ(store.status.progress.messagesTotal, 0);
 
     backups.backUpNow(std::nullopt);
     ASSERT_TRUE(spinUntil([&] { return calls.load() == 2; }));
     stray();  // while the next run works
-    EXPECT_EQ(store.ledger["Work/INBOX"], LedgerLine{});
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(store.accounts[0], "INBOX")], LedgerLine{});
     EXPECT_EQ(store.status.progress.messagesTotal, 0);
     backups.cancel();
     ASSERT_TRUE(spinUntil([&] { return !store.status.running; }));

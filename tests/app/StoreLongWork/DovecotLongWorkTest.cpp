@@ -60,9 +60,8 @@ TEST_F(LongWorkOnDovecot, BackupFillsTheVaultAndTheLedger) {
     ASSERT_EQ(store.toasts.size(), 1u) << store.toasts[0].text.toStdString();
     EXPECT_EQ(store.toasts[0].text, QStringLiteral("5 new messages saved"));
     EXPECT_FALSE(store.status.lastError);
-    const QString dirName = QString::fromStdString(account.directoryName());
-    EXPECT_EQ(store.ledger[dirName + "/INBOX"], (LedgerLine{false, 3, 3, true, 3}));
-    EXPECT_EQ(store.ledger[dirName + "/Old"], (LedgerLine{false, 2, 2, true, 2}));
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(account, "INBOX")], (LedgerLine{false, 3, 3, true, 3}));
+    EXPECT_EQ(store.ledger[BackupRules::ledgerKey(account, "Old")], (LedgerLine{false, 2, 2, true, 2}));
     EXPECT_EQ(store.accounts[0].lastBackup, store.now);
     int files = 0;
     for (const auto& e : fs::recursive_directory_iterator(store.layout.root / account.directoryName()))

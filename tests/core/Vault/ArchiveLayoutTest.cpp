@@ -13,6 +13,7 @@
 #include "Util/AtomicFile.h"
 #include "Util/Date.h"
 #include "Vault/ArchiveLayout.h"
+#include "Vault/MailAccount.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -279,4 +280,109 @@ TEST(ArchiveLayoutScan, FilesBySizeListsTheFolder) {
                        {5, {"A/INBOX/2023/two.EML", "A/INBOX/2024/one.eml"}}, {3, {"A/INBOX/.hidden/three.eml"}}}));
     EXPECT_TRUE(layout.filesBySize("A/None").empty());
     EXPECT_TRUE(layout.filesBySize("../A").empty());
+}
+
+namespace {
+
+bx::MailAccount accountOf(const std::string& label, const std::string& user, const std::string& host = "mail.example.com") {
+    return bx::MailAccount(bx::UUID::random(), label, user, bx::IMAPServer(host, 993, false), "custom", {"INBOX"}, {});
+}
+
+// A sync state that files the account's INBOX under `accountDir`.
+bx::AccountSyncState stateIn(const std::string& accountDir) {
+    bx::AccountSyncState s;
+    bx::FolderState inbox("INBOX", accountDir + "/INBOX", 77);
+    inbox.highestUID = 3;
+    inbox.files = {{"3", accountDir + "/INBOX/2024/2024-01-01 Hello 3.eml"}};
+    s.folders["INBOX"] = inbox;
+    return s;
+}
+
+mode_t modeOf(const fs::path& p) {
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+}  // namespace
+
+TEST(ArchiveLayoutAccounts, AccountFolderFollowsTheSyncStateThenTheLabel) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir / "vault");
+    const auto first = accountOf("Work", "ann"), second = accountOf("Work", "bob");
+    EXPECT_EQ(layout.accountFolder(first), "Work");
+    layout.saveSync(stateIn("Work"), first);
+    // The label's folder is taken: the second account gets one of its own.
+    const std::string own = "Work (" + second.id.string().substr(0, 8) + ")";
+    EXPECT_EQ(layout.accountFolder(second), own);
+    EXPECT_EQ(layout.accountFolder(first), "Work");
+    // Once an account has state, its folder is where that state files mail,
+    // whatever its label says now.
+    layout.saveSync(stateIn(own), second);
+    EXPECT_EQ(layout.accountFolder(second), own);
+    auto renamed = first;
+    renamed.label = "Office";
+    EXPECT_EQ(layout.accountFolder(renamed), "Work");
+}
+
+TEST(ArchiveLayoutAccounts, AnAccountAddedAgainTakesOverItsOldSyncState) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir / "vault");
+    const auto gone = accountOf("Work", "ann");
+    const auto stillHere = accountOf("Work", "ann", "other.example.com");
+    layout.saveSync(stateIn("Work"), gone);
+    layout.saveSync(stateIn("Elsewhere"), stillHere);
+
+    // Another login, or a login whose file belongs to a current account, takes nothing.
+    EXPECT_FALSE(layout.adoptSync(accountOf("Work", "bob"), {stillHere.id}));
+    auto sameAsCurrent = accountOf("Again", "ann", "other.example.com");
+    EXPECT_FALSE(layout.adoptSync(sameAsCurrent, {stillHere.id}));
+
+    // The same login, host in another case, under another label: the gone
+    // account's state becomes the new one's, folder and all.
+    auto again = accountOf("Work 2", "ann", "MAIL.example.com");
+    ASSERT_TRUE(layout.adoptSync(again, {stillHere.id}));
+    EXPECT_FALSE(fs::exists(layout.syncURL(gone)));
+    EXPECT_EQ(layout.loadSync(again), stateIn("Work"));
+    EXPECT_EQ(layout.accountFolder(again), "Work");
+    // Now it belongs to a current account, and an account with state takes nothing.
+    EXPECT_FALSE(layout.adoptSync(accountOf("Work", "ann"), {stillHere.id, again.id}));
+    layout.saveSync(stateIn("Work"), gone);
+    EXPECT_FALSE(layout.adoptSync(again, {stillHere.id, again.id}));
+    EXPECT_TRUE(fs::exists(layout.syncURL(gone)));
+
+    // A file from before files named their login is named when its account goes.
+    const auto old = accountOf("Old", "carol");
+    layout.saveSync(stateIn("Old"), old.id);
+    EXPECT_FALSE(layout.adoptSync(accountOf("Old", "carol"), {}));
+    layout.nameSyncOwner(old);
+    EXPECT_EQ(layout.loadSync(old), stateIn("Old"));
+    EXPECT_TRUE(layout.adoptSync(accountOf("Old", "carol"), {}));
+}
+
+TEST(ArchiveLayoutAccounts, WhatTheVaultWritesIsForItsOwnerOnly) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir / "vault" / "deeper");
+    const auto account = accountOf("Work", "ann");
+    const std::string path = layout.write("Subject: x\r\n\r\nbody\r\n", "Work/INBOX/2024/2024-01-01 x 1.eml",
+                                          at("2024-01-01T00:00:00Z"));
+    layout.saveSync(stateIn("Work"), account);
+    layout.appendSyncJournal(std::string("{}\n"), account);
+    for (const fs::path folder : {dir / "vault", layout.root, layout.root / "Work", layout.root / "Work/INBOX/2024",
+                                  layout.metaDirectory()})
+        EXPECT_EQ(modeOf(folder), 0700u) << folder;
+    for (const fs::path file : {layout.url(path), layout.syncURL(account), layout.syncJournalURL(account.id)})
+        EXPECT_EQ(modeOf(file), 0600u) << file;
+
+    // A rewrite keeps the permissions the file had, opened up or closed down.
+    const fs::path state = layout.metaDirectory() / "filters.json";
+    bx::writeFileAtomically(state, "[]");
+    EXPECT_EQ(modeOf(state), 0600u);
+    for (const mode_t mode : {mode_t(0644), mode_t(0400)}) {
+        ASSERT_EQ(::chmod(state.c_str(), mode), 0);
+        bx::writeFileAtomically(state, "[1]");
+        EXPECT_EQ(modeOf(state), mode);
+    }
+    layout.saveSync(stateIn("Work"), account);
+    EXPECT_EQ(modeOf(layout.syncURL(account)), 0600u);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <optional>
 
@@ -8,6 +10,7 @@
 #include "Vault/AccountSyncState.h"
 #include "Vault/ArchiveLayout.h"
 #include "Vault/MailAccount.h"
+#include "Vault/SyncStateCodec.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -303,4 +306,35 @@ TEST(SyncState, LargeFolderRoundTripsThroughPieces) {
     layout.saveSync(state, kAccount);
     EXPECT_GT(fs::file_size(layout.syncURL(kAccount)), 4u * 65536u);
     EXPECT_EQ(layout.loadSync(kAccount), state);
+}
+
+TEST(SyncState, FileNamesTheLoginItWasFetchedFrom) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir / "vault");
+    const bx::MailAccount account(kAccount, "Work", "ann@example.com", bx::IMAPServer("Mail.Example.com", 993, false),
+                                  "custom", {"INBOX"}, {});
+    const auto state = sample();
+    layout.saveSync(state, account);
+    EXPECT_EQ(layout.loadSync(kAccount), state);
+
+    std::ifstream in(layout.syncURL(kAccount), std::ios::binary);
+    const auto owner = bx::readSyncOwner(in);
+    ASSERT_TRUE(owner);
+    EXPECT_EQ(*owner, (bx::SyncOwner{"Mail.Example.com", 993, "ann@example.com"}));
+    EXPECT_TRUE(owner->matches({"mail.example.COM", 993, "ann@example.com"}));
+    EXPECT_FALSE(owner->matches({"mail.example.com", 143, "ann@example.com"}));
+    EXPECT_FALSE(owner->matches({"mail.example.com", 993, "Ann@example.com"}));
+
+    // Files written by id alone, and files that are not sync files, name nobody.
+    const std::pair<const char*, std::string> nameless[] = {
+        {"by id", (layout.saveSync(state, kAccount), dir.read(layout.syncURL(kAccount)))},
+        {"not JSON", "{\"account\":"},
+        {"no port", R"({"account":{"host":"h","username":"u"},"folders":{}})"},
+        {"port out of range", R"({"account":{"host":"h","port":70000,"username":"u"},"folders":{}})"},
+        {"account not an object", R"({"account":"ann","folders":{}})"},
+    };
+    for (const auto& [what, text] : nameless) {
+        std::istringstream stream(text);
+        EXPECT_FALSE(bx::readSyncOwner(stream)) << what;
+    }
 }

@@ -145,6 +145,17 @@ void ledger() {
   problem.problems[home.id] = {"Sign-in refused by imap.mail.me.com",
                                "Check the app-specific password, or make a new one."};
   shoot(problem, "problem");
+
+  // After a run the server cut short: what failed and what is still missing.
+  FakeLedgerHost failed;
+  fill(failed);
+  failed.last = "Backup finished \u2014 1 account needs attention \u00B7 40 new messages saved";
+  failed.problems[work.id] = {"Lost the connection to imap.fastmail.com",
+                              "The server closed the connection. Try again in a moment."};
+  failed.lines[{work.id, "INBOX"}] = {false, 3, 3, true, 3};
+  failed.lines[{work.id, "Sent"}] = {false, 40, 480, false, 0, true};
+  failed.lines[{work.id, "Archive"}] = {false, 0, 0, false, 0, true};
+  shoot(failed, "failed");
 }
 
 // Moments in the middle of a change, with animations running: the release
