@@ -236,7 +236,7 @@ int main(int argc, char** argv) {
   writeText(scratch / "html20.html", html20);
   // What the reader hands the engine for it.
   writeText(scratch / "html20-prepared.html",
-            MailDocument::neutraliseHints(HTMLInspector::prepareForDisplay(html20, {}, false)));
+            HTMLInspector::prepareForDisplay(html20, {}, false));
   qputenv("BRINDLEBOX_ARCHIVE_DIR", QByteArray::fromStdString(vault.string()));
   qputenv("HOME", QByteArray::fromStdString((scratch / "home").string()));
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((scratch / "config").string()));
