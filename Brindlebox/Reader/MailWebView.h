@@ -97,6 +97,7 @@ private:
   quint64 generation_ = 0;
   QPointer<QMessageBox> alert_;
   QSet<QString> linkTargets_;
+  std::optional<std::string> plainText_;  // the page on the reader's background, for an appearance switch
 };
 
 } // namespace bx
