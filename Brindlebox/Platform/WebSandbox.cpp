@@ -29,13 +29,12 @@ bool WebSandbox::refusesHere() {
 
 void WebSandbox::setOverride(std::optional<bool> refuses) { overridden() = refuses; }
 
-QString WebSandbox::title() { return QStringLiteral("Messages show as plain text while Brindlebox runs as root"); }
+QString WebSandbox::title() { return QStringLiteral("Shown as plain text: Brindlebox runs as root"); }
 
 QString WebSandbox::advice() {
   return QStringLiteral(
-      "The message view keeps mail in a sandbox, which can’t start for the root user. Quit and start Brindlebox as "
-      "your own user. If you must run it as root, start it with QTWEBENGINE_DISABLE_SANDBOX=1 set, knowing that "
-      "message bodies are then shown without that protection.");
+      "The message view’s sandbox can’t start for root. Start Brindlebox as your own user, or knowingly run it "
+      "without the sandbox: QTWEBENGINE_DISABLE_SANDBOX=1.");
 }
 
 } // namespace bx

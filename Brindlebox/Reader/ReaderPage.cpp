@@ -27,13 +27,15 @@ std::string ReaderPage::sheet(bool plainText, ColorScheme scheme) {
     // Two type selectors outweigh the page's own `body` and its media query.
     const bool dark = scheme == ColorScheme::Dark;
     out += std::string("html:root{color-scheme:") + (dark ? "dark" : "light") + "}\n";
-    out += "html body{color:" + css(Theme::ink, scheme) + ";max-width:" + width + ";margin-left:auto;margin-right:auto}\n";
+    out += "html body{color:" + css(Theme::ink, scheme) + "}\n";
     out += "html a{color:" + css(Theme::focus, scheme) + "}\n";
-  } else {
-    // Comes last, so it outweighs the page's and the message's own plain
-    // `body` rules; anything more particular in the message still wins.
-    out += "body{max-width:" + width + ";margin-left:auto;margin-right:auto}\n";
   }
+  // Only a pane wider than the column and its side margins centres it; a
+  // narrower one keeps the page's (or the message's) own margins. Coming
+  // last, the rule outweighs the page's and a message's plain `body` rules;
+  // anything more particular in the message still wins.
+  out += "@media (min-width:" + std::to_string(maxLineWidth + 44) + "px){" + (plainText ? "html body" : "body") +
+         "{max-width:" + width + ";margin-left:auto;margin-right:auto}}\n";
   out += "</style>";
   return out;
 }

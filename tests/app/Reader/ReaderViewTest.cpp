@@ -490,6 +490,7 @@ TEST_F(ReaderViewTest, PreviewSavesAfterTheMessageIsPublishedAgain) {
   view_->present(m);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   ASSERT_TRUE(preview);
+  EXPECT_EQ(view_->reader()->chips().size(), 1) << "the replaced pieces are gone";
 
   QTemporaryDir dir;
   const QString target = dir.filePath("saved.bin");
