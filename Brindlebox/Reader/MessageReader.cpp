@@ -400,18 +400,24 @@ QWidget* MessageReader::attachmentRow() {
         attachment, [this, keep = message_, a] { previewAttachment(*a, keep); },
         [this, keep = message_, a] { saveAttachment(*a); }, strip));
   }
-  if (total > shown) {
-    auto* more = new VaultButton(QStringLiteral("and ") + ReaderText::grouped(total - shown) + QStringLiteral(" more"),
-                                 VaultButtonStyle::Kind::Quiet, true, strip);
-    more->setObjectName(QStringLiteral("moreAttachments"));
-    more->setFocusPolicy(Qt::StrongFocus);
-    connect(more, &QAbstractButton::clicked, this, [this] { showAttachmentList(); });
-    chips->addWidget(more, 0, Qt::AlignVCenter);
-  }
   chips->addStretch();
   scroll->setWidget(strip);
   scroll->setFixedHeight(strip->sizeHint().height());
-  return scroll;
+  if (total == shown) return scroll;
+  // "and K more" stays in view at the row's end, whatever the chips need.
+  auto* row = new QWidget(header_);
+  auto* h = new QHBoxLayout(row);
+  h->setContentsMargins(0, 0, 0, 0);
+  h->setSpacing(8);
+  scroll->setParent(row);
+  h->addWidget(scroll, 1);
+  auto* more = new VaultButton(QStringLiteral("and ") + ReaderText::grouped(total - shown) + QStringLiteral(" more"),
+                               VaultButtonStyle::Kind::Quiet, true, row);
+  more->setObjectName(QStringLiteral("moreAttachments"));
+  more->setFocusPolicy(Qt::StrongFocus);
+  connect(more, &QAbstractButton::clicked, this, [this] { showAttachmentList(); });
+  h->addWidget(more, 0, Qt::AlignVCenter);
+  return row;
 }
 
 AttachmentListDialog* MessageReader::attachmentList() const { return list_.data(); }

@@ -639,6 +639,8 @@ TEST_F(ReaderViewTest, ManyAttachmentsShowAFewChipsAndTheRestInAList) {
   auto* more = named<VaultButton>("moreAttachments");
   ASSERT_NE(more, nullptr);
   EXPECT_EQ(more->text(), "and 4,994 more");
+  EXPECT_TRUE(more->isVisible());
+  EXPECT_LE(more->mapTo(view_.get(), QPoint(more->width(), 0)).x(), view_->width()) << "in view at the row's end";
   more->click();
   AttachmentListDialog* list = reader->attachmentList();
   ASSERT_NE(list, nullptr);
