@@ -1,4 +1,5 @@
 #include "DemoMode/DemoMode.h"
+#include "Platform/WebSandbox.h"
 #include "Reader/MailContent.h"
 #include "Store/AppStore.h"
 #include "Shell/AppSession.h"
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
   // The reader's document scheme and engine switches exist before the
   // application does.
   bx::MailContent::registerScheme();
+  // The engine would end the application at the first message opened; the
+  // reader shows plain text instead, and here is what to do about it.
+  if (bx::WebSandbox::refusesHere())
+    std::fprintf(stderr, "%s.\n%s\n", qPrintable(bx::WebSandbox::title()), qPrintable(bx::WebSandbox::advice()));
   QApplication app(argc, argv);
   bx::AppSession::configureApplication();
   // Demo and screenshot runs open the made-up vault, written before the

@@ -1,5 +1,7 @@
 #include "Browser/BrowserText.h"
 
+#include "Store/ByteCountText.h"
+
 #include <QLocale>
 
 namespace bx {
@@ -30,10 +32,6 @@ QString BrowserText::trimmed(const QString& query) {
 }
 
 QString BrowserText::count(long long n) { return QLocale().toString(n); }
-
-QString BrowserText::bytes(long long n) {
-  return QLocale().formattedDataSize(std::max(0LL, n), 1, QLocale::DataSizeSIFormat);
-}
 
 QString BrowserText::subtitle(int visible, std::optional<int> newestYear, std::optional<int> oldestYear) {
   if (!newestYear || !oldestYear) return count(visible) + QStringLiteral(" messages");
@@ -87,7 +85,7 @@ std::optional<QString> BrowserText::yearSpan(std::optional<int> oldestYear, std:
 }
 
 QString BrowserText::headerDetail(long long totalBytes, std::optional<int> oldestYear, std::optional<int> newestYear) {
-  QString s = bytes(totalBytes);
+  QString s = ByteCountText::file(std::max(0LL, totalBytes));
   if (auto span = yearSpan(oldestYear, newestYear)) s += QStringLiteral(" · ") + *span;
   return s;
 }
@@ -122,7 +120,7 @@ QString BrowserText::runningTitle(const BackupProgress& p) {
 QString BrowserText::progressLine(const BackupProgress& p) {
   if (p.messagesTotal < 1) return QString::fromStdString(p.account);
   return count(p.messagesDone) + QStringLiteral(" / ") + count(p.messagesTotal) + QStringLiteral(" · ") +
-         bytes(p.bytesDone);
+         ByteCountText::file(std::max<long long>(0, p.bytesDone));
 }
 
 double BrowserText::progressFraction(const BackupProgress& p) {

@@ -17,7 +17,6 @@ struct BrowserText {
   // The query without leading and trailing spaces and tabs (line breaks stay).
   static QString trimmed(const QString& query);
   static QString count(long long n);
-  static QString bytes(long long n);
   // "3,112 messages · 2019–2024"; "0 messages" without groups.
   static QString subtitle(int visible, std::optional<int> newestYear, std::optional<int> oldestYear);
   // "results for “query”".

@@ -18,7 +18,10 @@
 
 #include "Demo/DemoAnchors.h"
 
+#include <QAction>
 #include <QEvent>
+#include <QHideEvent>
+#include <QShortcut>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QMainWindow>
@@ -79,6 +82,12 @@ MessageListView::MessageListView(AppStore& store, QWidget* parent) : ThemedWidge
   search_->setText(store_.query());
   connect(search_, &QLineEdit::textEdited, this, [this](const QString& text) { store_.setQuery(text); });
   search_->hide();  // the root window moves it into the toolbar
+  // The desktop's find key reaches the field while the list is on screen.
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    search_->setFocus(Qt::ShortcutFocusReason);
+    search_->selectAll();
+  });
 
   subtitle_ = new TextBlock(QString(), this);
   subtitle_->setTextFont(Theme::Font::caption());
@@ -142,8 +151,23 @@ void MessageListView::showEvent(QShowEvent* e) {
   // After the window has built its toolbar and laid it out.
   QTimer::singleShot(0, this, [this] {
     placeInToolbar();
+    showInToolbar(isVisible());
     updateTitle();
   });
+}
+
+void MessageListView::hideEvent(QHideEvent* e) {
+  ThemedWidget::hideEvent(e);
+  // The welcome page took the list's place: its pieces leave the toolbar
+  // and the title with it. A minimised window keeps them.
+  if (!e->spontaneous()) showInToolbar(false);
+}
+
+void MessageListView::showInToolbar(bool on) {
+  if (!placed_) return;
+  for (QAction* a : {leadAction_.data(), trailAction_.data()})
+    if (a) a->setVisible(on);
+  if (!on && window()) window()->setWindowTitle(titleBefore_);
 }
 
 void MessageListView::placeInToolbar() {
@@ -152,6 +176,7 @@ void MessageListView::placeInToolbar() {
   QToolBar* bar = main ? main->findChild<QToolBar*>(QStringLiteral("toolbar")) : nullptr;
   if (!bar) return;
   placed_ = true;
+  titleBefore_ = main->windowTitle();
   // The subtitle leads the toolbar; the search field ends it.
   auto* lead = new QWidget(bar);
   auto* leadLayout = new QVBoxLayout(lead);
@@ -159,7 +184,7 @@ void MessageListView::placeInToolbar() {
   leadLayout->addWidget(subtitle_, 0, Qt::AlignVCenter | Qt::AlignLeft);
   subtitle_->setMinimumWidth(160);
   subtitle_->setVisible(true);
-  bar->insertWidget(bar->actions().value(0), lead)->setVisible(true);
+  leadAction_ = bar->insertWidget(bar->actions().value(0), lead);
   // The field keeps the subtitle's 8 px from the window's edge.
   auto* trail = new QWidget(bar);
   auto* trailLayout = new QHBoxLayout(trail);
@@ -168,13 +193,13 @@ void MessageListView::placeInToolbar() {
   search_->setFixedWidth(260);
   search_->setVisible(true);
   trailLayout->addWidget(search_, 0, Qt::AlignVCenter);
-  bar->addWidget(trail)->setVisible(true);
+  trailAction_ = bar->addWidget(trail);
 }
 
 void MessageListView::updateTitle() {
   const QString title = BrowserText::windowTitle(store_.sidebarTitle());
   if (windowTitle() != title) setWindowTitle(title);
-  if (placed_ && window() && window()->windowTitle() != title) window()->setWindowTitle(title);
+  if (placed_ && isVisible() && window() && window()->windowTitle() != title) window()->setWindowTitle(title);
   const QString sub = subtitle();
   if (subtitle_->text() != sub) {
     subtitle_->setText(sub);

@@ -4,6 +4,8 @@
 
 #include <QPointer>
 
+class QAction;
+
 class QLabel;
 class QStackedWidget;
 class QLineEdit;
@@ -46,10 +48,12 @@ signals:
 protected:
   void paintEvent(QPaintEvent*) override;
   void showEvent(QShowEvent*) override;
+  void hideEvent(QHideEvent*) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void placeInToolbar();
+  void showInToolbar(bool on);
   void refresh();
   void showResults(bool on);
   void placeResults();
@@ -72,6 +76,8 @@ private:
   QPointer<QWidget> empty_;
   QString emptyKey_;
   bool placed_ = false;
+  QPointer<QAction> leadAction_, trailAction_;  // the subtitle's and the search field's places in the toolbar
+  QString titleBefore_;                         // the window's title while the list is not shown
 };
 
 // The bar above the list while a search is typed: the number of results,

@@ -57,6 +57,12 @@ SidebarTree::SidebarTree(QWidget* parent) : QTreeView(parent) {
   viewport()->setAutoFillBackground(false);
   setAutoFillBackground(false);
   setAttribute(Qt::WA_MacShowFocusRect, false);
+  // The delegate draws the selection inside the row; the view's own
+  // highlight would fill the indent to the left of a folder row.
+  QPalette clear = palette();
+  for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    clear.setColor(g, QPalette::Highlight, Qt::transparent);
+  setPalette(clear);
 }
 
 void SidebarTree::mousePressEvent(QMouseEvent* e) {
@@ -408,8 +414,17 @@ void SidebarView::installHeader() {
   header_ = new VaultHeader(store_, nullptr);
   header_->setContentsMargins(12, 0, 12, 6);
   tree_->setIndexWidget(model_->index(0, 0), header_);
-  // The header row takes the header's height.
-  model_->item(0)->setSizeHint(QSize(0, header_->sizeHint().height()));
+  // The header row takes the header's height, again whenever a line of it
+  // comes or goes.
+  auto measure = [this, header = header_] {
+    if (header != header_ || !model_->item(0)) return;
+    header->layout()->activate();
+    model_->item(0)->setSizeHint(QSize(0, header->sizeHint().height()));
+    // The row's new height reaches the header widget with the next layout.
+    tree_->doItemsLayout();
+  };
+  connect(header_, &VaultHeader::linesChanged, this, measure);
+  measure();
 }
 
 void SidebarView::sync() {

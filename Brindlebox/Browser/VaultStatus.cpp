@@ -151,9 +151,11 @@ void VaultHeader::refresh() {
   detail_->setText(detail());
   const QString checked = checkedText();
   checked_->setText(checked);
+  const bool lineCame = checked_->isHidden() == !checked.isEmpty();
   checked_->setVisible(!checked.isEmpty());
   setAccessibleName(QStringLiteral("The Vault, ") + countText() + QStringLiteral(" messages, ") + detail() +
                     (checked.isEmpty() ? QString() : QStringLiteral(", ") + checked));
+  if (lineCame) emit linesChanged();
 }
 
 // MARK: strip

@@ -55,6 +55,10 @@ public:
   void refresh();
   CountText* countLabel() const { return count_; }
 
+signals:
+  // A line came or went: the header's height changed.
+  void linesChanged();
+
 private:
   AppStore& store_;
   CountText* count_;

@@ -1,5 +1,7 @@
 #include "Platform/PreviewDialog.h"
 
+#include "Store/ByteCountText.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -110,7 +112,7 @@ void PreviewDialog::showOther() {
   const QFileInfo info(path_);
   auto* name = new QLabel(info.fileName(), this);
   name->setTextFormat(Qt::PlainText);
-  auto* size = new QLabel(QLocale().formattedDataSize(info.size()), this);
+  auto* size = new QLabel(ByteCountText::file(info.size()), this);
   size->setTextFormat(Qt::PlainText);
   auto* button = new QPushButton(QStringLiteral("Save…"), this);
   connect(button, &QPushButton::clicked, this, [this] {

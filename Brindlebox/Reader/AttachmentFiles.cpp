@@ -180,7 +180,10 @@ std::optional<QString> AttachmentFiles::save(const MailAttachment& attachment, Q
   if (chooser()) {
     chosen = chooser()(suggested);
   } else {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    // Downloads when it exists, else the home folder; never the working
+    // directory the application happened to start in.
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (dir.isEmpty() || !QFileInfo(dir).isDir()) dir = QDir::homePath();
     const QString path = QFileDialog::getSaveFileName(parent, QString(), QDir(dir).filePath(suggested));
     if (!path.isEmpty()) chosen = path;
   }

@@ -3,6 +3,7 @@
 #include "Mime/HTMLText.h"
 #include "Reader/MailContent.h"
 #include "Reader/MailDocument.h"
+#include "Reader/ReaderPage.h"
 #include "Reader/RemoteBlocker.h"
 #include "Safety/Domains.h"
 #include "Safety/HTMLInspector.h"
@@ -77,6 +78,11 @@ MailWebView::MailWebView(QWidget* parent) : QWebEngineView(parent) {
   setAcceptDrops(false);
   setMinimumHeight(120);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  // The plain-text page draws in the reader's appearance: a switch loads it
+  // again in the other one.
+  connect(&Appearance::shared(), &Appearance::changed, this, [this] {
+    if (plainText_) update(*plainText_, false, true, warnings_);
+  });
   connect(page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
     // No way back into another message's body.
     page()->history()->clear();
@@ -99,28 +105,38 @@ void MailWebView::update(const std::string& html, bool allowRemote, bool transpa
                          std::vector<LinkWarning> warnings) {
   warnings_ = std::move(warnings);
   page()->setBackgroundColor(transparent ? QColor(Qt::transparent) : QColor(Qt::white));
-  const QString key =
-      QString::number(qHash(QByteArrayView(html.data(), qsizetype(html.size())))) + (allowRemote ? "-true" : "-false");
+  // A page over the reader's own background takes its colours from the
+  // appearance; one on white is always drawn light.
+  const ColorScheme scheme = transparent ? Appearance::shared().scheme() : ColorScheme::Light;
+  const QString key = QString::number(qHash(QByteArrayView(html.data(), qsizetype(html.size())))) +
+                      (allowRemote ? "-true" : "-false") + (scheme == ColorScheme::Dark ? "-dark" : "");
+  if (transparent) {
+    if (!plainText_ || *plainText_ != html) plainText_ = html;
+  } else {
+    plainText_.reset();
+  }
   if (key == loadedKey_) return;
   loadedKey_ = key;
   const quint64 generation = ++generation_;
   QPointer<MailWebView> self(this);
-  RemoteBlocker::shared().both([self, generation, html, allowRemote](RuleListPtr list, RuleListPtr imagesOnly) {
+  RemoteBlocker::shared().both([self, generation, html, allowRemote, transparent, scheme](RuleListPtr list,
+                                                                                        RuleListPtr imagesOnly) {
     // Loads run in order; one that a later update overtook is dropped, so
     // the last one stays on screen.
     if (!self || generation != self->generation_) return;
     RuleListPtr chosen = allowRemote ? imagesOnly : list;
     // The document is made ready off the GUI thread (a body with inlined
     // images runs to tens of megabytes), then published and loaded here.
-    QThreadPool::globalInstance()->start([self, generation, html, allowRemote, chosen] {
+    QThreadPool::globalInstance()->start([self, generation, html, allowRemote, transparent, scheme, chosen] {
       struct Ready {
         QByteArray document;
         MailDocument facts;
       };
       auto ready = std::make_shared<Ready>();
       // Without a rule list nothing remote may load: the text alone.
-      ready->document = chosen ? QByteArray::fromStdString(html)
-                               : QByteArray::fromStdString(HTMLInspector::plainTextDocument(HTMLText::toPlain(html)));
+      ready->document = QByteArray::fromStdString(
+          chosen ? ReaderPage::withSheet(html, transparent, scheme)
+                 : ReaderPage::withSheet(HTMLInspector::plainTextDocument(HTMLText::toPlain(html)), true, scheme));
       // What the engine is given is what is read: links and images come
       // from a parse of exactly this text.
       ready->facts = MailDocument::read(std::string_view(ready->document.constData(), size_t(ready->document.size())));

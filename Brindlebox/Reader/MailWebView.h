@@ -114,6 +114,7 @@ private:
   QHash<QString, std::vector<HTMLInspector::Link>> links_;
   QSet<QString> pendingImages_;
   QSet<QString> visibleImages_;
+  std::optional<std::string> plainText_;  // the page on the reader's background, for an appearance switch
 };
 
 } // namespace bx

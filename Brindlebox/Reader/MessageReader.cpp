@@ -5,8 +5,10 @@
 #include "Platform/PlatformText.h"
 #include "Platform/PreviewDialog.h"
 #include "Platform/ReduceMotion.h"
+#include "Platform/WebSandbox.h"
 #include "Platform/RevealFile.h"
 #include "Reader/AttachmentFiles.h"
+#include "Reader/AttachmentList.h"
 #include "Reader/MailWebView.h"
 #include "Reader/ReaderMotion.h"
 #include "Reader/ReaderPieces.h"
@@ -26,10 +28,19 @@
 #include <QBoxLayout>
 #include <QThreadPool>
 #include <QLabel>
+#include <QOpenGLContext>
+#include <QOpenGLWidget>
+#include <QPlainTextEdit>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace bx {
 
@@ -174,6 +185,7 @@ MessageReader::MessageReader(AppStore* store, std::shared_ptr<const OpenMessage>
   build();
   if (store_) {
     connect(store_, &AppStore::allowImagesForChanged, this, [this] {
+      if (message_->unreadable) return;
       refreshBody();
       // The images button leaves smoothly before the cards settle.
       SafetyNote* card = note(QStringLiteral("trackerNote"));
@@ -193,6 +205,7 @@ MessageReader::MessageReader(AppStore* store, std::shared_ptr<const OpenMessage>
 
 MessageReader::~MessageReader() {
   if (preview_) preview_->close();
+  if (list_) list_->close();
 }
 
 bool MessageReader::imagesAllowed() const {
@@ -211,9 +224,16 @@ MessageReader::BodyInputs MessageReader::bodyOf(const OpenMessage& message, bool
 
 void MessageReader::build() {
   const OpenMessage& m = *message_;
+  notesBox_ = nullptr;
+  linkList_ = nullptr;
+  trust_ = nullptr;
   label_ = new CatalogueLabel(store_, m, this);
   connect(label_->revealButton(), &QAbstractButton::clicked, this, [this] { reveal(); });
   root_->addWidget(label_);
+  if (m.unreadable) {
+    buildUnreadable();
+    return;
+  }
 
   header_ = new QWidget(this);
   auto* header = new QVBoxLayout(header_);
@@ -280,41 +300,143 @@ void MessageReader::build() {
   header->addWidget(notesHost);
   rebuildNotes();
 
-  if (m.parsed.fileAttachmentCount() > 0) {
-    auto* scroll = new QScrollArea(header_);
-    scroll->setObjectName(QStringLiteral("attachments"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidgetResizable(true);
-    scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
-    auto* strip = new QWidget(scroll);
-    strip->setAutoFillBackground(false);
-    auto* chips = new QHBoxLayout(strip);
-    chips->setContentsMargins(0, 0, 0, 0);
-    chips->setSpacing(8);
-    for (const auto& attachment : m.parsed.attachments) {
-      if (m.parsed.isShownInBody(attachment)) continue;
-      const MailAttachment* a = &attachment;
-      chips->addWidget(new AttachmentChip(
-          attachment, [this, a] { previewAttachment(*a); }, [this, a] { saveAttachment(*a); }, strip));
-    }
-    chips->addStretch();
-    scroll->setWidget(strip);
-    scroll->setFixedHeight(strip->sizeHint().height());
-    header->addWidget(scroll);
-  }
+  if (m.parsed.fileAttachmentCount() > 0) header->addWidget(attachmentRow());
   hairline(header_, Qt::BottomEdge, Theme::rule);
   root_->addWidget(header_);
 
-  web_ = new MailWebView(this);
-  web_->setMinimumHeight(120);
-  root_->addWidget(web_);
+  // The body view outlives a rebuild of the pieces above it: the same
+  // document is not loaded again.
+  if (!web_ && !plainBody_) {
+    if (WebSandbox::refusesHere()) {
+      plainBody_ = makePlainBody();
+    } else {
+      web_ = new MailWebView(this);
+      web_->setMinimumHeight(120);
+    }
+  }
+  root_->addWidget(web_ ? static_cast<QWidget*>(web_.data()) : plainBody_.data());
   refreshBody();
+}
+
+QWidget* MessageReader::makePlainBody() {
+  // The engine would end the application: the text of the message, and
+  // what to do to get the message view back.
+  auto* host = new QWidget(this);
+  host->setObjectName(QStringLiteral("plainBody"));
+  auto* v = new QVBoxLayout(host);
+  v->setContentsMargins(24, 14, 24, 0);
+  v->setSpacing(10);
+  auto* note = new SafetyNote(SafetyNote::Tone::Caution, QStringLiteral("exclamationmark.triangle"), WebSandbox::title(),
+                              WebSandbox::advice(), {}, std::nullopt, std::nullopt, host);
+  note->setObjectName(QStringLiteral("sandboxNote"));
+  v->addWidget(note);
+  auto* text = new QPlainTextEdit(host);
+  text->setObjectName(QStringLiteral("plainText"));
+  text->setReadOnly(true);
+  text->setFrameShape(QFrame::NoFrame);
+  text->setFont(Theme::Font::system(14));
+  text->viewport()->setAutoFillBackground(false);
+  followColor(text, Theme::ink, {QPalette::Text});
+  v->addWidget(text, 1);
+  return host;
+}
+
+void MessageReader::buildUnreadable() {
+  // The file is gone or cannot be read: say so, in place of an empty header
+  // and body, so that nothing looks like a message that was checked.
+  const OpenMessage& m = *message_;
+  const QString name = ReaderText::relativeName(QString::fromStdString(m.record.path));
+  const QString reason = unreadableReason();
+  auto* state = new VaultEmpty(QStringLiteral("exclamationmark.triangle"),
+                               QStringLiteral("This message couldn’t be read"),
+                               name + QStringLiteral("\n") + reason +
+                                   QStringLiteral(". It may have been moved or deleted since the vault was scanned."),
+                               {}, this);
+  state->setObjectName(QStringLiteral("unreadable"));
+  state->setAutoFillBackground(false);
+  header_ = state;
+  root_->addWidget(state);
+}
+
+QString MessageReader::unreadableReason() const {
+  // Asked of the file system now, in its own words ("No such file or
+  // directory", "Permission denied").
+  const QString fallback = QStringLiteral("The file could not be read");
+  if (!store_) return fallback;
+  const auto file = store_->layout().resolve(message_->record.path);
+  if (!file) return fallback;
+  const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+  ::close(fd);
+  return fallback;
+}
+
+QWidget* MessageReader::attachmentRow() {
+  const OpenMessage& m = *message_;
+  auto* scroll = new QScrollArea(header_);
+  scroll->setObjectName(QStringLiteral("attachments"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setWidgetResizable(true);
+  scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+  auto* strip = new QWidget(scroll);
+  strip->setAutoFillBackground(false);
+  auto* chips = new QHBoxLayout(strip);
+  chips->setContentsMargins(0, 0, 0, 0);
+  chips->setSpacing(8);
+  // A chip is a handful of widgets: a message with thousands of parts gets
+  // the first few chips and the rest in a list over a model. Every action
+  // holds the message it points into, so a rebuild never leaves one dangling.
+  int shown = 0;
+  int total = 0;
+  for (const auto& attachment : m.parsed.attachments) {
+    if (m.parsed.isShownInBody(attachment)) continue;
+    ++total;
+    if (shown == kChipsShown) continue;
+    ++shown;
+    const MailAttachment* a = &attachment;
+    chips->addWidget(new AttachmentChip(
+        attachment, [this, keep = message_, a] { previewAttachment(*a, keep); },
+        [this, keep = message_, a] { saveAttachment(*a); }, strip));
+  }
+  chips->addStretch();
+  scroll->setWidget(strip);
+  scroll->setFixedHeight(strip->sizeHint().height());
+  if (total == shown) return scroll;
+  // "and K more" stays in view at the row's end, whatever the chips need.
+  auto* row = new QWidget(header_);
+  auto* h = new QHBoxLayout(row);
+  h->setContentsMargins(0, 0, 0, 0);
+  h->setSpacing(8);
+  scroll->setParent(row);
+  h->addWidget(scroll, 1);
+  auto* more = new VaultButton(QStringLiteral("and ") + ReaderText::grouped(total - shown) + QStringLiteral(" more"),
+                               VaultButtonStyle::Kind::Quiet, true, row);
+  more->setObjectName(QStringLiteral("moreAttachments"));
+  more->setFocusPolicy(Qt::StrongFocus);
+  connect(more, &QAbstractButton::clicked, this, [this] { showAttachmentList(); });
+  h->addWidget(more, 0, Qt::AlignVCenter);
+  return row;
+}
+
+AttachmentListDialog* MessageReader::attachmentList() const { return list_.data(); }
+
+void MessageReader::showAttachmentList() {
+  if (list_) {
+    list_->raise();
+    list_->activateWindow();
+    return;
+  }
+  list_ = new AttachmentListDialog(
+      message_, [this](const MailAttachment& a, std::shared_ptr<const OpenMessage> keep) { previewAttachment(a, keep); },
+      [this](const MailAttachment& a) { saveAttachment(a); }, this);
+  list_->show();
 }
 
 QList<SafetyNote*> MessageReader::notes() const {
   QList<SafetyNote*> out;
+  if (!notesBox_) return out;
   for (int i = 0; i < notesBox_->count(); ++i)
     if (auto* n = qobject_cast<SafetyNote*>(notesBox_->itemAt(i)->widget())) out << n;
   return out;
@@ -330,6 +452,7 @@ SafetyNote* MessageReader::note(const QString& name) const {
 QList<AttachmentChip*> MessageReader::chips() const { return findChildren<AttachmentChip*>(); }
 
 void MessageReader::rebuildNotes() {
+  if (!notesBox_) return;
   while (QLayoutItem* item = notesBox_->takeAt(0)) {
     if (QWidget* w = item->widget()) {
       w->hide();
@@ -428,6 +551,13 @@ void MessageReader::allowImages() {
 }
 
 void MessageReader::refreshBody() {
+  if (plainBody_) {
+    auto* text = plainBody_->findChild<QPlainTextEdit*>(QStringLiteral("plainText"));
+    const std::string plain = message_->parsed.plainText();
+    text->setPlainText(QString::fromStdString(plain.empty() ? "(This message has no text.)" : plain));
+    return;
+  }
+  if (!web_) return;
   // Preparing a large body (inlined images) takes seconds: it runs on a
   // worker, and only the newest request reaches the web view.
   const quint64 generation = ++bodyGeneration_;
@@ -444,28 +574,58 @@ void MessageReader::refreshBody() {
   });
 }
 
+namespace {
+
+// Whether two values of one path show the same thing; the store publishes
+// the same message again after every rescan.
+bool showsSame(const OpenMessage& a, const OpenMessage& b) {
+  return a.unreadable == b.unreadable && a.record == b.record &&
+         a.fileSize == b.fileSize && a.copy == b.copy && a.trust == b.trust && a.authResults == b.authResults &&
+         a.replyTo == b.replyTo && a.senderFlags == b.senderFlags && a.report == b.report &&
+         a.parsed.root == b.parsed.root;
+}
+
+}  // namespace
+
 void MessageReader::setMessage(std::shared_ptr<const OpenMessage> message) {
-  // Same path, new value: rebuild the pieces but keep the view state.
-  const bool links = showLinks_;
+  // Same path again: nothing changes unless what it shows changed, and then
+  // only the pieces above the body are made again, with the view state kept
+  // (links list, provider popover, preview); the body reloads only when its
+  // document changed.
+  if (showsSame(*message_, *message)) return;
+  const bool auth = showAuth();
   message_ = std::move(message);
   while (QLayoutItem* item = root_->takeAt(0)) {
-    if (QWidget* w = item->widget()) {
+    QWidget* w = item->widget();
+    if (w && w != web_ && w != plainBody_) {
       w->hide();
       w->deleteLater();
     }
     delete item;
   }
-  showLinks_ = links;
+  if (message_->unreadable) {
+    for (QWidget* body : {static_cast<QWidget*>(web_), plainBody_.data()}) {
+      if (!body) continue;
+      body->hide();
+      body->deleteLater();
+    }
+    web_ = nullptr;
+    plainBody_ = nullptr;
+  }
   build();
+  if (auth && trust_) trust_->setShowAuth(true);
 }
 
-void MessageReader::previewAttachment(const MailAttachment& attachment) {
+void MessageReader::previewAttachment(const MailAttachment& attachment, std::shared_ptr<const OpenMessage> owner) {
   quickLookURL_ = AttachmentFiles::temporaryURL(attachment, message_->record.path);
   if (preview_) preview_->close();
   if (!quickLookURL_) return;
+  // The dialog outlives a new value of this message: its Save… keeps the
+  // message it saves from.
   const MailAttachment* a = &attachment;
-  preview_ = new PreviewDialog(QString::fromStdString(quickLookURL_->string()), [this, a] { saveAttachment(*a); },
-                               this);
+  if (!owner) owner = message_;
+  preview_ = new PreviewDialog(QString::fromStdString(quickLookURL_->string()),
+                               [this, owner, a] { saveAttachment(*a); }, this);
   connect(preview_, &QObject::destroyed, this, [this] { quickLookURL_.reset(); });
   preview_->show();
 }
@@ -488,7 +648,21 @@ void MessageReader::reveal() {
 
 // ---- Reader view ---------------------------------------------------------------
 
+bool ReaderView::openGLAvailable() {
+  // Not on every platform (offscreen has none, and a GL widget there fails).
+  static const bool available = [] {
+    QOpenGLContext probe;
+    return probe.create();
+  }();
+  return available;
+}
+
 ReaderView::ReaderView(AppStore* store, QWidget* parent) : ThemedWidget(parent), store_(store) {
+  // The bodies' web views draw through OpenGL. A window that gains its first
+  // child of that kind after it is shown is destroyed and made again: it
+  // flashes and jumps back to where it first opened. One such child from the
+  // start (never shown) makes the window ready for them before it appears.
+  if (openGLAvailable()) (new QOpenGLWidget(this))->hide();
   layout_ = new QVBoxLayout(this);
   layout_->setContentsMargins(0, 0, 0, 0);
   layout_->setSpacing(0);

@@ -18,6 +18,7 @@ namespace bx {
 
 class AppStore;
 class AttachmentChip;
+class AttachmentListDialog;
 class CatalogueLabel;
 }  // namespace bx
 #include "Reader/MailWebView.h"
@@ -56,20 +57,32 @@ public:
   CatalogueLabel* catalogueLabel() const { return label_; }
   TrustLine* trustLine() const { return trust_; }
   MailWebView* webView() const { return web_.data(); }
+  QWidget* plainBody() const { return plainBody_.data(); }
   QList<SafetyNote*> notes() const;
   SafetyNote* note(const QString& objectName) const;
   QList<AttachmentChip*> chips() const;
   QWidget* linkList() const { return linkList_; }
   PreviewDialog* preview() const { return preview_; }
+  // The list of all attachments while it is open.
+  AttachmentListDialog* attachmentList() const;
+  void showAttachmentList();
+  // Chips shown in the row; the rest are in the list.
+  static constexpr int kChipsShown = 6;
 
   // Actions of the pieces (also the chips' and cards' handlers).
-  void previewAttachment(const MailAttachment& attachment);
+  // `owner` holds the message `attachment` belongs to (the current one when
+  // empty).
+  void previewAttachment(const MailAttachment& attachment, std::shared_ptr<const OpenMessage> owner = nullptr);
   void saveAttachment(const MailAttachment& attachment);
   void reveal();
   void allowImages();
 
 private:
   void build();
+  void buildUnreadable();
+  QString unreadableReason() const;
+  QWidget* attachmentRow();
+  QWidget* makePlainBody();
   void rebuildNotes();
   void refreshBody();
   bool imagesAllowed() const;
@@ -87,7 +100,9 @@ private:
   CatalogueLabel* label_ = nullptr;
   TrustLine* trust_ = nullptr;
   QPointer<MailWebView> web_;
+  QPointer<QWidget> plainBody_;  // in place of web_ when the engine cannot start
   QPointer<PreviewDialog> preview_;
+  QPointer<AttachmentListDialog> list_;
 };
 
 // The third column: the opened message, or the empty state.
@@ -103,6 +118,8 @@ public:
   // Shows `message` (the store's openMessage); follows the store by itself.
   void present(const std::optional<OpenMessage>& message);
   void sync();
+  // Whether this platform makes OpenGL contexts (the web views' surfaces).
+  static bool openGLAvailable();
 
 protected:
   void paintEvent(QPaintEvent*) override;

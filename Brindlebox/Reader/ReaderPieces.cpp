@@ -4,6 +4,7 @@
 #include "Platform/PlatformText.h"
 #include "Reader/AttachmentFiles.h"
 #include "Reader/ReaderText.h"
+#include "Store/ByteCountText.h"
 #include "Store/AppStore.h"
 #include "Theme/HoverHighlight.h"
 #include "Theme/Icons.h"
@@ -16,6 +17,8 @@
 #include "Views/VaultCard.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
@@ -286,12 +289,16 @@ CatalogueLabel::CatalogueLabel(AppStore* store, const OpenMessage& message, QWid
   name_->installEventFilter(this);
   h->addWidget(name_, 1);
 
-  h->addWidget(themedLabel(ReaderText::fileBytes(message.fileSize), mono(10), Theme::ink3, this));
-  const auto look = ReaderText::copySeal(message.copy);
-  seal_ = new Seal(look.text, 11, look.tint, look.symbol, this);
-  seal_->setToolTip(look.tooltip.toHtmlEscaped());
-  seal_->setProperty("demoAnchor", QStringLiteral("verifiedSeal"));
-  h->addWidget(seal_);
+  // A file that could not be read has no size to show and nothing to vouch
+  // for.
+  if (!message.unreadable) {
+    h->addWidget(themedLabel(ByteCountText::file(message.fileSize), mono(10), Theme::ink3, this));
+    const auto look = ReaderText::copySeal(message.copy);
+    seal_ = new Seal(look.text, 11, look.tint, look.symbol, this);
+    seal_->setToolTip(look.tooltip.toHtmlEscaped());
+    seal_->setProperty("demoAnchor", QStringLiteral("verifiedSeal"));
+    h->addWidget(seal_);
+  }
 
   reveal_ = new VaultButton(QString(), VaultButtonStyle::Kind::Quiet, true, this);
   reveal_->setSymbol(QStringLiteral("arrow.up.right.square"), 11);
@@ -316,6 +323,19 @@ bool CatalogueLabel::eventFilter(QObject* watched, QEvent* event) {
   if (watched == name_ && event->type() == QEvent::Resize) {
     const QString full = name_->property("fullText").toString();
     name_->setText(QFontMetrics(name_->font()).elidedText(full, Qt::ElideMiddle, name_->width()));
+  }
+  // A copy takes the whole name, never the cut one on screen.
+  if (watched == name_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy) && name_->hasSelectedText()) {
+    QApplication::clipboard()->setText(name_->property("fullText").toString());
+    return true;
+  }
+  if (watched == name_ && event->type() == QEvent::ContextMenu) {
+    QMenu menu(name_);
+    const QString full = name_->property("fullText").toString();
+    menu.addAction(QStringLiteral("Copy"), name_, [full] { QApplication::clipboard()->setText(full); });
+    menu.exec(static_cast<QContextMenuEvent*>(event)->globalPos());
+    return true;
   }
   return ThemedWidget::eventFilter(watched, event);
 }
@@ -364,7 +384,7 @@ AttachmentChip::AttachmentChip(const MailAttachment& attachment, std::function<v
   nameLabel->setObjectName(QStringLiteral("chipName"));
   nameLabel->setMaximumWidth(170);
   v->addWidget(nameLabel);
-  v->addWidget(themedLabel(ReaderText::fileBytes(int64_t(attachment.size())), mono(9.5), Theme::ink3, this));
+  v->addWidget(themedLabel(ByteCountText::file(int64_t(attachment.size())), mono(9.5), Theme::ink3, this));
   h->addLayout(v);
   save_ = new VaultButton(QString(), VaultButtonStyle::Kind::Quiet, true, this);
   save_->setSymbol(QStringLiteral("arrow.down.to.line"), 11);

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -102,32 +103,16 @@ ReaderText::CopySeal ReaderText::copySeal(const CopyStatus& copy) {
           "Saved before Brindlebox recorded server sizes; it will be verified after the next backup."};
 }
 
-QString ReaderText::fileBytes(int64_t bytes) {
-  if (bytes == 0) return QStringLiteral("Zero KB");
-  if (bytes == 1) return QStringLiteral("1 byte");
-  if (bytes < 1000) return QString::number(bytes) + QStringLiteral(" bytes");
-  const double kb = double(bytes) / 1000.0;
-  if (kb < 999.5) return QString::number(std::llround(kb)) + QStringLiteral(" KB");
-  auto withDigits = [](double v, int digits, const char* unit) {
-    QString s = QString::number(v, 'f', digits);
-    if (s.contains('.')) {
-      while (s.endsWith('0')) s.chop(1);
-      if (s.endsWith('.')) s.chop(1);
-    }
-    return s + QLatin1Char(' ') + QLatin1String(unit);
-  };
-  const double mb = kb / 1000.0;
-  if (mb < 999.95) return withDigits(mb, 1, "MB");
-  const double gb = mb / 1000.0;
-  if (gb < 999.995) return withDigits(gb, 2, "GB");
-  return withDigits(gb / 1000.0, 2, "TB");
-}
-
 QString ReaderText::headerDate(const OpenMessage& message) {
   const Date date = message.parsed.date ? *message.parsed.date : message.record.date;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
   const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
-  return QLocale().toString(when, QStringLiteral("d MMM yyyy, h:mm AP"));
+  // Day, short month and year, then the time as the locale writes it
+  // (24-hour where that is the custom).
+  // Hours and minutes only: a locale's short format may carry seconds.
+  static const QRegularExpression seconds(QStringLiteral("[:.]?s+"));
+  const QString time = QLocale().timeFormat(QLocale::ShortFormat).remove(seconds).trimmed();
+  return QLocale().toString(when, QStringLiteral("d MMM yyyy, ")) + QLocale().toString(when.time(), time);
 }
 
 QString ReaderText::display(const MailAddress& address) {

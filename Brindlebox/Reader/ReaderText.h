@@ -54,8 +54,6 @@ struct ReaderText {
   };
   static CopySeal copySeal(const CopyStatus& copy);
 
-  // Byte counts in file style: "512 bytes", "12 KB", "4.2 MB".
-  static QString fileBytes(int64_t bytes);
   // Whole numbers with the locale's digit grouping ("48,213").
   static QString grouped(int64_t n);
 

@@ -17,6 +17,7 @@
 #include "Views/TextBlock.h"
 #include "Views/VaultButton.h"
 #include "Views/VaultCard.h"
+#include "Store/ByteCountText.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -733,7 +734,7 @@ void FreeUpSpaceSheet::refreshRelease(const FreeUpState& s) {
     const QFont f = mono(11.5, QFont::Medium);
     const auto kept = std::int64_t(plan.unverified().size());
     summaryRows_[0]->setValue(FreeUpText::grouped(count), f, Theme::ink);
-    summaryRows_[1]->setValue(FreeUpText::bytes(plan.verifiedBytes()), f, Theme::ink);
+    summaryRows_[1]->setValue(ByteCountText::file(plan.verifiedBytes()), f, Theme::ink);
     summaryRows_[2]->setValue((a ? qs(a->label) : QString()) + QString::fromUtf8(" \u203A ") + qs(plan.displayName),
                               f, Theme::ink2);
     summaryRows_[3]->setValue(FreeUpText::abbreviatedDate(plan.before), f, Theme::ink2);

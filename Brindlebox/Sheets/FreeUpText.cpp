@@ -33,17 +33,6 @@ bool isSpace(QChar c) { return c == u'\t' || c.category() == QChar::Separator_Sp
 
 QString FreeUpText::grouped(std::int64_t n) { return numberLocale().toString(qlonglong(n)); }
 
-QString FreeUpText::bytes(std::int64_t n) {
-  if (n == 0) return QStringLiteral("Zero KB");
-  const double v = double(n);
-  if (std::llabs(n) < 1000) return QString::number(n) + (std::llabs(n) == 1 ? " byte" : " bytes");
-  const QLocale l = numberLocale();
-  if (std::abs(v) < 1e6) return l.toString(std::round(v / 1e3), 'f', 0) + " KB";
-  if (std::abs(v) < 1e9) return l.toString(v / 1e6, 'f', 1) + " MB";
-  if (std::abs(v) < 1e12) return l.toString(v / 1e9, 'f', 2) + " GB";
-  return l.toString(v / 1e12, 'f', 2) + " TB";
-}
-
 QString FreeUpText::abbreviatedDate(Date d) { return dateLocale().toString(local(d).date(), "MMM d, yyyy"); }
 
 QString FreeUpText::rowDate(const std::optional<Date>& d) {

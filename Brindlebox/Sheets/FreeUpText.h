@@ -14,8 +14,6 @@ struct FreeUpText {
   // 1234 -> "1,234": the locale's grouping (English grouping where the
   // locale is the bare C locale, which has none).
   static QString grouped(std::int64_t n);
-  // A byte count in file units: "512 bytes", "12 KB", "3.4 MB", "1.25 GB".
-  static QString bytes(std::int64_t n);
   // The abbreviated date without time: "Dec 7, 2024", in the local zone.
   static QString abbreviatedDate(Date d);
   // Day, abbreviated month and year for ledger rows: "Dec 07, 2024"; "—"

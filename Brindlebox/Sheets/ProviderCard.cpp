@@ -6,6 +6,7 @@
 #include "Views/VaultCard.h"
 
 #include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -37,7 +38,9 @@ protected:
 
 ProviderCard::ProviderCard(const ProviderPreset& preset, bool selected, QWidget* parent)
     : QAbstractButton(parent), preset_(preset), selected_(selected) {
-  setFocusPolicy(Qt::NoFocus);
+  // Reachable with Tab and chosen with Space or Return; focus shows as the
+  // hover look, without a ring.
+  setFocusPolicy(Qt::StrongFocus);
   setCursor(Qt::PointingHandCursor);
   setToolTip(QStringLiteral("Set up ") + preset.name);
   setAccessibleName(preset.name);
@@ -90,8 +93,34 @@ void ProviderCard::setHovered(bool hover) {
   update();
 }
 
-void ProviderCard::enterEvent(QEnterEvent*) { setHovered(true); }
-void ProviderCard::leaveEvent(QEvent*) { setHovered(false); }
+void ProviderCard::enterEvent(QEnterEvent*) {
+  pointerInside_ = true;
+  setHovered(true);
+}
+void ProviderCard::leaveEvent(QEvent*) {
+  pointerInside_ = false;
+  setHovered(keyboardFocus_);
+}
+void ProviderCard::focusInEvent(QFocusEvent* e) {
+  QAbstractButton::focusInEvent(e);
+  // Only focus the user moved here with the keyboard shows.
+  keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason;
+  if (keyboardFocus_) setHovered(true);
+}
+void ProviderCard::focusOutEvent(QFocusEvent* e) {
+  QAbstractButton::focusOutEvent(e);
+  keyboardFocus_ = false;
+  setHovered(pointerInside_);
+}
+void ProviderCard::keyPressEvent(QKeyEvent* e) {
+  // Return chooses the tile the user moved to; otherwise it stays the
+  // sheet's (Continue).
+  if (keyboardFocus_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+    click();
+    return;
+  }
+  QAbstractButton::keyPressEvent(e);
+}
 
 void ProviderCard::paintEvent(QPaintEvent*) {
   QPainter p(this);

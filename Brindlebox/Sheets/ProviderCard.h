@@ -28,11 +28,16 @@ protected:
   void paintEvent(QPaintEvent*) override;
   void enterEvent(QEnterEvent*) override;
   void leaveEvent(QEvent*) override;
+  void focusInEvent(QFocusEvent*) override;
+  void focusOutEvent(QFocusEvent*) override;
+  void keyPressEvent(QKeyEvent*) override;
 
 private:
   ProviderPreset preset_;
   bool selected_;
   bool hover_ = false;
+  bool pointerInside_ = false;
+  bool keyboardFocus_ = false;
   AnimatedValue hoverT_;
   SymbolView* chevron_ = nullptr;
 };

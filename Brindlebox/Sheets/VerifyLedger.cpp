@@ -5,6 +5,7 @@
 #include "Theme/Icons.h"
 #include "Theme/Theme.h"
 #include "Views/VaultCard.h"
+#include "Store/ByteCountText.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -261,7 +262,7 @@ void VerifyLedgerDelegate::paint(QPainter* p, const QStyleOptionViewItem& option
   p->drawText(QRect(x, y, 92, h), Qt::AlignVCenter | Qt::AlignLeft, FreeUpText::rowDate(it->date));
   x += 92;
   p->setPen(Theme::ink3.resolved());
-  p->drawText(QRect(x, y, 70, h), Qt::AlignVCenter | Qt::AlignRight, FreeUpText::bytes(it->serverSize));
+  p->drawText(QRect(x, y, 70, h), Qt::AlignVCenter | Qt::AlignRight, ByteCountText::file(it->serverSize));
   x += 70 + 12;
 
   const QRectF mark(x, y + (h - 12) / 2.0, 12, 12);

@@ -9,8 +9,11 @@ namespace bx {
 // live once installed.
 namespace AppPalette {
 QPalette make();
-// Sets the application palette now and at every change of the appearance.
+// Sets the application palette now and at every change of the appearance,
+// and puts the style's check box edges in checkBoxEdge().
 void install();
+// The edge of an unchecked check box, for the appearance in force.
+QColor checkBoxEdge();
 } // namespace AppPalette
 
 } // namespace bx

@@ -64,7 +64,13 @@ bool AppStoreShell::hasAccounts() const { return !store_.accounts().empty(); }
 int AppStoreShell::accountCount() const { return int(store_.accounts().size()); }
 bool AppStoreShell::hasRecords() const { return !store_.records().empty(); }
 bool AppStoreShell::hasStorageProblem() const { return store_.storageProblem().has_value(); }
-bool AppStoreShell::isIndexing() const { return store_.indexing().has_value(); }
+// A scan that has not yet found anything to add ((0, 0) while it walks the
+// vault) is not counted: an empty vault would show the browser for that
+// moment at every launch.
+bool AppStoreShell::isIndexing() const {
+  const auto& indexing = store_.indexing();
+  return indexing && indexing->total > 0;
+}
 bool AppStoreShell::backupRunning() const { return store_.backup().running; }
 
 std::optional<QDateTime> AppStoreShell::lastFinished() const {
@@ -96,9 +102,11 @@ void AppStoreShell::setFlag(Sheet kind, bool value) {
   }
 }
 
-// The store clears its toast on its own clock; the overlay has already
-// taken the clicked banner away.
-void AppStoreShell::clearToast(QUuid) {}
+// A click takes the banner away; the store forgets it too, unless a newer
+// toast has already replaced it.
+void AppStoreShell::clearToast(QUuid id) {
+  if (store_.toast() && store_.toast()->id == id) store_.clearToast();
+}
 
 void AppStoreShell::backUpNow() { store_.backUpNow(std::nullopt); }
 void AppStoreShell::stopBackup() { store_.stopBackup(); }

@@ -4,6 +4,7 @@
 #include "Theme/Theme.h"
 
 #include <QPointer>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace bx {
@@ -21,6 +22,12 @@ SettingsWindow::SettingsWindow(ShellStore& store) : QWidget(nullptr, Qt::Window)
   QWidget* content = app && Seams::settings() ? Seams::settings()(*app, this) : Seams::placeholder(QStringLiteral("Settings"), this);
   v->addWidget(content);
   if (!app || !Seams::settings()) resize(560, 420);
+  // Escape and the desktop's close key put the window away, as in any
+  // other settings window.
+  // (Ctrl+W as well where the platform's close key is another one.)
+  for (const QKeySequence& key : {QKeySequence(QKeySequence::Cancel), QKeySequence(QKeySequence::Close),
+                                  QKeySequence(Qt::CTRL | Qt::Key_W)})
+    connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 SettingsWindow* SettingsWindow::open(ShellStore& store) {

@@ -1,5 +1,7 @@
 #include "Store/StoreTypes.h"
 
+#include "Store/ByteCountText.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -238,28 +240,6 @@ QString Fmt::rowDate(Date date, Date now) {
   return formatSkeleton(date, "ddMMM");
 }
 
-QString Fmt::bytes(int64_t count) {
-  const QLocale locale;
-  if (count == 0) return QStringLiteral("Zero KB");
-  if (count == 1) return QStringLiteral("1 byte");
-  if (count < 1000 && count > -1000) return locale.toString(qlonglong(count)) + QStringLiteral(" bytes");
-  struct Unit { const char* name; double size; int decimals; };
-  static const Unit units[] = {{"KB", 1e3, 0}, {"MB", 1e6, 1}, {"GB", 1e9, 2}, {"TB", 1e12, 2}, {"PB", 1e15, 2}};
-  const double v = double(count);
-  const Unit* unit = &units[0];
-  for (const Unit& u : units) {
-    if (std::fabs(v) >= u.size) unit = &u;
-  }
-  QString number = locale.toString(v / unit->size, 'f', unit->decimals);
-  // Trailing zeros of the fraction are dropped ("2 MB", not "2.0 MB").
-  if (unit->decimals > 0) {
-    const QString point = locale.decimalPoint();
-    if (number.contains(point)) {
-      while (number.endsWith(QLatin1Char('0'))) number.chop(1);
-      if (number.endsWith(point)) number.chop(point.size());
-    }
-  }
-  return number + QLatin1Char(' ') + QLatin1String(unit->name);
-}
+QString Fmt::bytes(int64_t count) { return ByteCountText::file(count); }
 
 }  // namespace bx

@@ -1,6 +1,7 @@
 // The texts of the three columns, as tables of inputs and the text shown.
 
 #include "Browser/BrowserText.h"
+#include "Store/ByteCountText.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -73,6 +74,14 @@ TEST_F(BrowserTextTest, VaultHeaderYearSpan) {
   for (const auto& c : cases) EXPECT_EQ(BrowserText::yearSpan(c.oldest, c.newest), c.expected);
   EXPECT_FALSE(BrowserText::headerDetail(0, std::nullopt, std::nullopt).contains(QStringLiteral("·")));
   EXPECT_TRUE(BrowserText::headerDetail(2'400'000'000, 2016, 2024).endsWith(QStringLiteral(" · 2016–24")));
+}
+
+// The vault header writes sizes as every other view does (the ledger, the
+// settings, the reader): one formatter.
+TEST_F(BrowserTextTest, VaultHeaderSizeIsTheFileStyleCount) {
+  for (long long n : {0LL, 999LL, 12'345LL, 3'400'000LL, 2'400'000'000LL})
+    EXPECT_EQ(BrowserText::headerDetail(n, std::nullopt, std::nullopt), ByteCountText::file(n)) << n;
+  EXPECT_EQ(BrowserText::headerDetail(12'345, std::nullopt, std::nullopt), QStringLiteral("12 KB"));
 }
 
 TEST_F(BrowserTextTest, StripStatusTitleAndDetail) {

@@ -7,6 +7,7 @@
 #include "Browser/BrowserWiring.h"
 #include "Shell/AppStoreShell.h"
 #include "Shell/MainWindow.h"
+#include "Shell/RootView.h"
 #include "Browser/MessageDelegate.h"
 #include "Browser/MessageList.h"
 #include "Browser/MessageListView.h"
@@ -21,6 +22,8 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QTemporaryDir>
+#include <QToolBar>
 #include <QScrollBar>
 #include <QSignalSpy>
 
@@ -51,6 +54,16 @@ protected:
   void TearDown() override {
     window.reset();
     BrowserFixture::TearDown();
+  }
+  // The main window's search field once the list has put it in the
+  // toolbar, or null.
+  static QLineEdit* shownSearchField(QWidget& main) {
+    QLineEdit* field = nullptr;
+    QTest::qWaitFor([&] {
+      field = main.findChild<QLineEdit*>(QStringLiteral("searchField"));
+      return field && field->isVisible();
+    }, 2000);
+    return field && field->isVisible() ? field : nullptr;
   }
   QPoint centreOf(int row) const { return list->visualRect(list->monthModel()->index(row)).center(); }
   int rowOfSelection() const {
@@ -204,16 +217,47 @@ TEST_F(MessageListViewTest, TheSearchFieldKeepsAMarginFromTheWindowEdge) {
     main.resize(size);
     main.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-    QLineEdit* field = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-      field = main.findChild<QLineEdit*>(QStringLiteral("searchField"));
-      return field && field->isVisible();
-    }, 2000));
+    QLineEdit* field = shownSearchField(main);
+    ASSERT_NE(field, nullptr);
     QCoreApplication::processEvents();
     const int gap = main.width() - field->mapTo(&main, QPoint(field->width(), 0)).x();
     EXPECT_GE(gap, 8) << size.width();
     EXPECT_LE(gap, 24) << size.width();
   }
+}
+
+// The search field, the subtitle and the window title are the list's: the
+// desktop's find key reaches the field while the list is on screen, and
+// all of them leave when the welcome page takes the window.
+TEST_F(MessageListViewTest, ToolbarPiecesComeAndGoWithTheList) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 2, 3, &serial);
+  open();
+  installBrowserColumns();
+  AppStoreShell shell(*store);
+  MainWindow main(shell);
+  main.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+  main.activateWindow();
+  QLineEdit* field = shownSearchField(main);
+  ASSERT_NE(field, nullptr);
+  EXPECT_EQ(main.windowTitle(), BrowserText::windowTitle(store->sidebarTitle()));
+  EXPECT_FALSE(field->hasFocus());
+  QTest::keySequence(&main, QKeySequence::Find);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }, 1000));
+
+  QTemporaryDir empty;
+  ASSERT_TRUE(store->changeArchiveRoot(empty.path().toStdString()));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return main.root()->showsWelcome() && !store->indexing(); }, 5000));
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(field->isVisible());
+  for (auto* block : main.findChild<QToolBar*>(QStringLiteral("toolbar"))->findChildren<TextBlock*>())
+    EXPECT_FALSE(block->isVisible()) << block->text().toStdString();
+  EXPECT_EQ(main.windowTitle(), "Brindlebox");
+  main.setFocus();
+  QTest::keySequence(&main, QKeySequence::Find);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(field->hasFocus());
 }
 
 TEST_F(MessageListViewTest, TheMonthAtTheTopIsReportedWhileScrolling) {

@@ -1,6 +1,7 @@
 // The sidebar and the backup strip against a real store.
 
 #include "BrowserFixture.h"
+#include "Platform/Appearance.h"
 #include "SteppedClock.h"
 #include "Browser/SidebarModel.h"
 #include "Browser/SidebarView.h"
@@ -292,6 +293,63 @@ TEST_F(SidebarViewTest, AScanKeepsSelectionAndOpenGroups) {
   EXPECT_EQ(changes.count(), 0) << "updates never write the selection back";
   EXPECT_EQ(window->tree()->currentIndex(), after);
   EXPECT_TRUE(window->tree()->isExpanded(window->model()->accountIndex("Work")));
+}
+
+// The header row grows when the "checked …" line first appears (and
+// shrinks when it goes), so the count above it is never cut.
+TEST_F(SidebarViewTest, TheVaultHeaderRowFollowsItsLines) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 1, 3, &serial);
+  open();
+  build();
+  VaultHeader* header = window->vaultHeader();
+  ASSERT_TRUE(header->checkedText().isEmpty());
+  const QModelIndex row = window->model()->index(0, 0);
+  const int before = window->tree()->visualRect(row).height();
+  EXPECT_GE(before, header->sizeHint().height());
+
+  BackupStatus done;
+  done.lastFinished = std::chrono::system_clock::now();
+  store->setBackup(done);
+  QCoreApplication::processEvents();
+  ASSERT_FALSE(header->checkedText().isEmpty());
+  const int after = window->tree()->visualRect(row).height();
+  EXPECT_GT(after, before);
+  EXPECT_GE(after, header->sizeHint().height());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return header->height() >= header->sizeHint().height(); }, 1000))
+      << header->height() << " of " << header->sizeHint().height();
+
+  store->setBackup(BackupStatus{});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window->tree()->visualRect(row).height(), before);
+}
+
+// A selected folder row is drawn inside the row only: nothing in the
+// indent to its left, in either appearance.
+TEST_F(SidebarViewTest, ASelectedFolderRowLeavesItsIndentClear) {
+  int serial = 0;
+  test::writeMonths(root(), QDate(2024, 6, 1), 2, 10, &serial);
+  open();
+  for (ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
+    SCOPED_TRACE(scheme == ColorScheme::Dark ? "dark" : "light");
+    Appearance::shared().setOverride(scheme);
+    build();
+    const QModelIndex work = window->model()->accountIndex("Work");
+    window->tree()->expand(work);
+    const QModelIndex sent = window->model()->indexOf(SidebarItem::makeFolder("Work", "Sent"));
+    QTest::mouseClick(window->tree()->viewport(), Qt::LeftButton, {}, centre(sent));
+    QCoreApplication::processEvents();
+    const QRect r = window->tree()->visualRect(sent);
+    ASSERT_GT(r.left(), 4);
+    const QImage shot = window->tree()->viewport()->grab().toImage();
+    const QColor inside = shot.pixelColor(r.left() + 8, r.center().y());
+    const QColor indent = shot.pixelColor(r.left() / 2, r.center().y());
+    const QColor above = shot.pixelColor(r.left() / 2, r.top() - 3);
+    EXPECT_EQ(indent, above) << indent.name().toStdString() << " vs " << above.name().toStdString();
+    EXPECT_NE(inside, indent);
+    window.reset();
+  }
+  Appearance::shared().setOverride(std::nullopt);
 }
 
 // A saved search's row rises 8 px into place as it fades in, with the

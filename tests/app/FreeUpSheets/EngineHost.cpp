@@ -1,5 +1,7 @@
 #include "EngineHost.h"
 
+#include "Store/ByteCountText.h"
+
 #include "Engines/Cleaner.h"
 #include "Imap/CancellationError.h"
 #include "Sheets/FreeUpText.h"
@@ -164,7 +166,7 @@ void EngineFreeUpHost::finish(std::int64_t released, const CleanupPlan& plan, co
   }
   state_.releasedUIDs = uids;
   state_.result = (FreeUpText::grouped(released) + " message" + (released == 1 ? "" : "s") + " \u00B7 " +
-                   FreeUpText::bytes(bytes) + " released from ")
+                   ByteCountText::file(bytes) + " released from ")
                       .toStdString() +
                   account.label + " \u203A " + plan.displayName + ". Your verified copies stay in the vault.";
   if (partial) return;

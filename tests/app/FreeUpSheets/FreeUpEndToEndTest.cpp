@@ -1,6 +1,7 @@
 // The free-up sheet end to end: a real Dovecot, a vault filled by the real
 // backup engine, the real release engine, and the sheet driven by keys and
 // clicks. An independent IMAP session checks the server afterwards.
+#include "Store/ByteCountText.h"
 #include "AppTestSupport.h"
 #include "SheetDriver.h"
 #include "EngineHost.h"
@@ -198,7 +199,7 @@ TEST_F(FreeUpEndToEnd, ACopyThatChangedBeforeTheReleaseStaysAndIsCountedKept) {
   expectServerKeeps(gone);
   std::int64_t bytes = 0;
   for (auto uid : gone) bytes += std::int64_t(original.at(uid).size());
-  EXPECT_TRUE(sheet->doneText().startsWith("5 messages \u00B7 " + FreeUpText::bytes(bytes) + " released"))
+  EXPECT_TRUE(sheet->doneText().startsWith("5 messages \u00B7 " + ByteCountText::file(bytes) + " released"))
       << sheet->doneText().toStdString();
   EXPECT_EQ(sheet->doneKeptText(),
             QString::fromUtf8("1 message was kept on the server because its copy couldn\u2019t be verified."));

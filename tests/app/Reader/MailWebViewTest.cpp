@@ -4,12 +4,17 @@
 
 #include "Reader/MailContent.h"
 #include "Reader/MailWebView.h"
+#include "Reader/ReaderPage.h"
 #include "Reader/RemoteBlocker.h"
+#include "Platform/Appearance.h"
+#include "Theme/Theme.h"
 #include "ReaderTestSupport.h"
 #include "Safety/HTMLInspector.h"
 
 #include <QDir>
 #include <QMessageBox>
+#include <QHash>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -262,6 +267,129 @@ TEST(MailWebViewNames, TheConfirmationNamesWhoRunsTheSiteFirst) {
       {"login.pаypal.example", "xn--pypal-4ve.example (login.xn--pypal-4ve.example)"},
   };
   for (const auto& [host, named] : cases) EXPECT_EQ(MailWebView::confirmationSite(host), named) << host;
+}
+
+namespace {
+
+double luminance(QColor c) {
+  auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+}
+
+double contrast(QColor a, QColor b) {
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The page's last frame over `background` (a transparent page shows what is
+// behind it).
+QImage frameOver(QWidget* view, QColor background) {
+  QImage out(view->size(), QImage::Format_ARGB32);
+  out.fill(background);
+  QPainter p(&out);
+  p.drawPixmap(0, 0, view->grab());
+  return out;
+}
+
+// The colour of the page's text: of all pixels, the one that stands out
+// most from the page's most common colour.
+QColor inkOf(const QImage& frame) {
+  QHash<QRgb, int> counts;
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) ++counts[frame.pixel(x, y)];
+  QRgb background = 0;
+  for (auto it = counts.begin(); it != counts.end(); ++it)
+    if (it.value() > counts.value(background)) background = it.key();
+  QColor ink;
+  double best = 0;
+  for (auto it = counts.begin(); it != counts.end(); ++it) {
+    const double c = contrast(QColor::fromRgb(it.key()), QColor::fromRgb(background));
+    if (c > best) {
+      best = c;
+      ink = QColor::fromRgb(it.key());
+    }
+  }
+  return ink;
+}
+
+bool near(QColor a, QColor b, int tolerance) {
+  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+         std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// The box of pixels that differ from `background`.
+QRect inkBox(const QImage& frame, QColor background, int tolerance = 2) {
+  QRect box;
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) {
+      const QColor c = frame.pixelColor(x, y);
+      if (std::abs(c.red() - background.red()) > tolerance || std::abs(c.green() - background.green()) > tolerance ||
+          std::abs(c.blue() - background.blue()) > tolerance)
+        box |= QRect(x, y, 1, 1);
+    }
+  return box;
+}
+
+}  // namespace
+
+// The plain-text page is drawn in the reader's appearance, and follows a
+// switch of it, whatever the engine believes the desktop prefers.
+TEST_F(MailWebViewTest, PlainTextPageIsReadableInBothAppearancesAndFollowsASwitch) {
+  const std::string page = HTMLInspector::plainTextDocument("Dark words on a dark page would vanish.");
+  auto loadedOnce = [&](std::function<void()> start) {
+    bool finished = false;
+    auto c = QObject::connect(view_.get(), &MailWebView::documentLoaded, [&](bool) { finished = true; });
+    start();
+    const bool ok = waitUntil([&] { return finished; });
+    QObject::disconnect(c);
+    spin(400);
+    return ok;
+  };
+  Appearance::shared().setOverride(ColorScheme::Dark);
+  ASSERT_TRUE(loadedOnce([&] { view_->update(page, false, true, {}); }));
+  // The engine's own picture of a page without a background is not what the
+  // window shows, so the text is checked by its colour: the reader's ink for
+  // the appearance (light on the dark panel: over 10:1).
+  const QColor dark = Theme::panel.resolve(ColorScheme::Dark);
+  QColor ink = inkOf(frameOver(view_.get(), dark));
+  EXPECT_TRUE(near(ink, Theme::ink.resolve(ColorScheme::Dark), 40)) << ink.name().toStdString();
+  EXPECT_GE(contrast(ink, dark), 7.0);
+
+  const int loads = view_->loadsStarted();
+  ASSERT_TRUE(loadedOnce([&] { Appearance::shared().setOverride(ColorScheme::Light); }));
+  EXPECT_EQ(view_->loadsStarted(), loads + 1);
+  const QColor light = Theme::panel.resolve(ColorScheme::Light);
+  ink = inkOf(frameOver(view_.get(), light));
+  EXPECT_TRUE(near(ink, Theme::ink.resolve(ColorScheme::Light), 40)) << ink.name().toStdString();
+  EXPECT_GE(contrast(ink, light), 7.0);
+  Appearance::shared().setOverride(std::nullopt);
+}
+
+// On a very wide pane the lines stop at a readable width, centred.
+TEST_F(MailWebViewTest, LinesStopAtAReadableWidthOnAWidePane) {
+  std::string words;
+  for (int i = 0; i < 200; ++i) words += "wide ";
+  struct Case {
+    std::string html;
+    bool transparent;
+  } cases[] = {{HTMLInspector::plainTextDocument(words), true},
+               {HTMLInspector::prepareForDisplay("<p>" + words + "</p>", {}, false), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.transparent);
+    view_ = std::make_unique<MailWebView>();
+    view_->resize(2560, 400);
+    view_->show();
+    bool finished = false;
+    auto conn = QObject::connect(view_.get(), &MailWebView::documentLoaded, [&](bool) { finished = true; });
+    view_->update(c.html, false, c.transparent, {});
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    QObject::disconnect(conn);
+    spin(1000);
+    const QRect box = inkBox(frameOver(view_.get(), Qt::white), Qt::white, 40);
+    ASSERT_FALSE(box.isEmpty());
+    EXPECT_LE(box.width(), ReaderPage::maxLineWidth);
+    EXPECT_NEAR(box.center().x(), 1280, 40);
+  }
 }
 
 TEST(RemoteBlockerTest, QueuedCallersAreAnsweredInOrderOnceAndReadyCallersAtOnce) {

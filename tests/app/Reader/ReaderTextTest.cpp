@@ -93,11 +93,4 @@ TEST(ReaderTextTest, CopySealsAndTheirTooltips) {
   EXPECT_EQ(ReaderText::copySeal(CopyStatus::saved()).symbol, "doc");
 }
 
-TEST(ReaderTextTest, FileStyleByteCounts) {
-  const std::vector<std::pair<int64_t, QString>> cases = {
-      {0, "Zero KB"}, {1, "1 byte"}, {999, "999 bytes"}, {12000, "12 KB"}, {48213, "48 KB"},
-      {4200000, "4.2 MB"}, {5000000, "5 MB"}, {2350000000, "2.35 GB"}};
-  for (const auto& [bytes, text] : cases) EXPECT_EQ(ReaderText::fileBytes(bytes), text) << bytes;
-}
-
 } // namespace

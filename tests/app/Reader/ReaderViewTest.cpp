@@ -13,6 +13,10 @@
 #include "ReaderTestSupport.h"
 #include "Platform/Appearance.h"
 #include "Platform/ReduceMotion.h"
+#include "Platform/WebSandbox.h"
+#include "Reader/AttachmentList.h"
+#include "Reader/ReaderText.h"
+#include "DemoMode/Snapshotter.h"
 #include "Store/AppStore.h"
 #include "Theme/Theme.h"
 #include "Views/SafetyNote.h"
@@ -29,6 +33,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QLabel>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWebEngineView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -459,6 +467,238 @@ TEST_F(ReaderViewTest, LabelsFollowALiveAppearanceSwitch) {
   EXPECT_EQ(rule(reader)->palette().color(QPalette::Window), Theme::rule.resolve(ColorScheme::Dark));
 }
 
+// A file the preview cannot draw: its Save… must still save the bytes of
+// the message it came from after the store published a new value of that
+// message (which replaces the reader's pieces).
+TEST_F(ReaderViewTest, PreviewSavesAfterTheMessageIsPublishedAgain) {
+  OpenMessage m = sampleMessage();
+  MailAttachment blob;
+  blob.id = 2;
+  blob.filename = "archive.bin";
+  blob.mimeType = "application/octet-stream";
+  blob.data.resize(4 << 20);
+  for (size_t i = 0; i < blob.data.size(); ++i) blob.data[i] = char('a' + i % 23);
+  m.parsed.attachments = {blob};
+  auto* reader = open(m);
+  ASSERT_EQ(reader->chips().size(), 1);
+  QTest::mouseClick(reader->chips()[0], Qt::LeftButton, {}, QPoint(30, 10));
+  ASSERT_NE(reader->preview(), nullptr);
+  QPointer<PreviewDialog> preview = reader->preview();
+  ASSERT_TRUE(waitUntil([&] { return preview && !preview->isDecoding(); }, 10000));
+
+  OpenMessage again = m;
+  again.copy = CopyStatus::differs(100, 200);
+  view_->present(again);
+  view_->present(m);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(preview);
+  EXPECT_EQ(view_->reader()->chips().size(), 1) << "the replaced pieces are gone";
+
+  QTemporaryDir dir;
+  const QString target = dir.filePath("saved.bin");
+  AttachmentFiles::setChooser([&](const QString& suggested) -> std::optional<QString> {
+    EXPECT_EQ(suggested, "archive.bin");
+    return target;
+  });
+  QPushButton* save = nullptr;
+  for (auto* b : preview->findChildren<QPushButton*>())
+    if (b->text() == "Save…") save = b;
+  ASSERT_NE(save, nullptr);
+  save->click();
+  AttachmentFiles::setChooser(nullptr);
+  QFile f(target);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll() == QByteArray::fromStdString(blob.data));
+  ASSERT_TRUE(store_->toast().has_value());
+  EXPECT_EQ(store_->toast()->text, "Saved “saved.bin”");
+}
+
+// The store publishes the selected message again after a rescan: the same
+// value changes nothing on screen, a new value of the same path changes the
+// header only; the reader, its page and its state stay.
+TEST_F(ReaderViewTest, TheSameMessageAgainKeepsTheReaderThePageAndTheState) {
+  auto* reader = open(sampleMessage());
+  ASSERT_TRUE(waitUntil([&] { return reader->webView()->loadsStarted() == 1; }, 10000));
+  reader->setShowLinks(true);
+  reader->trustLine()->click();
+  QApplication::processEvents();
+  ASSERT_TRUE(reader->showAuth());
+  MailWebView* web = reader->webView();
+  auto* subject = named<QLabel>("subject");
+  QWidget* popover = reader->trustLine()->popover();
+
+  view_->present(sampleMessage());
+  QApplication::processEvents();
+  spin(300);
+  EXPECT_EQ(view_->reader(), reader);
+  EXPECT_EQ(reader->webView(), web);
+  EXPECT_EQ(named<QLabel>("subject"), subject);
+  EXPECT_EQ(reader->trustLine()->popover(), popover);
+  EXPECT_TRUE(reader->showLinks());
+  EXPECT_NE(reader->linkList(), nullptr);
+  EXPECT_EQ(web->loadsStarted(), 1);
+
+  OpenMessage verifiedNow = sampleMessage();
+  verifiedNow.copy = CopyStatus::differs(48213, 50000);
+  view_->present(verifiedNow);
+  QApplication::processEvents();
+  spin(300);
+  EXPECT_EQ(view_->reader(), reader);
+  EXPECT_EQ(reader->webView(), web);
+  EXPECT_EQ(reader->catalogueLabel()->seal()->text(), "Copy differs");
+  EXPECT_TRUE(reader->showLinks());
+  EXPECT_TRUE(reader->showAuth());
+  EXPECT_EQ(web->loadsStarted(), 1);
+}
+
+// What the user sees for a file that is gone: that it could not be read,
+// which file and why; no seal, no size, no empty message.
+TEST_F(ReaderViewTest, AnUnreadableFileSaysSoInsteadOfShowingAnEmptyMessage) {
+  OpenMessage m;
+  m.record = sampleMessage().record;
+  m.unreadable = true;
+  auto* reader = open(m);
+  ASSERT_NE(reader, nullptr);
+  auto texts = [&] {
+    QStringList out;
+    for (auto* label : reader->findChildren<QLabel*>()) if (label->isVisible()) out << label->text();
+    for (auto* block : reader->findChildren<TextBlock*>()) if (block->isVisible()) out << block->text();
+    return out.join('\n');
+  };
+  const QString shown = texts();
+  EXPECT_TRUE(shown.contains("This message couldn’t be read")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains("2026/2026-12-01 Hello abc.eml")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains("No such file or directory")) << shown.toStdString();
+  for (const char* absent : {"(no subject)", "(unknown sender)", "(This message has no text.)", "Zero KB", "Saved copy"})
+    EXPECT_FALSE(shown.contains(QString::fromUtf8(absent))) << absent;
+  EXPECT_EQ(reader->catalogueLabel()->seal(), nullptr);
+  EXPECT_TRUE(reader->findChildren<Seal*>().isEmpty());
+  EXPECT_EQ(reader->webView(), nullptr);
+  EXPECT_EQ(reader->trustLine(), nullptr);
+
+  // The file comes back (a backup fetched it again): the message shows.
+  view_->present(sampleMessage());
+  QApplication::processEvents();
+  ASSERT_NE(view_->reader()->webView(), nullptr);
+  EXPECT_EQ(named<QLabel>("subject")->text(), "Quarterly <b>report</b> & figures");
+  EXPECT_NE(view_->reader()->catalogueLabel()->seal(), nullptr);
+}
+
+// As root with the engine's sandbox on, the engine would end the
+// application at the first page: the body shows as plain text with a note
+// on what to do, and no web view is ever made.
+TEST_F(ReaderViewTest, WithoutAUsableWebEngineBodiesShowAsPlainTextWithAdvice) {
+  WebSandbox::setOverride(true);
+  OpenMessage m = sampleMessage();
+  m.parsed.textBody = "Plain words for root.";
+  auto* reader = open(m);
+  WebSandbox::setOverride(std::nullopt);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->webView(), nullptr);
+  EXPECT_TRUE(reader->findChildren<QWebEngineView*>().isEmpty());
+  ASSERT_NE(reader->plainBody(), nullptr);
+  auto* text = reader->plainBody()->findChild<QPlainTextEdit*>();
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->toPlainText(), "Plain words for root.");
+  auto* note = reader->findChild<SafetyNote*>("sandboxNote");
+  ASSERT_NE(note, nullptr);
+  EXPECT_TRUE(note->isVisible());
+}
+
+TEST(WebSandboxTest, RefusesOnlyRootWithTheSandboxOn) {
+  struct Case {
+    unsigned uid;
+    const char* disable;
+    const char* flags;
+    bool refuses;
+  } cases[] = {
+      {1000, "", "", false},
+      {0, "", "", true},
+      {0, "0", "--disable-sync", true},
+      {0, "1", "", false},
+      {0, "", "--disable-sync --no-sandbox", false},
+      {0, "", "--no-sandboxes", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(WebSandbox::refuses(c.uid, c.disable, c.flags), c.refuses) << c.uid << " '" << c.disable << "' " << c.flags;
+}
+
+// Thousands of attachments: a few chips and "and K more", which opens the
+// whole list over a model; its rows preview and save like the chips.
+TEST_F(ReaderViewTest, ManyAttachmentsShowAFewChipsAndTheRestInAList) {
+  OpenMessage m = sampleMessage();
+  m.parsed.attachments.clear();
+  for (int i = 0; i < 5000; ++i) {
+    MailAttachment a;
+    a.id = i;
+    a.filename = "part-" + std::to_string(i) + ".txt";
+    a.mimeType = "text/plain";
+    a.data = "part " + std::to_string(i) + "\n";
+    m.parsed.attachments.push_back(std::move(a));
+  }
+  auto* reader = open(m);
+  EXPECT_EQ(reader->chips().size(), MessageReader::kChipsShown);
+  auto* more = named<VaultButton>("moreAttachments");
+  ASSERT_NE(more, nullptr);
+  EXPECT_EQ(more->text(), "and 4,994 more");
+  EXPECT_TRUE(more->isVisible());
+  EXPECT_LE(more->mapTo(view_.get(), QPoint(more->width(), 0)).x(), view_->width()) << "in view at the row's end";
+  more->click();
+  AttachmentListDialog* list = reader->attachmentList();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->model()->rowCount(), 5000);
+  EXPECT_EQ(list->model()->index(4321).data().toString(), "part-4321.txt");
+
+  list->view()->setCurrentIndex(list->model()->index(4321));
+  QTest::keyClick(list->view(), Qt::Key_Return);
+  ASSERT_NE(reader->preview(), nullptr);
+  ASSERT_TRUE(reader->quickLookURL().has_value());
+  EXPECT_EQ(QString::fromStdString(reader->quickLookURL()->filename().string()), "part-4321.txt");
+  reader->preview()->close();
+
+  QTemporaryDir dir;
+  AttachmentFiles::setChooser([&](const QString& suggested) -> std::optional<QString> { return dir.filePath(suggested); });
+  list->saveCurrent();
+  AttachmentFiles::setChooser(nullptr);
+  QFile saved(dir.filePath("part-4321.txt"));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), "part 4321\n");
+}
+
+// The header's time follows the locale's own clock; the file name copies
+// whole even while it is cut on screen.
+TEST_F(ReaderViewTest, HeaderTimeFollowsTheLocaleAndTheFileNameCopiesWhole) {
+  const QLocale before;
+  struct Case {
+    QLocale locale;
+    const char* time;
+  } cases[] = {{QLocale(QLocale::German, QLocale::Germany), "12:00"},
+               {QLocale(QLocale::English, QLocale::UnitedStates), "12:00\u202FPM"},
+               {QLocale(QLocale::English, QLocale::UnitedKingdom), "12:00"}};
+  for (const auto& c : cases) {
+    QLocale::setDefault(c.locale);
+    OpenMessage m = sampleMessage();
+    m.parsed.date = Date(std::chrono::seconds(1764590400));  // 2025-12-01 12:00 UTC
+    const QString date = ReaderText::headerDate(m);
+    EXPECT_TRUE(date.endsWith(QString::fromUtf8(c.time)) || date.endsWith(QString::fromUtf8(c.time).replace(u'\u202F', ' ')))
+        << date.toStdString() << " in " << c.locale.name().toStdString();
+    EXPECT_FALSE(date.contains(":00:00")) << date.toStdString();
+  }
+  QLocale::setDefault(before);
+
+  auto* reader = open(sampleMessage("Work/INBOX/2026/2026-12-11 Action required - please confirm your account now.eml"),
+                      {420, 560});
+  auto* name = reader->catalogueLabel()->findChildren<QLabel*>().value(0);
+  for (auto* l : reader->catalogueLabel()->findChildren<QLabel*>())
+    if (l->textInteractionFlags() & Qt::TextSelectableByKeyboard) name = l;
+  ASSERT_TRUE(name->text().contains(QChar(0x2026))) << name->text().toStdString();
+  name->setFocus();
+  name->setSelection(0, int(name->text().size()));
+  QTest::keyClick(name, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(),
+            "2026/2026-12-11 Action required - please confirm your account now.eml");
+}
+
 TEST_F(ReaderViewTest, Screenshots) {
   const QString dir = qEnvironmentVariable("BX_READER_SHOTS");
   if (dir.isEmpty()) GTEST_SKIP() << "BX_READER_SHOTS not set";
@@ -495,6 +735,68 @@ TEST_F(ReaderViewTest, Screenshots) {
     view_->show();
     QApplication::processEvents();
     view_->grab().save(QStringLiteral("%1/reader-empty-%2.png").arg(dir, scheme == ColorScheme::Light ? "light" : "dark"));
+  }
+}
+
+// The reader's other states, light and dark, at the default and the
+// minimum pane size: a plain-text body, a body with blocked images, a file
+// that cannot be read, many attachments with their list, and the plain text
+// shown while the web engine cannot run.
+TEST_F(ReaderViewTest, ScreenshotsOfTheOtherStates) {
+  const QString dir = qEnvironmentVariable("BX_READER_SHOTS");
+  if (dir.isEmpty()) GTEST_SKIP() << "BX_READER_SHOTS not set";
+  QDir().mkpath(dir);
+  OpenMessage plain = sampleMessage("Work/INBOX/2026/plain.eml");
+  plain.parsed.htmlBody.reset();
+  plain.parsed.textBody = "Hello Ada,\n\nThe figures for the quarter are attached. Numbers are up on every line, "
+                          "and the new archive keeps every message as a plain file.\n\nSee https://example.org/report "
+                          "for the long version.\n\nGrace";
+  OpenMessage images = sampleMessage("Work/INBOX/2026/images.eml");
+  images.parsed.htmlBody = "<p>Our sale starts today.</p><img src=\"http://127.0.0.1:9/banner.png\" width=\"600\" "
+                           "height=\"120\" alt=\"Big sale\"><p>Two more pictures:</p><img src=\"http://127.0.0.1:9/a.png\" "
+                           "width=\"120\" height=\"80\"> <img src=\"http://127.0.0.1:9/b.png\" width=\"120\" height=\"80\">";
+  OpenMessage gone;
+  gone.record = sampleMessage().record;
+  gone.unreadable = true;
+  OpenMessage many = sampleMessage("Work/INBOX/2026/many.eml");
+  many.parsed.attachments.clear();
+  for (int i = 0; i < 60; ++i) {
+    MailAttachment a;
+    a.id = i;
+    a.filename = "scan-" + std::to_string(1000 + i) + (i % 3 ? ".pdf" : ".jpg");
+    a.mimeType = "application/octet-stream";
+    a.data = std::string(size_t(1000 + 997 * i), 'x');
+    many.parsed.attachments.push_back(std::move(a));
+  }
+  struct Shot {
+    const char* name;
+    OpenMessage message;
+    bool engineRefuses;
+  };
+  const std::vector<Shot> shots = {{"plain", plain, false},   {"images", images, false}, {"unreadable", gone, false},
+                                   {"attachments", many, false}, {"root", plain, true}};
+  for (auto scheme : {ColorScheme::Light, ColorScheme::Dark}) {
+    Appearance::shared().setOverride(scheme);
+    const QString look = scheme == ColorScheme::Light ? "light" : "dark";
+    for (QSize size : {QSize(760, 820), QSize(420, 560)}) {
+      for (const Shot& shot : shots) {
+        view_.reset();
+        WebSandbox::setOverride(shot.engineRefuses);
+        auto* reader = open(shot.message, size);
+        WebSandbox::setOverride(std::nullopt);
+        if (reader->webView()) waitUntil([&] { return reader->webView()->loadsStarted() > 0; }, 5000);
+        spin(1500);
+        const QString name =
+            QStringLiteral("%1/reader-%2-%3-%4x%5.png").arg(dir, shot.name, look).arg(size.width()).arg(size.height());
+        EXPECT_TRUE(Snapshotter::render(view_.get()).save(name));
+        if (std::string(shot.name) == "attachments" && size.width() == 760) {
+          reader->showAttachmentList();
+          spin(300);
+          reader->attachmentList()->grab().save(QStringLiteral("%1/reader-attachment-list-%2.png").arg(dir, look));
+          reader->attachmentList()->close();
+        }
+      }
+    }
   }
 }
 

@@ -14,3 +14,7 @@ list(APPEND BX_AREA_ENV "BRINDLEBOX_PREVIEW_HELPER=${PROJECT_BINARY_DIR}/Brindle
 # The preview tests build a decompression bomb with zlib.
 find_package(ZLIB REQUIRED)
 target_link_libraries(${BX_AREA_TARGET} PRIVATE ZLIB::ZLIB)
+# The window that must survive the first web view, under a real X server.
+add_test(NAME ReaderWindowUnderX COMMAND xvfb-run -a /usr/bin/env ${BX_AREA_ENV} QT_QPA_PLATFORM=xcb
+  $<TARGET_FILE:${BX_AREA_TARGET}> --gtest_filter=ReaderWindowTest.*)
+set_tests_properties(ReaderWindowUnderX PROPERTIES LABELS app_reader TIMEOUT 120)

@@ -1,10 +1,14 @@
 #include "AppTestSupport.h"
+#include "Platform/Appearance.h"
 #include "Browser/VaultStatus.h"
 #include "Sheets/SettingsView.h"
+#include "Shell/AppPalette.h"
 #include "TestSheetStore.h"
 #include "Views/TextBlock.h"
 
 #include <QCheckBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -122,6 +126,34 @@ TEST_F(SettingsTest, TabsAndScheduleKeysWrittenOnlyByTheUser) {
 
 // The backup strip re-reads the schedule only when told; what it reads at that
 // moment must already be the new value.
+// An unchecked box must stand out from its own fill in the dark as in the
+// light ("Back up automatically" all but vanished).
+TEST_F(SettingsTest, UncheckedBoxEdgeStandsOutInBothAppearances) {
+  auto luminance = [](QColor c) {
+    auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+  };
+  const QPalette palette = QApplication::palette();
+  for (ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
+    SCOPED_TRACE(scheme == ColorScheme::Dark ? "dark" : "light");
+    Appearance::shared().setOverride(scheme);
+    AppPalette::install();
+    SettingsView& v = open();
+    QCheckBox* box = v.scheduleToggle();
+    ASSERT_FALSE(box->isChecked());
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    const QImage shot = box->grab().toImage();
+    const QColor edge = shot.pixelColor(indicator.left(), indicator.center().y());
+    const QColor fill = shot.pixelColor(indicator.center());
+    const double a = luminance(edge), b = luminance(fill);
+    EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 3.0) << edge.name().toStdString() << " on "
+                                                                        << fill.name().toStdString();
+  }
+  QApplication::setPalette(palette);
+}
+
 TEST_F(SettingsTest, ScheduleWritesAnnounceThemselvesAfterWriting) {
   SettingsView& v = open();
   std::vector<std::pair<bool, std::optional<int>>> seen;

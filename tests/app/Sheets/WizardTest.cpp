@@ -1,3 +1,4 @@
+#include "Sheets/ProviderCard.h"
 #include "Sheets/SheetHeader.h"
 #include "Sheets/SheetTransitions.h"
 #include "Views/StepRail.h"
@@ -6,6 +7,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+
+#include <algorithm>
 
 using namespace bx;
 using namespace bx::test;
@@ -87,6 +90,33 @@ TEST_F(AddAccountWizard, KeysAndFooterThroughTheSteps) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(watched.isNull()) << "Escape cancels and the sheet is deleted";
   EXPECT_TRUE(store.list.empty());
+}
+
+// Every provider tile can be reached with Tab and chosen with Space or
+// Return, not only the first one through "Continue".
+TEST_F(AddAccountWizard, ProviderTilesAreChosenFromTheKeyboard) {
+  const auto presets = ProviderPreset::all();
+  for (int target : {2, 4}) {
+    SCOPED_TRACE(target);
+    for (Qt::Key press : {Qt::Key_Space, Qt::Key_Return}) {
+      sheet->go(Step::Provider);
+      QCoreApplication::processEvents();
+      QList<ProviderCard*> tiles = sheet->findChildren<ProviderCard*>();
+      tiles.erase(std::remove_if(tiles.begin(), tiles.end(), [](ProviderCard* c) { return !c->isVisible(); }),
+                  tiles.end());
+      ASSERT_EQ(tiles.size(), qsizetype(presets.size()));
+      sheet->activateWindow();
+      tiles[0]->setFocus(Qt::TabFocusReason);
+      for (int i = 0; i < target; ++i) key(Qt::Key_Tab);
+      ASSERT_TRUE(sheet->focusWidget() && qobject_cast<ProviderCard*>(sheet->focusWidget()));
+      const ProviderPreset chosen = qobject_cast<ProviderCard*>(sheet->focusWidget())->preset();
+      EXPECT_EQ(chosen, presets[size_t(target)]);
+      EXPECT_TRUE(qobject_cast<ProviderCard*>(sheet->focusWidget())->isHovered()) << "focus shows";
+      key(press);
+      EXPECT_EQ(sheet->step(), Step::Credentials);
+      EXPECT_EQ(sheet->preset(), chosen);
+    }
+  }
 }
 
 TEST_F(AddAccountWizard, FolderStepShowsNamesLiterallyAndCounts) {

@@ -3,11 +3,17 @@
 #include "Shell/BrindleboxCommands.h"
 #include "Shell/MainWindow.h"
 #include "Shell/RootView.h"
+#include "Shell/SettingsWindow.h"
 #include "Shell/SheetHost.h"
+#include "Theme/Theme.h"
+#include "Views/ToastOverlay.h"
+#include "Views/ToastView.h"
 #include "Store/AppStore.h"
 
 #include <QAction>
 #include <QDialog>
+#include <QPointer>
+#include <QTest>
 
 using namespace bx;
 using namespace bx::test;
@@ -104,4 +110,59 @@ TEST_F(AppStoreShellTest, EnabledRulesReadTheStore) {
 TEST_F(AppStoreShellTest, WelcomeUntilTheVaultHasSomething) {
   EXPECT_TRUE(window->root()->showsWelcome());
   EXPECT_TRUE(shell->isEmptyVault());
+}
+
+// Every launch rescans the vault: an empty one never shows the browser on
+// the way, not even for the moment the scan walks the folder.
+TEST_F(AppStoreShellTest, AnEmptyVaultNeverFlashesTheBrowserWhileItIsScanned) {
+  ASSERT_TRUE(window->root()->showsWelcome());
+  bool browserSeen = false;
+  QObject::connect(shell.get(), &ShellStore::vaultChanged, [&] {
+    QCoreApplication::processEvents();
+    if (!window->root()->showsWelcome()) browserSeen = true;
+  });
+  bool seenScan = false;
+  QObject::connect(store.get(), &AppStore::indexingChanged, [&] { seenScan = seenScan || store->indexing(); });
+  store->reloadArchive();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return seenScan && !store->indexing(); }, 10000));
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(browserSeen);
+  EXPECT_TRUE(window->root()->showsWelcome());
+}
+
+// A click on a toast clears it in the store too, so the other overlay (and
+// anything else reading the store) no longer shows it.
+TEST_F(AppStoreShellTest, ClickingAToastClearsItInTheStore) {
+  store->showToast(QStringLiteral("Saved “a.pdf”"), QStringLiteral("arrow.down.circle.fill"), Theme::seal);
+  QCoreApplication::processEvents();
+  ToastOverlay* shown = window->root()->welcomeToasts();
+  ASSERT_NE(shown->currentView(), nullptr);
+  QTest::mouseClick(shown->currentView(), Qt::LeftButton, {}, shown->currentView()->rect().center());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(store->toast().has_value());
+  EXPECT_FALSE(window->root()->readerToasts()->toast().has_value());
+
+  // A newer toast is not taken away by a click meant for an older one.
+  store->showToast(QStringLiteral("first"), QStringLiteral("doc"), Theme::seal);
+  const QUuid first = store->toast()->id;
+  store->showToast(QStringLiteral("second"), QStringLiteral("doc"), Theme::seal);
+  shell->clearToast(first);
+  ASSERT_TRUE(store->toast().has_value());
+  EXPECT_EQ(store->toast()->text, "second");
+}
+
+// The settings window closes on Escape and on the desktop's close key.
+TEST_F(AppStoreShellTest, SettingsCloseOnEscapeAndCloseKey) {
+  for (const QKeySequence& key :
+       {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(QKeySequence::Close)}) {
+    SCOPED_TRACE(key.toString().toStdString());
+    QPointer<SettingsWindow> settings = SettingsWindow::open(*shell);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(settings));
+    settings->activateWindow();
+    QCoreApplication::processEvents();
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : settings.data();
+    QTest::keySequence(target, key);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !settings || !settings->isVisible(); }, 2000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
 }

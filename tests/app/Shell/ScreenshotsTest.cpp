@@ -130,6 +130,19 @@ TEST_F(Screenshots, Application) {
       SettingsWindow::current()->grab().save(dir + QStringLiteral("/app-settings-%1.png").arg(look));
       SettingsWindow::current()->close();
       QTest::qWait(50);
+      // A folder selected in the sidebar and its first message open.
+      session.store().setSidebar(SidebarItem::makeFolder(QStringLiteral("Work"), QStringLiteral("INBOX")));
+      QTest::qWait(200);
+      if (!session.store().visible().empty())
+        session.store().setSelectedPath(QString::fromStdString(session.store().visible().front()->path));
+      QTest::qWait(1500);
+      session.window().grab().save(dir + QStringLiteral("/app-open-%1.png").arg(look));
+      // The vault emptied: the welcome page, with only the window's own
+      // toolbar items.
+      QTemporaryDir empty;
+      session.store().changeArchiveRoot(empty.path().toStdString());
+      QTest::qWait(800);
+      session.window().grab().save(dir + QStringLiteral("/app-welcome-%1.png").arg(look));
     }
     QApplication::setPalette(before);
   }

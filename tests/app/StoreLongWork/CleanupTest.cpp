@@ -384,6 +384,7 @@ TEST(ByteCountText, FileStyle) {
         {0, "Zero KB"},           {1, "1 byte"},           {999, "999 bytes"},    {1000, "1 KB"},
         {1499, "1 KB"},           {999499, "999 KB"},      {999500, "1 MB"},      {3400000, "3.4 MB"},
         {5000000, "5 MB"},        {84200000, "84.2 MB"},   {1250000000, "1.25 GB"}, {2000000000, "2 GB"},
+        {12345, "12 KB"},         {48213, "48 KB"},        {2350000000, "2.35 GB"},
     };
     for (const auto& c : cases) EXPECT_EQ(ByteCountText::file(c.bytes, english), QString::fromUtf8(c.text)) << c.bytes;
 }

@@ -1,0 +1,48 @@
+#include "Reader/ReaderPage.h"
+
+#include "Theme/Theme.h"
+
+#include <QColor>
+
+namespace bx {
+
+namespace {
+
+std::string css(const ThemeColor& color, ColorScheme scheme) {
+  const QColor c = color.resolve(scheme);
+  return QStringLiteral("rgba(%1,%2,%3,%4)")
+      .arg(c.red())
+      .arg(c.green())
+      .arg(c.blue())
+      .arg(QString::number(c.alphaF(), 'f', 3))
+      .toStdString();
+}
+
+}  // namespace
+
+std::string ReaderPage::sheet(bool plainText, ColorScheme scheme) {
+  const std::string width = std::to_string(maxLineWidth) + "px";
+  std::string out = "<style id=\"bx-reader\">\n";
+  if (plainText) {
+    // Two type selectors outweigh the page's own `body` and its media query.
+    const bool dark = scheme == ColorScheme::Dark;
+    out += std::string("html:root{color-scheme:") + (dark ? "dark" : "light") + "}\n";
+    out += "html body{color:" + css(Theme::ink, scheme) + "}\n";
+    out += "html a{color:" + css(Theme::focus, scheme) + "}\n";
+  }
+  // Only a pane wider than the column and its side margins centres it; a
+  // narrower one keeps the page's (or the message's) own margins. Coming
+  // last, the rule outweighs the page's and a message's plain `body` rules;
+  // anything more particular in the message still wins.
+  out += "@media (min-width:" + std::to_string(maxLineWidth + 44) + "px){" + (plainText ? "html body" : "body") +
+         "{max-width:" + width + ";margin-left:auto;margin-right:auto}}\n";
+  out += "</style>";
+  return out;
+}
+
+std::string ReaderPage::withSheet(std::string document, bool plainText, ColorScheme scheme) {
+  document += sheet(plainText, scheme);
+  return document;
+}
+
+} // namespace bx
