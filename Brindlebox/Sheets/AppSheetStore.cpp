@@ -138,6 +138,7 @@ FreeUpState AppSheetStore::cleanupState() const {
   if (auto r = m.released()) s.released = std::pair<std::int64_t, std::int64_t>(r->done, r->total);
   if (m.result()) s.result = m.result()->toStdString();
   s.releasedUIDs = m.releasedUIDs();
+  s.leftoversUnflagged = m.leftoversUnflagged();
   return s;
 }
 

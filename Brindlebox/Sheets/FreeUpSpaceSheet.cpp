@@ -89,6 +89,13 @@ QString pluralKept(std::int64_t n) {
          (n == 1 ? "its copy" : "their copies") + QString::fromUtf8(" couldn\u2019t be verified.");
 }
 
+// The messages are still on the server: only the marks came off, so the
+// user must not read this as more space freed.
+QString pluralLeftovers(std::int64_t n) {
+  return "Cleared the deletion mark" + QString(n == 1 ? "" : "s") + " an interrupted release left on " +
+         FreeUpText::grouped(n) + (n == 1 ? " message; it stays" : " messages; they stay") + " on the server.";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- construction
@@ -395,6 +402,10 @@ QWidget* FreeUpSpaceSheet::buildDone() {
   doneKept_->setAlignment(Qt::AlignHCenter);
   doneKept_->setMaxTextWidth(560);
   col->addWidget(doneKept_, 0, Qt::AlignHCenter);
+  doneLeftovers_ = sheetText({}, Theme::Font::callout(), Theme::ink2, page);
+  doneLeftovers_->setAlignment(Qt::AlignHCenter);
+  doneLeftovers_->setMaxTextWidth(560);
+  col->addWidget(doneLeftovers_, 0, Qt::AlignHCenter);
   col->addStretch(1);
   return page;
 }
@@ -528,6 +539,9 @@ QString FreeUpSpaceSheet::releaseProgressText() const {
 LeaderRow* FreeUpSpaceSheet::summaryRow(int i) const { return summaryRows_.value(i); }
 QString FreeUpSpaceSheet::doneText() const { return doneText_->text(); }
 QString FreeUpSpaceSheet::doneKeptText() const { return doneKept_->isHidden() ? QString() : doneKept_->text(); }
+QString FreeUpSpaceSheet::doneLeftoversText() const {
+  return doneLeftovers_->isHidden() ? QString() : doneLeftovers_->text();
+}
 QWidget* FreeUpSpaceSheet::checkMark() const { return check_->isHidden() ? nullptr : check_; }
 
 // ---------------------------------------------------------------- choices
@@ -800,6 +814,8 @@ void FreeUpSpaceSheet::refreshDone(const FreeUpState& s) {
   }
   doneKept_->setVisible(kept > 0);
   if (kept > 0) doneKept_->setText(pluralKept(kept));
+  doneLeftovers_->setVisible(s.leftoversUnflagged > 0);
+  if (s.leftoversUnflagged > 0) doneLeftovers_->setText(pluralLeftovers(s.leftoversUnflagged));
 }
 
 void FreeUpSpaceSheet::refreshFooter(const FreeUpState& s) {

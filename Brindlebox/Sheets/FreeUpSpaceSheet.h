@@ -94,6 +94,7 @@ public:
   LeaderRow* summaryRow(int i) const;
   QString doneText() const;
   QString doneKeptText() const;  // empty when hidden
+  QString doneLeftoversText() const;  // empty when hidden
   QWidget* checkMark() const;
 
 protected:
@@ -190,6 +191,7 @@ private:
   SymbolView* doneShield_ = nullptr;
   TextBlock* doneText_ = nullptr;
   TextBlock* doneKept_ = nullptr;
+  TextBlock* doneLeftovers_ = nullptr;
 
   // footer
   VaultButton* cancel_ = nullptr;

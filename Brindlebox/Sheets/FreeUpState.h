@@ -27,6 +27,9 @@ struct FreeUpState {
   // The UIDs that left the server in the last release, when the engine
   // reported them; the done stage counts what stayed from these.
   std::optional<std::vector<std::uint32_t>> releasedUIDs;
+  // Leftover \Deleted flags of an interrupted earlier release that the last
+  // release took off; those messages are still on the server.
+  std::int64_t leftoversUnflagged = 0;
 
   // A release task is working: the sheet must not go away under it.
   bool releasing() const { return stage == FreeUpStage::release && busy && released.has_value(); }

@@ -50,7 +50,8 @@ void CleanupModel::setServices(Services services) {
                                const CleanupPlan& plan, const Cleaner::Progress& progress, std::stop_token stop,
                                std::vector<std::uint32_t>* releasedUIDs) {
             Cleaner cleaner(layout, account, password);
-            return cleaner.execute(plan, progress, stop, releasedUIDs);
+            const std::int64_t released = cleaner.execute(plan, progress, stop, releasedUIDs);
+            return ReleaseOutcome(released, cleaner.leftoversUnflagged);
         };
     if (!services_.verify)
         services_.verify = [](const CleanupItem& item, const ArchiveLayout& layout) {
@@ -118,6 +119,11 @@ void CleanupModel::setReleasedUIDs(std::optional<std::vector<std::uint32_t>> uid
     emit changed();
 }
 
+void CleanupModel::setLeftoversUnflagged(std::int64_t n) {
+    leftoversUnflagged_ = n;
+    emit changed();
+}
+
 void CleanupModel::setPlan(std::optional<CleanupPlan> plan) {
     plan_ = std::move(plan);
     ++planGeneration_;
@@ -149,6 +155,7 @@ void CleanupModel::reset() {
     setChecked(0);
     setReleased(std::nullopt);
     setReleasedUIDs(std::nullopt);
+    setLeftoversUnflagged(0);
 }
 
 void CleanupModel::check(const MailAccount& account, const std::string& mailbox, Date before) {
@@ -276,6 +283,7 @@ void CleanupModel::run(const MailAccount& account) {
     setError(std::nullopt);
     setReleased(ReleaseProgress{0, int(plan.verified().size())});
     setReleasedUIDs(std::nullopt);
+    setLeftoversUnflagged(0);
 
     auto job = std::make_shared<Job>();
     job_ = job;
@@ -283,11 +291,11 @@ void CleanupModel::run(const MailAccount& account) {
     auto execute = services_.execute;
     const std::stop_token token = job->stop.get_token();
     workers_.start([this, job, execute, layout, account, pw = *password, plan, token](std::stop_token) {
-        std::optional<std::int64_t> count;
+        std::optional<ReleaseOutcome> outcome;
         std::exception_ptr error;
         auto gone = std::make_shared<std::vector<std::uint32_t>>();
         try {
-            count = execute(layout, account, pw, plan,
+            outcome = execute(layout, account, pw, plan,
                             [this, job](std::int64_t released, std::int64_t total) {
                                 postTo(this, [this, job, released, total] {
                                     if (job == job_) setReleased(ReleaseProgress{int(released), int(total)});
@@ -297,11 +305,12 @@ void CleanupModel::run(const MailAccount& account) {
         } catch (...) {
             error = std::current_exception();
         }
-        postTo(this, [this, job, count, error, plan, account, gone] {
+        postTo(this, [this, job, outcome, error, plan, account, gone] {
             if (job != job_) return;
             setReleasedUIDs(*gone);
-            if (count) {
-                finish(int(*count), plan, account, false);
+            if (outcome) {
+                setLeftoversUnflagged(outcome->leftoversUnflagged);
+                finish(int(outcome->released), plan, account, false);
                 setBusy(false);
                 return;
             }

@@ -56,6 +56,18 @@ struct VerifyPacing {
   friend bool operator==(const VerifyPacing&, const VerifyPacing&) = default;
 };
 
+// What a finished release reports. Converts from a bare count so a release
+// that says nothing about leftovers reports none.
+struct ReleaseOutcome {
+  std::int64_t released = 0;
+  // Messages an interrupted earlier release had left flagged \Deleted whose
+  // flag this release took off.
+  std::int64_t leftoversUnflagged = 0;
+
+  ReleaseOutcome(std::int64_t released = 0, std::int64_t leftoversUnflagged = 0)
+      : released(released), leftoversUnflagged(leftoversUnflagged) {}
+};
+
 class CleanupModel : public QObject {
   Q_OBJECT
 public:
@@ -70,9 +82,9 @@ public:
         survey;
     // Fills `releasedUIDs` with the UIDs known to have left the server, also
     // when it throws.
-    std::function<std::int64_t(const ArchiveLayout&, const MailAccount&, const std::string& password,
-                               const CleanupPlan&, const Cleaner::Progress&, std::stop_token,
-                               std::vector<std::uint32_t>* releasedUIDs)>
+    std::function<ReleaseOutcome(const ArchiveLayout&, const MailAccount&, const std::string& password,
+                                 const CleanupPlan&, const Cleaner::Progress&, std::stop_token,
+                                 std::vector<std::uint32_t>* releasedUIDs)>
         execute;
     // Called on worker threads.
     std::function<CleanupItem::Status(const CleanupItem&, const ArchiveLayout&)> verify;
@@ -120,6 +132,10 @@ public:
   // tell; what stayed is every planned message not among them.
   const std::optional<std::vector<std::uint32_t>>& releasedUIDs() const { return releasedUIDs_; }
   void setReleasedUIDs(std::optional<std::vector<std::uint32_t>> uids);
+  // Leftover \Deleted flags the last finished release took off; 0 until one
+  // finishes.
+  std::int64_t leftoversUnflagged() const { return leftoversUnflagged_; }
+  void setLeftoversUnflagged(std::int64_t n);
 
   // The animation of the last stage change (nothing for a reset) and of
   // the last verify step, for the sheet to play.
@@ -189,6 +205,7 @@ private:
   std::optional<ReleaseProgress> released_;
   std::optional<QString> result_;
   std::optional<std::vector<std::uint32_t>> releasedUIDs_;
+  std::int64_t leftoversUnflagged_ = 0;
   std::optional<Animation> stageAnimation_;
   Animation checkedAnimation_ = Motion::snappy;
 

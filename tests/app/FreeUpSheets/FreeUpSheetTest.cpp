@@ -368,6 +368,29 @@ TEST_F(FreeUpSheetTest, DoneCountsWhatStayedOnTheServer) {
   EXPECT_EQ(sheet->header()->subtitle(), QString(""));
 }
 
+TEST_F(FreeUpSheetTest, DoneTellsOfDeletionMarksAnInterruptedReleaseLeft) {
+  open();
+  FreeUpState s = releaseStage(4);
+  s.stage = FreeUpStage::done;
+  s.result = "4 messages · 4 KB released from Work › INBOX. Your verified copies stay in the vault.";
+  host.publish(s);
+  EXPECT_TRUE(sheet->doneLeftoversText().isEmpty());
+
+  s.leftoversUnflagged = 1;
+  host.publish(s);
+  EXPECT_EQ(sheet->doneLeftoversText(),
+            "Cleared the deletion mark an interrupted release left on 1 message; it stays on the server.");
+  s.leftoversUnflagged = 1234;
+  host.publish(s);
+  EXPECT_EQ(sheet->doneLeftoversText(),
+            "Cleared the deletion marks an interrupted release left on 1,234 messages; they stay on the server.");
+  EXPECT_EQ(sheet->doneText(), QString::fromStdString(*s.result));
+
+  s.leftoversUnflagged = 0;
+  host.publish(s);
+  EXPECT_TRUE(sheet->doneLeftoversText().isEmpty());
+}
+
 TEST(FreeUpTextTest, TildePathReplacesOnlyALeadingHome) {
   const struct {
     const char* path;
