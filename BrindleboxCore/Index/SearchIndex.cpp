@@ -421,20 +421,34 @@ std::vector<MessageRecord> SearchIndex::search(std::string_view query) const {
 // ---- file -----------------------------------------------------------------
 
 std::string SearchIndex::encode() const {
-    if (thin_) {
-        // Not for saving (the records are gone), but whole all the same.
-        SearchIndex copy;
-        copy.thin_ = thin_;
-        copy.lists_ = lists_;
-        copy.thicken();
-        return copy.encode();
-    }
     std::string out;
     size_t estimate = 64;
     for (const auto& r : records_)
         estimate += r ? 400 + r->path.size() + r->subject.size() + r->snippet.size() + r->to.size() : 5;
     for (const auto& kv : lists_) estimate += kv.first.size() + 4 + size_t{kv.second.size()} * 6;
     out.reserve(estimate);
+    encode([&](std::string_view piece) { out += piece; });
+    return out;
+}
+
+void SearchIndex::encode(const std::function<void(std::string_view)>& sink) const {
+    if (thin_) {
+        // Not for saving (the records are gone), but whole all the same.
+        SearchIndex copy;
+        copy.thin_ = thin_;
+        copy.lists_ = lists_;
+        copy.thicken();
+        copy.encode(sink);
+        return;
+    }
+    constexpr size_t pieceSize = size_t{1} << 20;
+    std::string out;
+    out.reserve(pieceSize + 64 * 1024);
+    const auto flushIfFull = [&] {
+        if (out.size() < pieceSize) return;
+        sink(out);
+        out.clear();
+    };
 
     JSONWriter w(out);
     w.beginObject();
@@ -447,6 +461,7 @@ std::string SearchIndex::encode() const {
             r->writeJSON(w);
         else
             w.null();
+        flushIfFull();
     }
     w.endArray();
     w.key("postings");
@@ -457,16 +472,16 @@ std::string SearchIndex::encode() const {
         w.beginArray();
         e->second.forEach([&](Slot s) { w.integer(s); });
         w.endArray();
+        flushIfFull();
     }
     w.endObject();
     w.endObject();
-    return out;
+    sink(out);
 }
 
 void SearchIndex::save(const std::filesystem::path& file) const {
     if (file.has_parent_path()) createPrivateDirectories(file.parent_path());
-    const std::string bytes = encode();
-    writeFileAtomically(file, bytes);
+    writeFileAtomically(file, [this](const std::function<void(std::string_view)>& write) { encode(write); });
 }
 
 }  // namespace bx

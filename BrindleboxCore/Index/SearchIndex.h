@@ -43,6 +43,9 @@ public:
     void save(const std::filesystem::path& file) const;
     // The exact bytes save writes.
     std::string encode() const;
+    // The same bytes handed to `sink` in pieces of about a megabyte, so that
+    // saving never holds the whole text beside the index.
+    void encode(const std::function<void(std::string_view)>& sink) const;
     // Decodes index.json text; nullopt when it is damaged or inconsistent.
     // A version other than 3 gives an empty index.
     static std::unique_ptr<SearchIndex> decode(std::string_view json, std::string* error = nullptr);

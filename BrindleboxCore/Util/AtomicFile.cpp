@@ -193,9 +193,13 @@ void writeFileAtomicallyAt(int dir, const std::string& name, const PieceWriter& 
 }
 
 void writeFileAtomically(const fs::path& path, std::string_view data) {
+    writeFileAtomically(path, whole(data));
+}
+
+void writeFileAtomically(const fs::path& path, const PieceWriter& produce) {
     const int dir = openParent(path);
     FdCloser closer{dir};
-    writeFileAtomicallyAt(dir, path.filename().string(), data, path);
+    writeFileAtomicallyAt(dir, path.filename().string(), produce, path);
 }
 
 bool createFileExclusiveAt(int dir, const std::string& name, std::string_view data,

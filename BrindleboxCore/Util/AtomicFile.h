@@ -25,6 +25,7 @@ void writeFileAtomicallyAt(int dir, const std::string& name, std::string_view da
 using PieceWriter = std::function<void(const std::function<void(std::string_view)>&)>;
 void writeFileAtomicallyAt(int dir, const std::string& name, const PieceWriter& produce,
                            const std::filesystem::path& shown);
+void writeFileAtomically(const std::filesystem::path& path, const PieceWriter& produce);
 
 // Creates `path` with `data` only if no file of that name exists. The bytes go
 // to an unnamed file in the target folder (O_TMPFILE; a named temp file where

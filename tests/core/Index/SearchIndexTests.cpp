@@ -472,6 +472,8 @@ TEST(SearchIndex, LargeFileLoadsWhole) {
     bx::test::TempDir dir;
     index.save(dir / "index.json");
     ASSERT_GT(std::filesystem::file_size(dir / "index.json"), 9u << 20);
+    // Saved in pieces, it is still exactly the text encode gives.
+    EXPECT_EQ(dir.read("index.json"), index.encode());
     auto loaded = SearchIndex::load(dir / "index.json");
     EXPECT_EQ(loaded->count(), 2500u);
     EXPECT_EQ(loaded->encode(), dir.read("index.json"));
