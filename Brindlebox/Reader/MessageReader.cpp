@@ -217,7 +217,10 @@ bool MessageReader::showAuth() const { return trust_ && trust_->showAuth(); }
 MessageReader::BodyInputs MessageReader::bodyOf(const OpenMessage& message, bool imagesAllowed) {
   const auto& parsed = message.parsed;
   if (parsed.htmlBody)
-    return {HTMLInspector::prepareForDisplay(*parsed.htmlBody, parsed.attachments, false), imagesAllowed, false, true};
+    return {HTMLInspector::prepareForDisplay(
+                *parsed.htmlBody, parsed.attachments, false,
+                imagesAllowed ? HTMLInspector::RemoteImages::allowed : HTMLInspector::RemoteImages::placeholders),
+            imagesAllowed, false, true};
   return {HTMLInspector::plainTextDocument(parsed.textBody ? *parsed.textBody : "(This message has no text.)"), false,
           true, false};
 }
