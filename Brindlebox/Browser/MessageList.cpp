@@ -170,9 +170,16 @@ void MessageList::updateGeometries() {
   QListView::updateGeometries();
   // The list scrolls 24 px past its last row, so the row never sits on the
   // window's bottom edge.
+  const int range =
+      model_->rowCount() == 0 ? 0 : std::max(0, contentsSize().height() + bottomGap - viewport()->height());
+  // The base class lays the scroll bar out for the rows alone: where they
+  // fit only without the gap it would hide the bar that the gap then shows
+  // again, over and over. Whether the bar shows is decided here, once, from
+  // heights the bar's width does not change.
+  const Qt::ScrollBarPolicy policy = range > 0 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+  if (verticalScrollBarPolicy() != policy) setVerticalScrollBarPolicy(policy);
   if (model_->rowCount() == 0) return;
-  QScrollBar* bar = verticalScrollBar();
-  bar->setRange(0, std::max(0, contentsSize().height() + bottomGap - viewport()->height()));
+  verticalScrollBar()->setRange(0, range);
 }
 
 int MessageList::topRow() const {

@@ -13,7 +13,8 @@ namespace bx {
 namespace {
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-// One group per directory, in first-seen order.
+// One group per directory, in first-seen order; the files at the vault
+// root (directory "") come after every account.
 QStringList uniqueDirectories(const QStringList& dirs) {
   QStringList out;
   QSet<QString> seen;
@@ -22,6 +23,7 @@ QStringList uniqueDirectories(const QStringList& dirs) {
       seen.insert(d);
       out << d;
     }
+  if (out.removeAll(QString()) > 0) out << QString();
   return out;
 }
 
@@ -156,8 +158,9 @@ void SidebarModel::rebuild(bool keepLeaving) {
     const auto accounts = accountsFor(d);
     QString symbol;
     if (!accounts.empty()) symbol = ProviderPreset::named(qs(accounts.front()->provider)).symbol;
+    else if (d.isEmpty()) symbol = QStringLiteral("doc.text");
     else symbol = d == QLatin1String("Imported") ? QStringLiteral("square.and.arrow.down") : QStringLiteral("archivebox");
-    auto* group = makeRow(Kind::Account, d, symbol);
+    auto* group = makeRow(Kind::Account, SidebarItem::accountTitle(d), symbol);
     group->setData(d, DirectoryRole);
     group->setData(BrowserText::sidebarKey(SidebarItem::makeAccount(d)), KeyRole);
     if (!accounts.empty()) {
@@ -165,7 +168,8 @@ void SidebarModel::rebuild(bool keepLeaving) {
       for (const MailAccount* a : accounts) names << qs(a->username);
       group->setData(names.join(QStringLiteral(", ")), UsernameRole);
     }
-    const auto it = store_.folders().find(d);
+    // Loose files have no folders to list: the group is the whole lot.
+    const auto it = d.isEmpty() ? store_.folders().end() : store_.folders().find(d);
     if (it != store_.folders().end()) {
       for (const auto& f : it->second) {
         auto* row = makeRow(Kind::Folder, f.folder, folderSymbol(f.folder));

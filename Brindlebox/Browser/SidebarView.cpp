@@ -273,7 +273,9 @@ void SidebarDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
       p->drawText(QRect(x, top + nm.height(), right - x, um.height()), Qt::AlignLeft | Qt::AlignVCenter,
                   um.elidedText(user, Qt::ElideMiddle, right - x));
     }
-    // Disclosure chevron: right when closed, down when open.
+    // Disclosure chevron: right when closed, down when open; a group with
+    // nothing to open (the loose files) has none.
+    if (!index.model()->hasChildren(index)) break;
     const auto* tree = qobject_cast<const QTreeView*>(option.widget);
     const bool open = tree && tree->isExpanded(index);
     const QRectF c = QRectF(chevronRect(row)).adjusted(3, 0, -3, 0);

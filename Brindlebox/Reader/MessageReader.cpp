@@ -30,7 +30,6 @@
 #include <QLabel>
 #include <QOpenGLContext>
 #include <QOpenGLWidget>
-#include <QPlainTextEdit>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -217,7 +216,10 @@ bool MessageReader::showAuth() const { return trust_ && trust_->showAuth(); }
 MessageReader::BodyInputs MessageReader::bodyOf(const OpenMessage& message, bool imagesAllowed) {
   const auto& parsed = message.parsed;
   if (parsed.htmlBody)
-    return {HTMLInspector::prepareForDisplay(*parsed.htmlBody, parsed.attachments, false), imagesAllowed, false, true};
+    return {HTMLInspector::prepareForDisplay(
+                *parsed.htmlBody, parsed.attachments, false,
+                imagesAllowed ? HTMLInspector::RemoteImages::allowed : HTMLInspector::RemoteImages::placeholders),
+            imagesAllowed, false, true};
   return {HTMLInspector::plainTextDocument(parsed.textBody ? *parsed.textBody : "(This message has no text.)"), false,
           true, false};
 }
@@ -320,24 +322,36 @@ void MessageReader::build() {
 
 QWidget* MessageReader::makePlainBody() {
   // The engine would end the application: the text of the message, and
-  // what to do to get the message view back.
-  auto* host = new QWidget(this);
+  // what to do to get the message view back. Note and text scroll as one,
+  // so that on a short pane neither is cut.
+  auto* host = new QScrollArea(this);
   host->setObjectName(QStringLiteral("plainBody"));
-  auto* v = new QVBoxLayout(host);
-  v->setContentsMargins(24, 14, 24, 0);
+  host->setFrameShape(QFrame::NoFrame);
+  host->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  host->setWidgetResizable(true);
+  host->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+  auto* page = new QWidget(host);
+  page->setAutoFillBackground(false);
+  auto* v = new QVBoxLayout(page);
+  v->setContentsMargins(24, 14, 24, 18);
   v->setSpacing(10);
   auto* note = new SafetyNote(SafetyNote::Tone::Caution, QStringLiteral("exclamationmark.triangle"), WebSandbox::title(),
-                              WebSandbox::advice(), {}, std::nullopt, std::nullopt, host);
+                              WebSandbox::advice(), {}, std::nullopt, std::nullopt, page);
   note->setObjectName(QStringLiteral("sandboxNote"));
   v->addWidget(note);
-  auto* text = new QPlainTextEdit(host);
+  auto* text = new QLabel(page);
   text->setObjectName(QStringLiteral("plainText"));
-  text->setReadOnly(true);
-  text->setFrameShape(QFrame::NoFrame);
+  text->setTextFormat(Qt::PlainText);
+  text->setWordWrap(true);
+  text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  // A long unbroken line wraps at the pane instead of widening the page.
+  text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   text->setFont(Theme::Font::system(14));
-  text->viewport()->setAutoFillBackground(false);
-  followColor(text, Theme::ink, {QPalette::Text});
-  v->addWidget(text, 1);
+  followColor(text, Theme::ink);
+  v->addWidget(text);
+  v->addStretch(1);
+  host->setWidget(page);
   return host;
 }
 
@@ -552,9 +566,9 @@ void MessageReader::allowImages() {
 
 void MessageReader::refreshBody() {
   if (plainBody_) {
-    auto* text = plainBody_->findChild<QPlainTextEdit*>(QStringLiteral("plainText"));
+    auto* text = plainBody_->findChild<QLabel*>(QStringLiteral("plainText"));
     const std::string plain = message_->parsed.plainText();
-    text->setPlainText(QString::fromStdString(plain.empty() ? "(This message has no text.)" : plain));
+    text->setText(QString::fromStdString(plain.empty() ? "(This message has no text.)" : plain));
     return;
   }
   if (!web_) return;

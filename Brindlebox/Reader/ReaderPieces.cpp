@@ -258,9 +258,13 @@ CatalogueLabel::CatalogueLabel(AppStore* store, const OpenMessage& message, QWid
   h->setSpacing(8);
   QFont label = Theme::Font::label();
   label.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
-  h->addWidget(themedLabel(QString::fromStdString(message.record.account), label, Theme::ink2, this));
-  h->addWidget(themedLabel(QStringLiteral("›"), label, Theme::ink3, this));
-  h->addWidget(themedLabel(QString::fromStdString(message.record.folder), label, Theme::ink2, this));
+  const QString account = QString::fromStdString(message.record.account);
+  h->addWidget(themedLabel(SidebarItem::accountTitle(account), label, Theme::ink2, this));
+  // A file at the vault root is in no folder.
+  if (!message.record.isAtVaultRoot()) {
+    h->addWidget(themedLabel(QStringLiteral("›"), label, Theme::ink3, this));
+    h->addWidget(themedLabel(QString::fromStdString(message.record.folder), label, Theme::ink2, this));
+  }
   auto* rule = new QWidget(this);
   rule->setFixedSize(1, 12);
   rule->setAutoFillBackground(true);

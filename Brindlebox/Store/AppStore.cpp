@@ -1024,7 +1024,7 @@ int AppStore::count(const QString& account, const QString& folderDir) const {
 
 QString AppStore::sidebarTitle() const {
   switch (sidebar_.kind) {
-    case SidebarItem::Kind::account: return sidebar_.account;
+    case SidebarItem::Kind::account: return SidebarItem::accountTitle(sidebar_.account);
     case SidebarItem::Kind::folder: return sidebar_.folder;
     case SidebarItem::Kind::smart: return SmartFilters::title(sidebar_.smart);
     case SidebarItem::Kind::saved:

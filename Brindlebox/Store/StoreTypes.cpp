@@ -1,6 +1,7 @@
 #include "Store/StoreTypes.h"
 
 #include "Store/ByteCountText.h"
+#include "Store/ImportQueue.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -144,6 +145,10 @@ bool SmartFilters::contains(SmartFilter f, const MessageRecord& r, double nowSec
     case SmartFilter::large: return r.size > 5'000'000;
   }
   return false;
+}
+
+QString SidebarItem::accountTitle(const QString& directory) {
+  return directory.isEmpty() ? QString::fromUtf8(ImportRules::looseCollection) : directory;
 }
 
 bool operator==(const SidebarItem& a, const SidebarItem& b) {

@@ -98,6 +98,11 @@ struct SidebarItem {
   static SidebarItem makeSmart(SmartFilter f) { SidebarItem s; s.kind = Kind::smart; s.smart = f; return s; }
   static SidebarItem makeSaved(const QUuid& id) { SidebarItem s; s.kind = Kind::saved; s.saved = id; return s; }
 
+  // What an account directory is called on screen: the files directly at
+  // the vault root (directory "") are "Loose Messages", like the messages
+  // an import finds outside any mailbox.
+  static QString accountTitle(const QString& directory);
+
   friend bool operator==(const SidebarItem& a, const SidebarItem& b);
   friend bool operator!=(const SidebarItem& a, const SidebarItem& b) { return !(a == b); }
 };

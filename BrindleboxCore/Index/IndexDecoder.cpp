@@ -699,9 +699,15 @@ std::unique_ptr<SearchIndex> IndexFileReader::fromDecoded(IndexDecoder& d, std::
         list.shrink();
     }
     // A record the store would open outside the vault is dropped, as the
-    // sync files' loader drops such paths; its slot stays, empty.
-    for (auto& r : d.records)
+    // sync files' loader drops such paths; its slot stays, empty. Older
+    // files named a root file's own name as its account.
+    for (auto& r : d.records) {
         if (r && !ArchiveLayout::isSafeRelativePath(r->path)) r.reset();
+        if (r && r->isAtVaultRoot()) {
+            r->account.clear();
+            r->folder.clear();
+        }
+    }
 
     auto index = std::make_unique<SearchIndex>();
     index->records_ = std::move(d.records);

@@ -39,6 +39,8 @@ bool MessageRecord::isSuspicious() const {
     return trust == SenderTrust::failed || replyToMismatch || linkWarnings > 0 || senderFlag.has_value();
 }
 
+bool MessageRecord::isAtVaultRoot() const { return path.find('/') == std::string::npos; }
+
 Date MessageRecord::dateFromSeconds(double seconds) {
     if (std::isnan(seconds)) return bx::dateFromSeconds(0);
     if (seconds <= static_cast<double>(minSeconds)) return clampedDate(minSeconds);

@@ -17,7 +17,7 @@ namespace bx {
 struct MessageRecord {
     int64_t id = 0;       // slot in the search index
     std::string path;     // vault-relative, "/" between components
-    std::string account;  // first path component
+    std::string account;  // first path component; "" for a file at the vault root
     std::string folder;   // second path component, or ""
     std::string subject;
     std::string fromName;
@@ -39,6 +39,9 @@ struct MessageRecord {
     std::string fromDisplay() const;
     // A failed verdict, a Reply-To elsewhere, a deceptive link or any sender flag.
     bool isSuspicious() const;
+    // A file lying directly in the vault, outside any account's directory:
+    // its path has no folder component, so its only component is its name.
+    bool isAtVaultRoot() const;
 
     bool operator==(const MessageRecord&) const = default;
 

@@ -94,8 +94,11 @@ std::pair<MessageRecord, std::string> SearchIndex::makeRecord(std::string_view d
     MessageRecord r;
     r.id = 0;
     r.path = std::string(path);
-    r.account = components.size() > 0 ? std::string(components[0]) : std::string();
-    r.folder = components.size() > 1 ? std::string(components[1]) : std::string();
+    // A file at the vault root belongs to no account; its name is no directory.
+    if (!r.isAtVaultRoot()) {
+        r.account = components.size() > 0 ? std::string(components[0]) : std::string();
+        r.folder = components.size() > 1 ? std::string(components[1]) : std::string();
+    }
     r.subject = msg.subject;
     r.fromName = sender ? sender->name : std::string();
     r.fromEmail = sender ? sender->email : std::string();

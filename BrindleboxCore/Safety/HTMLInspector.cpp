@@ -1,6 +1,8 @@
 #include "Safety/HTMLInspector.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -169,6 +171,20 @@ std::optional<double> cssPixels(std::string_view v) {
     return std::nullopt;
 }
 
+// A width or height attribute as a CSS length: pixels, or a percentage of
+// the pane; nothing when the engine would make nothing of it.
+std::optional<std::string> attributeLength(std::string_view v) {
+    size_t i = 0;
+    while (i < v.size() && isHTMLSpace(v[i])) ++i;
+    size_t used = 0;
+    const auto n = leadingNumber(v.substr(i), used);
+    if (!n || *n < 0 || !std::isfinite(*n)) return std::nullopt;
+    char number[32];
+    const auto written = std::to_chars(number, number + sizeof number, *n, std::chars_format::general, 6);
+    const bool percent = i + used < v.size() && v[i + used] == '%';
+    return std::string(number, written.ptr) + (percent ? "%" : "px");
+}
+
 // A style attribute with comments removed, lower-cased, without white space.
 std::string compactStyle(std::string_view style) {
     std::string out;
@@ -185,6 +201,19 @@ std::string compactStyle(std::string_view style) {
         out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
     }
     return out;
+}
+
+// Whether a compact style sets the property `name` itself.
+bool styleSets(const std::string& compact, std::string_view name) {
+    size_t start = 0;
+    while (start < compact.size()) {
+        size_t end = compact.find(';', start);
+        if (end == std::string::npos) end = compact.size();
+        const std::string_view decl = std::string_view(compact).substr(start, end - start);
+        start = end + 1;
+        if (decl.size() > name.size() && decl.substr(0, name.size()) == name && decl[name.size()] == ':') return true;
+    }
+    return false;
 }
 
 // Whether a style gives a box of 2 px or less in any unit and form.
@@ -560,9 +589,20 @@ void escapeInto(std::string& out, std::string_view text, bool attributeValue) {
 
 // One walk over the tree: counts and judges what the checks look at, and,
 // when asked, writes out the cleaned document.
+// What a blocked remote image shows instead: a quiet box that fills
+// whatever size the image is given, drawn from the page itself, so the
+// engine never reaches for the address or draws its broken-image sign.
+constexpr std::string_view placeholderImage =
+    "data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg'%3E%3Crect width='100%25' height='100%25' "
+    "fill='%23f3f3f5' stroke='%23dedee3' stroke-width='2'/%3E%3C/svg%3E";
+// The side of a placeholder whose image declares no size.
+constexpr std::string_view placeholderSide = "24px";
+
 class Walk {
 public:
-    Walk(const std::vector<MailAttachment>* attachments, bool write) : attachments_(attachments), write_(write) {}
+    Walk(const std::vector<MailAttachment>* attachments, bool write,
+         HTMLInspector::RemoteImages remote = HTMLInspector::RemoteImages::allowed)
+        : attachments_(attachments), write_(write), remote_(remote) {}
 
     HTMLReport report;
     std::vector<std::string> images;
@@ -677,10 +717,31 @@ private:
         return false;
     }
 
+    // The sizes a placeholder takes from its image, as declarations added to
+    // the image's own style: the width and height the image declares (its
+    // style first, then its attributes), else a small square. The page's
+    // max-width still holds, so a wide banner stays inside the pane.
+    static std::string placeholderSize(const GumboNode* n) {
+        const char* style = attribute(n, "style");
+        const std::string compact = style ? compactStyle(style) : std::string();
+        std::string out;
+        for (const char* side : {"width", "height"}) {
+            if (styleSets(compact, side)) continue;
+            const char* declared = attribute(n, side);
+            const auto length = declared ? attributeLength(declared) : std::nullopt;
+            out += ';';
+            out += side;
+            out += ':';
+            out += length ? *length : std::string(placeholderSide);
+        }
+        return out;
+    }
+
     // Judges one element and writes its start tag; false when it is left out.
     bool element(const GumboNode* n) {
         const GumboElement& e = n->v.element;
         const bool judged = (isHTML(n, GUMBO_TAG_IMG) || linkAddress(n)) && !insideTemplate(n);
+        bool placeholder = false;
         if (judged && isHTML(n, GUMBO_TAG_IMG)) {
             if (auto src = remoteSource(attribute(n, "src"))) {
                 HTMLInspector::Attributes a = attributesOf(n);
@@ -693,6 +754,7 @@ private:
                 }
                 ++report.remoteImageCount;
                 images.push_back(std::move(*src));
+                placeholder = remote_ == HTMLInspector::RemoteImages::placeholders;
             }
         }
         if (const char* href = judged ? linkAddress(n) : nullptr) {
@@ -702,16 +764,31 @@ private:
         if (!write_ || unwrapped(n)) return true;
         out += '<';
         out += tagName(n);
+        const std::string size = placeholder ? placeholderSize(n) : std::string();
+        bool styled = false;
         for (unsigned i = 0; i < e.attributes.length; ++i) {
             const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
             if (e.tag_namespace == GUMBO_NAMESPACE_HTML && droppedAttribute(n, a->name)) continue;
+            // A blocked image's other sources would only bring the broken-image sign back.
+            if (placeholder && std::strcmp(a->name, "srcset") == 0) continue;
             out += ' ';
             out += attributeName(a);
             out += "=\"";
-            if (inline_.empty())
+            if (placeholder && std::strcmp(a->name, "src") == 0) {
+                out += placeholderImage;
+            } else if (placeholder && std::strcmp(a->name, "style") == 0) {
+                escapeInto(out, std::string(a->value) + size, true);
+                styled = true;
+            } else if (inline_.empty()) {
                 escapeInto(out, a->value, true);
-            else
+            } else {
                 escapeInto(out, inlined(a->value), true);
+            }
+            out += '"';
+        }
+        if (placeholder && !styled) {
+            out += " style=\"";
+            escapeInto(out, std::string_view(size).substr(1), true);
             out += '"';
         }
         out += '>';
@@ -741,6 +818,7 @@ public:
 private:
     const std::vector<MailAttachment>* attachments_;
     bool write_;
+    HTMLInspector::RemoteImages remote_;
     std::vector<Inline> inline_;
     std::vector<std::string> trackerHosts_;
 };
@@ -913,10 +991,10 @@ std::vector<LinkWarning> HTMLInspector::linkWarnings(std::string_view html) {
 }
 
 std::string HTMLInspector::prepareForDisplay(std::string_view html, const std::vector<MailAttachment>& attachments,
-                                             bool /*dark*/) {
+                                             bool /*dark*/, RemoteImages remote) {
     if (mayNestDeeperThan(html, maxNesting)) return plainTextDocument(HTMLText::toPlain(html));
     const Tree tree(html);
-    Walk walk(&attachments, true);
+    Walk walk(&attachments, true, remote);
     walk.out.reserve(html.size() + 512);
     walk.run(tree.document());
     return std::move(walk.out);

@@ -49,6 +49,12 @@ struct HTMLInspector {
     // length limit is still checked for the first domain it names.
     static std::optional<LinkWarning> linkWarning(std::string_view href, std::string_view text);
 
+    // Whether the remote images of a shown document keep their addresses
+    // (they may load), or are drawn as quiet boxes of their declared size
+    // that load nothing (a style width or height first, then the width and
+    // height attributes, 24 px for a side not declared; no srcset).
+    enum class RemoteImages { allowed, placeholders };
+
     // The document to show: the body's tree with inline parts as data
     // addresses, tracking pixels removed, every element that could move the
     // base address or reach out on its own left out (<base>, <link>,
@@ -56,7 +62,7 @@ struct HTMLInspector {
     // out again after a head that forbids scripts and plug-ins. `dark` does
     // not change the result: HTML mail is always shown on a white page.
     static std::string prepareForDisplay(std::string_view html, const std::vector<MailAttachment>& attachments,
-                                         bool dark);
+                                         bool dark, RemoteImages remote = RemoteImages::allowed);
 
     // A navigable target of a document: an <a> or <area> with an address.
     struct Link {

@@ -179,6 +179,43 @@ TEST_F(MessageListViewTest, TheListEndsTwentyFourPixelsBelowItsLastRow) {
   }
 }
 
+// Rows that fit the pane only without the 24 px below the last row: the
+// scroll bar shows once and stays, instead of coming and going for ever.
+TEST_F(MessageListViewTest, AListThatAlmostFitsSettles) {
+  openWith(1, 3);
+  const int last = list->monthModel()->rowCount() - 1;
+  ASSERT_EQ(last, 3) << "a month header and its three rows";
+  ASSERT_EQ(list->verticalScrollBar()->value(), 0);
+  const int contents = list->visualRect(list->monthModel()->index(last)).bottom() + 1;
+  struct Toggles : QObject {
+    int shown = 0, hidden = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Show) ++shown;
+      if (e->type() == QEvent::Hide) ++hidden;
+      return false;
+    }
+  } toggles;
+  QScrollBar* bar = list->verticalScrollBar();
+  bar->installEventFilter(&toggles);
+  for (const int slack : {MessageList::bottomGap / 2, 1, MessageList::bottomGap - 1}) {
+    SCOPED_TRACE(slack);
+    // The pane as high as the rows and a part of the gap.
+    window->resize(900, window->height() + contents + slack - list->viewport()->height());
+    QTest::qWait(100);
+    ASSERT_EQ(list->viewport()->height(), contents + slack);
+    toggles.shown = toggles.hidden = 0;
+    QTest::qWait(400);
+    EXPECT_EQ(toggles.shown + toggles.hidden, 0) << "the bar came and went";
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->maximum(), MessageList::bottomGap - slack);
+  }
+  // Room for the gap as well: no bar.
+  window->resize(900, window->height() + contents + MessageList::bottomGap - list->viewport()->height());
+  QTest::qWait(200);
+  EXPECT_FALSE(bar->isVisible());
+  EXPECT_EQ(bar->maximum(), 0);
+}
+
 // The hover tint eases in and out over 0.1 s and the selection over 0.12 s;
 // each settles at its state in full.
 TEST_F(MessageListViewTest, HoverAndSelectionEaseInAndOut) {

@@ -295,6 +295,39 @@ TEST_F(SidebarViewTest, AScanKeepsSelectionAndOpenGroups) {
   EXPECT_TRUE(window->tree()->isExpanded(window->model()->accountIndex("Work")));
 }
 
+// A folder of loose .eml files, the README's first example: the files at
+// the vault root are one group, never an account per file.
+TEST_F(SidebarViewTest, LooseFilesAtTheVaultRootAreOneGroup) {
+  int serial = 0;
+  test::Mail filed;
+  filed.date = QDateTime(QDate(2024, 6, 3), QTime(8, 0), QTimeZone::utc());
+  test::writeMail(root(), filed, serial++);
+  for (const char* name : {"attach.eml", "plain.eml", "filler00.eml"}) {
+    const QString rel = test::writeMail(root(), filed, serial++);
+    ASSERT_TRUE(QFile::rename(root() + QLatin1Char('/') + rel, root() + QLatin1Char('/') + QLatin1String(name)));
+  }
+  open();
+  build();
+  QStringList groups;
+  const auto* m = window->model();
+  for (int r = 0; r < m->rowCount(); ++r)
+    if (m->index(r, 0).data(SidebarModel::KindRole).toInt() == int(SidebarModel::Kind::Account))
+      groups << m->index(r, 0).data().toString();
+  EXPECT_EQ(groups, (QStringList{"Work", "Loose Messages"}));
+
+  const QModelIndex loose = window->model()->accountIndex(QString());
+  ASSERT_TRUE(loose.isValid());
+  EXPECT_EQ(loose.data().toString(), QStringLiteral("Loose Messages"));
+  EXPECT_EQ(m->rowCount(loose), 0) << "no folder rows under the loose files";
+  QTest::mouseClick(window->tree()->viewport(), Qt::LeftButton, {}, centre(loose));
+  EXPECT_EQ(store->sidebar(), SidebarItem::makeAccount(QString()));
+  EXPECT_EQ(store->sidebarTitle(), QStringLiteral("Loose Messages"));
+  QStringList shown;
+  for (const MessageRecord* r : store->visible()) shown << QString::fromStdString(r->path);
+  shown.sort();
+  EXPECT_EQ(shown, (QStringList{"attach.eml", "filler00.eml", "plain.eml"}));
+}
+
 // The header row grows when the "checked …" line first appears (and
 // shrinks when it goes), so the count above it is never cut.
 TEST_F(SidebarViewTest, TheVaultHeaderRowFollowsItsLines) {

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QWebEngineScript>
 #include <gtest/gtest.h>
 
 using namespace bx;
@@ -363,6 +364,49 @@ TEST_F(MailWebViewTest, PlainTextPageIsReadableInBothAppearancesAndFollowsASwitc
   EXPECT_TRUE(near(ink, Theme::ink.resolve(ColorScheme::Light), 40)) << ink.name().toStdString();
   EXPECT_GE(contrast(ink, light), 7.0);
   Appearance::shared().setOverride(std::nullopt);
+}
+
+// Blocked remote images keep their place: a box of the size the image
+// declares, a wide banner held inside the pane, and no connection made. The
+// boxes are measured by a script in a world of its own, apart from the page.
+TEST_F(MailWebViewTest, BlockedImagesKeepTheirDeclaredSizeAndConnectNowhere) {
+  CountServer server;
+  ASSERT_GT(server.port(), 0);
+  const QString html = QStringLiteral(
+      R"(<p>before</p><img id="photo" src="BASE/photo.png" width="300" height="200" alt="A photo">)"
+      R"(<img id="banner" src="BASE/banner.png" width="1600" height="120" srcset="BASE/banner2.png 2x">)"
+      R"(<img id="bare" src="BASE/bare.png"><p>after</p>)");
+  const std::string prepared = HTMLInspector::prepareForDisplay(QString(html).replace("BASE", server.base()).toStdString(),
+                                                                {}, false, HTMLInspector::RemoteImages::placeholders);
+  ASSERT_TRUE(load(prepared, false));
+  spin(500);
+  QVariantMap boxes;
+  bool measured = false;
+  view_->page()->runJavaScript(QStringLiteral(R"JS((function () {
+    var out = {};
+    ['photo', 'banner', 'bare'].forEach(function (id) {
+      var r = document.getElementById(id).getBoundingClientRect();
+      out[id] = [r.width, r.height];
+    });
+    out.pane = [document.documentElement.clientWidth, window.innerHeight];
+    return out;
+  })())JS"),
+                               QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
+                                 boxes = v.toMap();
+                                 measured = true;
+                               });
+  ASSERT_TRUE(waitUntil([&] { return measured; }));
+  auto size = [&](const char* id) {
+    const QVariantList pair = boxes.value(QString::fromLatin1(id)).toList();
+    return pair.size() == 2 ? QSizeF(pair[0].toDouble(), pair[1].toDouble()) : QSizeF();
+  };
+  EXPECT_EQ(size("photo"), QSizeF(300, 200));
+  EXPECT_EQ(size("bare"), QSizeF(24, 24));
+  const QSizeF pane = size("pane");
+  EXPECT_GT(size("banner").width(), 300);
+  EXPECT_LT(size("banner").width(), pane.width()) << "the banner stays inside the pane";
+  EXPECT_EQ(size("banner").height(), 120);
+  EXPECT_EQ(server.connections(), 0) << server.lines().join('\n').toStdString();
 }
 
 // On a very wide pane the lines stop at a readable width, centred.

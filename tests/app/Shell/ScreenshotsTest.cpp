@@ -72,7 +72,8 @@ TEST_F(Screenshots, Shell) {
 }
 
 // The whole application as main() starts it, over a small vault of .eml
-// files, so the real columns, reader and sheets are in the pictures.
+// files, so the real columns, reader and sheets are in the pictures; last a
+// folder of loose files.
 TEST_F(Screenshots, Application) {
   const QString dir = qEnvironmentVariable("BX_SHELL_SHOTS");
   if (dir.isEmpty()) GTEST_SKIP() << "set BX_SHELL_SHOTS to a folder";
@@ -143,6 +144,28 @@ TEST_F(Screenshots, Application) {
       session.store().changeArchiveRoot(empty.path().toStdString());
       QTest::qWait(800);
       session.window().grab().save(dir + QStringLiteral("/app-welcome-%1.png").arg(look));
+      // A folder of loose .eml files, as the README suggests: one group,
+      // its first message open.
+      QTemporaryDir loose;
+      for (int i = 0; i < subjects.size(); ++i) {
+        QFile f(loose.path() + QStringLiteral("/%1.eml").arg(i == 0 ? QStringLiteral("plain") : QStringLiteral("filler0%1").arg(i)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("From: Ada Example <ada@example.org>\r\nTo: me@example.org\r\nSubject: %1\r\n"
+                               "Date: Mon, %2 Mar 2024 10:00:00 +0000\r\nMessage-ID: <l%3@example.org>\r\n\r\n"
+                               "A loose message, number %3.\r\n")
+                    .arg(subjects[i])
+                    .arg(10 + i)
+                    .arg(i)
+                    .toUtf8());
+      }
+      session.store().changeArchiveRoot(loose.path().toStdString());
+      QTest::qWait(800);
+      session.store().setSidebar(SidebarItem::makeAccount(QString()));
+      QTest::qWait(200);
+      if (!session.store().visible().empty())
+        session.store().setSelectedPath(QString::fromStdString(session.store().visible().front()->path));
+      QTest::qWait(1500);
+      session.window().grab().save(dir + QStringLiteral("/app-loose-%1.png").arg(look));
     }
     QApplication::setPalette(before);
   }

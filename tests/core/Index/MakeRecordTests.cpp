@@ -45,7 +45,7 @@ TEST(MakeRecord, AccountAndFolderFromPath) {
         const char* folder;
     } cases[] = {
         {"work/INBOX/2024/x.eml", "work", "INBOX"},
-        {"x.eml", "x.eml", ""},
+        {"x.eml", "", ""},  // at the vault root: no account
         {"/a//b/c", "a", "b"},
         {"", "", ""},
     };

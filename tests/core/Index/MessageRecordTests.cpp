@@ -103,6 +103,16 @@ TEST(MessageRecord, JSONRoundTrip) {
     MessageRecord c = a;
     c.date += std::chrono::milliseconds(700);
     EXPECT_EQ(c.toJSON()["date"], "2024-03-05T14:07:09Z");
+
+    // A file at the vault root keeps its empty account.
+    MessageRecord loose = a;
+    loose.path = "05 Invoice.eml";
+    loose.account.clear();
+    loose.folder.clear();
+    EXPECT_TRUE(loose.isAtVaultRoot());
+    EXPECT_FALSE(a.isAtVaultRoot());
+    EXPECT_EQ(loose.toJSON()["account"], "");
+    EXPECT_EQ(MessageRecord::fromJSON(loose.toJSON()), loose);
 }
 
 TEST(MessageRecord, DecodingIsStrict) {

@@ -420,6 +420,31 @@ TEST(SearchIndex, LoadDropsPathsThatLeaveTheVault) {
     }
 }
 
+// An index written before root files lost their account named the file
+// itself as one; loading it must not bring those accounts back.
+TEST(SearchIndex, LoadGivesFilesAtTheVaultRootNoAccount) {
+    SearchIndex index;
+    MessageRecord loose = rec("plain.eml", "2024-01-01T00:00:00Z");
+    loose.account = "plain.eml";
+    index.add(loose, "alpha");
+    MessageRecord filed = rec("acct/INBOX/2024/ok.eml", "2023-01-01T00:00:00Z");
+    filed.account = "acct";
+    filed.folder = "INBOX";
+    index.add(filed, "alpha");
+    bx::test::TempDir dir;
+    index.save(dir / "index.json");
+
+    for (const auto& loaded : {SearchIndex::load(dir / "index.json"), SearchIndex::decode(index.encode())}) {
+        ASSERT_TRUE(loaded);
+        ASSERT_TRUE(loaded->record("plain.eml"));
+        EXPECT_EQ(loaded->record("plain.eml")->account, "");
+        EXPECT_EQ(loaded->record("plain.eml")->folder, "");
+        EXPECT_EQ(loaded->record("acct/INBOX/2024/ok.eml")->account, "acct");
+        EXPECT_EQ(loaded->record("acct/INBOX/2024/ok.eml")->folder, "INBOX");
+        EXPECT_EQ(paths(loaded->search("alpha")).size(), 2u);
+    }
+}
+
 // Slots far apart, removals and compaction over many paths: the compressed
 // lists and the path table must give back exactly what went in.
 TEST(SearchIndex, ManyRecordsThroughRemoveCompactAndReload) {

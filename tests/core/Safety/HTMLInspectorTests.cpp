@@ -292,6 +292,37 @@ TEST(HTMLInspector, ShownDocumentLeavesOutWhatReachesOutOnItsOwn) {
     EXPECT_EQ(images.images, std::vector<std::string>{"https://cdn.example/a b.png"});
 }
 
+// Blocked, a remote image keeps its place at the size it declares, and its
+// address is nowhere in the shown document.
+TEST(HTMLInspector, BlockedImagesBecomeBoxesOfTheirDeclaredSize) {
+    struct Case {
+        const char* tag;
+        const char* style;  // what the placeholder's style attribute holds
+    } cases[] = {
+        {R"(<img src="https://cdn.example/a.png" width="300" height="200">)", "width:300px;height:200px"},
+        {R"(<img src="https://cdn.example/a.png" width="100%" height=" 120.5px">)", "width:100%;height:120.5px"},
+        {R"(<img src="https://cdn.example/a.png">)", "width:24px;height:24px"},
+        {R"(<img src="https://cdn.example/a.png" width="600" style="height:3em">)", "height:3em;width:600px"},
+        {R"(<img src="https://cdn.example/a.png" style="Width: 50%; max-height:9px" height="80" srcset="https://cdn.example/b.png 2x">)",
+         "Width: 50%; max-height:9px;height:80px"},
+    };
+    for (const auto& c : cases) {
+        const std::string out =
+            HTMLInspector::prepareForDisplay(c.tag, {}, false, HTMLInspector::RemoteImages::placeholders);
+        EXPECT_EQ(out.find("cdn.example"), std::string::npos) << out;
+        EXPECT_NE(out.find("src=\"data:image/svg+xml,"), std::string::npos) << out;
+        EXPECT_NE(out.find(std::string("style=\"") + c.style + "\""), std::string::npos) << out;
+        EXPECT_TRUE(HTMLInspector::shown(out).images.empty());
+        // Allowed, the same image is written as it came.
+        EXPECT_NE(HTMLInspector::prepareForDisplay(c.tag, {}, false).find("https://cdn.example/a.png"), std::string::npos);
+    }
+    // Only remote images change: an inline part and a tracker are as before.
+    MailAttachment logo{0, "logo.png", "image/png", std::string("\x89PNG", 4), std::string("logo1"), true};
+    const std::string html = R"(<img src="cid:logo1"><img src="https://cdn.example/p.gif" width="1" height="1">)";
+    EXPECT_EQ(HTMLInspector::prepareForDisplay(html, {logo}, false, HTMLInspector::RemoteImages::placeholders),
+              HTMLInspector::prepareForDisplay(html, {logo}, false));
+}
+
 TEST(HTMLInspector, PrepareInlinesPartsAndRemovesTrackers) {
     MailAttachment logo{0, "logo.png", "image/png", std::string("\x89PNG\r\n", 6), std::string("logo1"), true};
     MailAttachment empty{1, "x.bin", "application/octet-stream", "zz", std::string(""), true};
