@@ -52,7 +52,11 @@ int MessageDelegate::headerHeight() {
 }
 
 QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-  const bool header = index.data(MonthListModel::KindRole).toInt() == int(MonthListModel::ItemKind::Header);
+  // A layout of the list asks this of every row: the model answers from its
+  // item table, where a role would box the answer in a variant.
+  const auto* model = qobject_cast<const MonthListModel*>(index.model());
+  const bool header = model ? model->isHeader(index.row())
+                            : index.data(MonthListModel::KindRole).toInt() == int(MonthListModel::ItemKind::Header);
   return QSize(option.rect.width() > 0 ? option.rect.width() : 400, header ? headerHeight() : rowHeight());
 }
 

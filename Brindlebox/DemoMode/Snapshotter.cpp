@@ -153,12 +153,14 @@ void drawAbove(QPainter& p, QWidget* window, QWidget* web, const QRect& area) {
 
 } // namespace
 
-QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs, Source source) {
-  // The window's own pixels leave web views empty; each view's own grab is
-  // its page's last composited frame, whatever covers the window on screen.
-  QImage image = source == Source::screen ? orrery::DemoRecorder::screenPixels(window) : window->grab().toImage();
+namespace {
+
+// Each web view's live page in its place over the window's pixels, and what
+// the window stacks above a page over that; `p` draws in the window's
+// coordinates.
+void paintPages(QPainter& p, QWidget* window, int pageMaxAgeMs) {
   const QList<QWebEngineView*> webs = shownWebViews(window);
-  if (webs.isEmpty() || image.isNull()) return image;
+  if (webs.isEmpty()) return;
   struct Kept {
     QPointer<QWebEngineView> web;
     QUrl url;
@@ -168,7 +170,6 @@ QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs, Source source) {
   };
   static std::vector<Kept> kept;
   std::erase_if(kept, [](const Kept& k) { return !k.web; });
-  QPainter p(&image);
   for (QWebEngineView* web : webs) {
     auto it = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) { return k.web == web; });
     const bool fresh = it != kept.end() && pageMaxAgeMs > 0 && it->url == web->url() && it->size == web->size() &&
@@ -189,6 +190,38 @@ QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs, Source source) {
     p.restore();
     drawAbove(p, window, web, area);
   }
+}
+
+} // namespace
+
+QImage Snapshotter::render(QWidget* window, int pageMaxAgeMs, Source source) {
+  // The window's own pixels leave web views empty; each view's own grab is
+  // its page's last composited frame, whatever covers the window on screen.
+  QImage image = source == Source::screen ? orrery::DemoRecorder::screenPixels(window) : window->grab().toImage();
+  if (image.isNull()) return image;
+  QPainter p(&image);
+  paintPages(p, window, pageMaxAgeMs);
+  return image;
+}
+
+void Snapshotter::paintMovieFrame(QPainter& p, QWidget* window, const QRectF& target) {
+  orrery::DemoRecorder::paintScreenPixels(p, window, target);
+  if (window->width() <= 0 || window->height() <= 0) return;
+  p.save();
+  p.translate(target.topLeft());
+  p.scale(target.width() / window->width(), target.height() / window->height());
+  paintPages(p, window, 250);
+  p.restore();
+}
+
+QImage Snapshotter::movieFrame(QWidget* window) {
+  const qreal dpr = window->devicePixelRatioF();
+  QImage image((QSizeF(window->size()) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  paintMovieFrame(p, window, QRectF(QPointF(0, 0), QSizeF(image.size())));
+  p.end();
+  image.setDevicePixelRatio(dpr);
   return image;
 }
 

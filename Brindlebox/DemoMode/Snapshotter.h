@@ -9,6 +9,8 @@
 
 #include <filesystem>
 
+class QPainter;
+class QRectF;
 class QWidget;
 
 namespace bx {
@@ -35,8 +37,11 @@ struct Snapshotter {
   // between frames.
   static QImage render(QWidget* window, int pageMaxAgeMs = 0, Source source = Source::redraw);
   // A movie frame's picture of the window: what it last put on screen, with
-  // pages grabbed at most a quarter of a second ago.
-  static QImage movieFrame(QWidget* window) { return render(window, 250, Source::screen); }
+  // pages grabbed at most a quarter of a second ago, drawn at `target`
+  // straight into the frame.
+  static void paintMovieFrame(QPainter& p, QWidget* window, const QRectF& target);
+  // The same as an image of its own.
+  static QImage movieFrame(QWidget* window);
   static orrery::Task<> capture(QWidget* window, QString name);
   static orrery::Task<> shotSheet(QString name);
   static orrery::Task<> settingsShots(AppStore& store);

@@ -730,6 +730,10 @@ PaneTransition* ReaderView::transition() const {
 }
 
 void ReaderView::showEmpty() {
+  const bool offersNewest = store_ && !store_->visible().empty();
+  // The list changes on every key typed into the search; the empty state
+  // only when the list comes to have rows or to have none.
+  if (!reader_ && empty_ && emptyOffersNewest_ == offersNewest) return;
   const bool wasReader = reader_ != nullptr;
   const QPixmap leaving = wasReader ? snapshot() : QPixmap();
   if (reader_) {
@@ -744,7 +748,8 @@ void ReaderView::showEmpty() {
     empty_->deleteLater();
   }
   QList<QWidget*> actions;
-  if (store_ && !store_->visible().empty()) {
+  emptyOffersNewest_ = offersNewest;
+  if (offersNewest) {
     auto* open = new VaultButton(QStringLiteral("Open the Newest"), VaultButtonStyle::Kind::Secondary, false);
     open->setObjectName(QStringLiteral("openNewest"));
     connect(open, &QAbstractButton::clicked, this, [this] {

@@ -132,6 +132,7 @@ private:
   QVBoxLayout* layout_;
   MessageReader* reader_ = nullptr;
   QWidget* empty_ = nullptr;
+  bool emptyOffersNewest_ = false;  // whether empty_ has "Open the Newest"
 };
 
 } // namespace bx

@@ -43,7 +43,7 @@ void install() {
   HarnessHooks::shared().demoRun = [] { return DemoMode::run(); };
   HarnessHooks::shared().snapshotRun = [] { return Snapshotter::run(); };
   // The recorder's frames carry the readers' live web content.
-  orrery::DemoRecorder::windowGrabber() = &Snapshotter::movieFrame;
+  orrery::DemoRecorder::windowPainter() = &Snapshotter::paintMovieFrame;
 }
 
 } // namespace bx::Wiring

@@ -15,6 +15,9 @@
 #include <unicode/unistr.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <unordered_map>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -86,6 +89,21 @@ MonthKey::MonthKey(Date date) {
 }
 
 std::pair<Date, Date> MonthKey::bounds(const MonthKey& key) {
+  // mktime reads the zone again on every call; grouping a list asks for the
+  // same few hundred months on every keystroke. Each thread keeps the months
+  // it worked out until TZ says another zone.
+  struct Cache {
+    std::optional<std::string> zone;
+    std::unordered_map<int, std::pair<Date, Date>> months;
+  };
+  thread_local Cache cache;
+  const char* tz = std::getenv("TZ");
+  const std::optional<std::string> zone = tz ? std::optional<std::string>(tz) : std::nullopt;
+  if (zone != cache.zone) {
+    cache.zone = zone;
+    cache.months.clear();
+  }
+  if (const auto it = cache.months.find(key.index()); it != cache.months.end()) return it->second;
   auto start = [](int year, int month) {
     std::tm tm{};
     tm.tm_year = year - 1900;
@@ -96,7 +114,9 @@ std::pair<Date, Date> MonthKey::bounds(const MonthKey& key) {
     return std::chrono::system_clock::from_time_t(t);
   };
   const int next = key.index() + 1;
-  return {start(key.year, key.month), start(next / 12, next % 12 + 1)};
+  const std::pair<Date, Date> made{start(key.year, key.month), start(next / 12, next % 12 + 1)};
+  cache.months.emplace(key.index(), made);
+  return made;
 }
 
 MonthKey MonthKey::fromIndex(int index) {

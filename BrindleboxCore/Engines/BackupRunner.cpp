@@ -151,7 +151,19 @@ private:
 
     void report(const BackupProgress& p) {
         last_ = p;
+        lastReportAt_ = std::chrono::steady_clock::now();
         if (progress_) progress_(p);
+    }
+
+    // A batch of 40 large messages takes seconds to write: the count moves
+    // with the files as they land, not only when the batch is recorded.
+    void fileWritten(std::int64_t length) {
+        if (!writing_) return;
+        writing_->messagesDone += 1;
+        writing_->bytesDone = addClamped(writing_->bytesDone, length);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastReportAt_ < std::chrono::duration<double>(r_.progressInterval)) return;
+        report(*writing_);
     }
 
     void save() { r_.layout.saveSync(sync_, r_.account); }
@@ -371,7 +383,12 @@ private:
             }
             checkCancelled(stop_);
             if (inFlight.empty()) inFlight = client_->beginFetchBodies(batch);
+            BackupProgress writing = downloading;
+            writing.messagesDone = messagesDone;
+            writing.bytesDone = bytesDone;
+            writing_ = &writing;
             std::vector<StoredRecord> stored = receiveBatch(state, batch, nextBatch, inFlight);
+            writing_ = nullptr;
 
             BackupProgress batchReport = downloading;
             recordBatch(state, batch, stored, batchReport);
@@ -402,7 +419,11 @@ private:
         ArchiveLayout::OpenFolders folders;
         std::int64_t held = 0;
         auto writeOut = [&] {
-            for (auto& item : received) store(state, item, stored, folders);
+            for (auto& item : received) {
+                const std::size_t before = stored.size();
+                store(state, item, stored, folders);
+                if (stored.size() > before) fileWritten(stored.back().length);
+            }
             received.clear();
             held = 0;
         };
@@ -531,6 +552,8 @@ private:
     BackupSummary summary_;
     std::map<std::string, std::int64_t> completed_;
     BackupProgress last_;  // the last report sent
+    std::chrono::steady_clock::time_point lastReportAt_;
+    BackupProgress* writing_ = nullptr;  // the batch being written: what it has stored so far
     std::optional<std::string> accountFolder_;
     bool journaled_ = false;  // a folder was recorded in the journal alone
 

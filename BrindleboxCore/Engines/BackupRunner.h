@@ -53,6 +53,9 @@ public:
     std::int64_t batchBytes = 6000000;  // byte bound of one body batch (by the size estimate)
     std::int64_t batchCount = 40;       // message bound of one body batch
     double timeout = 60.0;              // seconds, for each network wait
+    // Files written inside a batch are reported as they land, at most once
+    // per this many seconds; a batch's end is always reported.
+    double progressInterval = 0.1;
 
     // Every report is one synchronous call of `progress` on the calling thread.
     // Throws the first IMAPError, file-system error (std::system_error) or

@@ -15,6 +15,8 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -158,9 +160,30 @@ void DemoRecorder::drawSheetSurroundings(QPainter& p, const QRectF& parent, cons
     p.drawImage(QPointF(sheet.x() - kShadowBlur, sheet.y() - kShadowBlur + kShadowDrop), shadow_);
 }
 
+QImage& DemoRecorder::frameBuffer(QImage& spare) const {
+    // The queue, the frame being encoded, the one it is compared with, and
+    // the one drawn now; a frame a caller keeps makes one more.
+    constexpr std::size_t kKept = 6;
+    QImage* frame = nullptr;
+    for (QImage& f : frames_)
+        if (f.isDetached()) {
+            frame = &f;
+            break;
+        }
+    if (!frame && frames_.size() < kKept) frame = &frames_.emplace_back(pixelSize_, QImage::Format_ARGB32_Premultiplied);
+    if (!frame) frame = &(spare = QImage(pixelSize_, QImage::Format_ARGB32_Premultiplied));
+    // What the encoder read of this buffer before it let go is read before
+    // it is drawn over.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    std::memcpy(frame->bits(), backdropImage_.constBits(), static_cast<std::size_t>(frame->sizeInBytes()));
+    return *frame;
+}
+
 QImage DemoRecorder::composite() const {
-    // A copy of the backdrop: drawing on it detaches it from the kept one.
-    QImage image = backdropImage_;
+    // Drawn in place: only a buffer nobody else holds is drawn on, so
+    // painting never copies it.
+    QImage spare;
+    QImage& image = frameBuffer(spare);
     QPainter p(&image);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const double fx = double(pixelSize_.width()) / region_.width();
@@ -171,40 +194,60 @@ QImage DemoRecorder::composite() const {
         return QRectF(at.x() * fx, at.y() * fy, w->width() * fx, w->height() * fy);
     };
     for (QWidget* w : windows) {
-        const QImage pix = grabWindow(w);
-        if (pix.isNull()) continue;
         const QRectF target = placed(w);
         QWidget* parent = sheetParent(w);
         const bool sheet = parent && windows.contains(parent);
         if (sheet) drawSheetSurroundings(p, placed(parent), target);
-        p.drawImage(target, pix, QRectF(pix.rect()));
+        p.save();
+        windowPainter()(p, w, target);
+        p.restore();
         if (sheet) {
             p.setPen(QPen(kEdge, 1));
             p.setBrush(Qt::NoBrush);
             p.drawRect(target.adjusted(0, 0, -1, -1));
         }
     }
+    p.end();
     return image;
 }
 
-std::function<QImage(QWidget*)>& DemoRecorder::windowGrabber() {
-    static std::function<QImage(QWidget*)> grabber = [](QWidget* w) { return screenPixels(w); };
-    return grabber;
+DemoRecorder::WindowPainter& DemoRecorder::windowPainter() {
+    static WindowPainter painter = &DemoRecorder::paintScreenPixels;
+    return painter;
 }
 
-QImage DemoRecorder::grabWindow(QWidget* window) { return windowGrabber()(window); }
+namespace {
+
+// The raster backing store's image of the window, when it holds all of it.
+const QImage* backingImage(QWidget* window, QSize size) {
+    QBackingStore* store = window->backingStore();
+    if (!store) return nullptr;
+    const auto* image = dynamic_cast<const QImage*>(store->paintDevice());
+    if (image && !image->isNull() && image->width() >= size.width() && image->height() >= size.height()) return image;
+    return nullptr;
+}
+
+QSize physicalSize(QWidget* window) { return (QSizeF(window->size()) * window->devicePixelRatioF()).toSize(); }
+
+}  // namespace
+
+void DemoRecorder::paintScreenPixels(QPainter& p, QWidget* window, const QRectF& target) {
+    const QSize size = physicalSize(window);
+    if (const QImage* image = backingImage(window, size)) {
+        p.drawImage(target, *image, QRectF(QPointF(0, 0), QSizeF(size)));
+        return;
+    }
+    const QImage grabbed = window->grab().toImage();
+    p.drawImage(target, grabbed, QRectF(grabbed.rect()));
+}
 
 QImage DemoRecorder::screenPixels(QWidget* window) {
     const qreal dpr = window->devicePixelRatioF();
-    const QSize size = (QSizeF(window->size()) * dpr).toSize();
-    if (QBackingStore* store = window->backingStore()) {
-        // Raster platforms keep the window's last drawing in an image.
-        const auto* image = dynamic_cast<const QImage*>(store->paintDevice());
-        if (image && !image->isNull() && image->width() >= size.width() && image->height() >= size.height()) {
-            QImage copy = image->copy(QRect(QPoint(0, 0), size));
-            copy.setDevicePixelRatio(dpr);
-            return copy;
-        }
+    const QSize size = physicalSize(window);
+    if (const QImage* image = backingImage(window, size)) {
+        QImage copy = image->copy(QRect(QPoint(0, 0), size));
+        copy.setDevicePixelRatio(dpr);
+        return copy;
     }
     return window->grab().toImage();
 }

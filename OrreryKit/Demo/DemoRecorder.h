@@ -114,17 +114,23 @@ public:
     static QList<QWidget*> recordedWindows();
     // The window it is attached to when `w` is a sheet, else null.
     static QWidget* sheetParent(QWidget* w);
-    // How a window becomes pixels; the application replaces it where these
-    // miss content (web views).
-    static std::function<QImage(QWidget*)>& windowGrabber();
-    static QImage grabWindow(QWidget* window);
-    // What the window last put on screen, read from its backing store (a
-    // copy, where grab() would draw every widget again); grab() when the
-    // backing store holds no image of the window's size.
+    // How a window is drawn into a frame, at `target` (the window's place
+    // in frame pixels); the application replaces it where the window's own
+    // pixels miss content (web views).
+    using WindowPainter = std::function<void(QPainter&, QWidget*, const QRectF& target)>;
+    static WindowPainter& windowPainter();
+    // What the window last put on screen, drawn straight from its backing
+    // store (grab() would draw every widget again); grab() when the backing
+    // store holds no image of the window's size.
+    static void paintScreenPixels(QPainter& p, QWidget* window, const QRectF& target);
+    // The same pixels as an image of their own.
     static QImage screenPixels(QWidget* window);
 
 private:
     void logSample(std::vector<std::array<double, 3>>& into);
+    // A frame of pixelSize holding the backdrop: a kept one nobody else
+    // holds, else `spare`.
+    QImage& frameBuffer(QImage& spare) const;
     void drawSheetSurroundings(QPainter& p, const QRectF& parent, const QRectF& sheet) const;
     void closeCaption();
 
@@ -134,6 +140,9 @@ private:
     double scale_ = 1;
     QList<QColor> backdrop_;
     QImage backdropImage_;  // the backdrop at pixelSize, made once
+    // Frames drawn before: one is drawn again once nothing else holds it
+    // (the encoder has let it go), rather than a new image per frame.
+    mutable std::vector<QImage> frames_;
     mutable QImage shadow_;  // a sheet's shadow, made again for another size
     mutable QSize shadowFor_;
     QSize pixelSize_;

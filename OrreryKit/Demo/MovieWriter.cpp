@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -104,6 +105,7 @@ void MovieWriter::run() {
 }
 
 bool MovieWriter::convert(const QImage& image) {
+    last_ = QImage();
     const int rc = av_frame_make_writable(frame_);
     if (rc < 0) {
         std::lock_guard lock(mutex_);
@@ -121,12 +123,27 @@ void MovieWriter::encodeConverted(std::int64_t pts) {
     send(false);
 }
 
+namespace {
+
+bool sameBytes(const QImage& a, const QImage& b) {
+    return a.size() == b.size() && a.format() == b.format() && a.bytesPerLine() == b.bytesPerLine() &&
+           std::memcmp(a.constBits(), b.constBits(), static_cast<std::size_t>(a.sizeInBytes())) == 0;
+}
+
+}  // namespace
+
 void MovieWriter::encode(const QImage* image, std::int64_t pts) {
     if (!image) {
         send(true);
         return;
     }
-    if (convert(*image)) encodeConverted(pts);
+    // A screen that stood still (most of a demo's frames) is the picture
+    // converted last: comparing costs a fraction of converting again.
+    const bool same = !last_.isNull() && sameBytes(last_, *image);
+    if (same || convert(*image)) {
+        last_ = *image;
+        encodeConverted(pts);
+    }
 }
 
 void MovieWriter::send(bool flush) {
@@ -178,6 +195,7 @@ void MovieWriter::release() {
     fmt_ = nullptr;
     if (enc_) avcodec_free_context(&enc_);
     if (frame_) av_frame_free(&frame_);
+    last_ = QImage();
     if (packet_) av_packet_free(&packet_);
     if (sws_) sws_freeContext(sws_);
     sws_ = nullptr;

@@ -43,7 +43,9 @@ public:
 
     // Hands a frame (ARGB32 premultiplied, the open size) with its time in
     // 1/600 s to the worker; false when the queue is full (the frame is not
-    // taken).
+    // taken). The worker holds the image until it has been encoded and
+    // compared with the next one: a caller reusing its buffers takes back
+    // only those it alone holds (QImage::isDetached).
     bool push(QImage image, std::int64_t pts);
     // Without a worker: converts and encodes one frame now.
     bool convert(const QImage& image);
@@ -77,6 +79,7 @@ private:
     std::deque<std::pair<QImage, std::int64_t>> queue_;
     bool closing_ = false;
     QString error_;  // first encoding failure
+    QImage last_;    // the frame converted last (worker only)
 };
 
 }  // namespace orrery

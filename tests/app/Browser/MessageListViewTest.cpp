@@ -8,6 +8,7 @@
 #include "Shell/AppStoreShell.h"
 #include "Shell/MainWindow.h"
 #include "Shell/RootView.h"
+#include "Reader/MessageReader.h"
 #include "Browser/MessageDelegate.h"
 #include "Browser/MessageList.h"
 #include "Browser/MessageListView.h"
@@ -451,6 +452,34 @@ TEST_F(MessageListViewTest, EmptyStates) {
   auto* search = qobject_cast<VaultEmpty*>(view->emptyState());
   ASSERT_TRUE(search);
   EXPECT_EQ(search->titleBlock()->text(), QStringLiteral("Nothing matches “zzzz nothing”"));
+}
+
+// Each key typed into the search changes the list; the reader's empty state
+// is made again only when the list comes to have rows or to have none.
+TEST_F(MessageListViewTest, ReadersEmptyStateFollowsWhetherTheListHasRows) {
+  openWith(2, 3);
+  ReaderView reader(store.get());
+  auto offersNewest = [&] { return reader.emptyState()->findChild<QWidget*>(QStringLiteral("openNewest")) != nullptr; };
+  QWidget* first = reader.emptyState();
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(offersNewest());
+
+  store->setQuery(QStringLiteral("Report"));
+  ASSERT_FALSE(store->visible().empty());
+  store->setQuery(QStringLiteral("Repor"));
+  EXPECT_EQ(reader.emptyState(), first) << "rows before and after: the same empty state";
+
+  store->setQuery(QStringLiteral("zzzz nothing"));
+  ASSERT_TRUE(store->visible().empty());
+  ASSERT_TRUE(reader.emptyState());
+  EXPECT_FALSE(offersNewest());
+  QWidget* none = reader.emptyState();
+  store->setQuery(QStringLiteral("zzzz nothing at all"));
+  EXPECT_EQ(reader.emptyState(), none);
+
+  store->setQuery(QString());
+  ASSERT_TRUE(reader.emptyState());
+  EXPECT_TRUE(offersNewest());
 }
 
 TEST_F(MessageListViewTest, EmptyVaultOffersABackUpOnlyWithAccounts) {

@@ -2,6 +2,7 @@
 // and the JSON beside it.
 #include "Demo/DemoRecorder.h"
 #include "Demo/DemoAnchors.h"
+#include "Demo/MovieWriter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,6 +17,10 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 using orrery::DemoRecorder;
 using orrery::Task;
@@ -48,6 +53,35 @@ QJsonObject probe(const QString& file) {
                         "-of", "json", file});
     p.waitForFinished(60000);
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+// The colour at the centre of every frame of a movie, decoded by ffmpeg
+// (frame for frame: none repeated to fill a constant rate).
+std::vector<QColor> frameCentres(const QString& file, QSize size) {
+    QProcess p;
+    p.start("ffmpeg", {"-v", "error", "-i", file, "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    p.waitForFinished(60000);
+    const QByteArray raw = p.readAllStandardOutput();
+    const qsizetype frameBytes = qsizetype(size.width()) * size.height() * 3;
+    std::vector<QColor> out;
+    for (qsizetype at = 0; at + frameBytes <= raw.size(); at += frameBytes) {
+        const qsizetype centre = at + (qsizetype(size.height() / 2) * size.width() + size.width() / 2) * 3;
+        out.emplace_back(quint8(raw[centre]), quint8(raw[centre + 1]), quint8(raw[centre + 2]));
+    }
+    return out;
+}
+
+// Colours as far apart as the test's colours are: the encoder's rounding
+// stays well within this.
+bool near(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) < 40 && std::abs(a.green() - b.green()) < 40 &&
+           std::abs(a.blue() - b.blue()) < 40;
+}
+
+std::string names(const std::vector<QColor>& colours) {
+    std::string out;
+    for (const QColor& c : colours) out += c.name().toStdString() + " ";
+    return out;
 }
 
 QJsonDocument readJSON(const QString& path) {
@@ -258,4 +292,74 @@ TEST(DemoRecorder, ASheetDimsItsWindowAndHasAnEdgeAndAShadow) {
     sheet.hide();
     spinFor(50);
     EXPECT_EQ(qGray(rec.composite().pixel(20, 20)), 255);
+}
+
+// A frame equal to the one before is not converted again; every frame, the
+// repeated ones and the first changed one after them, still shows what was
+// pushed.
+TEST(MovieWriter, EveryFrameShowsWhatWasPushed) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("frames.mov");
+    const QSize size(64, 48);
+    orrery::MovieWriter writer(file.toStdString());
+    writer.open(size, 30, "superfast");
+    ASSERT_TRUE(writer.begin());
+    const QColor red(220, 30, 30), blue(30, 30, 220), green(30, 200, 30);
+    const std::vector<QColor> pushed = {red, red, red, blue, blue, green, red, red, blue};
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    for (std::size_t i = 0; i < pushed.size(); ++i) {
+        // The same image again where the colour repeats, a fresh one where
+        // it changes.
+        if (i == 0 || pushed[i] != pushed[i - 1]) {
+            image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+            image.fill(pushed[i]);
+        }
+        QElapsedTimer t;
+        t.start();
+        while (!writer.push(image, std::int64_t(i) * 20) && t.elapsed() < 10000) QThread::msleep(1);
+    }
+    ASSERT_EQ(writer.finish(), QString());
+
+    const std::vector<QColor> decoded = frameCentres(file, size);
+    ASSERT_EQ(decoded.size(), pushed.size()) << names(decoded);
+    for (std::size_t i = 0; i < pushed.size(); ++i)
+        EXPECT_TRUE(near(decoded[i], pushed[i])) << "frame " << i << ": " << names(decoded);
+}
+
+// The recorder draws each frame into buffers it reuses: a frame still
+// queued for the encoder is never drawn over, so each frame of the movie
+// is the window as it was at that frame's tick.
+TEST(DemoRecorder, EachFrameIsTheWindowAtItsTick) {
+    QTemporaryDir dir;
+    QWidget window;
+    window.setGeometry(0, 0, 200, 120);
+    auto paint = [&](const QColor& c) {
+        window.setStyleSheet("background: " + c.name());
+        window.repaint();
+    };
+    const QColor red(220, 30, 30), blue(30, 30, 220), green(30, 200, 30);
+    paint(red);
+    window.show();
+    spinFor(100);
+    const std::vector<QColor> shown = {red, blue, blue, blue, green, red, red, green, blue, blue};
+    DemoRecorder rec(dir.path(), QRectF(0, 0, 200, 120), 30, {Qt::black});
+    rec.start();  // its first frame: red
+    std::vector<QColor> expected = {red};
+    for (const QColor& c : shown) {
+        paint(c);
+        // Ticks without the event loop: only these frames are taken, far
+        // enough apart that the encoder keeps up with them.
+        QThread::msleep(60);
+        rec.captureFrame();
+        expected.push_back(c);
+    }
+    QThread::msleep(60);
+    auto done = rec.finish("ticks");
+    run(done);
+    expected.push_back(shown.back());  // the closing frame
+    ASSERT_EQ(rec.framesWritten(), int(expected.size())) << rec.droppedFrames() << " dropped";
+    const std::vector<QColor> decoded = frameCentres(dir.filePath("raw.mov"), rec.pixelSize());
+    ASSERT_EQ(decoded.size(), expected.size()) << names(decoded);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(near(decoded[i], expected[i])) << "frame " << i << ": " << names(decoded);
 }

@@ -4,6 +4,11 @@
 #include "Store/StoreTypes.h"
 
 #include <QJsonDocument>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
 #include <gtest/gtest.h>
 
 namespace bx::test {
@@ -24,6 +29,41 @@ TEST(MonthKeyTest, IndexOrderAndTitle) {
   EXPECT_EQ(MonthKey(at("2024-03-31T23:30:00Z")), MonthKey(2024, 3));  // TZ=UTC
   EXPECT_EQ(MonthKey(2024, 3).title(), QStringLiteral("March 2024"));
   EXPECT_EQ(MonthKey(12024, 12).title(), QStringLiteral("December 12024"));  // no grouping
+}
+
+// A month's bounds are kept once worked out; another zone in TZ is another
+// calendar, also when an earlier zone comes back.
+TEST(MonthKeyTest, BoundsFollowTheZoneInTZ) {
+  const char* was = std::getenv("TZ");
+  const std::optional<std::string> saved = was ? std::optional<std::string>(was) : std::nullopt;
+  struct Case {
+    const char* zone;
+    MonthKey month;
+    const char* start;
+    const char* end;
+  } cases[] = {
+      {"UTC", {2024, 3}, "2024-03-01T00:00:00Z", "2024-04-01T00:00:00Z"},
+      {"America/New_York", {2024, 3}, "2024-03-01T05:00:00Z", "2024-04-01T04:00:00Z"},  // summer time between
+      {"Asia/Tokyo", {2024, 3}, "2024-02-29T15:00:00Z", "2024-03-31T15:00:00Z"},
+      {"Asia/Tokyo", {2023, 12}, "2023-11-30T15:00:00Z", "2023-12-31T15:00:00Z"},
+      {"UTC", {2024, 3}, "2024-03-01T00:00:00Z", "2024-04-01T00:00:00Z"},
+      {"UTC", {2023, 12}, "2023-12-01T00:00:00Z", "2024-01-01T00:00:00Z"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.month.year) + "-" + std::to_string(c.month.month));
+    setenv("TZ", c.zone, 1);
+    tzset();
+    for (int twice = 0; twice < 2; ++twice) {
+      const auto [start, end] = MonthKey::bounds(c.month);
+      EXPECT_EQ(start, at(c.start));
+      EXPECT_EQ(end, at(c.end));
+    }
+  }
+  if (saved)
+    setenv("TZ", saved->c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
 
 TEST(SmartFilterTest, RawValuesAndTitles) {

@@ -425,3 +425,58 @@ TEST(BackupRunner, BatchesGoToTheJournalAndFilesGetDigests) {
     for (const auto& [uid, path] : state.files)
         EXPECT_EQ(MessageDigests::lookup(layout, path), MessageDigests::sha256(vault.read(path))) << path;
 }
+
+// The count a window shows moves with the files as they land inside a batch,
+// at most once per progressInterval; each batch's end is reported whatever
+// the interval. The reported count is what is on disk at that moment.
+TEST(BackupRunner, WrittenFilesAreReportedWithinABatch) {
+    trustTestCA();
+    DovecotFixture dovecot(quickDovecot());
+    dovecot.append(users::alice, "INBOX", makeSeed(30));
+    const auto account = testAccount(dovecot, {"INBOX"});
+
+    struct Case {
+        const char* name;
+        double interval;
+        std::vector<std::int64_t> counts;  // messagesDone of the Downloading reports
+    };
+    // Files are named to the window only once their batch is recorded: by
+    // the last report alone.
+    std::vector<std::int64_t> every;
+    for (std::int64_t i = 0; i <= 30; ++i) every.push_back(i);
+    every.push_back(30);  // the batch's own report, with its files
+    const Case cases[] = {
+        {"every file", 0.0, every},
+        {"batch ends only", 3600.0, {0, 30}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        ArchiveLayout layout(root.path());
+        BackupRunner runner(layout, account, users::alice.password);
+        runner.batchCount = 40;
+        runner.progressInterval = c.interval;
+
+        std::vector<std::int64_t> counts;
+        std::vector<std::size_t> named;
+        const auto summary = runner.run([&](const BackupProgress& p) {
+            if (p.phase != "Downloading") return;
+            counts.push_back(p.messagesDone);
+            named.push_back(p.newFiles.size());
+            std::int64_t files = 0, bytes = 0;
+            for (const auto& [path, facts] : snapshot(root.path()))
+                if (path.ends_with(".eml")) {
+                    ++files;
+                    bytes += static_cast<std::int64_t>(facts.size);
+                }
+            EXPECT_EQ(p.messagesDone, files);
+            EXPECT_EQ(p.bytesDone, bytes);
+            EXPECT_EQ(p.messagesTotal, 30);
+        });
+        EXPECT_EQ(summary.newMessages, 30);
+        EXPECT_EQ(counts, c.counts);
+        std::vector<std::size_t> namedOnlyAtTheEnd(c.counts.size(), 0);
+        namedOnlyAtTheEnd.back() = 30;
+        EXPECT_EQ(named, namedOnlyAtTheEnd);
+    }
+}
