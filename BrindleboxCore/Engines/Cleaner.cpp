@@ -323,7 +323,7 @@ std::vector<CleanupItem::Status> Cleaner::verify(const std::vector<CleanupItem>&
             place.digests = it->second;
         }
     }
-    std::vector<MessageDigests::Table> digests;
+    std::vector<std::shared_ptr<const MessageDigests::Table>> digests;
     digests.reserve(digestFolders.size());
     for (const auto folder : digestFolders) digests.push_back(MessageDigests::table(layout, folder));
 
@@ -348,7 +348,7 @@ std::vector<CleanupItem::Status> Cleaner::verify(const std::vector<CleanupItem>&
                 out[i] = checkOpenFile(file, file ? &st : nullptr, item.serverSize, noDigest, buffer);
                 continue;
             }
-            const MessageDigests::Table& table = digests[static_cast<std::size_t>(place.digests)];
+            const MessageDigests::Table& table = *digests[static_cast<std::size_t>(place.digests)];
             out[i] = checkOpenFile(
                 file, file ? &st : nullptr, item.serverSize, [&] { return table.find(*item.localPath); }, buffer);
         }

@@ -61,15 +61,15 @@ std::map<std::string, std::string, std::less<>> parse(std::string_view text) {
     return out;
 }
 
-// The copy check asks for one item after another, mostly of one folder: the
-// last digest file read is kept until it changes.
+// The copy check asks for one item after another, or a run of items, mostly
+// of one folder: the last digest file read is kept until it changes.
 struct Cache {
     std::mutex mutex;
     fs::path file;
     struct timespec mtime {};
     off_t size = -1;
     ino_t inode = 0;
-    std::map<std::string, std::string, std::less<>> digests;
+    std::shared_ptr<const MessageDigests::Table> table;
 };
 
 Cache& cache() {
@@ -82,8 +82,9 @@ Cache& cache() {
 // message, mostly of one folder, and the file seldom changes meanwhile.
 bool unchangedSinceRead(const Cache& c, const fs::path& file) {
     struct stat st {};
-    return c.file.native() == file.native() && ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && c.size == st.st_size &&
-           c.inode == st.st_ino && c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+    return c.table && c.file.native() == file.native() && ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           c.size == st.st_size && c.inode == st.st_ino && c.mtime.tv_sec == st.st_mtim.tv_sec &&
+           c.mtime.tv_nsec == st.st_mtim.tv_nsec;
 }
 
 }  // namespace
@@ -118,23 +119,34 @@ std::optional<std::string_view> MessageDigests::Table::find(std::string_view pat
     return it->second;
 }
 
-MessageDigests::Table MessageDigests::table(const ArchiveLayout& layout, std::string_view directory) {
-    Table t;
+std::shared_ptr<const MessageDigests::Table> MessageDigests::table(const ArchiveLayout& layout,
+                                                                  std::string_view directory) {
+    static const auto none = std::make_shared<const Table>();
     try {
         const fs::path file = fileFor(layout, directory);
+        Cache& c = cache();
+        std::lock_guard lock(c.mutex);
+        if (unchangedSinceRead(c, file)) return c.table;
+        c.table.reset();
         const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!in) return t;
+        if (!in) return none;
         struct stat st {};
-        if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return t;
+        if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return none;
         auto text = readAll(in.get(), static_cast<size_t>(st.st_size));
-        if (!text) return t;
-        t.text_ = std::make_unique<const std::string>(std::move(*text));
-        t.byPath_.reserve(t.text_->size() / 100);
-        forEachRecord(*t.text_, [&](std::string_view path, std::string_view digest) { t.byPath_[path] = digest; });
+        if (!text) return none;
+        auto t = std::make_shared<Table>();
+        t->text_ = std::move(*text);
+        t->byPath_.reserve(t->text_.size() / 100);
+        forEachRecord(t->text_, [&](std::string_view path, std::string_view digest) { t->byPath_[path] = digest; });
+        c.table = t;
+        c.file = file;
+        c.size = st.st_size;
+        c.inode = st.st_ino;
+        c.mtime = st.st_mtim;
+        return t;
     } catch (...) {
-        t.byPath_.clear();
+        return none;
     }
-    return t;
 }
 
 fs::path MessageDigests::fileFor(const ArchiveLayout& layout, std::string_view directory) {
@@ -172,28 +184,8 @@ std::optional<std::string> MessageDigests::lookup(const ArchiveLayout& layout, s
     try {
         const auto folder = folderOf(path);
         if (!folder) return std::nullopt;
-        const fs::path file = fileFor(layout, *folder);
-        Cache& c = cache();
-        std::lock_guard lock(c.mutex);
-        if (!unchangedSinceRead(c, file)) {
-            const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-            if (!in) {
-                c.file.clear();
-                return std::nullopt;
-            }
-            struct stat st {};
-            if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-            const auto text = readAll(in.get());
-            if (!text) return std::nullopt;
-            c.digests = parse(*text);
-            c.file = file;
-            c.size = st.st_size;
-            c.inode = st.st_ino;
-            c.mtime = st.st_mtim;
-        }
-        const auto it = c.digests.find(path);
-        if (it == c.digests.end()) return std::nullopt;
-        return it->second;
+        if (const auto digest = table(layout, *folder)->find(path)) return std::string(*digest);
+        return std::nullopt;
     } catch (...) {
         return std::nullopt;
     }

@@ -39,19 +39,20 @@ struct MessageDigests {
     // message (its first two components name the folder). Never throws.
     static std::optional<std::string> lookup(const ArchiveLayout& layout, std::string_view path);
 
-    // The digests recorded for the files below one vault folder, read once
-    // to look many paths up: each answer is lookup()'s for that path while
-    // the file stays as it was.
+    // The digests recorded for the files below one vault folder, to look
+    // many paths up: each answer is lookup()'s for that path while the file
+    // stays as it is. The last table read is kept until its file changes.
+    // Never throws; a missing or unreadable file gives an empty table.
     class Table {
     public:
         std::optional<std::string_view> find(std::string_view path) const;
 
     private:
         friend struct MessageDigests;
-        std::unique_ptr<const std::string> text_;  // what byPath_ points into
+        std::string text_;  // what byPath_ points into; never moved
         std::unordered_map<std::string_view, std::string_view> byPath_;
     };
-    static Table table(const ArchiveLayout& layout, std::string_view directory);
+    static std::shared_ptr<const Table> table(const ArchiveLayout& layout, std::string_view directory);
 
     // Account folder "/" mail folder of a backed-up message's path: whose
     // digest file records it.
