@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -457,7 +461,21 @@ private:
         return true;
     }
 
+    // The first stop (kStops) at or after `from`, else the end of the text
+    // at hand. Paths are most of the file, so sixteen bytes are looked at a
+    // time where the processor allows.
     const char* plainRun(const char* from) const {
+#ifdef __SSE2__
+        const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), space = _mm_set1_epi8(0x20);
+        while (end_ - from >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+            // Signed: bytes from 0x80 on count as below 0x20.
+            const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                                               _mm_cmplt_epi8(v, space));
+            if (const int mask = _mm_movemask_epi8(stops)) return from + __builtin_ctz(static_cast<unsigned>(mask));
+            from += 16;
+        }
+#endif
         while (from < end_ && !kStops.stop[static_cast<unsigned char>(*from)]) ++from;
         return from;
     }
