@@ -53,10 +53,20 @@ void CleanupModel::setServices(Services services) {
             const std::int64_t released = cleaner.execute(plan, progress, stop, releasedUIDs);
             return ReleaseOutcome(released, cleaner.leftoversUnflagged);
         };
-    if (!services_.verify)
-        services_.verify = [](const CleanupItem& item, const ArchiveLayout& layout) {
-            return Cleaner::verify(item, layout);
-        };
+    if (!services_.verifyAll) {
+        if (services_.verify)
+            services_.verifyAll = [verify = services_.verify](const std::vector<CleanupItem>& items,
+                                                              const ArchiveLayout& layout) {
+                std::vector<CleanupItem::Status> statuses;
+                statuses.reserve(items.size());
+                for (const auto& item : items) statuses.push_back(verify(item, layout));
+                return statuses;
+            };
+        else
+            services_.verifyAll = [](const std::vector<CleanupItem>& items, const ArchiveLayout& layout) {
+                return Cleaner::verify(items, layout);
+            };
+    }
     if (!services_.pause)
         services_.pause = [](double seconds, QObject* context, std::function<void()> then) {
             QTimer::singleShot(int(std::lround(seconds * 1000.0)), Qt::PreciseTimer, context, std::move(then));
@@ -234,13 +244,13 @@ void CleanupModel::walkStep(std::shared_ptr<Walk> walk) {
     const int n = int(walk->items.size());
     const int start = walk->next;
     const int stop = std::min(start + walk->pacing.chunkSize, n);
-    auto verify = services_.verify;
+    auto verifyAll = services_.verifyAll;
     std::vector<CleanupItem> chunk(walk->items.begin() + start, walk->items.begin() + stop);
     const ArchiveLayout layout = walk->layout;
-    workers_.start([this, walk, verify, chunk = std::move(chunk), layout, start, stop, stopped, end](std::stop_token) {
-        std::vector<CleanupItem::Status> statuses;
-        statuses.reserve(chunk.size());
-        for (const auto& item : chunk) statuses.push_back(verify(item, layout));
+    workers_.start([this, walk, verifyAll, chunk = std::move(chunk), layout, start, stop, stopped, end](
+                       std::stop_token) {
+        std::vector<CleanupItem::Status> statuses = verifyAll(chunk, layout);
+        statuses.resize(chunk.size(), CleanupItem::Status::notBackedUp());
         postTo(this, [this, walk, statuses = std::move(statuses), start, stop, stopped, end] {
             if (stopped(*walk)) {
                 end(walk);

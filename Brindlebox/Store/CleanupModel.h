@@ -86,8 +86,12 @@ public:
                                  const CleanupPlan&, const Cleaner::Progress&, std::stop_token,
                                  std::vector<std::uint32_t>* releasedUIDs)>
         execute;
-    // Called on worker threads.
+    // Called on worker threads. The walk checks a chunk at a time through
+    // verifyAll; left empty, it checks each item of the chunk with `verify`
+    // when that is given, else the whole chunk with the Cleaner's batch.
     std::function<CleanupItem::Status(const CleanupItem&, const ArchiveLayout&)> verify;
+    std::function<std::vector<CleanupItem::Status>(const std::vector<CleanupItem>&, const ArchiveLayout&)>
+        verifyAll;
     // Waits, then calls back on the GUI thread. Default: a precise timer.
     std::function<void(double seconds, QObject* context, std::function<void()> then)> pause;
     // Whether stage changes fade instead of moving (Reduce Motion).

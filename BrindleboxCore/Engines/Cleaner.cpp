@@ -1,15 +1,21 @@
 #include "Engines/Cleaner.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <system_error>
+#include <thread>
+#include <unordered_map>
 
 #include "Engines/BackupRunner.h"
 #include "Engines/Chunked.h"
@@ -169,7 +175,8 @@ CleanupPlan Cleaner::survey(const std::string& mailbox, Date before, std::stop_t
 
 CleanupPlan Cleaner::plan(const std::string& mailbox, Date before, std::stop_token stop) {
     CleanupPlan result = survey(mailbox, before, std::move(stop));
-    for (auto& item : result.items) item.status = verify(item, layout);
+    const auto statuses = verify(result.items, layout);
+    for (std::size_t i = 0; i < statuses.size(); ++i) result.items[i].status = statuses[i];
     return result;
 }
 
@@ -177,12 +184,32 @@ CleanupPlan Cleaner::plan(const std::string& mailbox, Date before, std::stop_tok
 
 namespace {
 
+// The `size` bytes a regular file of that size holds, into `buffer` (kept
+// between files to spare an allocation each); false when reading fails.
+// Fewer bytes mean the file was cut meanwhile.
+bool readInto(int fd, std::string& buffer, std::size_t size) {
+    buffer.resize(size);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer.data() + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    buffer.resize(got);
+    return true;
+}
+
 // The copy check on a file opened without following links, with its
 // attributes when the opening already asked for them. `digest`, when the
 // backup recorded one, must match the bytes too: a copy changed in place at
 // the same size (bit rot, an editor) would otherwise still pass.
+template <class Digest>
 CleanupItem::Status checkOpenFile(const FileHandle& file, const struct stat* known, std::int64_t serverSize,
-                                  const std::function<std::optional<std::string>()>& digest) {
+                                  const Digest& digest, std::string& buffer) {
     try {
         struct stat st {};
         if (known) st = *known;
@@ -190,21 +217,50 @@ CleanupItem::Status checkOpenFile(const FileHandle& file, const struct stat* kno
             return CleanupItem::Status::notBackedUp();
         const std::int64_t size = st.st_size;
         if (size != serverSize) return CleanupItem::Status::sizeMismatch(size, serverSize);
-        std::optional<std::string> data = readAll(file.get(), static_cast<size_t>(size));
-        if (!data) return CleanupItem::Status::unreadable();
-        if (static_cast<std::int64_t>(data->size()) != serverSize) return CleanupItem::Status::unreadable();
+        if (!readInto(file.get(), buffer, static_cast<size_t>(size))) return CleanupItem::Status::unreadable();
+        if (static_cast<std::int64_t>(buffer.size()) != serverSize) return CleanupItem::Status::unreadable();
         // The header field looksValid found is also a field of the whole
         // message's header, so a full parse (every part decoded) could only
         // confirm it.
-        if (!MIMEParser::looksValid(*data)) return CleanupItem::Status::unreadable();
-        if (digest) {
-            if (const auto recorded = digest(); recorded && *recorded != MessageDigests::sha256(*data))
-                return CleanupItem::Status::unreadable();
-        }
+        if (!MIMEParser::looksValid(buffer)) return CleanupItem::Status::unreadable();
+        if (const std::optional<std::string_view> recorded = digest();
+            recorded && *recorded != MessageDigests::sha256(buffer))
+            return CleanupItem::Status::unreadable();
         return CleanupItem::Status::verified();
     } catch (...) {
         // Out of memory on a huge file and the like: never a reason to release.
         return CleanupItem::Status::unreadable();
+    }
+}
+
+const auto noDigest = [] { return std::optional<std::string_view>(); };
+
+// Folders held open at once by one batch; the files of any further folder
+// are opened from the root one by one.
+constexpr std::size_t kHeldFolders = 256;
+// Threads of one batch, and the fewest items worth one more thread.
+constexpr std::size_t kVerifyThreads = 4;
+constexpr std::size_t kItemsPerThread = 128;
+// Items a thread takes at a time.
+constexpr std::size_t kVerifyRun = 32;
+
+// The folder `relative` below the open folder `base`, reached without
+// following a link; empty when it cannot be.
+FileHandle openFolderNoLinks(int base, const std::string& relative) {
+#ifdef SYS_openat2
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    long fd;
+    do {
+        fd = ::syscall(SYS_openat2, base, relative.c_str(), &how, sizeof how);
+    } while (fd < 0 && errno == EAGAIN);
+    if (fd >= 0 || errno != ENOSYS) return FileHandle(static_cast<int>(fd));
+#endif
+    try {
+        return openFolderBeneath(base, relative, false, fs::path());
+    } catch (const std::system_error&) {
+        return FileHandle();
     }
 }
 
@@ -217,13 +273,114 @@ CleanupItem::Status Cleaner::verify(const CleanupItem& item, const ArchiveLayout
     // the vault to a file elsewhere is no backed-up copy.
     struct stat st {};
     const FileHandle file = openRegularFileBelow(layout.root, *item.localPath, &st);
-    return checkOpenFile(file, file ? &st : nullptr, item.serverSize,
-                         [&] { return MessageDigests::lookup(layout, *item.localPath); });
+    std::string buffer;
+    std::optional<std::string> recorded;
+    return checkOpenFile(
+        file, file ? &st : nullptr, item.serverSize,
+        [&]() -> std::optional<std::string_view> {
+            recorded = MessageDigests::lookup(layout, *item.localPath);
+            return recorded;
+        },
+        buffer);
+}
+
+std::vector<CleanupItem::Status> Cleaner::verify(const std::vector<CleanupItem>& items, const ArchiveLayout& layout) {
+    std::vector<CleanupItem::Status> out(items.size(), CleanupItem::Status::notBackedUp());
+    // Where each item's file lies: a folder opened once for all its files
+    // (the root as its path says, links and all, and nothing below it
+    // through a link), its name there, and the digest table of its vault
+    // folder.
+    struct Place {
+        int folder = -1;  // -1: opened from the root alone
+        std::string_view name;
+        int digests = -1;
+    };
+    std::vector<Place> places(items.size());
+    std::vector<bool> check(items.size(), false);
+    std::unordered_map<std::string_view, int> folderIndex, digestIndex;
+    std::vector<FileHandle> folders;
+    std::vector<std::string_view> digestFolders;
+    const FileHandle root(::open(layout.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const auto& path = items[i].localPath;
+        if (!path || !ArchiveLayout::isSafeRelativePath(*path)) continue;
+        check[i] = true;
+        const std::string_view relative = *path;
+        const std::size_t slash = relative.rfind('/');
+        const std::string_view folder = slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+        Place& place = places[i];
+        place.name = relative.substr(slash == std::string_view::npos ? 0 : slash + 1);
+        if (const auto it = folderIndex.find(folder); it != folderIndex.end()) {
+            place.folder = it->second;
+        } else if (root && folders.size() < kHeldFolders) {
+            folders.push_back(folder.empty() ? FileHandle(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0))
+                                             : openFolderNoLinks(root.get(), std::string(folder)));
+            place.folder = folderIndex[folder] = static_cast<int>(folders.size() - 1);
+        }
+        if (const auto vaultFolder = MessageDigests::folderOf(relative)) {
+            auto [it, added] = digestIndex.try_emplace(*vaultFolder, static_cast<int>(digestFolders.size()));
+            if (added) digestFolders.push_back(*vaultFolder);
+            place.digests = it->second;
+        }
+    }
+    std::vector<std::shared_ptr<const MessageDigests::Table>> digests;
+    digests.reserve(digestFolders.size());
+    for (const auto folder : digestFolders) digests.push_back(MessageDigests::table(layout, folder));
+
+    const auto checkRange = [&](std::size_t from, std::size_t to, std::string& buffer) {
+        for (std::size_t i = from; i < to; ++i) {
+            if (!check[i]) continue;
+            const Place& place = places[i];
+            const CleanupItem& item = items[i];
+            if (place.folder < 0) {
+                out[i] = verify(item, layout);
+                continue;
+            }
+            const FileHandle& folder = folders[static_cast<std::size_t>(place.folder)];
+            struct stat st {};
+            FileHandle file;
+            if (folder) {
+                file = FileHandle(::openat(folder.get(), std::string(place.name).c_str(),
+                                           O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+                if (file && (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))) file = FileHandle();
+            }
+            if (place.digests < 0) {
+                out[i] = checkOpenFile(file, file ? &st : nullptr, item.serverSize, noDigest, buffer);
+                continue;
+            }
+            const MessageDigests::Table& table = *digests[static_cast<std::size_t>(place.digests)];
+            out[i] = checkOpenFile(
+                file, file ? &st : nullptr, item.serverSize, [&] { return table.find(*item.localPath); }, buffer);
+        }
+    };
+
+    const std::size_t threads = std::clamp<std::size_t>(items.size() / kItemsPerThread, 1, kVerifyThreads);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        std::string buffer;
+        for (;;) {
+            const std::size_t from = next.fetch_add(kVerifyRun);
+            if (from >= items.size()) return;
+            checkRange(from, std::min(from + kVerifyRun, items.size()), buffer);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: fewer do it
+        }
+    }
+    work();
+    for (auto& h : helpers) h.join();
+    return out;
 }
 
 CleanupItem::Status Cleaner::verify(const fs::path& file, std::int64_t serverSize) {
     const FileHandle handle(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    return checkOpenFile(handle, nullptr, serverSize, nullptr);
+    std::string buffer;
+    return checkOpenFile(handle, nullptr, serverSize, noDigest, buffer);
 }
 
 std::map<std::uint32_t, std::string> Cleaner::filesByUID(const ArchiveLayout& layout, const std::string& directory) {
@@ -239,8 +396,10 @@ std::int64_t Cleaner::execute(const CleanupPlan& plan, const Progress& progress,
     // The copy check again, just before anything happens.
     const std::vector<CleanupItem> candidates = plan.verified();
     std::vector<std::uint32_t> recheck;
-    for (const auto& item : candidates)
-        if (item.localPath && verify(item, layout) == CleanupItem::Status::verified()) recheck.push_back(item.uid);
+    const auto rechecked = verify(candidates, layout);
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        if (candidates[i].localPath && rechecked[i] == CleanupItem::Status::verified())
+            recheck.push_back(candidates[i].uid);
     if (recheck.empty()) throw CleanupError::nothingVerified();
     const std::set<std::uint32_t> recheckSet(recheck.begin(), recheck.end());
 

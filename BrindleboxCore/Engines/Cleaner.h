@@ -57,7 +57,7 @@ public:
     // pending. Throws the IMAP client's errors unchanged, CancellationError
     // when stopped.
     CleanupPlan survey(const std::string& mailbox, Date before, std::stop_token stop = {});
-    // survey, then each item's status set by verify(item, layout).
+    // survey, then each item's status set by the copy check.
     CleanupPlan plan(const std::string& mailbox, Date before, std::stop_token stop = {});
 
     // Releases the plan's verified messages that still pass the copy check
@@ -72,6 +72,11 @@ public:
 
     // The copy check. Never throws.
     static CleanupItem::Status verify(const CleanupItem& item, const ArchiveLayout& layout);
+    // The copy check of many items, each status the one verify(item, layout)
+    // gives: each folder is opened once and each digest file read once for
+    // the whole batch, and the files are checked on up to 4 threads.
+    static std::vector<CleanupItem::Status> verify(const std::vector<CleanupItem>& items,
+                                                   const ArchiveLayout& layout);
     static CleanupItem::Status verify(const std::filesystem::path& file, std::int64_t serverSize);
 
     // The .eml files below root/directory by the UID that ends their name

@@ -116,12 +116,9 @@ AccountSyncState ArchiveLayout::loadSync(const UUID& accountID) const {
 
 SyncFolders ArchiveLayout::loadSyncFolders(const UUID& accountID) const {
     SyncFolders folders;
-    // Read through a buffer rather than whole: the decoded state is much
-    // smaller than its text, and a large account's text need not sit beside it.
-    std::ifstream in(syncURL(accountID), std::ios::binary);
-    if (in) {
+    if (const FileHandle file(::open(syncURL(accountID).c_str(), O_RDONLY | O_CLOEXEC)); file) {
         try {
-            folders = decodeSyncFile(in);
+            folders = readSyncFile(file.get());
         } catch (const JSONDecodeError&) {
             folders.clear();
         }
@@ -361,10 +358,10 @@ std::string ArchiveLayout::accountFolder(const MailAccount& account) const {
     for (fs::directory_iterator it(metaDirectory(), ec), end; !ec && !claimed && it != end; it.increment(ec)) {
         const auto id = syncFileID(it->path().filename().string());
         if (!id || *id == account.id) continue;
-        std::ifstream in(it->path(), std::ios::binary);
-        if (!in) continue;
+        const FileHandle file(::open(it->path().c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file) continue;
         try {
-            claimed = accountFoldersOf(decodeSyncFile(in)).count(base) > 0;
+            claimed = accountFoldersOf(readSyncFile(file.get())).count(base) > 0;
         } catch (const std::exception&) {
         }
     }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -40,17 +41,9 @@ bool isDigest(std::string_view text) {
     return true;
 }
 
-// Account folder "/" mail folder of a backed-up message's path.
-std::optional<std::string_view> folderOf(std::string_view path) {
-    const size_t first = path.find('/');
-    if (first == std::string_view::npos) return std::nullopt;
-    const size_t second = path.find('/', first + 1);
-    if (second == std::string_view::npos) return std::nullopt;
-    return path.substr(0, second);
-}
-
-std::map<std::string, std::string, std::less<>> parse(std::string_view text) {
-    std::map<std::string, std::string, std::less<>> out;
+// f(path, digest) for each complete, well-formed line, in order.
+template <class F>
+void forEachRecord(std::string_view text, F&& f) {
     size_t start = 0;
     for (;;) {
         const size_t end = text.find('\n', start);
@@ -58,20 +51,25 @@ std::map<std::string, std::string, std::less<>> parse(std::string_view text) {
         const std::string_view line = text.substr(start, end - start);
         start = end + 1;
         if (line.size() < 66 || line[64] != ' ' || !isDigest(line.substr(0, 64))) continue;
-        out[std::string(line.substr(65))] = std::string(line.substr(0, 64));
+        f(line.substr(65), line.substr(0, 64));
     }
+}
+
+std::map<std::string, std::string, std::less<>> parse(std::string_view text) {
+    std::map<std::string, std::string, std::less<>> out;
+    forEachRecord(text, [&](std::string_view path, std::string_view digest) { out[std::string(path)] = digest; });
     return out;
 }
 
-// The copy check asks for one item after another, mostly of one folder: the
-// last digest file read is kept until it changes.
+// The copy check asks for one item after another, or a run of items, mostly
+// of one folder: the last digest file read is kept until it changes.
 struct Cache {
     std::mutex mutex;
     fs::path file;
     struct timespec mtime {};
     off_t size = -1;
     ino_t inode = 0;
-    std::map<std::string, std::string, std::less<>> digests;
+    std::shared_ptr<const MessageDigests::Table> table;
 };
 
 Cache& cache() {
@@ -84,17 +82,71 @@ Cache& cache() {
 // message, mostly of one folder, and the file seldom changes meanwhile.
 bool unchangedSinceRead(const Cache& c, const fs::path& file) {
     struct stat st {};
-    return c.file.native() == file.native() && ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && c.size == st.st_size &&
-           c.inode == st.st_ino && c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+    return c.table && c.file.native() == file.native() && ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           c.size == st.st_size && c.inode == st.st_ino && c.mtime.tv_sec == st.st_mtim.tv_sec &&
+           c.mtime.tv_nsec == st.st_mtim.tv_nsec;
 }
 
 }  // namespace
 
 std::string MessageDigests::sha256(std::string_view data) {
+    // The algorithm is fetched once and each thread keeps its context: a
+    // plain EVP_Digest looks the algorithm up anew on every call, under a
+    // lock all threads share, which costs more than hashing a message.
+    static EVP_MD* const fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    const EVP_MD* md = fetched ? fetched : EVP_sha256();
+    thread_local const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
-    if (EVP_Digest(data.data(), data.size(), out, &n, EVP_sha256(), nullptr) != 1) n = 0;
+    if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), data.data(), data.size()) != 1 ||
+        EVP_DigestFinal_ex(context.get(), out, &n) != 1)
+        n = 0;
     return hex(out, n);
+}
+
+std::optional<std::string_view> MessageDigests::folderOf(std::string_view path) {
+    const size_t first = path.find('/');
+    if (first == std::string_view::npos) return std::nullopt;
+    const size_t second = path.find('/', first + 1);
+    if (second == std::string_view::npos) return std::nullopt;
+    return path.substr(0, second);
+}
+
+std::optional<std::string_view> MessageDigests::Table::find(std::string_view path) const {
+    const auto it = byPath_.find(path);
+    if (it == byPath_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::shared_ptr<const MessageDigests::Table> MessageDigests::table(const ArchiveLayout& layout,
+                                                                  std::string_view directory) {
+    static const auto none = std::make_shared<const Table>();
+    try {
+        const fs::path file = fileFor(layout, directory);
+        Cache& c = cache();
+        std::lock_guard lock(c.mutex);
+        if (unchangedSinceRead(c, file)) return c.table;
+        c.table.reset();
+        const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!in) return none;
+        struct stat st {};
+        if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return none;
+        auto text = readAll(in.get(), static_cast<size_t>(st.st_size));
+        if (!text) return none;
+        auto t = std::make_shared<Table>();
+        t->text_ = std::move(*text);
+        t->byPath_.reserve(t->text_.size() / 100);
+        forEachRecord(t->text_, [&](std::string_view path, std::string_view digest) { t->byPath_[path] = digest; });
+        c.table = t;
+        c.file = file;
+        c.size = st.st_size;
+        c.inode = st.st_ino;
+        c.mtime = st.st_mtim;
+        return t;
+    } catch (...) {
+        return none;
+    }
 }
 
 fs::path MessageDigests::fileFor(const ArchiveLayout& layout, std::string_view directory) {
@@ -110,7 +162,7 @@ void MessageDigests::append(const ArchiveLayout& layout,
                             const std::vector<std::pair<std::string, std::string>>& pathsAndDigests, bool flush) {
     std::map<std::string_view, std::string> linesByFolder;
     for (const auto& [path, digest] : pathsAndDigests) {
-        const auto folder = folderOf(path);
+        const auto folder = MessageDigests::folderOf(path);
         // A path with a line break cannot be written as a line; the vault's
         // names never hold one.
         if (!folder || path.find('\n') != std::string::npos || !isDigest(digest)) continue;
@@ -132,28 +184,8 @@ std::optional<std::string> MessageDigests::lookup(const ArchiveLayout& layout, s
     try {
         const auto folder = folderOf(path);
         if (!folder) return std::nullopt;
-        const fs::path file = fileFor(layout, *folder);
-        Cache& c = cache();
-        std::lock_guard lock(c.mutex);
-        if (!unchangedSinceRead(c, file)) {
-            const FileHandle in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-            if (!in) {
-                c.file.clear();
-                return std::nullopt;
-            }
-            struct stat st {};
-            if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-            const auto text = readAll(in.get());
-            if (!text) return std::nullopt;
-            c.digests = parse(*text);
-            c.file = file;
-            c.size = st.st_size;
-            c.inode = st.st_ino;
-            c.mtime = st.st_mtim;
-        }
-        const auto it = c.digests.find(path);
-        if (it == c.digests.end()) return std::nullopt;
-        return it->second;
+        if (const auto digest = table(layout, *folder)->find(path)) return std::string(*digest);
+        return std::nullopt;
     } catch (...) {
         return std::nullopt;
     }

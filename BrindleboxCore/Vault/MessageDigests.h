@@ -9,9 +9,11 @@
 // are untouched by all this.
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,25 @@ struct MessageDigests {
     // The digest last recorded for the vault-relative `path` of a backed-up
     // message (its first two components name the folder). Never throws.
     static std::optional<std::string> lookup(const ArchiveLayout& layout, std::string_view path);
+
+    // The digests recorded for the files below one vault folder, to look
+    // many paths up: each answer is lookup()'s for that path while the file
+    // stays as it is. The last table read is kept until its file changes.
+    // Never throws; a missing or unreadable file gives an empty table.
+    class Table {
+    public:
+        std::optional<std::string_view> find(std::string_view path) const;
+
+    private:
+        friend struct MessageDigests;
+        std::string text_;  // what byPath_ points into; never moved
+        std::unordered_map<std::string_view, std::string_view> byPath_;
+    };
+    static std::shared_ptr<const Table> table(const ArchiveLayout& layout, std::string_view directory);
+
+    // Account folder "/" mail folder of a backed-up message's path: whose
+    // digest file records it.
+    static std::optional<std::string_view> folderOf(std::string_view path);
 
     // Every digest recorded for the files below the vault folder `directory`
     // (account folder "/" mail folder), by vault-relative path; empty when

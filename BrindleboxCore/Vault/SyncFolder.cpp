@@ -28,9 +28,17 @@ std::string_view uidKey(std::uint32_t uid, char (&buf)[16]) {
 }
 
 SyncEntries::Entry& SyncEntries::slot(std::uint32_t uid) {
-    if (entries_.empty() || entries_.back().uid < uid) return entries_.push_back({uid, 0, 0, 0, 0}), entries_.back();
+    // Sizes are set in the order their paths were (a sync file lists both
+    // by UID): the entry after the last one is tried before a search.
+    if (next_ < entries_.size() && entries_[next_].uid == uid) return entries_[next_++];
+    if (entries_.empty() || entries_.back().uid < uid) {
+        entries_.push_back({uid, 0, 0, 0, 0});
+        next_ = entries_.size();
+        return entries_.back();
+    }
     auto it = std::lower_bound(entries_.begin(), entries_.end(), uid,
                                [](const Entry& e, std::uint32_t u) { return e.uid < u; });
+    next_ = static_cast<std::size_t>(it - entries_.begin()) + 1;
     if (it != entries_.end() && it->uid == uid) return *it;
     return *entries_.insert(it, Entry{uid, 0, 0, 0, 0});
 }

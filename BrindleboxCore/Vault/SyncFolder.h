@@ -82,6 +82,7 @@ private:
     void storePath(Entry& e, std::string_view path);
 
     std::vector<Entry> entries_;  // by uid, ascending, once each
+    std::size_t next_ = 0;        // the entry after the last slot() found: a hint, checked before use
     std::string paths_;
     std::map<std::string, Other> other_;
 };

@@ -1,11 +1,22 @@
 #include "Vault/SyncStateCodec.h"
 
+#include <unistd.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <type_traits>
 
+#include "Util/AtomicFile.h"
 #include "Util/Json.h"
 #include "Util/Unicode.h"
 #include "Vault/ArchiveLayout.h"
@@ -353,15 +364,342 @@ SyncFolders finishFile(Handler& handler, bool ok) {
     return std::move(handler.folders);
 }
 
+// ------------------------------------------------------------ the written form
+
+// The text is not in the written form: the general reader reads it instead.
+struct NotWritten {};
+
+// Bytes that end a plain run of string text: the quote, the backslash,
+// control characters, and the start of anything beyond ASCII.
+struct StringStops {
+    bool stop[256] = {};
+    constexpr StringStops() {
+        for (int c = 0; c < 256; ++c) stop[c] = c < 0x20 || c >= 0x80 || c == '"' || c == '\\';
+    }
+};
+constexpr StringStops kStops;
+
+// The UID a key stands for, when the key is exactly its decimal text.
+std::optional<std::uint32_t> canonicalUID(std::string_view key) {
+    if (key.empty() || key.size() > 10 || (key[0] == '0' && key.size() > 1)) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : key) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (v > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    return static_cast<std::uint32_t>(v);
+}
+
+class WrittenReader {
+public:
+    using Read = std::function<std::size_t(char*, std::size_t)>;
+
+    explicit WrittenReader(std::string_view whole) : p_(whole.data()), end_(whole.data() + whole.size()) {}
+    explicit WrittenReader(const Read& read) : read_(&read), buffer_(new char[kPiece]) {}
+
+    SyncFolders file() {
+        expect('{');
+        expect('"');
+        if (accept('a')) {
+            // Whose file it is; the folders' readers pass over it.
+            expect(R"(ccount":{"host":)");
+            string(scratch_);
+            expect(R"(,"port":)");
+            digits(std::numeric_limits<std::uint64_t>::max());
+            expect(R"(,"username":)");
+            string(scratch_);
+            expect(R"(},")");
+        }
+        expect(R"(folders":{)");
+        SyncFolders folders;
+        if (!accept('}')) {
+            do {
+                std::string name(string(scratch_));
+                expect(':');
+                folders.insert_or_assign(std::move(name), folder());
+            } while (accept(','));
+            expect('}');
+        }
+        expect('}');
+        if (more()) throw NotWritten();
+        return folders;
+    }
+
+private:
+    // At least one byte to read; false at the end of the text.
+    bool more() {
+        if (p_ < end_) return true;
+        if (!read_ || ended_) return false;
+        const std::size_t n = (*read_)(buffer_.get(), kPiece);
+        if (n == 0) {
+            ended_ = true;
+            return false;
+        }
+        p_ = buffer_.get();
+        end_ = p_ + std::min(n, kPiece);
+        return true;
+    }
+    char next() {
+        if (!more()) throw NotWritten();
+        return *p_++;
+    }
+    void expect(char c) {
+        if (next() != c) throw NotWritten();
+    }
+    void expect(std::string_view text) {
+        if (static_cast<std::size_t>(end_ - p_) >= text.size()) {
+            if (std::memcmp(p_, text.data(), text.size()) != 0) throw NotWritten();
+            p_ += text.size();
+            return;
+        }
+        for (char c : text) expect(c);
+    }
+    bool accept(char c) {
+        if (!more() || *p_ != c) return false;
+        ++p_;
+        return true;
+    }
+
+    // The first stop (kStops) at or after `from`, else the end of the text
+    // at hand. Paths are most of the file, so sixteen bytes are looked at a
+    // time where the processor allows.
+    const char* plainRun(const char* from) const {
+#ifdef __SSE2__
+        const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), space = _mm_set1_epi8(0x20);
+        while (end_ - from >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+            // Signed: bytes from 0x80 on count as below 0x20.
+            const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                                               _mm_cmplt_epi8(v, space));
+            if (const int mask = _mm_movemask_epi8(stops)) return from + __builtin_ctz(static_cast<unsigned>(mask));
+            from += 16;
+        }
+#endif
+        while (from < end_ && !kStops.stop[static_cast<unsigned char>(*from)]) ++from;
+        return from;
+    }
+
+    // A string, quotes and all. Points into the text when it lies there whole
+    // and plain; else into `scratch`. Valid until the next read.
+    std::string_view string(std::string& scratch) {
+        expect('"');
+        const char* start = p_;
+        const char* stop = plainRun(p_);
+        if (stop < end_ && *stop == '"') {
+            p_ = stop + 1;
+            return std::string_view(start, static_cast<std::size_t>(stop - start));
+        }
+        scratch.assign(start, stop);
+        p_ = stop;
+        bool beyondASCII = false;
+        for (;;) {
+            if (!more()) throw NotWritten();
+            stop = plainRun(p_);
+            scratch.append(p_, stop);
+            p_ = stop;
+            if (p_ == end_) continue;
+            const auto c = static_cast<unsigned char>(*p_++);
+            if (c == '"') break;
+            if (c == '\\') {
+                escape(scratch);
+            } else if (c < 0x20) {
+                throw NotWritten();
+            } else {
+                scratch += static_cast<char>(c);
+                beyondASCII = true;
+            }
+        }
+        // What an escape adds is whole characters, so the raw bytes are
+        // well-formed exactly when the result is.
+        if (beyondASCII && !isValidUTF8(scratch)) throw NotWritten();
+        return scratch;
+    }
+
+    void escape(std::string& out) {
+        const char c = next();
+        switch (c) {
+            case '"':
+            case '\\':
+            case '/': out += c; return;
+            case 'b': out += '\b'; return;
+            case 'f': out += '\f'; return;
+            case 'n': out += '\n'; return;
+            case 'r': out += '\r'; return;
+            case 't': out += '\t'; return;
+            case 'u': {
+                char32_t v = 0;
+                for (int i = 0; i < 4; ++i) {
+                    const char h = next();
+                    const int d = h >= '0' && h <= '9'   ? h - '0'
+                                  : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                                  : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                                         : -1;
+                    if (d < 0) throw NotWritten();
+                    v = v * 16 + static_cast<char32_t>(d);
+                }
+                // The writer escapes control characters only; surrogate
+                // pairs are left to the general reader.
+                if (v >= 0xD800 && v <= 0xDFFF) throw NotWritten();
+                appendUTF8(out, v);
+                return;
+            }
+            default: throw NotWritten();
+        }
+    }
+
+    // A whole number as the writer writes it: digits, no leading zero.
+    std::uint64_t digits(std::uint64_t limit) {
+        const char first = next();
+        if (first < '0' || first > '9') throw NotWritten();
+        std::uint64_t v = static_cast<unsigned>(first - '0');
+        while (more() && *p_ >= '0' && *p_ <= '9') {
+            const auto d = static_cast<unsigned>(*p_ - '0');
+            if (v == 0 || v > (limit - d) / 10) throw NotWritten();
+            v = v * 10 + d;
+            ++p_;
+        }
+        return v;
+    }
+    std::uint32_t uid32() { return static_cast<std::uint32_t>(digits(std::numeric_limits<std::uint32_t>::max())); }
+    std::int64_t size() {
+        constexpr auto most = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+        if (accept('-')) {
+            const std::uint64_t m = digits(most + 1);
+            return m == most + 1 ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(m);
+        }
+        return static_cast<std::int64_t>(digits(most));
+    }
+
+    // An entry's key: its UID, or the key itself when it is no UID's text.
+    // Taken at once, since reading the value may reuse the text it lies in.
+    struct Key {
+        std::optional<std::uint32_t> uid;
+        std::string other;
+    };
+    void key(Key& k) {
+        const std::string_view text = string(scratch_);
+        k.uid = canonicalUID(text);
+        if (!k.uid) k.other.assign(text);
+        expect(':');
+    }
+
+    SyncFolder folder() {
+        SyncFolder f;
+        expect(R"({"mailbox":)");
+        f.mailbox = string(scratch_);
+        expect(R"(,"directory":)");
+        f.directory = string(scratch_);
+        expect(R"(,"uidValidity":)");
+        f.uidValidity = uid32();
+        expect(R"(,"highestUID":)");
+        f.highestUID = uid32();
+        expect(R"(,"files":{)");
+        Key k;
+        if (!accept('}')) {
+            do {
+                key(k);
+                const std::string_view path = string(scratch_);
+                if (k.uid)
+                    f.entries.setPath(*k.uid, path);
+                else
+                    f.entries.setPath(k.other, path);
+            } while (accept(','));
+            expect('}');
+        }
+        if (accept(',')) {
+            expect('"');
+            bool sizes = true;
+            if (accept('l')) {
+                expect(R"(astRun":)");
+                f.lastRun = parseISO8601(string(scratch_));
+                if (!f.lastRun) throw NotWritten();
+                sizes = accept(',');
+                if (sizes) expect('"');
+            }
+            if (sizes) {
+                expect(R"(sizes":{)");
+                f.hasSizes = true;
+                if (!accept('}')) {
+                    do {
+                        key(k);
+                        if (k.uid)
+                            f.entries.setSize(*k.uid, size());
+                        else
+                            f.entries.setSize(k.other, size());
+                    } while (accept(','));
+                    expect('}');
+                }
+            }
+        }
+        expect('}');
+        return f;
+    }
+
+    const Read* read_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    const char* p_ = nullptr;
+    const char* end_ = nullptr;
+    bool ended_ = false;
+    std::string scratch_;
+};
+
+template <class Source>
+std::optional<SyncFolders> readWritten(Source&& source) {
+    try {
+        WrittenReader reader(source);
+        SyncFolders folders = reader.file();
+        dropUnsafe(folders);
+        return folders;
+    } catch (const NotWritten&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
+std::optional<SyncFolders> decodeWrittenSyncFile(std::string_view text) {
+    return readWritten(text);
+}
+
+std::optional<SyncFolders> decodeWrittenSyncFile(const std::function<std::size_t(char*, std::size_t)>& read) {
+    return readWritten(read);
+}
+
 SyncFolders decodeSyncFile(std::string_view text) {
+    if (auto folders = decodeWrittenSyncFile(text)) return std::move(*folders);
+    return decodeAnySyncFile(text);
+}
+
+SyncFolders readSyncFile(int fd) {
+    const auto unreadable = [](int err) {
+        return JSONDecodeError(std::string("cannot read the sync file: ") + std::strerror(err));
+    };
+    off_t at = 0;
+    const std::function<std::size_t(char*, std::size_t)> read = [&](char* buffer, std::size_t capacity) {
+        for (;;) {
+            const ssize_t n = ::pread(fd, buffer, capacity, at);
+            if (n >= 0) {
+                at += n;
+                return static_cast<std::size_t>(n);
+            }
+            if (errno != EINTR) throw unreadable(errno);
+        }
+    };
+    if (auto folders = decodeWrittenSyncFile(read)) return std::move(*folders);
+    if (::lseek(fd, 0, SEEK_SET) != 0) throw unreadable(errno);
+    const auto text = readAll(fd);
+    if (!text) throw unreadable(errno);
+    return decodeAnySyncFile(*text);
+}
+
+SyncFolders decodeAnySyncFile(std::string_view text) {
     Handler handler(true);
     const bool ok = json::sax_parse(text.begin(), text.end(), &handler);
     return finishFile(handler, ok);
 }
 
-SyncFolders decodeSyncFile(std::istream& in) {
+SyncFolders decodeAnySyncFile(std::istream& in) {
     Handler handler(true);
     bool ok = false;
     try {

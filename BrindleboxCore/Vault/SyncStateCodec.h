@@ -21,9 +21,28 @@
 
 namespace bx {
 
-// Throws JSONDecodeError.
+// The sync file in the one form writeSyncFile gives it, read by hand: no
+// spaces, the keys in the writer's order, numbers as it writes them. A rerun
+// of a large account reads the whole file before anything else, and a
+// general JSON reader spends most of that time on what this form never has.
+// nullopt for any other text, even valid JSON: the general reader decides
+// those. Never a part of a file: text cut short is nullopt too.
+std::optional<SyncFolders> decodeWrittenSyncFile(std::string_view text);
+// The same in pieces: read(buffer, capacity) puts up to capacity bytes in
+// buffer and returns their count, 0 at the end. Throws what `read` throws.
+std::optional<SyncFolders> decodeWrittenSyncFile(const std::function<std::size_t(char*, std::size_t)>& read);
+
+// Any JSON text of the sync file's shape, as the comment above says (hand
+// edits, spaces, keys in any order). Throws JSONDecodeError.
+SyncFolders decodeAnySyncFile(std::string_view text);
+SyncFolders decodeAnySyncFile(std::istream& in);
+
+// The written form when the text is in it, else any form. Throws
+// JSONDecodeError.
 SyncFolders decodeSyncFile(std::string_view text);
-SyncFolders decodeSyncFile(std::istream& in);
+// The same for the file open at `fd`, read from its start; a file that
+// cannot be read throws JSONDecodeError too.
+SyncFolders readSyncFile(int fd);
 
 // One journal line's folder state; throws JSONDecodeError. Unlike the file,
 // a line whose directory would leave the vault is refused as a whole.

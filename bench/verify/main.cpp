@@ -1,6 +1,7 @@
 // The copy check of the free-up engine (Cleaner::verify) over N local copies
-// laid out as a backup leaves them (account / folder / year / file), each
-// item checked one after another as the application does after a survey.
+// laid out as a backup leaves them (account / folder / year / file): in
+// batches as the application's verify walk takes them (the plan in 40
+// chunks), and each item alone one after another.
 //
 //   bench_verify [--messages N] [--size BYTES] [--rounds N]   (100,000, about 4 KB, 5)
 //
@@ -71,10 +72,22 @@ struct Walk {
 };
 
 // Verifies every item once; returns the seconds taken and counts the verified.
-Walk walk(std::vector<bx::CleanupItem>& items, const bx::ArchiveLayout& layout, std::size_t& verified) {
+Walk walk(std::vector<bx::CleanupItem>& items, const bx::ArchiveLayout& layout, bool batches, std::size_t& verified) {
+    for (auto& item : items) item.status = bx::CleanupItem::Status::pending();
+    const std::size_t chunk = std::max<std::size_t>(1, (items.size() + 39) / 40);
     const double c0 = cpuNow();
     const auto t0 = Clock::now();
-    for (auto& item : items) item.status = bx::Cleaner::verify(item, layout);
+    if (batches) {
+        for (std::size_t start = 0; start < items.size(); start += chunk) {
+            const std::vector<bx::CleanupItem> run(items.begin() + static_cast<std::ptrdiff_t>(start),
+                                                   items.begin() + static_cast<std::ptrdiff_t>(
+                                                                       std::min(start + chunk, items.size())));
+            const auto statuses = bx::Cleaner::verify(run, layout);
+            for (std::size_t i = 0; i < statuses.size(); ++i) items[start + i].status = statuses[i];
+        }
+    } else {
+        for (auto& item : items) item.status = bx::Cleaner::verify(item, layout);
+    }
     const Walk s{std::chrono::duration<double>(Clock::now() - t0).count(), cpuNow() - c0};
     verified = static_cast<std::size_t>(std::count_if(items.begin(), items.end(), [](const bx::CleanupItem& i) {
         return i.status == bx::CleanupItem::Status::verified();
@@ -122,14 +135,21 @@ int main(int argc, char** argv) {
         bx::MessageDigests::append(layout, digests);
         std::printf("%d copies, %.1f MB; load average %s\n", messages, bytes / 1e6, loadAverage().c_str());
 
-        std::vector<double> withDigests, sizeOnly, withDigestsCPU, sizeOnlyCPU;
+        // [digests?][batches?]: wall and CPU seconds of each round.
+        std::vector<double> wall[2][2], cpu[2][2];
         std::size_t verified = 0;
-        for (int r = 0; r < rounds; ++r) {
-            const Walk w = walk(items, layout, verified);
-            withDigests.push_back(w.wall);
-            withDigestsCPU.push_back(w.cpu);
-            if (verified != items.size()) throw std::runtime_error("a copy did not verify (digests)");
-        }
+        const auto measure = [&](int digests) {
+            for (int r = 0; r < rounds; ++r)
+                for (int batches : {1, 0}) {
+                    const Walk w = walk(items, layout, batches, verified);
+                    wall[digests][batches].push_back(w.wall);
+                    cpu[digests][batches].push_back(w.cpu);
+                    if (verified != items.size())
+                        throw std::runtime_error(std::string("a copy did not verify (") +
+                                                 (digests ? "digests" : "size only") + ")");
+                }
+        };
+        measure(1);
         // A copy changed in place at the same size fails only by its digest.
         {
             const fs::path first = layout.root / *items.front().localPath;
@@ -137,26 +157,22 @@ int main(int argc, char** argv) {
             f.seekp(-3, std::ios::end);
             f.put('#');
         }
-        if (bx::Cleaner::verify(items.front(), layout) != bx::CleanupItem::Status::unreadable())
+        if (bx::Cleaner::verify(items.front(), layout) != bx::CleanupItem::Status::unreadable() ||
+            bx::Cleaner::verify(items, layout).front() != bx::CleanupItem::Status::unreadable())
             throw std::runtime_error("a changed copy passed the digest check");
         const fs::path moved = dir / "digests";
         fs::create_directories(moved);
         for (const auto& e : fs::directory_iterator(layout.metaDirectory()))
             if (e.path().filename().string().rfind("digests-", 0) == 0) fs::rename(e.path(), moved / e.path().filename());
-        for (int r = 0; r < rounds; ++r) {
-            const Walk w = walk(items, layout, verified);
-            sizeOnly.push_back(w.wall);
-            sizeOnlyCPU.push_back(w.cpu);
-            if (verified != items.size()) throw std::runtime_error("a copy did not verify (size only)");
-        }
-        const double d = median(withDigests), s = median(sizeOnly);
-        const double dc = median(withDigestsCPU), sc = median(sizeOnlyCPU);
+        measure(0);
         // The machine may be shared: CPU time leaves out the waits for a core.
-        std::printf("medians over %d rounds           wall  files/s (wall)    CPU  files/s (CPU)\n", rounds);
-        std::printf("  copy check with digests   %8.3f s %10.0f   %8.3f s %10.0f\n", d, messages / d, dc,
-                    messages / dc);
-        std::printf("  copy check, size only     %8.3f s %10.0f   %8.3f s %10.0f\n", s, messages / s, sc,
-                    messages / sc);
+        std::printf("medians over %d rounds                    wall  files/s (wall)    CPU  files/s (CPU)\n", rounds);
+        for (int digests : {1, 0})
+            for (int batches : {1, 0}) {
+                const double w = median(wall[digests][batches]), c = median(cpu[digests][batches]);
+                std::printf("  %-12s %-22s %8.3f s %10.0f   %8.3f s %10.0f\n", digests ? "digests" : "size only",
+                            batches ? "in batches (the app)" : "each item alone", w, messages / w, c, messages / c);
+            }
         std::printf("  load average at the end: %s\n", loadAverage().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_verify: %s\n", e.what());

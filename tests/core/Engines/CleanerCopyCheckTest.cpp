@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
+#include <vector>
 
 #include "Engines/Cleaner.h"
 #include "Vault/MessageDigests.h"
@@ -133,6 +137,81 @@ TEST(CleanerCopyCheck, RecordedDigestCatchesACopyChangedInPlace) {
     EXPECT_EQ(MessageDigests::lookup(layout, recorded), MessageDigests::sha256(rotted));
     EXPECT_EQ(MessageDigests::lookup(layout, older), MessageDigests::sha256(kMail));
     EXPECT_EQ(Cleaner::verify(item(older), layout), S::unreadable());
+}
+
+// A run checked as one batch gives every item the status the check of that
+// item alone gives, whatever mix of copies the run holds, however its items
+// are spread over folders (more than a batch holds open at once) and
+// threads, and with the vault's root reached through a link.
+TEST(CleanerCopyCheck, ARunIsCheckedAsEachItemAlone) {
+    test::TempDir dir;
+    const fs::path vault = dir / "vault";
+    const auto n = static_cast<std::int64_t>(kMail.size());
+    std::string changed = kMail;
+    changed[changed.find("Body")] = 'b';
+    const auto outside = dir.write("outside/2019/x 1.eml", kMail);
+    std::vector<CleanupItem> items;
+    std::vector<std::pair<std::string, std::string>> digests;
+    std::uint32_t uid = 0;
+    auto add = [&](const std::string& path, std::int64_t serverSize) {
+        items.emplace_back(++uid, serverSize, std::nullopt, path, S::pending());
+    };
+    for (int f = 0; f < 300; ++f) {
+        const std::string folder = std::string(f % 3 ? "Acct/INBOX/" : "Other/Sent/") + std::to_string(1700 + f) + "/";
+        const std::string good = folder + "good 1.eml", older = folder + "older 2.eml", rotted = folder + "changed 3.eml";
+        dir.write(vault / good, kMail);
+        dir.write(vault / older, kMail);
+        dir.write(vault / rotted, changed);
+        dir.write(vault / (folder + "long 4.eml"), kMail + "x");
+        dir.write(vault / (folder + "garbage 5.eml"), std::string(kMail.size(), '\x07'));
+        fs::create_symlink(outside, vault / (folder + "link 6.eml"));
+        digests.emplace_back(good, MessageDigests::sha256(kMail));
+        digests.emplace_back(rotted, MessageDigests::sha256(kMail));
+        for (const char* name : {"good 1.eml", "older 2.eml", "changed 3.eml", "long 4.eml", "garbage 5.eml", "link 6.eml",
+                                 "missing 7.eml"})
+            add(folder + name, n);
+        add(good, n + 1);
+        if (f % 50 == 0) {
+            fs::create_directories(vault / (folder + "folder 8.eml"));
+            add(folder + "folder 8.eml", n);
+        }
+    }
+    MessageDigests::append(ArchiveLayout(vault), digests);
+    dir.write(vault / "loose 9.eml", kMail);
+    dir.write(vault / "Acct/shallow 10.eml", kMail);
+    fs::create_directory_symlink(dir / "outside", vault / "Acct/Linked");
+    for (const char* path : {"loose 9.eml", "Acct/shallow 10.eml", "Acct/Linked/2019/x 1.eml", "../outside/2019/x 1.eml",
+                             "Acct//INBOX/x.eml", ""})
+        add(path, n);
+    add(outside.string(), n);
+    items.emplace_back(++uid, n, std::nullopt, std::nullopt, S::pending());
+    // The folders' items interleaved, as a plan by UID mixes years.
+    std::mt19937 rng(7);
+    std::shuffle(items.begin(), items.end(), rng);
+
+    fs::create_directory_symlink(vault, dir / "linked vault");
+    for (const fs::path& root : {vault, dir / "linked vault"}) {
+        const ArchiveLayout layout(root);
+        const std::vector<S> batch = Cleaner::verify(items, layout);
+        ASSERT_EQ(batch.size(), items.size());
+        std::map<int, int> kinds;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const S alone = Cleaner::verify(items[i], layout);
+            EXPECT_EQ(batch[i], alone) << items[i].localPath.value_or("(none)") << " below " << root;
+            ++kinds[static_cast<int>(alone.kind())];
+        }
+        // The fixture reaches every outcome.
+        EXPECT_EQ(kinds[static_cast<int>(S::Kind::verified)], 300 * 2 + 2) << root;
+        EXPECT_EQ(kinds[static_cast<int>(S::Kind::unreadable)], 300 * 2) << root;
+        EXPECT_EQ(kinds[static_cast<int>(S::Kind::sizeMismatch)], 300 * 2) << root;
+        EXPECT_EQ(kinds[static_cast<int>(S::Kind::notBackedUp)], 300 * 2 + 6 + 6) << root;
+    }
+    // A run of a few, and none.
+    const ArchiveLayout layout(vault);
+    const std::vector<CleanupItem> few(items.begin(), items.begin() + 3);
+    const auto fewStatuses = Cleaner::verify(few, layout);
+    for (std::size_t i = 0; i < few.size(); ++i) EXPECT_EQ(fewStatuses[i], Cleaner::verify(few[i], layout));
+    EXPECT_TRUE(Cleaner::verify(std::vector<CleanupItem>(), layout).empty());
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <fstream>
 #include <sstream>
 #include <map>
@@ -337,4 +341,193 @@ TEST(SyncState, FileNamesTheLoginItWasFetchedFrom) {
         std::istringstream stream(text);
         EXPECT_FALSE(bx::readSyncOwner(stream)) << what;
     }
+}
+
+namespace {
+
+std::optional<AccountSyncState> readAny(const std::string& text) {
+    try {
+        return AccountSyncState::from(bx::decodeAnySyncFile(text));
+    } catch (const bx::JSONDecodeError&) {
+        return std::nullopt;
+    }
+}
+
+// The written-form reader fed `piece` bytes at a time.
+std::optional<AccountSyncState> readWrittenInPieces(const std::string& text, std::size_t piece) {
+    std::size_t at = 0;
+    const std::function<std::size_t(char*, std::size_t)> read = [&](char* buffer, std::size_t capacity) {
+        const std::size_t n = std::min({piece, capacity, text.size() - at});
+        std::memcpy(buffer, text.data() + at, n);
+        at += n;
+        return n;
+    };
+    const auto folders = bx::decodeWrittenSyncFile(read);
+    if (!folders) return std::nullopt;
+    return AccountSyncState::from(*folders);
+}
+
+std::string written(const AccountSyncState& state, const bx::SyncOwner* owner = nullptr) {
+    std::string out;
+    bx::writeSyncFile(state.compact(), [&](std::string_view piece) { out += piece; }, owner);
+    return out;
+}
+
+}  // namespace
+
+// What the writer wrote is read by hand, and must come out as the general
+// reader reads it; any other text is left to the general reader, whatever
+// it makes of it.
+TEST(SyncState, TheWrittenFormReaderReadsAsTheGeneralReaderDoes) {
+    const bx::SyncOwner owner{"mail.example.com", 993, "ann \"the\" user\\\x01"};
+    AccountSyncState keys;
+    FolderState odd("INBOX", "A/INBOX", 7);
+    odd.highestUID = 100;
+    odd.files = {{"1", "A/INBOX/a 1.eml"}, {"007", "A/INBOX/seven.eml"}, {"x", "A/INBOX/x.eml"},
+                 {"4294967296", "A/INBOX/big.eml"}};
+    odd.sizes = std::map<std::string, std::int64_t>{
+        {"1", 0}, {"9", -1}, {"+5", 5}, {"77", std::numeric_limits<std::int64_t>::min()},
+        {"78", std::numeric_limits<std::int64_t>::max()}};
+    keys.folders["INBOX"] = odd;
+    AccountSyncState emptyLists;
+    FolderState bare("Sent", "A/Sent", 4294967295u);
+    bare.sizes.emplace();
+    emptyLists.folders["Sent"] = bare;
+    FolderState datedOnly("Drafts", "A/Drafts", 3);
+    datedOnly.lastRun = *bx::parseISO8601("2024-05-01T12:00:00Z");
+    emptyLists.folders["Drafts"] = datedOnly;
+
+    const std::string inbox = R"("INBOX":{"mailbox":"INBOX","directory":"A/INBOX","uidValidity":7,"highestUID":3,)";
+    struct Row {
+        const char* what;
+        std::string text;
+        bool handRead;  // the written-form reader reads it
+    };
+    const Row rows[] = {
+        {"escapes and unicode", written(sample()), true},
+        {"the account entry", written(sample(), &owner), true},
+        {"odd keys and extreme sizes", written(keys), true},
+        {"empty lists", written(emptyLists), true},
+        {"no folders", written(AccountSyncState()), true},
+        {"every escape", R"({"folders":{)" + inbox +
+             R"("files":{"3":"A\/INBOX\/\u00e9\u20AC\t\"\\ \b\f\n\r 3.eml"}}}})", true},
+        {"raw UTF-8", "{\"folders\":{\"Entw\xC3\xBC" "rfe\":{\"mailbox\":\"Entw\xC3\xBC" "rfe\",\"directory\":\"A/\xE2\x82\xAC\","
+                      "\"uidValidity\":1,\"highestUID\":0,\"files\":{}}}}", true},
+        {"a path leaving the vault", R"({"folders":{)" + inbox + R"("files":{"1":"../x 1.eml","3":"A/INBOX/y 3.eml"}},)" +
+             R"("Out":{"mailbox":"Out","directory":"/etc","uidValidity":1,"highestUID":0,"files":{}}}})", true},
+        {"a folder named twice", R"({"folders":{)" + inbox + R"("files":{}},)" + inbox + R"("files":{"3":"A/x 3.eml"}}}})",
+         true},
+        {"UIDs out of order and twice", R"({"folders":{)" + inbox +
+             R"("files":{"9":"A/n 9.eml","10":"A/t 10.eml","9":"A/m 9.eml"},"sizes":{"10":1,"9":2,"10":3}}}})", true},
+        // left to the general reader
+        {"spaces", R"({ "folders": {} })", false},
+        {"a line end after", written(sample()) + "\n", false},
+        {"keys in another order", R"({"folders":{"INBOX":{"directory":"A/INBOX","mailbox":"INBOX","uidValidity":7,)"
+                                  R"("highestUID":3,"files":{}}}})", false},
+        {"an unknown key", R"({"folders":{)" + inbox + R"("files":{},"extra":true}}})", false},
+        {"a null", R"({"folders":{)" + inbox + R"("files":{},"lastRun":null}}})", false},
+        {"a fraction", R"({"folders":{"INBOX":{"mailbox":"INBOX","directory":"A/INBOX","uidValidity":7.0,)"
+                       R"("highestUID":3,"files":{}}}})", false},
+        {"an exponent size", R"({"folders":{)" + inbox + R"("files":{},"sizes":{"3":1e3}}}})", false},
+        {"a leading zero", R"({"folders":{)" + inbox + R"("files":{},"sizes":{"3":012}}}})", false},
+        {"a surrogate pair", R"({"folders":{)" + inbox + R"("files":{"3":"A/\ud83d\ude00 3.eml"}}}})", false},
+        {"another top-level key", R"({"v":2,"folders":{}})", false},
+        {"the account after the folders", R"({"folders":{},"account":{"host":"h","port":1,"username":"u"}})", false},
+        {"cut short", written(sample()).substr(0, 120), false},
+        {"cut at the last brace", written(sample()).substr(0, written(sample()).size() - 1), false},
+        {"invalid UTF-8", "{\"folders\":{" + inbox + "\"files\":{\"3\":\"A/\xFF 3.eml\"}}}}", false},
+        {"an encoded surrogate", "{\"folders\":{" + inbox + "\"files\":{\"3\":\"A/\xED\xA0\x80 3.eml\"}}}}", false},
+        {"a raw control character", "{\"folders\":{" + inbox + "\"files\":{\"3\":\"A/\x01 3.eml\"}}}}", false},
+        {"a UID out of range", R"({"folders":{"INBOX":{"mailbox":"INBOX","directory":"A/INBOX","uidValidity":4294967296,)"
+                               R"("highestUID":3,"files":{}}}})", false},
+        {"a size out of range", R"({"folders":{)" + inbox + R"("files":{},"sizes":{"3":9223372036854775808}}}})", false},
+        {"not a date", R"({"folders":{)" + inbox + R"("files":{},"lastRun":"yesterday"}}})", false},
+    };
+    for (const auto& row : rows) {
+        const auto any = readAny(row.text);
+        const auto hand = bx::decodeWrittenSyncFile(row.text);
+        ASSERT_EQ(hand.has_value(), row.handRead) << row.what;
+        if (hand) {
+            ASSERT_TRUE(any) << row.what;
+            EXPECT_EQ(AccountSyncState::from(*hand), *any) << row.what;
+        }
+        // In pieces, a piece boundary falls inside every token somewhere.
+        for (std::size_t piece : {1, 2, 3, 7, 64, 65536}) {
+            const auto pieces = readWrittenInPieces(row.text, piece);
+            ASSERT_EQ(pieces.has_value(), row.handRead) << row.what << ", pieces of " << piece;
+            if (pieces) {
+                EXPECT_EQ(*pieces, *any) << row.what << ", pieces of " << piece;
+            }
+        }
+        // Whichever reads it, the outcome is the general reader's.
+        std::optional<AccountSyncState> either;
+        try {
+            either = AccountSyncState::from(bx::decodeSyncFile(row.text));
+        } catch (const bx::JSONDecodeError&) {
+        }
+        EXPECT_EQ(either, any) << row.what;
+    }
+    EXPECT_EQ(*readAny(written(sample())), sample());
+}
+
+// A file neither reader can read loads as no state, never as the part that
+// was read before the fault, and loading it changes nothing on disk.
+TEST(SyncState, AnUnreadableFileIsLeftAsItWas) {
+    bx::test::TempDir dir;
+    ArchiveLayout layout(dir.path());
+    AccountSyncState state;
+    for (const char* name : {"Archive", "INBOX", "Sent"}) {
+        FolderState f(name, std::string("Work/") + name, 9);
+        f.sizes.emplace();
+        for (std::uint32_t uid = 1; uid <= 3000; ++uid) {
+            const std::string key = std::to_string(uid);
+            f.files[key] = f.directory + "/2024/2024-01-01 Message " + key + ".eml";
+            (*f.sizes)[key] = uid * 10;
+        }
+        f.highestUID = 3000;
+        state.folders[name] = f;
+    }
+    layout.saveSync(state, kAccount);
+    const std::string whole = dir.read(layout.syncURL(kAccount));
+    ASSERT_GT(whole.size(), 3u * 65536u);
+    const std::size_t secondFolder = whole.find("\"INBOX\":");
+
+    struct Row {
+        const char* what;
+        std::string text;
+    };
+    std::string badByte = whole;
+    badByte[secondFolder + 70000] = '\xFF';
+    std::string badNumber = whole;
+    badNumber.replace(whole.find("\"sizes\":{\"1\":10", secondFolder) + 14, 1, "x");
+    const Row rows[] = {
+        {"cut inside the first folder", whole.substr(0, 100)},
+        {"cut between two folders", whole.substr(0, secondFolder)},
+        {"cut in a later piece", whole.substr(0, secondFolder + 70000)},
+        {"cut before the last brace", whole.substr(0, whole.size() - 1)},
+        {"a byte that is no UTF-8", badByte},
+        {"a size that is no number", badNumber},
+        {"emptied", ""},
+    };
+    const fs::path file = layout.syncURL(kAccount);
+    for (const auto& row : rows) {
+        dir.write(file, row.text);
+        const auto before = fs::last_write_time(file);
+        EXPECT_TRUE(layout.loadSync(kAccount).folders.empty()) << row.what;
+        EXPECT_TRUE(layout.loadSyncFolders(kAccount).empty()) << row.what;
+        EXPECT_EQ(dir.read(file), row.text) << row.what;
+        EXPECT_EQ(fs::last_write_time(file), before) << row.what;
+        int entries = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(layout.metaDirectory())) ++entries;
+        EXPECT_EQ(entries, 1) << row.what;
+    }
+    // A folder where the file belongs cannot be read at all.
+    fs::remove(file);
+    fs::create_directory(file);
+    EXPECT_TRUE(layout.loadSync(kAccount).folders.empty());
+    EXPECT_TRUE(fs::is_directory(file));
+    // The whole file again reads whole.
+    fs::remove(file);
+    dir.write(file, whole);
+    EXPECT_EQ(layout.loadSync(kAccount), state);
 }
