@@ -23,8 +23,8 @@
 
 #include "Vault/ArchiveLayout.h"
 #include "Vault/MailAccount.h"
-#include "common/BenchFigures.h"
 #include "Vault/SyncStateCodec.h"
+#include "common/BenchFigures.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
