@@ -24,30 +24,15 @@
 #include "Vault/ArchiveLayout.h"
 #include "Vault/MailAccount.h"
 #include "Vault/SyncStateCodec.h"
+#include "common/BenchFigures.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using bx::bench::cpuNow;
+using bx::bench::loadAverage;
+using bx::bench::median;
 
 namespace {
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
-}
-
-double cpuNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 struct Series {
     std::vector<double> wall, cpu;
@@ -69,15 +54,10 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--messages")) messages = std::max(1, std::atoi(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
     }
-    std::string tmpl = (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
-                       "/bx-bench-sync-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const fs::path dir = tmpl;
+    fs::path dir;
     int status = 0;
     try {
+        dir = bx::bench::scratchFolder("sync");
         const bx::ArchiveLayout layout(dir);
         const auto id = *bx::UUID::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
         const bx::MailAccount account(id, "Bench", "alice", bx::IMAPServer("localhost", 993, false), "custom", {}, {});
@@ -124,6 +104,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_sync_state: %s\n", e.what());
         status = 1;
     }
-    fs::remove_all(dir);
+    if (!dir.empty()) fs::remove_all(dir);
     return status;
 }

@@ -26,25 +26,16 @@
 #include <vector>
 
 #include "Engines/Cleaner.h"
+#include "common/BenchFigures.h"
 #include "Vault/MessageDigests.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using bx::bench::cpuNow;
+using bx::bench::loadAverage;
+using bx::bench::median;
 
 namespace {
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 std::string message(int i, std::size_t size, std::mt19937& rng) {
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,";
@@ -59,12 +50,6 @@ std::string message(int i, std::size_t size, std::mt19937& rng) {
         m += "\r\n";
     }
     return m;
-}
-
-double cpuNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
 struct Walk {
@@ -105,15 +90,10 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--size")) size = static_cast<std::size_t>(std::atol(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
     }
-    std::string tmpl = (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
-                       "/bx-bench-verify-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const fs::path dir = tmpl;
+    fs::path dir;
     int status = 0;
     try {
+        dir = bx::bench::scratchFolder("verify");
         const bx::ArchiveLayout layout(dir / "vault");
         std::mt19937 rng(11);
         std::vector<bx::CleanupItem> items;
@@ -178,6 +158,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_verify: %s\n", e.what());
         status = 1;
     }
-    fs::remove_all(dir);
+    if (!dir.empty()) fs::remove_all(dir);
     return status;
 }
