@@ -40,9 +40,15 @@ std::string ReaderPage::sheet(bool plainText, ColorScheme scheme) {
   return out;
 }
 
-std::string ReaderPage::withSheet(std::string document, bool plainText, ColorScheme scheme) {
-  document += sheet(plainText, scheme);
-  return document;
+QByteArray ReaderPage::withSheet(std::string_view document, bool plainText, ColorScheme scheme) {
+  // One copy of a body that may run to tens of megabytes, straight into
+  // what the engine is handed.
+  const std::string own = sheet(plainText, scheme);
+  QByteArray out;
+  out.reserve(qsizetype(document.size() + own.size()));
+  out.append(document.data(), qsizetype(document.size()));
+  out.append(own.data(), qsizetype(own.size()));
+  return out;
 }
 
 } // namespace bx

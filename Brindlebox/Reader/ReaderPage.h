@@ -2,7 +2,10 @@
 
 #include "Platform/Appearance.h"
 
+#include <QByteArray>
+
 #include <string>
+#include <string_view>
 
 namespace bx {
 
@@ -13,7 +16,7 @@ namespace bx {
 //  - lines stop at a readable width on a wide pane, centred.
 struct ReaderPage {
   static std::string sheet(bool plainText, ColorScheme scheme);
-  static std::string withSheet(std::string document, bool plainText, ColorScheme scheme);
+  static QByteArray withSheet(std::string_view document, bool plainText, ColorScheme scheme);
 
   // Widest run of the body, in CSS pixels.
   static constexpr int maxLineWidth = 880;
