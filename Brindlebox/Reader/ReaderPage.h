@@ -9,8 +9,7 @@
 
 namespace bx {
 
-// The reader's own sheet, added after a body document's markup (the parser
-// moves it into the body, where it still applies):
+// The reader's own sheet, put in a body document's head:
 //  - the plain-text page gets its colours for the appearance the reader
 //    draws in (the engine is never told the desktop's preference);
 //  - lines stop at a readable width on a wide pane, centred.

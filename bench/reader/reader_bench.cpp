@@ -1,5 +1,6 @@
-// Run: QTWEBENGINE_DISABLE_SANDBOX=1 BRINDLEBOX_PREVIEW_HELPER=<build>/Brindlebox/brindlebox-preview xvfb-run -a bench_reader [only]
-// ("only": the two 20 MB selections and nothing else)
+// Run: QTWEBENGINE_DISABLE_SANDBOX=1 BRINDLEBOX_PREVIEW_HELPER=<build>/Brindlebox/brindlebox-preview xvfb-run -a bench_reader [only|peers]
+// ("only": the two 20 MB selections and nothing else; "peers": the plain
+// view on the prepared 20 MB document, without and with the reader's sheet)
 // (as root the engine needs its sandbox off; the preview helper is found
 // beside the application, which a benchmark is not; without a display it
 // runs offscreen). One line per figure.
@@ -16,6 +17,7 @@
 #include "Safety/HTMLInspector.h"
 #include "Reader/MailWebView.h"
 #include "Reader/MessageReader.h"
+#include "Reader/ReaderPage.h"
 #include "Store/AppStore.h"
 
 #include <QApplication>
@@ -229,8 +231,11 @@ int main(int argc, char** argv) {
             head + "Subject: small\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<p>small</p>\r\n");
   writeText(scratch / "html20.html", html20);
   // What the reader hands the engine for it.
-  writeText(scratch / "html20-prepared.html",
-            HTMLInspector::prepareForDisplay(html20, {}, false));
+  const std::string prepared20 = HTMLInspector::prepareForDisplay(html20, {}, false);
+  writeText(scratch / "html20-prepared.html", prepared20);
+  // Exactly the text the reader's view is given: with the reader's sheet.
+  const QByteArray shown20 = ReaderPage::withSheet(prepared20, false, ColorScheme::Light);
+  writeText(scratch / "html20-shown.html", shown20.toStdString());
   qputenv("BRINDLEBOX_ARCHIVE_DIR", QByteArray::fromStdString(vault.string()));
   qputenv("HOME", QByteArray::fromStdString((scratch / "home").string()));
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((scratch / "config").string()));
@@ -246,7 +251,17 @@ int main(int argc, char** argv) {
   waitFor([&] { return store.records().size() == 3 && !store.indexing(); }, 300000);
 
   // Back to back, ours and the peer.
-  const bool only = argc > 1 && std::string_view(argv[1]) == "only";
+  const std::string_view mode = argc > 1 ? std::string_view(argv[1]) : std::string_view();
+  if (mode == "peers") {
+    // Where the engine's time goes: the same text in a plain view, without
+    // and with the reader's sheet.
+    plainView("the same as prepared", scratch / "html20-prepared.html", 2);
+    plainView("prepared with the reader's sheet", scratch / "html20-shown.html", 2);
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+    return 0;
+  }
+  const bool only = mode == "only";
   if (!only)
     selectToPainted(store, view, "small html", "Bench/INBOX/2024/small.eml", "Bench/INBOX/2024/attached20.eml", 3);
   selectToPainted(store, view, "20 MB in attachments", "Bench/INBOX/2024/attached20.eml", "Bench/INBOX/2024/small.eml", 5);
@@ -258,6 +273,7 @@ int main(int argc, char** argv) {
   }
   plainView("20 MB html file", scratch / "html20.html", 3);
   plainView("the same as prepared", scratch / "html20-prepared.html", 3);
+  plainView("prepared with the reader's sheet", scratch / "html20-shown.html", 3);
   store.setSelectedPath(std::nullopt);
   QCoreApplication::processEvents();
 
