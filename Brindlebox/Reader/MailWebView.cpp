@@ -81,7 +81,7 @@ MailWebView::MailWebView(QWidget* parent) : QWebEngineView(parent) {
   // The plain-text page draws in the reader's appearance: a switch loads it
   // again in the other one.
   connect(&Appearance::shared(), &Appearance::changed, this, [this] {
-    if (plainText_) update(*plainText_, false, true, warnings_);
+    if (plainText_) update(plainText_, false, true, warnings_);
   });
   connect(page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
     // No way back into another message's body.
@@ -101,20 +101,23 @@ void MailWebView::setOpener(std::function<void(const QUrl&)> f) {
 
 void MailWebView::openExternally(const QUrl& url) { opener()(url); }
 
-void MailWebView::update(const std::string& html, bool allowRemote, bool transparent,
+void MailWebView::update(std::string html, bool allowRemote, bool transparent, std::vector<LinkWarning> warnings) {
+  update(std::make_shared<const std::string>(std::move(html)), allowRemote, transparent, std::move(warnings));
+}
+
+void MailWebView::update(std::shared_ptr<const std::string> html, bool allowRemote, bool transparent,
                          std::vector<LinkWarning> warnings) {
   warnings_ = std::move(warnings);
   page()->setBackgroundColor(transparent ? QColor(Qt::transparent) : QColor(Qt::white));
   // A page over the reader's own background takes its colours from the
   // appearance; one on white is always drawn light.
   const ColorScheme scheme = transparent ? Appearance::shared().scheme() : ColorScheme::Light;
-  const QString key = QString::number(qHash(QByteArrayView(html.data(), qsizetype(html.size())))) +
+  const QString key = QString::number(qHash(QByteArrayView(html->data(), qsizetype(html->size())))) +
                       (allowRemote ? "-true" : "-false") + (scheme == ColorScheme::Dark ? "-dark" : "");
-  if (transparent) {
-    if (!plainText_ || *plainText_ != html) plainText_ = html;
-  } else {
+  if (transparent)
+    plainText_ = html;
+  else
     plainText_.reset();
-  }
   if (key == loadedKey_) return;
   loadedKey_ = key;
   const quint64 generation = ++generation_;
@@ -134,9 +137,9 @@ void MailWebView::update(const std::string& html, bool allowRemote, bool transpa
       };
       auto ready = std::make_shared<Ready>();
       // Without a rule list nothing remote may load: the text alone.
-      ready->document = QByteArray::fromStdString(
-          chosen ? ReaderPage::withSheet(html, transparent, scheme)
-                 : ReaderPage::withSheet(HTMLInspector::plainTextDocument(HTMLText::toPlain(html)), true, scheme));
+      ready->document =
+          chosen ? ReaderPage::withSheet(*html, transparent, scheme)
+                 : ReaderPage::withSheet(HTMLInspector::plainTextDocument(HTMLText::toPlain(*html)), true, scheme);
       // What the engine is given is what is read: links and images come
       // from a parse of exactly this text.
       ready->facts = MailDocument::read(std::string_view(ready->document.constData(), size_t(ready->document.size())));

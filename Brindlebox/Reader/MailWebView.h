@@ -11,6 +11,7 @@
 #include <QWebEngineView>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,7 +50,10 @@ public:
 
   // Hands over the link warnings (always) and loads `html` when it or
   // `allowRemote` changed since the last load.
-  void update(const std::string& html, bool allowRemote, bool transparent, std::vector<LinkWarning> warnings);
+  // `html` is shared, not copied: a body runs to tens of megabytes.
+  void update(std::shared_ptr<const std::string> html, bool allowRemote, bool transparent,
+              std::vector<LinkWarning> warnings);
+  void update(std::string html, bool allowRemote, bool transparent, std::vector<LinkWarning> warnings);
 
   const std::vector<LinkWarning>& warnings() const { return warnings_; }
   QString loadedKey() const { return loadedKey_; }
@@ -114,7 +118,7 @@ private:
   QHash<QString, std::vector<HTMLInspector::Link>> links_;
   QSet<QString> pendingImages_;
   QSet<QString> visibleImages_;
-  std::optional<std::string> plainText_;  // the page on the reader's background, for an appearance switch
+  std::shared_ptr<const std::string> plainText_;  // the page on the reader's background, for an appearance switch
 };
 
 } // namespace bx

@@ -215,13 +215,21 @@ bool MessageReader::showAuth() const { return trust_ && trust_->showAuth(); }
 
 MessageReader::BodyInputs MessageReader::bodyOf(const OpenMessage& message, bool imagesAllowed) {
   const auto& parsed = message.parsed;
-  if (parsed.htmlBody)
-    return {HTMLInspector::prepareForDisplay(
-                *parsed.htmlBody, parsed.attachments, false,
-                imagesAllowed ? HTMLInspector::RemoteImages::allowed : HTMLInspector::RemoteImages::placeholders),
-            imagesAllowed, false, true};
-  return {HTMLInspector::plainTextDocument(parsed.textBody ? *parsed.textBody : "(This message has no text.)"), false,
-          true, false};
+  if (parsed.htmlBody) {
+    if (imagesAllowed)
+      return {std::make_shared<const std::string>(HTMLInspector::prepareForDisplay(
+                  *parsed.htmlBody, parsed.attachments, false, HTMLInspector::RemoteImages::allowed)),
+              true, false, true};
+    // The store prepares the blocked document with the checks, from the same parse.
+    auto document = message.display ? message.display
+                                    : std::make_shared<const std::string>(HTMLInspector::prepareForDisplay(
+                                          *parsed.htmlBody, parsed.attachments, false,
+                                          HTMLInspector::RemoteImages::placeholders));
+    return {std::move(document), false, false, true};
+  }
+  return {std::make_shared<const std::string>(
+              HTMLInspector::plainTextDocument(parsed.textBody ? *parsed.textBody : "(This message has no text.)")),
+          false, true, false};
 }
 
 void MessageReader::build() {
@@ -689,16 +697,15 @@ ReaderView::ReaderView(AppStore* store, QWidget* parent) : ThemedWidget(parent),
   sync();
 }
 
-void ReaderView::sync() { present(store_ ? store_->openMessage() : std::nullopt); }
+void ReaderView::sync() { present(store_ ? store_->openMessageShared() : nullptr); }
 
-void ReaderView::present(const std::optional<OpenMessage>& message) {
+void ReaderView::present(std::shared_ptr<const OpenMessage> message) {
   if (!message) {
     showEmpty();
     return;
   }
-  auto value = std::make_shared<const OpenMessage>(*message);
   if (reader_ && reader_->message().record.path == message->record.path) {
-    reader_->setMessage(std::move(value));
+    reader_->setMessage(std::move(message));
     return;
   }
   const QPixmap leaving = snapshot();
@@ -713,7 +720,7 @@ void ReaderView::present(const std::optional<OpenMessage>& message) {
     reader_->hide();
     reader_->deleteLater();
   }
-  reader_ = new MessageReader(store_, std::move(value), this);
+  reader_ = new MessageReader(store_, std::move(message), this);
   layout_->addWidget(reader_);
   PaneTransition::play(this, layout_, leaving, ReaderTransition::reader());
 }

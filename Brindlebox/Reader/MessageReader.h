@@ -47,7 +47,7 @@ public:
 
   // The body's inputs as the reader computes them.
   struct BodyInputs {
-    std::string html;
+    std::shared_ptr<const std::string> html;
     bool allowRemote;
     bool transparent;
     bool isHTML;
@@ -115,8 +115,10 @@ public:
   QWidget* emptyState() const { return empty_; }
   // The change of content playing now, if any.
   PaneTransition* transition() const;
-  // Shows `message` (the store's openMessage); follows the store by itself.
-  void present(const std::optional<OpenMessage>& message);
+  // Shows `message` (the store's open message, shared, never copied: it
+  // holds the whole file's parts); the empty state for none. Follows the
+  // store by itself.
+  void present(std::shared_ptr<const OpenMessage> message);
   void sync();
   // Whether this platform makes OpenGL contexts (the web views' surfaces).
   static bool openGLAvailable();

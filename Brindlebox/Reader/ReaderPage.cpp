@@ -1,5 +1,6 @@
 #include "Reader/ReaderPage.h"
 
+#include "Safety/HTMLInspector.h"
 #include "Theme/Theme.h"
 
 #include <QColor>
@@ -31,18 +32,34 @@ std::string ReaderPage::sheet(bool plainText, ColorScheme scheme) {
     out += "html a{color:" + css(Theme::focus, scheme) + "}\n";
   }
   // Only a pane wider than the column and its side margins centres it; a
-  // narrower one keeps the page's (or the message's) own margins. Coming
-  // last, the rule outweighs the page's and a message's plain `body` rules;
-  // anything more particular in the message still wins.
-  out += "@media (min-width:" + std::to_string(maxLineWidth + 44) + "px){" + (plainText ? "html body" : "body") +
-         "{max-width:" + width + ";margin-left:auto;margin-right:auto}}\n";
+  // narrower one keeps the page's (or the message's) own margins. Two type
+  // selectors outweigh the page's and a message's plain `body` rules
+  // wherever they come; anything more particular in the message still wins.
+  out += "@media (min-width:" + std::to_string(maxLineWidth + 44) +
+         "px){html body{max-width:" + width + ";margin-left:auto;margin-right:auto}}\n";
   out += "</style>";
   return out;
 }
 
-std::string ReaderPage::withSheet(std::string document, bool plainText, ColorScheme scheme) {
-  document += sheet(plainText, scheme);
-  return document;
+QByteArray ReaderPage::withSheet(std::string_view document, bool plainText, ColorScheme scheme) {
+  // In the head, right after the page's own head: a sheet that arrives after
+  // the whole body makes the engine style a large body twice over (a 20 MB
+  // body took minutes instead of tens of seconds). A document made
+  // elsewhere gets it at the end.
+  size_t at = document.size();
+  const std::string_view ownHead = HTMLInspector::displayHead(), textHead = HTMLInspector::plainTextHead();
+  if (document.substr(0, textHead.size()) == textHead) {
+    at = textHead.rfind("</head>");
+  } else if (const size_t head = document.find(ownHead); head != std::string_view::npos) {
+    at = head + ownHead.size();
+  }
+  const std::string own = sheet(plainText, scheme);
+  QByteArray out;
+  out.reserve(qsizetype(document.size() + own.size()));
+  out.append(document.data(), qsizetype(at));
+  out.append(own.data(), qsizetype(own.size()));
+  out.append(document.data() + at, qsizetype(document.size() - at));
+  return out;
 }
 
 } // namespace bx

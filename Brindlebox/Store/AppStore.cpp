@@ -299,7 +299,7 @@ void AppStore::setIndexing(std::optional<IndexingProgress> p) {
   indexing_ = p;
   emit indexingChanged();
 }
-void AppStore::setOpenMessage(std::optional<OpenMessage> m) {
+void AppStore::setOpenMessage(std::shared_ptr<const OpenMessage> m) {
   openMessage_ = std::move(m);
   emit openMessageChanged();
 }
@@ -478,7 +478,7 @@ bool AppStore::changeArchiveRoot(const std::filesystem::path& root) {
   // The same relative path in another vault is another message.
   selectedPath_.reset();
   emit selectedPathChanged();
-  setOpenMessage(std::nullopt);
+  setOpenMessage(nullptr);
   setAllowImagesFor({});
   serverSizes_.clear();
   publishSortedRecords(std::make_shared<const std::vector<MessageRecord>>());
@@ -1040,13 +1040,13 @@ QString AppStore::sidebarTitle() const {
 
 void AppStore::openSelected() {
   if (!selectedPath_) {
-    setOpenMessage(std::nullopt);
+    setOpenMessage(nullptr);
     return;
   }
   const std::string path = selectedPath_->toStdString();
   const auto found = byPath_.find(path);
   if (found == byPath_.end()) {
-    setOpenMessage(std::nullopt);
+    setOpenMessage(nullptr);
     return;
   }
   const MessageRecord record = *found->second;
@@ -1069,7 +1069,13 @@ void AppStore::openSelected() {
           return m;
         }
         m.parsed = MIMEParser::parse(*data);
-        if (m.parsed.htmlBody) m.report = HTMLInspector::inspect(*m.parsed.htmlBody);
+        if (m.parsed.htmlBody) {
+          // The checks and the reader's document from one parse.
+          HTMLInspector::Prepared prepared = HTMLInspector::prepare(*m.parsed.htmlBody, m.parsed.attachments,
+                                                                    HTMLInspector::RemoteImages::placeholders);
+          m.report = std::move(prepared.report);
+          m.display = std::make_shared<const std::string>(std::move(prepared.document));
+        }
         auto [trust, auth] = SenderTrust::from(m.parsed.headers);
         m.trust = trust;
         m.authResults = std::move(auth);
@@ -1089,7 +1095,7 @@ void AppStore::openSelected() {
       },
       [selected](AppStore& s, OpenMessage m) {
         if (!s.selectedPath_ || *s.selectedPath_ != selected) return;
-        s.setOpenMessage(std::move(m));
+        s.setOpenMessage(std::make_shared<const OpenMessage>(std::move(m)));
       });
 }
 

@@ -108,7 +108,9 @@ public:
   const std::optional<QString>& selectedPath() const { return selectedPath_; }
   void setSelectedPath(const std::optional<QString>& path);  // opens, every time
 
-  const std::optional<OpenMessage>& openMessage() const { return openMessage_; }
+  const OpenMessage* openMessage() const { return openMessage_.get(); }
+  // The same, for a holder that keeps it: shared, it is never copied.
+  std::shared_ptr<const OpenMessage> openMessageShared() const { return openMessage_; }
 
   const QList<SavedSearch>& savedSearches() const { return savedSearches_; }
   void setSavedSearches(const QList<SavedSearch>& list);  // writes filters.json
@@ -308,7 +310,7 @@ private:
   void publishSortedRecords(std::shared_ptr<const std::vector<MessageRecord>> sorted);
   void publishDerived(std::shared_ptr<Derived> derived);
   void setIndexing(std::optional<IndexingProgress> p);
-  void setOpenMessage(std::optional<OpenMessage> m);
+  void setOpenMessage(std::shared_ptr<const OpenMessage> m);
 
   ArchiveLayout layout_;
   std::vector<MailAccount> accounts_;
@@ -321,7 +323,7 @@ private:
   SidebarItem sidebar_;
   QString query_;
   std::optional<QString> selectedPath_;
-  std::optional<OpenMessage> openMessage_;
+  std::shared_ptr<const OpenMessage> openMessage_;
   QList<SavedSearch> savedSearches_;
   std::optional<IndexingProgress> indexing_;
   BackupStatus backup_;

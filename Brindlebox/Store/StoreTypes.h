@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -148,6 +149,10 @@ struct OpenMessage {
   MessageRecord record;
   ParsedMessage parsed;
   HTMLReport report;
+  // The HTML body as the reader shows it while remote images are blocked,
+  // prepared in the same parse as `report`; none for a message without HTML
+  // (the reader prepares it when a message comes without).
+  std::shared_ptr<const std::string> display;
   SenderTrust trust = SenderTrust::unknown;
   std::map<std::string, std::string> authResults;
   std::optional<MailAddress> replyTo;

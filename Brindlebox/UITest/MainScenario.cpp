@@ -90,7 +90,7 @@ QString ledgerText(const QMap<QString, LedgerLine>& ledger) {
   return parts.isEmpty() ? QStringLiteral("[:]") : u'[' + parts.join(QStringLiteral(", ")) + u']';
 }
 
-QString copyText(const std::optional<OpenMessage>& open) {
+QString copyText(const OpenMessage* open) {
   if (!open) return QStringLiteral("nil");
   const CopyStatus& c = open->copy;
   switch (c.kind) {
@@ -213,7 +213,7 @@ orrery::Task<> runMain() {
       break;
     }
   store.setSelectedPath(first);
-  { auto w = wait(5, [&store] { return store.openMessage().has_value(); }); co_await w; }
+  { auto w = wait(5, [&store] { return store.openMessage() != nullptr; }); co_await w; }
   if (store.openMessage() && store.openMessage()->copy.kind == CopyStatus::Kind::verified)
     check(true, QStringLiteral("reader shows a verified copy"));
   else

@@ -101,7 +101,7 @@ bool scrubReady(const AppStore& store) { return !store.indexing() && store.group
 bool networkReady(const AppStore& store) { return !store.indexing() && !store.records().empty(); }
 
 bool messageOpened(const AppStore& store, const QString& path) {
-  const auto& open = store.openMessage();
+  const OpenMessage* open = store.openMessage();
   return open && QString::fromStdString(open->record.path) == path;
 }
 

@@ -23,6 +23,7 @@
 
 #include "Index/IndexDecoder.h"
 #include "Index/SearchIndex.h"
+#include "Util/LargePages.h"
 #include "Util/Unicode.h"
 #include "Vault/ArchiveLayout.h"
 
@@ -49,18 +50,10 @@ public:
         size_ = std::min(end, fileSize) - begin;
         // Whole blocks, and never empty, so every block can be moved alone.
         mapped_ = (size_ / block_ + 1) * block_;
-        // Aligned to large pages and advised to use them: the blocks are
-        // fresh memory, and a page fault each 4 KB cost more than reading.
-        constexpr size_t large = 2u << 20;
-        void* m = ::mmap(nullptr, mapped_ + large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                         -1, 0);
-        if (m == MAP_FAILED) return;
-        const auto raw = reinterpret_cast<uintptr_t>(m);
-        const uintptr_t aligned = (raw + large - 1) & ~(large - 1);
-        if (aligned > raw) ::munmap(m, aligned - raw);
-        ::munmap(reinterpret_cast<void*>(aligned + mapped_), raw + large - aligned);
-        base_ = reinterpret_cast<char*>(aligned);
-        ::madvise(base_, mapped_, MADV_HUGEPAGE);
+        // In large pages: the blocks are fresh memory, and a page fault
+        // each 4 KB cost more than reading.
+        base_ = static_cast<char*>(LargePages::map(mapped_));
+        if (!base_) return;
         owned_.assign(mapped_ / block_, true);
         ok_ = true;
     }
@@ -476,23 +469,14 @@ bool readDocument(Input& input, IndexDecoder& d) {
     return false;
 }
 
-// The records are written front to back once, tens of megabytes of fresh
-// memory: in large pages that is a few faults instead of thousands. Only
-// whole large pages inside the block are advised; the rest stays as it is.
-void adviseHugePages(void* data, size_t bytes) {
-    constexpr uintptr_t large = 2u << 20;
-    const auto begin = (reinterpret_cast<uintptr_t>(data) + large - 1) & ~(large - 1);
-    const auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(large - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 // A generous guess at the records in a file of `bytes`: one written by the
 // index holds more than a kilobyte per message (record and postings).
 size_t recordsIn(size_t bytes) { return std::min<size_t>(bytes / 1024, 2'000'000); }
 
 void reserveRecords(IndexDecoder& d, size_t count) {
     d.records.reserve(count);
-    adviseHugePages(d.records.data(), d.records.capacity() * sizeof(d.records[0]));
+    // Written front to back once, tens of megabytes of fresh memory.
+    LargePages::advise(d.records.data(), d.records.capacity() * sizeof(d.records[0]));
 }
 
 // ---- reading in pieces ------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <unordered_set>
 
 #include <gumbo.h>
@@ -15,6 +16,7 @@
 #include "Mime/HTMLText.h"
 #include "Safety/Domains.h"
 #include "Util/BudgetedRegex.h"
+#include "Util/LargePages.h"
 #include "Util/Unicode.h"
 
 namespace bx {
@@ -52,41 +54,29 @@ std::string_view trimWhiteSpaceAndNewlines(std::string_view s) {
     return trimCodePoints(s, isUnicodeWhiteSpace);
 }
 
-std::string base64(std::string_view data) {
+// Appends the base64 of `data` to `out`.
+void base64Into(std::string& out, std::string_view data) {
     static constexpr char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((data.size() + 2) / 3 * 4);
+    const size_t start = out.size();
+    out.resize(start + (data.size() + 2) / 3 * 4);
+    char* o = out.data() + start;
     size_t i = 0;
     const auto* p = reinterpret_cast<const unsigned char*>(data.data());
     for (; i + 3 <= data.size(); i += 3) {
         const uint32_t v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
-        out += table[(v >> 18) & 63];
-        out += table[(v >> 12) & 63];
-        out += table[(v >> 6) & 63];
-        out += table[v & 63];
+        *o++ = table[(v >> 18) & 63];
+        *o++ = table[(v >> 12) & 63];
+        *o++ = table[(v >> 6) & 63];
+        *o++ = table[v & 63];
     }
     if (const size_t rest = data.size() - i; rest > 0) {
         uint32_t v = p[i] << 16;
         if (rest == 2) v |= p[i + 1] << 8;
-        out += table[(v >> 18) & 63];
-        out += table[(v >> 12) & 63];
-        out += rest == 2 ? table[(v >> 6) & 63] : '=';
-        out += '=';
+        *o++ = table[(v >> 18) & 63];
+        *o++ = table[(v >> 12) & 63];
+        *o++ = rest == 2 ? table[(v >> 6) & 63] : '=';
+        *o++ = '=';
     }
-    return out;
-}
-
-void replaceAll(std::string& s, std::string_view from, std::string_view to) {
-    if (from.empty() || s.find(from) == std::string::npos) return;
-    std::string out;
-    out.reserve(s.size() + to.size());
-    size_t pos = 0;
-    for (size_t hit; (hit = s.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
-        out.append(s, pos, hit - pos);
-        out.append(to);
-    }
-    out.append(s, pos, std::string::npos);
-    s.swap(out);
 }
 
 bool hasWord(std::string_view words, std::string_view w) {
@@ -277,17 +267,40 @@ bool mayNestDeeperThan(std::string_view s, int limit) {
     return false;
 }
 
+// Only <a>, <area> and <img> are judged (in HTML or SVG; the parser reads
+// <image> as <img> too), and the parser makes none of them without a start
+// tag of that name: "<" right before the name, in either case. Markup with
+// no "<a" or "<i" anywhere holds nothing to judge, and parsing it would
+// find nothing.
+bool mayHoldJudgedElements(std::string_view s) {
+    for (size_t i = s.find('<'); i != std::string_view::npos && i + 1 < s.size(); i = s.find('<', i + 1)) {
+        const char c = static_cast<char>(s[i + 1] | 0x20);
+        if (c == 'a' || c == 'i') return true;
+    }
+    return false;
+}
+
 // Gumbo's nodes live in one arena that is dropped whole: freeing them node
 // by node recurses as deep as the markup nests. The parser frees many small
 // buffers while it runs; those are reused by size, so the arena grows with
-// the tree, not with the work.
+// the tree, not with the work. The first block is sized from the markup and
+// each later one as large as all before it; blocks are fresh memory in large
+// pages, touched only as the tree fills them.
 class Arena {
 public:
+    explicit Arena(size_t input) : next_(std::clamp<size_t>(input * 2, minBlock, maxBlock)) {}
+    ~Arena() {
+        for (const auto& [base, size] : blocks_) LargePages::unmap(base, size);
+    }
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+
     static void* allocate(void* self, size_t n) { return static_cast<Arena*>(self)->take(n); }
     static void release(void* self, void* p) { static_cast<Arena*>(self)->give(p); }
 
 private:
     static constexpr size_t header = 16, classes = 64;  // reused sizes: up to 1 KiB, in steps of 16
+    static constexpr size_t minBlock = LargePages::size, maxBlock = size_t(256) << 20;
 
     void* take(size_t n) {
         n = (n + 15) & ~size_t(15);
@@ -299,12 +312,14 @@ private:
         }
         const size_t need = n + header;
         if (blocks_.empty() || used_ + need > size_) {
-            size_ = std::max<size_t>(need, 1 << 20);
-            // Not zeroed: the parser writes what it reads.
-            blocks_.emplace_back(new std::max_align_t[size_ / sizeof(std::max_align_t) + 1]);
+            size_ = (std::max(need, next_) + LargePages::size - 1) & ~(LargePages::size - 1);
+            next_ = std::min(next_ + size_, maxBlock);
+            void* block = LargePages::map(size_);
+            if (!block) throw std::bad_alloc();
+            blocks_.emplace_back(static_cast<char*>(block), size_);
             used_ = 0;
         }
-        char* p = reinterpret_cast<char*>(blocks_.back().get()) + used_;
+        char* p = blocks_.back().first + used_;
         used_ += need;
         *reinterpret_cast<size_t*>(p) = n;
         return p + header;
@@ -318,14 +333,14 @@ private:
         free_[cls] = p;
     }
 
-    std::vector<std::unique_ptr<std::max_align_t[]>> blocks_;
+    std::vector<std::pair<char*, size_t>> blocks_;
     void* free_[classes] = {};
-    size_t used_ = 0, size_ = 0;
+    size_t used_ = 0, size_ = 0, next_;
 };
 
 class Tree {
 public:
-    explicit Tree(std::string_view html) {
+    explicit Tree(std::string_view html) : arena_(html.size()) {
         GumboOptions options = kGumboDefaultOptions;
         options.allocator = &Arena::allocate;
         options.deallocator = &Arena::release;
@@ -563,25 +578,32 @@ bool isRawText(const GumboNode* n) {
     }
 }
 
+bool needsEscape(char c, bool attributeValue) {
+    return c == '&' || c == '<' || c == '>' || c == '\xC2' || (c == '"' && attributeValue);
+}
+
+// Text between the characters that need escaping is appended whole: a
+// body is mostly such runs, and a character at a time made writing out
+// cost as much as the parse.
 void escapeInto(std::string& out, std::string_view text, bool attributeValue) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        switch (c) {
+    const size_t n = text.size();
+    size_t from = 0;
+    for (size_t i = 0;; ++i) {
+        while (i < n && !needsEscape(text[i], attributeValue)) ++i;
+        out.append(text, from, i - from);
+        if (i == n) break;
+        from = i + 1;
+        switch (text[i]) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
-            case '"':
-                if (attributeValue)
-                    out += "&quot;";
-                else
-                    out += c;
-                break;
+            case '"': out += "&quot;"; break;
             default:
-                if (c == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0') {
+                if (i + 1 < text.size() && text[i + 1] == '\xA0') {
                     out += "&nbsp;";
-                    ++i;
+                    ++from;
                 } else {
-                    out += c;
+                    out += '\xC2';
                 }
         }
     }
@@ -609,16 +631,24 @@ public:
     std::vector<HTMLInspector::Link> links;
     std::string out;
 
-    void run(const GumboNode* document) {
+    // `html`: the size of the markup, for the room the document needs.
+    void run(const GumboNode* document, size_t html = 0) {
         if (write_) {
+            size_t inlineBytes = 512;
             if (attachments_) {
                 for (const auto& att : *attachments_) {
                     // An empty Content-ID would turn every "cid:" of the page into this part.
                     if (!att.contentID || att.contentID->empty() || att.data.size() > HTMLInspector::maxInlineBytes)
                         continue;
-                    inline_.push_back({"cid:" + *att.contentID, &att, std::string()});
+                    inline_.push_back({"cid:" + *att.contentID, &att});
+                    inlineBytes += (att.data.size() + 2) / 3 * 4 + att.mimeType.size() + 16;
                 }
             }
+            // Inlined parts make the document many times the markup: room
+            // for them up front, in large pages, instead of copying it over
+            // and over as it grows.
+            out.reserve(out.size() + html + inlineBytes);
+            if (out.capacity() >= 4 * LargePages::size) LargePages::advise(out.data(), out.capacity());
             writeDoctype(document);
         }
         // Depth-first, children in order; an entry with `close` writes the
@@ -635,7 +665,9 @@ public:
             stack.pop_back();
             const GumboNode* n = step.node;
             if (step.close) {
-                out += "</" + tagName(n) + ">";
+                out += "</";
+                writeTagName(n);
+                out += '>';
                 continue;
             }
             switch (n->type) {
@@ -660,8 +692,15 @@ private:
     struct Inline {
         std::string token;
         const MailAttachment* part;
-        std::string data;  // made on first use
     };
+
+    void writeTagName(const GumboNode* n) {
+        const GumboElement& e = n->v.element;
+        if (e.tag != GUMBO_TAG_UNKNOWN && e.tag_namespace == GUMBO_NAMESPACE_HTML)
+            out += gumbo_normalized_tagname(e.tag);
+        else
+            out += tagName(n);
+    }
 
     void writeDoctype(const GumboNode* document) {
         const GumboDocument& d = document->v.document;
@@ -691,20 +730,43 @@ private:
         }
     }
 
-    std::string inlined(std::string value) {
-        for (auto& in : inline_) {
-            if (value.find(in.token) == std::string::npos) continue;
-            if (in.data.empty()) in.data = "data:" + in.part->mimeType + ";base64," + base64(in.part->data);
-            replaceAll(value, in.token, in.data);
+    // Writes an attribute's value (escaped) or a style's text with each
+    // "cid:" of an inlined part as its data address.
+    void writeInlined(std::string_view value, bool escape) {
+        const auto write = [&](std::string_view piece) {
+            if (escape)
+                escapeInto(out, piece, true);
+            else
+                out.append(piece);
+        };
+        std::vector<size_t> next(inline_.size());
+        for (size_t k = 0; k < inline_.size(); ++k) next[k] = value.find(inline_[k].token);
+        size_t pos = 0;
+        for (;;) {
+            size_t which = inline_.size(), hit = std::string_view::npos;
+            for (size_t k = 0; k < inline_.size(); ++k) {
+                if (next[k] < pos) next[k] = value.find(inline_[k].token, pos);
+                if (next[k] < hit) hit = next[k], which = k;
+            }
+            if (which == inline_.size()) break;
+            write(value.substr(pos, hit - pos));
+            out += "data:";
+            write(inline_[which].part->mimeType);
+            out += ";base64,";
+            base64Into(out, inline_[which].part->data);
+            pos = hit + inline_[which].token.size();
         }
-        return value;
+        write(value.substr(pos));
     }
 
     void text(const GumboNode* n) {
         if (!write_) return;
         const GumboNode* parent = n->parent;
         if (parent && isRawText(parent)) {
-            out += isHTML(parent, GUMBO_TAG_STYLE) && !inline_.empty() ? inlined(n->v.text.text) : n->v.text.text;
+            if (isHTML(parent, GUMBO_TAG_STYLE) && !inline_.empty())
+                writeInlined(n->v.text.text, false);
+            else
+                out += n->v.text.text;
         } else {
             escapeInto(out, n->v.text.text, false);
         }
@@ -763,7 +825,7 @@ private:
         }
         if (!write_ || unwrapped(n)) return true;
         out += '<';
-        out += tagName(n);
+        writeTagName(n);
         const std::string size = placeholder ? placeholderSize(n) : std::string();
         bool styled = false;
         for (unsigned i = 0; i < e.attributes.length; ++i) {
@@ -782,7 +844,7 @@ private:
             } else if (inline_.empty()) {
                 escapeInto(out, a->value, true);
             } else {
-                escapeInto(out, inlined(a->value), true);
+                writeInlined(a->value, true);
             }
             out += '"';
         }
@@ -978,7 +1040,7 @@ std::optional<LinkWarning> HTMLInspector::linkWarning(std::string_view href, std
 HTMLReport HTMLInspector::inspect(std::string_view html) {
     // Markup nested too deep to read is shown as its text alone (see
     // prepareForDisplay): nothing in it loads or links.
-    if (mayNestDeeperThan(html, maxNesting)) return {};
+    if (!mayHoldJudgedElements(html) || mayNestDeeperThan(html, maxNesting)) return {};
     const Tree tree(html);
     Walk walk(nullptr, false);
     walk.run(tree.document());
@@ -992,16 +1054,23 @@ std::vector<LinkWarning> HTMLInspector::linkWarnings(std::string_view html) {
 
 std::string HTMLInspector::prepareForDisplay(std::string_view html, const std::vector<MailAttachment>& attachments,
                                              bool /*dark*/, RemoteImages remote) {
-    if (mayNestDeeperThan(html, maxNesting)) return plainTextDocument(HTMLText::toPlain(html));
+    return prepare(html, attachments, remote).document;
+}
+
+HTMLInspector::Prepared HTMLInspector::prepare(std::string_view html, const std::vector<MailAttachment>& attachments,
+                                               RemoteImages remote) {
+    // Even with nothing to judge the tree is written out: the head, the
+    // page's mode and what is left out all come from it.
+    if (mayNestDeeperThan(html, maxNesting)) return {{}, plainTextDocument(HTMLText::toPlain(html))};
     const Tree tree(html);
     Walk walk(&attachments, true, remote);
-    walk.out.reserve(html.size() + 512);
-    walk.run(tree.document());
-    return std::move(walk.out);
+    walk.run(tree.document(), html.size());
+    walk.finish();
+    return {std::move(walk.report), std::move(walk.out)};
 }
 
 HTMLInspector::Shown HTMLInspector::shown(std::string_view document) {
-    if (mayNestDeeperThan(document, maxNesting)) return {};
+    if (!mayHoldJudgedElements(document) || mayNestDeeperThan(document, maxNesting)) return {};
     const Tree tree(document);
     Walk walk(nullptr, false);
     walk.run(tree.document());

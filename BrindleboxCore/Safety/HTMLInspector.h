@@ -63,6 +63,14 @@ struct HTMLInspector {
     // not change the result: HTML mail is always shown on a white page.
     static std::string prepareForDisplay(std::string_view html, const std::vector<MailAttachment>& attachments,
                                          bool dark, RemoteImages remote = RemoteImages::allowed);
+    // What inspect and prepareForDisplay give, from one parse, for a reader
+    // that needs both.
+    struct Prepared {
+        HTMLReport report;
+        std::string document;
+    };
+    static Prepared prepare(std::string_view html, const std::vector<MailAttachment>& attachments,
+                            RemoteImages remote = RemoteImages::allowed);
 
     // A navigable target of a document: an <a> or <area> with an address.
     struct Link {

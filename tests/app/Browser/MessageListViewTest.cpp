@@ -89,7 +89,7 @@ TEST_F(MessageListViewTest, ARowClickSelectsAndOpensOnceAndADoubleClickIsNoSecon
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
   ASSERT_EQ(selected.count(), 1);
   EXPECT_EQ(*store->selectedPath(), list->monthModel()->anchorAt(3));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return store->openMessage().has_value(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return store->openMessage() != nullptr; }, 5000));
   QTest::qWait(50);
   EXPECT_EQ(opened.count(), 1) << "one click reads and publishes the message once";
   EXPECT_TRUE(list->hasFocus()) << "the arrow keys work right after a click";

@@ -417,7 +417,12 @@ TEST_F(MailWebViewTest, LinesStopAtAReadableWidthOnAWidePane) {
     std::string html;
     bool transparent;
   } cases[] = {{HTMLInspector::plainTextDocument(words), true},
-               {HTMLInspector::prepareForDisplay("<p>" + words + "</p>", {}, false), false}};
+               {HTMLInspector::prepareForDisplay("<p>" + words + "</p>", {}, false), false},
+               // The message's own plain body rules come after the sheet.
+               {HTMLInspector::prepareForDisplay(
+                    "<html><head><style>body{margin:0;max-width:none}</style></head><body><p>" + words + "</p>", {},
+                    false),
+                false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.transparent);
     view_ = std::make_unique<MailWebView>();
@@ -434,6 +439,26 @@ TEST_F(MailWebViewTest, LinesStopAtAReadableWidthOnAWidePane) {
     EXPECT_LE(box.width(), ReaderPage::maxLineWidth);
     EXPECT_NEAR(box.center().x(), 1280, 40);
   }
+}
+
+// The sheet is in the head, before the body: one that comes after a large
+// body makes the engine style all of it again.
+TEST(ReaderPageTest, TheSheetIsInTheHeadBeforeTheBody) {
+  const std::string sheet = ReaderPage::sheet(false, ColorScheme::Light);
+  for (const std::string& document :
+       {HTMLInspector::prepareForDisplay("<html><head><style>p{}</style></head><body><p>x</p></body></html>", {}, false),
+        HTMLInspector::prepareForDisplay("<p>x</p>", {}, false), HTMLInspector::plainTextDocument("x")}) {
+    const bool plain = document.rfind(HTMLInspector::plainTextHead(), 0) == 0;
+    const QByteArray shown = ReaderPage::withSheet(document, plain, ColorScheme::Light);
+    const std::string own = ReaderPage::sheet(plain, ColorScheme::Light);
+    const qsizetype at = shown.indexOf(QByteArray::fromStdString(own));
+    ASSERT_GE(at, 0) << document;
+    EXPECT_LT(at, shown.indexOf("</head>")) << document;
+    // Nothing of the document is lost or moved around it.
+    EXPECT_EQ(shown.left(at) + shown.mid(at + qsizetype(own.size())), QByteArray::fromStdString(document));
+  }
+  // A document from elsewhere gets it at the end.
+  EXPECT_TRUE(ReaderPage::withSheet("<p>x</p>", false, ColorScheme::Light).endsWith(QByteArray::fromStdString(sheet)));
 }
 
 TEST(RemoteBlockerTest, QueuedCallersAreAnsweredInOrderOnceAndReadyCallersAtOnce) {

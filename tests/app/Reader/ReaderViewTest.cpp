@@ -64,7 +64,7 @@ protected:
       view_->resize(size);
       view_->show();
     }
-    view_->present(m);
+    view_->present(std::make_shared<const OpenMessage>(m));
     QApplication::processEvents();
     return view_->reader();
   }
@@ -185,7 +185,7 @@ TEST_F(ReaderViewTest, BodyInputsByKindOfMessage) {
   EXPECT_FALSE(body.isHTML);
   EXPECT_FALSE(body.allowRemote);  // plain text never loads images
   EXPECT_TRUE(body.transparent);
-  EXPECT_NE(body.html.find("(This message has no text.)"), std::string::npos);
+  EXPECT_NE(body.html->find("(This message has no text.)"), std::string::npos);
 }
 
 TEST_F(ReaderViewTest, OnlyInlinePartsShownInTheBodyStayOutOfTheRow) {
@@ -335,7 +335,7 @@ TEST_F(ReaderViewTest, PaneTransitionsSlideOrFadeByReduceMotion) {
 
   // Back to the empty state: a fade, never a slide.
   ReduceMotion::shared().setOverride(false);
-  view_->present(std::nullopt);
+  view_->present(nullptr);
   ASSERT_NE(view_->transition(), nullptr);
   EXPECT_EQ(view_->transition()->transition().offset, 0);
   ASSERT_TRUE(waitUntil([&] { return view_->transition() == nullptr; }, 3000));
@@ -490,8 +490,8 @@ TEST_F(ReaderViewTest, PreviewSavesAfterTheMessageIsPublishedAgain) {
 
   OpenMessage again = m;
   again.copy = CopyStatus::differs(100, 200);
-  view_->present(again);
-  view_->present(m);
+  view_->present(std::make_shared<const OpenMessage>(again));
+  view_->present(std::make_shared<const OpenMessage>(m));
   // Body work still queued for the first value would keep it alive: let it
   // finish and deliver, so that only the dialog could still hold it.
   ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(10000));
@@ -533,7 +533,7 @@ TEST_F(ReaderViewTest, TheSameMessageAgainKeepsTheReaderThePageAndTheState) {
   auto* subject = named<QLabel>("subject");
   QWidget* popover = reader->trustLine()->popover();
 
-  view_->present(sampleMessage());
+  view_->present(std::make_shared<const OpenMessage>(sampleMessage()));
   QApplication::processEvents();
   spin(300);
   EXPECT_EQ(view_->reader(), reader);
@@ -546,7 +546,7 @@ TEST_F(ReaderViewTest, TheSameMessageAgainKeepsTheReaderThePageAndTheState) {
 
   OpenMessage verifiedNow = sampleMessage();
   verifiedNow.copy = CopyStatus::differs(48213, 50000);
-  view_->present(verifiedNow);
+  view_->present(std::make_shared<const OpenMessage>(verifiedNow));
   QApplication::processEvents();
   spin(300);
   EXPECT_EQ(view_->reader(), reader);
@@ -583,7 +583,7 @@ TEST_F(ReaderViewTest, AnUnreadableFileSaysSoInsteadOfShowingAnEmptyMessage) {
   EXPECT_EQ(reader->trustLine(), nullptr);
 
   // The file comes back (a backup fetched it again): the message shows.
-  view_->present(sampleMessage());
+  view_->present(std::make_shared<const OpenMessage>(sampleMessage()));
   QApplication::processEvents();
   ASSERT_NE(view_->reader()->webView(), nullptr);
   EXPECT_EQ(named<QLabel>("subject")->text(), "Quarterly <b>report</b> & figures");

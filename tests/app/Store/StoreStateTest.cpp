@@ -188,7 +188,7 @@ TEST_F(StoreTest, SwitchingVaultsReadsTheNewOneAndForgetsPerMessageState) {
   scan(s);
   s.setSelectedPath(QStringLiteral("Work/INBOX/1.eml"));
   s.allowImages(QStringLiteral("Work/INBOX/1.eml"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return s.openMessage().has_value(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return s.openMessage() != nullptr; }, 5000));
 
   // Refused while long work runs.
   BackupStatus running;

@@ -258,6 +258,59 @@ TEST(HTMLInspector, ChecksReadTheTreeTheEngineBuilds) {
               std::vector<std::string>{"203.0.113.9"});
 }
 
+// Markup without a judged element is not parsed for the checks; every way
+// of writing one must still be read, and what only looks like one is text.
+TEST(HTMLInspector, CheckedElementsAreFoundInEverySpelling) {
+    struct Case {
+        const char* name;
+        std::string html;
+        int links;   // each to evil.example with text naming bank.example
+        int images;  // each https://cdn.example/a.png
+    } cases[] = {
+        {"upper case link", R"(<A HREF="https://evil.example/">bank.example</A>)", 1, 0},
+        {"mixed case link", R"(<html><body><p>Hi <aBbr>x</abbr><A hReF="https://evil.example/">bank.example</a>)", 1, 0},
+        {"a tab after the name", "<a\thref=\"https://evil.example/\">bank.example</a>", 1, 0},
+        {"a line feed after the name", "<a\nhref=\"https://evil.example/\">bank.example</a>", 1, 0},
+        {"a form feed after the name", "<a\fhref=\"https://evil.example/\">bank.example</a>", 1, 0},
+        {"a slash after the name", R"(<a/href="https://evil.example/">bank.example</a>)", 1, 0},
+        {"an area", R"(<map name=m><AREA href="https://evil.example/" alt="bank.example"></map>)", 1, 0},
+        {"an SVG link", R"(<svg><a href="https://evil.example/"><text>bank.example</text></a></svg>)", 1, 0},
+        {"an SVG link in capitals", R"(<SVG><A XLINK:HREF="https://evil.example/"><text>bank.example</text></A></SVG>)",
+         1, 0},
+        {"an entity in the address", R"(<a href="https&#58;//evil&#x2E;example/">bank&period;example</a>)", 1, 0},
+        {"upper case image", R"(<IMG SRC="https://cdn.example/a.png">)", 0, 1},
+        {"mixed case image", R"(<p>x</p><iMg src="https://cdn.example/a.png">)", 0, 1},
+        {"the parser's other name for an image", R"(<IMAGE src="https://cdn.example/a.png">)", 0, 1},
+        {"a slash after the image's name", R"(<img/src="https://cdn.example/a.png">)", 0, 1},
+        {"a link and an image among others",
+         "<html><head><style>p{}</style></head><body><table><tr><td><I>x</I><a\r\nhref='https://evil.example/'>"
+         "<b>bank</b>.example<img\tsrc=https://cdn.example/a.png></a></td></tr></table>",
+         1, 1},
+        {"written as text", R"(&lt;a href="https://evil.example/"&gt;bank.example&lt;/a&gt;&lt;img src=x&gt;)", 0, 0},
+        {"a space before the name", R"(< a href="https://evil.example/">bank.example< img src="https://cdn.example/a.png">)",
+         0, 0},
+        {"in a comment", R"(<!-- <a href="https://evil.example/">bank.example</a> --><p>x</p>)", 0, 0},
+        {"none at all", "<html><body><p>Lorem <b>ipsum</b></p><br><hr></body></html>", 0, 0},
+    };
+    for (const auto& c : cases) {
+        const auto report = HTMLInspector::inspect(c.html);
+        ASSERT_EQ(int(report.linkWarnings.size()), c.links) << c.name;
+        for (const auto& w : report.linkWarnings) EXPECT_EQ(w.actualHost, "evil.example") << c.name;
+        EXPECT_EQ(report.remoteImageCount, c.images) << c.name;
+
+        // One parse for both gives what each gives alone.
+        const auto prepared = HTMLInspector::prepare(c.html, {});
+        EXPECT_EQ(prepared.report, report) << c.name;
+        EXPECT_EQ(prepared.document, HTMLInspector::prepareForDisplay(c.html, {}, false)) << c.name;
+
+        for (const std::string& text : {c.html, prepared.document}) {
+            const auto shown = HTMLInspector::shown(text);
+            EXPECT_EQ(int(shown.links.size()), c.links) << c.name;
+            EXPECT_EQ(shown.images, std::vector<std::string>(c.images, "https://cdn.example/a.png")) << c.name;
+        }
+    }
+}
+
 TEST(HTMLInspector, ShownDocumentLeavesOutWhatReachesOutOnItsOwn) {
     const std::string html = R"(<html><head>
 <base href="https://evil.example/">
