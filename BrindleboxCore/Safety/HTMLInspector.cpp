@@ -193,36 +193,36 @@ std::string compactStyle(std::string_view style) {
     return out;
 }
 
-// Whether a compact style sets the property `name` itself.
-bool styleSets(const std::string& compact, std::string_view name) {
+// Whether `f(property, value)` holds for any declaration of a compact style
+// (one without spaces or comments); a declaration without a colon has an
+// empty value.
+template <class F>
+bool anyDeclaration(std::string_view compact, F&& f) {
     size_t start = 0;
     while (start < compact.size()) {
         size_t end = compact.find(';', start);
-        if (end == std::string::npos) end = compact.size();
-        const std::string_view decl = std::string_view(compact).substr(start, end - start);
+        if (end == std::string_view::npos) end = compact.size();
+        const std::string_view decl = compact.substr(start, end - start);
         start = end + 1;
-        if (decl.size() > name.size() && decl.substr(0, name.size()) == name && decl[name.size()] == ':') return true;
+        const size_t colon = decl.find(':');
+        if (colon != std::string_view::npos && f(decl.substr(0, colon), decl.substr(colon + 1))) return true;
     }
     return false;
 }
 
+// Whether a compact style sets the property `name` itself.
+bool styleSets(const std::string& compact, std::string_view name) {
+    return anyDeclaration(compact, [&](std::string_view prop, std::string_view) { return prop == name; });
+}
+
 // Whether a style gives a box of 2 px or less in any unit and form.
 bool styleIsTiny(const std::string& compact) {
-    size_t start = 0;
-    while (start < compact.size()) {
-        size_t end = compact.find(';', start);
-        if (end == std::string::npos) end = compact.size();
-        const std::string_view decl = std::string_view(compact).substr(start, end - start);
-        start = end + 1;
-        const size_t colon = decl.find(':');
-        if (colon == std::string_view::npos) continue;
-        const std::string_view prop = decl.substr(0, colon);
-        std::string_view value = decl.substr(colon + 1);
+    return anyDeclaration(compact, [](std::string_view prop, std::string_view value) {
         if (const size_t bang = value.find('!'); bang != std::string_view::npos) value = value.substr(0, bang);
-        if (prop != "width" && prop != "height" && prop != "max-width" && prop != "max-height") continue;
-        if (const auto px = cssPixels(value); px && *px <= 2) return true;
-    }
-    return false;
+        if (prop != "width" && prop != "height" && prop != "max-width" && prop != "max-height") return false;
+        const auto px = cssPixels(value);
+        return px && *px <= 2;
+    });
 }
 
 // ---- The tree --------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include "Shell/SheetHost.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 using namespace bx;
 using namespace bx::test;
@@ -80,19 +81,23 @@ TEST_F(Screenshots, Application) {
   QDir().mkpath(dir);
   QTemporaryDir vault;
   const QStringList subjects{"Quarterly numbers", "Lunch on Friday?", "Your invoice #2231", "Flight itinerary"};
+  // Message i of the set as a file, dated in March of `year`.
+  const auto writeMessage = [&](const QString& file, int i, int year, const QString& body) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("From: Ada Example <ada@example.org>\r\nTo: me@example.org\r\nSubject: %1\r\n"
+                           "Date: Mon, %2 Mar %3 10:00:00 +0000\r\nMessage-ID: <%4@example.org>\r\n\r\n%5\r\n")
+                .arg(subjects[i])
+                .arg(10 + i)
+                .arg(year)
+                .arg(QFileInfo(file).completeBaseName(), body)
+                .toUtf8());
+  };
   for (int i = 0; i < subjects.size(); ++i) {
     const QString folder = vault.path() + QStringLiteral("/Work/INBOX/202%1").arg(3 + i % 2);
     QDir().mkpath(folder);
-    QFile f(folder + QStringLiteral("/m%1.eml").arg(i));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QStringLiteral("From: Ada Example <ada@example.org>\r\nTo: me@example.org\r\nSubject: %1\r\n"
-                           "Date: Mon, %2 Mar 202%3 10:00:00 +0000\r\nMessage-ID: <m%4@example.org>\r\n\r\n"
-                           "Hello, this is message %4.\r\n")
-                .arg(subjects[i])
-                .arg(10 + i)
-                .arg(3 + i % 2)
-                .arg(i)
-                .toUtf8());
+    writeMessage(folder + QStringLiteral("/m%1.eml").arg(i), i, 2023 + i % 2,
+                 QStringLiteral("Hello, this is message %1.").arg(i));
   }
   qputenv("BRINDLEBOX_ARCHIVE_DIR", vault.path().toUtf8());
   QSettings().setValue("bx.didShowWelcome", true);
@@ -147,17 +152,10 @@ TEST_F(Screenshots, Application) {
       // A folder of loose .eml files, as the README suggests: one group,
       // its first message open.
       QTemporaryDir loose;
-      for (int i = 0; i < subjects.size(); ++i) {
-        QFile f(loose.path() + QStringLiteral("/%1.eml").arg(i == 0 ? QStringLiteral("plain") : QStringLiteral("filler0%1").arg(i)));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("From: Ada Example <ada@example.org>\r\nTo: me@example.org\r\nSubject: %1\r\n"
-                               "Date: Mon, %2 Mar 2024 10:00:00 +0000\r\nMessage-ID: <l%3@example.org>\r\n\r\n"
-                               "A loose message, number %3.\r\n")
-                    .arg(subjects[i])
-                    .arg(10 + i)
-                    .arg(i)
-                    .toUtf8());
-      }
+      for (int i = 0; i < subjects.size(); ++i)
+        writeMessage(loose.path() + QStringLiteral("/%1.eml").arg(i == 0 ? QStringLiteral("plain")
+                                                                         : QStringLiteral("filler0%1").arg(i)),
+                     i, 2024, QStringLiteral("A loose message, number %1.").arg(i));
       session.store().changeArchiveRoot(loose.path().toStdString());
       QTest::qWait(800);
       session.store().setSidebar(SidebarItem::makeAccount(QString()));
