@@ -29,6 +29,7 @@
 #include <QThreadPool>
 #include <QLabel>
 #include <QOpenGLContext>
+#include <QGuiApplication>
 #include <QOpenGLWidget>
 #include <QPainter>
 #include <QResizeEvent>
@@ -671,8 +672,14 @@ void MessageReader::reveal() {
 // ---- Reader view ---------------------------------------------------------------
 
 bool ReaderView::openGLAvailable() {
-  // Not on every platform (offscreen has none, and a GL widget there fails).
+  // Only where the platform draws windows through GL. The offscreen one can
+  // still make GL contexts when an X display is around, yet a GL widget
+  // there ends the process at the window's first paint.
   static const bool available = [] {
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("xcb") && !platform.startsWith(QLatin1String("wayland")) &&
+        platform != QLatin1String("eglfs"))
+      return false;
     QOpenGLContext probe;
     return probe.create();
   }();

@@ -17,4 +17,7 @@ target_link_libraries(${BX_AREA_TARGET} PRIVATE ZLIB::ZLIB)
 # The window that must survive the first web view, under a real X server.
 add_test(NAME ReaderWindowUnderX COMMAND xvfb-run -a /usr/bin/env ${BX_AREA_ENV} QT_QPA_PLATFORM=xcb
   $<TARGET_FILE:${BX_AREA_TARGET}> --gtest_filter=ReaderWindowTest.*)
-set_tests_properties(ReaderWindowUnderX PROPERTIES LABELS app_reader TIMEOUT 120)
+# The offscreen platform where an X display is around: GL contexts, yet no GL widgets.
+add_test(NAME ReaderWindowOffscreenUnderX COMMAND xvfb-run -a /usr/bin/env ${BX_AREA_ENV} QT_QPA_PLATFORM=offscreen
+  $<TARGET_FILE:${BX_AREA_TARGET}> --gtest_filter=ReaderWindowTest.*)
+set_tests_properties(ReaderWindowUnderX ReaderWindowOffscreenUnderX PROPERTIES LABELS app_reader TIMEOUT 120)
