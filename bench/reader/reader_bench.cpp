@@ -1,6 +1,8 @@
 // Run: QTWEBENGINE_DISABLE_SANDBOX=1 BRINDLEBOX_PREVIEW_HELPER=<build>/Brindlebox/brindlebox-preview xvfb-run -a bench_reader [only|peers]
 // ("only": the two 20 MB selections and nothing else; "peers": the plain
-// view on the prepared 20 MB document, without and with the reader's sheet)
+// view on the prepared 20 MB document, without and with the reader's sheet,
+// then the same text served from memory by a bare scheme handler and by the
+// reader's own)
 // (as root the engine needs its sandbox off; the preview helper is found
 // beside the application, which a benchmark is not; without a display it
 // runs offscreen). One line per figure.
@@ -18,9 +20,14 @@
 #include "Reader/MailWebView.h"
 #include "Reader/MessageReader.h"
 #include "Reader/ReaderPage.h"
+#include "Reader/RemoteBlocker.h"
 #include "Store/AppStore.h"
 
 #include <QApplication>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 #include <QBuffer>
 #include <QImage>
@@ -155,12 +162,15 @@ void selectToPainted(AppStore& store, ReaderView& view, const char* name, const 
               *std::max_element(blocks.begin(), blocks.end()), finished ? "" : "  (did not finish)");
 }
 
-// The peer: a plain web view loading an HTML file, to its painted frame.
-void plainView(const char* name, const std::filesystem::path& file, int rounds) {
+// The peer: a plain web view loading to its painted frame, given its page
+// and what it loads.
+void plainView(const char* name, int rounds, const std::function<QWebEnginePage*(QObject*)>& makePage,
+               const std::function<QUrl()>& url) {
   std::vector<double> times;
   bool finished = true;
   for (int r = 0; r < rounds; ++r) {
     QWebEngineView web;
+    if (makePage) web.setPage(makePage(&web));
     web.resize(760, 600);
     web.show();
     web.load(QUrl(QStringLiteral("about:blank")));
@@ -172,13 +182,53 @@ void plainView(const char* name, const std::filesystem::path& file, int rounds) 
     QObject::connect(&web, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
     QElapsedTimer t;
     t.start();
-    web.load(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+    web.load(url());
     finished = loadedAndPainted(&web, loaded, 120000) && finished;
     times.push_back(double(t.nsecsElapsed()) / 1e6);
   }
   std::sort(times.begin(), times.end());
   std::printf("plain view %-28s %8.0f ms median of %d%s\n", name, times[times.size() / 2], rounds,
               finished ? "" : "  (did not finish)");
+}
+
+// An HTML file in a plain view of the engine's default profile.
+void plainView(const char* name, const std::filesystem::path& file, int rounds) {
+  plainView(name, rounds, {}, [&] { return QUrl::fromLocalFile(QString::fromStdString(file.string())); });
+}
+
+// Serves one text under the reader's scheme, as the reader's handler does,
+// to a profile of the bench's own.
+struct OneTextHandler : QWebEngineUrlSchemeHandler {
+  QByteArray text;
+  void requestStarted(QWebEngineUrlRequestJob* job) override {
+    auto* buffer = new QBuffer(job);
+    buffer->setData(text);
+    buffer->open(QIODevice::ReadOnly);
+    job->reply("text/html;charset=utf-8", buffer);
+  }
+};
+
+void handlerView(const char* name, const QByteArray& html, int rounds) {
+  static auto* handler = new OneTextHandler;
+  static QWebEngineProfile* profile = [] {
+    auto* p = new QWebEngineProfile(qApp);
+    p->installUrlSchemeHandler(MailContent::scheme, handler);
+    return p;
+  }();
+  handler->text = html;
+  plainView(name, rounds, [](QObject* parent) { return new QWebEnginePage(profile, parent); },
+            [] { return QUrl(QStringLiteral("bx-mail://bench/")); });
+}
+
+// The same text through the reader's profile and scheme (its interceptor
+// and rule list included), in a plain view instead of the reader's.
+void schemeView(const char* name, const QByteArray& html, int rounds) {
+  RuleListPtr list;
+  RemoteBlocker::shared().both([&](RuleListPtr blocking, RuleListPtr) { list = std::move(blocking); });
+  waitFor([&] { return list != nullptr; }, 20000);
+  plainView(name, rounds,
+            [](QObject* parent) { return new QWebEnginePage(MailContent::shared().profile(), parent); },
+            [&] { return MailContent::shared().publish(html, list, {}); });
 }
 
 void writeText(const std::filesystem::path& file, const std::string& text) {
@@ -257,6 +307,10 @@ int main(int argc, char** argv) {
     // and with the reader's sheet.
     plainView("the same as prepared", scratch / "html20-prepared.html", 2);
     plainView("prepared with the reader's sheet", scratch / "html20-shown.html", 2);
+    // The same text served from memory: by a bare scheme handler, then by
+    // the reader's own (its profile, interceptor and rule list).
+    handlerView("the same through a bare handler", shown20, 2);
+    schemeView("the same through the reader's scheme", shown20, 2);
     std::error_code ec;
     std::filesystem::remove_all(scratch, ec);
     return 0;
